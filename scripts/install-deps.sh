@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Quillpoint needs on Debian 12. Idempotent: when
+# every package is present it changes nothing and asks no server. Works as root or with sudo.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config clang-format
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-multimedia-dev qt6-qpa-plugins libqt6svg6
+    libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxkbcommon-x11-dev libgl-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev
+    libgtest-dev libbenchmark-dev
+    # running and the reference backend
+    nodejs npm gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
+    # the headless test desktop and the applications tests drive
+    xvfb xauth x11-utils x11-xserver-utils openbox mousepad zenity xterm xdotool
+    espeak-ng sox ffmpeg imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# A machine may bring its own Node.js outside Debian's packages; use it when it is new enough.
+if command -v node >/dev/null && command -v npm >/dev/null \
+    && [[ $(node -p 'process.versions.node.split(".")[0]') -ge 20 ]]; then
+    missing=("${missing[@]/#nodejs/}")
+    missing=("${missing[@]/#npm/}")
+    read -r -a missing <<<"${missing[*]}"
+fi
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "install-deps: installing ${missing[*]}" >&2
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds Quillpoint and runs it with the local reference backend. The backend is stopped again
+# when the tray program quits; an already running backend on the same address is reused.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+(cd backend && npm ci --no-audit --no-fund --silent)
+cmake --preset release >/dev/null
+cmake --build --preset release
+
+backend_pid=
+cleanup() { [[ -n $backend_pid ]] && kill "$backend_pid" 2>/dev/null || true; }
+trap cleanup EXIT INT TERM
+
+port=${PORT:-8787}
+if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    (cd backend && exec npm run --silent dev) &
+    backend_pid=$!
+    for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+        sleep 0.1
+    done
+fi
+
+build/release/src/app/quillpoint "$@"

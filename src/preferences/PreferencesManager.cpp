@@ -1,0 +1,46 @@
+#include "PreferencesManager.h"
+
+#include "platform/AutostartRegistrar.h"
+#include "platform/Log.h"
+#include "platform/PlatformFactory.h"
+#include "platform/SettingsStore.h"
+
+namespace quill {
+namespace {
+const QString launchAtLoginKey = QStringLiteral("launchAtLogin");
+const QString selectedModelKey = QStringLiteral("selectedModel");
+} // namespace
+
+PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistrar& autostart,
+                                       QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_autostart(autostart) {
+    m_launchAtLogin = m_settings.value(launchAtLoginKey).value_or(false).toBool();
+    const auto model = m_settings.value(selectedModelKey);
+    m_selectedModel = model ? model->toString() : defaultModel();
+}
+
+PreferencesManager& PreferencesManager::shared() {
+    // Deliberately never destroyed, like the other process-wide state objects.
+    static auto* instance = new PreferencesManager(platform::settingsStore(), platform::autostartRegistrar());
+    return *instance;
+}
+
+void PreferencesManager::setLaunchAtLogin(bool enabled) {
+    m_launchAtLogin = enabled;
+    emit launchAtLoginChanged(enabled);
+    m_settings.setValue(launchAtLoginKey, enabled);
+    QString error;
+    if (!m_autostart.setEnabled(enabled, &error))
+        logLine(QStringLiteral("PreferencesManager"),
+                QStringLiteral("Could not update the login item: ") + error);
+}
+
+void PreferencesManager::setSelectedModel(const QString& identifier) {
+    m_selectedModel = identifier;
+    emit selectedModelChanged(identifier);
+    m_settings.setValue(selectedModelKey, identifier);
+}
+
+} // namespace quill

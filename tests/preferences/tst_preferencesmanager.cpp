@@ -1,0 +1,84 @@
+#include "platform/AutostartRegistrar.h"
+#include "platform/SettingsStore.h"
+#include "preferences/PreferencesManager.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quill;
+
+class TestPreferencesManager : public QObject {
+    Q_OBJECT
+private slots:
+    void freshStoreWritesNothing();
+    void modelChoicePersists();
+    void launchAtLoginTogglesTheAutostartEntry();
+    void autostartEntryQuotesTheProgramPath();
+};
+
+void TestPreferencesManager::freshStoreWritesNothing() {
+    MemorySettingsStore settings;
+    NullAutostartRegistrar autostart;
+    PreferencesManager prefs(settings, autostart);
+    QCOMPARE(prefs.launchAtLogin(), false);
+    QCOMPARE(prefs.selectedModel(), QStringLiteral("gpt-5.2"));
+    QVERIFY(settings.values().isEmpty());
+    QCOMPARE(QString::fromLatin1(availableModels[0].label), QStringLiteral("OpenAI GPT-5.2"));
+    QCOMPARE(QString::fromLatin1(availableModels[1].label), QStringLiteral("xAI Grok 4"));
+}
+
+void TestPreferencesManager::modelChoicePersists() {
+    MemorySettingsStore settings;
+    NullAutostartRegistrar autostart;
+    PreferencesManager prefs(settings, autostart);
+    QSignalSpy changed(&prefs, &PreferencesManager::selectedModelChanged);
+    prefs.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(settings.values().value("selectedModel").toString(),
+             QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    QCOMPARE(PreferencesManager(settings, autostart).selectedModel(),
+             QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+
+    // An unknown identifier is kept as it is: the backend decides what it means.
+    settings.setValue("selectedModel", "some-future-model");
+    QCOMPARE(PreferencesManager(settings, autostart).selectedModel(), QStringLiteral("some-future-model"));
+}
+
+void TestPreferencesManager::launchAtLoginTogglesTheAutostartEntry() {
+    QTemporaryDir config;
+    MemorySettingsStore settings;
+    XdgAutostartRegistrar autostart(config.path(), "app.quillpoint.Quillpoint", "/usr/bin/quillpoint");
+    PreferencesManager prefs(settings, autostart);
+    const QString entry = config.path() + "/autostart/app.quillpoint.Quillpoint.desktop";
+
+    prefs.setLaunchAtLogin(true);
+    QCOMPARE(settings.values().value("launchAtLogin").toBool(), true);
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY(text.startsWith("[Desktop Entry]\n"));
+    QVERIFY(text.contains("\nExec=/usr/bin/quillpoint\n"));
+    QVERIFY(text.contains("\nType=Application\n"));
+
+    prefs.setLaunchAtLogin(false);
+    QVERIFY(!QFile::exists(entry));
+    QCOMPARE(settings.values().value("launchAtLogin").toBool(), false);
+    prefs.setLaunchAtLogin(false); // removing an absent entry is fine
+    QVERIFY(settings.values().contains("launchAtLogin"));
+    QCOMPARE(PreferencesManager(settings, autostart).launchAtLogin(), false);
+}
+
+void TestPreferencesManager::autostartEntryQuotesTheProgramPath() {
+    QTemporaryDir config;
+    XdgAutostartRegistrar autostart(config.path(), "app.quillpoint.Quillpoint", "/opt/My Apps/quill\"point%");
+    QVERIFY(autostart.setEnabled(true));
+    QFile file(autostart.entryPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(file.readAll()).contains("\nExec=\"/opt/My Apps/quill\\\"point%%\"\n"));
+    QVERIFY(autostart.isEnabled());
+}
+
+QTEST_GUILESS_MAIN(TestPreferencesManager)
+#include "tst_preferencesmanager.moc"

@@ -1,0 +1,60 @@
+#include "AppProcess.h"
+
+#include <QDeadlineTimer>
+#include <QProcessEnvironment>
+#include <QTest>
+
+namespace quill::test {
+
+AppProcess::AppProcess() {
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&m_process, &QProcess::readyRead, [this] {
+        m_partial += m_process.readAll();
+        qsizetype newline;
+        while ((newline = m_partial.indexOf('\n')) >= 0) {
+            m_lines << QString::fromUtf8(m_partial.left(newline));
+            m_partial.remove(0, newline + 1);
+        }
+    });
+}
+
+AppProcess::~AppProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+}
+
+void AppProcess::start(const QStringList& extraEnvironment) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnvironment) {
+        const qsizetype eq = entry.indexOf(u'=');
+        env.insert(entry.left(eq), entry.mid(eq + 1));
+    }
+    m_process.setProcessEnvironment(env);
+    m_process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {});
+    m_process.waitForStarted(5000);
+}
+
+bool AppProcess::waitForLine(const QString& text, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        for (const QString& line : m_lines) {
+            if (line.contains(text))
+                return true;
+        }
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+bool AppProcess::waitForExit(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(20);
+    return m_process.state() == QProcess::NotRunning;
+}
+
+} // namespace quill::test

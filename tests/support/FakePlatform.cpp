@@ -1,0 +1,53 @@
+#include "FakePlatform.h"
+
+namespace quill::test {
+namespace {
+QString key(const QString& service, const QString& account) {
+    return service + u'/' + account;
+}
+
+SecretResult result(SecretResult::Status status, int code = 0) {
+    SecretResult r;
+    r.status = status;
+    r.code = code;
+    return r;
+}
+} // namespace
+
+SecretResult FakeSecretStore::store(const QString& service, const QString& account, const QByteArray& value) {
+    ++storeCalls;
+    if (unavailable)
+        return result(SecretResult::Status::Unavailable, 2);
+    if (failStores)
+        return result(SecretResult::Status::Failed, 13);
+    items.insert(key(service, account), value);
+    return result(SecretResult::Status::Ok);
+}
+
+SecretResult FakeSecretStore::lookup(const QString& service, const QString& account) {
+    if (unavailable)
+        return result(SecretResult::Status::Unavailable, 2);
+    const auto it = items.constFind(key(service, account));
+    if (it == items.cend())
+        return result(SecretResult::Status::NotFound);
+    SecretResult r = result(SecretResult::Status::Ok);
+    r.value = *it;
+    return r;
+}
+
+SecretResult FakeSecretStore::clear(const QString& service, const QString& account) {
+    if (unavailable)
+        return result(SecretResult::Status::Unavailable, 2);
+    return result(items.remove(key(service, account)) ? SecretResult::Status::Ok
+                                                      : SecretResult::Status::NotFound);
+}
+
+LogCapture::LogCapture() {
+    setLogSink([this](const QString& line) { lines << line; });
+}
+
+LogCapture::~LogCapture() {
+    setLogSink({});
+}
+
+} // namespace quill::test

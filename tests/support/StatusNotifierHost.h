@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QDBusVariant>
+#include <QObject>
+#include <QStringList>
+
+namespace quill::test {
+
+// A minimal tray host for the session bus: it owns org.kde.StatusNotifierWatcher so that
+// programs show their tray icons, and lets a test read and click their menus over dbusmenu.
+class StatusNotifierHost : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+public:
+    explicit StatusNotifierHost(QObject* parent = nullptr);
+    ~StatusNotifierHost() override;
+    bool start();
+
+    QStringList registeredItems() const { return m_items; }
+    bool isHostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+    struct MenuItem {
+        int id = 0;
+        QString label;
+        bool enabled = true;
+        bool visible = true;
+        QString type;
+        QStringList shortcut;
+    };
+    // The top-level items of the menu of the item registered by `service`.
+    QList<MenuItem> menuItems(const QString& service) const;
+    bool clickMenuItem(const QString& service, int id) const;
+    QString itemProperty(const QString& service, const QString& property) const;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service);
+    void RegisterStatusNotifierHost(const QString& service);
+
+signals:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierItemUnregistered(const QString& service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QStringList m_items;
+};
+
+} // namespace quill::test
