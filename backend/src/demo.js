@@ -1,0 +1,23 @@
+import { setTimeout as sleep } from 'node:timers/promises';
+
+// Fixed answers for end-to-end tests of the desktop program: they depend only
+// on the request, so a test can predict them exactly.
+const PIECE_DELAY_MS = 30;
+
+export async function* demoExplanation({ text, model, detailed }, signal) {
+  const pieces = [
+    '**Demo**',
+    ' explanation',
+    ` (${detailed ? 'detailed' : 'short'}, model ${model})`,
+    ` of ${[...text].length} characters`,
+    '.',
+  ];
+  for (const piece of pieces) {
+    await sleep(PIECE_DELAY_MS, undefined, { signal });
+    yield piece;
+  }
+}
+
+export function demoTranscription(audio) {
+  return `Demo transcription of ${audio.length} bytes of audio.`;
+}

@@ -1,0 +1,152 @@
+// Client of OpenAI-compatible APIs (OpenAI, xAI, Ollama, llama.cpp, vLLM).
+
+export class UpstreamError extends Error {}
+
+// Aborts the exchange when the upstream stays silent for too long; every
+// arrival of data restarts the wait.
+class Watchdog {
+  constructor(timeoutMs, outerSignal) {
+    this.timeoutMs = timeoutMs;
+    this.controller = new AbortController();
+    this.timedOut = false;
+    this.outerSignal = outerSignal;
+    this.onOuterAbort = () => this.controller.abort();
+    if (outerSignal?.aborted) this.controller.abort();
+    outerSignal?.addEventListener('abort', this.onOuterAbort, { once: true });
+    this.touch();
+  }
+
+  get signal() {
+    return this.controller.signal;
+  }
+
+  touch() {
+    clearTimeout(this.timer);
+    this.timer = setTimeout(() => {
+      this.timedOut = true;
+      this.controller.abort();
+    }, this.timeoutMs);
+  }
+
+  stop() {
+    clearTimeout(this.timer);
+    this.outerSignal?.removeEventListener('abort', this.onOuterAbort);
+  }
+
+  explain(error, what) {
+    if (error instanceof UpstreamError) return error;
+    if (this.timedOut) return new UpstreamError(`${what} timed out after ${this.timeoutMs} ms`);
+    if (this.outerSignal?.aborted) return new UpstreamError(`${what} was cancelled`);
+    const cause = error?.cause?.code ?? error?.cause?.message ?? error?.message ?? String(error);
+    return new UpstreamError(`${what} failed: ${cause}`);
+  }
+}
+
+function headers(upstream, fields) {
+  return upstream.apiKey ? { ...fields, authorization: `Bearer ${upstream.apiKey}` } : fields;
+}
+
+async function* lines(body, watchdog) {
+  const decoder = new TextDecoder();
+  let pending = '';
+  for await (const bytes of body) {
+    watchdog.touch();
+    pending += decoder.decode(bytes, { stream: true });
+    const parts = pending.split('\n');
+    pending = parts.pop();
+    for (const line of parts) yield line.endsWith('\r') ? line.slice(0, -1) : line;
+  }
+  pending += decoder.decode();
+  if (pending !== '') yield pending;
+}
+
+function deltaOf(payload) {
+  let chunk;
+  try {
+    chunk = JSON.parse(payload);
+  } catch {
+    return {};
+  }
+  if (chunk?.error) return { error: true };
+  const choice = Array.isArray(chunk?.choices) ? chunk.choices[0] : undefined;
+  const content = choice?.delta?.content;
+  return { content: typeof content === 'string' ? content : undefined, finished: Boolean(choice?.finish_reason) };
+}
+
+// Resolves once the upstream has accepted the request (status 200), so that
+// the caller can still answer with an error status; the returned iterable
+// then yields each content delta as it arrives and throws if the stream
+// breaks off before it is complete.
+export async function openChatStream(upstream, messages, { timeoutMs, signal }) {
+  const watchdog = new Watchdog(timeoutMs, signal);
+  const what = `${upstream.upstreamModel} at ${upstream.baseUrl}`;
+  let response;
+  try {
+    response = await fetch(`${upstream.baseUrl}/chat/completions`, {
+      method: 'POST',
+      headers: headers(upstream, { 'content-type': 'application/json', accept: 'text/event-stream' }),
+      body: JSON.stringify({ model: upstream.upstreamModel, messages, stream: true }),
+      signal: watchdog.signal,
+    });
+  } catch (error) {
+    watchdog.stop();
+    throw watchdog.explain(error, what);
+  }
+  if (response.status !== 200) {
+    watchdog.stop();
+    await response.body?.cancel().catch(() => {});
+    throw new UpstreamError(`${what} answered HTTP ${response.status}`);
+  }
+
+  return (async function* deltas() {
+    let finished = false;
+    try {
+      for await (const line of lines(response.body, watchdog)) {
+        if (!line.startsWith('data:')) continue;
+        const payload = line.slice(line.startsWith('data: ') ? 6 : 5);
+        if (payload.trim() === '[DONE]') return;
+        const delta = deltaOf(payload);
+        if (delta.error) throw new UpstreamError(`${what} reported an error in the stream`);
+        if (delta.content) yield delta.content;
+        finished ||= Boolean(delta.finished);
+      }
+    } catch (error) {
+      throw watchdog.explain(error, what);
+    } finally {
+      watchdog.stop();
+    }
+    // Some servers close after the final chunk without the end marker.
+    if (!finished) throw new UpstreamError(`${what} ended the stream early`);
+  })();
+}
+
+export async function transcribeAudio(upstream, audio, { timeoutMs, signal }) {
+  const watchdog = new Watchdog(timeoutMs, signal);
+  const what = `${upstream.upstreamModel} at ${upstream.baseUrl}`;
+  const form = new FormData();
+  form.append('model', upstream.upstreamModel);
+  form.append('response_format', 'json');
+  form.append('file', new Blob([audio], { type: 'audio/mp4' }), 'recording.m4a');
+  try {
+    const response = await fetch(`${upstream.baseUrl}/audio/transcriptions`, {
+      method: 'POST',
+      headers: headers(upstream, { accept: 'application/json' }),
+      body: form,
+      signal: watchdog.signal,
+    });
+    const body = await response.text();
+    if (response.status !== 200) throw new UpstreamError(`${what} answered HTTP ${response.status}`);
+    let reply;
+    try {
+      reply = JSON.parse(body);
+    } catch {
+      throw new UpstreamError(`${what} answered with something other than JSON`);
+    }
+    if (typeof reply?.text !== 'string') throw new UpstreamError(`${what} answered without a text`);
+    return reply.text;
+  } catch (error) {
+    throw watchdog.explain(error, what);
+  } finally {
+    watchdog.stop();
+  }
+}
