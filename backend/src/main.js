@@ -84,7 +84,8 @@ function shutdown(signal) {
     log('Stopped');
     process.exit(0);
   });
-  server.closeIdleConnections();
+  // Connections left open by keep-alive go as soon as their last reply is out.
+  setInterval(() => server.closeIdleConnections(), 100).unref();
   setTimeout(() => {
     log(`Open requests still running after ${config.shutdownGraceMs} ms: closing them`);
     server.closeAllConnections();
