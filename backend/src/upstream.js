@@ -1,5 +1,8 @@
 // Client of OpenAI-compatible APIs (OpenAI, xAI, Ollama, llama.cpp, vLLM).
 
+import http from 'node:http';
+import https from 'node:https';
+
 export class UpstreamError extends Error {}
 
 // Aborts the exchange when the upstream stays silent for too long; every
@@ -37,13 +40,40 @@ class Watchdog {
     if (error instanceof UpstreamError) return error;
     if (this.timedOut) return new UpstreamError(`${what} timed out after ${this.timeoutMs} ms`);
     if (this.outerSignal?.aborted) return new UpstreamError(`${what} was cancelled`);
-    const cause = error?.cause?.code ?? error?.cause?.message ?? error?.message ?? String(error);
+    const cause = error?.code ?? error?.cause?.code ?? error?.cause?.message ?? error?.message ?? String(error);
     return new UpstreamError(`${what} failed: ${cause}`);
   }
 }
 
 function headers(upstream, fields) {
   return upstream.apiKey ? { ...fields, authorization: `Bearer ${upstream.apiKey}` } : fields;
+}
+
+const agents = {
+  'http:': new http.Agent({ keepAlive: true }),
+  'https:': new https.Agent({ keepAlive: true }),
+};
+
+// node:http rather than fetch for the streams: it costs markedly less CPU
+// per stream, which is what limits many concurrent explanations.
+function postJson(url, fields, body, signal) {
+  return new Promise((resolve, reject) => {
+    const target = new URL(url);
+    const client = target.protocol === 'https:' ? https : http;
+    const request = client.request(target, {
+      method: 'POST',
+      headers: { ...fields, 'content-length': Buffer.byteLength(body) },
+      agent: agents[target.protocol],
+      signal,
+    });
+    request.on('error', reject);
+    request.once('response', (response) => {
+      // Failures while reading surface through the iteration of the body.
+      response.on('error', () => {});
+      resolve(response);
+    });
+    request.end(body);
+  });
 }
 
 async function* lines(body, watchdog) {
@@ -82,26 +112,26 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
   const what = `${upstream.upstreamModel} at ${upstream.baseUrl}`;
   let response;
   try {
-    response = await fetch(`${upstream.baseUrl}/chat/completions`, {
-      method: 'POST',
-      headers: headers(upstream, { 'content-type': 'application/json', accept: 'text/event-stream' }),
-      body: JSON.stringify({ model: upstream.upstreamModel, messages, stream: true }),
-      signal: watchdog.signal,
-    });
+    response = await postJson(
+      `${upstream.baseUrl}/chat/completions`,
+      headers(upstream, { 'content-type': 'application/json', accept: 'text/event-stream' }),
+      JSON.stringify({ model: upstream.upstreamModel, messages, stream: true }),
+      watchdog.signal,
+    );
   } catch (error) {
     watchdog.stop();
     throw watchdog.explain(error, what);
   }
-  if (response.status !== 200) {
+  if (response.statusCode !== 200) {
     watchdog.stop();
-    await response.body?.cancel().catch(() => {});
-    throw new UpstreamError(`${what} answered HTTP ${response.status}`);
+    response.resume();
+    throw new UpstreamError(`${what} answered HTTP ${response.statusCode}`);
   }
 
   return (async function* deltas() {
     let finished = false;
     try {
-      for await (const line of lines(response.body, watchdog)) {
+      for await (const line of lines(response, watchdog)) {
         if (!line.startsWith('data:')) continue;
         const payload = line.slice(line.startsWith('data: ') ? 6 : 5);
         if (payload.trim() === '[DONE]') return;
