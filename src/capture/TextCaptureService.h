@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/AccessibilityReader.h"
+#include "platform/ActiveWindowInfo.h"
+#include "platform/Clipboard.h"
+#include "platform/KeyEventPoster.h"
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace quill {
+
+// How a terminal emulator copies and pastes from the keyboard. In every terminal a plain
+// Ctrl+C interrupts the running program.
+enum class TerminalKind {
+    None,          // not a terminal
+    ClipboardKeys, // copies with Ctrl+Shift+C and pastes with Ctrl+Shift+V
+    SelectionOnly, // Ctrl+Shift+C is an interrupt too: its selection is the primary selection
+};
+
+// Reads the text the user selected in another application and pastes text into it as if typed.
+class TextCaptureService {
+public:
+    struct Timing {
+        int modifierReleaseTimeoutMs = 1000; // for the user to let go of the shortcut's keys
+        int modifierPollMs = 10;
+        int copyTimeoutMs = 500; // for the application in front to answer a synthetic copy
+    };
+
+    TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
+                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard, Timing timing);
+    TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
+                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard);
+
+    // The selection of the focused element of the front application, or of the application
+    // with `processId`; the clipboard is left alone.
+    std::optional<QString> selectedTextViaAccessibility(std::optional<qint32> processId = std::nullopt);
+    // The selection as the front application copies it. The clipboard's earlier contents are
+    // back when this returns. Runs a local event loop (without user input) for at most about
+    // `modifierReleaseTimeoutMs` + `copyTimeoutMs`; a call made while one is running gets none.
+    std::optional<QString> selectedTextViaCopy();
+    // Leaves `text` on the clipboard and pastes it into the front application.
+    void pasteText(const QString& text);
+
+    static TerminalKind terminalKind(const QStringList& windowClass);
+
+private:
+    using SavedPasteboard = std::optional<QList<ClipboardFormat>>;
+
+    SavedPasteboard savePasteboard();
+    void restorePasteboard(const SavedPasteboard& saved);
+    bool waitForModifierRelease();
+    void postCommandKey(uint32_t keyCode, TerminalKind terminal);
+    std::optional<QString> awaitCopiedText();
+
+    AccessibilityReader& m_accessibility;
+    KeyEventPoster& m_keys;
+    ActiveWindowInfo& m_activeWindow;
+    Clipboard& m_pasteboard;
+    Timing m_timing;
+    bool m_copying = false;
+};
+
+} // namespace quill
