@@ -54,8 +54,8 @@ const agents = {
   'https:': new https.Agent({ keepAlive: true }),
 };
 
-// node:http rather than fetch for the streams: it costs markedly less CPU
-// per stream, which is what limits many concurrent explanations.
+// node:http rather than fetch for the streams: it costs less CPU per
+// stream, and CPU is what limits many concurrent explanations.
 function postJson(url, fields, body, signal) {
   return new Promise((resolve, reject) => {
     const target = new URL(url);
