@@ -1,8 +1,11 @@
 #include "PlatformFactory.h"
 
 #include "AppInfo.h"
+#include "X11ActiveWindowTracker.h"
+#include "X11KeyGrabber.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 namespace quill::platform {
@@ -31,6 +34,34 @@ AutostartRegistrar& autostartRegistrar() {
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), bundleIdentifier(),
         QCoreApplication::applicationFilePath());
     return registrar;
+}
+
+namespace {
+
+xcb_connection_t* x11Connection() {
+    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+} // namespace
+
+KeyGrabber& keyGrabber() {
+    // Never destroyed: the grabs last as long as the process, and services may drop theirs at exit.
+    static KeyGrabber* const grabber = []() -> KeyGrabber* {
+        if (xcb_connection_t* connection = x11Connection())
+            return new X11KeyGrabber(connection);
+        return new NullKeyGrabber;
+    }();
+    return *grabber;
+}
+
+ActiveWindowTracker& activeWindowTracker() {
+    static ActiveWindowTracker* const tracker = []() -> ActiveWindowTracker* {
+        if (xcb_connection_t* connection = x11Connection())
+            return new X11ActiveWindowTracker(connection);
+        return new NullActiveWindowTracker;
+    }();
+    return *tracker;
 }
 
 } // namespace quill::platform

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "ActiveWindowTracker.h"
 #include "AutostartRegistrar.h"
 #include "HostInfo.h"
+#include "KeyGrabber.h"
 #include "SecretStore.h"
 #include "SettingsStore.h"
 
@@ -13,5 +15,9 @@ SettingsStore& settingsStore();
 SecretStore& secretStore();
 HostInfo& hostInfo();
 AutostartRegistrar& autostartRegistrar();
+// The system-wide keyboard hook behind the global shortcuts: X key grabs under X11, none elsewhere.
+KeyGrabber& keyGrabber();
+// The process of the window in front: _NET_ACTIVE_WINDOW under X11, unknown elsewhere.
+ActiveWindowTracker& activeWindowTracker();
 
 } // namespace quill::platform

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <optional>
+
+namespace quill {
+
+// Which process owns the window in front, now and at each later activation.
+class ActiveWindowTracker : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // None when no window is active or the active window does not name its process.
+    virtual std::optional<qint64> frontProcessId() = 0;
+
+signals:
+    // Another window came to the front; announced once per switch, on the main thread.
+    void activated(qint64 processId);
+};
+
+// For sessions that do not tell other clients which window is active.
+class NullActiveWindowTracker final : public ActiveWindowTracker {
+public:
+    using ActiveWindowTracker::ActiveWindowTracker;
+    std::optional<qint64> frontProcessId() override { return std::nullopt; }
+};
+
+} // namespace quill

@@ -1,0 +1,162 @@
+#include "GlobalShortcutService.h"
+
+#include "KeyCodes.h"
+#include "platform/Log.h"
+#include "platform/PlatformFactory.h"
+
+namespace quill {
+namespace {
+
+std::optional<KeyCombination> keyCombination(const Shortcut& shortcut) {
+    const auto info = keyCodeInfo(shortcut.keyCode);
+    if (!info)
+        return std::nullopt;
+    uint16_t modifiers = 0;
+    if (shortcut.modifiers & modifier::command)
+        modifiers |= xmodifier::control;
+    if (shortcut.modifiers & modifier::shift)
+        modifiers |= xmodifier::shift;
+    if (shortcut.modifiers & modifier::option)
+        modifiers |= xmodifier::mod1;
+    if (shortcut.modifiers & modifier::control)
+        modifiers |= xmodifier::mod4;
+    return KeyCombination{info->keysym, modifiers};
+}
+
+QString takenMessage(const Shortcut& shortcut) {
+    return displayString(shortcut) + QStringLiteral(" is already used by another application");
+}
+
+QString unusableMessage(const Shortcut& shortcut) {
+    return displayString(shortcut) + QStringLiteral(" cannot be used as a shortcut with this keyboard");
+}
+
+} // namespace
+
+ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber) : m_grabber(grabber) {}
+
+ShortcutRegistry& ShortcutRegistry::shared() {
+    // Never destroyed: services may still remove their keys while the process exits.
+    static auto* registry = new ShortcutRegistry(platform::keyGrabber());
+    return *registry;
+}
+
+void ShortcutRegistry::installEventTap() {
+    if (m_tapSetUp)
+        return;
+    m_tapSetUp = true;
+    m_hasEventTap = m_grabber.install([this](const KeyCombination& combination) { keyPressed(combination); });
+}
+
+std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler handler) {
+    const ShortcutKey key(shortcut);
+    if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
+        it->second = std::move(handler);
+        return std::nullopt;
+    }
+    const auto combination = keyCombination(shortcut);
+    if (!combination)
+        return unusableMessage(shortcut);
+    // A suspended registry still asks the server, so that a taken key is reported now and not
+    // silently on resume.
+    switch (m_grabber.grab(*combination)) {
+    case KeyGrabber::GrabResult::taken:
+        return takenMessage(shortcut);
+    case KeyGrabber::GrabResult::noSuchKey:
+        return unusableMessage(shortcut);
+    case KeyGrabber::GrabResult::grabbed:
+        break;
+    }
+    if (m_suspended)
+        m_grabber.ungrab(*combination);
+    m_handlers.emplace(key, std::move(handler));
+    m_keys.emplace(*combination, key);
+    return std::nullopt;
+}
+
+void ShortcutRegistry::remove(const Shortcut& shortcut) {
+    if (m_handlers.erase(ShortcutKey(shortcut)) == 0)
+        return;
+    const auto combination = keyCombination(shortcut);
+    m_keys.erase(*combination);
+    if (!m_suspended)
+        m_grabber.ungrab(*combination);
+}
+
+void ShortcutRegistry::setSuspended(bool suspended) {
+    if (suspended == m_suspended)
+        return;
+    m_suspended = suspended;
+    for (const auto& [combination, key] : m_keys) {
+        if (suspended) {
+            m_grabber.ungrab(combination);
+            continue;
+        }
+        if (m_grabber.grab(combination) != KeyGrabber::GrabResult::grabbed)
+            logLine(QStringLiteral("GlobalShortcutService"),
+                    takenMessage(Shortcut{key.keyCode, key.modifiers}));
+    }
+}
+
+void ShortcutRegistry::keyPressed(const KeyCombination& combination) {
+    if (m_handlers.empty())
+        return;
+    const auto key = m_keys.find(combination);
+    if (key == m_keys.end())
+        return;
+    const auto handler = m_handlers.find(key->second);
+    if (handler == m_handlers.end())
+        return;
+    QMetaObject::invokeMethod(&m_context, handler->second, Qt::QueuedConnection);
+}
+
+GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
+                                             ShortcutRegistry& registry)
+    : m_onTrigger(std::make_shared<const std::function<void()>>(std::move(onTrigger)))
+    , m_currentShortcut(shortcut)
+    , m_registry(registry) {}
+
+GlobalShortcutService::~GlobalShortcutService() {
+    unregister();
+}
+
+void GlobalShortcutService::registerShortcut() {
+    m_registry.installEventTap();
+    if (!m_registry.hasEventTap()) {
+        m_registrationError = eventTapError;
+        return;
+    }
+    if (auto failure = m_registry.add(m_currentShortcut, [weakTrigger = std::weak_ptr(m_onTrigger)] {
+            const auto trigger = weakTrigger.lock();
+            if (trigger && *trigger)
+                (*trigger)();
+        })) {
+        m_isRegistered = false;
+        m_registrationError = std::move(failure);
+        return;
+    }
+    m_isRegistered = true;
+    m_registrationError.reset();
+}
+
+void GlobalShortcutService::unregister() {
+    m_registry.remove(m_currentShortcut);
+    m_isRegistered = false;
+}
+
+void GlobalShortcutService::updateShortcut(const Shortcut& shortcut) {
+    if (!m_isRegistered) {
+        m_currentShortcut = shortcut;
+        return;
+    }
+    m_registry.remove(m_currentShortcut);
+    m_isRegistered = false;
+    m_currentShortcut = shortcut;
+    registerShortcut();
+}
+
+void GlobalShortcutService::setSuspended(bool suspended) {
+    ShortcutRegistry::shared().setSuspended(suspended);
+}
+
+} // namespace quill

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Shortcut.h"
+#include "platform/KeyGrabber.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+namespace quill {
+
+// The state every global shortcut shares for the life of the process: one keyboard hook and one
+// table of handlers keyed by ShortcutKey. A press of a key in the table runs its handler on a
+// later turn of the main loop, never while the window system's event is being dispatched.
+class ShortcutRegistry {
+public:
+    using Handler = std::function<void()>;
+
+    explicit ShortcutRegistry(KeyGrabber& grabber);
+    ShortcutRegistry(const ShortcutRegistry&) = delete;
+    ShortcutRegistry& operator=(const ShortcutRegistry&) = delete;
+    static ShortcutRegistry& shared();
+
+    // Sets up the keyboard hook on the first call only: a failed attempt is never repeated.
+    void installEventTap();
+    bool hasEventTap() const { return m_hasEventTap; }
+
+    // Puts `handler` under the shortcut's key, replacing one already there. Returns the reason
+    // when the key cannot be taken from the other applications.
+    std::optional<QString> add(const Shortcut& shortcut, Handler handler);
+    void remove(const Shortcut& shortcut);
+    bool contains(const Shortcut& shortcut) const { return m_handlers.contains(ShortcutKey(shortcut)); }
+
+    // While suspended no key is taken from the applications (so that a shortcut recorder can see
+    // the keys of live shortcuts); the table stays as it is and its keys are taken back on resume.
+    void setSuspended(bool suspended);
+    bool isSuspended() const { return m_suspended; }
+
+private:
+    void keyPressed(const KeyCombination& combination);
+
+    KeyGrabber& m_grabber;
+    bool m_tapSetUp = false;
+    bool m_hasEventTap = false;
+    bool m_suspended = false;
+    std::unordered_map<ShortcutKey, Handler> m_handlers;
+    std::unordered_map<KeyCombination, ShortcutKey> m_keys;
+    // Receives the posted handler calls.
+    QObject m_context;
+};
+
+// Makes one shortcut work in every application: while registered, pressing its key with exactly
+// its modifiers runs `onTrigger`, and the press never reaches the application in front.
+class GlobalShortcutService {
+public:
+    static inline const QString eventTapError =
+        QStringLiteral("Failed to create event tap. Grant Accessibility permission and restart.");
+
+    GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
+                          ShortcutRegistry& registry = ShortcutRegistry::shared());
+    ~GlobalShortcutService();
+    GlobalShortcutService(const GlobalShortcutService&) = delete;
+    GlobalShortcutService& operator=(const GlobalShortcutService&) = delete;
+
+    const std::function<void()>& onTrigger() const { return *m_onTrigger; }
+    bool isRegistered() const { return m_isRegistered; }
+    // Why the last registration failed; none after a successful one.
+    const std::optional<QString>& registrationError() const { return m_registrationError; }
+    Shortcut currentShortcut() const { return m_currentShortcut; }
+
+    // Makes the shortcut live; afterwards registrationError() tells whether it worked.
+    void registerShortcut();
+    void unregister();
+    void updateShortcut(const Shortcut& shortcut);
+
+    // Releases or retakes the keys of every registered shortcut of the process, leaving each
+    // service's state alone.
+    static void setSuspended(bool suspended);
+
+private:
+    // Shared with the registry's handler only weakly: a press posted just before this service
+    // goes away then does nothing.
+    const std::shared_ptr<const std::function<void()>> m_onTrigger;
+    bool m_isRegistered = false;
+    std::optional<QString> m_registrationError;
+    Shortcut m_currentShortcut;
+    ShortcutRegistry& m_registry;
+};
+
+} // namespace quill

@@ -1,0 +1,241 @@
+#include "FakeKeyGrabber.h"
+#include "shortcuts/GlobalShortcutService.h"
+
+#include <QTest>
+#include <memory>
+
+using namespace quill;
+using quill::test::FakeKeyGrabber;
+
+namespace {
+
+constexpr KeyCombination ctrl1{0x31, xmodifier::control};
+constexpr KeyCombination ctrl2{0x32, xmodifier::control};
+const Shortcut commandOne{18, modifier::command};
+const Shortcut commandTwo{19, modifier::command};
+
+} // namespace
+
+class TestGlobalShortcutService : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void registeredShortcutTriggersOnALaterTurnOncePerPress_data();
+    void registeredShortcutTriggersOnALaterTurnOncePerPress();
+    void unregisterAndDestructionReleaseTheKey();
+    void updateShortcutMovesOnlyARegisteredShortcut();
+    void laterRegistrationOfTheSameShortcutWins();
+    void failedRegistrationExplainsWhy_data();
+    void failedRegistrationExplainsWhy();
+    void withoutAKeyboardHookEveryServiceFailsAndTheHookIsTriedOnce();
+    void suspensionReleasesEveryKeyWithoutChangingTheServices();
+
+private:
+    std::unique_ptr<FakeKeyGrabber> grabber;
+    std::unique_ptr<ShortcutRegistry> registry;
+};
+
+void TestGlobalShortcutService::init() {
+    grabber = std::make_unique<FakeKeyGrabber>();
+    registry = std::make_unique<ShortcutRegistry>(*grabber);
+}
+
+void TestGlobalShortcutService::cleanup() {
+    registry.reset();
+    grabber.reset();
+}
+
+void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPress_data() {
+    QTest::addColumn<uint32_t>("keyCode");
+    QTest::addColumn<uint32_t>("modifiers");
+    QTest::addColumn<uint32_t>("keysym");
+    QTest::addColumn<uint16_t>("xModifiers");
+    QTest::newRow("Ctrl+1") << 18u << modifier::command << 0x31u << xmodifier::control;
+    QTest::newRow("Esc") << 53u << 0u << 0xff1bu << uint16_t(0);
+    QTest::newRow("Alt+Shift+Super+K")
+        << 40u << (modifier::option | modifier::shift | modifier::control) << 0x6bu
+        << uint16_t(xmodifier::mod1 | xmodifier::shift | xmodifier::mod4);
+}
+
+void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPress() {
+    QFETCH(uint32_t, keyCode);
+    QFETCH(uint32_t, modifiers);
+    QFETCH(uint32_t, keysym);
+    QFETCH(uint16_t, xModifiers);
+    int triggers = 0;
+    GlobalShortcutService service(
+        {keyCode, modifiers}, [&] { ++triggers; }, *registry);
+    QVERIFY(!service.isRegistered());
+    QVERIFY(grabber->grabbed.empty());
+
+    service.registerShortcut();
+    QVERIFY(service.isRegistered());
+    QCOMPARE(service.registrationError(), std::nullopt);
+    const KeyCombination combination{keysym, xModifiers};
+    QVERIFY(grabber->grabbed.contains(combination));
+
+    // A held key repeats its press; each one triggers, never from inside the hook.
+    QVERIFY(grabber->press(combination));
+    QVERIFY(grabber->press(combination));
+    QCOMPARE(triggers, 0);
+    QTRY_COMPARE(triggers, 2);
+}
+
+void TestGlobalShortcutService::unregisterAndDestructionReleaseTheKey() {
+    int triggers = 0;
+    auto service = std::make_unique<GlobalShortcutService>(
+        commandOne, [&] { ++triggers; }, *registry);
+    service->registerShortcut();
+    service->unregister();
+    QVERIFY(!service->isRegistered());
+    QVERIFY(grabber->grabbed.empty());
+    QVERIFY(!registry->contains(commandOne));
+
+    service->registerShortcut();
+    QVERIFY(grabber->press(ctrl1));
+    // A press already posted when the service goes away does nothing.
+    service.reset();
+    QVERIFY(grabber->grabbed.empty());
+    QTest::qWait(10);
+    QCOMPARE(triggers, 0);
+}
+
+void TestGlobalShortcutService::updateShortcutMovesOnlyARegisteredShortcut() {
+    int triggers = 0;
+    GlobalShortcutService service(
+        commandOne, [&] { ++triggers; }, *registry);
+    service.updateShortcut(commandTwo);
+    QCOMPARE(service.currentShortcut(), commandTwo);
+    QVERIFY(!service.isRegistered());
+    QVERIFY(grabber->grabbed.empty());
+
+    service.registerShortcut();
+    QCOMPARE(grabber->grabbed, std::unordered_set<KeyCombination>{ctrl2});
+    service.updateShortcut(commandOne);
+    QVERIFY(service.isRegistered());
+    QCOMPARE(grabber->grabbed, std::unordered_set<KeyCombination>{ctrl1});
+    QVERIFY(!registry->contains(commandTwo));
+    QVERIFY(grabber->press(ctrl1));
+    QTRY_COMPARE(triggers, 1);
+
+    // Moving onto a key that another program holds leaves the service unregistered and says so.
+    grabber->takenByOthers.insert(ctrl2);
+    service.updateShortcut(commandTwo);
+    QVERIFY(!service.isRegistered());
+    QCOMPARE(service.registrationError(), QStringLiteral("Ctrl+2 is already used by another application"));
+    QVERIFY(grabber->grabbed.empty());
+}
+
+void TestGlobalShortcutService::laterRegistrationOfTheSameShortcutWins() {
+    int first = 0;
+    int second = 0;
+    GlobalShortcutService a(
+        commandOne, [&] { ++first; }, *registry);
+    GlobalShortcutService b(
+        commandOne, [&] { ++second; }, *registry);
+    a.registerShortcut();
+    b.registerShortcut();
+    QVERIFY(grabber->press(ctrl1));
+    QTRY_COMPARE(second, 1);
+    QCOMPARE(first, 0);
+
+    a.unregister();
+    QVERIFY(b.isRegistered());
+    QVERIFY(!registry->contains(commandOne));
+    QVERIFY(!grabber->press(ctrl1));
+}
+
+void TestGlobalShortcutService::failedRegistrationExplainsWhy_data() {
+    QTest::addColumn<Shortcut>("shortcut");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("taken") << commandOne << true << "Ctrl+1 is already used by another application";
+    QTest::newRow("taken, all modifiers") << Shortcut{40, modifier::all} << true
+                                          << "Ctrl+Alt+Shift+Super+K is already used by another application";
+    QTest::newRow("key not on this keyboard") << Shortcut{96, modifier::command} << false
+                                              << "Ctrl+F5 cannot be used as a shortcut with this keyboard";
+    QTest::newRow("stored key code without a key")
+        << Shortcut{10, modifier::command} << false
+        << "Ctrl+? cannot be used as a shortcut with this keyboard";
+}
+
+void TestGlobalShortcutService::failedRegistrationExplainsWhy() {
+    QFETCH(Shortcut, shortcut);
+    QFETCH(bool, taken);
+    QFETCH(QString, error);
+    grabber->missingKeysyms.insert(0xffc2);
+    if (taken) {
+        grabber->takenByOthers.insert({0x31, xmodifier::control});
+        grabber->takenByOthers.insert(
+            {0x6b, xmodifier::control | xmodifier::mod1 | xmodifier::shift | xmodifier::mod4});
+    }
+    GlobalShortcutService service(
+        shortcut, [] {}, *registry);
+    service.registerShortcut();
+    QVERIFY(!service.isRegistered());
+    QCOMPARE(service.registrationError(), error);
+    QVERIFY(!registry->contains(shortcut));
+
+    // A later successful registration clears the reason.
+    grabber->takenByOthers.clear();
+    grabber->missingKeysyms.clear();
+    service.updateShortcut(commandTwo);
+    service.registerShortcut();
+    QVERIFY(service.isRegistered());
+    QCOMPARE(service.registrationError(), std::nullopt);
+}
+
+void TestGlobalShortcutService::withoutAKeyboardHookEveryServiceFailsAndTheHookIsTriedOnce() {
+    grabber->available = false;
+    GlobalShortcutService a(
+        commandOne, [] {}, *registry);
+    GlobalShortcutService b(
+        commandTwo, [] {}, *registry);
+    a.registerShortcut();
+    b.registerShortcut();
+    a.registerShortcut();
+    for (const auto* service : {&a, &b}) {
+        QVERIFY(!service->isRegistered());
+        QCOMPARE(service->registrationError(),
+                 QStringLiteral("Failed to create event tap. Grant Accessibility permission and restart."));
+    }
+    QCOMPARE(grabber->installCalls, 1);
+    QVERIFY(grabber->grabbed.empty());
+    QVERIFY(!registry->contains(commandOne));
+}
+
+void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServices() {
+    int triggers = 0;
+    GlobalShortcutService explain(
+        commandOne, [&] { ++triggers; }, *registry);
+    GlobalShortcutService transcribe(
+        commandTwo, [] {}, *registry);
+    GlobalShortcutService cancel(
+        Shortcut{53, 0}, [] {}, *registry);
+    explain.registerShortcut();
+    transcribe.registerShortcut();
+
+    registry->setSuspended(true);
+    QVERIFY(grabber->grabbed.empty());
+    QVERIFY(explain.isRegistered() && transcribe.isRegistered());
+    QVERIFY(registry->contains(commandOne));
+
+    // Registering while suspended still finds out whether the key is free, but takes nothing yet.
+    grabber->takenByOthers.insert({0xff1b, 0});
+    cancel.registerShortcut();
+    QCOMPARE(cancel.registrationError(), QStringLiteral("Esc is already used by another application"));
+    grabber->takenByOthers.clear();
+    cancel.registerShortcut();
+    QVERIFY(cancel.isRegistered());
+    transcribe.unregister();
+    QVERIFY(grabber->grabbed.empty());
+
+    registry->setSuspended(false);
+    QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {0xff1b, 0}}));
+    QVERIFY(grabber->press(ctrl1));
+    QTRY_COMPARE(triggers, 1);
+}
+
+QTEST_GUILESS_MAIN(TestGlobalShortcutService)
+#include "tst_globalshortcutservice.moc"
