@@ -1,13 +1,20 @@
 import { spawn } from 'node:child_process';
-import { mkdtempSync } from 'node:fs';
+import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const mainScript = fileURLToPath(new URL('../../src/main.js', import.meta.url));
 
+const temporaryDirs = [];
+process.on('exit', () => {
+  for (const dir of temporaryDirs) rmSync(dir, { recursive: true, force: true });
+});
+
 export function temporaryDir() {
-  return mkdtempSync(path.join(tmpdir(), 'quillpoint-backend-'));
+  const dir = mkdtempSync(path.join(tmpdir(), 'quillpoint-backend-'));
+  temporaryDirs.push(dir);
+  return dir;
 }
 
 // Runs the real service as a child process on an ephemeral loopback port,
