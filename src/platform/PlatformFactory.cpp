@@ -1,6 +1,8 @@
 #include "PlatformFactory.h"
 
+#include "AacFileWriter.h"
 #include "AppInfo.h"
+#include "PulsePcmSource.h"
 #include "X11ActiveWindowTracker.h"
 #include "X11KeyGrabber.h"
 
@@ -35,6 +37,10 @@ AutostartRegistrar& autostartRegistrar() {
         QCoreApplication::applicationFilePath());
     return registrar;
 }
+
+std::unique_ptr<PcmSource> createPcmSource() { return std::make_unique<PulsePcmSource>(); }
+
+std::unique_ptr<AudioFileWriter> createAudioFileWriter() { return std::make_unique<AacFileWriter>(); }
 
 namespace {
 

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "ActiveWindowTracker.h"
+#include "AudioFileWriter.h"
 #include "AutostartRegistrar.h"
 #include "HostInfo.h"
 #include "KeyGrabber.h"
+#include "PcmSource.h"
 #include "SecretStore.h"
 #include "SettingsStore.h"
+
+#include <memory>
 
 namespace quill::platform {
 
@@ -15,6 +19,9 @@ SettingsStore& settingsStore();
 SecretStore& secretStore();
 HostInfo& hostInfo();
 AutostartRegistrar& autostartRegistrar();
+// A new microphone input and a new audio file encoder, one of each per recording.
+std::unique_ptr<PcmSource> createPcmSource();
+std::unique_ptr<AudioFileWriter> createAudioFileWriter();
 // The system-wide keyboard hook behind the global shortcuts: X key grabs under X11, none elsewhere.
 KeyGrabber& keyGrabber();
 // The process of the window in front: _NET_ACTIVE_WINDOW under X11, unknown elsewhere.

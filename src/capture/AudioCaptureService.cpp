@@ -1,0 +1,116 @@
+#include "AudioCaptureService.h"
+
+#include "platform/PlatformFactory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+#include <algorithm>
+
+namespace quill {
+
+AudioCaptureService::AudioCaptureService(RecorderFactory createRecorder, QObject* parent)
+    : QObject(parent)
+    , m_createRecorder(std::move(createRecorder)) {
+    // The recording holds the user's voice: a quit in the middle must not leave it in /tmp.
+    if (auto* app = QCoreApplication::instance()) {
+        connect(app, &QCoreApplication::aboutToQuit, this, &AudioCaptureService::cleanUp);
+    }
+}
+
+AudioCaptureService::~AudioCaptureService() {
+    cleanUp();
+}
+
+AudioCaptureService::RecorderFactory AudioCaptureService::platformRecorders() {
+    return [] {
+        return std::make_unique<AudioRecorder>(platform::createPcmSource(),
+                                               platform::createAudioFileWriter());
+    };
+}
+
+bool AudioCaptureService::startRecording() {
+    m_recordingURL = QDir::tempPath() + QStringLiteral("/quill_recording_") +
+                     QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a");
+    auto recorder = m_createRecorder ? m_createRecorder() : nullptr;
+    if (!recorder || !recorder->record(*m_recordingURL)) {
+        return false;
+    }
+    m_audioRecorder = std::move(recorder);
+    m_isRecording = true;
+
+    m_durationTimer = new QTimer(this);
+    m_durationTimer->setSingleShot(true);
+    m_durationTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_durationTimer, &QTimer::timeout, this, [this] {
+        if (onMaxDurationReached) {
+            onMaxDurationReached();
+        }
+    });
+    m_durationTimer->start(std::chrono::milliseconds(qint64(maxDuration * 1000.0)));
+
+    m_meteringTimer = new QTimer(this);
+    connect(m_meteringTimer, &QTimer::timeout, this, [this] {
+        if (!m_audioRecorder) {
+            return;
+        }
+        const float level = levelForPower(m_audioRecorder->averagePower());
+        if (onAudioLevel) {
+            onAudioLevel(level);
+        }
+    });
+    m_meteringTimer->start(meteringInterval);
+    return true;
+}
+
+std::optional<QString> AudioCaptureService::stopRecording() {
+    stopTimers();
+    const auto outcome = m_audioRecorder ? m_audioRecorder->stop() : AudioRecorder::Outcome::Saved;
+    m_isRecording = false;
+    if (outcome == AudioRecorder::Outcome::Empty || outcome == AudioRecorder::Outcome::Failed) {
+        return std::nullopt;
+    }
+    return m_recordingURL;
+}
+
+void AudioCaptureService::cancelRecording() {
+    stopTimers();
+    if (m_audioRecorder) {
+        m_audioRecorder->discard();
+    }
+    m_isRecording = false;
+    if (m_recordingURL) {
+        deleteRecording(*m_recordingURL);
+    }
+}
+
+void AudioCaptureService::deleteRecording(const QString& path) {
+    QFile::remove(path);
+}
+
+float AudioCaptureService::levelForPower(float power) {
+    float level = (power + 50.0f) / 50.0f;
+    level = std::min(level, 1.0f);
+    if (!(level >= 0.0f)) {
+        level = 0.0f;
+    }
+    return level;
+}
+
+void AudioCaptureService::stopTimers() {
+    // A callback may stop the recording from inside a timer's own signal: delete them later.
+    for (QTimer** timer : {&m_durationTimer, &m_meteringTimer}) {
+        if (*timer) {
+            (*timer)->stop();
+            (*timer)->deleteLater();
+            *timer = nullptr;
+        }
+    }
+}
+
+void AudioCaptureService::cleanUp() {
+    cancelRecording();
+}
+
+} // namespace quill

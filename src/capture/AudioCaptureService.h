@@ -1,0 +1,66 @@
+#pragma once
+
+#include "AudioRecorder.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quill {
+
+// Records the user's voice from the default microphone into a temporary .m4a file (AAC,
+// 16 kHz, mono) for transcription, reports the input level ten times a second and says once
+// when the recording has reached its maximum length. Main thread only.
+class AudioCaptureService : public QObject {
+    Q_OBJECT
+public:
+    using RecorderFactory = std::function<std::unique_ptr<AudioRecorder>()>;
+
+    explicit AudioCaptureService(RecorderFactory createRecorder = platformRecorders(),
+                                 QObject* parent = nullptr);
+    // Whatever recording file is still on disk goes with the service.
+    ~AudioCaptureService() override;
+
+    // Recorders on the system's microphone and encoder.
+    static RecorderFactory platformRecorders();
+
+    // Starts a new recording; true when the recorder could be created. Not while one is running.
+    bool startRecording();
+    // Ends the recording and gives its file, which the caller reads and then deletes. None when
+    // no recording was ever started, or when the recording holds nothing (no sound arrived,
+    // or the file could not be written; then the file is already gone).
+    std::optional<QString> stopRecording();
+    // Ends the recording and deletes its file.
+    void cancelRecording();
+    // Removes a recording file; a missing file or a refusal is not an error worth reporting.
+    static void deleteRecording(const QString& path);
+
+    // 0 at or below -50 dB, 1 at 0 dB and above, linear in decibels between; 0 for NaN.
+    static float levelForPower(float power);
+
+    bool isRecording() const { return m_isRecording; }
+    const std::optional<QString>& recordingURL() const { return m_recordingURL; }
+    AudioRecorder* audioRecorder() const { return m_audioRecorder.get(); }
+
+    double maxDuration = 30.0; // seconds
+    std::chrono::milliseconds meteringInterval{100};
+    std::function<void()> onMaxDurationReached;
+    std::function<void(float level)> onAudioLevel;
+
+private:
+    void stopTimers();
+    void cleanUp();
+
+    RecorderFactory m_createRecorder;
+    std::unique_ptr<AudioRecorder> m_audioRecorder;
+    std::optional<QString> m_recordingURL;
+    bool m_isRecording = false;
+    QTimer* m_durationTimer = nullptr; // children of the service, so they die with it
+    QTimer* m_meteringTimer = nullptr;
+};
+
+} // namespace quill

@@ -1,0 +1,123 @@
+#include "AudioRecorder.h"
+
+#include "platform/Log.h"
+
+#include <QMetaObject>
+#include <cmath>
+#include <limits>
+
+namespace quill {
+
+AudioRecorder::AudioRecorder(std::unique_ptr<PcmSource> source, std::unique_ptr<AudioFileWriter> writer,
+                             QObject* parent)
+    : QObject(parent)
+    , m_source(std::move(source))
+    , m_writer(std::move(writer)) {}
+
+AudioRecorder::~AudioRecorder() {
+    discard();
+}
+
+bool AudioRecorder::record(const QString& path) {
+    m_path = path;
+    if (!m_writer->create(path, kSampleRate)) {
+        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("cannot record: ") + m_writer->errorString());
+        return false;
+    }
+    PcmSource::Handler handler;
+    handler.samples = [this](std::span<const float> samples) { receive(samples); };
+    handler.ended = [this](const QString& reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                if (m_outcome != Outcome::Recording) {
+                    return;
+                }
+                logLine(QStringLiteral("AudioRecorder"),
+                        QStringLiteral("the sound server ended the recording (%1); keeping %2 s")
+                            .arg(reason)
+                            .arg(double(m_samplesWritten) / kSampleRate, 0, 'f', 1));
+                finish();
+            },
+            Qt::QueuedConnection);
+    };
+    m_outcome = Outcome::Recording;
+    if (!m_source->start(kSampleRate, std::move(handler))) {
+        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("cannot record: ") + m_source->errorString());
+        m_outcome = Outcome::Discarded;
+        m_writer->discard();
+        return false;
+    }
+    return true;
+}
+
+float AudioRecorder::averagePower() {
+    std::lock_guard lock(m_meterMutex);
+    if (m_meteredSamples == 0) {
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    const double meanSquare = m_sumOfSquares / double(m_meteredSamples);
+    m_sumOfSquares = 0.0;
+    m_meteredSamples = 0;
+    return float(10.0 * std::log10(meanSquare));
+}
+
+AudioRecorder::Outcome AudioRecorder::stop() {
+    if (m_outcome == Outcome::Recording) {
+        finish();
+    }
+    return m_outcome;
+}
+
+void AudioRecorder::discard() {
+    if (m_outcome != Outcome::Recording) {
+        return;
+    }
+    m_source->stop();
+    m_writer->discard();
+    m_outcome = Outcome::Discarded;
+}
+
+void AudioRecorder::receive(std::span<const float> samples) {
+    if (m_writeFailed) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_meterMutex);
+        for (const float sample : samples) {
+            m_sumOfSquares += double(sample) * double(sample);
+        }
+        m_meteredSamples += qint64(samples.size());
+    }
+    if (!m_writer->write(samples)) {
+        m_writeFailed = true;
+        // Stop at once rather than at the user's next press, so a full disk fills no further.
+        QMetaObject::invokeMethod(
+            this, [this] { stop(); }, Qt::QueuedConnection);
+        return;
+    }
+    m_samplesWritten += qint64(samples.size());
+}
+
+void AudioRecorder::finish() {
+    m_source->stop();
+    if (m_writeFailed) {
+        logLine(QStringLiteral("AudioRecorder"),
+                QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
+        m_writer->discard();
+        m_outcome = Outcome::Failed;
+    } else if (m_samplesWritten == 0) {
+        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("no sound arrived from the microphone"));
+        m_writer->discard();
+        m_outcome = Outcome::Empty;
+    } else if (m_writer->finish()) {
+        m_outcome = Outcome::Saved;
+    } else {
+        logLine(QStringLiteral("AudioRecorder"),
+                QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
+        m_writer->discard();
+        m_outcome = Outcome::Failed;
+    }
+}
+
+} // namespace quill

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/AudioFileWriter.h"
+#include "platform/PcmSource.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <span>
+
+namespace quill {
+
+// One recording: the microphone's samples encoded into a file, and a meter over them.
+// Samples arrive and are encoded on the source's thread; everything else runs on the thread
+// that owns the recorder.
+class AudioRecorder : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kSampleRate = 16000;
+
+    enum class Outcome {
+        Recording, // still running
+        Saved,     // the file is complete and holds the recording
+        Empty,     // no sample arrived; the file was removed
+        Failed,    // the file could not be written; it was removed
+        Discarded, // dropped on request; the file was removed
+    };
+
+    AudioRecorder(std::unique_ptr<PcmSource> source, std::unique_ptr<AudioFileWriter> writer,
+                  QObject* parent = nullptr);
+    // A recording still running when its recorder goes away leaves no file behind.
+    ~AudioRecorder() override;
+
+    // Creates the file at `path` and starts filling it. False when there is no input to record
+    // or the file cannot be created; then nothing is left at `path`.
+    bool record(const QString& path);
+    // Mean power of the samples that arrived since the previous call, in dB relative to full
+    // scale: -inf for digital silence, NaN when no sample arrived.
+    float averagePower();
+    // Ends the recording and completes its file. Calling it again gives the same outcome.
+    Outcome stop();
+    // Ends the recording and removes its file.
+    void discard();
+    Outcome outcome() const { return m_outcome; }
+
+private:
+    void receive(std::span<const float> samples);
+    void finish();
+
+    std::unique_ptr<PcmSource> m_source;
+    std::unique_ptr<AudioFileWriter> m_writer;
+    QString m_path;
+    Outcome m_outcome = Outcome::Discarded;
+    // Written on the source's thread; read on ours only once the source has stopped.
+    qint64 m_samplesWritten = 0;
+    std::atomic_bool m_writeFailed = false;
+
+    std::mutex m_meterMutex;
+    double m_sumOfSquares = 0.0;
+    qint64 m_meteredSamples = 0;
+};
+
+} // namespace quill

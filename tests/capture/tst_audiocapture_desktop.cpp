@@ -1,0 +1,113 @@
+#include "AudioProbe.h"
+#include "FakePlatform.h"
+#include "capture/AudioCaptureService.h"
+
+#include <QProcess>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace quill;
+
+namespace {
+
+// Plays raw 16 kHz mono s16le audio into the sound server's pipe source at the pace of a
+// real microphone, over and over, until destroyed.
+class MicFeeder {
+public:
+    explicit MicFeeder(QByteArray pcm) : m_pcm(std::move(pcm)) {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~MicFeeder() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void run() {
+        const int fd = ::open(qgetenv("QUILL_TEST_MIC_FIFO").constData(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        constexpr qsizetype chunk = 640; // 20 ms
+        auto next = std::chrono::steady_clock::now();
+        for (qsizetype offset = 0; !m_stop; offset = (offset + chunk) % (m_pcm.size() - chunk)) {
+            if (::write(fd, m_pcm.constData() + offset, chunk) < 0) {
+                break;
+            }
+            next += std::chrono::milliseconds(20);
+            std::this_thread::sleep_until(next);
+        }
+        ::close(fd);
+    }
+
+    QByteArray m_pcm;
+    std::atomic_bool m_stop = false;
+    std::thread m_thread;
+};
+
+QByteArray speech() {
+    QProcess process;
+    process.start("bash",
+                  {"-c", "espeak-ng --stdout 'Testing the microphone, one two three, the quick brown fox.' "
+                         "| sox - -r 16000 -c 1 -b 16 -e signed -t raw -"});
+    process.waitForFinished(20000);
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+// Against the test desktop's PulseAudio, whose default source is a pipe this test feeds.
+class TestAudioCaptureDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void recordsTheDefaultSource();
+    void outputMonitorIsNoMicrophone();
+};
+
+void TestAudioCaptureDesktop::recordsTheDefaultSource() {
+    const QByteArray pcm = speech();
+    QVERIFY(pcm.size() > 16000 * 2);
+    MicFeeder feeder(pcm);
+    QTest::qWait(300);
+
+    AudioCaptureService service;
+    QList<float> levels;
+    service.onAudioLevel = [&](float level) { levels.append(level); };
+    QVERIFY(service.startRecording());
+    QTest::qWait(3000);
+    const auto path = service.stopRecording();
+    QVERIFY(path.has_value());
+
+    const auto probe = test::probeAudio(*path);
+    AudioCaptureService::deleteRecording(*path);
+    QCOMPARE(probe.codec, QStringLiteral("aac"));
+    QCOMPARE(probe.sampleRate, 16000);
+    QCOMPARE(probe.channels, 1);
+    QVERIFY2(probe.formatName.contains("mp4") || probe.formatName.contains("mov"),
+             qPrintable(probe.formatName));
+    QVERIFY2(std::abs(probe.duration - 3.0) <= 0.2, qPrintable(QString::number(probe.duration)));
+
+    QVERIFY2(levels.size() >= 25, qPrintable(QString::number(levels.size())));
+    QVERIFY(*std::max_element(levels.begin(), levels.end()) > 0.5f); // the speech, not silence
+}
+
+void TestAudioCaptureDesktop::outputMonitorIsNoMicrophone() {
+    QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_speaker.monitor"}), 0);
+    test::LogCapture log;
+    AudioCaptureService service;
+    const bool started = service.startRecording();
+    QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_mic"}), 0);
+    QVERIFY(!started);
+    QVERIFY(!QFile::exists(service.recordingURL().value()));
+    QCOMPARE(log.lines.size(), 1);
+    QVERIFY2(log.lines.first().contains("only monitors an output"), qPrintable(log.lines.first()));
+    QVERIFY(service.startRecording()); // the microphone is back
+    service.cancelRecording();
+}
+
+QTEST_GUILESS_MAIN(TestAudioCaptureDesktop)
+#include "tst_audiocapture_desktop.moc"
