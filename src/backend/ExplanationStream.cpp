@@ -1,0 +1,128 @@
+#include "ExplanationStream.h"
+
+#include "ExplanationDecoder.h"
+#include "ReplyStatus.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+namespace quill {
+
+// Reads one explain reply and feeds its stream. Owned by the network manager, not by the
+// stream, so that a consumer going away leaves the reply to run to its end.
+class ExplanationStreamProducer : public QObject {
+public:
+    ExplanationStreamProducer(QNetworkAccessManager& network, const QNetworkRequest& request,
+                              const QByteArray& body, ExplanationStream* stream)
+        : QObject(&network)
+        , m_stream(stream) {
+        m_reply = network.post(request, body);
+        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
+        connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
+        connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
+    }
+
+private:
+    // True once the head has been accepted; ends the stream when the status rule says so.
+    bool checkHead() {
+        if (m_headAccepted)
+            return true;
+        if (m_ended || !hasResponseHead(*m_reply))
+            return false;
+        if (const auto error = statusError(*m_reply)) {
+            end(error);
+            return false;
+        }
+        m_headAccepted = true;
+        return true;
+    }
+
+    void readBody() {
+        if (!checkHead())
+            return;
+        const QByteArray bytes = m_reply->readAll();
+        if (m_decoder.feed(bytes, [this](const QString& piece) { deliver(piece); }))
+            end(std::nullopt);
+    }
+
+    void replyFinished() {
+        if (m_ended)
+            return;
+        const auto failure = transportFailure(*m_reply);
+        if (!m_headAccepted && (!failure || hasResponseHead(*m_reply))) {
+            // A head that was never judged: an answer without a body, or not HTTP at all.
+            if (!checkHead()) {
+                if (!m_ended)
+                    end(APIError::serverError(0));
+                return;
+            }
+        }
+        if (m_headAccepted)
+            readBody();
+        if (m_ended)
+            return;
+        if (failure) {
+            const bool connectionLost = failure->code == QNetworkReply::ConnectionRefusedError ||
+                                        failure->code == QNetworkReply::RemoteHostClosedError;
+            end(connectionLost ? APIError::connectionRefused() : APIError::networkError(*failure));
+            return;
+        }
+        m_decoder.finish([this](const QString& piece) { deliver(piece); });
+        end(std::nullopt);
+    }
+
+    void deliver(const QString& piece) {
+        if (m_stream)
+            m_stream->deliverPiece(piece);
+    }
+
+    void end(const std::optional<APIError>& error) {
+        m_ended = true;
+        m_reply->disconnect(this);
+        if (m_reply->isRunning())
+            m_reply->abort();
+        m_reply->deleteLater();
+        if (m_stream)
+            m_stream->deliverEnd(error);
+        deleteLater();
+    }
+
+    QPointer<ExplanationStream> m_stream;
+    QNetworkReply* m_reply = nullptr;
+    ExplanationDecoder m_decoder;
+    bool m_headAccepted = false;
+    bool m_ended = false;
+};
+
+ExplanationStream::ExplanationStream() = default;
+ExplanationStream::~ExplanationStream() = default;
+
+std::unique_ptr<ExplanationStream> ExplanationStream::empty() {
+    std::unique_ptr<ExplanationStream> stream(new ExplanationStream);
+    QTimer::singleShot(0, stream.get(), [s = stream.get()] { s->deliverEnd(std::nullopt); });
+    return stream;
+}
+
+void ExplanationStream::deliverPiece(const QString& piece) {
+    if (!m_finished)
+        emit pieceReceived(piece);
+}
+
+void ExplanationStream::deliverEnd(const std::optional<APIError>& error) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit finished(error);
+}
+
+std::unique_ptr<ExplanationStream> startExplanationStream(QNetworkAccessManager& network,
+                                                          const QNetworkRequest& request,
+                                                          const QByteArray& body) {
+    std::unique_ptr<ExplanationStream> stream(new ExplanationStream);
+    new ExplanationStreamProducer(network, request, body, stream.get());
+    return stream;
+}
+
+} // namespace quill

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "APIError.h"
+#include "ExplanationStream.h"
+#include "KeychainHelper.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkRequest;
+
+namespace quill {
+
+class PreferencesManager;
+class SettingsStore;
+
+using ExplainResult = Result<std::unique_ptr<ExplanationStream>, APIError>;
+using TranscriptionResult = Result<QString, RequestError>;
+
+// The one component that talks to the backend. It keeps no state between calls: the base URL,
+// the bearer token and the model are read afresh for every request, so a change of any of them
+// applies to the next request. All calls are made on the main thread; the network work itself
+// runs inside Qt's network manager and reports back through the event loop.
+class QuillAPIClient : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString baseURLOverrideKey = QStringLiteral("quillpoint_api_base_url_override");
+    static inline const QString explainPath = QStringLiteral("/api/explain");
+    static inline const QString transcribePath = QStringLiteral("/api/transcribe");
+    // Longest wait for the next bytes of a reply, not a limit on the whole exchange.
+    static constexpr int defaultIdleTimeoutMs = 30'000;
+    // A transcription reply larger than this is not a transcription.
+    static constexpr qsizetype maxTranscriptionReplyBytes = 10 * 1024 * 1024;
+
+    // `network` may be null: the client then makes its own. `preferences` and `settings` must
+    // outlive the client.
+    QuillAPIClient(KeychainHelper keychain, PreferencesManager& preferences, SettingsStore& settings,
+                   QNetworkAccessManager* network = nullptr, int idleTimeoutMs = defaultIdleTimeoutMs,
+                   QObject* parent = nullptr);
+    ~QuillAPIClient() override;
+
+    // The override from the settings, exactly as stored, unless absent or empty; else the
+    // address built into the program.
+    QString apiBaseURL() const;
+    static QString builtInBaseURL();
+
+    // Sends `text` for an explanation. Fails at once, before any traffic, with notAuthenticated
+    // (no token) or invalidURL; otherwise returns the stream of the reply (see
+    // ExplanationStream for how it is consumed and how it ends).
+    ExplainResult explain(const QString& text, bool detailed);
+
+    // Uploads a recording (the whole file) and calls `done` with the transcribed text or the
+    // error, always later from the event loop, never from inside this call. `done` is not
+    // called when `context` has been destroyed by then. Errors are APIErrors, or the transport's
+    // own error unchanged.
+    void transcribe(const QByteArray& audioData, QObject* context,
+                    std::function<void(const TranscriptionResult&)> done);
+
+private:
+    // Token first, then the URL: without a token nothing else is looked at.
+    Result<QNetworkRequest, APIError> prepareRequest(const QString& path, const QByteArray& contentType);
+
+    KeychainHelper m_keychain;
+    PreferencesManager& m_preferences;
+    SettingsStore& m_settings;
+    QNetworkAccessManager* m_network;
+    int m_idleTimeoutMs;
+};
+
+} // namespace quill

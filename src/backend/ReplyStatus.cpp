@@ -1,0 +1,53 @@
+#include "ReplyStatus.h"
+
+#include <QNetworkReply>
+
+namespace quill {
+namespace {
+
+bool isHttpScheme(const QNetworkReply& reply) {
+    const QString scheme = reply.url().scheme();
+    return scheme == QLatin1StringView("http") || scheme == QLatin1StringView("https");
+}
+
+QVariant httpStatus(const QNetworkReply& reply) {
+    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+}
+
+// Qt turns 4xx and 5xx statuses into errors of its own; those say nothing about the transport.
+bool echoesHttpStatus(QNetworkReply::NetworkError error) {
+    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError;
+}
+
+} // namespace
+
+bool hasResponseHead(const QNetworkReply& reply) {
+    return httpStatus(reply).isValid() || !isHttpScheme(reply);
+}
+
+std::optional<APIError> statusError(const QNetworkReply& reply) {
+    const QVariant status = httpStatus(reply);
+    if (!status.isValid())
+        return APIError::serverError(0);
+    const int code = status.toInt();
+    if (code == 429)
+        return APIError::rateLimited();
+    if (code == 401)
+        return APIError::notAuthenticated();
+    if (code != 200)
+        return APIError::serverError(code);
+    return std::nullopt;
+}
+
+std::optional<TransportError> transportFailure(const QNetworkReply& reply) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return std::nullopt;
+    if (httpStatus(reply).isValid() && echoesHttpStatus(error))
+        return std::nullopt;
+    return TransportError{error, reply.errorString()};
+}
+
+} // namespace quill
