@@ -91,9 +91,7 @@ describe('explain', () => {
   const emoji = '😀';
   for (const [name, options, status, message] of [
     ['a text/plain body', { type: 'text/plain' }, 415, /application\/json/],
-    ['no content type', { type: null, body: Buffer.from(explainBody()) }, 415, /application\/json/],
     ['a body that is not JSON', { body: '{"text": "a"' }, 400, /JSON/],
-    ['a JSON array', { body: '["a"]' }, 400, /object/],
     ['no text', { body: '{"model":"gpt-5.2","detailed":false}' }, 400, /"text"/],
     ['a text that is a number', { body: '{"text":5,"model":"gpt-5.2","detailed":false}' }, 400, /"text"/],
     ['no model', { body: '{"text":"a","detailed":false}' }, 400, /"model"/],
@@ -121,7 +119,6 @@ describe('explain', () => {
 
   for (const [name, respond] of [
     ['an error status', (request, res) => res.writeHead(500).end('{"error":{"message":"boom"}}')],
-    ['a rejected key', (request, res) => res.writeHead(401).end()],
     ['no answer within the timeout', () => {}],
   ]) {
     test(`answers 502 with a JSON error when the upstream gives ${name} before streaming`, async () => {
