@@ -2,9 +2,10 @@
 
 #include "AacFileWriter.h"
 #include "AppInfo.h"
-#include "PulsePcmSource.h"
 #include "X11ActiveWindowTracker.h"
 #include "X11KeyGrabber.h"
+#include "PulsePcmSource.h"
+#include "X11PanelWindowHelper.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -38,6 +39,15 @@ AutostartRegistrar& autostartRegistrar() {
     return registrar;
 }
 
+PanelWindowHelper& panelWindowHelper() {
+    static const std::unique_ptr<PanelWindowHelper> helper = []() -> std::unique_ptr<PanelWindowHelper> {
+        if (const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
+            return std::make_unique<X11PanelWindowHelper>(x11->connection());
+        return std::make_unique<NullPanelWindowHelper>();
+    }();
+    return *helper;
+}
+
 std::unique_ptr<PcmSource> createPcmSource() { return std::make_unique<PulsePcmSource>(); }
 
 std::unique_ptr<AudioFileWriter> createAudioFileWriter() { return std::make_unique<AacFileWriter>(); }
@@ -68,6 +78,63 @@ ActiveWindowTracker& activeWindowTracker() {
         return new NullActiveWindowTracker;
     }();
     return *tracker;
+}
+
+namespace {
+
+bool onX11() {
+    return qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+}
+
+} // namespace
+
+AccessibilityReader& accessibilityReader() {
+    // Asks the session bus for the accessibility bus first: without one, libatspi aborts.
+    static const std::unique_ptr<AccessibilityReader> reader = []() -> std::unique_ptr<AccessibilityReader> {
+        if (accessibilityStatus().isEnabled().has_value())
+            return std::make_unique<AtspiAccessibilityReader>();
+        return std::make_unique<NullAccessibilityReader>();
+    }();
+    return *reader;
+}
+
+KeyEventPoster& keyEventPoster() {
+    static const std::unique_ptr<KeyEventPoster> poster = []() -> std::unique_ptr<KeyEventPoster> {
+        if (onX11())
+            return std::make_unique<XTestKeyEventPoster>();
+        return std::make_unique<NullKeyEventPoster>();
+    }();
+    return *poster;
+}
+
+ActiveWindowInfo& activeWindowInfo() {
+    static const std::unique_ptr<ActiveWindowInfo> info = []() -> std::unique_ptr<ActiveWindowInfo> {
+        if (onX11())
+            return std::make_unique<X11ActiveWindowInfo>();
+        return std::make_unique<NullActiveWindowInfo>();
+    }();
+    return *info;
+}
+
+Clipboard& clipboard() {
+    // Lives as long as the application object, like Qt's own clipboard.
+    static QtClipboard* const board = new QtClipboard(qGuiApp);
+    return *board;
+}
+
+AccessibilityStatus& accessibilityStatus() {
+    static DBusAccessibilityStatus status;
+    return status;
+}
+
+SettingsLauncher& settingsLauncher() {
+    static DesktopSettingsLauncher launcher;
+    return launcher;
+}
+
+MicrophoneAccess& microphoneAccess() {
+    static SessionMicrophoneAccess access;
+    return access;
 }
 
 } // namespace quill::platform

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QVariantAnimation>
+#include <QVector>
+#include <QWidget>
+
+namespace quill {
+
+// A row of bars that light up from the left as the microphone level rises.
+class AudioLevelIndicator : public QWidget {
+    Q_OBJECT
+public:
+    explicit AudioLevelIndicator(int barCount = 5, QWidget* parent = nullptr);
+
+    void setLevel(float level);
+    float level() const { return m_level; }
+    int barCount() const { return m_barCount; }
+
+    // Where the bars are heading once the current animation ends.
+    bool isLit(int bar) const;
+    int barHeight(int bar) const;
+
+    void setAnimationDuration(int milliseconds) { m_animation.setDuration(milliseconds); }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Bar {
+        qreal height;
+        qreal lit; // 0 unlit .. 1 lit, blended while animating
+    };
+    QVector<Bar> targetBars() const;
+
+    int m_barCount;
+    float m_level = 0.0f;
+    QVector<Bar> m_from;
+    QVector<Bar> m_shown;
+    QVariantAnimation m_animation;
+};
+
+} // namespace quill

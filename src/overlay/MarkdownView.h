@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QTextEdit>
+
+namespace quill {
+
+// Selectable Markdown text that takes exactly the height its content needs at a given width.
+class MarkdownView : public QTextEdit {
+    Q_OBJECT
+public:
+    MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent = nullptr);
+
+    void setMarkdown(const QString& markdown);
+    const QString& markdown() const { return m_markdown; }
+
+    // The widest line when nothing wraps: how wide the text would like to be.
+    int idealWidth() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void render();
+    void applyStyle();
+
+    QFont m_font;
+    qreal m_lineSpacing;
+    QString m_markdown;
+};
+
+} // namespace quill

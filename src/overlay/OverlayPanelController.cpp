@@ -1,0 +1,144 @@
+#include "OverlayPanelController.h"
+
+#include "ExplanationView.h"
+#include "OverlayPanelWindow.h"
+#include "platform/PanelWindowHelper.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+
+namespace quill {
+
+OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, QObject* parent)
+    : OverlayPanelController(helper, Timing{}, &OverlayPanelController::currentDisplayLayout, parent) {}
+
+OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, Timing timing,
+                                               DisplayLayoutProvider displayLayout, QObject* parent)
+    : QObject(parent)
+    , m_helper(helper)
+    , m_timing(timing)
+    , m_displayLayout(std::move(displayLayout)) {
+    m_dismissTimer.setSingleShot(true);
+    m_dismissTimer.setInterval(m_timing.dismissMs);
+    connect(&m_dismissTimer, &QTimer::timeout, this, &OverlayPanelController::hide);
+
+    m_resizeThrottle.setSingleShot(true);
+    m_resizeThrottle.setInterval(m_timing.resizeThrottleMs);
+    connect(&m_resizeThrottle, &QTimer::timeout, this, [this] { updatePanelSize(false); });
+
+    m_resizeAnimation.setDuration(m_timing.resizeAnimationMs);
+    m_resizeAnimation.setEasingCurve(QEasingCurve::InOutQuad);
+    connect(&m_resizeAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { m_panel->setCardGeometry(value.toRect()); });
+    setupPanel();
+}
+
+OverlayPanelController::~OverlayPanelController() = default;
+
+DisplayLayout OverlayPanelController::currentDisplayLayout() {
+    DisplayLayout layout;
+    layout.pointer = QCursor::pos();
+    for (const QScreen* screen : QGuiApplication::screens())
+        layout.screens.append({screen->geometry(), screen->availableGeometry()});
+    if (const QScreen* main = QGuiApplication::primaryScreen())
+        layout.mainScreen = ScreenArea{main->geometry(), main->availableGeometry()};
+    return layout;
+}
+
+void OverlayPanelController::setupPanel() {
+    m_panel = std::make_unique<OverlayPanelWindow>(m_helper);
+    const QPointer<OverlayPanelController> self(this);
+    ExplanationView::Callbacks callbacks;
+    callbacks.onDismiss = [self] {
+        if (self)
+            self->hide();
+    };
+    callbacks.onFetchDetail = [self] {
+        if (self && self->onFetchDetail)
+            self->onFetchDetail();
+    };
+    callbacks.onPaste = [self](const QString& text) {
+        if (self && self->onPaste)
+            self->onPaste(text);
+    };
+    m_contentView = new ExplanationView(m_viewModel, std::move(callbacks), m_panel.get());
+    m_panel->setCard(m_contentView);
+    m_panel->setCardGeometry(QRect(QPoint(0, 0), PanelPlacement::minSize));
+}
+
+void OverlayPanelController::showPanel() {
+    if (!m_panel || !m_contentView)
+        return;
+    const QSize fitting = m_contentView->fittingSize();
+    const std::optional<QRect> frame = PanelPlacement::place(fitting, m_displayLayout());
+    if (!frame)
+        return;
+    m_resizeAnimation.stop();
+    m_panel->setComposited(m_helper.compositorActive());
+    m_panel->setCardGeometry(*frame);
+    m_panel->winId();
+    m_helper.showOnAllDesktops(m_panel->windowHandle());
+    m_panel->show();
+    m_panel->raise();
+}
+
+void OverlayPanelController::hide() {
+    m_dismissTimer.stop();
+    if (m_panel)
+        m_panel->hide();
+    m_viewModel.reset();
+}
+
+void OverlayPanelController::showRecording(const QString& message) {
+    m_viewModel.reset();
+    m_viewModel.setMode(ViewMode::transcribe);
+    m_viewModel.setState(ExplanationState::loading());
+    m_viewModel.setLoadingMessage(message);
+    showPanel();
+}
+
+void OverlayPanelController::showError(const QString& message, bool autoDismiss) {
+    m_viewModel.setState(ExplanationState::error(message));
+    showPanel();
+    m_dismissTimer.stop();
+    if (autoDismiss)
+        m_dismissTimer.start();
+}
+
+void OverlayPanelController::updatePanelSize(bool animate) {
+    if (!m_panel || !m_contentView)
+        return;
+    const QRect frame = m_resizeAnimation.state() == QAbstractAnimation::Running
+                            ? m_resizeAnimation.endValue().toRect()
+                            : m_panel->cardGeometry();
+    const int height = PanelPlacement::clampedHeight(m_contentView->fittingHeight(frame.width()));
+    if (std::abs(height - frame.height()) <= 1)
+        return;
+    const QRect target(frame.topLeft(), QSize(frame.width(), height));
+    m_resizeAnimation.stop();
+    if (!animate || m_timing.resizeAnimationMs <= 0 || !m_panel->isVisible()) {
+        m_panel->setCardGeometry(target);
+        return;
+    }
+    m_resizeAnimation.setStartValue(m_panel->cardGeometry());
+    m_resizeAnimation.setEndValue(target);
+    m_resizeAnimation.start();
+}
+
+void OverlayPanelController::scheduleResize() {
+    m_resizeThrottle.start();
+}
+
+void OverlayPanelController::finishStreaming() {
+    m_resizeThrottle.stop();
+    updatePanelSize(true);
+}
+
+void OverlayPanelController::finishDetailLoading() {
+    m_viewModel.setIsLoadingDetail(false);
+    finishStreaming();
+}
+
+} // namespace quill

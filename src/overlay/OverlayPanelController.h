@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ExplanationViewModel.h"
+#include "PanelPlacement.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <functional>
+#include <memory>
+
+namespace quill {
+
+class ExplanationView;
+class OverlayPanelWindow;
+class PanelWindowHelper;
+
+// Owns the floating panel: shows it beside the pointer, keeps its height fitted to the
+// content while text streams in, hides it, and dismisses errors after a while.
+class OverlayPanelController : public QObject {
+    Q_OBJECT
+public:
+    struct Timing {
+        int dismissMs = 5000;
+        int resizeThrottleMs = 150;
+        int resizeAnimationMs = 200;
+    };
+    using DisplayLayoutProvider = std::function<DisplayLayout()>;
+
+    explicit OverlayPanelController(PanelWindowHelper& helper, QObject* parent = nullptr);
+    OverlayPanelController(PanelWindowHelper& helper, Timing timing, DisplayLayoutProvider displayLayout,
+                           QObject* parent = nullptr);
+    ~OverlayPanelController() override;
+
+    ExplanationViewModel& viewModel() { return m_viewModel; }
+    OverlayPanelWindow* panel() const { return m_panel.get(); }
+    ExplanationView* contentView() const { return m_contentView; }
+
+    void showPanel();
+    void hide();
+    void showRecording(const QString& message);
+    void showError(const QString& message, bool autoDismiss);
+    void updatePanelSize(bool animate);
+    void scheduleResize();
+    void finishStreaming();
+    void finishDetailLoading();
+
+    bool isDismissPending() const { return m_dismissTimer.isActive(); }
+    bool isResizePending() const { return m_resizeThrottle.isActive(); }
+
+    // The application assigns these once at launch.
+    std::function<void()> onFetchDetail;
+    std::function<void(const QString&)> onPaste;
+
+    // The pointer and the screens as the window system reports them.
+    static DisplayLayout currentDisplayLayout();
+
+private:
+    void setupPanel();
+
+    ExplanationViewModel m_viewModel;
+    PanelWindowHelper& m_helper;
+    Timing m_timing;
+    DisplayLayoutProvider m_displayLayout;
+    std::unique_ptr<OverlayPanelWindow> m_panel;
+    ExplanationView* m_contentView = nullptr;
+    QTimer m_dismissTimer;
+    QTimer m_resizeThrottle;
+    QVariantAnimation m_resizeAnimation;
+};
+
+} // namespace quill

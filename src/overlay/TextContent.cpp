@@ -1,0 +1,105 @@
+#include "TextContent.h"
+
+#include "Divider.h"
+#include "MarkdownView.h"
+#include "OverlayStyle.h"
+
+namespace quill {
+
+namespace {
+
+constexpr int spacing = 12;
+constexpr qreal bodyLineSpacing = 4;
+constexpr qreal calloutLineSpacing = 3;
+// The unfolding follows a lightly damped spring of 0.25 s; this curve and length match its look.
+constexpr int revealMs = 300;
+
+} // namespace
+
+TextContent::TextContent(QWidget* parent)
+    : QWidget(parent)
+    , m_text(new MarkdownView(OverlayStyle::body(), bodyLineSpacing, this))
+    , m_detailSection(new QWidget(this))
+    , m_divider(new Divider(m_detailSection))
+    , m_detail(new MarkdownView(OverlayStyle::callout(), calloutLineSpacing, m_detailSection)) {
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    m_detailSection->hide();
+
+    m_reveal.setDuration(revealMs);
+    m_reveal.setEasingCurve(QEasingCurve::OutCubic);
+    m_reveal.setStartValue(0.0);
+    m_reveal.setEndValue(1.0);
+    connect(&m_reveal, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_revealed = value.toReal();
+        arrange();
+    });
+}
+
+void TextContent::update(const QString& text, const std::optional<QString>& detailedText) {
+    const QString previousText = m_text->markdown();
+    const QString previousDetail = m_detail->markdown();
+    m_text->setMarkdown(text);
+    if (detailedText)
+        m_detail->setMarkdown(*detailedText);
+    const bool show = detailedText.has_value();
+    const bool toggled = show != isDetailShown();
+    if (toggled) {
+        m_reveal.stop();
+        m_revealed = 1.0;
+        m_detailSection->setVisible(show);
+        if (show && m_reveal.duration() > 0 && isVisible()) {
+            m_revealed = 0.0;
+            m_reveal.start();
+        }
+    }
+    if (toggled || previousText != text || (show && previousDetail != *detailedText)) {
+        updateGeometry();
+        arrange();
+    }
+}
+
+bool TextContent::isDetailShown() const {
+    return !m_detailSection->isHidden();
+}
+
+int TextContent::idealWidth() const {
+    return std::max(m_text->idealWidth(), isDetailShown() ? m_detail->idealWidth() : 0);
+}
+
+int TextContent::detailHeight(int width) const {
+    return spacing + m_divider->height() + spacing + m_detail->heightForWidth(width);
+}
+
+int TextContent::heightForWidth(int width) const {
+    int height = m_text->heightForWidth(width);
+    if (isDetailShown())
+        height += detailHeight(width);
+    return height;
+}
+
+QSize TextContent::sizeHint() const {
+    const int w = std::max(1, width());
+    return {w, heightForWidth(w)};
+}
+
+void TextContent::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    arrange();
+}
+
+void TextContent::arrange() {
+    const int w = width();
+    const int textHeight = m_text->heightForWidth(w);
+    m_text->setGeometry(0, 0, w, textHeight);
+    if (!isDetailShown())
+        return;
+    const int full = detailHeight(w);
+    m_detailSection->setGeometry(0, textHeight, w, static_cast<int>(full * m_revealed));
+    m_divider->setGeometry(0, spacing, w, m_divider->height());
+    const int detailTop = spacing + m_divider->height() + spacing;
+    m_detail->setGeometry(0, detailTop, w, full - detailTop);
+}
+
+} // namespace quill

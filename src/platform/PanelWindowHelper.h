@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QRegion>
+
+class QWindow;
+
+namespace quill {
+
+// The window-system side of the floating panel: what Qt's window flags cannot say.
+class PanelWindowHelper {
+public:
+    virtual ~PanelWindowHelper() = default;
+    // True when a compositing manager draws translucent windows; without one, pixels that
+    // are not painted show black and the window must be shaped instead.
+    virtual bool compositorActive() const = 0;
+    // Keeps the window on every virtual desktop. Call before each show: window managers
+    // forget the desktop of a window they withdraw.
+    virtual void showOnAllDesktops(QWindow* window) = 0;
+    // Limits where the window takes pointer input, so its transparent shadow lets clicks
+    // through to the windows below.
+    virtual void setInputRegion(QWindow* window, const QRegion& region) = 0;
+};
+
+// For window systems that composite always and manage desktops themselves.
+class NullPanelWindowHelper final : public PanelWindowHelper {
+public:
+    bool compositorActive() const override { return true; }
+    void showOnAllDesktops(QWindow*) override {}
+    void setInputRegion(QWindow*, const QRegion&) override {}
+};
+
+} // namespace quill
