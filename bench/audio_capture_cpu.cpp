@@ -1,0 +1,89 @@
+// Processor cost of recording: the whole process's CPU time (all threads) while idle and while
+// recording from the default microphone, each over the same wall-clock span, in percent of
+// one core. Also the time the main thread spends in startRecording and stopRecording.
+//
+//   bench/audio_capture_cpu.sh build/<dir>/bench/audio_capture_cpu [seconds]
+// runs it in the headless test desktop with speech playing into the microphone.
+
+#include "capture/AudioCaptureService.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
+using namespace quill;
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void runEventLoop(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Percent of one core used by the process while the event loop runs for `seconds`.
+double measure(int seconds) {
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    runEventLoop(seconds * 1000);
+    return 100.0 * (cpuSeconds() - cpuBefore) / (double(wall.nsecsElapsed()) / 1e9);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
+
+    AudioCaptureService service;
+    int levelReports = 0;
+    float loudest = 0.0f;
+    service.onAudioLevel = [&](float level) {
+        ++levelReports;
+        loudest = std::max(loudest, level);
+    };
+    service.onMaxDurationReached = [] {};
+    service.maxDuration = seconds + 10.0;
+
+    const double idle = measure(seconds);
+
+    QElapsedTimer call;
+    call.start();
+    if (!service.startRecording()) {
+        std::fprintf(stderr, "cannot record: no sound server or no microphone\n");
+        return 1;
+    }
+    const double startMs = double(call.nsecsElapsed()) / 1e6;
+    const double recording = measure(seconds);
+    call.restart();
+    const auto path = service.stopRecording();
+    const double stopMs = double(call.nsecsElapsed()) / 1e6;
+    const qint64 bytes = path ? QFileInfo(*path).size() : 0;
+    if (path) {
+        AudioCaptureService::deleteRecording(*path);
+    }
+
+    std::printf("span                   %d s each\n", seconds);
+    std::printf("idle                   %.2f %% of one core\n", idle);
+    std::printf("recording              %.2f %% of one core\n", recording);
+    std::printf("recording minus idle   %.2f %% of one core (target < 2 %%)\n", recording - idle);
+    std::printf("startRecording         %.1f ms on the main thread\n", startMs);
+    std::printf("stopRecording          %.1f ms on the main thread\n", stopMs);
+    std::printf("file                   %lld bytes\n", static_cast<long long>(bytes));
+    std::printf("level reports          %d, loudest %.2f\n", levelReports, double(loudest));
+    return path ? 0 : 1;
+}
