@@ -5,6 +5,7 @@
 //   node bench/explain-first-byte.js [--streams 200] [--rounds 3] [--pieces 20] [--piece-ms 10]
 
 import { readFileSync } from 'node:fs';
+import { monitorEventLoopDelay } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 import { chunkLine, startEventStream, startFakeUpstream } from '../test/support/fake-upstream.js';
 import { explainBody, startService } from '../test/support/service.js';
@@ -77,6 +78,9 @@ const added = [];
 const total = [];
 const errors = new Map();
 let next = 0;
+// The client and the fake upstream share this process; its own event-loop
+// delay is part of every figure above, so it is shown beside them.
+const loopDelay = monitorEventLoopDelay({ resolution: 5 });
 let cpuAtStart;
 let cpuAtEnd;
 try {
@@ -84,6 +88,7 @@ try {
     const results = await Promise.allSettled(Array.from({ length: streams }, () => stream(`bench-${next++}`)));
     if (round === 0) {
       cpuAtStart = serviceCpuMs();
+      loopDelay.enable();
       continue; // warm-up
     }
     for (const result of results) {
@@ -109,6 +114,8 @@ console.log(`${rounds} rounds of ${streams} concurrent explain streams, ${pieces
 console.log(`added latency to first byte: median ${ms(percentile(added, 50))}, p99 ${ms(percentile(added, 99))}, max ${ms(added.at(-1))}`);
 console.log(`request to first byte:       median ${ms(percentile(total, 50))}, p99 ${ms(percentile(total, 99))}`);
 console.log(`service CPU time:            ${ms((cpuAtEnd - cpuAtStart) / (rounds * streams))} per stream`);
+console.log(`bench process loop delay:    median ${ms(loopDelay.percentile(50) / 1e6)}, p99 ${ms(loopDelay.percentile(99) / 1e6)}`);
+console.log(`upstream connections opened: ${upstream.connections} for ${(rounds + 1) * streams} streams`);
 console.log(`completed ${added.length}, errors ${[...errors.values()].reduce((a, b) => a + b, 0)}`);
 for (const [message, count] of errors) console.log(`  ${count} x ${message}`);
 process.exitCode = errors.size === 0 ? 0 : 1;

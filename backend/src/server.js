@@ -206,8 +206,8 @@ class Exchange {
   readBody(limit) {
     const { req } = this;
     this.bodyDone = false;
-    const tooLarge = new HttpError(413, `The request body is larger than ${limit} bytes`);
-    if (Number(req.headers['content-length']) > limit) return Promise.reject(tooLarge);
+    const tooLarge = () => new HttpError(413, `The request body is larger than ${limit} bytes`);
+    if (Number(req.headers['content-length']) > limit) return Promise.reject(tooLarge());
     // Clients that asked whether to send the body get their go-ahead only now,
     // after the checks that could refuse it.
     if (/100-continue/i.test(req.headers.expect ?? '')) this.res.writeContinue();
@@ -223,7 +223,7 @@ class Exchange {
         size += chunk.length;
         if (size > limit) {
           stop();
-          reject(tooLarge);
+          reject(tooLarge());
           return;
         }
         chunks.push(chunk);

@@ -79,7 +79,8 @@ function postJson(url, fields, body, signal) {
 async function* lines(body, watchdog) {
   const decoder = new TextDecoder();
   let pending = '';
-  for await (const bytes of body) {
+  // Leaving the loop early must not destroy the body: see drainRest.
+  for await (const bytes of body.iterator({ destroyOnReturn: false })) {
     watchdog.touch();
     pending += decoder.decode(bytes, { stream: true });
     const parts = pending.split('\n');
@@ -88,6 +89,14 @@ async function* lines(body, watchdog) {
   }
   pending += decoder.decode();
   if (pending !== '') yield pending;
+}
+
+// Reading what follows the end marker, usually just the end of the chunked
+// body, returns the connection to the pool instead of closing it.
+function drainRest(response, timeoutMs) {
+  const guard = setTimeout(() => response.destroy(), timeoutMs);
+  response.once('close', () => clearTimeout(guard));
+  response.resume();
 }
 
 function deltaOf(payload) {
@@ -130,11 +139,15 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
 
   return (async function* deltas() {
     let finished = false;
+    let markerSeen = false;
     try {
       for await (const line of lines(response, watchdog)) {
         if (!line.startsWith('data:')) continue;
         const payload = line.slice(line.startsWith('data: ') ? 6 : 5);
-        if (payload.trim() === '[DONE]') return;
+        if (payload.trim() === '[DONE]') {
+          markerSeen = true;
+          return;
+        }
         const delta = deltaOf(payload);
         if (delta.error) throw new UpstreamError(`${what} reported an error in the stream`);
         if (delta.content) yield delta.content;
@@ -144,6 +157,8 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
       throw watchdog.explain(error, what);
     } finally {
       watchdog.stop();
+      if (markerSeen) drainRest(response, timeoutMs);
+      else if (!response.complete) response.destroy();
     }
     // Some servers close after the final chunk without the end marker.
     if (!finished) throw new UpstreamError(`${what} ended the stream early`);

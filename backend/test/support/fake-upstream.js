@@ -18,6 +18,10 @@ export async function startFakeUpstream() {
     upstream.requests.push(request);
     upstream.respond(request, res);
   });
+  upstream.connections = 0;
+  server.on('connection', () => {
+    upstream.connections += 1;
+  });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   upstream.url = `http://127.0.0.1:${server.address().port}/v1`;
   upstream.close = () =>
