@@ -94,7 +94,7 @@ async function* lines(body, watchdog) {
 // Reading what follows the end marker, usually just the end of the chunked
 // body, returns the connection to the pool instead of closing it.
 function drainRest(response, timeoutMs) {
-  const guard = setTimeout(() => response.destroy(), timeoutMs);
+  const guard = setTimeout(() => response.destroy(), timeoutMs).unref();
   response.once('close', () => clearTimeout(guard));
   response.resume();
 }
