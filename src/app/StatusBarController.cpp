@@ -1,42 +1,198 @@
 #include "StatusBarController.h"
 
+#include "backend/AuthService.h"
+#include "platform/AppInfo.h"
 #include "platform/Log.h"
+#include "shortcuts/KeyCodes.h"
 
-#include <QIcon>
+#include <QAction>
+#include <QFont>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QSystemTrayIcon>
 
 namespace quill {
 
-StatusBarController::StatusBarController(Callbacks callbacks, QObject* parent)
+struct StatusBarController::Item {
+    QString title;
+    void (StatusBarController::*action)() = nullptr;
+    QKeySequence keys;
+    bool separator = false;
+};
+
+namespace {
+
+const QString logTag = QStringLiteral("StatusBarController");
+
+// The tray menu only displays a shortcut; the global shortcut service owns the key press. A
+// key without a Qt equivalent still shows "?" so the user sees that something is bound.
+QKeySequence menuKeys(const Shortcut& shortcut) {
+    const QKeySequence keys = keySequence(shortcut);
+    if (!keys.isEmpty())
+        return keys;
+    return QKeySequence(QKeyCombination(qtModifiers(shortcut.modifiers), Qt::Key_Question));
+}
+
+QIcon lettersIcon() {
+    QPixmap pixmap(44, 44);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    QFont font = painter.font();
+    font.setPixelSize(22);
+    font.setWeight(QFont::Medium);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("QP"));
+    painter.end();
+    QIcon icon(pixmap);
+    icon.setIsMask(true);
+    return icon;
+}
+
+} // namespace
+
+StatusBarController::StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut,
+                                         Callbacks callbacks, std::function<bool()> isAccessibilityEnabled,
+                                         AuthService& auth, QObject* parent)
     : QObject(parent)
-    , m_callbacks(std::move(callbacks)) {}
+    , m_explainShortcut(explainShortcut)
+    , m_transcribeShortcut(transcribeShortcut)
+    , m_callbacks(std::move(callbacks))
+    , m_isAccessibilityEnabled(std::move(isAccessibilityEnabled))
+    , m_auth(auth) {}
 
 StatusBarController::~StatusBarController() = default;
 
+StatusBarController::Icon StatusBarController::statusIcon(const QString& resourcePath,
+                                                          const QString& themeName) {
+    // An SVG resource loads only when the SVG image plugin is installed; render it to be sure.
+    QIcon artwork(resourcePath);
+    if (!artwork.pixmap(22).isNull()) {
+        artwork.setIsMask(true);
+        return {artwork, IconSource::resource};
+    }
+    const QIcon themed = QIcon::fromTheme(themeName);
+    if (!themed.isNull() && !themed.pixmap(22).isNull())
+        return {themed, IconSource::theme};
+    return {lettersIcon(), IconSource::letters};
+}
+
 void StatusBarController::setupStatusItem() {
-    m_menu = std::make_unique<QMenu>();
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
-    QIcon icon(QStringLiteral(":/icons/tray.svg"));
-    icon.setIsMask(true);
-    m_trayIcon->setIcon(icon);
-    m_trayIcon->setToolTip(QStringLiteral("Quillpoint"));
+    const Icon icon = statusIcon(iconResource, bundleIdentifier());
+    if (icon.source != IconSource::resource)
+        logLine(logTag, QStringLiteral("The tray artwork could not be loaded; using a fallback icon"));
+    m_trayIcon->setIcon(icon.icon);
+    updateTooltip();
     buildMenu();
     m_trayIcon->setContextMenu(m_menu.get());
     if (!QSystemTrayIcon::isSystemTrayAvailable())
-        logLine(QStringLiteral("StatusBarController"),
-                QStringLiteral("No system tray is running; the icon appears when one starts"));
+        logLine(logTag, QStringLiteral("No system tray is running; the icon appears when one starts"));
     m_trayIcon->show();
 }
 
+QString StatusBarController::tooltipText(const Shortcut& explain, const Shortcut& transcribe) {
+    return QStringLiteral("Quillpoint - ") + displayString(explain) + QStringLiteral(" Explain | ") +
+           displayString(transcribe) + QStringLiteral(" Transcribe");
+}
+
+void StatusBarController::updateTooltip() {
+    if (m_trayIcon)
+        m_trayIcon->setToolTip(tooltipText(m_explainShortcut, m_transcribeShortcut));
+}
+
+std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
+    const Item separator{{}, nullptr, {}, true};
+    const bool trusted = m_isAccessibilityEnabled && m_isAccessibilityEnabled();
+    const bool signedIn = m_auth.isAuthenticated();
+    return {
+        {QStringLiteral("Quillpoint"), nullptr, {}},
+        separator,
+        {QStringLiteral("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
+        {QStringLiteral("Transcribe Mode"), &StatusBarController::transcribeClicked,
+         menuKeys(m_transcribeShortcut)},
+        separator,
+        trusted
+            ? Item{QStringLiteral("✓ Accessibility Enabled"), nullptr, {}}
+            : Item{QStringLiteral("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
+        signedIn ? Item{QStringLiteral("✓ Signed In"), nullptr, {}}
+                 : Item{QStringLiteral("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
+        separator,
+        {QStringLiteral("Preferences..."), &StatusBarController::preferencesClicked,
+         QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+        {QStringLiteral("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}},
+        separator,
+        {QStringLiteral("Quit Quillpoint"), &StatusBarController::quitClicked,
+         QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+}
+
 void StatusBarController::buildMenu() {
+    const std::vector<Item> items = menuItems();
+    QString signature;
+    for (const Item& item : items) {
+        signature += item.separator ? QStringLiteral("-")
+                                    : item.title + u'\t' + (item.action ? u'1' : u'0') + u'\t' +
+                                          item.keys.toString(QKeySequence::PortableText);
+        signature += u'\n';
+    }
+    if (m_menu && signature == m_publishedSignature)
+        return;
+
+    if (!m_menu)
+        m_menu = std::make_unique<QMenu>();
+    auto actions = std::make_unique<QObject>();
+    QList<QAction*> list;
+    for (const Item& item : items) {
+        auto* action = new QAction(item.title, actions.get());
+        action->setSeparator(item.separator);
+        action->setShortcut(item.keys);
+        // Shown only: the global shortcut service takes these keys before any window sees them.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setEnabled(item.action != nullptr);
+        if (item.action) {
+            // Queued, because a callback may open a dialog whose event loop runs the periodic
+            // rebuild, which must be free to replace the action that is still being triggered.
+            connect(action, &QAction::triggered, this, item.action, Qt::QueuedConnection);
+        }
+        list << action;
+    }
     m_menu->clear();
-    QAction* quit = m_menu->addAction(QStringLiteral("Quit Quillpoint"));
-    quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
-    connect(quit, &QAction::triggered, this, [this] {
-        if (m_callbacks.quit)
-            m_callbacks.quit();
-    });
+    m_menuActions = std::move(actions);
+    m_menu->addActions(list);
+    m_publishedSignature = signature;
+    ++m_menuRevision;
+}
+
+void StatusBarController::explainClicked() {
+    if (m_callbacks.explain)
+        m_callbacks.explain();
+}
+
+void StatusBarController::transcribeClicked() {
+    if (m_callbacks.transcribe)
+        m_callbacks.transcribe();
+}
+
+void StatusBarController::preferencesClicked() {
+    if (m_callbacks.preferences)
+        m_callbacks.preferences();
+}
+
+void StatusBarController::checkForUpdatesClicked() {
+    if (m_callbacks.checkForUpdates)
+        m_callbacks.checkForUpdates();
+}
+
+void StatusBarController::quitClicked() {
+    if (m_callbacks.quit)
+        m_callbacks.quit();
+}
+
+void StatusBarController::requestPermissions() {
+    if (m_callbacks.requestAccessibility)
+        m_callbacks.requestAccessibility();
 }
 
 } // namespace quill

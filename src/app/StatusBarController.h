@@ -1,35 +1,92 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
+#include <QIcon>
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QMenu;
 class QSystemTrayIcon;
 
 namespace quill {
 
-// The tray icon and its menu.
+class AuthService;
+
+// The tray icon, its tooltip and its menu. It knows nothing about the sequences it starts: the
+// owner hands it the shortcuts and the callbacks, and rebuilds the menu to keep it current.
 class StatusBarController : public QObject {
     Q_OBJECT
 public:
     struct Callbacks {
+        std::function<void()> explain;
+        std::function<void()> transcribe;
         std::function<void()> quit;
+        std::function<void()> preferences;
+        std::function<void()> requestAccessibility;
+        std::function<void()> checkForUpdates;
     };
 
-    explicit StatusBarController(Callbacks callbacks, QObject* parent = nullptr);
+    // The tray icon: our own artwork, then the desktop theme's icon of this application, then
+    // the letters "QP" drawn at runtime, so the tray never shows an empty slot.
+    enum class IconSource { resource, theme, letters };
+    struct Icon {
+        QIcon icon;
+        IconSource source;
+    };
+    static inline const QString iconResource = QStringLiteral(":/icons/tray.svg");
+    static Icon statusIcon(const QString& resourcePath, const QString& themeName);
+
+    // Without an accessibility check the menu reports the right as missing.
+    StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut, Callbacks callbacks,
+                        std::function<bool()> isAccessibilityEnabled, AuthService& auth,
+                        QObject* parent = nullptr);
     ~StatusBarController() override;
 
     void setupStatusItem();
+    void updateTooltip();
+    // Publishes a menu built from the current shortcuts and states. Rebuilding with the same
+    // content leaves the published menu untouched, so the periodic refresh costs the tray host
+    // nothing while nothing changes.
     void buildMenu();
+
+    Shortcut explainShortcut() const { return m_explainShortcut; }
+    void setExplainShortcut(const Shortcut& shortcut) { m_explainShortcut = shortcut; }
+    Shortcut transcribeShortcut() const { return m_transcribeShortcut; }
+    void setTranscribeShortcut(const Shortcut& shortcut) { m_transcribeShortcut = shortcut; }
+
+    static QString tooltipText(const Shortcut& explain, const Shortcut& transcribe);
 
     QSystemTrayIcon* trayIcon() const { return m_trayIcon.get(); }
     QMenu* menu() const { return m_menu.get(); }
+    // How many times the menu content was published; stays put while nothing changes.
+    int menuRevision() const { return m_menuRevision; }
+
+    void explainClicked();
+    void transcribeClicked();
+    void preferencesClicked();
+    void checkForUpdatesClicked();
+    void quitClicked();
+    void requestPermissions();
 
 private:
+    struct Item;
+    std::vector<Item> menuItems() const;
+
+    Shortcut m_explainShortcut;
+    Shortcut m_transcribeShortcut;
     Callbacks m_callbacks;
+    std::function<bool()> m_isAccessibilityEnabled;
+    AuthService& m_auth;
+    std::unique_ptr<QObject> m_menuActions;
     std::unique_ptr<QMenu> m_menu;
+    // After the menu, so that it goes first: it refers to the menu until then.
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    QString m_publishedSignature;
+    int m_menuRevision = 0;
 };
 
 } // namespace quill
