@@ -59,7 +59,8 @@ private:
                 return;
             }
         }
-        if (m_headAccepted)
+        // A reply Qt gave up on (the idle timeout) is closed and has nothing left to read.
+        if (m_headAccepted && m_reply->isOpen())
             readBody();
         if (m_ended)
             return;
@@ -81,9 +82,13 @@ private:
     void end(const std::optional<APIError>& error) {
         m_ended = true;
         m_reply->disconnect(this);
-        if (m_reply->isRunning())
-            m_reply->abort();
-        m_reply->deleteLater();
+        // Aborting from inside the reply's own signal upsets Qt when it is still reporting the
+        // status as an error; a turn of the event loop later the abort is clean.
+        QTimer::singleShot(0, m_reply, [reply = m_reply] {
+            if (reply->isRunning())
+                reply->abort();
+            reply->deleteLater();
+        });
         if (m_stream)
             m_stream->deliverEnd(error);
         deleteLater();

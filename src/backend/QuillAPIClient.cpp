@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 namespace quill {
@@ -63,9 +64,11 @@ private:
     void finish(const TranscriptionResult& result) {
         m_finished = true;
         m_reply->disconnect(this);
-        if (m_reply->isRunning())
-            m_reply->abort();
-        m_reply->deleteLater();
+        QTimer::singleShot(0, m_reply, [reply = m_reply] {
+            if (reply->isRunning())
+                reply->abort();
+            reply->deleteLater();
+        });
         m_body.clear();
         if (m_context)
             m_done(result);

@@ -5,11 +5,6 @@
 namespace quill {
 namespace {
 
-bool isHttpScheme(const QNetworkReply& reply) {
-    const QString scheme = reply.url().scheme();
-    return scheme == QLatin1StringView("http") || scheme == QLatin1StringView("https");
-}
-
 QVariant httpStatus(const QNetworkReply& reply) {
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
 }
@@ -24,7 +19,7 @@ bool echoesHttpStatus(QNetworkReply::NetworkError error) {
 } // namespace
 
 bool hasResponseHead(const QNetworkReply& reply) {
-    return httpStatus(reply).isValid() || !isHttpScheme(reply);
+    return httpStatus(reply).isValid();
 }
 
 std::optional<APIError> statusError(const QNetworkReply& reply) {
@@ -47,6 +42,10 @@ std::optional<TransportError> transportFailure(const QNetworkReply& reply) {
         return std::nullopt;
     if (httpStatus(reply).isValid() && echoesHttpStatus(error))
         return std::nullopt;
+    // The client stops listening before it aborts a reply itself, so a cancelled reply it still
+    // hears about is one that Qt gave up on after the idle timeout; Qt only says "canceled".
+    if (error == QNetworkReply::OperationCanceledError)
+        return TransportError{QNetworkReply::TimeoutError, QStringLiteral("The request timed out.")};
     return TransportError{error, reply.errorString()};
 }
 

@@ -8,7 +8,7 @@ class QNetworkReply;
 
 namespace quill {
 
-// Whether the reply's head is in: an HTTP status, or an answer over a scheme that has none.
+// Whether the reply's head, with its HTTP status, is in.
 bool hasResponseHead(const QNetworkReply& reply);
 
 // The status rule of both endpoints, applied to a reply whose head is in: nothing for 200,
