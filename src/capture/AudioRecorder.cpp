@@ -36,7 +36,7 @@ bool AudioRecorder::record(const QString& path) {
                 logLine(QStringLiteral("AudioRecorder"),
                         QStringLiteral("the sound server ended the recording (%1); keeping %2 s")
                             .arg(reason)
-                            .arg(double(m_samplesWritten) / kSampleRate, 0, 'f', 1));
+                            .arg(double(m_samplesWritten.load()) / kSampleRate, 0, 'f', 1));
                 finish();
             },
             Qt::QueuedConnection);

@@ -53,8 +53,7 @@ private:
     std::unique_ptr<AudioFileWriter> m_writer;
     QString m_path;
     Outcome m_outcome = Outcome::Discarded;
-    // Written on the source's thread; read on ours only once the source has stopped.
-    qint64 m_samplesWritten = 0;
+    std::atomic<qint64> m_samplesWritten = 0; // written on the source's thread
     std::atomic_bool m_writeFailed = false;
 
     std::mutex m_meterMutex;
