@@ -21,6 +21,7 @@ function streamed(buffer) {
 describe('transcribe', () => {
   let upstream;
   let service;
+  let impatient;
 
   before(async () => {
     upstream = await startFakeUpstream();
@@ -28,12 +29,13 @@ describe('transcribe', () => {
       OPENAI_API_KEY: 'sk-openai-test',
       OPENAI_BASE_URL: upstream.url,
       TRANSCRIBE_MODEL: 'upstream-whisper',
-      QUILLPOINT_UPSTREAM_TIMEOUT_MS: '1500',
     });
+    impatient = await startService({ OPENAI_BASE_URL: upstream.url, QUILLPOINT_UPSTREAM_TIMEOUT_MS: '300' });
   });
 
   after(async () => {
     await service.stop();
+    await impatient.stop();
     await upstream.close();
   });
 
@@ -105,14 +107,14 @@ describe('transcribe', () => {
     assert.ok(sent < 64 * MIB, `the service took ${sent} bytes`);
   });
 
-  for (const [name, respond] of [
+  for (const [name, respond, silent] of [
     ['an error status', (request, res) => res.writeHead(500).end('{"text":"ignored"}')],
     ['a reply without text', (request, res) => res.end('{"transcript":"x"}')],
-    ['no reply within the timeout', () => {}],
+    ['no reply within the timeout', () => {}, true],
   ]) {
     test(`answers 502 when the upstream gives ${name}`, async () => {
       upstream.respond = respond;
-      const response = await transcribe(service);
+      const response = await transcribe(silent ? impatient : service);
       assert.equal(response.status, 502);
       assert.match(JSON.parse(response.text).error, /upstream/);
     });
