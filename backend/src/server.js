@@ -25,7 +25,7 @@ const DISCARD_MAX_MS = 5000;
 
 const BEARER = /^Bearer ([\x21-\x7e]{1,256})$/i;
 
-export function tokenTag(token) {
+function tokenTag(token) {
   return createHash('sha256').update(token).digest('hex').slice(0, 8);
 }
 
