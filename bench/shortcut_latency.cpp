@@ -37,9 +37,11 @@ int main(int argc, char** argv) {
 
     Clock::time_point triggeredAt;
     bool triggered = false;
+    int triggers = 0;
     quill::GlobalShortcutService service(quill::Shortcut{18, quill::modifier::command}, [&] {
         triggeredAt = Clock::now();
         triggered = true;
+        ++triggers;
     });
     service.registerShortcut();
     if (!service.isRegistered()) {
@@ -52,9 +54,9 @@ int main(int argc, char** argv) {
         triggered = false;
         key(XCB_KEY_PRESS, control[0]);
         xcb_flush(keyboard);
+        const Clock::time_point pressedAt = Clock::now();
         key(XCB_KEY_PRESS, one[0]);
         xcb_flush(keyboard);
-        const Clock::time_point pressedAt = Clock::now();
         QDeadlineTimer deadline(2000);
         while (!triggered && !deadline.hasExpired())
             app.processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -70,6 +72,10 @@ int main(int argc, char** argv) {
             micros.push_back(std::chrono::duration<double, std::micro>(triggeredAt - pressedAt).count());
     }
 
+    if (triggers != warmup + presses) {
+        std::fprintf(stderr, "%d presses gave %d triggers\n", warmup + presses, triggers);
+        return 1;
+    }
     std::sort(micros.begin(), micros.end());
     const auto at = [&](double quantile) { return micros[size_t(quantile * double(micros.size() - 1))]; };
     std::printf("shortcut latency over %d presses: median %.0f us, p99 %.0f us, max %.0f us\n", presses,
