@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+# better-sqlite3 is compiled here; the Node headers come with the system's Node.js package.
+[[ -d /usr/include/node ]] && export npm_config_nodedir=${npm_config_nodedir:-/usr}
 (cd backend && npm ci --no-audit --no-fund --silent)
 cmake --preset release >/dev/null
 cmake --build --preset release

@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+# better-sqlite3 is compiled here; the Node headers come with the system's Node.js package.
+[[ -d /usr/include/node ]] && export npm_config_nodedir=${npm_config_nodedir:-/usr}
 
 if [[ -f backend/package.json ]]; then
     echo "== backend"
