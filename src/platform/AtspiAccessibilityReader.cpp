@@ -252,11 +252,14 @@ struct AtspiAccessibilityReader::Worker {
         auto ready = started.get_future();
         thread = std::thread([this, callTimeoutMs, &started] {
             g_main_context_push_thread_default(context);
-            atspi_set_main_context(context);
             // Without a bus, any later libatspi call aborts the process.
             const bool ok = atspi_init() == 0;
-            if (ok)
+            if (ok) {
+                // atspi_init attaches the bus connection to the default context, which the GUI
+                // thread iterates; move it here.
+                atspi_set_main_context(context);
                 atspi_set_timeout(callTimeoutMs, callTimeoutMs * 4);
+            }
             started.set_value(ok);
             g_main_loop_run(loop);
             g_main_context_pop_thread_default(context);

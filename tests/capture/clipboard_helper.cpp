@@ -1,0 +1,34 @@
+// Another program on the test desktop's clipboard: `own FORMAT=FILE...` takes the clipboard with
+// those formats and keeps serving them until it is terminated; `dump` prints every format the
+// clipboard offers as "FORMAT<TAB>HEX BYTES", one a line.
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTextStream>
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    QTextStream out(stdout);
+    if (args.value(0) == QLatin1String("own")) {
+        auto data = std::make_unique<QMimeData>();
+        for (const QString& pair : args.mid(1)) {
+            const qsizetype eq = pair.indexOf(QLatin1Char('='));
+            QFile file(pair.mid(eq + 1));
+            if (eq < 0 || !file.open(QIODevice::ReadOnly))
+                return 2;
+            data->setData(pair.left(eq), file.readAll());
+        }
+        QGuiApplication::clipboard()->setMimeData(data.release());
+        out << "owned" << Qt::endl;
+        return app.exec();
+    }
+    if (args.value(0) == QLatin1String("dump")) {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        for (const QString& format : data ? data->formats() : QStringList())
+            out << format << '\t' << data->data(format).toHex() << Qt::endl;
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,337 @@
+#include "capture/TextCaptureService.h"
+
+#include <QTest>
+#include <QTimer>
+#include <X11/keysym.h>
+#include <functional>
+
+using namespace quill;
+
+namespace {
+
+class FakeAccessibilityReader final : public AccessibilityReader {
+public:
+    std::optional<FocusedText> focusedText(std::optional<qint64> pid) override {
+        askedPids << pid.value_or(-1);
+        return answer;
+    }
+    std::optional<FocusedText> answer;
+    QList<qint64> askedPids;
+};
+
+class FakeWindow final : public ActiveWindowInfo {
+public:
+    QStringList windowClass() override { return names; }
+    QStringList names{"mousepad", "Mousepad"};
+};
+
+// A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
+class FakeClipboard final : public Clipboard {
+public:
+    QStringList formats() override {
+        QStringList names;
+        for (const auto& format : contents)
+            names << format.first;
+        return names;
+    }
+    QByteArray data(const QString& format) override {
+        for (const auto& [name, bytes] : contents) {
+            if (name == format)
+                return bytes;
+        }
+        return {};
+    }
+    std::optional<QString> text() override {
+        for (const auto& [name, bytes] : contents) {
+            if (name == QLatin1String("text/plain"))
+                return QString::fromUtf8(bytes);
+        }
+        return std::nullopt;
+    }
+    void clear() override {
+        contents.clear();
+        Q_EMIT changed();
+    }
+    void setText(const QString& text) override { setFormats({{"text/plain", text.toUtf8()}}); }
+    void setFormats(const QList<ClipboardFormat>& formats) override {
+        contents = formats;
+        ++writes;
+        Q_EMIT changed();
+    }
+    std::optional<QString> selectionText() override { return selection; }
+    void setSelectionText(const QString& text) override { selection = text; }
+
+    void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
+        QTimer::singleShot(delayMs, this, [this, formats] {
+            contents = formats;
+            Q_EMIT changed();
+        });
+    }
+
+    QList<ClipboardFormat> contents;
+    std::optional<QString> selection;
+    int writes = 0;
+};
+
+struct PostedKey {
+    uint32_t keysym;
+    Qt::KeyboardModifiers modifiers;
+    bool operator==(const PostedKey&) const = default;
+};
+
+class FakeKeys final : public KeyEventPoster {
+public:
+    bool isAvailable() const override { return true; }
+    Qt::KeyboardModifiers heldModifiers() override {
+        ++polls;
+        if (releaseAfterPolls >= 0 && polls > releaseAfterPolls)
+            held &= Qt::ControlModifier;
+        return held;
+    }
+    void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) override {
+        posted.append({keysym, modifiers});
+        if (onPost)
+            onPost();
+    }
+    Qt::KeyboardModifiers held;
+    int releaseAfterPolls = -1; // never
+    int polls = 0;
+    QList<PostedKey> posted;
+    std::function<void()> onPost;
+};
+
+const QByteArray kPng =
+    QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001000000010802000000907753de");
+
+} // namespace
+
+class TestTextCapture : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void readsSelectionThroughAccessibility_data();
+    void readsSelectionThroughAccessibility();
+    void passesTheProcessIdOn();
+    void copyRestoresEveryRealFormatByteForByte();
+    void copyWithoutAnAnswerRestoresAndReturnsNone();
+    void copyWithAnEmptyClipboardLeavesItEmpty();
+    void copyWaitsForTextNotForAnyChange();
+    void terminalKind_data();
+    void terminalKind();
+    void terminalsNeverGetAPlainCtrlC();
+    void selectionOnlyTerminalsAreReadFromThePrimarySelection();
+    void waitsForTheShortcutsModifiersToBeReleased();
+    void givesUpWhenAModifierStaysDown();
+    void pasteLeavesExactlyTheTextAndPostsCtrlV();
+    void pasteInTerminals();
+
+private:
+    TextCaptureService service();
+
+    FakeAccessibilityReader reader;
+    FakeKeys keys;
+    FakeWindow window;
+    FakeClipboard clipboard;
+};
+
+void TestTextCapture::init() {
+    reader.answer.reset();
+    reader.askedPids.clear();
+    keys.held = {};
+    keys.releaseAfterPolls = -1;
+    keys.polls = 0;
+    keys.posted.clear();
+    keys.onPost = nullptr;
+    window.names = {"mousepad", "Mousepad"};
+    clipboard.contents.clear();
+    clipboard.selection.reset();
+    clipboard.writes = 0;
+}
+
+TextCaptureService TestTextCapture::service() {
+    TextCaptureService::Timing timing;
+    timing.modifierReleaseTimeoutMs = 100;
+    timing.modifierPollMs = 1;
+    timing.copyTimeoutMs = 100;
+    return TextCaptureService(reader, keys, window, clipboard, timing);
+}
+
+void TestTextCapture::readsSelectionThroughAccessibility_data() {
+    QTest::addColumn<std::optional<FocusedText>>("focused");
+    QTest::addColumn<std::optional<QString>>("expected");
+    using Text = std::optional<QString>;
+    QTest::newRow("no focused element") << std::optional<FocusedText>() << Text();
+    QTest::newRow("selected text, untrimmed")
+        << std::optional<FocusedText>(FocusedText{QString("  spaced \n"), TextRange{0, 10}, std::nullopt})
+        << Text("  spaced \n");
+    QTest::newRow("range path") << std::optional<FocusedText>(
+                                       FocusedText{QString(), TextRange{2, 3}, "abcdefg"})
+                                << Text("cde");
+    QTest::newRow("location past the end starts at the beginning")
+        << std::optional<FocusedText>(FocusedText{QString(), TextRange{10, 2}, "abc"}) << Text("ab");
+    QTest::newRow("length past the end stops at the end")
+        << std::optional<FocusedText>(FocusedText{std::nullopt, TextRange{1, 50}, "abc"}) << Text("bc");
+    QTest::newRow("empty range") << std::optional<FocusedText>(
+                                        FocusedText{QString(), TextRange{2, 0}, "abcdefg"})
+                                 << Text();
+    QTest::newRow("no range") << std::optional<FocusedText>(FocusedText{QString(), std::nullopt, "abc"})
+                              << Text();
+    QTest::newRow("no value") << std::optional<FocusedText>(
+                                     FocusedText{QString(), TextRange{0, 1}, std::nullopt})
+                              << Text();
+    // A thumbs-up with a skin tone is four UTF-16 units; e + combining acute is two.
+    QTest::newRow("user-perceived characters")
+        << std::optional<FocusedText>(
+               FocusedText{QString(), TextRange{1, 2}, QString::fromUtf8("a👍🏽e\u0301x")})
+        << Text(QString::fromUtf8("👍🏽e\u0301"));
+}
+
+void TestTextCapture::readsSelectionThroughAccessibility() {
+    QFETCH(std::optional<FocusedText>, focused);
+    QFETCH(std::optional<QString>, expected);
+    clipboard.contents = {{"text/plain", "keep"}};
+    reader.answer = focused;
+    QCOMPARE(service().selectedTextViaAccessibility(), expected);
+    QCOMPARE(clipboard.writes, 0);
+    QCOMPARE(clipboard.contents.size(), 1);
+    QVERIFY(keys.posted.isEmpty());
+}
+
+void TestTextCapture::passesTheProcessIdOn() {
+    auto capture = service();
+    capture.selectedTextViaAccessibility(4242);
+    capture.selectedTextViaAccessibility();
+    QCOMPARE(reader.askedPids, (QList<qint64>{4242, -1}));
+}
+
+void TestTextCapture::copyRestoresEveryRealFormatByteForByte() {
+    const QList<ClipboardFormat> before = {
+        {"TARGETS", "ignored"}, {"text/plain", "earlier text"},
+        {"image/png", kPng},    {"application/x-qt-image", "made up"},
+        {"TIMESTAMP", "1234"},  {"MULTIPLE", "x"},
+        {"SAVE_TARGETS", "y"},  {"text/html", "<b>earlier</b>"},
+        {"empty/format", ""},
+    };
+    clipboard.contents = before;
+    keys.onPost = [this] { clipboard.changeLater({{"text/plain", "  the selection\n"}}); };
+    QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("  the selection\n"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_c, Qt::ControlModifier}}));
+    const QList<ClipboardFormat> expected = {
+        {"text/plain", "earlier text"}, {"image/png", kPng}, {"text/html", "<b>earlier</b>"}};
+    QCOMPARE(clipboard.contents, expected);
+}
+
+void TestTextCapture::copyWithoutAnAnswerRestoresAndReturnsNone() {
+    clipboard.contents = {{"image/png", kPng}};
+    QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
+    QCOMPARE(keys.posted.size(), 1);
+    QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"image/png", kPng}}));
+}
+
+void TestTextCapture::copyWithAnEmptyClipboardLeavesItEmpty() {
+    keys.onPost = [this] { clipboard.changeLater({{"text/plain", "copied"}}); };
+    QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("copied"));
+    QVERIFY(clipboard.contents.isEmpty());
+    QCOMPARE(clipboard.writes, 0);
+}
+
+void TestTextCapture::copyWaitsForTextNotForAnyChange() {
+    keys.onPost = [this] {
+        clipboard.changeLater({}, 1);
+        clipboard.changeLater({{"text/plain", "late"}}, 20);
+    };
+    TextCaptureService::Timing timing;
+    timing.copyTimeoutMs = 60000; // would hang the test if the text's arrival did not end the wait
+    QCOMPARE(TextCaptureService(reader, keys, window, clipboard, timing).selectedTextViaCopy(),
+             std::optional<QString>("late"));
+}
+
+void TestTextCapture::terminalKind_data() {
+    QTest::addColumn<QStringList>("windowClass");
+    QTest::addColumn<TerminalKind>("kind");
+    QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::None;
+    QTest::newRow("nothing active") << QStringList{} << TerminalKind::None;
+    QTest::newRow("gnome-terminal") << QStringList{"gnome-terminal-server", "Gnome-terminal"}
+                                    << TerminalKind::ClipboardKeys;
+    QTest::newRow("konsole") << QStringList{"konsole", "konsole"} << TerminalKind::ClipboardKeys;
+    QTest::newRow("kitty by class") << QStringList{"main", "kitty"} << TerminalKind::ClipboardKeys;
+    QTest::newRow("wezterm") << QStringList{"org.wezfurlong.wezterm", "org.wezfurlong.wezterm"}
+                             << TerminalKind::ClipboardKeys;
+    QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << TerminalKind::SelectionOnly;
+    QTest::newRow("urxvt") << QStringList{"urxvt", "URxvt"} << TerminalKind::SelectionOnly;
+    QTest::newRow("name containing term")
+        << QStringList{"determination", "Determination"} << TerminalKind::None;
+}
+
+void TestTextCapture::terminalKind() {
+    QFETCH(QStringList, windowClass);
+    QFETCH(TerminalKind, kind);
+    QCOMPARE(TextCaptureService::terminalKind(windowClass), kind);
+}
+
+void TestTextCapture::terminalsNeverGetAPlainCtrlC() {
+    window.names = {"xfce4-terminal", "Xfce4-terminal"};
+    keys.onPost = [this] { clipboard.changeLater({{"text/plain", "ls -l"}}); };
+    QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("ls -l"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_c, Qt::ControlModifier | Qt::ShiftModifier}}));
+}
+
+void TestTextCapture::selectionOnlyTerminalsAreReadFromThePrimarySelection() {
+    window.names = {"xterm", "XTerm"};
+    clipboard.contents = {{"text/plain", "untouched"}};
+    clipboard.selection = QStringLiteral("selected in xterm");
+    QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("selected in xterm"));
+    QVERIFY(keys.posted.isEmpty());
+    QCOMPARE(clipboard.writes, 0);
+    QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", "untouched"}}));
+}
+
+void TestTextCapture::waitsForTheShortcutsModifiersToBeReleased() {
+    keys.held = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier;
+    keys.releaseAfterPolls = 5;
+    keys.onPost = [this] {
+        QVERIFY(!(keys.held & ~Qt::KeyboardModifiers(Qt::ControlModifier)));
+        clipboard.changeLater({{"text/plain", "text"}});
+    };
+    QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("text"));
+    QCOMPARE(keys.posted.size(), 1);
+    QVERIFY(keys.polls > 5);
+}
+
+void TestTextCapture::givesUpWhenAModifierStaysDown() {
+    keys.held = Qt::ControlModifier | Qt::ShiftModifier;
+    clipboard.contents = {{"text/plain", "earlier"}};
+    auto capture = service();
+    QCOMPARE(capture.selectedTextViaCopy(), std::nullopt);
+    QVERIFY(keys.posted.isEmpty());
+    QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", "earlier"}}));
+    QCOMPARE(clipboard.writes, 0);
+
+    // Ctrl alone is the shortcut's own key: the copy goes ahead while it is held.
+    keys.held = Qt::ControlModifier;
+    keys.onPost = [this] { clipboard.changeLater({{"text/plain", "now"}}); };
+    QCOMPARE(capture.selectedTextViaCopy(), std::optional<QString>("now"));
+}
+
+void TestTextCapture::pasteLeavesExactlyTheTextAndPostsCtrlV() {
+    clipboard.contents = {{"image/png", kPng}, {"text/plain", "earlier"}};
+    service().pasteText(QStringLiteral("pasted ✓"));
+    QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", QString("pasted ✓").toUtf8()}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_v, Qt::ControlModifier}}));
+}
+
+void TestTextCapture::pasteInTerminals() {
+    window.names = {"kitty", "kitty"};
+    service().pasteText(QStringLiteral("echo hi"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_v, Qt::ControlModifier | Qt::ShiftModifier}}));
+
+    keys.posted.clear();
+    window.names = {"xterm", "XTerm"};
+    service().pasteText(QStringLiteral("echo hi"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_Insert, Qt::ShiftModifier}}));
+    QCOMPARE(clipboard.selection, std::optional<QString>("echo hi"));
+    QCOMPARE(clipboard.text(), std::optional<QString>("echo hi"));
+}
+
+QTEST_GUILESS_MAIN(TestTextCapture)
+#include "tst_textcapture.moc"
