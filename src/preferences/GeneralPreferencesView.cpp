@@ -1,0 +1,164 @@
+#include "GeneralPreferencesView.h"
+
+#include "PreferencesManager.h"
+#include "shortcuts/ShortcutConfiguration.h"
+#include "shortcuts/ShortcutRecorderView.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace quill {
+namespace {
+
+struct ShortcutRow {
+    const char* label;
+    ShortcutAction action;
+};
+
+constexpr std::array<ShortcutRow, 3> shortcutRows = {{
+    {"Explainer Mode", ShortcutAction::explainSelection},
+    {"Transcribe Mode", ShortcutAction::transcribeOnly},
+    {"Cancel Recording", ShortcutAction::cancelTranscription},
+}};
+
+const QMargins sectionMargins(10, 4, 10, 6);
+
+} // namespace
+
+GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutConfig,
+                                               PreferencesManager& preferencesManager, QWidget* parent)
+    : QWidget(parent)
+    , m_shortcutConfig(shortcutConfig)
+    , m_preferencesManager(preferencesManager) {
+    // The sections fit the window with the usual desktop fonts; larger fonts scroll rather than
+    // squeeze the controls.
+    auto* content = new QWidget;
+    auto* sections = new QVBoxLayout(content);
+    sections->setContentsMargins(8, 6, 8, 6);
+    sections->setSpacing(4);
+    sections->addWidget(buildShortcutsSection(content));
+    sections->addWidget(buildStartupSection(content));
+    sections->addWidget(buildModelSection(content));
+    sections->addStretch();
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    content->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+
+    connect(&m_shortcutConfig, &ShortcutConfiguration::shortcutsChanged, this, [this] {
+        for (ShortcutRecorderView* recorder : std::as_const(m_recorders))
+            recorder->refresh();
+    });
+    connect(&m_preferencesManager, &PreferencesManager::launchAtLoginChanged, this,
+            &GeneralPreferencesView::showLaunchAtLogin);
+    connect(&m_preferencesManager, &PreferencesManager::selectedModelChanged, this,
+            &GeneralPreferencesView::showSelectedModel);
+}
+
+QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
+    auto* section = new QGroupBox(QStringLiteral("Keyboard Shortcuts"), parent);
+    auto* grid = new QGridLayout(section);
+    grid->setContentsMargins(sectionMargins);
+    grid->setVerticalSpacing(2);
+    grid->setColumnStretch(1, 1);
+    int row = 0;
+    for (const ShortcutRow& entry : shortcutRows) {
+        const ShortcutAction action = entry.action;
+        ShortcutBinding binding{
+            [this, action] { return m_shortcutConfig.shortcut(action); },
+            [this, action](const Shortcut& shortcut) {
+                m_shortcutConfig.setShortcut(action, shortcut);
+                m_shortcutConfig.saveShortcut(shortcut, action);
+            },
+        };
+        auto* recorder = new ShortcutRecorderView(std::move(binding), section);
+        recorder->setObjectName(rawValue(action));
+        auto* label = new QLabel(QString::fromLatin1(entry.label), section);
+        label->setBuddy(recorder);
+        // The label stays level with the button when the refusal text opens below it.
+        label->setMinimumHeight(recorder->sizeHint().height());
+        grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(recorder, row, 2, Qt::AlignRight);
+        connect(recorder, &ShortcutRecorderView::recordingChanged, this,
+                &GeneralPreferencesView::recorderRecordingChanged);
+        m_recorders.append(recorder);
+        ++row;
+    }
+    return section;
+}
+
+QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
+    auto* section = new QGroupBox(QStringLiteral("Startup"), parent);
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(sectionMargins);
+    m_launchAtLogin = new QCheckBox(QStringLiteral("Launch at Login"), section);
+    m_launchAtLogin->setChecked(m_preferencesManager.launchAtLogin());
+    connect(m_launchAtLogin, &QCheckBox::toggled, &m_preferencesManager,
+            &PreferencesManager::setLaunchAtLogin);
+    layout->addWidget(m_launchAtLogin);
+    return section;
+}
+
+QWidget* GeneralPreferencesView::buildModelSection(QWidget* parent) {
+    auto* section = new QGroupBox(QStringLiteral("Model"), parent);
+    auto* layout = new QHBoxLayout(section);
+    layout->setContentsMargins(sectionMargins);
+    auto* label = new QLabel(QStringLiteral("AI Model"), section);
+    layout->addWidget(label);
+    layout->addStretch();
+    auto* choices = new QHBoxLayout;
+    choices->setSpacing(12);
+    m_models = new QButtonGroup(section);
+    for (const ModelChoice& model : availableModels) {
+        auto* button = new QRadioButton(QString::fromLatin1(model.label), section);
+        button->setProperty("modelIdentifier", QString::fromLatin1(model.identifier));
+        m_models->addButton(button);
+        choices->addWidget(button);
+    }
+    layout->addLayout(choices);
+    showSelectedModel(m_preferencesManager.selectedModel());
+    connect(m_models, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* button, bool checked) {
+        const QString identifier = button->property("modelIdentifier").toString();
+        if (checked && identifier != m_preferencesManager.selectedModel())
+            m_preferencesManager.setSelectedModel(identifier);
+    });
+    return section;
+}
+
+void GeneralPreferencesView::showLaunchAtLogin(bool enabled) {
+    const QSignalBlocker blocker(m_launchAtLogin);
+    m_launchAtLogin->setChecked(enabled);
+}
+
+void GeneralPreferencesView::showSelectedModel(const QString& identifier) {
+    // A stored identifier that is not offered here leaves every choice unchecked.
+    const QSignalBlocker groupBlocker(m_models);
+    m_models->setExclusive(false);
+    for (QAbstractButton* button : m_models->buttons()) {
+        const QSignalBlocker blocker(button);
+        button->setChecked(button->property("modelIdentifier").toString() == identifier);
+    }
+    m_models->setExclusive(true);
+}
+
+void GeneralPreferencesView::recorderRecordingChanged(bool recording) {
+    const bool wasRecording = m_recordingCount > 0;
+    m_recordingCount += recording ? 1 : -1;
+    if ((m_recordingCount > 0) != wasRecording)
+        emit shortcutRecordingChanged(m_recordingCount > 0);
+}
+
+} // namespace quill

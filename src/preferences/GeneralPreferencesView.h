@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+class QButtonGroup;
+class QCheckBox;
+
+namespace quill {
+
+class PreferencesManager;
+class ShortcutConfiguration;
+class ShortcutRecorderView;
+
+// Shortcuts, start at login and the AI model. Every change is written to its store at once.
+class GeneralPreferencesView : public QWidget {
+    Q_OBJECT
+public:
+    GeneralPreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
+                           QWidget* parent = nullptr);
+
+signals:
+    // True while any of the recorders is recording.
+    void shortcutRecordingChanged(bool recording);
+
+private:
+    QWidget* buildShortcutsSection(QWidget* parent);
+    QWidget* buildStartupSection(QWidget* parent);
+    QWidget* buildModelSection(QWidget* parent);
+    void showLaunchAtLogin(bool enabled);
+    void showSelectedModel(const QString& identifier);
+    void recorderRecordingChanged(bool recording);
+
+    ShortcutConfiguration& m_shortcutConfig;
+    PreferencesManager& m_preferencesManager;
+    QList<ShortcutRecorderView*> m_recorders;
+    int m_recordingCount = 0;
+    QCheckBox* m_launchAtLogin = nullptr;
+    QButtonGroup* m_models = nullptr;
+};
+
+} // namespace quill

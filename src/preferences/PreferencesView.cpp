@@ -1,0 +1,31 @@
+#include "PreferencesView.h"
+
+#include "AccountPreferencesView.h"
+#include "GeneralPreferencesView.h"
+
+#include <QIcon>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace quill {
+
+PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
+                                 PreferencesManager& preferencesManager, AuthService& authService,
+                                 QWidget* parent)
+    : QWidget(parent) {
+    auto* general = new GeneralPreferencesView(shortcutConfig, preferencesManager);
+    connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
+            &PreferencesView::shortcutRecordingChanged);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setDocumentMode(true);
+    m_tabs->addTab(general, QIcon(QStringLiteral(":/preferences/icons/gear.svg")), QStringLiteral("General"));
+    m_tabs->addTab(new AccountPreferencesView(authService),
+                   QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), QStringLiteral("Account"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_tabs);
+}
+
+} // namespace quill

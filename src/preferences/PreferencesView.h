@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+
+class QTabWidget;
+
+namespace quill {
+
+class AuthService;
+class PreferencesManager;
+class ShortcutConfiguration;
+
+// The content of the preferences window: the General and the Account tab.
+class PreferencesView : public QWidget {
+    Q_OBJECT
+public:
+    PreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
+                    AuthService& authService, QWidget* parent = nullptr);
+
+    QTabWidget* tabs() const { return m_tabs; }
+
+signals:
+    // True while a shortcut is being recorded; the global shortcuts must not fire meanwhile.
+    void shortcutRecordingChanged(bool recording);
+
+private:
+    QTabWidget* m_tabs;
+};
+
+} // namespace quill

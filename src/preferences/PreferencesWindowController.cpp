@@ -1,0 +1,39 @@
+#include "PreferencesWindowController.h"
+
+#include "PreferencesView.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+
+namespace quill {
+
+PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& shortcutConfig,
+                                                         PreferencesManager& preferencesManager,
+                                                         AuthService& authService, QObject* parent)
+    : QObject(parent)
+    , m_shortcutConfig(shortcutConfig)
+    , m_preferencesManager(preferencesManager)
+    , m_authService(authService) {}
+
+PreferencesWindowController::~PreferencesWindowController() = default;
+
+void PreferencesWindowController::showPreferences() {
+    if (!m_window) {
+        m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_preferencesManager, m_authService);
+        m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                 Qt::WindowCloseButtonHint);
+        m_window->setWindowTitle(windowTitle);
+        m_window->setFixedSize(contentWidth, contentHeight);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            m_window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, m_window->size(),
+                                                      screen->availableGeometry()));
+        connect(m_window.get(), &PreferencesView::shortcutRecordingChanged, this,
+                &PreferencesWindowController::shortcutRecordingChanged);
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+} // namespace quill

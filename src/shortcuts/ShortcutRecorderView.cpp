@@ -1,0 +1,165 @@
+#include "ShortcutRecorderView.h"
+
+#include "KeyCodes.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <array>
+
+namespace quill {
+namespace {
+
+// Refused only with Ctrl alone: H, Q, W and Tab. Any further modifier makes them acceptable.
+constexpr std::array<uint32_t, 4> reservedKeyCodes = {4, 12, 13, 48};
+
+bool isReserved(const Shortcut& shortcut) {
+    return shortcut.modifiers == modifier::command &&
+           std::find(reservedKeyCodes.begin(), reservedKeyCodes.end(), shortcut.keyCode) !=
+               reservedKeyCodes.end();
+}
+
+// The shortcut button takes the key presses itself while recording, before Tab moves the focus
+// and before any shortcut of the window can claim them.
+class KeyCaptureButton final : public QPushButton {
+public:
+    KeyCaptureButton(std::function<bool()> isRecording,
+                     std::function<void(std::optional<Shortcut>)> onCapture, QWidget* parent)
+        : QPushButton(parent)
+        , m_isRecording(std::move(isRecording))
+        , m_onCapture(std::move(onCapture)) {}
+
+protected:
+    bool event(QEvent* event) override {
+        if (m_isRecording() && event->type() == QEvent::ShortcutOverride) {
+            event->accept();
+            return true;
+        }
+        if (m_isRecording() && event->type() == QEvent::KeyPress) {
+            keyDown(*static_cast<QKeyEvent*>(event));
+            return true;
+        }
+        return QPushButton::event(event);
+    }
+
+private:
+    void keyDown(const QKeyEvent& event) {
+        if (event.key() == Qt::Key_Escape) {
+            m_onCapture(std::nullopt);
+            return;
+        }
+        const uint32_t modifiers = modifiersFromQt(event.modifiers());
+        if (modifiers == 0)
+            return;
+        // A modifier pressed on its own, or a key without a stored code, keeps the recording going.
+        const auto keyCode = keyCodeForQtKey(event.key());
+        if (!keyCode)
+            return;
+        m_onCapture(Shortcut{*keyCode, modifiers});
+    }
+
+    std::function<bool()> m_isRecording;
+    std::function<void(std::optional<Shortcut>)> m_onCapture;
+};
+
+} // namespace
+
+ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* parent)
+    : QWidget(parent)
+    , m_binding(std::move(binding)) {
+    m_shortcutButton = new KeyCaptureButton([this] { return m_recording; },
+                                            [this](std::optional<Shortcut> s) { capture(s); }, this);
+    m_shortcutButton->setObjectName(QStringLiteral("shortcutButton"));
+    m_shortcutButton->setMinimumWidth(80 + 2 * 12);
+    m_shortcutButton->setAutoDefault(false);
+    connect(m_shortcutButton, &QPushButton::clicked, this, &ShortcutRecorderView::startRecording);
+
+    m_resetButton = new QToolButton(this);
+    m_resetButton->setObjectName(QStringLiteral("resetButton"));
+    m_resetButton->setAutoRaise(true);
+    m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
+    m_resetButton->setToolTip(QStringLiteral("Reset to default (Ctrl+1)"));
+    m_resetButton->setAccessibleName(QStringLiteral("Reset to default"));
+    connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
+
+    m_errorLabel = new QLabel(this);
+    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
+    m_errorLabel->setAlignment(Qt::AlignRight);
+    QFont caption = m_errorLabel->font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    m_errorLabel->setFont(caption);
+    QPalette warning = m_errorLabel->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_errorLabel->setPalette(warning);
+    m_errorLabel->hide();
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    row->addWidget(m_shortcutButton);
+    row->addWidget(m_resetButton);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addLayout(row);
+    column->addWidget(m_errorLabel);
+
+    refresh();
+}
+
+void ShortcutRecorderView::refresh() {
+    m_shortcutButton->setText(m_recording ? recordingText : displayString(m_binding.read()));
+    m_resetButton->setVisible(!m_recording);
+}
+
+void ShortcutRecorderView::startRecording() {
+    setRecording(true);
+    m_shortcutButton->setFocus(Qt::OtherFocusReason);
+}
+
+void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
+    setRecording(false);
+    if (!captured)
+        return;
+    if (isReserved(*captured)) {
+        setError(reservedText);
+        return;
+    }
+    setError(std::nullopt);
+    m_binding.write(*captured);
+    refresh();
+}
+
+void ShortcutRecorderView::reset() {
+    setError(std::nullopt);
+    m_binding.write(resetShortcut);
+    refresh();
+}
+
+void ShortcutRecorderView::setRecording(bool recording) {
+    if (recording == m_recording)
+        return;
+    m_recording = recording;
+    refresh();
+    emit recordingChanged(recording);
+}
+
+void ShortcutRecorderView::setError(std::optional<QString> error) {
+    m_error = std::move(error);
+    m_errorLabel->setText(m_error.value_or(QString()));
+    m_errorLabel->setVisible(m_error.has_value());
+}
+
+void ShortcutRecorderView::hideEvent(QHideEvent* event) {
+    // The global shortcuts stay off while a recorder records; a recorder nobody can see or type
+    // into must not keep them off.
+    setRecording(false);
+    QWidget::hideEvent(event);
+}
+
+} // namespace quill

@@ -1,0 +1,288 @@
+#include "FakePlatform.h"
+#include "backend/AuthService.h"
+#include "platform/AutostartRegistrar.h"
+#include "platform/SettingsStore.h"
+#include "preferences/PreferencesManager.h"
+#include "preferences/PreferencesView.h"
+#include "preferences/PreferencesWindowController.h"
+#include "shortcuts/ShortcutConfiguration.h"
+#include "shortcuts/ShortcutRecorderView.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace quill;
+using namespace quill::test;
+
+namespace {
+
+// The real stores over memory settings, a temporary autostart folder and an in-memory keyring.
+struct Stores {
+    Stores()
+        : autostart(configHome.path(), QStringLiteral("app.quillpoint.Quillpoint"),
+                    QStringLiteral("/opt/quillpoint/bin/quillpoint")) {}
+
+    QTemporaryDir configHome;
+    MemorySettingsStore settings;
+    XdgAutostartRegistrar autostart;
+    FakeSecretStore secrets;
+    FakeHostInfo host{QStringLiteral("box")};
+    LogCapture log;
+    ShortcutConfiguration shortcuts{settings};
+    PreferencesManager preferences{settings, autostart};
+    AuthService auth{KeychainHelper(secrets), host, 100};
+};
+
+QPushButton* shortcutButton(QWidget* view, ShortcutAction action) {
+    auto* recorder = view->findChild<ShortcutRecorderView*>(rawValue(action));
+    return recorder ? recorder->findChild<QPushButton*>(QStringLiteral("shortcutButton")) : nullptr;
+}
+
+template <typename T> T* withText(QWidget* view, const QString& text) {
+    for (T* widget : view->findChildren<T*>()) {
+        if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+QStringList shortcutEntries(const MemorySettingsStore& settings) {
+    QStringList keys;
+    for (const QString& key : settings.values().keys()) {
+        if (key.startsWith(QStringLiteral("shortcut_")))
+            keys.append(key);
+    }
+    keys.sort();
+    return keys;
+}
+
+} // namespace
+
+class TestPreferencesView : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyStoreShowsTheDefaults();
+    void recordingSavesOnlyTheEditedAction();
+    void followsChangesMadeElsewhere();
+    void modelChoiceIsStoredAtOnce();
+    void launchAtLoginWritesTheAutostartEntry();
+    void accountTabFollowsSignOutAndAutomaticSignIn();
+    void signInButtonOnlyActsWhenSignedOut();
+    void oneWindowReusedAfterClose();
+    void recordingStateReachesTheController();
+    void everyControlFitsTheWindow();
+};
+
+void TestPreferencesView::emptyStoreShowsTheDefaults() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
+    QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
+    QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
+    for (const char* label : {"Explainer Mode", "Transcribe Mode", "Cancel Recording", "AI Model"})
+        QVERIFY2(withText<QLabel>(&view, QString::fromLatin1(label)), label);
+    QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
+    QVERIFY(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
+    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    QCOMPARE(view.tabs()->count(), 2);
+    QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
+    QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
+    QVERIFY(!view.tabs()->tabIcon(0).isNull());
+    QVERIFY(!view.tabs()->tabIcon(1).isNull());
+    QVERIFY(shortcutEntries(s.settings).isEmpty());
+}
+
+void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    view.show();
+    QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
+    QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
+
+    QTest::mouseClick(transcribe, Qt::LeftButton);
+    QTest::keyClick(transcribe, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(transcribe->text(), QStringLiteral("Ctrl+Alt+K"));
+    QCOMPARE(s.shortcuts.shortcut(ShortcutAction::transcribeOnly), (Shortcut{40, 0x900}));
+    QCOMPARE(shortcutEntries(s.settings),
+             (QStringList{"shortcut_transcribeOnly_keyCode", "shortcut_transcribeOnly_modifiers"}));
+    QCOMPARE(s.settings.values().value("shortcut_transcribeOnly_keyCode").toInt(), 40);
+    QCOMPARE(s.settings.values().value("shortcut_transcribeOnly_modifiers").toInt(), 0x900);
+    QCOMPARE(published.size(), 1);
+    QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
+    QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
+
+    // The reset of the cancel row writes Ctrl+1 there, and only there.
+    auto* cancel = view.findChild<ShortcutRecorderView*>(QStringLiteral("cancelTranscription"));
+    QTest::mouseClick(cancel->findChild<QToolButton*>(QStringLiteral("resetButton")), Qt::LeftButton);
+    QCOMPARE(s.shortcuts.shortcut(ShortcutAction::cancelTranscription), (Shortcut{18, 0x100}));
+    QCOMPARE(s.settings.values().value("shortcut_cancelTranscription_keyCode").toInt(), 18);
+    QCOMPARE(s.settings.values().value("shortcut_cancelTranscription_modifiers").toInt(), 0x100);
+    QVERIFY(!s.settings.values().contains("shortcut_explainSelection_keyCode"));
+    QCOMPARE(s.settings.values().value("shortcut_transcribeOnly_keyCode").toInt(), 40);
+
+    // A refused shortcut reaches neither the store nor the settings.
+    QTest::mouseClick(transcribe, Qt::LeftButton);
+    QTest::keyClick(transcribe, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(s.shortcuts.shortcut(ShortcutAction::transcribeOnly), (Shortcut{40, 0x900}));
+    QCOMPARE(published.size(), 2);
+}
+
+void TestPreferencesView::followsChangesMadeElsewhere() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
+    QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
+             QStringLiteral("Shift+Super+F5"));
+    s.preferences.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    QVERIFY(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    s.preferences.setLaunchAtLogin(true);
+    QVERIFY(withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
+
+    // A model this version does not offer stays stored; no choice is shown as selected.
+    s.preferences.setSelectedModel(QStringLiteral("some-future-model"));
+    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
+    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    QCOMPARE(s.settings.values().value("selectedModel").toString(), QStringLiteral("some-future-model"));
+}
+
+void TestPreferencesView::modelChoiceIsStoredAtOnce() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    view.show();
+    QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
+    QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
+    QCOMPARE(s.settings.values().value("selectedModel").toString(),
+             QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2")), Qt::LeftButton);
+    QCOMPARE(s.settings.values().value("selectedModel").toString(), QStringLiteral("gpt-5.2"));
+    QCOMPARE(changed.size(), 2);
+    QVERIFY(!withText<QPushButton>(&view, QStringLiteral("Save")));
+}
+
+void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    view.show();
+    auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
+    const QString entry = s.autostart.entryPath();
+    const QPoint indicator(6, toggle->height() / 2);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, indicator);
+    QVERIFY(QFile::exists(entry));
+    QCOMPARE(s.settings.values().value("launchAtLogin").toBool(), true);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, indicator);
+    QVERIFY(!QFile::exists(entry));
+    QCOMPARE(s.settings.values().value("launchAtLogin").toBool(), false);
+}
+
+void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    view.show();
+    view.tabs()->setCurrentIndex(1);
+    auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
+    QCOMPARE(state->currentWidget()->objectName(), QStringLiteral("signedIn"));
+    QVERIFY(withText<QLabel>(state->currentWidget(), QStringLiteral("Signed in")));
+    auto* privacy = view.findChild<QLabel*>(QStringLiteral("privacyLabel"));
+    QCOMPARE(privacy->text(), QStringLiteral("Your data is processed securely. We don't store your text."));
+    QVERIFY(privacy->font().pointSizeF() < view.font().pointSizeF());
+
+    QTest::mouseClick(withText<QPushButton>(&view, QStringLiteral("Sign Out")), Qt::LeftButton);
+    QCOMPARE(state->currentWidget()->objectName(), QStringLiteral("signedOut"));
+    QVERIFY(withText<QLabel>(state->currentWidget(), QStringLiteral("Sign in to use Quillpoint")));
+    QVERIFY(withText<QPushButton>(state->currentWidget(), QStringLiteral("Sign in with Apple"))->isVisible());
+    QTRY_COMPARE(state->currentWidget()->objectName(), QStringLiteral("signedIn"));
+}
+
+void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
+    const int lines = s.log.lines.size();
+    signIn->click();
+    QCOMPARE(s.log.lines.size(), lines);
+
+    s.auth.signOut();
+    signIn->click();
+    QVERIFY(s.auth.isAuthenticated());
+    QCOMPARE(s.log.lines.size(), lines + 1);
+    QCOMPARE(view.findChild<QStackedWidget*>(QStringLiteral("accountState"))->currentWidget()->objectName(),
+             QStringLiteral("signedIn"));
+}
+
+void TestPreferencesView::oneWindowReusedAfterClose() {
+    Stores s;
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    QVERIFY(!controller.window());
+    controller.showPreferences();
+    PreferencesView* window = controller.window();
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Quillpoint Preferences"));
+    QCOMPARE(window->size(), QSize(420, 280));
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+
+    controller.showPreferences();
+    QCOMPARE(controller.window(), window);
+    window->tabs()->setCurrentIndex(1);
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
+    controller.showPreferences();
+    QCOMPARE(controller.window(), window);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->tabs()->currentIndex(), 1);
+}
+
+void TestPreferencesView::recordingStateReachesTheController() {
+    Stores s;
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
+    controller.showPreferences();
+    QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
+    QPushButton* transcribe = shortcutButton(controller.window(), ShortcutAction::transcribeOnly);
+
+    QTest::mouseClick(explain, Qt::LeftButton);
+    QTest::mouseClick(transcribe, Qt::LeftButton);
+    QCOMPARE(recording.size(), 1);
+    QCOMPARE(recording.at(0).at(0).toBool(), true);
+    QTest::keyClick(transcribe, Qt::Key_Escape);
+    QCOMPARE(recording.size(), 1);
+
+    // Closing the window ends the recording that is left, so the shortcuts come back.
+    controller.window()->close();
+    QCOMPARE(recording.size(), 2);
+    QCOMPARE(recording.at(1).at(0).toBool(), false);
+    QCOMPARE(s.shortcuts.shortcut(ShortcutAction::explainSelection), (Shortcut{18, 0x100}));
+}
+
+void TestPreferencesView::everyControlFitsTheWindow() {
+    Stores s;
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    controller.showPreferences();
+    PreferencesView* window = controller.window();
+    for (int tab = 0; tab < window->tabs()->count(); ++tab) {
+        window->tabs()->setCurrentIndex(tab);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        for (QWidget* control : window->tabs()->currentWidget()->findChildren<QWidget*>()) {
+            if (!control->isVisible() ||
+                !(qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control)))
+                continue;
+            // Fully on screen, and not squeezed below the size the control needs.
+            const QString name = control->objectName() + u' ' + control->metaObject()->className();
+            QVERIFY2(control->visibleRegion() == QRegion(control->rect()), qPrintable(name));
+            QVERIFY2(control->height() >= control->minimumSizeHint().height(), qPrintable(name));
+        }
+    }
+}
+
+QTEST_MAIN(TestPreferencesView)
+#include "tst_preferencesview.moc"
