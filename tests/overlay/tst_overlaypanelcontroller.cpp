@@ -1,0 +1,240 @@
+#include "overlay/ActionBar.h"
+#include "overlay/ExplanationView.h"
+#include "overlay/OverlayButtons.h"
+#include "overlay/OverlayPanelController.h"
+#include "overlay/OverlayPanelWindow.h"
+#include "platform/PanelWindowHelper.h"
+
+#include <QTest>
+#include <memory>
+
+using namespace quill;
+
+namespace {
+
+constexpr int dismissMs = 120;
+constexpr int throttleMs = 60;
+
+QString paragraphs(int count) {
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QStringLiteral("Paragraph %1 explains one more thing about the selected words.").arg(i);
+    return list.join(QStringLiteral("\n\n"));
+}
+
+} // namespace
+
+class TestOverlayPanelController : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void showsBesidePointerWithoutFocus();
+    void showRecordingStartsTranscribeLoading();
+    void resizeKeepsTopEdgeAndIgnoresOnePixel();
+    void scheduleResizeWaitsForAPause();
+    void finishStreamingCancelsPendingResizeAndRefitsAtOnce();
+    void finishDetailLoadingEndsTheDetailRequest();
+    void errorDismissesItselfUnlessHiddenOrReplaced();
+    void errorWithoutAutoDismissCancelsPendingTimer();
+    void showErrorKeepsOtherFields();
+    void viewActionsReachTheApplication();
+
+private:
+    QRect card() const { return controller->panel()->cardGeometry(); }
+    void showLoading();
+
+    NullPanelWindowHelper helper;
+    std::unique_ptr<OverlayPanelController> controller;
+};
+
+void TestOverlayPanelController::init() {
+    const DisplayLayout layout{QPoint(100, 100), {{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}}, {}};
+    controller = std::make_unique<OverlayPanelController>(
+        helper, OverlayPanelController::Timing{dismissMs, throttleMs, 0}, [layout] { return layout; });
+}
+
+void TestOverlayPanelController::cleanup() {
+    controller.reset();
+}
+
+void TestOverlayPanelController::showLoading() {
+    controller->viewModel().reset();
+    controller->viewModel().setState(ExplanationState::loading());
+    controller->showPanel();
+}
+
+void TestOverlayPanelController::showsBesidePointerWithoutFocus() {
+    OverlayPanelWindow* panel = controller->panel();
+    QVERIFY(!panel->isVisible());
+    showLoading();
+    QVERIFY(panel->isVisible());
+    QCOMPARE(card().topLeft(), QPoint(120, 120));
+    QCOMPARE(card().width(), 380);
+    QVERIFY(card().height() >= 120);
+    const Qt::WindowFlags flags = panel->windowFlags();
+    QVERIFY(flags.testFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                            Qt::WindowDoesNotAcceptFocus));
+    QVERIFY(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    controller->hide();
+    QVERIFY(!panel->isVisible());
+}
+
+void TestOverlayPanelController::showRecordingStartsTranscribeLoading() {
+    controller->viewModel().setState(ExplanationState::content(QStringLiteral("old")));
+    controller->viewModel().setDetailedText(QStringLiteral("old detail"));
+    controller->showRecording(QStringLiteral("Listening... (Esc to cancel)"));
+    const ExplanationViewModel& model = controller->viewModel();
+    QCOMPARE(model.mode(), ViewMode::transcribe);
+    QCOMPARE(model.state().kind(), ExplanationState::Kind::loading);
+    QCOMPARE(model.loadingMessage(), std::optional<QString>("Listening... (Esc to cancel)"));
+    QCOMPARE(model.detailedText(), std::optional<QString>());
+    QVERIFY(controller->panel()->isVisible());
+}
+
+void TestOverlayPanelController::resizeKeepsTopEdgeAndIgnoresOnePixel() {
+    showLoading();
+    const QRect shown = card();
+    controller->viewModel().setState(ExplanationState::content(paragraphs(4)));
+    controller->updatePanelSize(false);
+    const QRect grown = card();
+    QCOMPARE(grown.topLeft(), shown.topLeft());
+    QCOMPARE(grown.width(), shown.width());
+    QVERIFY(grown.height() > shown.height());
+
+    controller->panel()->setCardGeometry(grown.adjusted(0, 0, 0, 1));
+    controller->updatePanelSize(false);
+    QCOMPARE(card().height(), grown.height() + 1);
+    controller->panel()->setCardGeometry(grown.adjusted(0, 0, 0, -2));
+    controller->updatePanelSize(false);
+    QCOMPARE(card(), grown);
+
+    controller->viewModel().setState(ExplanationState::content(paragraphs(60)));
+    controller->updatePanelSize(false);
+    QCOMPARE(card(), QRect(grown.topLeft(), QSize(380, 600)));
+}
+
+void TestOverlayPanelController::scheduleResizeWaitsForAPause() {
+    showLoading();
+    const QRect shown = card();
+    for (int piece = 1; piece <= 5; ++piece) {
+        controller->viewModel().setState(ExplanationState::content(paragraphs(piece)));
+        controller->scheduleResize();
+        QTest::qWait(throttleMs / 3);
+        QCOMPARE(card(), shown);
+    }
+    QVERIFY(controller->isResizePending());
+    QTRY_VERIFY_WITH_TIMEOUT(card().height() > shown.height(), throttleMs * 4);
+    QCOMPARE(card().topLeft(), shown.topLeft());
+
+    // A pending resize outlives hide and refits the hidden panel harmlessly.
+    controller->scheduleResize();
+    controller->hide();
+    QVERIFY(controller->isResizePending());
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->isResizePending(), throttleMs * 4);
+}
+
+void TestOverlayPanelController::finishStreamingCancelsPendingResizeAndRefitsAtOnce() {
+    showLoading();
+    const QRect shown = card();
+    controller->viewModel().setState(ExplanationState::content(paragraphs(5)));
+    controller->scheduleResize();
+    controller->finishStreaming();
+    QVERIFY(!controller->isResizePending());
+    QVERIFY(card().height() > shown.height());
+    QCOMPARE(card().topLeft(), shown.topLeft());
+}
+
+void TestOverlayPanelController::finishDetailLoadingEndsTheDetailRequest() {
+    showLoading();
+    ExplanationViewModel& model = controller->viewModel();
+    model.setState(ExplanationState::content(QStringLiteral("A")));
+    controller->finishStreaming();
+    const QRect before = card();
+    model.setIsLoadingDetail(true);
+    model.setIsExpanded(true);
+    model.setDetailedText(paragraphs(4));
+    controller->scheduleResize();
+    controller->finishDetailLoading();
+    QVERIFY(!model.isLoadingDetail());
+    QVERIFY(!controller->isResizePending());
+    QVERIFY(card().height() > before.height());
+}
+
+void TestOverlayPanelController::errorDismissesItselfUnlessHiddenOrReplaced() {
+    controller->showError(QStringLiteral("No response received"), true);
+    QVERIFY(controller->panel()->isVisible());
+    QVERIFY(controller->isDismissPending());
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->panel()->isVisible(), dismissMs * 4);
+    QCOMPARE(controller->viewModel().state().kind(), ExplanationState::Kind::idle);
+
+    controller->showError(QStringLiteral("first"), true);
+    controller->hide();
+    QVERIFY(!controller->isDismissPending());
+
+    // A second error restarts the wait.
+    controller->showError(QStringLiteral("first"), true);
+    QTest::qWait(dismissMs * 2 / 3);
+    controller->showError(QStringLiteral("second"), true);
+    QTest::qWait(dismissMs * 2 / 3);
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(controller->viewModel().state().text(), QStringLiteral("second"));
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->panel()->isVisible(), dismissMs * 4);
+
+    // Showing other content leaves a pending dismissal running.
+    controller->showError(QStringLiteral("third"), true);
+    controller->showRecording(QStringLiteral("Listening..."));
+    QVERIFY(controller->isDismissPending());
+}
+
+void TestOverlayPanelController::errorWithoutAutoDismissCancelsPendingTimer() {
+    controller->showError(QStringLiteral("first"), true);
+    controller->showError(QStringLiteral("Accessibility permission required"), false);
+    QVERIFY(!controller->isDismissPending());
+    QTest::qWait(dismissMs * 2);
+    QVERIFY(controller->panel()->isVisible());
+}
+
+void TestOverlayPanelController::showErrorKeepsOtherFields() {
+    ExplanationViewModel& model = controller->viewModel();
+    model.setMode(ViewMode::transcribe);
+    model.setDetailedText(QStringLiteral("B"));
+    model.setIsExpanded(true);
+    model.setAudioLevel(0.4f);
+    controller->showError(QStringLiteral("oops"), false);
+    QVERIFY(model.state() == ExplanationState::error(QStringLiteral("oops")));
+    QCOMPARE(model.mode(), ViewMode::transcribe);
+    QCOMPARE(model.detailedText(), std::optional<QString>("B"));
+    QVERIFY(model.isExpanded());
+    QCOMPARE(model.audioLevel(), 0.4f);
+}
+
+void TestOverlayPanelController::viewActionsReachTheApplication() {
+    ExplanationView* view = controller->contentView();
+    ExplanationViewModel& model = controller->viewModel();
+    showLoading();
+    model.setState(ExplanationState::content(QStringLiteral("A")));
+    // Nothing assigned yet: the actions do nothing.
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    model.setIsExpanded(false);
+
+    int fetches = 0;
+    QStringList pasted;
+    controller->onFetchDetail = [&] { ++fetches; };
+    controller->onPaste = [&](const QString& text) { pasted << text; };
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    QCOMPARE(fetches, 1);
+    model.setMode(ViewMode::transcribe);
+    QTest::mouseClick(view->actionBar()->pasteButton(), Qt::LeftButton);
+    QCOMPARE(pasted, QStringList{QStringLiteral("A")});
+
+    controller->showError(QStringLiteral("x"), true);
+    QTest::mouseClick(view->dismissButton(), Qt::LeftButton);
+    QVERIFY(!controller->panel()->isVisible());
+    QVERIFY(!controller->isDismissPending());
+    QCOMPARE(model.state().kind(), ExplanationState::Kind::idle);
+}
+
+QTEST_MAIN(TestOverlayPanelController)
+#include "tst_overlaypanelcontroller.moc"

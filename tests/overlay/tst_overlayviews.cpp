@@ -1,0 +1,322 @@
+#include "overlay/ActionBar.h"
+#include "overlay/AudioLevelIndicator.h"
+#include "overlay/Divider.h"
+#include "overlay/ErrorView.h"
+#include "overlay/ExplanationView.h"
+#include "overlay/LoadingView.h"
+#include "overlay/MarkdownView.h"
+#include "overlay/OverlayButtons.h"
+#include "overlay/SpinnerView.h"
+#include "overlay/TextContent.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quill;
+
+class TestOverlayViews : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void resetAssignsEveryFieldInOrderAndNotifies();
+    void loadingRowFollowsMode_data();
+    void loadingRowFollowsMode();
+    void levelMeterLightsBarsAboveThresholds_data();
+    void levelMeterLightsBarsAboveThresholds();
+    void contentShowsActionRowForItsMode_data();
+    void contentShowsActionRowForItsMode();
+    void detailShowsOnlyWhenExpandedAndPresent();
+    void errorShowsMessageWithoutActionRow();
+    void copyTextRule_data();
+    void copyTextRule();
+    void copyPutsTextOnClipboardAndShowsCopiedForAWhile();
+    void copiedDoesNotCarryOverToANewRow();
+    void moreFetchesDetailOnlyWhenNoneExists();
+    void lessKeepsDetailForTheNextMore();
+    void pastePassesOnlyTheMainText();
+    void dismissButtonExplainsEsc();
+
+private:
+    bool shown(QWidget* widget) const { return !widget->isHidden(); }
+
+    ExplanationViewModel* model = nullptr;
+    ExplanationView* view = nullptr;
+    int fetches = 0;
+    int dismissals = 0;
+    QStringList pastes;
+};
+
+void TestOverlayViews::init() {
+    fetches = dismissals = 0;
+    pastes.clear();
+    model = new ExplanationViewModel;
+    ExplanationView::Callbacks callbacks;
+    callbacks.onDismiss = [this] { ++dismissals; };
+    callbacks.onFetchDetail = [this] { ++fetches; };
+    callbacks.onPaste = [this](const QString& text) { pastes << text; };
+    view = new ExplanationView(*model, std::move(callbacks));
+    view->textContent()->setRevealDuration(0);
+    view->resize(380, 300);
+    view->show();
+}
+
+void TestOverlayViews::cleanup() {
+    delete view;
+    delete model;
+}
+
+void TestOverlayViews::resetAssignsEveryFieldInOrderAndNotifies() {
+    QStringList order;
+    const auto record = [&](const char* name) {
+        return [&order, name] { order << QString::fromLatin1(name); };
+    };
+    connect(model, &ExplanationViewModel::stateChanged, this, record("state"));
+    connect(model, &ExplanationViewModel::detailedTextChanged, this, record("detailedText"));
+    connect(model, &ExplanationViewModel::isExpandedChanged, this, record("isExpanded"));
+    connect(model, &ExplanationViewModel::isLoadingDetailChanged, this, record("isLoadingDetail"));
+    connect(model, &ExplanationViewModel::loadingMessageChanged, this, record("loadingMessage"));
+    connect(model, &ExplanationViewModel::modeChanged, this, record("mode"));
+    connect(model, &ExplanationViewModel::audioLevelChanged, this, record("audioLevel"));
+
+    model->reset(); // unchanged values notify too
+    const QStringList expected{"state",          "detailedText", "isExpanded", "isLoadingDetail",
+                               "loadingMessage", "mode",         "audioLevel"};
+    QCOMPARE(order, expected);
+
+    model->setState(ExplanationState::content(QStringLiteral("a")));
+    model->setDetailedText(QStringLiteral("b"));
+    model->setIsExpanded(true);
+    model->setIsLoadingDetail(true);
+    model->setLoadingMessage(QStringLiteral("m"));
+    model->setMode(ViewMode::transcribe);
+    model->setAudioLevel(0.5f);
+    model->reset();
+    const ExplanationViewModel fresh;
+    QVERIFY(model->state() == fresh.state());
+    QCOMPARE(model->state().kind(), ExplanationState::Kind::idle);
+    QCOMPARE(model->detailedText(), fresh.detailedText());
+    QCOMPARE(model->isExpanded(), false);
+    QCOMPARE(model->isLoadingDetail(), false);
+    QCOMPARE(model->loadingMessage(), std::optional<QString>());
+    QCOMPARE(model->mode(), ViewMode::explain);
+    QCOMPARE(model->audioLevel(), 0.0f);
+    QVERIFY(!(ExplanationState::content("a") == ExplanationState::error("a")));
+    QVERIFY(!(ExplanationState::error("a") == ExplanationState::error("b")));
+}
+
+void TestOverlayViews::loadingRowFollowsMode_data() {
+    QTest::addColumn<ViewMode>("mode");
+    QTest::addColumn<std::optional<QString>>("message");
+    QTest::addColumn<QString>("shownText");
+    QTest::addColumn<bool>("meter");
+    QTest::newRow("explain, default text")
+        << ViewMode::explain << std::optional<QString>() << QStringLiteral("Analyzing...") << false;
+    QTest::newRow("upload after reset") << ViewMode::explain << std::optional<QString>("Transcribing...")
+                                        << QStringLiteral("Transcribing...") << false;
+    QTest::newRow("recording") << ViewMode::transcribe
+                               << std::optional<QString>("Listening... (Esc to cancel)")
+                               << QStringLiteral("Listening... (Esc to cancel)") << true;
+    QTest::newRow("transcribe, default text")
+        << ViewMode::transcribe << std::optional<QString>() << QStringLiteral("Analyzing...") << true;
+}
+
+void TestOverlayViews::loadingRowFollowsMode() {
+    QFETCH(ViewMode, mode);
+    QFETCH(std::optional<QString>, message);
+    model->setMode(mode);
+    model->setState(ExplanationState::loading());
+    model->setLoadingMessage(message);
+    model->setAudioLevel(0.65f);
+    LoadingView* loading = view->loadingView();
+    QVERIFY(shown(loading));
+    QVERIFY(!shown(view->textContent()) && !shown(view->errorView()) && !shown(view->actionBar()));
+    QTEST(loading->messageText(), "shownText");
+    QTEST(shown(loading->levelIndicator()), "meter");
+    QCOMPARE(shown(loading->spinner()), !shown(loading->levelIndicator()));
+    QCOMPARE(loading->spinner()->scale(), 0.8);
+    // The level is only read in transcribe mode.
+    QCOMPARE(loading->levelIndicator()->level(), mode == ViewMode::transcribe ? 0.65f : 0.0f);
+}
+
+void TestOverlayViews::levelMeterLightsBarsAboveThresholds_data() {
+    QTest::addColumn<float>("level");
+    QTest::addColumn<QList<int>>("heights");
+    QTest::newRow("silence") << 0.0f << QList<int>{4, 4, 4, 4, 4};
+    QTest::newRow("just above zero") << 0.01f << QList<int>{8, 4, 4, 4, 4};
+    QTest::newRow("exactly a threshold") << 0.2f << QList<int>{8, 4, 4, 4, 4};
+    QTest::newRow("half") << 0.5f << QList<int>{8, 10, 12, 4, 4};
+    QTest::newRow("0.65") << 0.65f << QList<int>{8, 10, 12, 14, 4};
+    QTest::newRow("full") << 1.0f << QList<int>{8, 10, 12, 14, 16};
+}
+
+void TestOverlayViews::levelMeterLightsBarsAboveThresholds() {
+    QFETCH(float, level);
+    QFETCH(QList<int>, heights);
+    AudioLevelIndicator meter(5);
+    QCOMPARE(meter.size(), QSize(24, 20));
+    meter.setLevel(level);
+    QList<int> actual;
+    for (int i = 0; i < meter.barCount(); ++i) {
+        actual << meter.barHeight(i);
+        QCOMPARE(meter.isLit(i), heights[i] != 4);
+    }
+    QCOMPARE(actual, heights);
+}
+
+void TestOverlayViews::contentShowsActionRowForItsMode_data() {
+    QTest::addColumn<ViewMode>("mode");
+    QTest::addColumn<bool>("loadingDetail");
+    QTest::addColumn<bool>("more");
+    QTest::addColumn<bool>("spinner");
+    QTest::addColumn<bool>("paste");
+    QTest::newRow("explain") << ViewMode::explain << false << true << false << false;
+    QTest::newRow("explain, loading detail") << ViewMode::explain << true << false << true << false;
+    QTest::newRow("transcribe") << ViewMode::transcribe << false << false << false << true;
+}
+
+void TestOverlayViews::contentShowsActionRowForItsMode() {
+    QFETCH(ViewMode, mode);
+    QFETCH(bool, loadingDetail);
+    model->setMode(mode);
+    model->setIsLoadingDetail(loadingDetail);
+    model->setState(ExplanationState::content(QStringLiteral("**Bold** text")));
+    ActionBar* bar = view->actionBar();
+    QVERIFY(shown(view->textContent()) && shown(bar) && shown(view->actionDivider()));
+    QVERIFY(!shown(view->loadingView()) && !shown(view->errorView()));
+    QTEST(shown(bar->moreButton()), "more");
+    QTEST(shown(bar->detailSpinner()), "spinner");
+    QTEST(shown(bar->pasteButton()), "paste");
+    QVERIFY(shown(bar->copyButton()));
+    QCOMPARE(bar->copyButton()->text(), QStringLiteral("Copy"));
+    QCOMPARE(bar->pasteButton()->text(), QStringLiteral("Paste"));
+    QCOMPARE(bar->detailSpinner()->scale(), 0.6);
+    QCOMPARE(bar->moreButton()->text(), QStringLiteral("more"));
+    // Rendered as Markdown and selectable.
+    MarkdownView* text = view->textContent()->textView();
+    QCOMPARE(text->toPlainText(), QStringLiteral("Bold text"));
+    QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+void TestOverlayViews::detailShowsOnlyWhenExpandedAndPresent() {
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setIsExpanded(true);
+    QVERIFY(!view->textContent()->isDetailShown());
+    QCOMPARE(view->actionBar()->moreButton()->text(), QStringLiteral("less"));
+    model->setDetailedText(QStringLiteral("# Detail\n\n- one"));
+    QVERIFY(view->textContent()->isDetailShown());
+    QCOMPARE(view->textContent()->detailView()->toPlainText(), QStringLiteral("Detail\none"));
+    model->setIsExpanded(false);
+    QVERIFY(!view->textContent()->isDetailShown());
+}
+
+void TestOverlayViews::errorShowsMessageWithoutActionRow() {
+    model->setMode(ViewMode::transcribe);
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setState(ExplanationState::error(QStringLiteral("No response received")));
+    QVERIFY(shown(view->errorView()));
+    QCOMPARE(view->errorView()->message(), QStringLiteral("No response received"));
+    QVERIFY(!shown(view->actionBar()) && !shown(view->actionDivider()) && !shown(view->textContent()));
+    model->setState(ExplanationState::idle());
+    QVERIFY(!shown(view->errorView()) && !shown(view->loadingView()) && !shown(view->textContent()));
+}
+
+void TestOverlayViews::copyTextRule_data() {
+    QTest::addColumn<bool>("expanded");
+    QTest::addColumn<std::optional<QString>>("detail");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("collapsed") << false << std::optional<QString>("B") << QStringLiteral("A");
+    QTest::newRow("expanded") << true << std::optional<QString>("B") << QStringLiteral("A\n\nB");
+    QTest::newRow("expanded, no detail yet") << true << std::optional<QString>() << QStringLiteral("A\n\n");
+}
+
+void TestOverlayViews::copyTextRule() {
+    QFETCH(bool, expanded);
+    QFETCH(std::optional<QString>, detail);
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setDetailedText(detail);
+    model->setIsExpanded(expanded);
+    QTEST(copyText(*model), "expected");
+}
+
+void TestOverlayViews::copyPutsTextOnClipboardAndShowsCopiedForAWhile() {
+    ActionBar* bar = view->actionBar();
+    bar->setCopiedDuration(100);
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setDetailedText(QStringLiteral("B"));
+    model->setIsExpanded(true);
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("A\n\nB"));
+    QCOMPARE(bar->copyButton()->text(), QStringLiteral("Copied!"));
+    QTest::qWait(50);
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    // The first Copy's return to "Copy" still counts.
+    QTRY_COMPARE_WITH_TIMEOUT(bar->copyButton()->text(), QStringLiteral("Copy"), 90);
+}
+
+void TestOverlayViews::copiedDoesNotCarryOverToANewRow() {
+    ActionBar* bar = view->actionBar();
+    bar->setCopiedDuration(60);
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    QVERIFY(bar->copied());
+    model->reset();
+    model->setState(ExplanationState::content(QStringLiteral("C")));
+    QVERIFY(!bar->copied());
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    bar->setCopiedDuration(1000);
+    QTest::qWait(30);
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    QTest::qWait(60);
+    QVERIFY(!bar->copied()); // the new row's first Copy ends it, the earlier row's timer did not
+}
+
+void TestOverlayViews::moreFetchesDetailOnlyWhenNoneExists() {
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    // The application answers a fetch by starting the request; the view expands at once.
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    QCOMPARE(fetches, 1);
+    QVERIFY(model->isExpanded());
+
+    model->setIsExpanded(false);
+    model->setDetailedText(QStringLiteral("B"));
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    QCOMPARE(fetches, 1);
+    QVERIFY(model->isExpanded());
+    QVERIFY(view->textContent()->isDetailShown());
+}
+
+void TestOverlayViews::lessKeepsDetailForTheNextMore() {
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setDetailedText(QStringLiteral("B"));
+    model->setIsExpanded(true);
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    QVERIFY(!model->isExpanded());
+    QCOMPARE(model->detailedText(), std::optional<QString>("B"));
+    QCOMPARE(view->actionBar()->moreButton()->text(), QStringLiteral("more"));
+    QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
+    QCOMPARE(fetches, 0);
+}
+
+void TestOverlayViews::pastePassesOnlyTheMainText() {
+    model->setMode(ViewMode::transcribe);
+    model->setState(ExplanationState::content(QStringLiteral("A")));
+    model->setDetailedText(QStringLiteral("B"));
+    model->setIsExpanded(true);
+    QTest::mouseClick(view->actionBar()->pasteButton(), Qt::LeftButton);
+    QCOMPARE(pastes, QStringList{QStringLiteral("A")});
+}
+
+void TestOverlayViews::dismissButtonExplainsEsc() {
+    QCOMPARE(view->titleLabel()->text(), QStringLiteral("Quillpoint"));
+    QCOMPARE(view->dismissButton()->toolTip(), QStringLiteral("Dismiss (Esc)"));
+    QTest::mouseClick(view->dismissButton(), Qt::LeftButton);
+    QCOMPARE(dismissals, 1);
+}
+
+QTEST_MAIN(TestOverlayViews)
+#include "tst_overlayviews.moc"
