@@ -4,10 +4,12 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <cmath>
 
 namespace quill {
@@ -27,6 +29,7 @@ MarkdownView::MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent
     setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
     document()->setDocumentMargin(0);
+    document()->setUndoRedoEnabled(false);
     document()->setIndentWidth(18);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
@@ -41,15 +44,103 @@ void MarkdownView::setMarkdown(const QString& markdown) {
     render();
 }
 
+QStringList independentMarkdownParts(const QString& markdown) {
+    QStringList parts;
+    qsizetype start = 0;
+    qsizetype pos = 0;
+    bool inFence = false;
+    bool previousBlank = false;
+    while (pos < markdown.size()) {
+        const qsizetype newline = markdown.indexOf(QLatin1Char('\n'), pos);
+        const qsizetype end = newline < 0 ? markdown.size() : newline;
+        const QStringView line = QStringView(markdown).mid(pos, end - pos);
+        const QStringView trimmed = line.trimmed();
+        const bool blank = trimmed.isEmpty();
+        if (!inFence && previousBlank && !blank && pos > start) {
+            const QChar first = line.front();
+            const bool listItem = trimmed.startsWith(u"- ") || trimmed.startsWith(u"* ") ||
+                                  trimmed.startsWith(u"+ ") || first.isDigit();
+            if (!first.isSpace() && !listItem && first != u'>' && first != u'|' && first != u'<') {
+                parts << markdown.mid(start, pos - start);
+                start = pos;
+            }
+        }
+        if (trimmed.startsWith(u"```") || trimmed.startsWith(u"~~~"))
+            inFence = !inFence;
+        previousBlank = blank;
+        pos = newline < 0 ? markdown.size() : newline + 1;
+    }
+    parts << markdown.mid(start);
+    return parts;
+}
+
+namespace {
+
+// A link reference definition anywhere changes links before it: such text is parsed whole.
+bool hasLinkDefinitions(const QString& markdown) {
+    static const QRegularExpression definition(QStringLiteral("^ {0,3}\\[[^\\]]+\\]:"),
+                                               QRegularExpression::MultilineOption);
+    return markdown.contains(definition);
+}
+
+} // namespace
+
 void MarkdownView::render() {
     QTextDocument* doc = document();
-    doc->setMarkdown(m_markdown);
+    const bool extendsStable = m_stableLength > 0 && !hasLinkDefinitions(m_markdown) &&
+                               QStringView(m_markdown).left(m_stableLength) == QStringView(m_previousStable);
+    if (!extendsStable) {
+        doc->clear();
+        m_stableLength = 0;
+        m_stableEnd = 0;
+        m_previousStable.clear();
+    } else {
+        QTextCursor tail(doc);
+        tail.setPosition(m_stableEnd);
+        tail.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        tail.removeSelectedText();
+    }
+    const QStringList parts = hasLinkDefinitions(m_markdown)
+                                  ? QStringList{m_markdown}
+                                  : independentMarkdownParts(m_markdown.mid(m_stableLength));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        append(parts[i]);
+        if (i + 1 < parts.size()) {
+            m_stableLength += parts[i].size();
+            QTextCursor end(doc);
+            end.movePosition(QTextCursor::End);
+            m_stableEnd = end.position();
+        }
+    }
+    m_previousStable = m_markdown.left(m_stableLength);
+    updateGeometry();
+}
+
+void MarkdownView::append(const QString& part) {
+    QTextDocument parsed;
+    parsed.setMarkdown(part);
+    // A code fence just opened, for one, shows nothing yet.
+    if (parsed.isEmpty() && parsed.begin().blockFormat() == QTextBlockFormat())
+        return;
+    QTextDocument* doc = document();
     QTextCursor cursor(doc);
-    cursor.select(QTextCursor::Document);
+    cursor.movePosition(QTextCursor::End);
+    if (!doc->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    const int start = cursor.position();
+    cursor.insertFragment(QTextDocumentFragment(&parsed));
+    // An inserted fragment leaves the block it lands in with that block's format.
+    QTextCursor first(doc);
+    first.setPosition(start);
+    first.setBlockFormat(parsed.begin().blockFormat());
+    first.setBlockCharFormat(parsed.begin().charFormat());
+
+    QTextCursor inserted(doc);
+    inserted.setPosition(start);
+    inserted.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     QTextBlockFormat spacing;
     spacing.setLineHeight(m_lineSpacing, QTextBlockFormat::LineDistanceHeight);
-    cursor.mergeBlockFormat(spacing);
-    updateGeometry();
+    inserted.mergeBlockFormat(spacing);
 }
 
 int MarkdownView::idealWidth() const {

@@ -27,11 +27,21 @@ protected:
 
 private:
     void render();
+    void append(const QString& chunk);
     void applyStyle();
 
     QFont m_font;
     qreal m_lineSpacing;
     QString m_markdown;
+    // Streaming text only grows at its end. Blocks that later text can no longer change are
+    // kept in the document; only the text after them is parsed again.
+    qsizetype m_stableLength = 0;
+    QString m_previousStable;
+    int m_stableEnd = 0;
 };
+
+// Splits Markdown at the starts of top-level paragraphs and headings that follow a blank line
+// outside code: each part parses to the same blocks alone as inside the whole text.
+QStringList independentMarkdownParts(const QString& markdown);
 
 } // namespace quill

@@ -14,6 +14,9 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 
 using namespace quill;
 
@@ -40,6 +43,8 @@ private slots:
     void lessKeepsDetailForTheNextMore();
     void pastePassesOnlyTheMainText();
     void dismissButtonExplainsEsc();
+    void streamedMarkdownShowsWhatAWholeParseShows_data();
+    void streamedMarkdownShowsWhatAWholeParseShows();
 
 private:
     bool shown(QWidget* widget) const { return !widget->isHidden(); }
@@ -316,6 +321,40 @@ void TestOverlayViews::dismissButtonExplainsEsc() {
     QCOMPARE(view->dismissButton()->toolTip(), QStringLiteral("Dismiss (Esc)"));
     QTest::mouseClick(view->dismissButton(), Qt::LeftButton);
     QCOMPARE(dismissals, 1);
+}
+
+void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows_data() {
+    QTest::addColumn<QString>("markdown");
+    QTest::newRow("sections") << QStringLiteral(
+        "## Reading\n\nThe loader reads **settings.toml** first,\nthen the *environment*.\n\n"
+        "- `timeout` limits\n- `retries` counts\n\n  continued item\n\nAfter the list.\n\n"
+        "```python\nconfig = load()\n\nfor key in keys:\n    use(key)\n```\n\n"
+        "1. Check.\n2. Parse.\n\n10. Late item\n\nTitle\n=====\n\n> quoted\n\nlazy\n\n"
+        "| a | b |\n|---|---|\n| 1 | 2 |\n\nEnd with `code");
+    QTest::newRow("link defined later")
+        << QStringLiteral("See [the docs][d].\n\nMore text.\n\n[d]: https://example.org\n");
+    QTest::newRow("unclosed fence") << QStringLiteral(
+        "Intro\n\n```\ncode\n\nParagraph-like code\n\nstill code");
+}
+
+void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
+    QFETCH(QString, markdown);
+    MarkdownView streamed(QApplication::font(), 4);
+    for (qsizetype end = 1; end <= markdown.size(); end += 3) {
+        const QString text = markdown.left(end);
+        streamed.setMarkdown(text);
+        QTextDocument whole;
+        whole.setDefaultFont(QApplication::font());
+        whole.setDocumentMargin(0);
+        whole.setIndentWidth(streamed.document()->indentWidth());
+        whole.setMarkdown(text);
+        QTextCursor all(&whole);
+        all.select(QTextCursor::Document);
+        QTextBlockFormat spacing;
+        spacing.setLineHeight(4, QTextBlockFormat::LineDistanceHeight);
+        all.mergeBlockFormat(spacing);
+        QCOMPARE(streamed.document()->toHtml(), whole.toHtml());
+    }
 }
 
 QTEST_MAIN(TestOverlayViews)
