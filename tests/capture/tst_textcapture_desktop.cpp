@@ -167,6 +167,8 @@ void TestTextCaptureDesktop::aCopyInATerminalNeverInterruptsItsCommand() {
     auto capture = service();
     capture.selectedTextViaCopy();
     capture.pasteText(QStringLiteral("not a command"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("not a command"));
+    QCOMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("not a command"));
     // xterm leaves as soon as its command ends.
     QVERIFY(!terminal.waitForFinished(1000));
     QCOMPARE(terminal.state(), QProcess::Running);
