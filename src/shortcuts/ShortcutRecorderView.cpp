@@ -24,23 +24,25 @@ bool isReserved(const Shortcut& shortcut) {
                reservedKeyCodes.end();
 }
 
+} // namespace
+
 // The shortcut button takes the key presses itself while recording, before Tab moves the focus
 // and before any shortcut of the window can claim them.
 class KeyCaptureButton final : public QPushButton {
 public:
-    KeyCaptureButton(std::function<bool()> isRecording,
-                     std::function<void(std::optional<Shortcut>)> onCapture, QWidget* parent)
+    KeyCaptureButton(std::function<void(std::optional<Shortcut>)> onCapture, QWidget* parent)
         : QPushButton(parent)
-        , m_isRecording(std::move(isRecording))
         , m_onCapture(std::move(onCapture)) {}
+
+    void setRecording(bool recording) { m_recording = recording; }
 
 protected:
     bool event(QEvent* event) override {
-        if (m_isRecording() && event->type() == QEvent::ShortcutOverride) {
+        if (m_recording && event->type() == QEvent::ShortcutOverride) {
             event->accept();
             return true;
         }
-        if (m_isRecording() && event->type() == QEvent::KeyPress) {
+        if (m_recording && event->type() == QEvent::KeyPress) {
             keyDown(*static_cast<QKeyEvent*>(event));
             return true;
         }
@@ -63,17 +65,14 @@ private:
         m_onCapture(Shortcut{*keyCode, modifiers});
     }
 
-    std::function<bool()> m_isRecording;
+    bool m_recording = false;
     std::function<void(std::optional<Shortcut>)> m_onCapture;
 };
-
-} // namespace
 
 ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* parent)
     : QWidget(parent)
     , m_binding(std::move(binding)) {
-    m_shortcutButton = new KeyCaptureButton([this] { return m_recording; },
-                                            [this](std::optional<Shortcut> s) { capture(s); }, this);
+    m_shortcutButton = new KeyCaptureButton([this](std::optional<Shortcut> s) { capture(s); }, this);
     m_shortcutButton->setObjectName(QStringLiteral("shortcutButton"));
     m_shortcutButton->setMinimumWidth(80 + 2 * 12);
     m_shortcutButton->setAutoDefault(false);
@@ -145,6 +144,7 @@ void ShortcutRecorderView::setRecording(bool recording) {
     if (recording == m_recording)
         return;
     m_recording = recording;
+    m_shortcutButton->setRecording(recording);
     refresh();
     emit recordingChanged(recording);
 }

@@ -7,10 +7,11 @@
 #include <optional>
 
 class QLabel;
-class QPushButton;
 class QToolButton;
 
 namespace quill {
+
+class KeyCaptureButton;
 
 // Where a recorder reads the shortcut it shows and writes the one the user records; the owner
 // of the binding decides what a write does.
@@ -53,7 +54,7 @@ private:
     ShortcutBinding m_binding;
     bool m_recording = false;
     std::optional<QString> m_error;
-    QPushButton* m_shortcutButton;
+    KeyCaptureButton* m_shortcutButton;
     QToolButton* m_resetButton;
     QLabel* m_errorLabel;
 };
