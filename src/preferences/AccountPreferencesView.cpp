@@ -97,7 +97,7 @@ QWidget* AccountPreferencesView::buildSignedOut() {
     QFont larger = signIn->font();
     larger.setPointSizeF(larger.pointSizeF() * 1.15);
     signIn->setFont(larger);
-    signIn->setMinimumHeight(signIn->sizeHint().height() + 8);
+    signIn->setMinimumSize(signIn->sizeHint() + QSize(24, 8));
     connect(signIn, &QPushButton::clicked, this, [this] {
         if (!m_authService.isAuthenticated())
             m_authService.checkAuthentication();
