@@ -52,7 +52,7 @@ private:
             return;
         const auto failure = transportFailure(*m_reply);
         if (!m_headAccepted && (!failure || hasResponseHead(*m_reply))) {
-            // A head that was never judged: an answer without a body, or not HTTP at all.
+            // The head was never judged: a status without a body, or an answer without a status.
             if (!checkHead()) {
                 if (!m_ended)
                     end(APIError::serverError(0));

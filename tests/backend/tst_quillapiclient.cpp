@@ -92,6 +92,7 @@ private slots:
     void endMarkerStopsReading();
     void consumerLeavingDoesNotCancelTheRequest();
     void refusedConnectionEndsTheStream();
+    void emptyStreamEndsOnTheNextTurn();
     void idleTimeoutIsAboutSilenceNotLength();
     void transcriptionReplies_data();
     void transcriptionReplies();
@@ -369,6 +370,16 @@ void TestQuillAPIClient::refusedConnectionEndsTheStream() {
     QTRY_COMPARE(log.ends.size(), 1);
     QCOMPARE(log.endMessage(),
              QStringLiteral("Connection refused. Start the backend: cd backend && npm run dev"));
+}
+
+void TestQuillAPIClient::emptyStreamEndsOnTheNextTurn() {
+    const auto stream = ExplanationStream::empty();
+    StreamLog log;
+    log.watch(*stream);
+    QVERIFY(log.ends.isEmpty());
+    QTRY_COMPARE(log.ends.size(), 1);
+    QCOMPARE(log.ends[0], std::nullopt);
+    QVERIFY(log.pieces.isEmpty());
 }
 
 void TestQuillAPIClient::idleTimeoutIsAboutSilenceNotLength() {
