@@ -139,7 +139,10 @@ void TextCaptureService::pasteText(const QString& text) {
     m_pasteboard.setText(text);
     if (terminal == TerminalKind::SelectionOnly)
         m_pasteboard.setSelectionText(text);
-    if (waitForModifierRelease())
+    // When the X server refused us the selection, a paste would insert someone else's text.
+    const bool owned = m_pasteboard.text() == text &&
+                       (terminal != TerminalKind::SelectionOnly || m_pasteboard.selectionText() == text);
+    if (owned && waitForModifierRelease())
         postCommandKey(kKeyCodeV, terminal);
 }
 

@@ -54,12 +54,17 @@ public:
     }
     void setText(const QString& text) override { setFormats({{"text/plain", text.toUtf8()}}); }
     void setFormats(const QList<ClipboardFormat>& formats) override {
+        if (refuseWrites)
+            return;
         contents = formats;
         ++writes;
         Q_EMIT changed();
     }
     std::optional<QString> selectionText() override { return selection; }
-    void setSelectionText(const QString& text) override { selection = text; }
+    void setSelectionText(const QString& text) override {
+        if (!refuseWrites)
+            selection = text;
+    }
 
     void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
         QTimer::singleShot(delayMs, this, [this, formats] {
@@ -71,6 +76,7 @@ public:
     QList<ClipboardFormat> contents;
     std::optional<QString> selection;
     int writes = 0;
+    bool refuseWrites = false; // another program took the selection with a newer timestamp
 };
 
 struct PostedKey {
@@ -124,6 +130,7 @@ private slots:
     void givesUpWhenAModifierStaysDown();
     void pasteLeavesExactlyTheTextAndPostsCtrlV();
     void pasteInTerminals();
+    void noPasteWithoutTheSelection();
 
 private:
     TextCaptureService service();
@@ -146,6 +153,7 @@ void TestTextCapture::init() {
     clipboard.contents.clear();
     clipboard.selection.reset();
     clipboard.writes = 0;
+    clipboard.refuseWrites = false;
 }
 
 TextCaptureService TestTextCapture::service() {
@@ -331,6 +339,16 @@ void TestTextCapture::pasteInTerminals() {
     QCOMPARE(keys.posted, (QList<PostedKey>{{XK_Insert, Qt::ShiftModifier}}));
     QCOMPARE(clipboard.selection, std::optional<QString>("echo hi"));
     QCOMPARE(clipboard.text(), std::optional<QString>("echo hi"));
+}
+
+void TestTextCapture::noPasteWithoutTheSelection() {
+    clipboard.refuseWrites = true;
+    clipboard.selection = QStringLiteral("rm -rf ~\n");
+    window.names = {"xterm", "XTerm"};
+    service().pasteText(QStringLiteral("echo hi"));
+    window.names = {"mousepad", "Mousepad"};
+    service().pasteText(QStringLiteral("echo hi"));
+    QVERIFY(keys.posted.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTextCapture)
