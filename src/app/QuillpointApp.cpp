@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 #include "platform/InstanceGuard.h"
 #include "platform/Log.h"
+#include "platform/TerminationSignals.h"
 
 #include <QIcon>
 #include <QTimer>
@@ -27,6 +28,9 @@ int QuillpointApp::run() {
         logLine(QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is already running"));
         return 1;
     }
+    m_terminationSignals = std::make_unique<TerminationSignals>();
+    connect(m_terminationSignals.get(), &TerminationSignals::terminationRequested, this,
+            &QCoreApplication::quit);
     m_appDelegate = std::make_unique<AppDelegate>();
     connect(this, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
             &AppDelegate::applicationWillTerminate);

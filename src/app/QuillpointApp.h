@@ -7,6 +7,7 @@ namespace quill {
 
 class AppDelegate;
 class InstanceGuard;
+class TerminationSignals;
 
 // The program's entry type: a tray program with no main window that keeps running when its
 // last window closes.
@@ -23,6 +24,7 @@ public:
 
 private:
     std::unique_ptr<InstanceGuard> m_instanceGuard;
+    std::unique_ptr<TerminationSignals> m_terminationSignals;
     std::unique_ptr<AppDelegate> m_appDelegate;
 };
 

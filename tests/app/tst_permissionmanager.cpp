@@ -1,3 +1,4 @@
+#include "FakePermissions.h"
 #include "app/PermissionManager.h"
 
 #include <QApplication>
@@ -10,19 +11,6 @@ using namespace quill;
 
 namespace {
 
-class FakeAccessibility final : public AccessibilityStatus {
-public:
-    std::optional<bool> isEnabled() override { return enabled; }
-    bool setEnabled(bool value) override {
-        setCalls << value;
-        if (enabled)
-            enabled = value;
-        return enabled.has_value();
-    }
-    std::optional<bool> enabled;
-    QList<bool> setCalls;
-};
-
 class FakeKeys final : public KeyEventPoster {
 public:
     bool isAvailable() const override { return available; }
@@ -31,27 +19,9 @@ public:
     bool available = false;
 };
 
-class FakeSettings final : public SettingsLauncher {
-public:
-    bool open(Pane pane) override {
-        opened << pane;
-        return exists;
-    }
-    QList<Pane> opened;
-    bool exists = true;
-};
-
-class FakeMicrophone final : public MicrophoneAccess {
-public:
-    Authorization authorization() override { return state; }
-    void requestAccess(std::function<void(bool)> answer) override {
-        ++requests;
-        answer(userAnswer);
-    }
-    Authorization state = Authorization::Authorized;
-    bool userAnswer = true;
-    int requests = 0;
-};
+using FakeAccessibility = test::FakeAccessibilityStatus;
+using FakeSettings = test::FakeSettingsLauncher;
+using FakeMicrophone = test::FakeMicrophoneAccess;
 
 } // namespace
 

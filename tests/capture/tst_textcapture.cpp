@@ -1,3 +1,4 @@
+#include "FakeCapture.h"
 #include "capture/TextCaptureService.h"
 
 #include <QTest>
@@ -6,105 +7,9 @@
 #include <functional>
 
 using namespace quill;
+using namespace quill::test;
 
 namespace {
-
-class FakeAccessibilityReader final : public AccessibilityReader {
-public:
-    std::optional<FocusedText> focusedText(std::optional<qint64> pid) override {
-        askedPids << pid.value_or(-1);
-        return answer;
-    }
-    std::optional<FocusedText> answer;
-    QList<qint64> askedPids;
-};
-
-class FakeWindow final : public ActiveWindowInfo {
-public:
-    QStringList windowClass() override { return names; }
-    QStringList names{"mousepad", "Mousepad"};
-};
-
-// A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
-class FakeClipboard final : public Clipboard {
-public:
-    QStringList formats() override {
-        QStringList names;
-        for (const auto& format : contents)
-            names << format.first;
-        return names;
-    }
-    QByteArray data(const QString& format) override {
-        for (const auto& [name, bytes] : contents) {
-            if (name == format)
-                return bytes;
-        }
-        return {};
-    }
-    std::optional<QString> text() override {
-        for (const auto& [name, bytes] : contents) {
-            if (name == QLatin1String("text/plain"))
-                return QString::fromUtf8(bytes);
-        }
-        return std::nullopt;
-    }
-    void clear() override {
-        contents.clear();
-        Q_EMIT changed();
-    }
-    void setText(const QString& text) override { setFormats({{"text/plain", text.toUtf8()}}); }
-    void setFormats(const QList<ClipboardFormat>& formats) override {
-        if (refuseWrites)
-            return;
-        contents = formats;
-        ++writes;
-        Q_EMIT changed();
-    }
-    std::optional<QString> selectionText() override { return selection; }
-    void setSelectionText(const QString& text) override {
-        if (!refuseWrites)
-            selection = text;
-    }
-
-    void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
-        QTimer::singleShot(delayMs, this, [this, formats] {
-            contents = formats;
-            Q_EMIT changed();
-        });
-    }
-
-    QList<ClipboardFormat> contents;
-    std::optional<QString> selection;
-    int writes = 0;
-    bool refuseWrites = false; // another program took the selection with a newer timestamp
-};
-
-struct PostedKey {
-    uint32_t keysym;
-    Qt::KeyboardModifiers modifiers;
-    bool operator==(const PostedKey&) const = default;
-};
-
-class FakeKeys final : public KeyEventPoster {
-public:
-    bool isAvailable() const override { return true; }
-    Qt::KeyboardModifiers heldModifiers() override {
-        ++polls;
-        if (releaseAfterPolls >= 0 && polls > releaseAfterPolls)
-            held &= Qt::ControlModifier;
-        return held;
-    }
-    void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) override {
-        posted.append({keysym, modifiers});
-        if (onPost)
-            onPost();
-    }
-    Qt::KeyboardModifiers held;
-    int releaseAfterPolls = -1; // never
-    int polls = 0;
-    QList<PostedKey> posted;
-    std::function<void()> onPost;
-};
 
 const QByteArray kPng =
     QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001000000010802000000907753de");
