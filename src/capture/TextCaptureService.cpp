@@ -102,6 +102,9 @@ TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEv
     : TextCaptureService(accessibility, keys, activeWindow, pasteboard, Timing{}) {}
 
 std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::optional<qint32> processId) {
+    // While the shortcut's key is down the X server keeps the keyboard grabbed for us, and the
+    // application in front counts as unfocused: it reports no active window and ignores a copy.
+    waitUntil([this] { return !m_keys.isKeyHeld(); });
     const auto focused =
         m_accessibility.focusedText(processId ? std::optional<qint64>(*processId) : std::nullopt);
     if (!focused)
@@ -178,17 +181,19 @@ void TextCaptureService::restorePasteboard(const SavedPasteboard& saved) {
 }
 
 bool TextCaptureService::waitForModifierRelease() {
-    const auto released = [this] {
-        return !(m_keys.heldModifiers() & ~Qt::KeyboardModifiers(Qt::ControlModifier));
-    };
-    if (released())
+    return waitUntil(
+        [this] { return !(m_keys.heldModifiers() & ~Qt::KeyboardModifiers(Qt::ControlModifier)); });
+}
+
+bool TextCaptureService::waitUntil(const std::function<bool()>& condition) {
+    if (condition())
         return true;
     QEventLoop loop;
     QTimer poll;
     QElapsedTimer elapsed;
     bool ok = false;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (released()) {
+        if (condition()) {
             ok = true;
             loop.quit();
         } else if (elapsed.hasExpired(m_timing.modifierReleaseTimeoutMs)) {

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace quill {
@@ -51,6 +52,8 @@ private:
     SavedPasteboard savePasteboard();
     void restorePasteboard(const SavedPasteboard& saved);
     bool waitForModifierRelease();
+    // Polls `condition` without taking user input until it holds (true) or the release time-out ends.
+    bool waitUntil(const std::function<bool()>& condition);
     void postCommandKey(uint32_t keyCode, TerminalKind terminal);
     std::optional<QString> awaitCopiedText();
 

@@ -13,6 +13,8 @@ public:
     virtual bool isAvailable() const = 0;
     // The modifiers the user holds on the keyboard right now; lock states are not included.
     virtual Qt::KeyboardModifiers heldModifiers() = 0;
+    // Whether a key other than a modifier is down right now, such as the key of a shortcut.
+    virtual bool isKeyHeld() = 0;
     // Presses `modifiers` (Ctrl, Shift, Alt in that order), taps `keysym` and releases the
     // modifiers in reverse order. Does nothing when the key is not on the keyboard map.
     virtual void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) = 0;
@@ -22,6 +24,7 @@ class NullKeyEventPoster final : public KeyEventPoster {
 public:
     bool isAvailable() const override { return false; }
     Qt::KeyboardModifiers heldModifiers() override { return {}; }
+    bool isKeyHeld() override { return false; }
     void postKey(uint32_t, Qt::KeyboardModifiers) override {}
 };
 
@@ -35,6 +38,7 @@ public:
 
     bool isAvailable() const override;
     Qt::KeyboardModifiers heldModifiers() override;
+    bool isKeyHeld() override;
     void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) override;
 
 private:

@@ -3,6 +3,7 @@
 #include <X11/keysym.h>
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <vector>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -61,6 +62,31 @@ Qt::KeyboardModifiers XTestKeyEventPoster::heldModifiers() {
         held |= Qt::MetaModifier;
     if (mask & (XCB_MOD_MASK_3 | XCB_MOD_MASK_5))
         held |= Qt::GroupSwitchModifier;
+    return held;
+}
+
+bool XTestKeyEventPoster::isKeyHeld() {
+    if (!isAvailable())
+        return false;
+    xcb_connection_t* xcb = m_connection->xcb;
+    xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(xcb, xcb_query_keymap(xcb), nullptr);
+    if (!keymap)
+        return false;
+    xcb_get_modifier_mapping_reply_t* modifiers =
+        xcb_get_modifier_mapping_reply(xcb, xcb_get_modifier_mapping(xcb), nullptr);
+    std::set<xcb_keycode_t> modifierKeys;
+    if (modifiers) {
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers);
+        const int count = xcb_get_modifier_mapping_keycodes_length(modifiers);
+        modifierKeys.insert(codes, codes + count);
+        free(modifiers);
+    }
+    bool held = false;
+    for (int code = 8; code < 256 && !held; ++code) {
+        const bool down = keymap->keys[code / 8] & (1 << (code % 8));
+        held = down && !modifierKeys.contains(static_cast<xcb_keycode_t>(code));
+    }
+    free(keymap);
     return held;
 }
 

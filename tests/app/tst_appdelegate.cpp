@@ -71,7 +71,8 @@ void TestAppDelegate::launchRegistersExplainAndTranscribeAndDispatchesTheirPress
 
     // The explain press runs the sequence on a later turn: here it finds no selection.
     QVERIFY(grabber->press(ctrl1));
-    QVERIFY(delegate->overlayPanelController()->viewModel().state() != ExplanationState::error("No text selected"));
+    QVERIFY(delegate->overlayPanelController()->viewModel().state() !=
+            ExplanationState::error("No text selected"));
     QTRY_COMPARE(delegate->overlayPanelController()->viewModel().state(),
                  ExplanationState::error("No text selected"));
     // Escape is not taken from the applications while nothing records.

@@ -15,6 +15,7 @@ class FakeKeys final : public KeyEventPoster {
 public:
     bool isAvailable() const override { return available; }
     Qt::KeyboardModifiers heldModifiers() override { return {}; }
+    bool isKeyHeld() override { return false; }
     void postKey(uint32_t, Qt::KeyboardModifiers) override {}
     bool available = false;
 };

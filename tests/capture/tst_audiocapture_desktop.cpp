@@ -1,4 +1,5 @@
 #include "AudioProbe.h"
+#include "DesktopTools.h"
 #include "FakePlatform.h"
 #include "capture/AudioCaptureService.h"
 
@@ -11,54 +12,7 @@
 #include <unistd.h>
 
 using namespace quill;
-
-namespace {
-
-// Plays raw 16 kHz mono s16le audio into the sound server's pipe source at the pace of a
-// real microphone, over and over, until destroyed.
-class MicFeeder {
-public:
-    explicit MicFeeder(QByteArray pcm) : m_pcm(std::move(pcm)) {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~MicFeeder() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    void run() {
-        const int fd = ::open(qgetenv("QUILL_TEST_MIC_FIFO").constData(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        constexpr qsizetype chunk = 640; // 20 ms
-        auto next = std::chrono::steady_clock::now();
-        for (qsizetype offset = 0; !m_stop; offset = (offset + chunk) % (m_pcm.size() - chunk)) {
-            if (::write(fd, m_pcm.constData() + offset, chunk) < 0) {
-                break;
-            }
-            next += std::chrono::milliseconds(20);
-            std::this_thread::sleep_until(next);
-        }
-        ::close(fd);
-    }
-
-    QByteArray m_pcm;
-    std::atomic_bool m_stop = false;
-    std::thread m_thread;
-};
-
-QByteArray speech() {
-    QProcess process;
-    process.start("bash",
-                  {"-c", "espeak-ng --stdout 'Testing the microphone, one two three, the quick brown fox.' "
-                         "| sox - -r 16000 -c 1 -b 16 -e signed -t raw -"});
-    process.waitForFinished(20000);
-    return process.readAllStandardOutput();
-}
-
-} // namespace
+using namespace quill::test;
 
 // Against the test desktop's PulseAudio, whose default source is a pipe this test feeds.
 class TestAudioCaptureDesktop : public QObject {
@@ -69,7 +23,8 @@ private slots:
 };
 
 void TestAudioCaptureDesktop::recordsTheDefaultSource() {
-    const QByteArray pcm = speech();
+    const QByteArray pcm =
+        speechPcm(QStringLiteral("Testing the microphone, one two three, the quick brown fox."));
     QVERIFY(pcm.size() > 16000 * 2);
     MicFeeder feeder(pcm);
     QTest::qWait(300);

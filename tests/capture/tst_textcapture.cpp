@@ -23,6 +23,7 @@ private slots:
     void readsSelectionThroughAccessibility_data();
     void readsSelectionThroughAccessibility();
     void passesTheProcessIdOn();
+    void readsOnlyOnceTheShortcutKeyIsReleased();
     void copyRestoresEveryRealFormatByteForByte();
     void copyWithoutAnAnswerRestoresAndReturnsNone();
     void copyWithAnEmptyClipboardLeavesItEmpty();
@@ -53,6 +54,7 @@ void TestTextCapture::init() {
     keys.releaseAfterPolls = -1;
     keys.polls = 0;
     keys.posted.clear();
+    keys.keyHeldPolls = 0;
     keys.onPost = nullptr;
     window.names = {"mousepad", "Mousepad"};
     clipboard.contents.clear();
@@ -254,6 +256,19 @@ void TestTextCapture::noPasteWithoutTheSelection() {
     window.names = {"mousepad", "Mousepad"};
     service().pasteText(QStringLiteral("echo hi"));
     QVERIFY(keys.posted.isEmpty());
+}
+
+void TestTextCapture::readsOnlyOnceTheShortcutKeyIsReleased() {
+    reader.answer = FocusedText{QStringLiteral("word"), std::nullopt, std::nullopt};
+    keys.keyHeldPolls = 5;
+    auto capture = service();
+    QCOMPARE(capture.selectedTextViaAccessibility(), std::optional<QString>("word"));
+    QCOMPARE(keys.keyHeldPolls, -1); // polled until the key was up, then read once
+    QCOMPARE(reader.askedPids.size(), 1);
+
+    // A key held past the time-out still gets an answer rather than none.
+    keys.keyHeldPolls = 1'000'000;
+    QCOMPARE(capture.selectedTextViaAccessibility(), std::optional<QString>("word"));
 }
 
 QTEST_GUILESS_MAIN(TestTextCapture)

@@ -1,3 +1,4 @@
+#include "DesktopTools.h"
 #include "capture/TextCaptureService.h"
 #include "platform/PlatformFactory.h"
 
@@ -12,30 +13,11 @@
 #include <unistd.h>
 
 using namespace quill;
+using namespace quill::test;
 
 namespace {
 
 const QString kFirstLine = QStringLiteral("Quillpoint reads this line, ünïcode ✓ included.");
-
-bool xdotool(const QStringList& arguments, QString* output = nullptr) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForFinished(15000) || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
-
-// The first window of `windowClass` once it is mapped, brought to the front.
-QString activateWindow(const QString& windowClass) {
-    QString windows;
-    if (!xdotool({"search", "--sync", "--onlyvisible", "--class", windowClass}, &windows))
-        return {};
-    const QString window = windows.split('\n').constFirst();
-    xdotool({"windowactivate", "--sync", window});
-    return window;
-}
 
 } // namespace
 

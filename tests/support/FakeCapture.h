@@ -96,12 +96,14 @@ public:
             held &= Qt::ControlModifier;
         return held;
     }
+    bool isKeyHeld() override { return keyHeldPolls-- > 0; }
     void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) override {
         posted.append({keysym, modifiers});
         if (onPost)
             onPost();
     }
     bool available = true;
+    int keyHeldPolls = 0; // how many more polls still find the shortcut's key down
     Qt::KeyboardModifiers held;
     int releaseAfterPolls = -1; // never
     int polls = 0;

@@ -1,0 +1,152 @@
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "TestBackend.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace quill::test;
+
+// The real program on the test desktop, with mousepad in front, the reference backend on a
+// loopback port and speech playing into the microphone: what a user does, key for key.
+class TestEndToEndDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void explainSendsTheSelectionAndShowsThePanel();
+    void transcriptionIsPastedIntoTheEditor();
+    void escapeDiscardsARecording();
+
+private:
+    QList<QJsonObject> requestsTo(const QString& path) const;
+    QString editorText() const;
+    QStringList recordings() const;
+
+    TestBackend backend;
+    QTemporaryDir documents;
+    QString documentPath;
+    QProcess editor;
+    QString editorWindow;
+    std::unique_ptr<MicFeeder> microphone;
+    AppProcess app;
+    QString token;
+};
+
+void TestEndToEndDesktop::initTestCase() {
+    QVERIFY(backend.start());
+    const QString configDir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
+    QVERIFY(QDir().mkpath(configDir));
+    QFile config(configDir + "/Quillpoint.conf");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
+    config.close();
+
+    documentPath = documents.path() + "/notes.txt";
+    QFile document(documentPath);
+    QVERIFY(document.open(QIODevice::WriteOnly));
+    document.write("Photosynthesis turns light into chemical energy.");
+    document.close();
+    editor.start("mousepad", {documentPath});
+    editorWindow = activateWindow("mousepad");
+    QVERIFY(!editorWindow.isEmpty());
+
+    microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
+
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
+    const QString line = app.lines().filter("Auto-authenticated as ").constFirst();
+    token = line.mid(line.indexOf(" as ") + 4);
+    // The shortcuts are grabbed during launch, once the event loop runs.
+    QTest::qWait(1500);
+    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+}
+
+void TestEndToEndDesktop::cleanupTestCase() {
+    microphone.reset();
+    editor.kill();
+    editor.waitForFinished(3000);
+}
+
+QList<QJsonObject> TestEndToEndDesktop::requestsTo(const QString& path) const {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& request : backend.requests()) {
+        if (request["path"].toString() == path)
+            matching << request;
+    }
+    return matching;
+}
+
+QString TestEndToEndDesktop::editorText() const {
+    QFile document(documentPath);
+    return document.open(QIODevice::ReadOnly) ? QString::fromUtf8(document.readAll()) : QString();
+}
+
+QStringList TestEndToEndDesktop::recordings() const {
+    return QDir(QDir::tempPath()).entryList({"quill_recording_*"}, QDir::Files);
+}
+
+void TestEndToEndDesktop::explainSendsTheSelectionAndShowsThePanel() {
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+    QVERIFY(xdotool({"key", "ctrl+1"}));
+    QTRY_VERIFY2_WITH_TIMEOUT(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')), 15000);
+    const QJsonObject request = requestsTo("/api/explain").constFirst();
+    QCOMPARE(request["authorization"].toString(), "Bearer " + token);
+    const QJsonObject body = request["json"].toObject();
+    QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+    QCOMPARE(body["model"].toString(), QStringLiteral("gpt-5.2"));
+    QCOMPARE(body["detailed"].toBool(), false);
+
+    QString panels;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", ".*"}, &panels),
+        5000);
+    QString active;
+    QVERIFY(xdotool({"getactivewindow"}, &active));
+    QCOMPARE(active, editorWindow);
+    // The grabbed press never reached the editor: its text is unchanged.
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));
+    QTRY_COMPARE(editorText(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+}
+
+void TestEndToEndDesktop::transcriptionIsPastedIntoTheEditor() {
+    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+End"}));
+    QVERIFY(xdotool({"key", "ctrl+2"}));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTest::qWait(2000);
+    QVERIFY(xdotool({"key", "ctrl+2"}));
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), 1, 15000);
+    const QJsonObject request = requestsTo("/api/transcribe").constFirst();
+    QCOMPARE(request["authorization"].toString(), "Bearer " + token);
+    QCOMPARE(request["contentType"].toString(), QStringLiteral("audio/mp4"));
+    const int bytes = request["bodyLength"].toInt();
+    QVERIFY2(bytes > 2000, qPrintable(QString::number(bytes)));
+    QCOMPARE(recordings(), QStringList());
+
+    const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QTest::qWait(1000);
+    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));
+    QTRY_VERIFY_WITH_TIMEOUT(editorText().endsWith(expected), 5000);
+}
+
+void TestEndToEndDesktop::escapeDiscardsARecording() {
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    QVERIFY(xdotool({"key", "ctrl+2"}));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTest::qWait(800);
+    QVERIFY(xdotool({"key", "Escape"}));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
+    QTest::qWait(1000);
+    QCOMPARE(requestsTo("/api/transcribe").size(), before);
+}
+
+QTEST_MAIN(TestEndToEndDesktop)
+#include "tst_endtoend_desktop.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <thread>
+
+namespace quill::test {
+
+// Runs xdotool; false when it fails. `output` gets its trimmed standard output.
+bool xdotool(const QStringList& arguments, QString* output = nullptr);
+// The first mapped window of `windowClass`, brought to the front; empty when none appears.
+QString activateWindow(const QString& windowClass);
+// `words` spoken by espeak-ng as raw 16 kHz mono s16le samples.
+QByteArray speechPcm(const QString& words);
+
+// Plays raw 16 kHz mono s16le audio into the sound server's pipe source at the pace of a
+// real microphone, over and over, until destroyed.
+class MicFeeder {
+public:
+    explicit MicFeeder(QByteArray pcm);
+    ~MicFeeder();
+    MicFeeder(const MicFeeder&) = delete;
+    MicFeeder& operator=(const MicFeeder&) = delete;
+
+private:
+    void run();
+
+    QByteArray m_pcm;
+    std::atomic_bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace quill::test
