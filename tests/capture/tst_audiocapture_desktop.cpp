@@ -3,6 +3,7 @@
 #include "FakePlatform.h"
 #include "capture/AudioCaptureService.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <atomic>
@@ -32,9 +33,13 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     AudioCaptureService service;
     QList<float> levels;
     service.onAudioLevel = [&](float level) { levels.append(level); };
+    QElapsedTimer recording;
     QVERIFY(service.startRecording());
+    recording.start();
     QTest::qWait(3000);
     const auto path = service.stopRecording();
+    // A loaded machine (or a sanitizer build) stops later than asked: compare with what ran.
+    const double seconds = recording.elapsed() / 1000.0;
     QVERIFY(path.has_value());
 
     const auto probe = test::probeAudio(*path);
@@ -44,7 +49,10 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     QCOMPARE(probe.channels, 1);
     QVERIFY2(probe.formatName.contains("mp4") || probe.formatName.contains("mov"),
              qPrintable(probe.formatName));
-    QVERIFY2(std::abs(probe.duration - 3.0) <= 0.2, qPrintable(QString::number(probe.duration)));
+    // The pipe standing in for the microphone may hand over up to a few hundred milliseconds that
+    // the test wrote before the stream connected; a real microphone starts empty.
+    QVERIFY2(probe.duration >= seconds - 0.2 && probe.duration <= seconds + 0.4,
+             qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(probe.duration).arg(seconds)));
 
     QVERIFY2(levels.size() >= 25, qPrintable(QString::number(levels.size())));
     QVERIFY(*std::max_element(levels.begin(), levels.end()) > 0.5f); // the speech, not silence
