@@ -50,6 +50,25 @@ void consume(std::unique_ptr<ExplanationStream> owned, QObject* owner,
 
 AppDelegate::AppDelegate(QObject* parent) : AppDelegate(Dependencies{}, parent) {}
 
+std::function<void()> AppDelegate::weakly(void (AppDelegate::*method)()) {
+    return [self = QPointer(this), method] {
+        if (self)
+            (self.data()->*method)();
+    };
+}
+
+std::function<void()> AppDelegate::queued(void (AppDelegate::*method)()) {
+    return [self = QPointer(this), method] {
+        QMetaObject::invokeMethod(
+            self,
+            [self, method] {
+                if (self)
+                    (self.data()->*method)();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
 AppDelegate::AppDelegate(Dependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies)) {
@@ -109,19 +128,10 @@ void AppDelegate::setupApplication() {
 
     const ShortcutMap& shortcuts = shortcutStore().shortcuts();
     StatusBarController::Callbacks callbacks;
-    callbacks.explain = [self = QPointer(this)] {
-        if (self)
-            self->explainTriggered();
-    };
-    callbacks.transcribe = [self = QPointer(this)] {
-        if (self)
-            self->toggleTranscription();
-    };
+    callbacks.explain = queued(&AppDelegate::handleExplain);
+    callbacks.transcribe = weakly(&AppDelegate::toggleTranscription);
     callbacks.quit = [] { QApplication::quit(); };
-    callbacks.preferences = [self = QPointer(this)] {
-        if (self)
-            self->showPreferences();
-    };
+    callbacks.preferences = weakly(&AppDelegate::showPreferences);
     callbacks.requestAccessibility = [self = QPointer(this)] {
         if (self)
             self->permissionManager().showAccessibilityAlert();
@@ -163,15 +173,7 @@ void AppDelegate::setupServices() {
 
     m_audioCaptureService = m_dependencies.makeAudioCaptureService ? m_dependencies.makeAudioCaptureService()
                                                                    : std::make_unique<AudioCaptureService>();
-    m_audioCaptureService->onMaxDurationReached = [self = QPointer(this)] {
-        QMetaObject::invokeMethod(
-            self,
-            [self] {
-                if (self)
-                    self->stopAndTranscribe();
-            },
-            Qt::QueuedConnection);
-    };
+    m_audioCaptureService->onMaxDurationReached = queued(&AppDelegate::stopAndTranscribe);
     m_audioCaptureService->onAudioLevel = [self = QPointer(this)](float level) {
         QMetaObject::invokeMethod(
             self,
@@ -185,45 +187,27 @@ void AppDelegate::setupServices() {
     m_overlayPanelController = m_dependencies.makeOverlayPanelController
                                    ? m_dependencies.makeOverlayPanelController()
                                    : std::make_unique<OverlayPanelController>(platform::panelWindowHelper());
-    m_overlayPanelController->onFetchDetail = [self = QPointer(this)] {
-        QMetaObject::invokeMethod(
-            self,
-            [self] {
-                if (self)
-                    self->fetchDetailedExplanation();
-            },
-            Qt::QueuedConnection);
-    };
+    m_overlayPanelController->onFetchDetail = queued(&AppDelegate::fetchDetailedExplanation);
     m_overlayPanelController->onPaste = [self = QPointer(this)](const QString& text) {
         if (self)
             self->pasteFromOverlay(text);
     };
 
     const ShortcutMap& shortcuts = shortcutStore().shortcuts();
-    m_explainShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcutOrFallback(shortcuts, ShortcutAction::explainSelection),
-        [self = QPointer(this)] {
-            if (self)
-                self->explainTriggered();
-        },
-        shortcutRegistry());
+    const auto makeService = [&](ShortcutAction action, std::function<void()> trigger) {
+        return std::make_unique<GlobalShortcutService>(shortcutOrFallback(shortcuts, action),
+                                                       std::move(trigger), shortcutRegistry());
+    };
+    // The explain trigger returns at once; the sequence runs on a later turn of the main loop.
+    m_explainShortcutService =
+        makeService(ShortcutAction::explainSelection, queued(&AppDelegate::handleExplain));
     m_explainShortcutService->registerShortcut();
-    m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcutOrFallback(shortcuts, ShortcutAction::transcribeOnly),
-        [self = QPointer(this)] {
-            if (self)
-                self->toggleTranscription();
-        },
-        shortcutRegistry());
+    m_transcribeShortcutService =
+        makeService(ShortcutAction::transcribeOnly, weakly(&AppDelegate::toggleTranscription));
     m_transcribeShortcutService->registerShortcut();
     // Live only while a recording runs, so that Escape reaches the applications otherwise.
-    m_cancelShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcutOrFallback(shortcuts, ShortcutAction::cancelTranscription),
-        [self = QPointer(this)] {
-            if (self)
-                self->abortTranscription();
-        },
-        shortcutRegistry());
+    m_cancelShortcutService =
+        makeService(ShortcutAction::cancelTranscription, weakly(&AppDelegate::abortTranscription));
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())
@@ -287,17 +271,6 @@ void AppDelegate::showPreferences() {
                 [](bool recording) { GlobalShortcutService::setSuspended(recording); });
     }
     m_preferencesWindow->showPreferences();
-}
-
-void AppDelegate::explainTriggered() {
-    // The trigger returns at once; the sequence runs on a later turn of the main loop.
-    QMetaObject::invokeMethod(
-        this,
-        [self = QPointer(this)] {
-            if (self)
-                self->handleExplain();
-        },
-        Qt::QueuedConnection);
 }
 
 void AppDelegate::showError(const QString& message, bool autoDismiss) {

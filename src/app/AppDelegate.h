@@ -94,7 +94,9 @@ private:
     void setupApplication();
     void setupServices();
     void checkPermissions();
-    void explainTriggered();
+    // Callbacks that run `method` while this delegate exists: at once, or on a later turn.
+    std::function<void()> weakly(void (AppDelegate::*method)());
+    std::function<void()> queued(void (AppDelegate::*method)());
     void showError(const QString& message, bool autoDismiss);
     ShortcutConfiguration& shortcutStore() const;
     ShortcutRegistry& shortcutRegistry() const;

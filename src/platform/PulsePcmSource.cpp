@@ -168,8 +168,8 @@ bool PulsePcmSource::findDefaultSource() {
 }
 
 bool PulsePcmSource::connectStream(int sampleRate) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(sampleRate), 1};
-    m_stream = pa_stream_new(m_context, "Recording", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(sampleRate), 1};
+    m_stream = pa_stream_new(m_context, "Recording", &format, nullptr);
     if (!m_stream) {
         return fail(QStringLiteral("cannot create a recording stream"));
     }
@@ -180,7 +180,7 @@ bool PulsePcmSource::connectStream(int sampleRate) {
     attributes.tlength = uint32_t(-1);
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentUsec, &format));
     if (pa_stream_connect_record(m_stream, m_sourceName.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) <
         0) {
         return fail(QStringLiteral("cannot record from %1").arg(QString::fromUtf8(m_sourceName)));
