@@ -1,0 +1,139 @@
+// How long the user waits on the two sequences, measured in the real program's wiring on a
+// desktop (run it inside scripts/test-desktop.sh, see scripts/bench.sh):
+//   explain     shortcut press -> panel shown with "Analyzing..."   (mousepad in front)
+//   transcribe  second shortcut press -> upload request at the backend
+// Prints the median and the 99th percentile over the runs.
+
+#include "DesktopTools.h"
+#include "TestHttpServer.h"
+#include "app/AppDelegate.h"
+#include "backend/QuillAPIClient.h"
+#include "overlay/OverlayPanelController.h"
+#include "overlay/OverlayPanelWindow.h"
+#include "platform/KeyEventPoster.h"
+#include "platform/PlatformFactory.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cstdio>
+
+using namespace quill;
+using namespace quill::test;
+
+namespace {
+
+void report(const char* what, std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) {
+        return samples[std::min(samples.size() - 1, size_t(q * samples.size()))];
+    };
+    std::printf("%s: median %.1f ms, p99 %.1f ms over %zu runs\n", what, at(0.5), at(0.99), samples.size());
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    return QTest::qWaitFor(condition, 10000);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("explain");
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 50;
+    TestHttpServer backend;
+    platform::settingsStore().setValue(QuillAPIClient::baseURLOverrideKey, backend.baseUrl());
+
+    QTemporaryDir dir;
+    QFile document(dir.path() + "/text.txt");
+    document.open(QIODevice::WriteOnly);
+    document.write("Light drives photosynthesis.");
+    document.close();
+    QProcess editor;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (mode == "copy")
+        environment.insert("NO_AT_BRIDGE", "1"); // invisible to the accessibility bus: the copy path
+    editor.setProcessEnvironment(environment);
+    editor.start("mousepad", {document.fileName()});
+    const QString window = activateWindow("mousepad");
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    OverlayPanelController& overlay = *delegate.overlayPanelController();
+    KeyEventPoster& keys = platform::keyEventPoster();
+    QTest::qWait(1000);
+    std::vector<double> samples;
+
+    for (int run = 0; run < runs; ++run) {
+        xdotool({"windowactivate", "--sync", window});
+        if (mode == "transcribe") {
+            backend.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
+            keys.postKey(XK_2, Qt::ControlModifier);
+            if (!waitFor([&] { return delegate.isTranscribing(); }))
+                return 1;
+            QTest::qWait(500);
+            const qsizetype before = backend.requests.size();
+            QElapsedTimer timer;
+            double sentAfterMs = -1;
+            QEventLoop loop;
+            const auto connection = QObject::connect(&backend, &TestHttpServer::requestReceived, &loop, [&] {
+                sentAfterMs = timer.nsecsElapsed() / 1e6;
+                loop.quit();
+            });
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            timer.start();
+            keys.postKey(XK_2, Qt::ControlModifier);
+            loop.exec();
+            QObject::disconnect(connection);
+            if (sentAfterMs < 0 || backend.requests.size() <= before)
+                return 1;
+            samples.push_back(sentAfterMs);
+        } else {
+            xdotool({"key", "--clearmodifiers", "ctrl+a"});
+            backend.enqueue(ScriptedReply::status(200).write("data: [DONE]\n\n"));
+            overlay.hide();
+            overlay.viewModel().reset();
+            QTest::qWait(50);
+            // Timed where the panel is shown, not by polling, which would add its own interval.
+            QElapsedTimer timer;
+            double shownAfterMs = -1;
+            QEventLoop loop;
+            const auto connection =
+                QObject::connect(&overlay.viewModel(), &ExplanationViewModel::stateChanged, &loop, [&] {
+                    if (overlay.viewModel().state() == ExplanationState::loading()) {
+                        QMetaObject::invokeMethod(
+                            &loop,
+                            [&] {
+                                if (overlay.panel()->isVisible())
+                                    shownAfterMs = timer.nsecsElapsed() / 1e6;
+                                loop.quit();
+                            },
+                            Qt::QueuedConnection);
+                    }
+                });
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            timer.start();
+            keys.postKey(XK_1, Qt::ControlModifier);
+            loop.exec();
+            QObject::disconnect(connection);
+            if (shownAfterMs < 0)
+                return 1;
+            samples.push_back(shownAfterMs);
+            QTest::qWait(100);
+        }
+    }
+    report(qPrintable(mode == "transcribe" ? QStringLiteral("stop press to upload request")
+                                           : QStringLiteral("shortcut press to panel (%1 path)")
+                                                 .arg(mode == "copy" ? "copy" : "accessibility")),
+           samples);
+    editor.kill();
+    editor.waitForFinished();
+    return 0;
+}
