@@ -31,21 +31,6 @@ Shortcut shortcutOrFallback(const ShortcutMap& shortcuts, ShortcutAction action)
     return it != shortcuts.end() ? it->second : defaultShortcut(action);
 }
 
-// Hands a stream's pieces and its end to the callbacks and disposes of it afterwards. The
-// stream belongs to `owner` meanwhile, so a delegate that goes away takes its streams along.
-void consume(std::unique_ptr<ExplanationStream> owned, QObject* owner,
-             std::function<void(const QString&)> onPiece,
-             std::function<void(const std::optional<APIError>&)> onEnd) {
-    ExplanationStream* stream = owned.release();
-    stream->setParent(owner);
-    QObject::connect(stream, &ExplanationStream::pieceReceived, owner, std::move(onPiece));
-    QObject::connect(stream, &ExplanationStream::finished, owner,
-                     [stream, onEnd = std::move(onEnd)](const std::optional<APIError>& error) {
-                         stream->deleteLater();
-                         onEnd(error);
-                     });
-}
-
 } // namespace
 
 AppDelegate::AppDelegate(QObject* parent) : AppDelegate(Dependencies{}, parent) {}
@@ -324,30 +309,22 @@ void AppDelegate::handleExplain() {
         m_overlayPanelController->showPanel();
     }
 
-    ExplainResult request =
-        m_apiClient ? m_apiClient->explain(*text, false) : ExplainResult(ExplanationStream::empty());
-    if (!request) {
-        showError(request.error().message(), true);
-        return;
-    }
-    auto accumulated = std::make_shared<QString>();
-    consume(
-        std::move(request.value()), this,
-        [this, accumulated](const QString& piece) {
-            *accumulated += piece;
+    requestExplanation(
+        *text, false,
+        [this](const QString& accumulated) {
             if (m_overlayPanelController) {
-                m_overlayPanelController->viewModel().setState(ExplanationState::content(*accumulated));
+                m_overlayPanelController->viewModel().setState(ExplanationState::content(accumulated));
                 m_overlayPanelController->scheduleResize();
             }
         },
-        [this, accumulated](const std::optional<APIError>& error) {
+        [this](const std::optional<APIError>& error, const QString& accumulated) {
             if (error) {
                 showError(error->message(), true);
                 return;
             }
             if (m_overlayPanelController)
                 m_overlayPanelController->finishStreaming();
-            if (accumulated->isEmpty())
+            if (accumulated.isEmpty())
                 showError(QStringLiteral("No response received"), true);
         });
 }
@@ -358,35 +335,48 @@ void AppDelegate::fetchDetailedExplanation() {
     if (m_overlayPanelController)
         m_overlayPanelController->viewModel().setIsLoadingDetail(true);
 
-    ExplainResult request = m_apiClient ? m_apiClient->explain(m_currentExplainText, true)
-                                        : ExplainResult(ExplanationStream::empty());
-    const auto fail = [this](const APIError& error) {
-        if (m_overlayPanelController)
-            m_overlayPanelController->viewModel().setIsLoadingDetail(false);
-        showError(error.message(), true);
-    };
-    if (!request) {
-        fail(request.error());
-        return;
-    }
-    auto accumulated = std::make_shared<QString>();
-    consume(
-        std::move(request.value()), this,
-        [this, accumulated](const QString& piece) {
-            *accumulated += piece;
+    requestExplanation(
+        m_currentExplainText, true,
+        [this](const QString& accumulated) {
             if (m_overlayPanelController) {
-                m_overlayPanelController->viewModel().setDetailedText(*accumulated);
+                m_overlayPanelController->viewModel().setDetailedText(accumulated);
                 m_overlayPanelController->scheduleResize();
             }
         },
-        [this, fail](const std::optional<APIError>& error) {
+        [this](const std::optional<APIError>& error, const QString&) {
             if (error) {
-                fail(*error);
+                if (m_overlayPanelController)
+                    m_overlayPanelController->viewModel().setIsLoadingDetail(false);
+                showError(error->message(), true);
                 return;
             }
             if (m_overlayPanelController)
                 m_overlayPanelController->finishDetailLoading();
         });
+}
+
+void AppDelegate::requestExplanation(
+    const QString& text, bool detailed, std::function<void(const QString& accumulated)> onText,
+    std::function<void(const std::optional<APIError>&, const QString&)> onEnd) {
+    ExplainResult request =
+        m_apiClient ? m_apiClient->explain(text, detailed) : ExplainResult(ExplanationStream::empty());
+    if (!request) {
+        onEnd(request.error(), QString());
+        return;
+    }
+    // The stream belongs to the delegate while it runs, so a delegate that goes away takes it along.
+    ExplanationStream* stream = request.value().release();
+    stream->setParent(this);
+    auto accumulated = std::make_shared<QString>();
+    connect(stream, &ExplanationStream::pieceReceived, this, [accumulated, onText](const QString& piece) {
+        *accumulated += piece;
+        onText(*accumulated);
+    });
+    connect(stream, &ExplanationStream::finished, this,
+            [stream, accumulated, onEnd](const std::optional<APIError>& error) {
+                stream->deleteLater();
+                onEnd(error, *accumulated);
+            });
 }
 
 void AppDelegate::pasteFromOverlay(const QString& text) {

@@ -11,6 +11,7 @@
 
 namespace quill {
 
+class APIError;
 class ActiveWindowTracker;
 class AudioCaptureService;
 class AuthService;
@@ -98,6 +99,11 @@ private:
     std::function<void()> weakly(void (AppDelegate::*method)());
     std::function<void()> queued(void (AppDelegate::*method)());
     void showError(const QString& message, bool autoDismiss);
+    // Asks for an explanation of `text`; `onText` gets the text so far after every piece, `onEnd`
+    // the error that ended it, if any, and the whole text.
+    void requestExplanation(const QString& text, bool detailed,
+                            std::function<void(const QString& accumulated)> onText,
+                            std::function<void(const std::optional<APIError>&, const QString&)> onEnd);
     ShortcutConfiguration& shortcutStore() const;
     ShortcutRegistry& shortcutRegistry() const;
     ActiveWindowTracker& activeWindowTracker() const;
