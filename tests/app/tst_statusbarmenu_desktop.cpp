@@ -3,12 +3,7 @@
 #include "app/StatusBarController.h"
 #include "backend/AuthService.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
-#include <QDateTime>
 #include <QTest>
 #include <QThread>
 
@@ -17,13 +12,7 @@ using namespace quill::test;
 
 namespace {
 
-struct ExportedItem {
-    int id = 0;
-    QString label;
-    bool enabled = true;
-    QString type;
-    QString shortcut; // "Control+1": the keys of the dbusmenu "shortcut" property, joined
-};
+using ExportedItem = StatusNotifierHost::MenuItem;
 
 QString describe(const QList<ExportedItem>& items) {
     QStringList rows;
@@ -51,10 +40,9 @@ public slots:
     void layoutUpdated(uint revision, int parent);
 
 private:
-    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
-                      const QVariantList& arguments);
-    QList<ExportedItem> readMenu();
-    bool click(int id);
+    // The tray icon lives in this process: calls to it must let the event loop run.
+    QList<ExportedItem> readMenu() { return StatusNotifierHost::menuItems(service, QDBus::BlockWithGui); }
+    bool click(int id) { return StatusNotifierHost::clickMenuItem(service, id, QDBus::BlockWithGui); }
 
     QThread hostThread;
     std::unique_ptr<StatusNotifierHost> host = std::make_unique<StatusNotifierHost>();
@@ -87,63 +75,6 @@ void TestStatusBarMenuDesktop::layoutUpdated(uint, int) {
     ++layoutUpdates;
 }
 
-QDBusMessage TestStatusBarMenuDesktop::call(const QString& path, const QString& interface,
-                                            const QString& method, const QVariantList& arguments) {
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message, QDBus::BlockWithGui, 5000);
-}
-
-QList<ExportedItem> TestStatusBarMenuDesktop::readMenu() {
-    const QDBusMessage reply = call(menuPath, QStringLiteral("com.canonical.dbusmenu"),
-                                    QStringLiteral("GetLayout"), {0, -1, QStringList()});
-    QList<ExportedItem> items;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
-        return items;
-    const QDBusArgument layout = reply.arguments().at(1).value<QDBusArgument>();
-    int rootId = 0;
-    QVariantMap rootProperties;
-    layout.beginStructure();
-    layout >> rootId >> rootProperties;
-    layout.beginArray();
-    while (!layout.atEnd()) {
-        QDBusVariant child;
-        layout >> child;
-        const QDBusArgument childLayout = child.variant().value<QDBusArgument>();
-        ExportedItem item;
-        QVariantMap properties;
-        childLayout.beginStructure();
-        childLayout >> item.id >> properties;
-        childLayout.endStructure();
-        item.label = properties.value(QStringLiteral("label")).toString();
-        item.enabled = properties.value(QStringLiteral("enabled"), true).toBool();
-        item.type = properties.value(QStringLiteral("type")).toString();
-        if (properties.contains(QStringLiteral("shortcut"))) {
-            const QDBusArgument keys = properties.value(QStringLiteral("shortcut")).value<QDBusArgument>();
-            QStringList chords;
-            keys.beginArray();
-            while (!keys.atEnd()) {
-                QStringList chord;
-                keys >> chord;
-                chords << chord.join(u'+');
-            }
-            keys.endArray();
-            item.shortcut = chords.join(u' ');
-        }
-        items << item;
-    }
-    layout.endArray();
-    layout.endStructure();
-    return items;
-}
-
-bool TestStatusBarMenuDesktop::click(int id) {
-    const QVariantList arguments = {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)),
-                                    uint(QDateTime::currentSecsSinceEpoch())};
-    return call(menuPath, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"), arguments)
-               .type() == QDBusMessage::ReplyMessage;
-}
-
 void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
     FakeSecretStore secrets;
     FakeHostInfo hostInfo(QStringLiteral("box"));
@@ -162,11 +93,7 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
     service = registered.at(0);
     QVERIFY2(!service.contains(u'/'), qPrintable(service));
 
-    const QDBusMessage menuProperty =
-        call(QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.freedesktop.DBus.Properties"),
-             QStringLiteral("Get"), {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
-    QCOMPARE(menuProperty.type(), QDBusMessage::ReplyMessage);
-    menuPath = menuProperty.arguments().at(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    menuPath = StatusNotifierHost::itemProperty(service, QStringLiteral("Menu"), QDBus::BlockWithGui);
     QVERIFY(!menuPath.isEmpty());
     QVERIFY(QDBusConnection::sessionBus().connect(service, menuPath, QStringLiteral("com.canonical.dbusmenu"),
                                                   QStringLiteral("LayoutUpdated"), this,

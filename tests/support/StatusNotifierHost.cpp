@@ -3,8 +3,8 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDateTime>
 
@@ -50,23 +50,52 @@ void StatusNotifierHost::RegisterStatusNotifierItem(const QString& service) {
 
 void StatusNotifierHost::RegisterStatusNotifierHost(const QString&) {}
 
-QString StatusNotifierHost::itemProperty(const QString& service, const QString& property) const {
+QString StatusNotifierHost::itemProperty(const QString& service, const QString& property,
+                                         QDBus::CallMode mode) {
     const auto [name, path] = splitService(service);
-    QDBusInterface item(name, path, QStringLiteral("org.kde.StatusNotifierItem"),
-                        QDBusConnection::sessionBus());
-    return item.property(property.toUtf8().constData()).toString();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        name, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QStringLiteral("org.kde.StatusNotifierItem") << property;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, mode, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    const QVariant value = reply.arguments().at(0).value<QDBusVariant>().variant();
+    return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
 }
 
-QList<StatusNotifierHost::MenuItem> StatusNotifierHost::menuItems(const QString& service) const {
-    const auto [name, path] = splitService(service);
-    QDBusInterface item(name, path, QStringLiteral("org.kde.StatusNotifierItem"),
-                        QDBusConnection::sessionBus());
-    const QString menuPath = item.property("Menu").value<QDBusObjectPath>().path();
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(name, menuPath.isEmpty() ? QStringLiteral("/MenuBar") : menuPath,
-                                       QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
-    call << 0 << -1 << QStringList();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+namespace {
+
+QDBusMessage menuCall(const QString& service, const QString& method, const QVariantList& arguments,
+                      QDBus::CallMode mode) {
+    const QString menuPath = StatusNotifierHost::itemProperty(service, QStringLiteral("Menu"), mode);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        splitService(service).first, menuPath.isEmpty() ? QStringLiteral("/MenuBar") : menuPath,
+        QStringLiteral("com.canonical.dbusmenu"), method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, mode, 5000);
+}
+
+// "shortcut" is a list of key chords, each a list of key names.
+QString shortcutText(const QVariant& property) {
+    if (!property.isValid())
+        return {};
+    const QDBusArgument keys = property.value<QDBusArgument>();
+    QStringList chords;
+    keys.beginArray();
+    while (!keys.atEnd()) {
+        QStringList chord;
+        keys >> chord;
+        chords << chord.join(u'+');
+    }
+    keys.endArray();
+    return chords.join(u' ');
+}
+
+} // namespace
+
+QList<StatusNotifierHost::MenuItem> StatusNotifierHost::menuItems(const QString& service,
+                                                                  QDBus::CallMode mode) {
+    const QDBusMessage reply = menuCall(service, QStringLiteral("GetLayout"), {0, -1, QStringList()}, mode);
     QList<MenuItem> items;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
         return items;
@@ -90,6 +119,7 @@ QList<StatusNotifierHost::MenuItem> StatusNotifierHost::menuItems(const QString&
         entry.enabled = props.value(QStringLiteral("enabled"), true).toBool();
         entry.visible = props.value(QStringLiteral("visible"), true).toBool();
         entry.type = props.value(QStringLiteral("type")).toString();
+        entry.shortcut = shortcutText(props.value(QStringLiteral("shortcut")));
         items << entry;
     }
     layout.endArray();
@@ -97,17 +127,11 @@ QList<StatusNotifierHost::MenuItem> StatusNotifierHost::menuItems(const QString&
     return items;
 }
 
-bool StatusNotifierHost::clickMenuItem(const QString& service, int id) const {
-    const auto [name, path] = splitService(service);
-    QDBusInterface item(name, path, QStringLiteral("org.kde.StatusNotifierItem"),
-                        QDBusConnection::sessionBus());
-    const QString menuPath = item.property("Menu").value<QDBusObjectPath>().path();
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(name, menuPath.isEmpty() ? QStringLiteral("/MenuBar") : menuPath,
-                                       QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
-    call << id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0)))
-         << uint(QDateTime::currentSecsSinceEpoch());
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+bool StatusNotifierHost::clickMenuItem(const QString& service, int id, QDBus::CallMode mode) {
+    const QVariantList arguments = {id, QStringLiteral("clicked"),
+                                    QVariant::fromValue(QDBusVariant(QVariant(0))),
+                                    uint(QDateTime::currentSecsSinceEpoch())};
+    return menuCall(service, QStringLiteral("Event"), arguments, mode).type() == QDBusMessage::ReplyMessage;
 }
 
 } // namespace quill::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusVariant>
 #include <QObject>
@@ -30,12 +31,14 @@ public:
         bool enabled = true;
         bool visible = true;
         QString type;
-        QStringList shortcut;
+        QString shortcut; // the keys of the dbusmenu "shortcut" property, e.g. "Control+1"
     };
-    // The top-level items of the menu of the item registered by `service`.
-    QList<MenuItem> menuItems(const QString& service) const;
-    bool clickMenuItem(const QString& service, int id) const;
-    QString itemProperty(const QString& service, const QString& property) const;
+    // The top-level items of the menu of the item registered by `service`. A test whose own
+    // process exports the item must call with QDBus::BlockWithGui so that it can answer itself.
+    static QList<MenuItem> menuItems(const QString& service, QDBus::CallMode mode = QDBus::Block);
+    static bool clickMenuItem(const QString& service, int id, QDBus::CallMode mode = QDBus::Block);
+    static QString itemProperty(const QString& service, const QString& property,
+                                QDBus::CallMode mode = QDBus::Block);
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service);
