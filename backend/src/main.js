@@ -2,7 +2,9 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { ConfigError, loadConfig } from './config.js';
 import { QuotaStore } from './quota.js';
-import { createServer, unconfiguredExplanation, unconfiguredTranscription } from './server.js';
+import { createHandler } from './handlers.js';
+import { createServer } from './http.js';
+import { unconfiguredExplanation, unconfiguredTranscription } from './messages.js';
 
 const log = (line) => console.log(line);
 
@@ -64,7 +66,8 @@ log(
 );
 const requestLog = config.requestLogPath ? openRequestLog(config.requestLogPath) : undefined;
 
-const server = createServer({ config, quota, log, requestLog });
+const services = { config, quota, log, requestLog };
+const server = createServer(createHandler(services), services);
 server.on('error', (error) => fail(`cannot listen on ${config.host}:${config.port}: ${error.message}`));
 server.listen(config.port, config.host, () => {
   const { port } = server.address();
