@@ -1,5 +1,6 @@
-import http from 'node:http';
 import { createHash } from 'node:crypto';
+import { createWriteStream } from 'node:fs';
+import http from 'node:http';
 
 export class HttpError extends Error {
   constructor(status, message, headers = {}) {
@@ -18,29 +19,46 @@ function tokenTag(token) {
   return createHash('sha256').update(token).digest('hex').slice(0, 8);
 }
 
-function waitForDrain(res) {
+// A client that takes nothing for `timeoutMs` is dropped, so that it cannot
+// hold an upstream stream open for ever.
+function waitForDrain(res, timeoutMs) {
   return new Promise((resolve) => {
     if (res.destroyed) {
       resolve();
       return;
     }
     const done = () => {
+      clearTimeout(timer);
       res.off('drain', done);
       res.off('close', done);
       resolve();
     };
+    const timer = setTimeout(() => res.destroy(), timeoutMs);
     res.on('drain', done);
     res.on('close', done);
   });
+}
+
+// Request paths go into the log, so only printable ASCII of bounded length.
+function loggablePath(path) {
+  const printable = path.replace(/[^\x21-\x7e]/g, '?');
+  return printable.length > 100 ? `${printable.slice(0, 100)}...` : printable;
+}
+
+function hostName(header) {
+  const host = header.trim().toLowerCase();
+  const name = host.startsWith('[') ? host.slice(1, host.indexOf(']')) : host.split(':')[0];
+  return name.endsWith('.') ? name.slice(0, -1) : name;
 }
 
 // A text/event-stream reply whose events have the shape of streamed chat
 // completion chunks. While nothing else is written, comment lines keep the
 // connection busy so that clients with an idle timeout keep waiting.
 class EventStream {
-  constructor(res, heartbeatMs) {
+  constructor(res, { heartbeatMs, clientTimeoutMs }) {
     this.res = res;
     this.heartbeatMs = heartbeatMs;
+    this.clientTimeoutMs = clientTimeoutMs;
     res.writeHead(200, {
       'content-type': 'text/event-stream; charset=utf-8',
       'cache-control': 'no-cache',
@@ -63,7 +81,7 @@ class EventStream {
     if (this.res.destroyed) return;
     this.scheduleHeartbeat();
     if (!this.res.write(`data: ${JSON.stringify({ choices: [{ delta: { content } }] })}\n\n`)) {
-      await waitForDrain(this.res);
+      await waitForDrain(this.res, this.clientTimeoutMs);
     }
   }
 
@@ -82,13 +100,24 @@ class Exchange {
     this.res = res;
     this.services = services;
     this.startedAt = performance.now();
-    this.path = req.url.split('?')[0];
+    const [path, query] = req.url.split('?');
+    this.path = path;
+    this.query = new URLSearchParams(query ?? '');
     this.notes = [];
     this.clientGone = new AbortController();
+    services.open?.add(this);
     res.on('close', () => {
       if (!res.writableFinished) this.clientGone.abort();
       services.log(this.accessLine());
+      services.open?.delete(this);
     });
+  }
+
+  // A web page that has its own name resolve to a loopback address reaches
+  // this service with that name in the Host header: such requests are refused.
+  hostAllowed() {
+    const { host } = this.req.headers;
+    return host !== undefined && this.services.config.allowedHosts.has(hostName(host));
   }
 
   get signal() {
@@ -98,26 +127,29 @@ class Exchange {
   accessLine() {
     const elapsed = Math.round(performance.now() - this.startedAt);
     const status = this.res.headersSent ? this.res.statusCode : '-';
-    const parts = [this.req.method, this.path, status, `${elapsed}ms`];
+    const parts = [this.req.method, loggablePath(this.path), status, `${elapsed}ms`];
     if (this.token) parts.push(`token=${tokenTag(this.token)}`);
     if (this.signal.aborted) parts.push('client-disconnected');
     return [...parts, ...this.notes].join(' ');
   }
 
+  // The parsed body goes in as the text it was parsed from: serialising it
+  // again could overflow the stack on deep nesting. JSON holds line breaks
+  // only between tokens, so they can become spaces to keep one entry a line.
   record(status) {
     const { requestLog } = this.services;
     if (!requestLog) return;
-    requestLog({
+    const line = JSON.stringify({
       time: new Date().toISOString(),
       method: this.req.method,
       path: this.path,
       status,
       authorization: this.req.headers.authorization ?? null,
       contentType: this.req.headers['content-type'] ?? null,
-      bodyLength: this.body ? this.body.length : null,
-      bodySha256: this.body ? createHash('sha256').update(this.body).digest('hex') : null,
-      ...(this.json !== undefined && { json: this.json }),
+      bodyLength: this.bodyLength ?? null,
+      bodySha256: this.bodySha256 ?? null,
     });
+    requestLog(this.jsonText === undefined ? line : `${line.slice(0, -1)},"json":${this.jsonText.replace(/[\r\n]/g, ' ')}}`);
   }
 
   sendJson(status, payload, headers = {}) {
@@ -155,7 +187,7 @@ class Exchange {
 
   startEventStream() {
     this.record(200);
-    return new EventStream(this.res, this.services.config.heartbeatMs);
+    return new EventStream(this.res, this.services.config);
   }
 
   authenticate() {
@@ -174,7 +206,9 @@ class Exchange {
     }
   }
 
-  readBody(limit) {
+  // Hands each chunk of the body to `take` (which may return a promise to
+  // hold the next one back) and resolves with the size once all has come.
+  receiveBody(limit, take) {
     const { req } = this;
     this.bodyDone = false;
     const tooLarge = () => new HttpError(413, `The request body is larger than ${limit} bytes`);
@@ -182,37 +216,69 @@ class Exchange {
     // Clients that asked whether to send the body get their go-ahead only now,
     // after the checks that could refuse it.
     if (/100-continue/i.test(req.headers.expect ?? '')) this.res.writeContinue();
+    const hash = this.services.requestLog ? createHash('sha256') : undefined;
     return new Promise((resolve, reject) => {
-      const chunks = [];
       let size = 0;
       const stop = () => {
         req.off('data', onData);
         req.off('end', onEnd);
         req.off('close', onClose);
       };
+      const fail = (error) => {
+        stop();
+        req.resume();
+        reject(error);
+      };
       const onData = (chunk) => {
         size += chunk.length;
         if (size > limit) {
-          stop();
-          reject(tooLarge());
+          fail(tooLarge());
           return;
         }
-        chunks.push(chunk);
+        hash?.update(chunk);
+        const held = take(chunk);
+        if (held) {
+          req.pause();
+          held.then(() => req.resume(), fail);
+        }
       };
       const onEnd = () => {
         stop();
         this.bodyDone = true;
-        this.body = Buffer.concat(chunks, size);
-        resolve(this.body);
+        this.bodyLength = size;
+        this.bodySha256 = hash?.digest('hex');
+        resolve(size);
       };
-      const onClose = () => {
-        stop();
-        reject(new HttpError(400, 'The request body was cut off'));
-      };
+      const onClose = () => fail(new HttpError(400, 'The request body was cut off'));
       req.on('data', onData);
       req.on('end', onEnd);
       req.on('close', onClose);
     });
+  }
+
+  async readBody(limit) {
+    const chunks = [];
+    const size = await this.receiveBody(limit, (chunk) => {
+      chunks.push(chunk);
+    });
+    return Buffer.concat(chunks, size);
+  }
+
+  // Writes the body to a new file readable only by this user; resolves with
+  // its size once it is all on disk.
+  async saveBody(limit, file) {
+    const out = createWriteStream(file, { flags: 'wx', mode: 0o600 });
+    const failed = new Promise((resolve, reject) => out.once('error', reject));
+    failed.catch(() => {});
+    try {
+      const size = await this.receiveBody(limit, (chunk) =>
+        out.write(chunk) ? undefined : Promise.race([new Promise((resolve) => out.once('drain', resolve)), failed]),
+      );
+      await Promise.race([new Promise((resolve) => out.end(resolve)), failed]);
+      return size;
+    } finally {
+      out.destroy();
+    }
   }
 }
 

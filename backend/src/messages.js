@@ -25,3 +25,9 @@ export function unconfiguredTranscription(target) {
     'OpenAI-compatible server) in the environment of the backend and restart it.'
   );
 }
+
+export const QUOTA_UNAVAILABLE = 'Daily limits cannot be checked right now; please try again shortly';
+
+export const TOO_MANY_STREAMS = 'Too many explanations are running for this token; wait until one has finished';
+
+export const BUSY = 'Too many recordings are being transcribed right now; please try again shortly';

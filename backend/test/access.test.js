@@ -107,7 +107,9 @@ describe('daily limits', () => {
   });
 
   test('the database holds no token', () => {
-    for (const file of readdirSync(dataDir)) {
+    for (const entry of readdirSync(dataDir, { recursive: true, withFileTypes: true })) {
+      if (!entry.isFile()) continue;
+      const file = path.relative(dataDir, path.join(entry.parentPath ?? entry.path, entry.name));
       const bytes = readFileSync(path.join(dataDir, file));
       for (const token of ['alice', 'bob', 'carol']) assert.ok(!bytes.includes(token), `${token} in ${file}`);
     }

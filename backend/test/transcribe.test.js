@@ -91,7 +91,7 @@ describe('transcribe', () => {
     const closed = new Promise((resolve) => socket.on('close', resolve));
     socket.on('error', () => {});
     socket.write(
-      'POST /api/transcribe HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer t\r\n' +
+      'POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer t\r\n' +
         'Content-Type: audio/mp4\r\nTransfer-Encoding: chunked\r\n\r\n',
     );
     const chunk = Buffer.concat([Buffer.from('10000\r\n'), Buffer.alloc(0x10000), Buffer.from('\r\n')]);

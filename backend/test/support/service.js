@@ -21,7 +21,7 @@ export function temporaryDir() {
 // with nothing from the caller's environment but what `env` names.
 export function startService(env = {}) {
   const child = spawn(process.execPath, [mainScript], {
-    env: { PATH: process.env.PATH, PORT: '0', QUILLPOINT_DATA_DIR: temporaryDir(), ...env },
+    env: { PATH: process.env.PATH, PORT: '0', QUILLPOINT_DATA_DIR: temporaryDir(), QUILLPOINT_LOCAL_MODELS: 'off', ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let output = '';
