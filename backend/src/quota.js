@@ -44,10 +44,6 @@ export class QuotaStore {
     );
   }
 
-  static tokenHash(token) {
-    return tokenHash(token);
-  }
-
   // Past days are never read again; a long-running service drops them when
   // the first request of a new day comes.
   purge(today) {
@@ -76,7 +72,7 @@ export class QuotaStore {
 
   exhausted(token, endpoint) {
     const now = this.now();
-    const row = this.usedStatement.get(QuotaStore.tokenHash(token), endpoint, utcDay(now));
+    const row = this.usedStatement.get(tokenHash(token), endpoint, utcDay(now));
     return (row?.count ?? 0) >= this.limits[endpoint]
       ? { retryAfterSeconds: secondsUntilNextUtcDay(now) }
       : undefined;

@@ -15,8 +15,8 @@ export const LINE_MAX_BYTES = 1024 * 1024;
 // And on a transcription reply of this size.
 export const TRANSCRIPTION_REPLY_MAX_BYTES = 10 * 1024 * 1024;
 
-// Aborts the exchange when the upstream stays silent for too long; every
-// arrival of data restarts the wait.
+// Aborts the exchange when the upstream makes no progress for too long; the
+// caller restarts the wait on each sign of progress.
 class Watchdog {
   constructor(timeoutMs, outerSignal) {
     this.timeoutMs = timeoutMs;
