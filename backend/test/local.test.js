@@ -4,7 +4,6 @@ import { randomBytes } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { LOCAL_MODEL_SERVERS } from '../src/config.js';
 import { parseMultipart, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
 import { explain, explainBody, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
 
@@ -44,10 +43,6 @@ describe('local model servers', () => {
   after(async () => {
     await ollama.close();
     await llamaCpp.close();
-  });
-
-  test('are looked for where Ollama and the llama.cpp server listen by default', () => {
-    assert.deepEqual(LOCAL_MODEL_SERVERS, ['http://127.0.0.1:11434/v1', 'http://127.0.0.1:8080/v1']);
   });
 
   for (const [name, servers, model] of [
