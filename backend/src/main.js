@@ -81,9 +81,14 @@ function prepareDataDir(dir) {
   if (fs.readdirSync(dir).every((name) => OWN_FILES.test(name))) fs.chmodSync(dir, 0o700);
   else if ((fs.statSync(dir).mode & 0o077) !== 0) log(`The data directory ${dir} can be read by other users`);
   const uploadDir = path.join(dir, 'uploads');
-  // Left over when a previous run was killed mid-upload.
-  fs.rmSync(uploadDir, { recursive: true, force: true });
-  fs.mkdirSync(uploadDir, { mode: 0o700 });
+  fs.mkdirSync(uploadDir, { recursive: true, mode: 0o700 });
+  // Left over when a run was killed mid-upload. Another instance may share
+  // the directory, so only files too old to be in use go.
+  const stale = Date.now() - 3_600_000;
+  for (const name of fs.readdirSync(uploadDir)) {
+    const file = path.join(uploadDir, name);
+    if (fs.statSync(file, { throwIfNoEntry: false })?.mtimeMs < stale) fs.rmSync(file, { force: true });
+  }
   for (const name of fs.readdirSync(dir)) {
     if (name.startsWith('quota.sqlite3')) fs.chmodSync(path.join(dir, name), 0o600);
   }
