@@ -237,13 +237,13 @@ export function createHandler({ config, quota, log, uploadDir }) {
     const release = uploads.acquire();
     if (!release) throw new HttpError(503, BUSY, { 'retry-after': '5' });
     const file = path.join(uploadDir, `${randomUUID()}.m4a`);
+    let text;
     try {
       const bytes = await ex.saveBody(AUDIO_MAX_BYTES, file);
       if (bytes === 0) throw new HttpError(400, 'The request body holds no audio');
       ex.notes.push(`bytes=${bytes}`);
       if (language) ex.notes.push(`language=${language}`);
       const ticket = await takeQuota(ex, 'transcribe');
-      let text;
       try {
         text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, language);
       } catch (error) {
@@ -252,11 +252,12 @@ export function createHandler({ config, quota, log, uploadDir }) {
         log(`transcribe: ffmpeg: ${error.message}`);
         throw new HttpError(400, 'The request body is not audio that can be read');
       }
-      ex.sendJson(200, { text });
     } finally {
       release();
       await rm(file, { force: true });
     }
+    // Only now, so that a client may send its next recording at once.
+    ex.sendJson(200, { text });
   }
 
   async function transcribeFile(ex, file, bytes, language) {

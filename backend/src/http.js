@@ -277,7 +277,9 @@ class Exchange {
       await Promise.race([new Promise((resolve) => out.end(resolve)), failed]);
       return size;
     } finally {
-      out.destroy();
+      // Opening is asynchronous: only once closed is the file surely on disk
+      // for the caller to remove.
+      if (!out.closed) await new Promise((resolve) => out.once('close', resolve).destroy());
     }
   }
 }

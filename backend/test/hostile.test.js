@@ -69,6 +69,8 @@ describe('hostile input', () => {
       assert.equal(response.status, 400);
     }
     assert.equal((await request(service, { path: `/${'\u00e9'.repeat(1000)}%0aforged` })).status, 404);
+    // Lines come in order: once the last is in, so are the others.
+    await until(() => / 404 /.test(service.output()), 'the log lines');
     const output = service.output();
     assert.ok(!output.includes('deadbeef'), 'a forged line reached the log');
     assert.ok(!output.includes('mmmmmmmmmm'), 'a model name nobody validated reached the log');
@@ -174,7 +176,7 @@ describe('hostile input', () => {
     const cut = await explain(service);
     assert.equal(cut.status, 200);
     assert.equal(cut.text, sse('Part', INTERRUPTED_NOTICE));
-    assert.match(service.output(), /line longer than 1048576 bytes/);
+    await until(() => /line longer than 1048576 bytes/.test(service.output()), 'the reason in the log');
   });
 
   test('comment lines do not keep a stalled stream alive', { timeout: 20_000 }, async () => {
@@ -242,7 +244,7 @@ describe('hostile input', () => {
       assert.equal((await explain(secretive)).status, 502);
       assert.equal((await transcribe(secretive)).status, 502);
       assert.equal(upstream.requests.at(-1).headers.authorization, `Basic ${Buffer.from('quill:s3cret-pass').toString('base64')}`);
-      assert.match(secretive.output(), /at http:\/\/\*\*\*@127\.0\.0\.1/);
+      await until(() => /transcribe: .* at http:\/\/\*\*\*@127\.0\.0\.1/.test(secretive.output()), 'the failure in the log');
       assert.ok(!secretive.output().includes('s3cret'), secretive.output());
     } finally {
       await secretive.stop();
@@ -289,7 +291,7 @@ describe('uploads', () => {
     };
     const response = await transcribe(service);
     assert.equal(response.status, 502);
-    assert.match(service.output(), /more than 10485760 bytes/);
+    await until(() => /more than 10485760 bytes/.test(service.output()), 'the reason in the log');
   });
 
   test('no upload is left on disk, and the data directory is private', async () => {

@@ -25,7 +25,8 @@ export function startService(env = {}) {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let output = '';
-  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+  // 'close' rather than 'exit': by then all the output has been read.
+  const exited = new Promise((resolve) => child.on('close', (code) => resolve(code)));
   const collect = (data) => {
     output += data;
   };
