@@ -8,11 +8,17 @@ export function ffmpegAvailable() {
 }
 
 // 16 kHz mono 16-bit WAV is what the whisper.cpp server reads without help.
+// The input is read only as MPEG-4 from the file itself: left to guess, ffmpeg
+// would also follow a playlist a client uploaded to other files and URLs.
 export function convertToWav(input, output, { timeoutMs, signal }) {
   return new Promise((resolve, reject) => {
     const child = spawn(
       'ffmpeg',
-      ['-nostdin', '-hide_banner', '-loglevel', 'error', '-i', input, '-ar', '16000', '-ac', '1', '-c:a', 'pcm_s16le', '-f', 'wav', '-y', output],
+      [
+        '-nostdin', '-hide_banner', '-loglevel', 'error',
+        '-protocol_whitelist', 'file', '-f', 'mov', '-i', input,
+        '-vn', '-ar', '16000', '-ac', '1', '-c:a', 'pcm_s16le', '-f', 'wav', '-y', output,
+      ],
       { stdio: ['ignore', 'ignore', 'pipe'], signal, timeout: timeoutMs, killSignal: 'SIGKILL' },
     );
     let errors = '';

@@ -147,10 +147,12 @@ describe('local speech-to-text servers', () => {
       assert.equal(response.status, 400, language);
       assert.match(JSON.parse(response.text).error, /ISO 639-1/);
     }
-    for (let i = 0; i < 3; i += 1) {
-      const garbage = await transcribe(service, { body: randomBytes(4096) });
-      assert.equal(garbage.status, 400);
-      assert.match(JSON.parse(garbage.text).error, /not audio/);
+    // A playlist naming a file on the server must not make ffmpeg read it.
+    const playlist = `#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nfile://${recording}\n#EXT-X-ENDLIST\n`;
+    for (const body of [randomBytes(4096), Buffer.from(playlist), Buffer.alloc(1000)]) {
+      const refused = await transcribe(service, { body });
+      assert.equal(refused.status, 400);
+      assert.match(JSON.parse(refused.text).error, /not audio/);
     }
     assert.equal(whisper.requests.length, before);
     // None of the refused ones counted: one transcription of three is left.
