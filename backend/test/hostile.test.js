@@ -193,20 +193,25 @@ describe('hostile input', () => {
   test('a client that reads slowly gets the whole answer', { timeout: 20_000 }, async () => {
     const pieces = Array.from({ length: 24 }, (_, i) => String(i % 10).repeat(512 * 1024));
     upstream.respond = (req, res) => streamPieces(res, pieces);
-    const response = await fetch(`${impatient.url}/api/explain`, {
-      method: 'POST',
-      headers: { authorization: 'Bearer slow-reader', 'content-type': 'application/json' },
-      body: explainBody(),
-    });
-    const reader = response.body.getReader();
-    const decoder = new TextDecoder();
-    let text = decoder.decode((await reader.read()).value, { stream: true });
-    // Far longer than the upstream timeout, which is not this client's.
-    await new Promise((resolve) => setTimeout(resolve, 1500));
-    for (let chunk = await reader.read(); !chunk.done; chunk = await reader.read()) {
-      text += decoder.decode(chunk.value, { stream: true });
+    const patient = await startService({ OPENAI_BASE_URL: upstream.url, QUILLPOINT_UPSTREAM_TIMEOUT_MS: '1000' });
+    try {
+      const response = await fetch(`${patient.url}/api/explain`, {
+        method: 'POST',
+        headers: { authorization: 'Bearer slow-reader', 'content-type': 'application/json' },
+        body: explainBody(),
+      });
+      const reader = response.body.getReader();
+      const decoder = new TextDecoder();
+      let text = decoder.decode((await reader.read()).value, { stream: true });
+      // Far longer than the upstream timeout, which is not this client's.
+      await new Promise((resolve) => setTimeout(resolve, 2500));
+      for (let chunk = await reader.read(); !chunk.done; chunk = await reader.read()) {
+        text += decoder.decode(chunk.value, { stream: true });
+      }
+      assert.equal(text, sse(...pieces) + DONE);
+    } finally {
+      await patient.stop();
     }
-    assert.equal(text, sse(...pieces) + DONE);
   });
 
   test('an upstream that answers nothing is a 502 and not counted', async () => {
@@ -270,7 +275,6 @@ describe('uploads', () => {
     upstream.respond = (req, res) => res.end(JSON.stringify({ text: `${req.body.length}` }));
     const held = heldBody(Buffer.alloc(64 * 1024, 1));
     const first = transcribe(service, { body: held.body });
-    await until(() => service.output().includes('listening'), 'the service');
     let refused;
     await until(async () => {
       refused = await transcribe(service, { token: 'second' });
