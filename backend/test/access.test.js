@@ -3,7 +3,9 @@ import { readdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, post, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, killServices, post, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 describe('bearer tokens', () => {
   let service;

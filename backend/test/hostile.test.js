@@ -5,7 +5,9 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { INTERRUPTED_NOTICE } from '../src/messages.js';
 import { chunkLine, startEventStream, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, explainBody, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 const DONE = 'data: [DONE]\n\n';
 const MIB = 1024 * 1024;

@@ -5,7 +5,9 @@ import { readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { parseMultipart, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, explainBody, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 const DONE = 'data: [DONE]\n\n';
 

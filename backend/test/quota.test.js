@@ -6,7 +6,9 @@ import Redis from 'ioredis';
 import { QuotaStore } from '../src/quota.js';
 import { startFakeUpstream, streamPieces } from './support/fake-upstream.js';
 import { startRedis } from './support/redis.js';
-import { explain, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, killServices, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 const statuses = (responses) => responses.map((response) => response.status).sort();
 

@@ -2,9 +2,11 @@ import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
-import { describe, test } from 'node:test';
+import { after, describe, test } from 'node:test';
 import { chunkLine, startEventStream, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, explainBody, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 const DONE = 'data: [DONE]\n\n';
 

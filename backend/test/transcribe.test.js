@@ -3,7 +3,9 @@ import { randomBytes } from 'node:crypto';
 import net from 'node:net';
 import { after, before, describe, test } from 'node:test';
 import { parseMultipart, startFakeUpstream } from './support/fake-upstream.js';
-import { post, startService, transcribe } from './support/service.js';
+import { killServices, post, startService, transcribe } from './support/service.js';
+
+after(killServices);
 
 const MIB = 1024 * 1024;
 
