@@ -158,8 +158,9 @@ describe('hostile input', () => {
   });
 
   test('a line over 1 MiB ends the answer as cut short; one just under it is relayed', async () => {
-    const content = (size) => chunkLine('x'.repeat(size)).length - 2;
-    const under = 1024 * 1024 - (content(0) + 10);
+    // The line's length without its content and its two line breaks.
+    const framing = chunkLine('').length - 2;
+    const under = MIB - framing - 10;
     upstream.respond = async (req, res) => {
       startEventStream(res);
       // In small pieces, as a slow upstream sends them.
