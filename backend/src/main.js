@@ -22,12 +22,17 @@ const NOT_CHAT = /embed|bge-|minilm|rerank|whisper/i;
 // already running answers every model.
 async function useLocalModel(config) {
   if (config.demo || [...config.chat.values()].some((target) => target.configured)) return;
-  const found = await Promise.all(
-    config.localModels.map((baseUrl) => listModels(baseUrl, 1000).then((ids) => ids.find((id) => !NOT_CHAT.test(id)), () => undefined)),
-  );
+  const chatModel = (baseUrl) =>
+    listModels(baseUrl, 1000).then(
+      (ids) => ids.find((id) => !NOT_CHAT.test(id)),
+      () => undefined,
+    );
+  const found = await Promise.all(config.localModels.map(chatModel));
   const index = found.findIndex((id) => id !== undefined);
   if (index < 0) {
-    if (config.localModels.length > 0) log(`No local model server answered at ${config.localModels.join(', ')}`);
+    if (config.localModels.length > 0) {
+      log(`No local model server answered at ${config.localModels.map(redactUrl).join(', ')}`);
+    }
     return;
   }
   const baseUrl = config.localModels[index];
