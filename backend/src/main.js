@@ -31,7 +31,7 @@ async function useLocalModel(config) {
   const index = found.findIndex((id) => id !== undefined);
   if (index < 0) {
     if (config.localModels.length > 0) {
-      log(`No local model server answered at ${config.localModels.map(redactUrl).join(', ')}`);
+      log(`No chat model found on a local model server at ${config.localModels.map(redactUrl).join(', ')}`);
     }
     return;
   }

@@ -73,7 +73,7 @@ describe('local model servers', () => {
 
     const alone = await startService({ QUILLPOINT_LOCAL_MODELS: await closedUrl() });
     try {
-      assert.match(alone.output(), /No local model server answered/);
+      assert.match(alone.output(), /No chat model found on a local model server at http:\/\/127\.0\.0\.1:\d+\/v1/);
       assert.match((await explain(alone)).text, /No language model is configured for \\"gpt-5\.2\\"/);
     } finally {
       await alone.stop();
