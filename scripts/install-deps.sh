@@ -12,7 +12,7 @@ packages=(
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev
     libgtest-dev libbenchmark-dev
     # running and the reference backend
-    nodejs npm gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
+    nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
     xvfb xauth x11-utils x11-xserver-utils openbox mousepad zenity xterm xdotool
     espeak-ng sox ffmpeg imagemagick
