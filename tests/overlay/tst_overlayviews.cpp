@@ -11,12 +11,16 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 
 using namespace quill;
 
@@ -45,6 +49,7 @@ private slots:
     void dismissButtonExplainsEsc();
     void streamedMarkdownShowsWhatAWholeParseShows_data();
     void streamedMarkdownShowsWhatAWholeParseShows();
+    void htmlAndImagesInTheTextStayText();
 
 private:
     bool shown(QWidget* widget) const { return !widget->isHidden(); }
@@ -347,13 +352,47 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
         whole.setDefaultFont(QApplication::font());
         whole.setDocumentMargin(0);
         whole.setIndentWidth(streamed.document()->indentWidth());
-        whole.setMarkdown(text);
+        whole.setMarkdown(text, QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
+                                                             QTextDocument::MarkdownNoHTML));
         QTextCursor all(&whole);
         all.select(QTextCursor::Document);
         QTextBlockFormat spacing;
         spacing.setLineHeight(4, QTextBlockFormat::LineDistanceHeight);
         all.mergeBlockFormat(spacing);
         QCOMPARE(streamed.document()->toHtml(), whole.toHtml());
+    }
+}
+
+void TestOverlayViews::htmlAndImagesInTheTextStayText() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QImage red(60, 60, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString image = dir.filePath(QStringLiteral("red.png"));
+    QVERIFY(red.save(image));
+    const QString url = QUrl::fromLocalFile(image).toString();
+
+    MarkdownView view(QApplication::font(), 4);
+    view.resize(380, 400);
+    view.show();
+    view.setMarkdown(QStringLiteral("Before <span style=\"font-size:72pt\">huge</span> after\n\n"
+                                    "<div><img src=\"%1\"></div>\n\n![a red square](%1)\n\n"
+                                    "<style>p { font-size: 72pt }</style>\n\nEnd.")
+                         .arg(url));
+    const QString shown = view.document()->toPlainText();
+    QVERIFY2(shown.contains(QStringLiteral("<span style=\"font-size:72pt\">huge</span>")), qPrintable(shown));
+    QVERIFY(shown.contains(QStringLiteral("a red square")));
+    QVERIFY(shown.contains(QStringLiteral("<style>")));
+    for (QTextBlock block = view.document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            QVERIFY(!it.fragment().charFormat().isImageFormat());
+            QVERIFY(it.fragment().charFormat().fontPointSize() < 30);
+        }
+    }
+    const QImage drawn = view.grab().toImage();
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x)
+            QVERIFY2(drawn.pixelColor(x, y) != QColor(Qt::red), "the local image was drawn");
     }
 }
 
