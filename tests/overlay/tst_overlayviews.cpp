@@ -9,10 +9,13 @@
 #include "overlay/SpinnerView.h"
 #include "overlay/TextContent.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,6 +53,7 @@ private slots:
     void streamedMarkdownShowsWhatAWholeParseShows_data();
     void streamedMarkdownShowsWhatAWholeParseShows();
     void htmlAndImagesInTheTextStayText();
+    void scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges();
 
 private:
     bool shown(QWidget* widget) const { return !widget->isHidden(); }
@@ -394,6 +398,28 @@ void TestOverlayViews::htmlAndImagesInTheTextStayText() {
         for (int x = 0; x < drawn.width(); ++x)
             QVERIFY2(drawn.pixelColor(x, y) != QColor(Qt::red), "the local image was drawn");
     }
+}
+
+void TestOverlayViews::scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges() {
+    // An assistive technology counts the children and then asks for each by index, while the
+    // scroll bar comes and goes with the length of the streamed text.
+    QStringList paragraphs;
+    for (int i = 0; i < 40; ++i)
+        paragraphs << QStringLiteral("Paragraph %1 of a long answer.").arg(i);
+    QAccessibleInterface* scroll = QAccessible::queryAccessibleInterface(view->scrollArea());
+    QVERIFY(scroll);
+    QScrollBar* bar = view->scrollArea()->verticalScrollBar();
+    model->setState(ExplanationState::content(paragraphs.join(QStringLiteral("\n\n"))));
+    QTRY_VERIFY(bar->isVisible());
+    const int counted = scroll->childCount();
+    QVERIFY(counted > 0);
+    model->setState(ExplanationState::content(QStringLiteral("Short.")));
+    QTRY_VERIFY(!bar->isVisible());
+    QCOMPARE(scroll->childCount(), counted);
+    for (int i = 0; i < counted; ++i)
+        QVERIFY(scroll->child(i) && scroll->child(i)->isValid());
+    model->setState(ExplanationState::error(QStringLiteral("No response received")));
+    QCOMPARE(scroll->childCount(), counted);
 }
 
 QTEST_MAIN(TestOverlayViews)
