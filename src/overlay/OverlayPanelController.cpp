@@ -69,6 +69,8 @@ void OverlayPanelController::setupPanel() {
 }
 
 void OverlayPanelController::showPanel() {
+    // The dismissal belonged to what was shown before; it must not take the new content away.
+    m_dismissTimer.stop();
     if (!m_panel || !m_contentView)
         return;
     const QSize fitting = m_contentView->fittingSize();
@@ -102,7 +104,6 @@ void OverlayPanelController::showRecording(const QString& message) {
 void OverlayPanelController::showError(const QString& message, bool autoDismiss) {
     m_viewModel.setState(ExplanationState::error(message));
     showPanel();
-    m_dismissTimer.stop();
     if (autoDismiss)
         m_dismissTimer.start();
 }

@@ -37,6 +37,7 @@ private slots:
     void finishStreamingCancelsPendingResizeAndRefitsAtOnce();
     void finishDetailLoadingEndsTheDetailRequest();
     void errorDismissesItselfUnlessHiddenOrReplaced();
+    void newContentOutlivesAnEarlierErrorsDismissal();
     void errorWithoutAutoDismissCancelsPendingTimer();
     void showErrorKeepsOtherFields();
     void viewActionsReachTheApplication();
@@ -181,11 +182,25 @@ void TestOverlayPanelController::errorDismissesItselfUnlessHiddenOrReplaced() {
     QVERIFY(controller->panel()->isVisible());
     QCOMPARE(controller->viewModel().state().text(), QStringLiteral("second"));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->panel()->isVisible(), dismissMs * 4);
+}
 
-    // Showing other content leaves a pending dismissal running.
-    controller->showError(QStringLiteral("third"), true);
+void TestOverlayPanelController::newContentOutlivesAnEarlierErrorsDismissal() {
+    // "No text selected", then an answer streams in before the error's time is up.
+    controller->showError(QStringLiteral("No text selected"), true);
+    showLoading();
+    QVERIFY(!controller->isDismissPending());
+    controller->viewModel().setState(ExplanationState::content(QStringLiteral("The answer")));
+    QTest::qWait(dismissMs * 2);
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(controller->viewModel().state().text(), QStringLiteral("The answer"));
+
+    // "Failed to start recording", then a retry that records.
+    controller->showError(QStringLiteral("Failed to start recording"), true);
     controller->showRecording(QStringLiteral("Listening..."));
-    QVERIFY(controller->isDismissPending());
+    QVERIFY(!controller->isDismissPending());
+    QTest::qWait(dismissMs * 2);
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(controller->viewModel().mode(), ViewMode::transcribe);
 }
 
 void TestOverlayPanelController::errorWithoutAutoDismissCancelsPendingTimer() {
