@@ -158,7 +158,7 @@ void ExplanationView::refresh() {
     m_showedContent = kind == ExplanationState::Kind::content;
 }
 
-QSize ExplanationView::fittingSize() const {
+int ExplanationView::fittingWidth() const {
     int contentWidth = 0;
     switch (m_viewModel.state().kind()) {
     case ExplanationState::Kind::idle:
@@ -176,8 +176,7 @@ QSize ExplanationView::fittingSize() const {
     int width = std::max(contentWidth + 2 * contentPadding, m_header->sizeHint().width());
     if (!m_actionBar->isHidden())
         width = std::max(width, m_actionBar->sizeHint().width());
-    width = std::max(width, minimumWidth);
-    return {width, fittingHeight(width)};
+    return std::max(width, minimumWidth);
 }
 
 int ExplanationView::fittingHeight(int width) const {

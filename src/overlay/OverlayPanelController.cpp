@@ -73,7 +73,9 @@ void OverlayPanelController::showPanel() {
     m_dismissTimer.stop();
     if (!m_panel || !m_contentView)
         return;
-    const QSize fitting = m_contentView->fittingSize();
+    // Text wraps at the width the panel will have, so that is the width to measure its height at.
+    const int width = PanelPlacement::clampedWidth(m_contentView->fittingWidth());
+    const QSize fitting(width, m_contentView->fittingHeight(width));
     const std::optional<QRect> frame = PanelPlacement::place(fitting, m_displayLayout());
     if (!frame)
         return;

@@ -5,6 +5,8 @@
 #include "overlay/OverlayPanelWindow.h"
 #include "platform/PanelWindowHelper.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <memory>
 
@@ -20,6 +22,19 @@ QString paragraphs(int count) {
     for (int i = 0; i < count; ++i)
         list << QStringLiteral("Paragraph %1 explains one more thing about the selected words.").arg(i);
     return list.join(QStringLiteral("\n\n"));
+}
+
+// Presses the left button in the middle of `widget`, moves by `by` and releases.
+void drag(QWidget* widget, QPoint by) {
+    const QPoint local = widget->rect().center();
+    const QPoint global = widget->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent move(QEvent::MouseMove, local + by, global + by, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, local + by, global + by, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
 }
 
 } // namespace
@@ -41,6 +56,8 @@ private slots:
     void errorWithoutAutoDismissCancelsPendingTimer();
     void showErrorKeepsOtherFields();
     void viewActionsReachTheApplication();
+    void firstPlacementMeasuresTheHeightAtTheClampedWidth();
+    void userResizesWithinTheSizeLimits();
 
 private:
     QRect card() const { return controller->panel()->cardGeometry(); }
@@ -249,6 +266,52 @@ void TestOverlayPanelController::viewActionsReachTheApplication() {
     QVERIFY(!controller->panel()->isVisible());
     QVERIFY(!controller->isDismissPending());
     QCOMPARE(model.state().kind(), ExplanationState::Kind::idle);
+}
+
+void TestOverlayPanelController::firstPlacementMeasuresTheHeightAtTheClampedWidth() {
+    QStringList sentences;
+    for (int i = 0; i < 40; ++i)
+        sentences << QStringLiteral("Sentence %1 of one long paragraph that never breaks its line.").arg(i);
+    controller->viewModel().setState(ExplanationState::content(sentences.join(' ')));
+    controller->showPanel();
+    QCOMPARE(card().width(), 700);
+    const int wrapped = controller->contentView()->fittingHeight(700);
+    QVERIFY(wrapped > 300);
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(wrapped));
+}
+
+void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
+    showLoading();
+    OverlayPanelWindow* panel = controller->panel();
+    const QRect shown = card();
+
+    // Outward past the largest size from the lower right corner: the top left stays.
+    drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(900, 900));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::maxSize));
+    drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(-900, -900));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
+
+    // From the left and top edges the opposite edges stay.
+    drag(panel->resizeHandle(Qt::LeftEdge), QPoint(-100, 0));
+    QCOMPARE(card(), QRect(shown.x() - 100, shown.y(), 480, 120));
+    drag(panel->resizeHandle(Qt::TopEdge), QPoint(0, -150));
+    QCOMPARE(card(), QRect(shown.x() - 100, shown.y() - 150, 480, 270));
+    drag(panel->resizeHandle(Qt::TopEdge | Qt::LeftEdge), QPoint(300, 300));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
+
+    // The window manager gets the same limits for the resizes it does itself.
+    QCOMPARE(panel->minimumSize(), PanelPlacement::minSize.grownBy(panel->shadowMargins()));
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize.grownBy(panel->shadowMargins()));
+    panel->setComposited(false);
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize);
+
+    // A refit afterwards keeps the width the user chose.
+    drag(panel->resizeHandle(Qt::RightEdge), QPoint(120, 0));
+    QCOMPARE(card().width(), 500);
+    controller->viewModel().setState(ExplanationState::content(paragraphs(3)));
+    controller->updatePanelSize(false);
+    QCOMPARE(card().width(), 500);
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(controller->contentView()->fittingHeight(500)));
 }
 
 QTEST_MAIN(TestOverlayPanelController)
