@@ -37,7 +37,8 @@ void replaceImagesWithAltText(QTextDocument& doc) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             if (fragment.isValid() && fragment.charFormat().isImageFormat())
-                images.append({fragment.position(), fragment.charFormat().stringProperty(QTextFormat::ImageAltText)});
+                images.append(
+                    {fragment.position(), fragment.charFormat().stringProperty(QTextFormat::ImageAltText)});
         }
         for (auto image = images.crbegin(); image != images.crend(); ++image) {
             QTextCursor cursor(&doc);

@@ -24,14 +24,9 @@ constexpr int edgeGrip = 4;
 constexpr int cornerGrip = 12;
 
 constexpr std::array<Qt::Edges, 8> handleEdges = {
-    Qt::Edges(Qt::TopEdge),
-    Qt::Edges(Qt::BottomEdge),
-    Qt::Edges(Qt::LeftEdge),
-    Qt::Edges(Qt::RightEdge),
-    Qt::TopEdge | Qt::LeftEdge,
-    Qt::TopEdge | Qt::RightEdge,
-    Qt::BottomEdge | Qt::LeftEdge,
-    Qt::BottomEdge | Qt::RightEdge,
+    Qt::Edges(Qt::TopEdge),        Qt::Edges(Qt::BottomEdge),      Qt::Edges(Qt::LeftEdge),
+    Qt::Edges(Qt::RightEdge),      Qt::TopEdge | Qt::LeftEdge,     Qt::TopEdge | Qt::RightEdge,
+    Qt::BottomEdge | Qt::LeftEdge, Qt::BottomEdge | Qt::RightEdge,
 };
 
 Qt::CursorShape cursorFor(Qt::Edges edges) {
@@ -116,7 +111,8 @@ protected:
     }
     void mouseMoveEvent(QMouseEvent* event) override {
         if (m_pressed)
-            m_panel->setCardGeometry(resized(m_startCard, m_edges, event->globalPosition().toPoint() - *m_pressed));
+            m_panel->setCardGeometry(
+                resized(m_startCard, m_edges, event->globalPosition().toPoint() - *m_pressed));
     }
     void mouseReleaseEvent(QMouseEvent*) override { m_pressed.reset(); }
 

@@ -94,7 +94,9 @@ public:
     }
 
     // False when the certificate could not be made (the openssl tool is missing).
-    bool isReady() const { return m_server.isListening() && !m_server.sslConfiguration().privateKey().isNull(); }
+    bool isReady() const {
+        return m_server.isListening() && !m_server.sslConfiguration().privateKey().isNull();
+    }
     QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_server.serverPort()); }
     int requests = 0;
 
@@ -358,7 +360,8 @@ void TestQuillAPIClient::streamOutcomes_data() {
     // Qt drops a connection that does not answer in HTTP, the same as one closed before the head.
     QTest::newRow("not HTTP") << ScriptedReply::raw("SSH-2.0-OpenSSH_9.2\r\n").stall() << QStringList{}
                               << "Connection refused. Start the backend: cd backend && npm run dev";
-    const QString dropped = QStringLiteral("Connection refused. Start the backend: cd backend && npm run dev");
+    const QString dropped =
+        QStringLiteral("Connection refused. Start the backend: cd backend && npm run dev");
     const auto chunked = [] {
         return ScriptedReply::raw("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
                                   "Transfer-Encoding: chunked\r\n\r\n")
@@ -371,7 +374,10 @@ void TestQuillAPIClient::streamOutcomes_data() {
         << chunked().pause(30).drop() << QStringList{"Hel"} << dropped;
     QTest::newRow("chunked body reset") << chunked().pause(30).reset() << QStringList{"Hel"} << dropped;
     QTest::newRow("declared length reset")
-        << ScriptedReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n").write(sse("Hel")).pause(30).reset()
+        << ScriptedReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")
+               .write(sse("Hel"))
+               .pause(30)
+               .reset()
         << QStringList{"Hel"} << dropped;
     QTest::newRow("connection dropped mid-body")
         << ScriptedReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")
@@ -566,8 +572,8 @@ void TestQuillAPIClient::redirectsAreFollowedAlikeButNeverToPlainHttp() {
     Rig rig;
     const QByteArray base = rig.server.baseUrl().toUtf8();
     const auto redirect = [&](int code, const QByteArray& path) {
-        return ScriptedReply::raw("HTTP/1.1 " + QByteArray::number(code) + " Moved\r\nLocation: " + base + path +
-                                  "\r\nContent-Length: 0\r\n\r\n");
+        return ScriptedReply::raw("HTTP/1.1 " + QByteArray::number(code) + " Moved\r\nLocation: " + base +
+                                  path + "\r\nContent-Length: 0\r\n\r\n");
     };
     rig.server.enqueue(redirect(307, "/moved/explain"));
     rig.server.enqueue(ScriptedReply::status(200).write(sse("Hi")).write("data: [DONE]\n\n"));

@@ -16,11 +16,11 @@ namespace {
 
 // Markdown that exercises lists, headings, code and emphasis while it grows piece by piece.
 const QStringList kPieces = {
-    QStringLiteral("# Heading\n\n"),   QStringLiteral("The **selected** words "),
-    QStringLiteral("mean this:\n\n"),  QStringLiteral("- one point\n"),
+    QStringLiteral("# Heading\n\n"),     QStringLiteral("The **selected** words "),
+    QStringLiteral("mean this:\n\n"),    QStringLiteral("- one point\n"),
     QStringLiteral("- another *one*\n"), QStringLiteral("\n```\ncode line\n"),
-    QStringLiteral("```\n\n"),         QStringLiteral("1. first\n2. second\n\n"),
-    QStringLiteral("> a quote\n\n"),   QStringLiteral("A closing paragraph with `inline` code."),
+    QStringLiteral("```\n\n"),           QStringLiteral("1. first\n2. second\n\n"),
+    QStringLiteral("> a quote\n\n"),     QStringLiteral("A closing paragraph with `inline` code."),
 };
 
 const QStringList kErrors = {
@@ -57,10 +57,13 @@ public:
         , m_failAfter(random.bounded(4) == 0 ? random.bounded(qsizetype(1), kPieces.size()) : -1) {
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, &ScriptedStream::next);
-        m_timer.start(m_random.bounded(6));
+        m_timer.start(pieceGapMs());
     }
 
 private:
+    // A slow model's pace: about a piece every 15 ms, so that streams overlap the next explain.
+    int pieceGapMs() { return 2 + m_random.bounded(28); }
+
     void next() {
         ExplanationViewModel& model = m_controller.viewModel();
         if (m_sent == m_failAfter) {
@@ -84,7 +87,7 @@ private:
         else
             model.setState(ExplanationState::content(m_text));
         m_controller.scheduleResize();
-        m_timer.start(m_random.bounded(6));
+        m_timer.start(pieceGapMs());
     }
 
     OverlayPanelController& m_controller;
@@ -164,7 +167,8 @@ void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
     qInfo("%d explains, %d detail requests; reader: %s", explains, detailRequests, summary.constData());
     // The reader went through the whole panel again and again while it changed.
     const QList<QByteArray> fields = summary.split(' ');
-    QVERIFY2(fields.size() == 8 && fields.at(1).toLong() >= 3 && fields.at(3).toLong() > 60, summary.constData());
+    QVERIFY2(fields.size() == 8 && fields.at(1).toLong() >= 3 && fields.at(3).toLong() > 60,
+             summary.constData());
 }
 
 QTEST_MAIN(TestOverlayStressDesktop)

@@ -357,7 +357,7 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
         whole.setDocumentMargin(0);
         whole.setIndentWidth(streamed.document()->indentWidth());
         whole.setMarkdown(text, QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
-                                                             QTextDocument::MarkdownNoHTML));
+                                                                QTextDocument::MarkdownNoHTML));
         QTextCursor all(&whole);
         all.select(QTextCursor::Document);
         QTextBlockFormat spacing;
