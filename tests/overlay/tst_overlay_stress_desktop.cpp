@@ -4,7 +4,6 @@
 
 #include <QAccessible>
 #include <QEventLoop>
-#include <QPointer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
@@ -50,8 +49,9 @@ int explainCount() {
 class ScriptedStream : public QObject {
     Q_OBJECT
 public:
-    ScriptedStream(OverlayPanelController& controller, bool detail, QRandomGenerator& random)
-        : m_controller(controller)
+    ScriptedStream(OverlayPanelController& controller, bool detail, QRandomGenerator& random, QObject* parent)
+        : QObject(parent)
+        , m_controller(controller)
         , m_detail(detail)
         , m_random(random)
         , m_failAfter(random.bounded(4) == 0 ? random.bounded(qsizetype(1), kPieces.size()) : -1) {
@@ -113,11 +113,13 @@ void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
     OverlayPanelController controller(platform::panelWindowHelper(),
                                       OverlayPanelController::Timing{25, 15, 40},
                                       &OverlayPanelController::currentDisplayLayout);
+    // Streams still running at the end go before the controller they write to.
+    QObject streams;
     int detailRequests = 0;
     controller.onFetchDetail = [&] {
         ++detailRequests;
         controller.viewModel().setIsLoadingDetail(true);
-        new ScriptedStream(controller, true, random);
+        new ScriptedStream(controller, true, random, &streams);
     };
 
     QProcess reader;
@@ -147,11 +149,11 @@ void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
             model.setState(ExplanationState::loading());
             model.setLoadingMessage(std::nullopt);
             controller.showPanel();
-            new ScriptedStream(controller, false, random);
+            new ScriptedStream(controller, false, random, &streams);
             break;
         }
         }
-        if (random.bounded(5) == 0 && controller.onFetchDetail)
+        if (random.bounded(5) == 0)
             controller.onFetchDetail();
         if (random.bounded(10) == 0)
             controller.showRecording(QStringLiteral("Listening... (Esc to cancel)"));
