@@ -178,7 +178,7 @@ void TestPermissionManager::monitoringReportsEveryIntervalAndNeverAtOnce() {
     QList<bool> reports;
     manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
     QVERIFY(reports.isEmpty());
-    QTRY_COMPARE(reports.size(), 2);
+    QTRY_VERIFY(reports.size() >= 2);
     accessibility.enabled.reset();
     QTRY_VERIFY(reports.size() >= 4);
     QCOMPARE(reports.mid(0, 2), (QList<bool>{true, true}));
