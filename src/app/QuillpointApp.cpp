@@ -1,6 +1,7 @@
 #include "QuillpointApp.h"
 
 #include "AppDelegate.h"
+#include "ApplicationBusObject.h"
 #include "Services.h"
 #include "platform/AppInfo.h"
 #include "platform/InstanceGuard.h"
@@ -24,12 +25,47 @@ QuillpointApp::QuillpointApp(int& argc, char** argv) : QApplication(argc, argv) 
 
 QuillpointApp::~QuillpointApp() = default;
 
-int QuillpointApp::run() {
-    m_instanceGuard = std::make_unique<InstanceGuard>(InstanceGuard::defaultLockPath(bundleIdentifier()));
-    if (!m_instanceGuard->tryAcquire()) {
+namespace {
+
+constexpr int forwardTimeoutMs = 2000;
+
+int handOver(std::optional<RemoteAction> action) {
+    if (!action) {
         logLine(lcApp(), QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is already running"));
         return 1;
     }
+    const QString error = ApplicationBusObject::forward(bundleIdentifier(), action, forwardTimeoutMs);
+    if (error.isEmpty())
+        return 0;
+    logLine(lcApp(), QStringLiteral("QuillpointApp"),
+            QStringLiteral("Could not pass --%1 to the running Quillpoint: %2")
+                .arg(remoteActionName(*action), error));
+    return 1;
+}
+
+} // namespace
+
+int QuillpointApp::forwardOnly(std::optional<RemoteAction> action) {
+    if (!action || !ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
+        return 1;
+    return handOver(action);
+}
+
+int QuillpointApp::run(std::optional<RemoteAction> action) {
+    if (ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
+        return handOver(action);
+    m_instanceGuard = std::make_unique<InstanceGuard>(InstanceGuard::defaultLockPath(bundleIdentifier()));
+    // The holder of the lock may still be starting and not yet on the bus.
+    if (!m_instanceGuard->tryAcquire())
+        return handOver(action);
+    m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
+        if (m_appDelegate)
+            m_appDelegate->perform(requested);
+    });
+    if (!m_busObject->claim(bundleIdentifier()))
+        logLine(lcApp(), QStringLiteral("QuillpointApp"),
+                QStringLiteral("Not reachable on the session bus as ") + bundleIdentifier() +
+                    QStringLiteral("; command-line actions cannot reach this instance"));
     m_terminationSignals = std::make_unique<TerminationSignals>();
     connect(m_terminationSignals.get(), &TerminationSignals::terminationRequested, this,
             &QCoreApplication::quit);
@@ -37,7 +73,11 @@ int QuillpointApp::run() {
     m_appDelegate = std::make_unique<AppDelegate>(*m_services);
     connect(this, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
             &AppDelegate::applicationWillTerminate);
-    QTimer::singleShot(0, m_appDelegate.get(), &AppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, m_appDelegate.get(), [delegate = m_appDelegate.get(), action] {
+        delegate->applicationDidFinishLaunching();
+        if (action)
+            delegate->perform(*action);
+    });
     return exec();
 }
 
