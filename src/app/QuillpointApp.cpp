@@ -10,6 +10,7 @@
 
 #include <QIcon>
 #include <QTimer>
+#include <utility>
 
 namespace quill {
 
@@ -58,10 +59,15 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
     // The holder of the lock may still be starting and not yet on the bus.
     if (!m_instanceGuard->tryAcquire())
         return handOver(action);
+    // A call that started this process through D-Bus activation can arrive before the launch.
     m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
-        if (m_appDelegate)
+        if (m_launched)
             m_appDelegate->perform(requested);
+        else
+            m_pendingActions.push_back(requested);
     });
+    if (action)
+        m_pendingActions.push_back(*action);
     if (!m_busObject->claim(bundleIdentifier()))
         logLine(lcApp(), QStringLiteral("QuillpointApp"),
                 QStringLiteral("Not reachable on the session bus as ") + bundleIdentifier() +
@@ -73,10 +79,11 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
     m_appDelegate = std::make_unique<AppDelegate>(*m_services);
     connect(this, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
             &AppDelegate::applicationWillTerminate);
-    QTimer::singleShot(0, m_appDelegate.get(), [delegate = m_appDelegate.get(), action] {
-        delegate->applicationDidFinishLaunching();
-        if (action)
-            delegate->perform(*action);
+    QTimer::singleShot(0, m_appDelegate.get(), [this] {
+        m_appDelegate->applicationDidFinishLaunching();
+        m_launched = true;
+        for (const RemoteAction pending : std::exchange(m_pendingActions, {}))
+            m_appDelegate->perform(pending);
     });
     return exec();
 }

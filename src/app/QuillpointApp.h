@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <memory>
+#include <vector>
 
 namespace quill {
 
@@ -35,10 +36,13 @@ public:
 private:
     std::unique_ptr<InstanceGuard> m_instanceGuard;
     std::unique_ptr<TerminationSignals> m_terminationSignals;
-    std::unique_ptr<ApplicationBusObject> m_busObject;
     // Before the delegate, which uses it until it is gone.
     std::unique_ptr<Services> m_services;
     std::unique_ptr<AppDelegate> m_appDelegate;
+    // After the delegate, so that no call reaches it once it is gone.
+    std::unique_ptr<ApplicationBusObject> m_busObject;
+    bool m_launched = false;
+    std::vector<RemoteAction> m_pendingActions;
 };
 
 } // namespace quill

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <chrono>
@@ -19,6 +20,12 @@ namespace quill::platform {
 namespace {
 
 constexpr int busCallTimeoutMs = 500;
+
+bool waylandSocketExists(const QByteArray& name) {
+    const QString socket = QFile::decodeName(name);
+    return QFileInfo::exists(
+        socket.startsWith(u'/') ? socket : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + socket);
+}
 
 bool waylandPluginInstalled() {
     return QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
@@ -119,7 +126,7 @@ std::optional<QString> prepareDisplay() {
     const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
     const QByteArray display = qgetenv("DISPLAY");
     const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
-    const bool waylandUsable = !wayland.isEmpty() && waylandPluginInstalled();
+    const bool waylandUsable = !wayland.isEmpty() && waylandSocketExists(wayland) && waylandPluginInstalled();
     if (!requested.isEmpty()) {
         // A list such as "wayland;xcb" is tried in order; anything but these two needs no server.
         for (const QByteArray& name : requested.split(';')) {
@@ -135,6 +142,9 @@ std::optional<QString> prepareDisplay() {
             return std::nullopt;
         }
     }
+    if (!wayland.isEmpty() && !waylandSocketExists(wayland))
+        return QStringLiteral("No Wayland compositor listens at WAYLAND_DISPLAY=%1.")
+            .arg(QString::fromLocal8Bit(wayland));
     if (!wayland.isEmpty() && !waylandPluginInstalled())
         return QStringLiteral("This Wayland session (WAYLAND_DISPLAY=%1) has no XWayland, and Qt's Wayland "
                               "support is not installed (Debian: qt6-wayland).")
