@@ -70,11 +70,14 @@ int runDiagnostics(int& argc, char** argv) {
                           QStringLiteral("/autostart/") + bundleIdentifier() + QStringLiteral(".desktop");
     input.autostartExists = QFileInfo::exists(input.autostartPath);
 
-    // A locked keyring would ask the user to unlock it; only an open one, or the file, is read.
+    // A locked keyring would ask the user to unlock it, and asking for one that is not running
+    // would start it: only an open keyring, or else the file, is read.
     std::optional<QString> token;
     const platform::KeyringFacts& keyring = input.session.keyring;
     if (keyring.answered && (!keyring.serviceRunning || keyring.locked == false)) {
-        const std::unique_ptr<SecretStore> store = platform::createSecretStore(keyringTimeoutMs);
+        const std::unique_ptr<SecretStore> store = keyring.serviceRunning
+                                                       ? platform::createSecretStore(keyringTimeoutMs)
+                                                       : platform::createFileSecretStore();
         const SecretResult result = store->lookup(bundleIdentifier(), AuthService::tokenKey);
         if (result.ok()) {
             token = QString::fromUtf8(result.value);

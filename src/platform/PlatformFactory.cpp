@@ -89,12 +89,23 @@ Session detectSession() {
     return Session::none;
 }
 
+namespace {
+
+std::unique_ptr<FileSecretStore> fileSecretStore() {
+    return std::make_unique<FileSecretStore>(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/Quillpoint/secrets.json"));
+}
+
+} // namespace
+
 std::unique_ptr<SecretStore> createSecretStore(int timeoutMs) {
-    return std::make_unique<FallbackSecretStore>(
-        std::make_unique<LibsecretSecretStore>(timeoutMs),
-        std::make_unique<FileSecretStore>(
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Quillpoint/secrets.json")));
+    return std::make_unique<FallbackSecretStore>(std::make_unique<LibsecretSecretStore>(timeoutMs),
+                                                 fileSecretStore());
+}
+
+std::unique_ptr<SecretStore> createFileSecretStore() {
+    return fileSecretStore();
 }
 
 Platform createPlatform(Session session) {

@@ -16,6 +16,8 @@ Session detectSession();
 
 // The keyring with its file fallback; each keyring call waits at most `timeoutMs`.
 std::unique_ptr<SecretStore> createSecretStore(int timeoutMs = 1000);
+// Only the file that takes the secrets where no keyring exists.
+std::unique_ptr<SecretStore> createFileSecretStore();
 
 // Builds every platform object for `session`. Needs the QGuiApplication to exist.
 Platform createPlatform(Session session);

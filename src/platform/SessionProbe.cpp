@@ -88,10 +88,17 @@ KeyringFacts probeKeyring() {
     const QString service = QStringLiteral("org.freedesktop.secrets");
     facts.serviceRunning = bus.isConnected() && nameHasOwner(bus, service);
     if (facts.serviceRunning) {
-        if (const auto locked =
-                property(bus, service, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
-                         QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")))
-            facts.locked = locked->toBool();
+        const QDBusMessage reply =
+            busCall(bus, service, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+                    QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                    {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
+        // A service that holds its name but does not answer would also hang every token lookup.
+        if (reply.type() == QDBusMessage::ErrorMessage &&
+            (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+             reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout")))
+            return facts;
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            facts.locked = reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
     }
     facts.answered = true;
     return facts;
