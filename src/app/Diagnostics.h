@@ -11,8 +11,7 @@ namespace quill {
 // Everything `quillpoint --diagnose` found, gathered before any of it is judged.
 struct DiagnosticsInput {
     platform::SessionFacts session;
-    QString sessionType; // $XDG_SESSION_TYPE
-    QString display;     // $DISPLAY
+    QString display; // $DISPLAY
     QString waylandDisplay;
     // The configured shortcuts, by name ("Explain", ...), in the order of session.x11.grabs.
     QStringList shortcutNames;

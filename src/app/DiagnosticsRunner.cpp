@@ -61,7 +61,6 @@ int runDiagnostics(int& argc, char** argv) {
     }
 
     input.session = platform::probeSession(combinations, bundleIdentifier(), probeBudgetMs);
-    input.sessionType = qEnvironmentVariable("XDG_SESSION_TYPE");
     input.display = qEnvironmentVariable("DISPLAY");
     input.waylandDisplay = qEnvironmentVariable("WAYLAND_DISPLAY");
     input.secretsFile = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -8,7 +8,9 @@
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 
+#include <QDeadlineTimer>
 #include <QIcon>
+#include <QThread>
 #include <QTimer>
 #include <utility>
 
@@ -29,6 +31,7 @@ QuillpointApp::~QuillpointApp() = default;
 namespace {
 
 constexpr int forwardTimeoutMs = 2000;
+constexpr int startupWaitMs = 3000;
 
 int handOver(std::optional<RemoteAction> action) {
     if (!action) {
@@ -56,9 +59,15 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
     if (ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
         return handOver(action);
     m_instanceGuard = std::make_unique<InstanceGuard>(InstanceGuard::defaultLockPath(bundleIdentifier()));
-    // The holder of the lock may still be starting and not yet on the bus.
-    if (!m_instanceGuard->tryAcquire())
+    if (!m_instanceGuard->tryAcquire()) {
+        // The holder may still be starting (a key binding pressed twice in quick succession) and
+        // not yet on the bus.
+        QDeadlineTimer starting(startupWaitMs);
+        while (action && !starting.hasExpired() &&
+               !ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
+            QThread::msleep(100);
         return handOver(action);
+    }
     // A call that started this process through D-Bus activation can arrive before the launch.
     m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
         if (m_launched)

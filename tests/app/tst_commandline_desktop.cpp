@@ -62,6 +62,7 @@ private slots:
     void helpVersionAndMistakesNeedNoDisplay();
     void withoutADisplayItSaysSoAndExits();
     void offscreenStartsAndQuitsOnRequest();
+    void twoLaunchesAtOnceMakeOneInstance();
     void actionsReachTheRunningInstanceLikeTheShortcut();
 
 private:
@@ -151,6 +152,18 @@ void TestCommandLineDesktop::offscreenStartsAndQuitsOnRequest() {
     QVERIFY(app.waitForExit(5000));
     QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.process().exitCode(), 0);
+}
+
+void TestCommandLineDesktop::twoLaunchesAtOnceMakeOneInstance() {
+    AppProcess first;
+    first.start({}, {"--preferences"});
+    // Started before the first is on the bus: it waits for it rather than failing.
+    const Finished second = runQuillpoint({"--preferences"});
+    QVERIFY2(second.code == 0, qPrintable(second.err + first.lines().join('\n')));
+    QCOMPARE(first.process().state(), QProcess::Running);
+    QCOMPARE(runQuillpoint({"--quit"}).code, 0);
+    QVERIFY(first.waitForExit(5000));
+    QCOMPARE(first.process().exitCode(), 0);
 }
 
 void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
