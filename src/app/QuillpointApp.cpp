@@ -68,6 +68,11 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
             QThread::msleep(100);
         return handOver(action);
     }
+    // Starting the program only to quit it or to cancel a recording it cannot have is no use.
+    if (action == RemoteAction::quit || action == RemoteAction::cancel) {
+        logLine(lcApp(), QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is not running"));
+        return 0;
+    }
     // A call that started this process through D-Bus activation can arrive before the launch.
     m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
         if (m_launched)
