@@ -26,11 +26,13 @@ int main(int argc, char** argv) {
     }
 
     if (const auto problem = quill::platform::prepareDisplay()) {
+        // A copy running elsewhere in this session can still take the action.
+        QCoreApplication app(argc, argv);
+        if (commandLine.action && quill::QuillpointApp::forwardOnly(commandLine.action) == 0)
+            return 0;
         std::fprintf(stderr, "Quillpoint cannot start: %s\nRun `quillpoint --diagnose` for details.\n",
                      qPrintable(*problem));
-        // A running copy elsewhere in this session can still take the action.
-        QCoreApplication app(argc, argv);
-        return quill::QuillpointApp::forwardOnly(commandLine.action) == 0 ? 0 : 1;
+        return 1;
     }
     quill::QuillpointApp app(argc, argv);
     return app.run(commandLine.action);
