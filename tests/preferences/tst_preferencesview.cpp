@@ -1,3 +1,4 @@
+#include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "backend/AuthService.h"
 #include "platform/AutostartRegistrar.h"
@@ -41,6 +42,7 @@ struct Stores {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     AuthService auth{KeychainHelper(secrets), host, 100};
+    FakeAudioInputList audioInputs;
 };
 
 QPushButton* shortcutButton(QWidget* view, ShortcutAction action) {
@@ -85,7 +87,7 @@ private slots:
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
@@ -94,9 +96,10 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
     QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
     QVERIFY(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
     QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
-    QCOMPARE(view.tabs()->count(), 2);
+    QCOMPARE(view.tabs()->count(), 3);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
+    QCOMPARE(view.tabs()->tabText(2), QStringLiteral("Transcription"));
     QVERIFY(!view.tabs()->tabIcon(0).isNull());
     QVERIFY(!view.tabs()->tabIcon(1).isNull());
     QVERIFY(shortcutEntries(s.settings).isEmpty());
@@ -104,7 +107,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -139,7 +142,7 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
@@ -157,7 +160,7 @@ void TestPreferencesView::followsChangesMadeElsewhere() {
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
     QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
@@ -171,7 +174,7 @@ void TestPreferencesView::modelChoiceIsStoredAtOnce() {
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -186,7 +189,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -205,7 +208,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -221,7 +224,7 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -245,7 +248,7 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -267,7 +270,7 @@ void TestPreferencesView::recordingStateReachesTheController() {
 
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
