@@ -22,8 +22,9 @@ constexpr uint16_t matchedModifiers =
     modifierMask::shift | modifierMask::control | modifierMask::mod1 | modifierMask::mod4;
 constexpr uint8_t xkbNewKeyboardNotify = 0;
 constexpr uint8_t xkbMapNotify = 1;
-// The repeated press follows its release in the same write of the server, so it is handled in
-// the same pass over Qt's event queue; the wait only has to outlast that pass.
+// The repeated press follows its release in the same write of the server, so it is usually
+// handled in the same pass over Qt's event queue; when the main thread is late, the key's state
+// at the server says whether to wait on.
 constexpr std::chrono::milliseconds repeatPairWindow{25};
 
 template <typename T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
@@ -254,16 +255,35 @@ bool X11KeyGrabber::keyPressed(const xcb_key_press_event_t& press) {
     return false;
 }
 
+bool X11KeyGrabber::isKeyDown(xcb_keycode_t keycode) const {
+    if (!m_connection)
+        return false;
+    const auto keymap = reply(xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr));
+    return keymap && (keymap->keys[keycode / 8] & (1u << (keycode % 8))) != 0;
+}
+
 bool X11KeyGrabber::keyReleased(const xcb_key_release_event_t& release) {
     // The release comes with the modifiers held at that moment, which may no longer be the
     // shortcut's: it is matched by its key alone.
     if (std::ranges::find(m_roots, release.event) == m_roots.end() || !m_held.contains(release.detail))
         return false;
     m_pendingReleases.insert_or_assign(release.detail, release.time);
-    QTimer::singleShot(repeatPairWindow, &m_context, [this, keycode = release.detail, time = release.time] {
-        confirmRelease(keycode, time);
-    });
+    awaitRepeat(release.detail, release.time);
     return true;
+}
+
+void X11KeyGrabber::awaitRepeat(xcb_keycode_t keycode, xcb_timestamp_t time) {
+    QTimer::singleShot(repeatPairWindow, &m_context, [this, keycode, time] {
+        const auto pending = m_pendingReleases.find(keycode);
+        if (pending == m_pendingReleases.end() || pending->second != time)
+            return;
+        // Down at the server: a press is on its way that tells a repeat from a new press (or, with
+        // the modifiers let go first, goes to another window; then the key's state ends the wait).
+        if (isKeyDown(keycode))
+            awaitRepeat(keycode, time);
+        else
+            confirmRelease(keycode, time);
+    });
 }
 
 void X11KeyGrabber::confirmRelease(xcb_keycode_t keycode, xcb_timestamp_t time) {

@@ -16,7 +16,7 @@ namespace quill {
 // whatever the lock keys show; grabbed presses are read from Qt's event stream before Qt sees
 // them and are never delivered to the window in front. The server's auto-repeat sends a held key
 // as release/press pairs with one timestamp: a release is reported only once no such press
-// followed it, and a press of a key already down is a repeat.
+// followed it and the server says the key is up, and a press of a key already down is a repeat.
 class X11KeyGrabber final : public KeyGrabber, private QAbstractNativeEventFilter {
 public:
     explicit X11KeyGrabber(xcb_connection_t* connection);
@@ -39,7 +39,9 @@ private:
     void regrabAll();
     bool keyPressed(const xcb_key_press_event_t& press);
     bool keyReleased(const xcb_key_release_event_t& release);
+    void awaitRepeat(xcb_keycode_t keycode, xcb_timestamp_t time);
     void confirmRelease(xcb_keycode_t keycode, xcb_timestamp_t time);
+    bool isKeyDown(xcb_keycode_t keycode) const;
 
     xcb_connection_t* m_connection;
     std::vector<xcb_window_t> m_roots;
