@@ -11,6 +11,7 @@
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -83,6 +84,7 @@ private slots:
     void oneWindowReusedAfterClose();
     void recordingStateReachesTheController();
     void everyControlFitsTheWindow();
+    void transcriptionTabEditsTheDictationSettings();
 };
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
@@ -286,6 +288,50 @@ void TestPreferencesView::everyControlFitsTheWindow() {
             QVERIFY2(control->height() >= control->minimumSizeHint().height(), qPrintable(name));
         }
     }
+}
+
+void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
+    Stores s;
+    s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    QCOMPARE(s.audioInputs.watchCalls, 1);
+    auto* hold = view.findChild<QCheckBox*>("holdToTalk");
+    auto* keep = view.findChild<QCheckBox*>("keepClipboard");
+    auto* microphone = view.findChild<QComboBox*>("microphone");
+    auto* language = view.findChild<QComboBox*>("language");
+    QVERIFY(hold && keep && microphone && language);
+    QVERIFY(!hold->isChecked() && !keep->isChecked());
+    QCOMPARE(microphone->currentText(), QStringLiteral("System default"));
+    QCOMPARE(language->currentText(), QStringLiteral("Detect automatically"));
+
+    // Inputs come and go while the window is open.
+    s.audioInputs.set({{"alsa_input.usb-headset", "USB Headset"}, {"alsa_input.webcam", "Webcam"}});
+    QCOMPARE(microphone->count(), 3);
+    microphone->setCurrentIndex(2);
+    emit microphone->activated(2);
+    QCOMPARE(s.settings.values().value("transcriptionMicrophone"), QVariant("alsa_input.webcam"));
+    // Unplugged, the choice stays, for when it comes back.
+    s.audioInputs.set({{"alsa_input.usb-headset", "USB Headset"}});
+    QCOMPARE(microphone->currentText(), QStringLiteral("alsa_input.webcam (not connected)"));
+    QCOMPARE(s.preferences.microphone(), QStringLiteral("alsa_input.webcam"));
+    s.audioInputs.set({{"alsa_input.webcam", "Webcam"}});
+    QCOMPARE(microphone->currentText(), QStringLiteral("Webcam"));
+
+    const int german = language->findData(QStringLiteral("de"));
+    QVERIFY(german > 0);
+    language->setCurrentIndex(german);
+    emit language->activated(german);
+    QCOMPARE(s.settings.values().value("transcriptionLanguage"), QVariant("de"));
+    hold->click();
+    keep->click();
+    QCOMPARE(s.settings.values().value("transcriptionHoldToTalk"), QVariant(true));
+    QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
+
+    // A second view (the window made again) shows what is stored.
+    PreferencesView again(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
+    QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
+    QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
 }
 
 QTEST_MAIN(TestPreferencesView)
