@@ -94,11 +94,10 @@ void TranscribeSequence::shortcutPressed() {
         stopAndTranscribe();
         return;
     }
+    // From the press: opening the microphone takes a moment of the hold.
+    m_pressClock.start();
     startTranscription();
-    if (m_isTranscribing && m_deps.preferences.holdToTalk()) {
-        m_holding = true;
-        m_pressClock.start();
-    }
+    m_holding = m_isTranscribing && m_deps.preferences.holdToTalk();
 }
 
 void TranscribeSequence::shortcutReleased() {
