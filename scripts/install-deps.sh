@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
     libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-x11-dev libgl-dev
-    libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev libicu-dev
     libgtest-dev libbenchmark-dev
     # running and the reference backend
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core

@@ -117,8 +117,9 @@ void AppDelegate::setupServices() {
     m_textCaptureService = std::make_unique<TextCaptureService>(
         m_services.accessibilityReader(), m_services.keyEventPoster(), m_services.activeWindowInfo(),
         m_services.clipboard(), m_timing.textCapture);
-    m_audioCaptureService = std::make_unique<AudioCaptureService>([&services = m_services] {
-        return std::make_unique<AudioRecorder>(services.createPcmSource(), services.createAudioFileWriter());
+    m_audioCaptureService = std::make_unique<AudioCaptureService>([&services = m_services, &preferences] {
+        return std::make_unique<AudioRecorder>(services.createPcmSource(preferences.microphone()),
+                                               services.createAudioFileWriter());
     });
     m_audioCaptureService->maxDuration = m_timing.maxRecordingSeconds;
     m_overlayPanelController = std::make_unique<OverlayPanelController>(
@@ -132,9 +133,9 @@ void AppDelegate::setupServices() {
                                       *m_frontApplication},
         m_services.options().executablePath, m_timing.overlayPasteDelay);
     m_transcribeSequence = std::make_unique<TranscribeSequence>(
-        TranscribeSequence::Dependencies{*m_audioCaptureService, *m_apiClient, *m_textCaptureService,
-                                         *m_overlayPanelController, shortcuts, registry,
-                                         m_services.permissionManager(), m_services.microphoneAccess()},
+        TranscribeSequence::Dependencies{
+            *m_audioCaptureService, *m_apiClient, *m_textCaptureService, *m_overlayPanelController, shortcuts,
+            registry, m_services.permissionManager(), m_services.microphoneAccess(), preferences},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
 
     m_overlayPanelController->onFetchDetail =
@@ -151,7 +152,8 @@ void AppDelegate::setupServices() {
     m_explainShortcutService->registerShortcut();
     m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::transcribeOnly),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::toggleTranscription), registry);
+        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
+        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
     m_transcribeShortcutService->registerShortcut();
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
@@ -216,7 +218,8 @@ void AppDelegate::perform(RemoteAction action) {
 void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
-            m_services.shortcutConfiguration(), m_services.preferencesManager(), m_services.authService());
+            m_services.shortcutConfiguration(), m_services.preferencesManager(), m_services.authService(),
+            m_services.audioInputList());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {

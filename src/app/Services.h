@@ -58,7 +58,10 @@ public:
     SettingsLauncher& settingsLauncher() { return *m_platform.settingsLauncher; }
     MicrophoneAccess& microphoneAccess() { return *m_platform.microphoneAccess; }
     PanelWindowHelper& panelWindowHelper() { return *m_platform.panelWindowHelper; }
-    std::unique_ptr<PcmSource> createPcmSource() { return m_platform.createPcmSource(); }
+    AudioInputList& audioInputList() { return *m_platform.audioInputList; }
+    std::unique_ptr<PcmSource> createPcmSource(const QString& input) {
+        return m_platform.createPcmSource(input);
+    }
     std::unique_ptr<AudioFileWriter> createAudioFileWriter() { return m_platform.createAudioFileWriter(); }
 
     ShortcutConfiguration& shortcutConfiguration();

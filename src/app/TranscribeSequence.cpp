@@ -6,6 +6,7 @@
 #include "capture/TextCaptureService.h"
 #include "overlay/OverlayPanelController.h"
 #include "platform/MicrophoneAccess.h"
+#include "preferences/PreferencesManager.h"
 #include "shortcuts/GlobalShortcutService.h"
 #include "shortcuts/KeyCodes.h"
 #include "shortcuts/ShortcutConfiguration.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
+#include <utility>
 
 namespace quill {
 
@@ -42,9 +44,13 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
             self,
             [self, level] {
                 if (self)
-                    self->m_deps.overlay.viewModel().setAudioLevel(level);
+                    self->showLevel(level);
             },
             Qt::QueuedConnection);
+    };
+    m_deps.audioCapture.onInputLost = [self = QPointer(this)](const QString& description) {
+        if (self)
+            self->inputLost(description);
     };
 }
 
@@ -73,8 +79,71 @@ void TranscribeSequence::startTranscription() {
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
-    m_deps.overlay.showRecording(QStringLiteral("Listening... (") + displayString(cancel) +
-                                 QStringLiteral(" to cancel)"));
+    m_listeningMessage =
+        QStringLiteral("Listening... (") + displayString(cancel) + QStringLiteral(" to cancel)");
+    m_secondsLeft.reset();
+    // A chosen microphone that was missing at the start is reported on a later turn, like one
+    // unplugged later.
+    m_inputNotice.reset();
+    m_deps.overlay.showRecording(m_listeningMessage);
+}
+
+void TranscribeSequence::shortcutPressed() {
+    m_holding = false;
+    if (m_isTranscribing) {
+        stopAndTranscribe();
+        return;
+    }
+    // From the press: opening the microphone takes a moment of the hold.
+    m_pressClock.start();
+    startTranscription();
+    m_holding = m_isTranscribing && m_deps.preferences.holdToTalk();
+}
+
+void TranscribeSequence::shortcutReleased() {
+    if (!std::exchange(m_holding, false))
+        return;
+    // A short press leaves the recording running: it was a toggle.
+    if (m_isTranscribing && m_pressClock.elapsed() >= holdThreshold.count())
+        stopAndTranscribe();
+}
+
+void TranscribeSequence::showLevel(float level) {
+    m_deps.overlay.viewModel().setAudioLevel(level);
+    if (!m_isTranscribing)
+        return;
+    using namespace std::chrono;
+    const milliseconds left = duration_cast<milliseconds>(duration<double>(m_deps.audioCapture.maxDuration)) -
+                              m_deps.audioCapture.elapsed();
+    if (left > countdownStart || left <= milliseconds(0))
+        return;
+    const qint64 seconds = (left.count() + 999) / 1000;
+    if (m_secondsLeft == seconds)
+        return;
+    m_secondsLeft = seconds;
+    updateRecordingMessage();
+}
+
+void TranscribeSequence::inputLost(const QString& description) {
+    if (!m_isTranscribing)
+        return;
+    m_inputNotice = description + QStringLiteral(" is not available: recording from the system default");
+    updateRecordingMessage();
+}
+
+void TranscribeSequence::updateRecordingMessage() {
+    ExplanationViewModel& viewModel = m_deps.overlay.viewModel();
+    // An explanation that took over the panel keeps it.
+    if (viewModel.mode() != ViewMode::transcribe ||
+        viewModel.state().kind() != ExplanationState::Kind::loading)
+        return;
+    QString message = m_listeningMessage;
+    if (m_secondsLeft)
+        message += QStringLiteral(" \u2014 %1 s left").arg(*m_secondsLeft);
+    if (m_inputNotice)
+        message = *m_inputNotice + u'\n' + message;
+    viewModel.setLoadingMessage(message);
+    m_deps.overlay.updatePanelSize(false);
 }
 
 void TranscribeSequence::stopAndTranscribe() {
@@ -82,6 +151,7 @@ void TranscribeSequence::stopAndTranscribe() {
         return;
     m_cancelShortcutService->unregister();
     m_isTranscribing = false;
+    m_holding = false;
 
     OverlayPanelController& overlay = m_deps.overlay;
     const std::optional<QString> location = m_deps.audioCapture.stopRecording();
@@ -104,13 +174,16 @@ void TranscribeSequence::stopAndTranscribe() {
     viewModel.setLoadingMessage(QStringLiteral("Transcribing..."));
     overlay.showPanel();
 
-    m_deps.apiClient.transcribe(data, this, [this](const TranscriptionResult& result) {
-        if (!result) {
-            m_deps.overlay.showError(result.error().message(), true);
-            return;
-        }
-        deliver(result.value());
-    });
+    m_deps.apiClient.transcribe(
+        data, this,
+        [this](const TranscriptionResult& result) {
+            if (!result) {
+                m_deps.overlay.showError(result.error().message(), true);
+                return;
+            }
+            deliver(result.value());
+        },
+        m_deps.preferences.transcriptionLanguage());
 }
 
 void TranscribeSequence::deliver(const QString& text) {
@@ -124,7 +197,12 @@ void TranscribeSequence::deliver(const QString& text) {
     viewModel.setState(ExplanationState::content(text));
     overlay.updatePanelSize(true);
     overlay.hide();
-    QTimer::singleShot(m_pasteDelay, this, [this, text] { m_deps.textCapture.pasteText(text); });
+    QTimer::singleShot(m_pasteDelay, this, [this, text] {
+        if (m_deps.preferences.keepClipboard())
+            m_deps.textCapture.pasteTextKeepingClipboard(text);
+        else
+            m_deps.textCapture.pasteText(text);
+    });
 }
 
 void TranscribeSequence::abortTranscription() {
@@ -133,6 +211,7 @@ void TranscribeSequence::abortTranscription() {
         m_deps.audioCapture.cancelRecording();
         m_isTranscribing = false;
     }
+    m_holding = false;
     m_deps.overlay.hide();
 }
 

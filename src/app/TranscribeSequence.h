@@ -2,9 +2,12 @@
 
 #include "shortcuts/Shortcut.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace quill {
 
@@ -13,6 +16,7 @@ class GlobalShortcutService;
 class MicrophoneAccess;
 class OverlayPanelController;
 class PermissionManager;
+class PreferencesManager;
 class QuillAPIClient;
 class ShortcutConfiguration;
 class ShortcutRegistry;
@@ -20,7 +24,8 @@ class TextCaptureService;
 
 // Transcribe: records the microphone while the panel shows the level, uploads the recording
 // and pastes the transcript into the application in front. Owns the cancel shortcut, which is
-// live only while a recording runs so that its key reaches the applications otherwise.
+// live only while a recording runs so that its key reaches the applications otherwise. With hold
+// to talk on, letting go of a transcribe key held for a moment stops the recording it started.
 class TranscribeSequence : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +38,13 @@ public:
         ShortcutRegistry& shortcutRegistry;
         PermissionManager& permissions;
         MicrophoneAccess& microphone;
+        PreferencesManager& preferences;
     };
+
+    // A press at least this long is held to talk rather than a toggle.
+    static constexpr std::chrono::milliseconds holdThreshold{300};
+    // The panel counts down the seconds left in this last stretch of the longest recording.
+    static constexpr std::chrono::seconds countdownStart{5};
 
     TranscribeSequence(Dependencies dependencies, const Shortcut& cancelShortcut,
                        std::chrono::milliseconds pasteDelay, QObject* parent = nullptr);
@@ -43,17 +54,29 @@ public:
     void startTranscription();
     void stopAndTranscribe();
     void abortTranscription();
+    // The transcribe shortcut's key went down, and up again.
+    void shortcutPressed();
+    void shortcutReleased();
 
     bool isTranscribing() const { return m_isTranscribing; }
     GlobalShortcutService& cancelShortcutService() { return *m_cancelShortcutService; }
 
 private:
     void deliver(const QString& text);
+    void showLevel(float level);
+    void inputLost(const QString& description);
+    void updateRecordingMessage();
 
     Dependencies m_deps;
     std::chrono::milliseconds m_pasteDelay;
     std::unique_ptr<GlobalShortcutService> m_cancelShortcutService;
     bool m_isTranscribing = false;
+    // Set while the key that started the running recording is held with hold to talk on.
+    bool m_holding = false;
+    QElapsedTimer m_pressClock;
+    QString m_listeningMessage;
+    std::optional<QString> m_inputNotice;
+    std::optional<qint64> m_secondsLeft;
 };
 
 } // namespace quill

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 
 namespace quill {
 namespace {
@@ -141,8 +142,16 @@ ExplainResult QuillAPIClient::explain(const QString& text, bool detailed) {
 }
 
 void QuillAPIClient::transcribe(const QByteArray& audioData, QObject* context,
-                                std::function<void(const TranscriptionResult&)> done) {
+                                std::function<void(const TranscriptionResult&)> done,
+                                const QString& language) {
     auto request = prepareRequest(transcribePath, "audio/mp4");
+    if (request && !language.isEmpty()) {
+        QUrl url = request.value().url();
+        QUrlQuery query(url);
+        query.addQueryItem(QStringLiteral("language"), language);
+        url.setQuery(query);
+        request.value().setUrl(url);
+    }
     if (!request) {
         QMetaObject::invokeMethod(
             context, [done = std::move(done), error = request.error()] { done(RequestError(error)); },

@@ -57,9 +57,10 @@ public:
     // Uploads a recording (the whole file) and calls `done` with the transcribed text or the
     // error, always later from the event loop, never from inside this call. `done` is not
     // called when `context` has been destroyed by then. Errors are APIErrors, or the transport's
-    // own error unchanged.
+    // own error unchanged. A `language` (ISO 639-1) tells the speech model what is spoken;
+    // without one it detects the language itself.
     void transcribe(const QByteArray& audioData, QObject* context,
-                    std::function<void(const TranscriptionResult&)> done);
+                    std::function<void(const TranscriptionResult&)> done, const QString& language = {});
 
 private:
     // Token first, then the URL: without a token nothing else is looked at.

@@ -30,6 +30,12 @@ bool AudioCaptureService::startRecording() {
     }
     m_audioRecorder = std::move(recorder);
     m_isRecording = true;
+    m_clock.start();
+    connect(m_audioRecorder.get(), &AudioRecorder::inputLost, this, [this](const QString& description) {
+        if (onInputLost) {
+            onInputLost(description);
+        }
+    });
 
     m_durationTimer = new QTimer(this);
     m_durationTimer->setSingleShot(true);
@@ -74,6 +80,10 @@ void AudioCaptureService::cancelRecording() {
     if (m_recordingURL) {
         deleteRecording(*m_recordingURL);
     }
+}
+
+std::chrono::milliseconds AudioCaptureService::elapsed() const {
+    return m_isRecording ? std::chrono::milliseconds(m_clock.elapsed()) : std::chrono::milliseconds(0);
 }
 
 void AudioCaptureService::deleteRecording(const QString& path) {

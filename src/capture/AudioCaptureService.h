@@ -2,6 +2,7 @@
 
 #include "AudioRecorder.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -46,6 +47,11 @@ public:
     std::chrono::milliseconds meteringInterval{100};
     std::function<void()> onMaxDurationReached;
     std::function<void(float level)> onAudioLevel;
+    // The chosen microphone is missing or went away; the recording goes on from the default one.
+    std::function<void(const QString& description)> onInputLost;
+
+    // Time since the running recording started; zero when none runs.
+    std::chrono::milliseconds elapsed() const;
 
 private:
     void stopTimers();
@@ -57,6 +63,7 @@ private:
     bool m_isRecording = false;
     QTimer* m_durationTimer = nullptr; // children of the service, so they die with it
     QTimer* m_meteringTimer = nullptr;
+    QElapsedTimer m_clock;
 };
 
 } // namespace quill

@@ -42,6 +42,17 @@ bool AudioRecorder::record(const QString& path) {
             },
             Qt::QueuedConnection);
     };
+    handler.fellBack = [this](const QString& description) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, description] {
+                logLine(lcCapture(), QStringLiteral("AudioRecorder"),
+                        QStringLiteral("the input %1 is gone; recording from the default input")
+                            .arg(description));
+                emit inputLost(description);
+            },
+            Qt::QueuedConnection);
+    };
     m_outcome = Outcome::Recording;
     if (!m_source->start(kSampleRate, std::move(handler))) {
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),

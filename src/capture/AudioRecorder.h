@@ -45,6 +45,10 @@ public:
     void discard();
     Outcome outcome() const { return m_outcome; }
 
+signals:
+    // The chosen input is missing or went away; the recording goes on from the default one.
+    void inputLost(const QString& description);
+
 private:
     void receive(std::span<const float> samples);
     void finish();

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QTextBoundaryFinder>
 #include <QTimer>
+#include <utility>
 
 namespace quill {
 namespace {
@@ -100,6 +101,8 @@ TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEv
                                        ActiveWindowInfo& activeWindow, Clipboard& pasteboard)
     : TextCaptureService(accessibility, keys, activeWindow, pasteboard, Timing{}) {}
 
+TextCaptureService::~TextCaptureService() = default;
+
 std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::optional<qint32> processId) {
     // While the shortcut's key is down the X server keeps the keyboard grabbed for us, and the
     // application in front counts as unfocused: it reports no active window and ignores a copy.
@@ -136,6 +139,51 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
 }
 
 void TextCaptureService::pasteText(const QString& text) {
+    // The transcript now stays on the clipboard: a restore still waiting would take it away.
+    m_restoreContext.reset();
+    m_keptContent.reset();
+    paste(text);
+}
+
+void TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
+    // While an earlier kept paste waits, the clipboard holds its text, not the user's content.
+    if (!m_restoreContext)
+        m_keptContent = savePasteboard();
+    m_restoreContext.reset();
+    m_pastedText = text;
+    if (paste(text))
+        restoreAfterRead();
+    else
+        finishPendingRestore();
+}
+
+void TextCaptureService::restoreAfterRead() {
+    m_restoreContext = std::make_unique<QObject>();
+    auto* deadline = new QTimer(m_restoreContext.get());
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, m_restoreContext.get(), [this] { finishPendingRestore(); });
+    deadline->start(m_timing.pasteReadTimeoutMs);
+    // Readers often ask for several formats one after the other: restore once they are quiet.
+    auto* settle = new QTimer(m_restoreContext.get());
+    settle->setSingleShot(true);
+    QObject::connect(settle, &QTimer::timeout, m_restoreContext.get(), [this] { finishPendingRestore(); });
+    QObject::connect(&m_pasteboard, &Clipboard::contentsRead, m_restoreContext.get(),
+                     [this, settle] { settle->start(m_timing.pasteReadSettleMs); });
+}
+
+void TextCaptureService::finishPendingRestore() {
+    // Runs inside a signal of the context: delete it later.
+    if (QObject* context = m_restoreContext.release())
+        context->deleteLater();
+    const SavedPasteboard saved = std::exchange(m_keptContent, std::nullopt);
+    // Something copied since the paste is the user's newer content; a clipboard we were refused
+    // is not ours to replace either.
+    if (m_pasteboard.text() != m_pastedText)
+        return;
+    restorePasteboard(saved);
+}
+
+bool TextCaptureService::paste(const QString& text) {
     const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
     m_pasteboard.clear();
     m_pasteboard.setText(text);
@@ -144,8 +192,10 @@ void TextCaptureService::pasteText(const QString& text) {
     // When the X server refused us the selection, a paste would insert someone else's text.
     const bool owned = m_pasteboard.text() == text &&
                        (terminal != TerminalKind::SelectionOnly || m_pasteboard.selectionText() == text);
-    if (owned && waitForModifierRelease())
-        postCommandKey(kKeyCodeV, terminal);
+    if (!owned || !waitForModifierRelease())
+        return false;
+    postCommandKey(kKeyCodeV, terminal);
+    return true;
 }
 
 TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quill {
@@ -27,12 +28,17 @@ public:
         int modifierReleaseTimeoutMs = 1000; // for the user to let go of the shortcut's keys
         int modifierPollMs = 10;
         int copyTimeoutMs = 500; // for the application in front to answer a synthetic copy
+        // For the application in front to read a pasted text before the clipboard is restored
+        // anyway, and how long after its last read it may still ask for another format.
+        int pasteReadTimeoutMs = 3000;
+        int pasteReadSettleMs = 200;
     };
 
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
                        ActiveWindowInfo& activeWindow, Clipboard& pasteboard, Timing timing);
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
                        ActiveWindowInfo& activeWindow, Clipboard& pasteboard);
+    ~TextCaptureService();
 
     // The selection of the focused element of the front application, or of the application
     // with `processId`; the clipboard is left alone.
@@ -43,12 +49,20 @@ public:
     std::optional<QString> selectedTextViaCopy();
     // Leaves `text` on the clipboard and pastes it into the front application.
     void pasteText(const QString& text);
+    // Pastes `text` like pasteText and puts the clipboard's earlier content back once the
+    // application in front has read the text (or has not within `pasteReadTimeoutMs`), unless
+    // the clipboard changed meanwhile. Returns before the restore.
+    void pasteTextKeepingClipboard(const QString& text);
 
     static TerminalKind terminalKind(const QStringList& windowClass);
 
 private:
     using SavedPasteboard = std::optional<QList<ClipboardFormat>>;
 
+    // Whether the paste key was sent.
+    bool paste(const QString& text);
+    void restoreAfterRead();
+    void finishPendingRestore();
     SavedPasteboard savePasteboard();
     void restorePasteboard(const SavedPasteboard& saved);
     bool waitForModifierRelease();
@@ -63,6 +77,11 @@ private:
     Clipboard& m_pasteboard;
     Timing m_timing;
     bool m_copying = false;
+    // The clipboard's content before a kept paste, while its restore waits; the context carries
+    // the waits' connections and timers.
+    SavedPasteboard m_keptContent;
+    QString m_pastedText;
+    std::unique_ptr<QObject> m_restoreContext;
 };
 
 } // namespace quill

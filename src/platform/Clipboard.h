@@ -34,6 +34,8 @@ public:
 Q_SIGNALS:
     // The clipboard's contents changed, whoever changed them.
     void changed();
+    // Another program read data from contents this program put on the clipboard.
+    void contentsRead();
 };
 
 } // namespace quill

@@ -14,8 +14,9 @@ struct KeyCombination {
 };
 
 // A system-wide keyboard hook: takes a key combination away from every application and reports
-// each press of it. Presses are reported on the main thread, from inside the window system's
-// event dispatch, so the receiver must only note them and defer any real work.
+// each press of it and the release that ends the press. A key held down is one press however
+// long the keyboard repeats it. Both are reported on the main thread, from inside the window
+// system's event dispatch, so the receiver must only note them and defer any real work.
 class KeyGrabber {
 public:
     enum class GrabResult {
@@ -24,10 +25,11 @@ public:
         noSuchKey // the current keyboard has no key that types `key`
     };
     using PressHandler = std::function<void(const KeyCombination&)>;
+    using ReleaseHandler = std::function<void(const KeyCombination&)>;
 
     virtual ~KeyGrabber() = default;
     // Starts watching the keyboard; false when this session offers no way to do so.
-    virtual bool install(PressHandler onPress) = 0;
+    virtual bool install(PressHandler onPress, ReleaseHandler onRelease) = 0;
     virtual GrabResult grab(const KeyCombination& combination) = 0;
     virtual void ungrab(const KeyCombination& combination) = 0;
 };

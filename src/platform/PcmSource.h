@@ -15,11 +15,16 @@ public:
         // At most once, on the source's own thread, when the source stops delivering by itself
         // (the sound server went away or dropped the stream).
         std::function<void(const QString& reason)> ended;
+        // On the source's own thread, when the chosen input is missing at the start or goes away
+        // during the recording, which then goes on from the default input. Gets the lost
+        // input's description.
+        std::function<void(const QString& lostInput)> fellBack;
     };
 
     virtual ~PcmSource() = default;
-    // Opens the default input and starts delivering to `handler`. False, with errorString(),
-    // when there is no sound server or no input device.
+    // Opens the input the source was made for (the default one unless chosen) and starts
+    // delivering to `handler`. False, with errorString(), when there is no sound server or no
+    // input device.
     virtual bool start(int sampleRate, Handler handler) = 0;
     // Stops delivering. When it returns no handler call is running and none will follow.
     // Safe to call more than once.

@@ -5,6 +5,7 @@
 #include "ActiveWindowInfo.h"
 #include "ActiveWindowTracker.h"
 #include "AudioFileWriter.h"
+#include "AudioInputList.h"
 #include "AutostartRegistrar.h"
 #include "Clipboard.h"
 #include "HostInfo.h"
@@ -44,8 +45,11 @@ struct Platform {
     std::unique_ptr<MicrophoneAccess> microphoneAccess;
     // What Qt's window flags cannot say about the floating panel.
     std::unique_ptr<PanelWindowHelper> panelWindowHelper;
-    // A new microphone input and a new encoder, one of each per recording.
-    std::function<std::unique_ptr<PcmSource>()> createPcmSource;
+    // The sound server's inputs, for choosing a microphone.
+    std::unique_ptr<AudioInputList> audioInputList;
+    // A new microphone input (the named sound-server input, or the default one for an empty
+    // name) and a new encoder, one of each per recording.
+    std::function<std::unique_ptr<PcmSource>(const QString& input)> createPcmSource;
     std::function<std::unique_ptr<AudioFileWriter>()> createAudioFileWriter;
 };
 

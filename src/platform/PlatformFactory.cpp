@@ -7,6 +7,7 @@
 #include "atspi/AtspiAccessibilityReader.h"
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/AacFileWriter.h"
+#include "audio/PulseAudioInputList.h"
 #include "audio/PulsePcmSource.h"
 #include "audio/SessionMicrophoneAccess.h"
 #include "secret/FallbackSecretStore.h"
@@ -50,7 +51,8 @@ Platform commonPlatform() {
     p.clipboard = std::make_unique<QtClipboard>();
     p.settingsLauncher = std::make_unique<DesktopSettingsLauncher>();
     p.microphoneAccess = std::make_unique<SessionMicrophoneAccess>();
-    p.createPcmSource = [] { return std::make_unique<PulsePcmSource>(); };
+    p.audioInputList = std::make_unique<PulseAudioInputList>();
+    p.createPcmSource = [](const QString& input) { return std::make_unique<PulsePcmSource>(input); };
     p.createAudioFileWriter = [] { return std::make_unique<AacFileWriter>(); };
     return p;
 }

@@ -3,6 +3,7 @@
 #include "AccessibilityReader.h"
 #include "ActiveWindowInfo.h"
 #include "ActiveWindowTracker.h"
+#include "AudioInputList.h"
 #include "AutostartRegistrar.h"
 #include "KeyEventPoster.h"
 #include "KeyGrabber.h"
@@ -31,6 +32,13 @@ public:
     std::optional<qint64> frontProcessId() override { return std::nullopt; }
 };
 
+// For sessions without a sound server to ask: only the default input exists.
+class NullAudioInputList final : public AudioInputList {
+public:
+    void watch() override {}
+    QList<AudioInput> inputs() const override { return {}; }
+};
+
 // Remembers the switch in memory only.
 class NullAutostartRegistrar final : public AutostartRegistrar {
 public:
@@ -55,7 +63,7 @@ public:
 // For sessions without a system-wide keyboard hook (Wayland, offscreen).
 class NullKeyGrabber final : public KeyGrabber {
 public:
-    bool install(PressHandler) override { return false; }
+    bool install(PressHandler, ReleaseHandler) override { return false; }
     GrabResult grab(const KeyCombination&) override { return GrabResult::taken; }
     void ungrab(const KeyCombination&) override {}
 };

@@ -4,6 +4,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QPointer>
+#include <QScopedValueRollback>
+#include <functional>
+#include <memory>
 
 namespace quill {
 namespace {
@@ -15,23 +19,48 @@ void catchUpWithTheServer() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+// Contents that say when they are handed out.
+class ServedMimeData final : public QMimeData {
+public:
+    explicit ServedMimeData(std::function<void()> onServe) : m_onServe(std::move(onServe)) {}
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+        m_onServe();
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    std::function<void()> m_onServe;
+};
+
 } // namespace
+
+std::unique_ptr<QMimeData> QtClipboard::servedData() {
+    return std::make_unique<ServedMimeData>([self = QPointer(this)] {
+        if (self && !self->m_readingOwn)
+            emit self->contentsRead();
+    });
+}
 
 QtClipboard::QtClipboard(QObject* parent) : Clipboard(parent) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Clipboard::changed);
 }
 
 QStringList QtClipboard::formats() {
+    const QScopedValueRollback own(m_readingOwn, true);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     return data ? data->formats() : QStringList();
 }
 
 QByteArray QtClipboard::data(const QString& format) {
+    const QScopedValueRollback own(m_readingOwn, true);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     return data ? data->data(format) : QByteArray();
 }
 
 std::optional<QString> QtClipboard::text() {
+    const QScopedValueRollback own(m_readingOwn, true);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasText())
         return std::nullopt;
@@ -45,12 +74,14 @@ void QtClipboard::clear() {
 
 void QtClipboard::setText(const QString& text) {
     catchUpWithTheServer();
-    QGuiApplication::clipboard()->setText(text);
+    auto data = servedData();
+    data->setText(text);
+    QGuiApplication::clipboard()->setMimeData(data.release());
 }
 
 void QtClipboard::setFormats(const QList<ClipboardFormat>& formats) {
     catchUpWithTheServer();
-    auto data = std::make_unique<QMimeData>();
+    auto data = servedData();
     for (const auto& [format, bytes] : formats)
         data->setData(format, bytes);
     QGuiApplication::clipboard()->setMimeData(data.release());

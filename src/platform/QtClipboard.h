@@ -2,9 +2,14 @@
 
 #include "Clipboard.h"
 
+#include <memory>
+
+class QMimeData;
+
 namespace quill {
 
-// QGuiApplication's clipboard; the contents this process sets are served by its event loop.
+// QGuiApplication's clipboard; the contents this process sets are served by its event loop,
+// which announces each time another program reads them.
 class QtClipboard final : public Clipboard {
     Q_OBJECT
 public:
@@ -17,6 +22,12 @@ public:
     void setFormats(const QList<ClipboardFormat>& formats) override;
     std::optional<QString> selectionText() override;
     void setSelectionText(const QString& text) override;
+
+private:
+    std::unique_ptr<QMimeData> servedData();
+
+    // Our own reads of our own contents are no other program's.
+    bool m_readingOwn = false;
 };
 
 } // namespace quill

@@ -8,6 +8,18 @@ namespace quill {
 namespace {
 const QString launchAtLoginKey = QStringLiteral("launchAtLogin");
 const QString selectedModelKey = QStringLiteral("selectedModel");
+const QString holdToTalkKey = QStringLiteral("transcriptionHoldToTalk");
+const QString microphoneKey = QStringLiteral("transcriptionMicrophone");
+const QString languageKey = QStringLiteral("transcriptionLanguage");
+const QString keepClipboardKey = QStringLiteral("transcriptionKeepClipboard");
+
+// Only two lower-case letters can be a language code; anything else stored reads as automatic
+// detection rather than a request the backend refuses.
+QString validLanguage(const QString& code) {
+    const bool valid = code.size() == 2 && code.at(0).isLower() && code.at(1).isLower() &&
+                       code.at(0).unicode() < 128 && code.at(1).unicode() < 128;
+    return valid ? code : QString();
+}
 } // namespace
 
 PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistrar& autostart,
@@ -18,6 +30,10 @@ PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistr
     m_launchAtLogin = m_settings.value(launchAtLoginKey).value_or(false).toBool();
     const auto model = m_settings.value(selectedModelKey);
     m_selectedModel = model ? model->toString() : defaultModel();
+    m_holdToTalk = m_settings.value(holdToTalkKey).value_or(false).toBool();
+    m_microphone = m_settings.value(microphoneKey).value_or(QString()).toString();
+    m_transcriptionLanguage = validLanguage(m_settings.value(languageKey).value_or(QString()).toString());
+    m_keepClipboard = m_settings.value(keepClipboardKey).value_or(false).toBool();
 }
 
 void PreferencesManager::setLaunchAtLogin(bool enabled) {
@@ -34,6 +50,30 @@ void PreferencesManager::setSelectedModel(const QString& identifier) {
     m_selectedModel = identifier;
     emit selectedModelChanged(identifier);
     m_settings.setValue(selectedModelKey, identifier);
+}
+
+void PreferencesManager::setHoldToTalk(bool enabled) {
+    m_holdToTalk = enabled;
+    emit holdToTalkChanged(enabled);
+    m_settings.setValue(holdToTalkKey, enabled);
+}
+
+void PreferencesManager::setMicrophone(const QString& input) {
+    m_microphone = input;
+    emit microphoneChanged(input);
+    m_settings.setValue(microphoneKey, input);
+}
+
+void PreferencesManager::setTranscriptionLanguage(const QString& code) {
+    m_transcriptionLanguage = validLanguage(code);
+    emit transcriptionLanguageChanged(m_transcriptionLanguage);
+    m_settings.setValue(languageKey, m_transcriptionLanguage);
+}
+
+void PreferencesManager::setKeepClipboard(bool enabled) {
+    m_keepClipboard = enabled;
+    emit keepClipboardChanged(enabled);
+    m_settings.setValue(keepClipboardKey, enabled);
 }
 
 } // namespace quill

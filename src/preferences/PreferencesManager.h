@@ -20,7 +20,8 @@ inline constexpr std::array<ModelChoice, 2> availableModels = {{
     {"xAI Grok 4", "grok-4-1-fast-non-reasoning-latest"},
 }};
 
-// The general settings: launch at login and the AI model. Every write is saved at once.
+// The general settings (launch at login, the AI model) and how dictation works (hold to talk,
+// the microphone, the spoken language, keeping the clipboard). Every write is saved at once.
 class PreferencesManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
@@ -37,15 +38,36 @@ public:
 
     static QString defaultModel() { return QString::fromLatin1(availableModels.front().identifier); }
 
+    // A press of the transcribe shortcut held for a moment records until the key is let go.
+    bool holdToTalk() const { return m_holdToTalk; }
+    void setHoldToTalk(bool enabled);
+    // The sound server's name of the chosen input; empty for the system default.
+    QString microphone() const { return m_microphone; }
+    void setMicrophone(const QString& input);
+    // ISO 639-1 code of the spoken language; empty to let the speech model detect it.
+    QString transcriptionLanguage() const { return m_transcriptionLanguage; }
+    void setTranscriptionLanguage(const QString& code);
+    // Whether the clipboard's earlier content comes back once a transcript has been pasted.
+    bool keepClipboard() const { return m_keepClipboard; }
+    void setKeepClipboard(bool enabled);
+
 signals:
     void launchAtLoginChanged(bool enabled);
     void selectedModelChanged(const QString& identifier);
+    void holdToTalkChanged(bool enabled);
+    void microphoneChanged(const QString& input);
+    void transcriptionLanguageChanged(const QString& code);
+    void keepClipboardChanged(bool enabled);
 
 private:
     SettingsStore& m_settings;
     AutostartRegistrar& m_autostart;
     bool m_launchAtLogin = false;
     QString m_selectedModel;
+    bool m_holdToTalk = false;
+    QString m_microphone;
+    QString m_transcriptionLanguage;
+    bool m_keepClipboard = false;
 };
 
 } // namespace quill

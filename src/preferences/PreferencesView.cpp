@@ -2,6 +2,7 @@
 
 #include "AccountPreferencesView.h"
 #include "GeneralPreferencesView.h"
+#include "TranscriptionPreferencesView.h"
 
 #include <QIcon>
 #include <QTabWidget>
@@ -11,7 +12,7 @@ namespace quill {
 
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
                                  PreferencesManager& preferencesManager, AuthService& authService,
-                                 QWidget* parent)
+                                 AudioInputList& audioInputs, QWidget* parent)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, preferencesManager);
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
@@ -22,6 +23,9 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
     m_tabs->addTab(general, QIcon(QStringLiteral(":/preferences/icons/gear.svg")), QStringLiteral("General"));
     m_tabs->addTab(new AccountPreferencesView(authService),
                    QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), QStringLiteral("Account"));
+    m_tabs->addTab(new TranscriptionPreferencesView(preferencesManager, audioInputs),
+                   QIcon(QStringLiteral(":/preferences/icons/microphone.svg")),
+                   QStringLiteral("Transcription"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -6,16 +6,17 @@ class QTabWidget;
 
 namespace quill {
 
+class AudioInputList;
 class AuthService;
 class PreferencesManager;
 class ShortcutConfiguration;
 
-// The content of the preferences window: the General and the Account tab.
+// The content of the preferences window: the General, Account and Transcription tabs.
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
-                    AuthService& authService, QWidget* parent = nullptr);
+                    AuthService& authService, AudioInputList& audioInputs, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
 

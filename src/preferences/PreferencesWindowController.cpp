@@ -10,17 +10,20 @@ namespace quill {
 
 PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& shortcutConfig,
                                                          PreferencesManager& preferencesManager,
-                                                         AuthService& authService, QObject* parent)
+                                                         AuthService& authService,
+                                                         AudioInputList& audioInputs, QObject* parent)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_preferencesManager(preferencesManager)
-    , m_authService(authService) {}
+    , m_authService(authService)
+    , m_audioInputs(audioInputs) {}
 
 PreferencesWindowController::~PreferencesWindowController() = default;
 
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
-        m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_preferencesManager, m_authService);
+        m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_preferencesManager, m_authService,
+                                                     m_audioInputs);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle);

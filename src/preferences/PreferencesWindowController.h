@@ -6,6 +6,7 @@
 
 namespace quill {
 
+class AudioInputList;
 class AuthService;
 class PreferencesManager;
 class PreferencesView;
@@ -21,7 +22,8 @@ public:
     static constexpr int contentHeight = 280;
 
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
-                                AuthService& authService, QObject* parent = nullptr);
+                                AuthService& authService, AudioInputList& audioInputs,
+                                QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -35,6 +37,7 @@ private:
     ShortcutConfiguration& m_shortcutConfig;
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
+    AudioInputList& m_audioInputs;
     std::unique_ptr<PreferencesView> m_window;
 };
 

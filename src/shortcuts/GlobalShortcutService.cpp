@@ -21,6 +21,16 @@ QString unusableMessage(const Shortcut& shortcut) {
     return displayString(shortcut) + QStringLiteral(" cannot be used as a shortcut with this keyboard");
 }
 
+// Runs the function while its owner still holds it: a press posted just before a service goes
+// away then does nothing.
+std::function<void()> weakCall(const std::shared_ptr<const std::function<void()>>& function) {
+    return [weak = std::weak_ptr(function)] {
+        const auto call = weak.lock();
+        if (call && *call)
+            (*call)();
+    };
+}
+
 } // namespace
 
 ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber) : m_grabber(grabber) {}
@@ -29,13 +39,15 @@ void ShortcutRegistry::installEventTap() {
     if (m_tapSetUp)
         return;
     m_tapSetUp = true;
-    m_hasEventTap = m_grabber.install([this](const KeyCombination& combination) { keyPressed(combination); });
+    m_hasEventTap =
+        m_grabber.install([this](const KeyCombination& combination) { keyPressed(combination); },
+                          [this](const KeyCombination& combination) { keyReleased(combination); });
 }
 
-std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler handler) {
+std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease) {
     const ShortcutKey key(shortcut);
     if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
-        it->second = std::move(handler);
+        it->second = {std::move(onPress), std::move(onRelease)};
         return std::nullopt;
     }
     const auto combination = keyCombination(shortcut);
@@ -53,7 +65,7 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler h
     }
     if (m_suspended)
         m_grabber.ungrab(*combination);
-    m_handlers.emplace(key, std::move(handler));
+    m_handlers.emplace(key, Handlers{std::move(onPress), std::move(onRelease)});
     m_keys.emplace(*combination, key);
     return std::nullopt;
 }
@@ -82,21 +94,33 @@ void ShortcutRegistry::setSuspended(bool suspended) {
     }
 }
 
-void ShortcutRegistry::keyPressed(const KeyCombination& combination) {
-    if (m_handlers.empty())
-        return;
+const ShortcutRegistry::Handlers* ShortcutRegistry::handlersFor(const KeyCombination& combination) const {
     const auto key = m_keys.find(combination);
     if (key == m_keys.end())
-        return;
-    const auto handler = m_handlers.find(key->second);
-    if (handler == m_handlers.end())
-        return;
-    QMetaObject::invokeMethod(&m_context, handler->second, Qt::QueuedConnection);
+        return nullptr;
+    const auto handlers = m_handlers.find(key->second);
+    return handlers == m_handlers.end() ? nullptr : &handlers->second;
+}
+
+void ShortcutRegistry::keyPressed(const KeyCombination& combination) {
+    if (const Handlers* handlers = handlersFor(combination))
+        QMetaObject::invokeMethod(&m_context, handlers->onPress, Qt::QueuedConnection);
+}
+
+void ShortcutRegistry::keyReleased(const KeyCombination& combination) {
+    const Handlers* handlers = handlersFor(combination);
+    if (handlers && handlers->onRelease)
+        QMetaObject::invokeMethod(&m_context, handlers->onRelease, Qt::QueuedConnection);
 }
 
 GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
                                              ShortcutRegistry& registry)
+    : GlobalShortcutService(shortcut, std::move(onTrigger), {}, registry) {}
+
+GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
+                                             std::function<void()> onRelease, ShortcutRegistry& registry)
     : m_onTrigger(std::make_shared<const std::function<void()>>(std::move(onTrigger)))
+    , m_onRelease(onRelease ? std::make_shared<const std::function<void()>>(std::move(onRelease)) : nullptr)
     , m_currentShortcut(shortcut)
     , m_registry(registry) {}
 
@@ -110,11 +134,8 @@ void GlobalShortcutService::registerShortcut() {
         m_registrationError = noGlobalShortcutsError;
         return;
     }
-    if (auto failure = m_registry.add(m_currentShortcut, [weakTrigger = std::weak_ptr(m_onTrigger)] {
-            const auto trigger = weakTrigger.lock();
-            if (trigger && *trigger)
-                (*trigger)();
-        })) {
+    if (auto failure = m_registry.add(m_currentShortcut, weakCall(m_onTrigger),
+                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{})) {
         m_isRegistered = false;
         m_registrationError = std::move(failure);
         return;

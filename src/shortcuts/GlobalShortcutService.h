@@ -13,8 +13,9 @@
 namespace quill {
 
 // The state every global shortcut shares for the life of the process: one keyboard hook and one
-// table of handlers keyed by ShortcutKey. A press of a key in the table runs its handler on a
-// later turn of the main loop, never while the window system's event is being dispatched.
+// table of handlers keyed by ShortcutKey. A press of a key in the table runs its handler, and the
+// release that ends the press its release handler, on a later turn of the main loop, never while
+// the window system's event is being dispatched. A held key is one press.
 class ShortcutRegistry {
 public:
     using Handler = std::function<void()>;
@@ -27,9 +28,9 @@ public:
     void installEventTap();
     bool hasEventTap() const { return m_hasEventTap; }
 
-    // Puts `handler` under the shortcut's key, replacing one already there. Returns the reason
-    // when the key cannot be taken from the other applications.
-    std::optional<QString> add(const Shortcut& shortcut, Handler handler);
+    // Puts the handlers under the shortcut's key, replacing those already there. Returns the
+    // reason when the key cannot be taken from the other applications.
+    std::optional<QString> add(const Shortcut& shortcut, Handler onPress, Handler onRelease = {});
     void remove(const Shortcut& shortcut);
     bool contains(const Shortcut& shortcut) const { return m_handlers.contains(ShortcutKey(shortcut)); }
 
@@ -39,20 +40,28 @@ public:
     bool isSuspended() const { return m_suspended; }
 
 private:
+    struct Handlers {
+        Handler onPress;
+        Handler onRelease;
+    };
+
     void keyPressed(const KeyCombination& combination);
+    void keyReleased(const KeyCombination& combination);
+    const Handlers* handlersFor(const KeyCombination& combination) const;
 
     KeyGrabber& m_grabber;
     bool m_tapSetUp = false;
     bool m_hasEventTap = false;
     bool m_suspended = false;
-    std::unordered_map<ShortcutKey, Handler> m_handlers;
+    std::unordered_map<ShortcutKey, Handlers> m_handlers;
     std::unordered_map<KeyCombination, ShortcutKey> m_keys;
     // Receives the posted handler calls.
     QObject m_context;
 };
 
 // Makes one shortcut work in every application: while registered, pressing its key with exactly
-// its modifiers runs `onTrigger`, and the press never reaches the application in front.
+// its modifiers runs `onTrigger` (once, however long the key is held), letting go of it runs
+// `onRelease`, and neither reaches the application in front.
 class GlobalShortcutService {
 public:
     static inline const QString noGlobalShortcutsError =
@@ -61,6 +70,8 @@ public:
 
     GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
                           ShortcutRegistry& registry);
+    GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
+                          std::function<void()> onRelease, ShortcutRegistry& registry);
     ~GlobalShortcutService();
     GlobalShortcutService(const GlobalShortcutService&) = delete;
     GlobalShortcutService& operator=(const GlobalShortcutService&) = delete;
@@ -80,6 +91,7 @@ private:
     // Shared with the registry's handler only weakly: a press posted just before this service
     // goes away then does nothing.
     const std::shared_ptr<const std::function<void()>> m_onTrigger;
+    const std::shared_ptr<const std::function<void()>> m_onRelease;
     bool m_isRegistered = false;
     std::optional<QString> m_registrationError;
     Shortcut m_currentShortcut;

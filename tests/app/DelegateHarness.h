@@ -84,6 +84,8 @@ struct DelegateHarness {
 
     LogCapture log;
     FakeMicrophone mic;
+    // The input each recording was asked to come from; empty for the default one.
+    QStringList pcmInputs;
     FakeDisk disk;
     Platform platform;
     MemorySettingsStore& settings = install<MemorySettingsStore>(platform.settingsStore);
@@ -100,6 +102,7 @@ struct DelegateHarness {
     FakeSettingsLauncher& launcher = install<FakeSettingsLauncher>(platform.settingsLauncher);
     FakeMicrophoneAccess& microphone = install<FakeMicrophoneAccess>(platform.microphoneAccess);
     NullPanelWindowHelper& panelHelper = install<NullPanelWindowHelper>(platform.panelWindowHelper);
+    NullAudioInputList& audioInputs = install<NullAudioInputList>(platform.audioInputList);
     int alertsShown = 0;
     double maxDuration = 30.0;
     TestHttpServer server;
@@ -111,7 +114,10 @@ struct DelegateHarness {
 
 private:
     Platform withAudio(Platform p) {
-        p.createPcmSource = [this] { return std::make_unique<FakePcmSource>(mic); };
+        p.createPcmSource = [this](const QString& input) {
+            pcmInputs << input;
+            return std::make_unique<FakePcmSource>(mic);
+        };
         p.createAudioFileWriter = [this] { return std::make_unique<FakeAudioFileWriter>(disk); };
         return p;
     }

@@ -9,6 +9,7 @@ using namespace quill::test;
 
 namespace {
 constexpr KeyCombination escape{Qt::Key_Escape, {}};
+constexpr KeyCombination ctrl2{Qt::Key_2, Qt::ControlModifier};
 const std::vector<float> speech(1600, 0.25f); // 100 ms at 16 kHz
 } // namespace
 
@@ -25,6 +26,10 @@ private slots:
     void failuresAreShownAndNothingIsPasted_data();
     void failuresAreShownAndNothingIsPasted();
     void changedCancelShortcutIsNamedInTheMessage();
+    void holdToTalkStopsAtTheReleaseOfALongPress_data();
+    void holdToTalkStopsAtTheReleaseOfALongPress();
+    void chosenMicrophoneAndLanguageAreUsedAndTheClipboardComesBackAfterTheRead();
+    void lostMicrophoneAndLastSecondsAreShownWithoutLosingAudio();
 
 private:
     QStringList recordings() const {
@@ -164,6 +169,102 @@ void TestTranscribeSequence::changedCancelShortcutIsNamedInTheMessage() {
     QCOMPARE(delegate->overlayPanelController()->viewModel().loadingMessage(),
              std::optional<QString>("Listening... (Super+X to cancel)"));
     delegate->transcribeSequence()->abortTranscription();
+}
+
+void TestTranscribeSequence::holdToTalkStopsAtTheReleaseOfALongPress_data() {
+    QTest::addColumn<bool>("holdToTalk");
+    QTest::addColumn<int>("holdMs");
+    QTest::addColumn<bool>("stopsAtRelease");
+    QTest::newRow("held") << true << 400 << true;
+    QTest::newRow("short press toggles") << true << 50 << false;
+    QTest::newRow("off: held still toggles") << false << 400 << false;
+}
+
+void TestTranscribeSequence::holdToTalkStopsAtTheReleaseOfALongPress() {
+    QFETCH(bool, holdToTalk);
+    QFETCH(int, holdMs);
+    QFETCH(bool, stopsAtRelease);
+    h->preferences.setHoldToTalk(holdToTalk);
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"held"})"));
+    const auto delegate = h->launch();
+    TranscribeSequence& sequence = *delegate->transcribeSequence();
+
+    QVERIFY(h->grabber.press(ctrl2));
+    QTRY_VERIFY(sequence.isTranscribing());
+    h->mic.push(speech);
+    QTest::qWait(holdMs);
+    h->grabber.release(ctrl2);
+    QTest::qWait(50);
+    QCOMPARE(sequence.isTranscribing(), !stopsAtRelease);
+    if (!stopsAtRelease) {
+        // The next press stops it, and its own release changes nothing.
+        QVERIFY(h->grabber.press(ctrl2));
+        h->grabber.release(ctrl2);
+        QTRY_VERIFY(!sequence.isTranscribing());
+    }
+    QTRY_COMPARE(h->server.requests.size(), 1);
+    QTRY_COMPARE(h->clipboard.text(), std::optional<QString>("held"));
+    QTest::qWait(50);
+    QVERIFY(!sequence.isTranscribing());
+}
+
+void TestTranscribeSequence::chosenMicrophoneAndLanguageAreUsedAndTheClipboardComesBackAfterTheRead() {
+    h->preferences.setMicrophone("alsa_input.usb-headset");
+    h->preferences.setTranscriptionLanguage("de");
+    h->preferences.setKeepClipboard(true);
+    const QList<ClipboardFormat> earlier{{"image/png", QByteArray("\x89PNG\r\n\x1a\n\0\xff", 10)},
+                                         {"text/plain", "caption"}};
+    h->clipboard.contents = earlier;
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"Guten Tag"})"));
+    const auto delegate = h->launch();
+
+    delegate->transcribeSequence()->toggleTranscription();
+    QCOMPARE(h->pcmInputs, QStringList{"alsa_input.usb-headset"});
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+    QTRY_COMPARE(h->keys.posted.size(), 1);
+    QCOMPARE(h->server.requests[0].path, QByteArray("/api/transcribe?language=de"));
+
+    // The transcript waits on the clipboard until the application in front has read it.
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("Guten Tag"));
+    QTest::qWait(100);
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("Guten Tag"));
+    h->clipboard.readByOtherProgram();
+    QTRY_COMPARE(h->clipboard.contents, earlier);
+
+    // Something the user copies before the read is theirs, and stays.
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"Noch was"})"));
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+    QTRY_COMPARE(h->keys.posted.size(), 2);
+    const QList<ClipboardFormat> newer{{"text/plain", "copied meanwhile"}};
+    h->clipboard.contents = newer;
+    h->clipboard.readByOtherProgram();
+    QTest::qWait(300);
+    QCOMPARE(h->clipboard.contents, newer);
+}
+
+void TestTranscribeSequence::lostMicrophoneAndLastSecondsAreShownWithoutLosingAudio() {
+    // The whole recording is within the counted-down stretch.
+    h->maxDuration = 2.5;
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"ok"})"));
+    const auto delegate = h->launch();
+    const ExplanationViewModel& viewModel = delegate->overlayPanelController()->viewModel();
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    QTRY_COMPARE(viewModel.loadingMessage(),
+                 std::optional<QString>(QStringLiteral("Listening... (Esc to cancel) \u2014 3 s left")));
+
+    h->mic.handler.fellBack("USB Headset");
+    h->mic.push(speech);
+    QTRY_VERIFY(viewModel.loadingMessage()->startsWith(
+        "USB Headset is not available: recording from the system default\nListening... (Esc to cancel)"));
+    QTRY_COMPARE(viewModel.loadingMessage()->right(8), QStringLiteral("1 s left"));
+
+    delegate->transcribeSequence()->stopAndTranscribe();
+    QTRY_COMPARE(h->server.requests.size(), 1);
+    QCOMPARE(h->server.requests[0].body.size(), qsizetype(2 * speech.size() * sizeof(float)));
 }
 
 QTEST_MAIN(TestTranscribeSequence)

@@ -3,18 +3,98 @@
 #include "FakePlatform.h"
 #include "SystemAudio.h"
 #include "capture/AudioCaptureService.h"
+#include "platform/audio/AacFileWriter.h"
+#include "platform/audio/PulsePcmSource.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace quill;
 using namespace quill::test;
+
+namespace {
+
+constexpr double defaultTone = 440.0;
+constexpr double chosenTone = 1320.0;
+
+// A sine at `hz` as 16 kHz mono s16le, a whole number of periods long so that it loops cleanly.
+QByteArray tone(double hz) {
+    const int samples = 16000;
+    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    auto* out = reinterpret_cast<qint16*>(pcm.data());
+    for (int i = 0; i < samples; ++i)
+        out[i] = qint16(12000.0 * std::sin(2.0 * M_PI * hz * i / 16000.0));
+    return pcm;
+}
+
+// The recording decoded back to 16 kHz mono floats.
+std::vector<float> decode(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", "16000", "-"});
+    ffmpeg.waitForFinished(20000);
+    const QByteArray bytes = ffmpeg.readAllStandardOutput();
+    std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// Power at `hz` over `count` samples from `start` (Goertzel).
+double powerAt(const std::vector<float>& samples, size_t start, size_t count, double hz) {
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * hz / 16000.0);
+    double previous = 0.0;
+    double beforePrevious = 0.0;
+    for (size_t i = start; i < std::min(samples.size(), start + count); ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+}
+
+// Which of the two tones each fifth of a second of the recording holds: 'd' default, 'c' chosen,
+// '.' neither clearly.
+QString tonesOf(const std::vector<float>& samples) {
+    QString tones;
+    constexpr size_t window = 3200;
+    for (size_t start = 0; start + window <= samples.size(); start += window) {
+        const double d = powerAt(samples, start, window, defaultTone);
+        const double c = powerAt(samples, start, window, chosenTone);
+        tones += d > 10.0 * c ? u'd' : c > 10.0 * d ? u'c' : u'.';
+    }
+    return tones;
+}
+
+// A second microphone on the sound server: a pipe source of its own.
+class SecondMicrophone {
+public:
+    SecondMicrophone() : fifo(qEnvironmentVariable("QUILL_TEST_DESKTOP_ROOT") + "/second-mic.fifo") {
+        QProcess pactl;
+        pactl.start("pactl", {"load-module", "module-pipe-source", "source_name=quill_headset",
+                              "file=" + fifo, "format=s16le", "rate=16000", "channels=1",
+                              "source_properties=device.description=Test-Headset"});
+        pactl.waitForFinished(10000);
+        module = QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+    }
+    ~SecondMicrophone() { unplug(); }
+    void unplug() {
+        if (!module.isEmpty())
+            QProcess::execute("pactl", {"unload-module", std::exchange(module, QString())});
+    }
+
+    const QString fifo;
+    QString module;
+};
+
+} // namespace
 
 // Against the test desktop's PulseAudio, whose default source is a pipe this test feeds.
 class TestAudioCaptureDesktop : public QObject {
@@ -22,6 +102,8 @@ class TestAudioCaptureDesktop : public QObject {
 private slots:
     void recordsTheDefaultSource();
     void outputMonitorIsNoMicrophone();
+    void chosenInputIsTheOneRecorded();
+    void unpluggedInputFallsBackToTheDefaultWithoutLoss();
 };
 
 void TestAudioCaptureDesktop::recordsTheDefaultSource() {
@@ -70,6 +152,71 @@ void TestAudioCaptureDesktop::outputMonitorIsNoMicrophone() {
     QCOMPARE(log.lines.size(), 1);
     QVERIFY2(log.lines.first().contains("only monitors an output"), qPrintable(log.lines.first()));
     QVERIFY(service.startRecording()); // the microphone is back
+    service.cancelRecording();
+}
+
+void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
+    SecondMicrophone headset;
+    QVERIFY(!headset.module.isEmpty());
+    MicFeeder defaultMic(tone(defaultTone));
+    MicFeeder chosenMic(tone(chosenTone), headset.fifo);
+    QTest::qWait(300);
+
+    for (const auto& [input, expected] : {std::pair{QString("quill_headset"), u'c'}, {QString(), u'd'}}) {
+        AudioCaptureService service{[input] {
+            return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>(input),
+                                                   std::make_unique<AacFileWriter>());
+        }};
+        QStringList lost;
+        service.onInputLost = [&](const QString& description) { lost << description; };
+        QVERIFY(service.startRecording());
+        QTest::qWait(1500);
+        const auto path = service.stopRecording();
+        QVERIFY(path.has_value());
+        const QString tones = tonesOf(decode(*path));
+        AudioCaptureService::deleteRecording(*path);
+        QVERIFY2(tones.size() >= 6 && tones.count(expected) >= tones.size() - 1,
+                 qPrintable(input + ": " + tones));
+        QCOMPARE(lost, QStringList());
+    }
+}
+
+void TestAudioCaptureDesktop::unpluggedInputFallsBackToTheDefaultWithoutLoss() {
+    SecondMicrophone headset;
+    MicFeeder defaultMic(tone(defaultTone));
+    auto chosenMic = std::make_unique<MicFeeder>(tone(chosenTone), headset.fifo);
+    QTest::qWait(300);
+
+    AudioCaptureService service{[] {
+        return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>("quill_headset"),
+                                               std::make_unique<AacFileWriter>());
+    }};
+    QStringList lost;
+    service.onInputLost = [&](const QString& description) { lost << description; };
+    QElapsedTimer recording;
+    QVERIFY(service.startRecording());
+    recording.start();
+    QTest::qWait(1500);
+    headset.unplug();
+    chosenMic.reset();
+    QTRY_COMPARE(lost, QStringList{"Test-Headset"});
+    QTest::qWait(1500);
+    QVERIFY(service.isRecording());
+    const auto path = service.stopRecording();
+    const double seconds = recording.elapsed() / 1000.0;
+    QVERIFY(path.has_value());
+    const auto probe = probeAudio(*path);
+    const QString tones = tonesOf(decode(*path));
+    AudioCaptureService::deleteRecording(*path);
+    // What came before the unplugging is kept, and the recording goes on from the default input.
+    QVERIFY2(probe.duration >= seconds - 0.4,
+             qPrintable(QStringLiteral("%1 s of %2 s").arg(probe.duration).arg(seconds)));
+    QVERIFY2(tones.startsWith("cccccc") && tones.endsWith("dddddd"), qPrintable(tones));
+
+    // With the input gone, the next recording starts from the default one and says so.
+    QVERIFY(service.startRecording());
+    QTRY_COMPARE(lost.size(), 2);
+    QCOMPARE(lost.last(), QStringLiteral("quill_headset"));
     service.cancelRecording();
 }
 

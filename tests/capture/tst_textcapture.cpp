@@ -36,6 +36,7 @@ private slots:
     void pasteLeavesExactlyTheTextAndPostsCtrlV();
     void pasteInTerminals();
     void noPasteWithoutTheSelection();
+    void keptClipboardComesBackAfterTheReadOrTheTimeOut();
 
 private:
     TextCaptureService service();
@@ -268,6 +269,31 @@ void TestTextCapture::readsOnlyOnceTheShortcutKeyIsReleased() {
     // A key held past the time-out still gets an answer rather than none.
     keys.keyHeldPolls = 1'000'000;
     QCOMPARE(capture.selectedTextViaAccessibility(), std::optional<QString>("word"));
+}
+
+void TestTextCapture::keptClipboardComesBackAfterTheReadOrTheTimeOut() {
+    const QList<ClipboardFormat> earlier{{"image/png", kPng}, {"text/plain", "caption"}};
+    clipboard.contents = earlier;
+    TextCaptureService capture(reader, keys, window, clipboard, {50, 5, 50, 150, 20});
+
+    // Two pastes back to back: the second must not keep the first one's text as "earlier".
+    capture.pasteTextKeepingClipboard("one");
+    capture.pasteTextKeepingClipboard("two");
+    QCOMPARE(keys.posted.size(), 2);
+    QCOMPARE(clipboard.text(), std::optional<QString>("two"));
+    clipboard.readByOtherProgram();
+    QTRY_COMPARE(clipboard.contents, earlier);
+
+    // An application that never reads: back after the time-out all the same.
+    capture.pasteTextKeepingClipboard("unread");
+    QCOMPARE(clipboard.text(), std::optional<QString>("unread"));
+    QTRY_COMPARE(clipboard.contents, earlier);
+
+    // A plain paste while a restore waits leaves its text in place.
+    capture.pasteTextKeepingClipboard("kept");
+    capture.pasteText("left");
+    QTest::qWait(200);
+    QCOMPARE(clipboard.text(), std::optional<QString>("left"));
 }
 
 QTEST_GUILESS_MAIN(TestTextCapture)

@@ -2,11 +2,14 @@
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
+#include "preferences/TranscriptionLanguages.h"
 
+#include <QCollator>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace quill;
 
@@ -17,7 +20,60 @@ private slots:
     void modelChoicePersists();
     void launchAtLoginTogglesTheAutostartEntry();
     void autostartEntryQuotesTheProgramPath();
+    void dictationSettingsDefaultToTodaysBehaviourAndPersist();
+    void languagesAreNamedInTheUsersLanguage();
 };
+
+void TestPreferencesManager::dictationSettingsDefaultToTodaysBehaviourAndPersist() {
+    MemorySettingsStore settings;
+    NullAutostartRegistrar autostart;
+    PreferencesManager prefs(settings, autostart);
+    QCOMPARE(prefs.holdToTalk(), false);
+    QCOMPARE(prefs.microphone(), QString());
+    QCOMPARE(prefs.transcriptionLanguage(), QString());
+    QCOMPARE(prefs.keepClipboard(), false);
+
+    prefs.setHoldToTalk(true);
+    prefs.setMicrophone("alsa_input.usb-headset");
+    prefs.setTranscriptionLanguage("fr");
+    prefs.setKeepClipboard(true);
+    QCOMPARE(settings.values().value("transcriptionHoldToTalk"), QVariant(true));
+    QCOMPARE(settings.values().value("transcriptionMicrophone"), QVariant("alsa_input.usb-headset"));
+    QCOMPARE(settings.values().value("transcriptionLanguage"), QVariant("fr"));
+    QCOMPARE(settings.values().value("transcriptionKeepClipboard"), QVariant(true));
+    const PreferencesManager again(settings, autostart);
+    QVERIFY(again.holdToTalk() && again.keepClipboard());
+    QCOMPARE(again.microphone(), QStringLiteral("alsa_input.usb-headset"));
+    QCOMPARE(again.transcriptionLanguage(), QStringLiteral("fr"));
+
+    // A hand-edited value that is no language code would only make the backend refuse every
+    // upload: it reads as automatic detection.
+    for (const char* stored : {"french", "FR", "f", "&x=1", "\u00e9t"}) {
+        settings.setValue("transcriptionLanguage", QString::fromUtf8(stored));
+        QCOMPARE(PreferencesManager(settings, autostart).transcriptionLanguage(), QString());
+    }
+}
+
+void TestPreferencesManager::languagesAreNamedInTheUsersLanguage() {
+    const auto german = transcriptionLanguages(QLocale(QLocale::German));
+    const auto named = [&](const QString& code) {
+        const auto it = std::ranges::find(german, code, &LanguageChoice::code);
+        return it == german.end() ? QString() : it->name;
+    };
+    QCOMPARE(named("de"), QStringLiteral("Deutsch"));
+    QCOMPARE(named("en"), QStringLiteral("Englisch"));
+    QCOMPARE(named("fr"), QStringLiteral("Franz\u00f6sisch"));
+    QCOMPARE(transcriptionLanguages(QLocale(QLocale::English)).constFirst().name,
+             QStringLiteral("Afrikaans"));
+    // Every code is one the backend takes, and sorted by name.
+    const QCollator collator{QLocale(QLocale::German)};
+    for (qsizetype i = 0; i < german.size(); ++i) {
+        QVERIFY2(german[i].code.size() == 2 && german[i].code == german[i].code.toLower(),
+                 qPrintable(german[i].code));
+        if (i > 0)
+            QVERIFY(collator.compare(german[i - 1].name, german[i].name) <= 0);
+    }
+}
 
 void TestPreferencesManager::freshStoreWritesNothing() {
     MemorySettingsStore settings;

@@ -1,3 +1,4 @@
+#include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "backend/AuthService.h"
 #include "platform/AutostartRegistrar.h"
@@ -10,6 +11,7 @@
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -41,6 +43,7 @@ struct Stores {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     AuthService auth{KeychainHelper(secrets), host, 100};
+    FakeAudioInputList audioInputs;
 };
 
 QPushButton* shortcutButton(QWidget* view, ShortcutAction action) {
@@ -81,11 +84,12 @@ private slots:
     void oneWindowReusedAfterClose();
     void recordingStateReachesTheController();
     void everyControlFitsTheWindow();
+    void transcriptionTabEditsTheDictationSettings();
 };
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
@@ -94,9 +98,10 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
     QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
     QVERIFY(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
     QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
-    QCOMPARE(view.tabs()->count(), 2);
+    QCOMPARE(view.tabs()->count(), 3);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
+    QCOMPARE(view.tabs()->tabText(2), QStringLiteral("Transcription"));
     QVERIFY(!view.tabs()->tabIcon(0).isNull());
     QVERIFY(!view.tabs()->tabIcon(1).isNull());
     QVERIFY(shortcutEntries(s.settings).isEmpty());
@@ -104,7 +109,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -139,7 +144,7 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
@@ -157,7 +162,7 @@ void TestPreferencesView::followsChangesMadeElsewhere() {
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
     QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
@@ -171,7 +176,7 @@ void TestPreferencesView::modelChoiceIsStoredAtOnce() {
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -186,7 +191,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -205,7 +210,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth);
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -221,7 +226,7 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -245,7 +250,7 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -267,7 +272,7 @@ void TestPreferencesView::recordingStateReachesTheController() {
 
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth);
+    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
@@ -283,6 +288,50 @@ void TestPreferencesView::everyControlFitsTheWindow() {
             QVERIFY2(control->height() >= control->minimumSizeHint().height(), qPrintable(name));
         }
     }
+}
+
+void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
+    Stores s;
+    s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
+    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    QCOMPARE(s.audioInputs.watchCalls, 1);
+    auto* hold = view.findChild<QCheckBox*>("holdToTalk");
+    auto* keep = view.findChild<QCheckBox*>("keepClipboard");
+    auto* microphone = view.findChild<QComboBox*>("microphone");
+    auto* language = view.findChild<QComboBox*>("language");
+    QVERIFY(hold && keep && microphone && language);
+    QVERIFY(!hold->isChecked() && !keep->isChecked());
+    QCOMPARE(microphone->currentText(), QStringLiteral("System default"));
+    QCOMPARE(language->currentText(), QStringLiteral("Detect automatically"));
+
+    // Inputs come and go while the window is open.
+    s.audioInputs.set({{"alsa_input.usb-headset", "USB Headset"}, {"alsa_input.webcam", "Webcam"}});
+    QCOMPARE(microphone->count(), 3);
+    microphone->setCurrentIndex(2);
+    emit microphone->activated(2);
+    QCOMPARE(s.settings.values().value("transcriptionMicrophone"), QVariant("alsa_input.webcam"));
+    // Unplugged, the choice stays, for when it comes back.
+    s.audioInputs.set({{"alsa_input.usb-headset", "USB Headset"}});
+    QCOMPARE(microphone->currentText(), QStringLiteral("alsa_input.webcam (not connected)"));
+    QCOMPARE(s.preferences.microphone(), QStringLiteral("alsa_input.webcam"));
+    s.audioInputs.set({{"alsa_input.webcam", "Webcam"}});
+    QCOMPARE(microphone->currentText(), QStringLiteral("Webcam"));
+
+    const int german = language->findData(QStringLiteral("de"));
+    QVERIFY(german > 0);
+    language->setCurrentIndex(german);
+    emit language->activated(german);
+    QCOMPARE(s.settings.values().value("transcriptionLanguage"), QVariant("de"));
+    hold->click();
+    keep->click();
+    QCOMPARE(s.settings.values().value("transcriptionHoldToTalk"), QVariant(true));
+    QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
+
+    // A second view (the window made again) shows what is stored.
+    PreferencesView again(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
+    QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
+    QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
 }
 
 QTEST_MAIN(TestPreferencesView)

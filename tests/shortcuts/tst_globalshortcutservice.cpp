@@ -30,6 +30,7 @@ private slots:
     void failedRegistrationExplainsWhy();
     void withoutAKeyboardHookEveryServiceFailsAndTheHookIsTriedOnce();
     void suspensionReleasesEveryKeyWithoutChangingTheServices();
+    void releaseRunsItsOwnHandlerLaterAndOnlyWhileRegistered();
 
 private:
     std::unique_ptr<FakeKeyGrabber> grabber;
@@ -237,6 +238,31 @@ void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServ
     QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {Qt::Key_Escape, {}}}));
     QVERIFY(grabber->press(ctrl1));
     QTRY_COMPARE(triggers, 1);
+}
+
+void TestGlobalShortcutService::releaseRunsItsOwnHandlerLaterAndOnlyWhileRegistered() {
+    QStringList calls;
+    auto service = std::make_unique<GlobalShortcutService>(
+        commandTwo, [&] { calls << "press"; }, [&] { calls << "release"; }, *registry);
+    GlobalShortcutService pressOnly(
+        commandOne, [&] { calls << "other press"; }, *registry);
+    service->registerShortcut();
+    pressOnly.registerShortcut();
+
+    QVERIFY(grabber->press(ctrl2));
+    grabber->release(ctrl2);
+    grabber->release(ctrl1); // a service without a release handler ignores it
+    QVERIFY(calls.isEmpty());
+    QTRY_COMPARE(calls, (QStringList{"press", "release"}));
+
+    // Moved to another key, the release follows; a release posted before the service goes away
+    // does nothing.
+    service->updateShortcut(Shortcut{20, modifier::command});
+    grabber->release(ctrl2);
+    grabber->release({Qt::Key_3, Qt::ControlModifier});
+    service.reset();
+    QTest::qWait(10);
+    QCOMPARE(calls, (QStringList{"press", "release"}));
 }
 
 QTEST_GUILESS_MAIN(TestGlobalShortcutService)

@@ -1,7 +1,10 @@
 #include "DesktopTools.h"
 
+#include <QFile>
 #include <QProcess>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,7 +37,11 @@ QByteArray speechPcm(const QString& words) {
     return process.readAllStandardOutput();
 }
 
-MicFeeder::MicFeeder(QByteArray pcm) : m_pcm(std::move(pcm)) {
+MicFeeder::MicFeeder(QByteArray pcm, QString fifo)
+    : m_pcm(std::move(pcm))
+    , m_fifo(fifo.isEmpty() ? qEnvironmentVariable("QUILL_TEST_MIC_FIFO") : std::move(fifo)) {
+    // A pipe whose reader went away (its source unloaded) must end the feeding, not the test.
+    std::signal(SIGPIPE, SIG_IGN);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -44,14 +51,17 @@ MicFeeder::~MicFeeder() {
 }
 
 void MicFeeder::run() {
-    const int fd = ::open(qgetenv("QUILL_TEST_MIC_FIFO").constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
+    // A source nobody records from may stop reading: then the pipe fills, and a blocking write
+    // would keep the feeder from ever seeing that it should stop.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     constexpr qsizetype chunk = 640; // 20 ms
     auto next = std::chrono::steady_clock::now();
     for (qsizetype offset = 0; !m_stop; offset = (offset + chunk) % (m_pcm.size() - chunk)) {
-        if (::write(fd, m_pcm.constData() + offset, chunk) < 0) {
+        if (::write(fd, m_pcm.constData() + offset, chunk) < 0 && errno != EAGAIN) {
             break;
         }
         next += std::chrono::milliseconds(20);

@@ -15,11 +15,11 @@ QString activateWindow(const QString& windowClass);
 // `words` spoken by espeak-ng as raw 16 kHz mono s16le samples.
 QByteArray speechPcm(const QString& words);
 
-// Plays raw 16 kHz mono s16le audio into the sound server's pipe source at the pace of a
-// real microphone, over and over, until destroyed.
+// Plays raw 16 kHz mono s16le audio into the sound server's pipe source (or the pipe at `fifo`)
+// at the pace of a real microphone, over and over, until destroyed or the pipe's reader goes.
 class MicFeeder {
 public:
-    explicit MicFeeder(QByteArray pcm);
+    explicit MicFeeder(QByteArray pcm, QString fifo = {});
     ~MicFeeder();
     MicFeeder(const MicFeeder&) = delete;
     MicFeeder& operator=(const MicFeeder&) = delete;
@@ -28,6 +28,7 @@ private:
     void run();
 
     QByteArray m_pcm;
+    QString m_fifo;
     std::atomic_bool m_stop = false;
     std::thread m_thread;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioFileWriter.h"
+#include "platform/AudioInputList.h"
 #include "platform/PcmSource.h"
 
 #include <QFile>
@@ -43,6 +44,19 @@ public:
 
 private:
     FakeMicrophone& m_mic;
+};
+
+// The sound server's inputs as the test sets them.
+class FakeAudioInputList final : public AudioInputList {
+public:
+    void watch() override { ++watchCalls; }
+    QList<AudioInput> inputs() const override { return list; }
+    void set(QList<AudioInput> inputs) {
+        list = std::move(inputs);
+        emit changed();
+    }
+    QList<AudioInput> list;
+    int watchCalls = 0;
 };
 
 // What the fake writer was asked to do, and how it should fail.

@@ -68,6 +68,9 @@ public:
             selection = text;
     }
 
+    // Another program reads what we put there.
+    void readByOtherProgram() { Q_EMIT contentsRead(); }
+
     void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
         QTimer::singleShot(delayMs, this, [this, formats] {
             contents = formats;

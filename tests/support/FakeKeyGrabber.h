@@ -12,9 +12,10 @@ namespace quill::test {
 // grabbed at that moment reaches the hook.
 class FakeKeyGrabber final : public KeyGrabber {
 public:
-    bool install(PressHandler onPress) override {
+    bool install(PressHandler onPress, ReleaseHandler onRelease) override {
         ++installCalls;
         m_onPress = std::move(onPress);
+        m_onRelease = std::move(onRelease);
         return available;
     }
     GrabResult grab(const KeyCombination& combination) override {
@@ -33,6 +34,10 @@ public:
         m_onPress(combination);
         return true;
     }
+    void release(const KeyCombination& combination) {
+        if (m_onRelease)
+            m_onRelease(combination);
+    }
 
     bool available = true;
     int installCalls = 0;
@@ -42,6 +47,7 @@ public:
 
 private:
     PressHandler m_onPress;
+    ReleaseHandler m_onRelease;
 };
 
 // The window in front, set by the test; `activate` announces a switch.

@@ -12,7 +12,9 @@ constexpr pa_usec_t kFragmentUsec = 50'000;
 
 } // namespace
 
-PulsePcmSource::PulsePcmSource(std::chrono::milliseconds connectTimeout) : m_connectTimeout(connectTimeout) {}
+PulsePcmSource::PulsePcmSource(QString input, std::chrono::milliseconds connectTimeout)
+    : m_input(std::move(input))
+    , m_connectTimeout(connectTimeout) {}
 
 PulsePcmSource::~PulsePcmSource() {
     stop();
@@ -22,6 +24,7 @@ bool PulsePcmSource::start(int sampleRate, Handler handler) {
     stop();
     m_error.clear();
     m_handler = std::move(handler);
+    m_sampleRate = sampleRate;
     m_loop = pa_threaded_mainloop_new();
     if (!m_loop) {
         return fail(QStringLiteral("out of memory"));
@@ -32,7 +35,7 @@ bool PulsePcmSource::start(int sampleRate, Handler handler) {
         return false;
     }
     pa_threaded_mainloop_lock(m_loop);
-    const bool ok = connectContext() && findDefaultSource() && connectStream(sampleRate);
+    const bool ok = connectContext() && findSource() && connectStream();
     cancelTimeout();
     m_running = ok;
     pa_threaded_mainloop_unlock(m_loop);
@@ -52,10 +55,15 @@ void PulsePcmSource::stop() {
     if (m_stream) {
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
     }
+    for (pa_stream* dead : m_deadStreams) {
+        pa_stream_unref(dead);
+    }
+    m_deadStreams.clear();
     if (m_context) {
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_disconnect(m_context);
@@ -102,7 +110,39 @@ bool PulsePcmSource::connectContext() {
     return true;
 }
 
-bool PulsePcmSource::findDefaultSource() {
+bool PulsePcmSource::findSource() {
+    bool found = false;
+    bool isMonitor = false;
+    m_onChosenInput = false;
+    if (!m_input.isEmpty()) {
+        const QByteArray chosen = m_input.toUtf8();
+        if (!describe(chosen, &found, &isMonitor, &m_sourceDescription))
+            return false;
+        if (found && !isMonitor) {
+            m_sourceName = chosen;
+            m_onChosenInput = true;
+            return true;
+        }
+    }
+    if (!lookUpDefaultName())
+        return false;
+    const bool chosenMissing = !m_input.isEmpty();
+    const QString lostDescription = found ? m_sourceDescription : m_input;
+    if (!describe(m_sourceName, &found, &isMonitor, &m_sourceDescription))
+        return false;
+    if (!found)
+        return fail(QStringLiteral("no input device"));
+    // With no microphone the server falls back to listening to an output; that is not the user's voice.
+    if (isMonitor) {
+        return fail(QStringLiteral("no input device (the default input %1 only monitors an output)")
+                        .arg(QString::fromUtf8(m_sourceName)));
+    }
+    if (chosenMissing && m_handler.fellBack)
+        m_handler.fellBack(lostDescription);
+    return true;
+}
+
+bool PulsePcmSource::lookUpDefaultName() {
     m_sourceName.clear();
     m_lookupDone = false;
     pa_operation* operation = pa_context_get_server_info(
@@ -127,22 +167,26 @@ bool PulsePcmSource::findDefaultSource() {
     if (m_sourceName.isEmpty()) {
         return fail(QStringLiteral("no input device"));
     }
+    return true;
+}
 
-    // With no microphone the server falls back to listening to an output; that is not the user's voice.
-    bool found = false;
-    m_sourceIsMonitor = false;
+bool PulsePcmSource::describe(const QByteArray& name, bool* found, bool* isMonitor, QString* description) {
+    *found = false;
     m_lookupDone = false;
     struct Lookup {
         PulsePcmSource* source;
         bool* found;
-    } lookup{this, &found};
-    operation = pa_context_get_source_info_by_name(
-        m_context, m_sourceName.constData(),
+        bool* isMonitor;
+        QString* description;
+    } lookup{this, found, isMonitor, description};
+    pa_operation* operation = pa_context_get_source_info_by_name(
+        m_context, name.constData(),
         [](pa_context*, const pa_source_info* info, int eol, void* data) {
             auto* lookup = static_cast<Lookup*>(data);
             if (eol == 0 && info) {
                 *lookup->found = true;
-                lookup->source->m_sourceIsMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+                *lookup->isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+                *lookup->description = QString::fromUtf8(info->description ? info->description : info->name);
                 return;
             }
             lookup->source->m_lookupDone = true;
@@ -150,40 +194,38 @@ bool PulsePcmSource::findDefaultSource() {
         },
         &lookup);
     if (!operation) {
-        return fail(QStringLiteral("cannot ask the sound server about its default input"));
+        return fail(QStringLiteral("cannot ask the sound server about its inputs"));
     }
     const bool described = waitFor([this] { return m_lookupDone; });
     pa_operation_unref(operation);
     if (!described) {
         return fail(QStringLiteral("the sound server does not answer"));
     }
-    if (!found) {
-        return fail(QStringLiteral("no input device"));
-    }
-    if (m_sourceIsMonitor) {
-        return fail(QStringLiteral("no input device (the default input %1 only monitors an output)")
-                        .arg(QString::fromUtf8(m_sourceName)));
-    }
     return true;
 }
 
-bool PulsePcmSource::connectStream(int sampleRate) {
-    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(sampleRate), 1};
+bool PulsePcmSource::openStream(const char* device) {
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(m_sampleRate), 1};
     m_stream = pa_stream_new(m_context, "Recording", &format, nullptr);
     if (!m_stream) {
-        return fail(QStringLiteral("cannot create a recording stream"));
+        return false;
     }
     pa_stream_set_state_callback(m_stream, &PulsePcmSource::streamStateChanged, this);
     pa_stream_set_read_callback(m_stream, &PulsePcmSource::streamReadable, this);
+    pa_stream_set_moved_callback(m_stream, &PulsePcmSource::streamMoved, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = uint32_t(-1);
     attributes.tlength = uint32_t(-1);
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentUsec, &format));
-    if (pa_stream_connect_record(m_stream, m_sourceName.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) <
-        0) {
-        return fail(QStringLiteral("cannot record from %1").arg(QString::fromUtf8(m_sourceName)));
+    return pa_stream_connect_record(m_stream, device, &attributes, PA_STREAM_ADJUST_LATENCY) >= 0;
+}
+
+bool PulsePcmSource::connectStream() {
+    if (!openStream(m_sourceName.constData())) {
+        return fail(m_stream ? QStringLiteral("cannot record from %1").arg(QString::fromUtf8(m_sourceName))
+                             : QStringLiteral("cannot create a recording stream"));
     }
     const bool settled = waitFor([this] {
         const pa_stream_state_t state = pa_stream_get_state(m_stream);
@@ -244,10 +286,49 @@ void PulsePcmSource::contextStateChanged(pa_context* context, void* self) {
 
 void PulsePcmSource::streamStateChanged(pa_stream* stream, void* self) {
     auto* source = static_cast<PulsePcmSource*>(self);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+    const bool serverGood = PA_CONTEXT_IS_GOOD(pa_context_get_state(source->m_context));
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && source->m_running && source->m_onChosenInput &&
+        serverGood) {
+        // The chosen input was unplugged (its stream killed): go on from the default one.
+        source->fallBack();
+    } else if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
         source->notifyEnded(QString::fromUtf8(pa_strerror(pa_context_errno(source->m_context))));
     }
     pa_threaded_mainloop_signal(source->m_loop, 0);
+}
+
+void PulsePcmSource::streamMoved(pa_stream* stream, void* self) {
+    // Sound servers that rescue the streams of an unplugged input move them to another one.
+    auto* source = static_cast<PulsePcmSource*>(self);
+    const char* device = pa_stream_get_device_name(stream);
+    if (!source->m_running || !source->m_onChosenInput || !device || source->m_sourceName == device) {
+        return;
+    }
+    source->m_onChosenInput = false;
+    source->m_sourceName = device;
+    if (source->m_handler.fellBack) {
+        source->m_handler.fellBack(source->m_sourceDescription);
+    }
+}
+
+void PulsePcmSource::fallBack() {
+    // Runs on the loop's thread inside the dying stream's own callback, which still uses it: it
+    // is let go in stop(). The new stream connects asynchronously.
+    m_onChosenInput = false;
+    pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(m_stream, nullptr, nullptr);
+    m_deadStreams.push_back(m_stream);
+    m_stream = nullptr;
+    m_sourceName.clear();
+    // No device: the server's default input, whichever it is by now.
+    if (!openStream(nullptr)) {
+        notifyEnded(QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
+        return;
+    }
+    if (m_handler.fellBack) {
+        m_handler.fellBack(m_sourceDescription);
+    }
 }
 
 void PulsePcmSource::streamReadable(pa_stream* stream, size_t, void* self) {

@@ -3,7 +3,9 @@
 #include "platform/PcmSource.h"
 
 #include <QByteArray>
+#include <QString>
 #include <chrono>
+#include <vector>
 
 struct pa_context;
 struct pa_stream;
@@ -12,13 +14,16 @@ struct pa_time_event;
 
 namespace quill {
 
-// Records the sound server's default source through libpulse (PulseAudio or PipeWire's
-// PulseAudio service). Each start opens a fresh connection, so a server that was started,
-// restarted or switched to another default microphone since the last recording is found.
-// Samples are delivered on libpulse's own thread.
+// Records a source of the sound server through libpulse (PulseAudio or PipeWire's PulseAudio
+// service): the one named at construction, or the default one. Each start opens a fresh
+// connection, so a server that was started, restarted or switched to another default microphone
+// since the last recording is found. A chosen source that is missing, or goes away while
+// recording, gives way to the default one without a break in the delivery. Samples are delivered
+// on libpulse's own thread.
 class PulsePcmSource final : public PcmSource {
 public:
-    explicit PulsePcmSource(std::chrono::milliseconds connectTimeout = std::chrono::seconds(3));
+    explicit PulsePcmSource(QString input = {},
+                            std::chrono::milliseconds connectTimeout = std::chrono::seconds(3));
     ~PulsePcmSource() override;
     PulsePcmSource(const PulsePcmSource&) = delete;
     PulsePcmSource& operator=(const PulsePcmSource&) = delete;
@@ -29,8 +34,12 @@ public:
 
 private:
     bool connectContext();
-    bool findDefaultSource();
-    bool connectStream(int sampleRate);
+    bool findSource();
+    bool lookUpDefaultName();
+    bool describe(const QByteArray& name, bool* found, bool* isMonitor, QString* description);
+    bool openStream(const char* device);
+    bool connectStream();
+    void fallBack();
     template <typename Done> bool waitFor(Done done);
     void cancelTimeout();
     bool fail(const QString& what);
@@ -39,15 +48,20 @@ private:
     static void contextStateChanged(pa_context* context, void* self);
     static void streamStateChanged(pa_stream* stream, void* self);
     static void streamReadable(pa_stream* stream, size_t bytes, void* self);
+    static void streamMoved(pa_stream* stream, void* self);
 
+    const QString m_input;
     std::chrono::milliseconds m_connectTimeout;
+    int m_sampleRate = 0;
     std::chrono::steady_clock::time_point m_deadline;
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
+    std::vector<pa_stream*> m_deadStreams; // replaced by a fallback, let go at stop
     Handler m_handler;
     QByteArray m_sourceName;
-    bool m_sourceIsMonitor = false;
+    QString m_sourceDescription;
+    bool m_onChosenInput = false; // guarded by the loop lock
     bool m_lookupDone = false;
     pa_time_event* m_timeout = nullptr;
     bool m_timedOut = false;

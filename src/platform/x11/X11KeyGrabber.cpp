@@ -4,7 +4,9 @@
 #include "platform/Log.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <xcb/xcb_keysyms.h>
@@ -20,6 +22,10 @@ constexpr uint16_t matchedModifiers =
     modifierMask::shift | modifierMask::control | modifierMask::mod1 | modifierMask::mod4;
 constexpr uint8_t xkbNewKeyboardNotify = 0;
 constexpr uint8_t xkbMapNotify = 1;
+// The repeated press follows its release in the same write of the server, so it is usually
+// handled in the same pass over Qt's event queue; when the main thread is late, the key's state
+// at the server says whether to wait on.
+constexpr std::chrono::milliseconds repeatPairWindow{25};
 
 template <typename T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
 template <typename T> XcbReply<T> reply(T* raw) {
@@ -46,10 +52,11 @@ X11KeyGrabber::~X11KeyGrabber() {
         xcb_key_symbols_free(m_keySymbols);
 }
 
-bool X11KeyGrabber::install(PressHandler onPress) {
+bool X11KeyGrabber::install(PressHandler onPress, ReleaseHandler onRelease) {
     if (!m_connection || xcb_connection_has_error(m_connection))
         return false;
     m_onPress = std::move(onPress);
+    m_onRelease = std::move(onRelease);
     if (!m_installed) {
         m_installed = true;
         constexpr char xkbName[] = "XKEYBOARD";
@@ -204,21 +211,10 @@ bool X11KeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message
         return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     const uint8_t type = event->response_type & 0x7f;
-    if (type == XCB_KEY_PRESS) {
-        const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
-        if (std::ranges::find(m_roots, press->event) == m_roots.end())
-            return false;
-        const uint16_t modifiers = press->state & matchedModifiers;
-        for (const auto& [combination, keycodes] : m_grabs) {
-            if (modifierMaskFor(combination.modifiers) == modifiers &&
-                std::ranges::find(keycodes, press->detail) != keycodes.end()) {
-                if (m_onPress)
-                    m_onPress(combination);
-                return true;
-            }
-        }
-        return false;
-    }
+    if (type == XCB_KEY_PRESS)
+        return keyPressed(*reinterpret_cast<const xcb_key_press_event_t*>(event));
+    if (type == XCB_KEY_RELEASE)
+        return keyReleased(*reinterpret_cast<const xcb_key_release_event_t*>(event));
     if (type == XCB_MAPPING_NOTIFY) {
         if (reinterpret_cast<const xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER)
             scheduleRegrab();
@@ -230,6 +226,78 @@ bool X11KeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message
             scheduleRegrab();
     }
     return false;
+}
+
+bool X11KeyGrabber::keyPressed(const xcb_key_press_event_t& press) {
+    if (std::ranges::find(m_roots, press.event) == m_roots.end())
+        return false;
+    if (m_held.contains(press.detail)) {
+        const auto pending = m_pendingReleases.find(press.detail);
+        if (pending == m_pendingReleases.end())
+            return true; // a repeat under detectable auto-repeat: no release came between
+        if (pending->second == press.time) {
+            m_pendingReleases.erase(pending);
+            return true;
+        }
+        // A real release, and already a new press.
+        confirmRelease(press.detail, pending->second);
+    }
+    const uint16_t modifiers = press.state & matchedModifiers;
+    for (const auto& [combination, keycodes] : m_grabs) {
+        if (modifierMaskFor(combination.modifiers) == modifiers &&
+            std::ranges::find(keycodes, press.detail) != keycodes.end()) {
+            m_held.insert_or_assign(press.detail, combination);
+            if (m_onPress)
+                m_onPress(combination);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool X11KeyGrabber::isKeyDown(xcb_keycode_t keycode) const {
+    if (!m_connection)
+        return false;
+    const auto keymap = reply(xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr));
+    return keymap && (keymap->keys[keycode / 8] & (1u << (keycode % 8))) != 0;
+}
+
+bool X11KeyGrabber::keyReleased(const xcb_key_release_event_t& release) {
+    // The release comes with the modifiers held at that moment, which may no longer be the
+    // shortcut's: it is matched by its key alone.
+    if (std::ranges::find(m_roots, release.event) == m_roots.end() || !m_held.contains(release.detail))
+        return false;
+    m_pendingReleases.insert_or_assign(release.detail, release.time);
+    awaitRepeat(release.detail, release.time);
+    return true;
+}
+
+void X11KeyGrabber::awaitRepeat(xcb_keycode_t keycode, xcb_timestamp_t time) {
+    QTimer::singleShot(repeatPairWindow, &m_context, [this, keycode, time] {
+        const auto pending = m_pendingReleases.find(keycode);
+        if (pending == m_pendingReleases.end() || pending->second != time)
+            return;
+        // Down at the server: a press is on its way that tells a repeat from a new press (or, with
+        // the modifiers let go first, goes to another window; then the key's state ends the wait).
+        if (isKeyDown(keycode))
+            awaitRepeat(keycode, time);
+        else
+            confirmRelease(keycode, time);
+    });
+}
+
+void X11KeyGrabber::confirmRelease(xcb_keycode_t keycode, xcb_timestamp_t time) {
+    const auto pending = m_pendingReleases.find(keycode);
+    if (pending == m_pendingReleases.end() || pending->second != time)
+        return;
+    m_pendingReleases.erase(pending);
+    const auto held = m_held.find(keycode);
+    if (held == m_held.end())
+        return;
+    const KeyCombination combination = held->second;
+    m_held.erase(held);
+    if (m_onRelease)
+        m_onRelease(combination);
 }
 
 } // namespace quill

@@ -1,0 +1,146 @@
+#include "TranscriptionPreferencesView.h"
+
+#include "PreferencesManager.h"
+#include "TranscriptionLanguages.h"
+#include "platform/AudioInputList.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace quill {
+namespace {
+
+const QMargins sectionMargins(10, 4, 10, 6);
+
+QLabel* hint(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& preferencesManager,
+                                                           AudioInputList& inputs, QWidget* parent)
+    : QWidget(parent)
+    , m_preferencesManager(preferencesManager)
+    , m_inputs(inputs) {
+    auto* content = new QWidget;
+    auto* sections = new QVBoxLayout(content);
+    sections->setContentsMargins(8, 6, 8, 6);
+    sections->setSpacing(4);
+    sections->addWidget(buildRecordingSection(content));
+    sections->addWidget(buildClipboardSection(content));
+    sections->addStretch();
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    content->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+
+    connect(&m_inputs, &AudioInputList::changed, this, &TranscriptionPreferencesView::showMicrophones);
+    connect(&m_preferencesManager, &PreferencesManager::microphoneChanged, this,
+            &TranscriptionPreferencesView::showMicrophones);
+    connect(&m_preferencesManager, &PreferencesManager::transcriptionLanguageChanged, this,
+            &TranscriptionPreferencesView::showLanguage);
+    connect(&m_preferencesManager, &PreferencesManager::holdToTalkChanged, this, [this](bool enabled) {
+        const QSignalBlocker blocker(m_holdToTalk);
+        m_holdToTalk->setChecked(enabled);
+    });
+    connect(&m_preferencesManager, &PreferencesManager::keepClipboardChanged, this, [this](bool enabled) {
+        const QSignalBlocker blocker(m_keepClipboard);
+        m_keepClipboard->setChecked(enabled);
+    });
+    m_inputs.watch();
+}
+
+QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
+    auto* section = new QGroupBox(QStringLiteral("Recording"), parent);
+    auto* form = new QFormLayout(section);
+    form->setContentsMargins(sectionMargins);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    m_holdToTalk = new QCheckBox(QStringLiteral("Hold to talk"), section);
+    m_holdToTalk->setObjectName(QStringLiteral("holdToTalk"));
+    m_holdToTalk->setChecked(m_preferencesManager.holdToTalk());
+    connect(m_holdToTalk, &QCheckBox::toggled, &m_preferencesManager, &PreferencesManager::setHoldToTalk);
+    form->addRow(m_holdToTalk);
+    form->addRow(hint(QStringLiteral("Hold the Transcribe shortcut while you speak; letting go transcribes. "
+                                     "A short press starts and stops as before."),
+                      section));
+
+    m_microphone = new QComboBox(section);
+    m_microphone->setObjectName(QStringLiteral("microphone"));
+    showMicrophones();
+    connect(m_microphone, &QComboBox::activated, this, [this](int index) {
+        m_preferencesManager.setMicrophone(m_microphone->itemData(index).toString());
+    });
+    form->addRow(QStringLiteral("Microphone"), m_microphone);
+
+    m_language = new QComboBox(section);
+    m_language->setObjectName(QStringLiteral("language"));
+    m_language->addItem(QStringLiteral("Detect automatically"), QString());
+    for (const LanguageChoice& language : transcriptionLanguages())
+        m_language->addItem(language.name, language.code);
+    showLanguage(m_preferencesManager.transcriptionLanguage());
+    connect(m_language, &QComboBox::activated, this, [this](int index) {
+        m_preferencesManager.setTranscriptionLanguage(m_language->itemData(index).toString());
+    });
+    form->addRow(QStringLiteral("Language"), m_language);
+    return section;
+}
+
+QWidget* TranscriptionPreferencesView::buildClipboardSection(QWidget* parent) {
+    auto* section = new QGroupBox(QStringLiteral("Clipboard"), parent);
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(sectionMargins);
+    m_keepClipboard = new QCheckBox(QStringLiteral("Keep my clipboard"), section);
+    m_keepClipboard->setObjectName(QStringLiteral("keepClipboard"));
+    m_keepClipboard->setChecked(m_preferencesManager.keepClipboard());
+    connect(m_keepClipboard, &QCheckBox::toggled, &m_preferencesManager,
+            &PreferencesManager::setKeepClipboard);
+    layout->addWidget(m_keepClipboard);
+    layout->addWidget(
+        hint(QStringLiteral("Puts back what you had copied once the transcript has been pasted."), section));
+    return section;
+}
+
+void TranscriptionPreferencesView::showMicrophones() {
+    const QString chosen = m_preferencesManager.microphone();
+    const QSignalBlocker blocker(m_microphone);
+    m_microphone->clear();
+    m_microphone->addItem(QStringLiteral("System default"), QString());
+    bool chosenListed = chosen.isEmpty();
+    for (const AudioInput& input : m_inputs.inputs()) {
+        m_microphone->addItem(input.description, input.name);
+        chosenListed = chosenListed || input.name == chosen;
+    }
+    // A microphone that is unplugged now stays the choice, for when it comes back.
+    if (!chosenListed)
+        m_microphone->addItem(chosen + QStringLiteral(" (not connected)"), chosen);
+    m_microphone->setCurrentIndex(std::max(0, m_microphone->findData(chosen)));
+}
+
+void TranscriptionPreferencesView::showLanguage(const QString& code) {
+    const QSignalBlocker blocker(m_language);
+    const int index = m_language->findData(code);
+    m_language->setCurrentIndex(index < 0 ? 0 : index);
+}
+
+} // namespace quill
