@@ -119,8 +119,9 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     if (m_copying)
         return std::nullopt;
     const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
     if (terminal == TerminalKind::SelectionOnly)
-        return m_pasteboard.selectionText();
+        return m_activeWindow.holdsPrimarySelection() ? m_pasteboard.selectionText() : std::nullopt;
     m_copying = true;
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.

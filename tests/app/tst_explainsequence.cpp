@@ -41,7 +41,7 @@ private slots:
     void streamsTheUntrimmedSelectionAndFetchesDetail();
     void everyStopShowsItsMessage_data();
     void everyStopShowsItsMessage();
-    void ourOwnWindowInFrontReadsTheLastApplication();
+    void readsTheApplicationInFrontOrTheLastOneBeforeOurs();
     void pasteHidesThePanelThenPastes();
 
 private:
@@ -145,14 +145,16 @@ void TestExplainSequence::everyStopShowsItsMessage() {
         QCOMPARE(delegate->explainSequence()->currentExplainText(), QString());
 }
 
-void TestExplainSequence::ourOwnWindowInFrontReadsTheLastApplication() {
+void TestExplainSequence::readsTheApplicationInFrontOrTheLastOneBeforeOurs() {
     h->tracker.front = 501;
     const auto delegate = h->launch();
     h->tracker.activate(ownProcess);
     delegate->explainSequence()->handleExplain();
     h->tracker.activate(777);
     delegate->explainSequence()->handleExplain();
-    QCOMPARE(h->reader.askedPids, (QList<qint64>{501, -1}));
+    h->tracker.front.reset();
+    delegate->explainSequence()->handleExplain();
+    QCOMPARE(h->reader.askedPids, (QList<qint64>{501, 777, -1}));
 }
 
 void TestExplainSequence::pasteHidesThePanelThenPastes() {

@@ -24,7 +24,9 @@ public:
 class FakeWindow final : public ActiveWindowInfo {
 public:
     QStringList windowClass() override { return names; }
+    bool holdsPrimarySelection() override { return holdsSelection; }
     QStringList names{"mousepad", "Mousepad"};
+    bool holdsSelection = true;
 };
 
 // A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
