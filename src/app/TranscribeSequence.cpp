@@ -1,5 +1,6 @@
 #include "TranscribeSequence.h"
 
+#include "CaptureGate.h"
 #include "PermissionManager.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
@@ -51,6 +52,10 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
 TranscribeSequence::~TranscribeSequence() = default;
 
 void TranscribeSequence::toggleTranscription() {
+    m_deps.captureGate.run(this, [this] { toggleNow(); });
+}
+
+void TranscribeSequence::toggleNow() {
     if (m_isTranscribing)
         stopAndTranscribe();
     else
@@ -124,10 +129,16 @@ void TranscribeSequence::deliver(const QString& text) {
     viewModel.setState(ExplanationState::content(text));
     overlay.updatePanelSize(true);
     overlay.hide();
-    QTimer::singleShot(m_pasteDelay, this, [this, text] { m_deps.textCapture.pasteText(text); });
+    QTimer::singleShot(m_pasteDelay, this, [this, text] {
+        m_deps.captureGate.run(this, [this, text] { m_deps.textCapture.pasteText(text); });
+    });
 }
 
 void TranscribeSequence::abortTranscription() {
+    m_deps.captureGate.run(this, [this] { abortNow(); });
+}
+
+void TranscribeSequence::abortNow() {
     m_cancelShortcutService->unregister();
     if (m_isTranscribing) {
         m_deps.audioCapture.cancelRecording();

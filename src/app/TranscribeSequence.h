@@ -9,6 +9,7 @@
 namespace quill {
 
 class AudioCaptureService;
+class CaptureGate;
 class GlobalShortcutService;
 class MicrophoneAccess;
 class OverlayPanelController;
@@ -33,12 +34,14 @@ public:
         ShortcutRegistry& shortcutRegistry;
         PermissionManager& permissions;
         MicrophoneAccess& microphone;
+        CaptureGate& captureGate;
     };
 
     TranscribeSequence(Dependencies dependencies, const Shortcut& cancelShortcut,
                        std::chrono::milliseconds pasteDelay, QObject* parent = nullptr);
     ~TranscribeSequence() override;
 
+    // Toggling and aborting wait for a capture or paste already running to end (see CaptureGate).
     void toggleTranscription();
     void startTranscription();
     void stopAndTranscribe();
@@ -48,6 +51,8 @@ public:
     GlobalShortcutService& cancelShortcutService() { return *m_cancelShortcutService; }
 
 private:
+    void toggleNow();
+    void abortNow();
     void deliver(const QString& text);
 
     Dependencies m_deps;
