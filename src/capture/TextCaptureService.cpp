@@ -161,14 +161,8 @@ TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {
 }
 
 TextCaptureService::SavedPasteboard TextCaptureService::savePasteboard() {
-    QList<ClipboardFormat> formats;
-    for (const QString& format : m_pasteboard.formats()) {
-        if (kPseudoFormats.contains(format))
-            continue;
-        const QByteArray bytes = m_pasteboard.data(format);
-        if (!bytes.isEmpty())
-            formats.append({format, bytes});
-    }
+    QList<ClipboardFormat> formats = m_pasteboard.readAll(m_timing.saveLimits);
+    formats.removeIf([](const ClipboardFormat& format) { return kPseudoFormats.contains(format.first); });
     if (formats.isEmpty())
         return std::nullopt;
     return formats;

@@ -26,7 +26,8 @@ public:
     struct Timing {
         int modifierReleaseTimeoutMs = 1000; // for the user to let go of the shortcut's keys
         int modifierPollMs = 10;
-        int copyTimeoutMs = 500; // for the application in front to answer a synthetic copy
+        int copyTimeoutMs = 500;          // for the application in front to answer a synthetic copy
+        ClipboardReadLimits saveLimits{}; // for keeping the clipboard's earlier contents
     };
 
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
@@ -38,8 +39,9 @@ public:
     // with `processId`; the clipboard is left alone.
     std::optional<QString> selectedTextViaAccessibility(std::optional<qint32> processId = std::nullopt);
     // The selection as the front application copies it. The clipboard's earlier contents are
-    // back when this returns. Runs a local event loop (without user input) for at most about
-    // `modifierReleaseTimeoutMs` + `copyTimeoutMs`; a call made while one is running gets none.
+    // back when this returns, as far as `saveLimits` let them be read. Runs a local event loop
+    // (without user input) for at most about `modifierReleaseTimeoutMs` + the save's time budget
+    // + `copyTimeoutMs`; a call made while one is running gets none.
     std::optional<QString> selectedTextViaCopy();
     // Leaves `text` on the clipboard and pastes it into the front application.
     void pasteText(const QString& text);

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
 
@@ -29,6 +30,24 @@ QStringList QtClipboard::formats() {
 QByteArray QtClipboard::data(const QString& format) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     return data ? data->data(format) : QByteArray();
+}
+
+QList<ClipboardFormat> QtClipboard::readAll(const ClipboardReadLimits& limits) {
+    QList<ClipboardFormat> result;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    qsizetype total = 0;
+    for (const QString& format : formats()) {
+        if (elapsed.elapsed() >= limits.timeBudget.count())
+            break;
+        const QByteArray bytes = data(format);
+        if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
+            total + bytes.size() > limits.maxTotalBytes)
+            continue;
+        total += bytes.size();
+        result.append({format, bytes});
+    }
+    return result;
 }
 
 std::optional<QString> QtClipboard::text() {

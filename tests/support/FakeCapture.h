@@ -45,6 +45,18 @@ public:
         }
         return {};
     }
+    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override {
+        QList<ClipboardFormat> kept;
+        qsizetype total = 0;
+        for (const auto& [name, bytes] : contents) {
+            if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
+                total + bytes.size() > limits.maxTotalBytes)
+                continue;
+            total += bytes.size();
+            kept.append({name, bytes});
+        }
+        return kept;
+    }
     std::optional<QString> text() override {
         for (const auto& [name, bytes] : contents) {
             if (name == QLatin1String("text/plain"))
