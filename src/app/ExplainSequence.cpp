@@ -130,12 +130,13 @@ ExplanationStream* ExplainSequence::requestExplanation(
     ExplanationStream* stream = request.value().release();
     stream->setParent(this);
     auto accumulated = std::make_shared<QString>();
-    connect(stream, &ExplanationStream::pieceReceived, this, [accumulated, onText](const QString& piece) {
-        *accumulated += piece;
-        onText(*accumulated);
-    });
+    connect(stream, &ExplanationStream::pieceReceived, this,
+            [accumulated, onText = std::move(onText)](const QString& piece) {
+                *accumulated += piece;
+                onText(*accumulated);
+            });
     connect(stream, &ExplanationStream::finished, this,
-            [stream, accumulated, onEnd](const std::optional<APIError>& error) {
+            [stream, accumulated, onEnd = std::move(onEnd)](const std::optional<APIError>& error) {
                 stream->deleteLater();
                 onEnd(error, *accumulated);
             });

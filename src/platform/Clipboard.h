@@ -18,8 +18,8 @@ using ClipboardFormat = QPair<QString, QByteArray>;
 // few milliseconds; a hung or hostile one must not freeze the program or fill its memory.
 struct ClipboardReadLimits {
     std::chrono::milliseconds timeBudget{1000}; // for all formats together
-    qsizetype maxFormatBytes = 16 * 1024 * 1024;
-    qsizetype maxTotalBytes = 32 * 1024 * 1024;
+    qsizetype maxFormatBytes = qsizetype{16} * 1024 * 1024;
+    qsizetype maxTotalBytes = qsizetype{32} * 1024 * 1024;
 };
 
 // The desktop clipboard (the CLIPBOARD selection) and the primary selection.

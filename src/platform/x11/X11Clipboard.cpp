@@ -52,7 +52,7 @@ public:
             return result;
         m_clipboard = atom("CLIPBOARD");
         m_incr = atom("INCR");
-        const auto targets = fetch(atom("TARGETS"), 0, 64 * 1024);
+        const auto targets = fetch(atom("TARGETS"), 0, qsizetype{64} * 1024);
         if (!targets)
             return result;
         QList<xcb_atom_t> offered(targets->size() / qsizetype(sizeof(xcb_atom_t)));
