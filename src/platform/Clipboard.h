@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
-#include <QStringList>
 #include <chrono>
 #include <optional>
 
@@ -27,9 +26,6 @@ class Clipboard : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // The formats the clipboard offers, in the owner's order.
-    virtual QStringList formats() = 0;
-    virtual QByteArray data(const QString& format) = 0;
     // The formats and bytes the clipboard holds, in the owner's order, as far as `limits` allow:
     // a format that does not arrive within the time budget, or that would exceed a cap, is left
     // out. Events other than user input are handled while it waits. Empty formats are left out.

@@ -22,25 +22,18 @@ QtClipboard::QtClipboard(QObject* parent) : Clipboard(parent) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Clipboard::changed);
 }
 
-QStringList QtClipboard::formats() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->formats() : QStringList();
-}
-
-QByteArray QtClipboard::data(const QString& format) {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->data(format) : QByteArray();
-}
-
 QList<ClipboardFormat> QtClipboard::readAll(const ClipboardReadLimits& limits) {
     QList<ClipboardFormat> result;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data)
+        return result;
     QElapsedTimer elapsed;
     elapsed.start();
     qsizetype total = 0;
-    for (const QString& format : formats()) {
+    for (const QString& format : data->formats()) {
         if (elapsed.elapsed() >= limits.timeBudget.count())
             break;
-        const QByteArray bytes = data(format);
+        const QByteArray bytes = data->data(format);
         if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
             total + bytes.size() > limits.maxTotalBytes)
             continue;

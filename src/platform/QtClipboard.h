@@ -11,8 +11,6 @@ class QtClipboard : public Clipboard {
     Q_OBJECT
 public:
     explicit QtClipboard(QObject* parent = nullptr);
-    QStringList formats() override;
-    QByteArray data(const QString& format) override;
     QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
     std::optional<QString> text() override;
     void clear() override;

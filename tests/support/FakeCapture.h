@@ -32,19 +32,6 @@ public:
 // A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
 class FakeClipboard final : public Clipboard {
 public:
-    QStringList formats() override {
-        QStringList names;
-        for (const auto& format : contents)
-            names << format.first;
-        return names;
-    }
-    QByteArray data(const QString& format) override {
-        for (const auto& [name, bytes] : contents) {
-            if (name == format)
-                return bytes;
-        }
-        return {};
-    }
     QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override {
         QList<ClipboardFormat> kept;
         qsizetype total = 0;
