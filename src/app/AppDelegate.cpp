@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "CaptureGate.h"
 #include "ExplainSequence.h"
 #include "FrontApplicationTracker.h"
 #include "PermissionManager.h"
@@ -125,17 +126,20 @@ void AppDelegate::setupServices() {
     m_overlayPanelController = std::make_unique<OverlayPanelController>(
         m_services.panelWindowHelper(), m_timing.overlay, &OverlayPanelController::currentDisplayLayout);
 
+    m_captureGate = std::make_unique<CaptureGate>();
+
     ShortcutConfiguration& shortcuts = m_services.shortcutConfiguration();
     ShortcutRegistry& registry = m_services.shortcutRegistry();
     m_explainSequence = std::make_unique<ExplainSequence>(
         ExplainSequence::Dependencies{*m_apiClient, *m_textCaptureService, *m_overlayPanelController,
                                       m_services.permissionManager(), m_services.authService(),
-                                      *m_frontApplication},
+                                      *m_frontApplication, *m_captureGate},
         m_services.options().executablePath, m_timing.overlayPasteDelay);
     m_transcribeSequence = std::make_unique<TranscribeSequence>(
-        TranscribeSequence::Dependencies{
-            *m_audioCaptureService, *m_apiClient, *m_textCaptureService, *m_overlayPanelController, shortcuts,
-            registry, m_services.permissionManager(), m_services.microphoneAccess(), preferences},
+        TranscribeSequence::Dependencies{*m_audioCaptureService, *m_apiClient, *m_textCaptureService,
+                                         *m_overlayPanelController, shortcuts, registry,
+                                         m_services.permissionManager(), m_services.microphoneAccess(),
+                                         preferences, *m_captureGate},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
 
     m_overlayPanelController->onFetchDetail =

@@ -12,6 +12,7 @@
 namespace quill {
 
 class AudioCaptureService;
+class CaptureGate;
 class ExplainSequence;
 class FrontApplicationTracker;
 class GlobalShortcutService;
@@ -81,6 +82,7 @@ private:
     std::unique_ptr<TextCaptureService> m_textCaptureService;
     std::unique_ptr<AudioCaptureService> m_audioCaptureService;
     std::unique_ptr<OverlayPanelController> m_overlayPanelController;
+    std::unique_ptr<CaptureGate> m_captureGate;
     // After the components they use, so that they go first.
     std::unique_ptr<ExplainSequence> m_explainSequence;
     std::unique_ptr<TranscribeSequence> m_transcribeSequence;

@@ -1,5 +1,6 @@
 #include "ExplainSequence.h"
 
+#include "CaptureGate.h"
 #include "FrontApplicationTracker.h"
 #include "PermissionManager.h"
 #include "backend/AuthService.h"
@@ -11,6 +12,16 @@
 #include <memory>
 
 namespace quill {
+namespace {
+
+void dropStream(ExplanationStream* stream) {
+    if (stream) {
+        stream->cancel();
+        stream->deleteLater();
+    }
+}
+
+} // namespace
 
 ExplainSequence::ExplainSequence(Dependencies dependencies, QString bundlePath,
                                  std::chrono::milliseconds pasteDelay, QObject* parent)
@@ -26,6 +37,11 @@ QString ExplainSequence::accessibilityRequiredMessage(const QString& bundlePath)
 }
 
 void ExplainSequence::handleExplain() {
+    m_deps.captureGate.run(this, [this] { explainSelection(); });
+}
+
+void ExplainSequence::explainSelection() {
+    supersedeEarlierRun();
     OverlayPanelController& overlay = m_deps.overlay;
     if (!m_deps.permissions.canReadSelections()) {
         overlay.showError(accessibilityRequiredMessage(m_bundlePath), false);
@@ -53,7 +69,7 @@ void ExplainSequence::handleExplain() {
     viewModel.setLoadingMessage(std::nullopt);
     overlay.showPanel();
 
-    requestExplanation(
+    m_explainStream = requestExplanation(
         *text, false,
         [&overlay](const QString& accumulated) {
             overlay.viewModel().setState(ExplanationState::content(accumulated));
@@ -71,12 +87,17 @@ void ExplainSequence::handleExplain() {
 }
 
 void ExplainSequence::fetchDetailedExplanation() {
+    m_deps.captureGate.run(this, [this] { requestDetail(); });
+}
+
+void ExplainSequence::requestDetail() {
     if (m_currentExplainText.isEmpty())
         return;
     OverlayPanelController& overlay = m_deps.overlay;
     overlay.viewModel().setIsLoadingDetail(true);
 
-    requestExplanation(
+    dropStream(m_detailStream);
+    m_detailStream = requestExplanation(
         m_currentExplainText, true,
         [&overlay](const QString& accumulated) {
             overlay.viewModel().setDetailedText(accumulated);
@@ -92,33 +113,42 @@ void ExplainSequence::fetchDetailedExplanation() {
         });
 }
 
-void ExplainSequence::requestExplanation(
+void ExplainSequence::supersedeEarlierRun() {
+    dropStream(m_explainStream);
+    dropStream(m_detailStream);
+}
+
+ExplanationStream* ExplainSequence::requestExplanation(
     const QString& text, bool detailed, std::function<void(const QString& accumulated)> onText,
     std::function<void(const std::optional<APIError>&, const QString&)> onEnd) {
     ExplainResult request = m_deps.apiClient.explain(text, detailed);
     if (!request) {
         onEnd(request.error(), QString());
-        return;
+        return nullptr;
     }
     // The stream belongs to the sequence while it runs, so a sequence that goes away takes it along.
     ExplanationStream* stream = request.value().release();
     stream->setParent(this);
     auto accumulated = std::make_shared<QString>();
-    connect(stream, &ExplanationStream::pieceReceived, this, [accumulated, onText](const QString& piece) {
-        *accumulated += piece;
-        onText(*accumulated);
-    });
+    connect(stream, &ExplanationStream::pieceReceived, this,
+            [accumulated, onText = std::move(onText)](const QString& piece) {
+                *accumulated += piece;
+                onText(*accumulated);
+            });
     connect(stream, &ExplanationStream::finished, this,
-            [stream, accumulated, onEnd](const std::optional<APIError>& error) {
+            [stream, accumulated, onEnd = std::move(onEnd)](const std::optional<APIError>& error) {
                 stream->deleteLater();
                 onEnd(error, *accumulated);
             });
+    return stream;
 }
 
 void ExplainSequence::pasteFromOverlay(const QString& text) {
     // Hidden first, so that the application the user came from receives the paste.
     m_deps.overlay.hide();
-    QTimer::singleShot(m_pasteDelay, this, [this, text] { m_deps.textCapture.pasteText(text); });
+    QTimer::singleShot(m_pasteDelay, this, [this, text] {
+        m_deps.captureGate.run(this, [this, text] { m_deps.textCapture.pasteText(text); });
+    });
 }
 
 } // namespace quill

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <chrono>
 #include <functional>
@@ -10,6 +11,8 @@ namespace quill {
 
 class APIError;
 class AuthService;
+class CaptureGate;
+class ExplanationStream;
 class FrontApplicationTracker;
 class OverlayPanelController;
 class PermissionManager;
@@ -28,12 +31,14 @@ public:
         PermissionManager& permissions;
         AuthService& auth;
         const FrontApplicationTracker& frontApplication;
+        CaptureGate& captureGate;
     };
 
     // `bundlePath` names this program in the message shown when selections cannot be read.
     ExplainSequence(Dependencies dependencies, QString bundlePath, std::chrono::milliseconds pasteDelay,
                     QObject* parent = nullptr);
 
+    // Each waits for a capture or paste already running to end (see CaptureGate).
     void handleExplain();
     void fetchDetailedExplanation();
     void pasteFromOverlay(const QString& text);
@@ -45,16 +50,26 @@ public:
     static QString accessibilityRequiredMessage(const QString& bundlePath);
 
 private:
+    void explainSelection();
+    void requestDetail();
+
+    // Cancels the replies of the earlier explain and its detail, so that none of their pieces,
+    // ends or errors reach the panel of the new one.
+    void supersedeEarlierRun();
+
     // Asks for an explanation of `text`; `onText` gets the text so far after every piece, `onEnd`
-    // the error that ended it, if any, and the whole text.
-    void requestExplanation(const QString& text, bool detailed,
-                            std::function<void(const QString& accumulated)> onText,
-                            std::function<void(const std::optional<APIError>&, const QString&)> onEnd);
+    // the error that ended it, if any, and the whole text. Returns the stream while it runs.
+    ExplanationStream*
+    requestExplanation(const QString& text, bool detailed,
+                       std::function<void(const QString& accumulated)> onText,
+                       std::function<void(const std::optional<APIError>&, const QString&)> onEnd);
 
     Dependencies m_deps;
     QString m_bundlePath;
     std::chrono::milliseconds m_pasteDelay;
     QString m_currentExplainText;
+    QPointer<ExplanationStream> m_explainStream;
+    QPointer<ExplanationStream> m_detailStream;
 };
 
 } // namespace quill

@@ -21,7 +21,11 @@ void FrontApplicationTracker::start() {
 
 std::optional<qint32> FrontApplicationTracker::selectionOwner() const {
     const auto front = m_windows.frontProcessId();
-    if (front && *front == m_ownProcessId && m_lastActiveAppPID)
+    if (!front)
+        return std::nullopt;
+    if (*front != m_ownProcessId)
+        return static_cast<qint32>(*front);
+    if (m_lastActiveAppPID)
         return static_cast<qint32>(*m_lastActiveAppPID);
     return std::nullopt;
 }

@@ -20,8 +20,8 @@ public:
 
     std::optional<qint64> lastActiveAppPID() const { return m_lastActiveAppPID; }
 
-    // The application whose selection to read: the last other application while one of our own
-    // windows is in front, none (whatever has the focus) otherwise.
+    // The application whose selection to read: the one in front, or the last other application
+    // while one of our own windows is in front; none when the window in front names no process.
     std::optional<qint32> selectionOwner() const;
 
 private:

@@ -1,5 +1,6 @@
 #include "TranscribeSequence.h"
 
+#include "CaptureGate.h"
 #include "PermissionManager.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
@@ -57,6 +58,10 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
 TranscribeSequence::~TranscribeSequence() = default;
 
 void TranscribeSequence::toggleTranscription() {
+    m_deps.captureGate.run(this, [this] { toggleNow(); });
+}
+
+void TranscribeSequence::toggleNow() {
     if (m_isTranscribing)
         stopAndTranscribe();
     else
@@ -198,14 +203,20 @@ void TranscribeSequence::deliver(const QString& text) {
     overlay.updatePanelSize(true);
     overlay.hide();
     QTimer::singleShot(m_pasteDelay, this, [this, text] {
-        if (m_deps.preferences.keepClipboard())
-            m_deps.textCapture.pasteTextKeepingClipboard(text);
-        else
-            m_deps.textCapture.pasteText(text);
+        m_deps.captureGate.run(this, [this, text] {
+            if (m_deps.preferences.keepClipboard())
+                m_deps.textCapture.pasteTextKeepingClipboard(text);
+            else
+                m_deps.textCapture.pasteText(text);
+        });
     });
 }
 
 void TranscribeSequence::abortTranscription() {
+    m_deps.captureGate.run(this, [this] { abortNow(); });
+}
+
+void TranscribeSequence::abortNow() {
     m_cancelShortcutService->unregister();
     if (m_isTranscribing) {
         m_deps.audioCapture.cancelRecording();

@@ -12,6 +12,7 @@
 namespace quill {
 
 class AudioCaptureService;
+class CaptureGate;
 class GlobalShortcutService;
 class MicrophoneAccess;
 class OverlayPanelController;
@@ -39,6 +40,7 @@ public:
         PermissionManager& permissions;
         MicrophoneAccess& microphone;
         PreferencesManager& preferences;
+        CaptureGate& captureGate;
     };
 
     // A press at least this long is held to talk rather than a toggle.
@@ -50,6 +52,7 @@ public:
                        std::chrono::milliseconds pasteDelay, QObject* parent = nullptr);
     ~TranscribeSequence() override;
 
+    // Toggling and aborting wait for a capture or paste already running to end (see CaptureGate).
     void toggleTranscription();
     void startTranscription();
     void stopAndTranscribe();
@@ -62,6 +65,8 @@ public:
     GlobalShortcutService& cancelShortcutService() { return *m_cancelShortcutService; }
 
 private:
+    void toggleNow();
+    void abortNow();
     void deliver(const QString& text);
     void showLevel(float level);
     void inputLost(const QString& description);

@@ -18,10 +18,19 @@ public:
                               const QByteArray& body, ExplanationStream* stream)
         : QObject(&network)
         , m_stream(stream) {
+        stream->m_producer = this;
         m_reply = network.post(request, body);
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
+    }
+
+    // The consumer gave up: the reply goes, and nothing more reaches the stream.
+    void cancel() {
+        if (m_ended)
+            return;
+        m_stream = nullptr;
+        release();
     }
 
 private:
@@ -83,6 +92,13 @@ private:
     }
 
     void end(const std::optional<APIError>& error) {
+        const QPointer<ExplanationStream> stream = m_stream;
+        release();
+        if (stream)
+            stream->deliverEnd(error);
+    }
+
+    void release() {
         m_ended = true;
         m_reply->disconnect(this);
         // Aborting from inside the reply's own signal upsets Qt when it is still reporting the
@@ -92,8 +108,6 @@ private:
                 reply->abort();
             reply->deleteLater();
         });
-        if (m_stream)
-            m_stream->deliverEnd(error);
         deleteLater();
     }
 
@@ -111,6 +125,12 @@ std::unique_ptr<ExplanationStream> ExplanationStream::empty() {
     std::unique_ptr<ExplanationStream> stream(new ExplanationStream);
     QTimer::singleShot(0, stream.get(), [s = stream.get()] { s->deliverEnd(std::nullopt); });
     return stream;
+}
+
+void ExplanationStream::cancel() {
+    m_finished = true;
+    if (m_producer)
+        m_producer->cancel();
 }
 
 void ExplanationStream::deliverPiece(const QString& piece) {

@@ -3,6 +3,7 @@
 #include "APIError.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -24,7 +25,8 @@ class ExplanationStreamProducer;
 //
 // The stream is only the consumer's end. Destroying it (also from inside a slot, preferably
 // with deleteLater) does not cancel the request: the reply is still read to its end and the
-// pieces are dropped. A stream outliving its QuillAPIClient's network manager never finishes.
+// pieces are dropped; `cancel()` stops it. A stream outliving its QuillAPIClient's network
+// manager never finishes.
 class ExplanationStream : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +37,9 @@ public:
     static std::unique_ptr<ExplanationStream> empty();
 
     bool isFinished() const { return m_finished; }
+
+    // Aborts the request; nothing is emitted afterwards, not even `finished`. Safe from a slot.
+    void cancel();
 
 signals:
     void pieceReceived(const QString& piece);
@@ -50,6 +55,7 @@ private:
     void deliverEnd(const std::optional<APIError>& error);
 
     bool m_finished = false;
+    QPointer<ExplanationStreamProducer> m_producer;
 };
 
 // Sends the prepared explain request and returns the stream of its reply. The producer that

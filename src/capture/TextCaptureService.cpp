@@ -122,8 +122,9 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     if (m_copying)
         return std::nullopt;
     const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
     if (terminal == TerminalKind::SelectionOnly)
-        return m_pasteboard.selectionText();
+        return m_activeWindow.holdsPrimarySelection() ? m_pasteboard.selectionText() : std::nullopt;
     m_copying = true;
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
@@ -210,14 +211,8 @@ TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {
 }
 
 TextCaptureService::SavedPasteboard TextCaptureService::savePasteboard() {
-    QList<ClipboardFormat> formats;
-    for (const QString& format : m_pasteboard.formats()) {
-        if (kPseudoFormats.contains(format))
-            continue;
-        const QByteArray bytes = m_pasteboard.data(format);
-        if (!bytes.isEmpty())
-            formats.append({format, bytes});
-    }
+    QList<ClipboardFormat> formats = m_pasteboard.readAll(m_timing.saveLimits);
+    formats.removeIf([](const ClipboardFormat& format) { return kPseudoFormats.contains(format.first); });
     if (formats.isEmpty())
         return std::nullopt;
     return formats;

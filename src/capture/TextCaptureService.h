@@ -32,6 +32,8 @@ public:
         // anyway, and how long after its last read it may still ask for another format.
         int pasteReadTimeoutMs = 3000;
         int pasteReadSettleMs = 200;
+        // For keeping the clipboard's earlier contents.
+        ClipboardReadLimits saveLimits{};
     };
 
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
@@ -44,8 +46,9 @@ public:
     // with `processId`; the clipboard is left alone.
     std::optional<QString> selectedTextViaAccessibility(std::optional<qint32> processId = std::nullopt);
     // The selection as the front application copies it. The clipboard's earlier contents are
-    // back when this returns. Runs a local event loop (without user input) for at most about
-    // `modifierReleaseTimeoutMs` + `copyTimeoutMs`; a call made while one is running gets none.
+    // back when this returns, as far as `saveLimits` let them be read. Runs a local event loop
+    // (without user input) for at most about `modifierReleaseTimeoutMs` + the save's time budget
+    // + `copyTimeoutMs`; a call made while one is running gets none.
     std::optional<QString> selectedTextViaCopy();
     // Leaves `text` on the clipboard and pastes it into the front application.
     void pasteText(const QString& text);

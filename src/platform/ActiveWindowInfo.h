@@ -11,6 +11,9 @@ public:
     virtual ~ActiveWindowInfo() = default;
     // The active window's WM_CLASS: instance name then class name; empty when unknown.
     virtual QStringList windowClass() = 0;
+    // Whether the primary selection belongs to the active window (or a window inside it), that is,
+    // whether the text last selected anywhere was selected there.
+    virtual bool holdsPrimarySelection() = 0;
 };
 
 } // namespace quill

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
-#include <QStringList>
+#include <chrono>
 #include <optional>
 
 namespace quill {
@@ -13,14 +13,23 @@ namespace quill {
 // One format of the clipboard's contents and its bytes, as the owner handed them out.
 using ClipboardFormat = QPair<QString, QByteArray>;
 
+// How much reading the whole clipboard may cost. A healthy owner hands out every format in a
+// few milliseconds; a hung or hostile one must not freeze the program or fill its memory.
+struct ClipboardReadLimits {
+    std::chrono::milliseconds timeBudget{1000}; // for all formats together
+    qsizetype maxFormatBytes = qsizetype{16} * 1024 * 1024;
+    qsizetype maxTotalBytes = qsizetype{32} * 1024 * 1024;
+};
+
 // The desktop clipboard (the CLIPBOARD selection) and the primary selection.
 class Clipboard : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // The formats the clipboard offers, in the owner's order.
-    virtual QStringList formats() = 0;
-    virtual QByteArray data(const QString& format) = 0;
+    // The formats and bytes the clipboard holds, in the owner's order, as far as `limits` allow:
+    // a format that does not arrive within the time budget, or that would exceed a cap, is left
+    // out. Events other than user input are handled while it waits. Empty formats are left out.
+    virtual QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) = 0;
     // The plain-text value; none when the clipboard holds no text.
     virtual std::optional<QString> text() = 0;
     virtual void clear() = 0;

@@ -14,6 +14,7 @@
 #include "secret/LibsecretSecretStore.h"
 #include "x11/X11ActiveWindowInfo.h"
 #include "x11/X11ActiveWindowTracker.h"
+#include "x11/X11Clipboard.h"
 #include "x11/X11KeyGrabber.h"
 #include "x11/X11PanelWindowHelper.h"
 #include "x11/XTestKeyEventPoster.h"
@@ -63,6 +64,7 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
     p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
+    p.clipboard = std::make_unique<X11Clipboard>();
 }
 
 void addNull(Platform& p) {

@@ -23,6 +23,7 @@ public:
 class NullActiveWindowInfo final : public ActiveWindowInfo {
 public:
     QStringList windowClass() override { return {}; }
+    bool holdsPrimarySelection() override { return false; }
 };
 
 // For sessions that do not tell other clients which window is active.

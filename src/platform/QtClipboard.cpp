@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
@@ -47,16 +48,26 @@ QtClipboard::QtClipboard(QObject* parent) : Clipboard(parent) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Clipboard::changed);
 }
 
-QStringList QtClipboard::formats() {
+QList<ClipboardFormat> QtClipboard::readAll(const ClipboardReadLimits& limits) {
     const QScopedValueRollback own(m_readingOwn, true);
+    QList<ClipboardFormat> result;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->formats() : QStringList();
-}
-
-QByteArray QtClipboard::data(const QString& format) {
-    const QScopedValueRollback own(m_readingOwn, true);
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->data(format) : QByteArray();
+    if (!data)
+        return result;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    qsizetype total = 0;
+    for (const QString& format : data->formats()) {
+        if (elapsed.elapsed() >= limits.timeBudget.count())
+            break;
+        const QByteArray bytes = data->data(format);
+        if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
+            total + bytes.size() > limits.maxTotalBytes)
+            continue;
+        total += bytes.size();
+        result.append({format, bytes});
+    }
+    return result;
 }
 
 std::optional<QString> QtClipboard::text() {

@@ -9,13 +9,14 @@ class QMimeData;
 namespace quill {
 
 // QGuiApplication's clipboard; the contents this process sets are served by its event loop,
-// which announces each time another program reads them.
-class QtClipboard final : public Clipboard {
+// which announces each time another program reads them. Qt fetches another owner's formats one
+// at a time and waits up to seconds for each, so `readAll` here holds to the caps but can overrun
+// its time budget; X11Clipboard cannot.
+class QtClipboard : public Clipboard {
     Q_OBJECT
 public:
     explicit QtClipboard(QObject* parent = nullptr);
-    QStringList formats() override;
-    QByteArray data(const QString& format) override;
+    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
     std::optional<QString> text() override;
     void clear() override;
     void setText(const QString& text) override;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace quill;
@@ -17,10 +18,10 @@ QByteArray chunk(const QString& content) {
     return "data: " + QJsonDocument(body).toJson(QJsonDocument::Compact) + "\n\n";
 }
 
-ScriptedReply streamOf(const QStringList& pieces, bool done = true) {
+ScriptedReply streamOf(const QStringList& pieces, bool done = true, int pauseMs = 5) {
     ScriptedReply reply = ScriptedReply::status(200);
     for (const QString& piece : pieces)
-        reply.write(chunk(piece)).pause(5);
+        reply.write(chunk(piece)).pause(pauseMs);
     if (done)
         reply.write("data: [DONE]\n\n");
     return reply;
@@ -41,7 +42,9 @@ private slots:
     void streamsTheUntrimmedSelectionAndFetchesDetail();
     void everyStopShowsItsMessage_data();
     void everyStopShowsItsMessage();
-    void ourOwnWindowInFrontReadsTheLastApplication();
+    void readsTheApplicationInFrontOrTheLastOneBeforeOurs();
+    void triggersDuringACaptureWaitForItsEnd();
+    void aNewExplainSupersedesTheEarlierRunAndItsDetail();
     void pasteHidesThePanelThenPastes();
 
 private:
@@ -145,14 +148,81 @@ void TestExplainSequence::everyStopShowsItsMessage() {
         QCOMPARE(delegate->explainSequence()->currentExplainText(), QString());
 }
 
-void TestExplainSequence::ourOwnWindowInFrontReadsTheLastApplication() {
+void TestExplainSequence::readsTheApplicationInFrontOrTheLastOneBeforeOurs() {
     h->tracker.front = 501;
     const auto delegate = h->launch();
     h->tracker.activate(ownProcess);
     delegate->explainSequence()->handleExplain();
     h->tracker.activate(777);
     delegate->explainSequence()->handleExplain();
-    QCOMPARE(h->reader.askedPids, (QList<qint64>{501, -1}));
+    h->tracker.front.reset();
+    delegate->explainSequence()->handleExplain();
+    QCOMPARE(h->reader.askedPids, (QList<qint64>{501, 777, -1}));
+}
+
+void TestExplainSequence::triggersDuringACaptureWaitForItsEnd() {
+    // Nothing to read over accessibility: every explain copies, and the copy answers a little later.
+    h->server.enqueue(streamOf({"first"}));
+    h->server.enqueue(streamOf({"second"}));
+    h->server.enqueue(streamOf({"third"}));
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    QStringList events;
+    int copies = 0;
+    h->keys.onPost = [&] {
+        ++copies;
+        events << QStringLiteral("copy %1").arg(copies);
+        h->clipboard.changeLater({{"text/plain", QStringLiteral("copied %1").arg(copies).toUtf8()}}, 20);
+        // Pressed while the first copy waits for its answer.
+        if (copies == 1)
+            QTimer::singleShot(0, [&] { h->grabber.press({Qt::Key_1, Qt::ControlModifier}); });
+    };
+    connect(&overlay.viewModel(), &ExplanationViewModel::stateChanged, this, [&] {
+        if (overlay.viewModel().state().kind() == ExplanationState::Kind::error)
+            events << overlay.viewModel().state().text();
+    });
+
+    delegate->explainSequence()->handleExplain();
+    events << "first capture ended";
+    QTRY_COMPARE(copies, 2);
+    QTRY_COMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::content);
+    QCOMPARE(events, (QStringList{"copy 1", "first capture ended", "copy 2"}));
+    QCOMPARE(QJsonDocument::fromJson(h->server.requests.last().body)["text"].toString(),
+             QStringLiteral("copied 2"));
+}
+
+void TestExplainSequence::aNewExplainSupersedesTheEarlierRunAndItsDetail() {
+    h->reader.answer = selection(QStringLiteral("text A"));
+    h->server.enqueue(streamOf(QStringList(60, QStringLiteral("α")), true, 30));
+    h->server.enqueue(streamOf(QStringList(60, QStringLiteral("δ")), true, 30));
+    h->server.enqueue(streamOf({"B", " explained."}));
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    ExplanationViewModel& viewModel = overlay.viewModel();
+
+    delegate->explainSequence()->handleExplain();
+    QTRY_VERIFY(viewModel.state().text().startsWith(QStringLiteral("α")));
+    delegate->explainSequence()->fetchDetailedExplanation();
+    QTRY_VERIFY(viewModel.detailedText().has_value());
+
+    h->reader.answer = selection(QStringLiteral("text B"));
+    delegate->explainSequence()->handleExplain();
+    QStringList shown;
+    connect(&viewModel, &ExplanationViewModel::stateChanged, this,
+            [&] { shown << viewModel.state().text(); });
+    connect(&viewModel, &ExplanationViewModel::detailedTextChanged, this,
+            [&] { shown << viewModel.detailedText().value_or(QString()); });
+
+    QTRY_COMPARE(h->server.clientClosedEarly, 2);
+    QTRY_COMPARE(viewModel.state(), ExplanationState::content("B explained."));
+    // Long enough for the earlier replies to have run to their ends.
+    QTest::qWait(500);
+    QVERIFY2(shown.filter(QRegularExpression("[αδ]")).isEmpty(), qPrintable(shown.join('|')));
+    QCOMPARE(viewModel.detailedText(), std::nullopt);
+    QVERIFY(!viewModel.isLoadingDetail());
+    QCOMPARE(h->server.requests.size(), 3);
+    QCOMPARE(QJsonDocument::fromJson(h->server.requests[2].body)["text"].toString(),
+             QStringLiteral("text B"));
 }
 
 void TestExplainSequence::pasteHidesThePanelThenPastes() {

@@ -1,12 +1,17 @@
 #include "FakePlatform.h"
+#include "TestHttpServer.h"
 #include "app/AppDelegate.h"
+#include "app/ExplainSequence.h"
 #include "app/FrontApplicationTracker.h"
 #include "app/Services.h"
 #include "app/TranscribeSequence.h"
 #include "backend/AuthService.h"
+#include "backend/QuillAPIClient.h"
+#include "overlay/OverlayPanelController.h"
 #include "platform/PlatformFactory.h"
 #include "platform/SettingsStore.h"
 
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTest>
 #include <QWidget>
@@ -46,17 +51,21 @@ class TestFrontAppDesktop : public QObject {
 private slots:
     void lastActiveApplicationFollowsActivationsOfOtherPrograms();
     void transcribeShortcutTogglesFromAnyApplication();
+    void explainReadsOnlyTheWindowInFront();
 
 private:
-    std::unique_ptr<AppDelegate> launch();
+    std::unique_ptr<AppDelegate> launch(const QString& backendUrl = {});
 
     std::unique_ptr<Services> services;
 };
 
-std::unique_ptr<AppDelegate> TestFrontAppDesktop::launch() {
+std::unique_ptr<AppDelegate> TestFrontAppDesktop::launch(const QString& backendUrl) {
     // The session's own platform, with settings and keyring kept in memory.
     Platform platform = platform::createPlatform(platform::detectSession());
-    platform.settingsStore = std::make_unique<MemorySettingsStore>();
+    auto settings = std::make_unique<MemorySettingsStore>();
+    if (!backendUrl.isEmpty())
+        settings->setValue(QuillAPIClient::baseURLOverrideKey, backendUrl);
+    platform.settingsStore = std::move(settings);
     platform.secretStore = std::make_unique<FakeSecretStore>();
     Services::Options options;
     options.processId = QCoreApplication::applicationPid();
@@ -98,6 +107,32 @@ void TestFrontAppDesktop::transcribeShortcutTogglesFromAnyApplication() {
     QTRY_VERIFY(delegate->transcribeSequence()->isTranscribing());
     xdotool({"key", "ctrl+2"});
     QTRY_VERIFY(!delegate->transcribeSequence()->isTranscribing());
+}
+
+void TestFrontAppDesktop::explainReadsOnlyTheWindowInFront() {
+    TestHttpServer backend;
+    DesktopProgram editor(QStringLiteral("mousepad"), QStringLiteral("mousepad"));
+    DesktopProgram terminal(QStringLiteral("xterm"), QStringLiteral("xterm"));
+    xdotool({"windowactivate", "--sync", editor.window});
+    xdotool({"type", "--delay", "5", "Words selected in the editor"});
+    xdotool({"key", "--clearmodifiers", "ctrl+a"});
+    const auto delegate = launch(backend.baseUrl());
+    QTRY_VERIFY(services->authService().isAuthenticated());
+    const ExplanationViewModel& viewModel = delegate->overlayPanelController()->viewModel();
+
+    // The terminal in front has nothing selected; the editor's selection is not its.
+    xdotool({"windowactivate", "--sync", terminal.window});
+    xdotool({"key", "ctrl+1"});
+    QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error(QStringLiteral("No text selected")),
+                              10000);
+    QCOMPARE(backend.requests.size(), 0);
+
+    backend.enqueue(ScriptedReply::status(200).write("data: [DONE]\n\n"));
+    xdotool({"windowactivate", "--sync", editor.window});
+    xdotool({"key", "ctrl+1"});
+    QTRY_COMPARE_WITH_TIMEOUT(backend.requests.size(), 1, 10000);
+    QCOMPARE(QJsonDocument::fromJson(backend.requests[0].body)["text"].toString(),
+             QStringLiteral("Words selected in the editor"));
 }
 
 QTEST_MAIN(TestFrontAppDesktop)

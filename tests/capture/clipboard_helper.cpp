@@ -1,17 +1,20 @@
 // Another program on the test desktop's clipboard: `own FORMAT=FILE...` takes the clipboard with
-// those formats and keeps serving them until it is terminated; `dump` prints every format the
-// clipboard offers as "FORMAT<TAB>HEX BYTES", one a line.
+// those formats and keeps serving them until it is terminated; `hang FORMAT=FILE...` takes it the
+// same way and then never answers a request (a program stuck in a long computation); `dump`
+// prints every format the clipboard offers as "FORMAT<TAB>HEX BYTES", one a line.
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTextStream>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QTextStream out(stdout);
-    if (args.value(0) == QLatin1String("own")) {
+    const bool hang = args.value(0) == QLatin1String("hang");
+    if (args.value(0) == QLatin1String("own") || hang) {
         auto data = std::make_unique<QMimeData>();
         for (const QString& pair : args.mid(1)) {
             const qsizetype eq = pair.indexOf(QLatin1Char('='));
@@ -22,6 +25,8 @@ int main(int argc, char** argv) {
         }
         QGuiApplication::clipboard()->setMimeData(data.release());
         out << "owned" << Qt::endl;
+        while (hang)
+            pause();
         return app.exec();
     }
     if (args.value(0) == QLatin1String("dump")) {

@@ -57,6 +57,7 @@ void TestTextCapture::init() {
     keys.keyHeldPolls = 0;
     keys.onPost = nullptr;
     window.names = {"mousepad", "Mousepad"};
+    window.holdsSelection = true;
     clipboard.contents.clear();
     clipboard.selection.reset();
     clipboard.writes = 0;
@@ -199,6 +200,10 @@ void TestTextCapture::selectionOnlyTerminalsAreReadFromThePrimarySelection() {
     QVERIFY(keys.posted.isEmpty());
     QCOMPARE(clipboard.writes, 0);
     QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", "untouched"}}));
+
+    // Selected in another window after the terminal's own selection went away.
+    window.holdsSelection = false;
+    QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
 }
 
 void TestTextCapture::waitsForTheShortcutsModifiersToBeReleased() {

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <unistd.h>
 
 using namespace quill;
@@ -31,9 +32,14 @@ private slots:
     void readsTheSelectionByCopyAndRestoresTheClipboard();
     void pastesIntoTheEditor();
     void aCopyInATerminalNeverInterruptsItsCommand();
+    void anOwnerThatNeverAnswersCostsABoundedWaitWithEventsRunning();
+    void formatsOverTheSizeCapAreLeftOut();
 
 private:
     void selectFirstLine();
+    // Starts the clipboard helper owning `formats` in `mode` ("own" or "hang").
+    bool startOwner(QProcess& owner, const QString& mode, const QList<ClipboardFormat>& formats);
+    QHash<QString, QByteArray> dumpClipboard();
     TextCaptureService service();
 
     QTemporaryDir dir;
@@ -70,6 +76,35 @@ TextCaptureService TestTextCaptureDesktop::service() {
                               *desktop.activeWindowInfo, *desktop.clipboard);
 }
 
+bool TestTextCaptureDesktop::startOwner(QProcess& owner, const QString& mode,
+                                        const QList<ClipboardFormat>& formats) {
+    QStringList arguments{mode};
+    for (int i = 0; i < formats.size(); ++i) {
+        QFile file(dir.filePath(mode + QString::number(i)));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(formats.at(i).second) != formats.at(i).second.size())
+            return false;
+        arguments << formats.at(i).first + '=' + file.fileName();
+    }
+    owner.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), arguments);
+    return owner.waitForReadyRead(10000) && owner.readLine().trimmed() == "owned";
+}
+
+// Read back by another program, through the X server, from this process.
+QHash<QString, QByteArray> TestTextCaptureDesktop::dumpClipboard() {
+    QProcess dump;
+    dump.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"dump"});
+    while (dump.state() != QProcess::NotRunning)
+        QTest::qWait(20);
+    QHash<QString, QByteArray> contents;
+    for (const QByteArray& line : dump.readAllStandardOutput().split('\n')) {
+        const auto fields = line.split('\t');
+        if (fields.size() == 2)
+            contents.insert(QString::fromUtf8(fields[0]), QByteArray::fromHex(fields[1]));
+    }
+    return contents;
+}
+
 void TestTextCaptureDesktop::readsTheEditorsSelectionThroughAccessibility() {
     selectFirstLine();
     auto capture = service();
@@ -91,17 +126,8 @@ void TestTextCaptureDesktop::readsTheSelectionByCopyAndRestoresTheClipboard() {
         {"text/plain", QString("earlier clipboard ✓").toUtf8()},
         {"text/html", "<p>earlier</p>"},
     };
-    QStringList ownArguments{"own"};
-    for (int i = 0; i < before.size(); ++i) {
-        QFile file(dir.filePath(QString::number(i)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(before.at(i).second);
-        ownArguments << before.at(i).first + '=' + file.fileName();
-    }
     QProcess owner;
-    owner.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), ownArguments);
-    QVERIFY(owner.waitForReadyRead(10000));
-    QCOMPARE(owner.readLine().trimmed(), QByteArray("owned"));
+    QVERIFY(startOwner(owner, "own", before));
 
     selectFirstLine();
     auto capture = service();
@@ -109,17 +135,7 @@ void TestTextCaptureDesktop::readsTheSelectionByCopyAndRestoresTheClipboard() {
     owner.terminate();
     QVERIFY(owner.waitForFinished());
 
-    // Read back by another program, through the X server, from this process.
-    QProcess dump;
-    dump.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"dump"});
-    while (dump.state() != QProcess::NotRunning)
-        QTest::qWait(20);
-    QHash<QString, QByteArray> after;
-    for (const QByteArray& line : dump.readAllStandardOutput().split('\n')) {
-        const auto fields = line.split('\t');
-        if (fields.size() == 2)
-            after.insert(QString::fromUtf8(fields[0]), QByteArray::fromHex(fields[1]));
-    }
+    const QHash<QString, QByteArray> after = dumpClipboard();
     for (const auto& [format, bytes] : before)
         QVERIFY2(after.value(format) == bytes, qPrintable(format));
 }
@@ -157,6 +173,47 @@ void TestTextCaptureDesktop::aCopyInATerminalNeverInterruptsItsCommand() {
     QCOMPARE(terminal.state(), QProcess::Running);
     terminal.kill();
     terminal.waitForFinished();
+}
+
+void TestTextCaptureDesktop::anOwnerThatNeverAnswersCostsABoundedWaitWithEventsRunning() {
+    QProcess owner;
+    QVERIFY(startOwner(owner, "hang", {{"text/plain", "never handed out"}}));
+    selectFirstLine();
+    // The news of the owner's arrival comes in first.
+    QTest::qWait(300);
+
+    // Turns of the event loop while the stuck owner still holds the clipboard, that is, while
+    // its contents are being saved.
+    int turnsWhileSaving = 0;
+    bool saved = false;
+    const auto connection =
+        connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [&] { saved = true; });
+    QTimer ticks;
+    connect(&ticks, &QTimer::timeout, this, [&] { turnsWhileSaving += saved ? 0 : 1; });
+    ticks.start(10);
+    auto capture = service();
+    QCOMPARE(capture.selectedTextViaCopy(), std::optional<QString>(kFirstLine));
+    disconnect(connection);
+    QVERIFY2(turnsWhileSaving >= 5, qPrintable(QString::number(turnsWhileSaving)));
+    owner.kill();
+    owner.waitForFinished();
+}
+
+void TestTextCaptureDesktop::formatsOverTheSizeCapAreLeftOut() {
+    QByteArray image(50 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < image.size(); i += 4096)
+        image[i] = static_cast<char>(i / 4096);
+    QProcess owner;
+    QVERIFY(startOwner(owner, "own", {{"image/png", image}, {"text/plain", "small text ✓"}}));
+    selectFirstLine();
+    auto capture = service();
+    QCOMPARE(capture.selectedTextViaCopy(), std::optional<QString>(kFirstLine));
+    owner.terminate();
+    QVERIFY(owner.waitForFinished());
+
+    const QHash<QString, QByteArray> after = dumpClipboard();
+    QCOMPARE(after.value("text/plain"), QString("small text ✓").toUtf8());
+    QVERIFY(!after.contains("image/png"));
 }
 
 QTEST_MAIN(TestTextCaptureDesktop)

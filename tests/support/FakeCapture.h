@@ -24,24 +24,25 @@ public:
 class FakeWindow final : public ActiveWindowInfo {
 public:
     QStringList windowClass() override { return names; }
+    bool holdsPrimarySelection() override { return holdsSelection; }
     QStringList names{"mousepad", "Mousepad"};
+    bool holdsSelection = true;
 };
 
 // A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
 class FakeClipboard final : public Clipboard {
 public:
-    QStringList formats() override {
-        QStringList names;
-        for (const auto& format : contents)
-            names << format.first;
-        return names;
-    }
-    QByteArray data(const QString& format) override {
+    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override {
+        QList<ClipboardFormat> kept;
+        qsizetype total = 0;
         for (const auto& [name, bytes] : contents) {
-            if (name == format)
-                return bytes;
+            if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
+                total + bytes.size() > limits.maxTotalBytes)
+                continue;
+            total += bytes.size();
+            kept.append({name, bytes});
         }
-        return {};
+        return kept;
     }
     std::optional<QString> text() override {
         for (const auto& [name, bytes] : contents) {

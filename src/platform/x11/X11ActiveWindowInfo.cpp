@@ -37,6 +37,26 @@ struct X11ActiveWindowInfo::Connection {
         return value;
     }
 
+    xcb_window_t activeWindow() {
+        if (root == XCB_NONE || activeWindowAtom == XCB_NONE)
+            return XCB_NONE;
+        const QByteArray active = property(root, activeWindowAtom, XCB_ATOM_WINDOW);
+        if (active.size() < static_cast<qsizetype>(sizeof(xcb_window_t)))
+            return XCB_NONE;
+        xcb_window_t window;
+        memcpy(&window, active.constData(), sizeof window);
+        return window;
+    }
+
+    xcb_window_t parent(xcb_window_t window) {
+        xcb_query_tree_reply_t* reply = xcb_query_tree_reply(xcb, xcb_query_tree(xcb, window), nullptr);
+        if (!reply)
+            return XCB_NONE;
+        const xcb_window_t parent = reply->parent;
+        free(reply);
+        return parent;
+    }
+
     int screenNumber = 0;
     xcb_connection_t* xcb;
     xcb_window_t root = XCB_NONE;
@@ -49,13 +69,7 @@ X11ActiveWindowInfo::~X11ActiveWindowInfo() = default;
 
 QStringList X11ActiveWindowInfo::windowClass() {
     Connection& c = *m_connection;
-    if (c.root == XCB_NONE || c.activeWindowAtom == XCB_NONE)
-        return {};
-    const QByteArray active = c.property(c.root, c.activeWindowAtom, XCB_ATOM_WINDOW);
-    if (active.size() < static_cast<qsizetype>(sizeof(xcb_window_t)))
-        return {};
-    xcb_window_t window;
-    memcpy(&window, active.constData(), sizeof window);
+    const xcb_window_t window = c.activeWindow();
     if (window == XCB_NONE)
         return {};
     QStringList names;
@@ -64,6 +78,27 @@ QStringList X11ActiveWindowInfo::windowClass() {
             names << QString::fromLocal8Bit(part);
     }
     return names;
+}
+
+bool X11ActiveWindowInfo::holdsPrimarySelection() {
+    Connection& c = *m_connection;
+    const xcb_window_t active = c.activeWindow();
+    if (active == XCB_NONE)
+        return false;
+    xcb_get_selection_owner_reply_t* reply =
+        xcb_get_selection_owner_reply(c.xcb, xcb_get_selection_owner(c.xcb, XCB_ATOM_PRIMARY), nullptr);
+    if (!reply)
+        return false;
+    xcb_window_t window = reply->owner;
+    free(reply);
+    // Toolkits often own the selection with a window inside the top-level one (xterm's text
+    // area, a hidden helper): walk up to the root. The depth bound keeps a broken tree finite.
+    for (int depth = 0; depth < 64 && window != XCB_NONE && window != c.root; ++depth) {
+        if (window == active)
+            return true;
+        window = c.parent(window);
+    }
+    return false;
 }
 
 } // namespace quill

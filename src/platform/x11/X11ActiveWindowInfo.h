@@ -15,6 +15,7 @@ public:
     X11ActiveWindowInfo& operator=(const X11ActiveWindowInfo&) = delete;
 
     QStringList windowClass() override;
+    bool holdsPrimarySelection() override;
 
 private:
     struct Connection;
