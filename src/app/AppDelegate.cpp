@@ -186,6 +186,23 @@ void AppDelegate::applyShortcuts(const ShortcutMap& shortcuts) {
     }
     if (const auto it = shortcuts.find(ShortcutAction::cancelTranscription); it != shortcuts.end())
         m_transcribeSequence->cancelShortcutService().updateShortcut(it->second);
+    reportShortcutProblems();
+}
+
+void AppDelegate::reportShortcutProblems() {
+    if (!m_preferencesWindow || !m_explainShortcutService)
+        return;
+    m_preferencesWindow->setShortcutProblem(ShortcutAction::explainSelection,
+                                            m_explainShortcutService->registrationError());
+    m_preferencesWindow->setShortcutProblem(ShortcutAction::transcribeOnly,
+                                            m_transcribeShortcutService->registrationError());
+    // Cancel is taken only while a recording runs; ask now rather than at the first recording.
+    ShortcutRegistry& registry = m_services.shortcutRegistry();
+    m_preferencesWindow->setShortcutProblem(
+        ShortcutAction::cancelTranscription,
+        registry.hasEventTap()
+            ? registry.check(m_services.shortcutConfiguration().shortcut(ShortcutAction::cancelTranscription))
+            : std::nullopt);
 }
 
 void AppDelegate::showPreferences() {
@@ -197,6 +214,7 @@ void AppDelegate::showPreferences() {
                 [&registry = m_services.shortcutRegistry()](bool recording) {
                     registry.setSuspended(recording);
                 });
+        reportShortcutProblems();
     }
     m_preferencesWindow->showPreferences();
 }

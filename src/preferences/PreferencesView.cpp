@@ -14,6 +14,7 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
                                  QWidget* parent)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, preferencesManager);
+    m_general = general;
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
             &PreferencesView::shortcutRecordingChanged);
 
@@ -26,6 +27,10 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tabs);
+}
+
+void PreferencesView::setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem) {
+    m_general->setShortcutProblem(action, problem);
 }
 
 } // namespace quill

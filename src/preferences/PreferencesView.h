@@ -1,12 +1,16 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
 #include <QWidget>
+#include <optional>
 
 class QTabWidget;
 
 namespace quill {
 
 class AuthService;
+class GeneralPreferencesView;
 class PreferencesManager;
 class ShortcutConfiguration;
 
@@ -18,6 +22,7 @@ public:
                     AuthService& authService, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
+    void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
 
 signals:
     // True while a shortcut is being recorded; the global shortcuts must not fire meanwhile.
@@ -25,6 +30,7 @@ signals:
 
 private:
     QTabWidget* m_tabs;
+    GeneralPreferencesView* m_general;
 };
 
 } // namespace quill

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
+#include <optional>
 
 namespace quill {
 
@@ -27,6 +31,9 @@ public:
     void showPreferences();
     // None until the first showPreferences.
     PreferencesView* window() const { return m_window.get(); }
+    // Why an action's shortcut does not work, shown under its recorder now or once the window
+    // exists; none when it works.
+    void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
 
 signals:
     void shortcutRecordingChanged(bool recording);
@@ -36,6 +43,7 @@ private:
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
     std::unique_ptr<PreferencesView> m_window;
+    std::map<ShortcutAction, QString> m_shortcutProblems;
 };
 
 } // namespace quill

@@ -82,7 +82,8 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setAutoRaise(true);
     m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
-    m_resetButton->setToolTip(QStringLiteral("Reset to default (Ctrl+1)"));
+    m_resetButton->setToolTip(
+        QStringLiteral("Reset to default (%1)").arg(displayString(m_binding.defaultValue)));
     m_resetButton->setAccessibleName(QStringLiteral("Reset to default"));
     connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
 
@@ -129,14 +130,22 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
         setError(reservedText);
         return;
     }
-    setError(std::nullopt);
-    m_binding.write(*captured);
-    refresh();
+    tryWrite(*captured);
 }
 
 void ShortcutRecorderView::reset() {
+    tryWrite(m_binding.defaultValue);
+}
+
+void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
+    if (shortcut != m_binding.read() && m_binding.usedBy) {
+        if (const auto other = m_binding.usedBy(shortcut)) {
+            setError(displayString(shortcut) + QStringLiteral(" is already used by ") + *other);
+            return;
+        }
+    }
     setError(std::nullopt);
-    m_binding.write(resetShortcut);
+    m_binding.write(shortcut);
     refresh();
 }
 
