@@ -1,7 +1,9 @@
 #include "ShortcutRecorderView.h"
 
 #include "KeyCodes.h"
+#include "platform/PhysicalKeys.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -59,10 +61,24 @@ private:
         if (modifiers == 0)
             return;
         // A modifier pressed on its own, or a key without a stored code, keeps the recording going.
-        const auto keyCode = keyCodeForQtKey(event.key());
+        const auto keyCode = storedKeyCode(event);
         if (!keyCode)
             return;
         m_onCapture(Shortcut{*keyCode, modifiers});
+    }
+
+    // The key the user pressed, not what it types: on AZERTY the key with "1" on it types "&"
+    // under Ctrl, and the global grab must take that same key.
+    static std::optional<uint32_t> storedKeyCode(const QKeyEvent& event) {
+        static const bool scanCodesAreLinuxKeys = QGuiApplication::platformName() == QLatin1String("xcb") ||
+                                                  QGuiApplication::platformName() == QLatin1String("wayland");
+        if (scanCodesAreLinuxKeys && event.nativeScanCode() != 0) {
+            const Qt::Key physical = physicalKeyForScanCode(event.nativeScanCode());
+            if (physical == Qt::Key_unknown)
+                return std::nullopt;
+            return keyCodeForQtKey(physical);
+        }
+        return keyCodeForQtKey(event.key());
     }
 
     bool m_recording = false;

@@ -8,13 +8,18 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 #include <cstdlib>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 using namespace quill;
 using namespace quill::test;
+
+Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
 
@@ -33,6 +38,17 @@ public:
                                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         std::free(error);
         return !error;
+    }
+
+    // Presses and releases Ctrl with the key `keycode` through XTEST, whatever it types.
+    bool pressWithControl(xcb_keycode_t keycode) {
+        constexpr xcb_keycode_t leftControl = 37;
+        for (const auto& [type, code] :
+             {std::pair{XCB_KEY_PRESS, leftControl}, std::pair{XCB_KEY_PRESS, keycode},
+              std::pair{XCB_KEY_RELEASE, keycode}, std::pair{XCB_KEY_RELEASE, leftControl}})
+            xcb_test_fake_input(m_connection, uint8_t(type), code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        return !xcb_connection_has_error(m_connection);
     }
 
 private:
@@ -56,6 +72,8 @@ class TestPreferencesDesktop : public QObject {
 private slots:
     void recordedShortcutReplacesTheOldOne();
     void shortcutsThatCannotWorkAreReportedAndRefused();
+    void recorderStoresTheKeyPressedOnOtherLayouts_data();
+    void recorderStoresTheKeyPressedOnOtherLayouts();
 };
 
 void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
@@ -153,6 +171,48 @@ void TestPreferencesDesktop::shortcutsThatCannotWorkAreReportedAndRefused() {
     window->close();
 
     QVERIFY(xdotool({"key", "ctrl+alt+l"}));
+    QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);
+}
+
+void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts_data() {
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<xcb_keycode_t>("keycode");
+    QTest::addColumn<Shortcut>("stored");
+    // AZERTY's "1" key types "&" (which sits on US "7") under Ctrl; QWERTZ types "y" on US "Z".
+    QTest::newRow("fr") << "fr" << xcb_keycode_t(10) << Shortcut{18, modifier::command};
+    QTest::newRow("de") << "de" << xcb_keycode_t(52) << Shortcut{6, modifier::command};
+}
+
+void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts() {
+    QFETCH(QString, layout);
+    QFETCH(xcb_keycode_t, keycode);
+    QFETCH(Shortcut, stored);
+    QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
+    auto restore =
+        qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+    OtherClient other;
+    const auto services = Services::forThisSession();
+    AppDelegate delegate(*services);
+    delegate.applicationDidFinishLaunching();
+    delegate.showPreferences();
+    QWidget* window = preferencesWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(xdotool({"windowactivate", "--sync", QString::number(window->winId())}));
+    auto* button = window->findChild<QWidget*>(QStringLiteral("explainSelection"))
+                       ->findChild<QAbstractButton*>(QStringLiteral("shortcutButton"));
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE(button->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(other.pressWithControl(keycode));
+    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::explainSelection), stored);
+    QTRY_COMPARE(delegate.explainShortcutService()->currentShortcut(), stored);
+    QVERIFY(delegate.explainShortcutService()->isRegistered());
+    window->close();
+
+    // The same physical key with Ctrl triggers it.
+    ExplanationViewModel& viewModel = delegate.overlayPanelController()->viewModel();
+    QVERIFY(other.pressWithControl(keycode));
     QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);
 }
 
