@@ -105,8 +105,18 @@ void AppDelegate::setupApplication() {
             self->applyShortcuts(delivered);
     });
 
-    if (!m_services.authService().isAuthenticated())
-        QTimer::singleShot(m_timing.preferencesDelay, this, &AppDelegate::showPreferences);
+    // A keyring waiting for the user to unlock it answers later; only a finished check that did
+    // not sign in asks the user to.
+    AuthService& auth = m_services.authService();
+    auto showPreferencesIfSignedOut = [this, &auth] {
+        if (!auth.isAuthenticated())
+            QTimer::singleShot(m_timing.preferencesDelay, this, &AppDelegate::showPreferences);
+    };
+    if (auth.isChecking())
+        connect(&auth, &AuthService::checkFinished, this, showPreferencesIfSignedOut,
+                Qt::SingleShotConnection);
+    else
+        showPreferencesIfSignedOut();
 }
 
 void AppDelegate::setupServices() {
