@@ -12,7 +12,8 @@
 
 namespace quill {
 
-AuthService::AuthService(KeychainHelper keychain, const HostInfo& host, int recheckDelayMs, QObject* parent)
+AuthService::AuthService(const KeychainHelper& keychain, const HostInfo& host, int recheckDelayMs,
+                         QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_store(keychain.store())

@@ -28,7 +28,7 @@ public:
     static inline const QString deviceTokenKey = QStringLiteral("quillpoint_device_id");
     static constexpr int startupWaitMs = 1000;
 
-    AuthService(KeychainHelper keychain, const HostInfo& host, int recheckDelayMs = 500,
+    AuthService(const KeychainHelper& keychain, const HostInfo& host, int recheckDelayMs = 500,
                 QObject* parent = nullptr);
     ~AuthService() override;
     // The running program's instance, owned by its composition root (src/app/Services).

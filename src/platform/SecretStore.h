@@ -35,7 +35,7 @@ public:
 
     // The callback runs on the main thread whenever the store may have become readable again
     // (the user unlocked it). Replaces an earlier watcher; never called after the store is gone.
-    virtual void watchUnlock(std::function<void()>) {}
+    virtual void watchUnlock(const std::function<void()>&) {}
 };
 
 } // namespace quill

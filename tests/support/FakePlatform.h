@@ -19,7 +19,7 @@ public:
     SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
     SecretResult lookup(const QString& service, const QString& account) override;
     SecretResult clear(const QString& service, const QString& account) override;
-    void watchUnlock(std::function<void()> callback) override { onUnlocked = std::move(callback); }
+    void watchUnlock(const std::function<void()>& callback) override { onUnlocked = callback; }
 
     QHash<QString, QByteArray> items; // "service/account" -> value
     std::atomic_bool failStores = false;

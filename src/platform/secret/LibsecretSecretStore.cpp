@@ -123,8 +123,8 @@ LibsecretSecretStore::LibsecretSecretStore(int timeoutMs) : m_timeoutMs(timeoutM
 
 LibsecretSecretStore::~LibsecretSecretStore() = default;
 
-void LibsecretSecretStore::watchUnlock(std::function<void()> onUnlocked) {
-    m_watcher = onUnlocked ? std::make_unique<SecretServiceWatcher>(std::move(onUnlocked)) : nullptr;
+void LibsecretSecretStore::watchUnlock(const std::function<void()>& onUnlocked) {
+    m_watcher = onUnlocked ? std::make_unique<SecretServiceWatcher>(onUnlocked) : nullptr;
 }
 
 SecretResult LibsecretSecretStore::store(const QString& service, const QString& account,

@@ -20,7 +20,7 @@ public:
     SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
     SecretResult lookup(const QString& service, const QString& account) override;
     SecretResult clear(const QString& service, const QString& account) override;
-    void watchUnlock(std::function<void()> onUnlocked) override;
+    void watchUnlock(const std::function<void()>& onUnlocked) override;
 
 private:
     int m_timeoutMs;
