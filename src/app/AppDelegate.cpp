@@ -106,8 +106,18 @@ void AppDelegate::setupApplication() {
             self->applyShortcuts(delivered);
     });
 
-    if (!m_services.authService().isAuthenticated())
-        QTimer::singleShot(m_timing.preferencesDelay, this, &AppDelegate::showPreferences);
+    // A keyring waiting for the user to unlock it answers later; only a finished check that did
+    // not sign in asks the user to.
+    AuthService& auth = m_services.authService();
+    auto showPreferencesIfSignedOut = [this, &auth] {
+        if (!auth.isAuthenticated())
+            QTimer::singleShot(m_timing.preferencesDelay, this, &AppDelegate::showPreferences);
+    };
+    if (auth.isChecking())
+        connect(&auth, &AuthService::checkFinished, this, showPreferencesIfSignedOut,
+                Qt::SingleShotConnection);
+    else
+        showPreferencesIfSignedOut();
 }
 
 void AppDelegate::setupServices() {
@@ -192,6 +202,23 @@ void AppDelegate::applyShortcuts(const ShortcutMap& shortcuts) {
     }
     if (const auto it = shortcuts.find(ShortcutAction::cancelTranscription); it != shortcuts.end())
         m_transcribeSequence->cancelShortcutService().updateShortcut(it->second);
+    reportShortcutProblems();
+}
+
+void AppDelegate::reportShortcutProblems() {
+    if (!m_preferencesWindow || !m_explainShortcutService)
+        return;
+    m_preferencesWindow->setShortcutProblem(ShortcutAction::explainSelection,
+                                            m_explainShortcutService->registrationError());
+    m_preferencesWindow->setShortcutProblem(ShortcutAction::transcribeOnly,
+                                            m_transcribeShortcutService->registrationError());
+    // Cancel is taken only while a recording runs; ask now rather than at the first recording.
+    ShortcutRegistry& registry = m_services.shortcutRegistry();
+    m_preferencesWindow->setShortcutProblem(
+        ShortcutAction::cancelTranscription,
+        registry.hasEventTap()
+            ? registry.check(m_services.shortcutConfiguration().shortcut(ShortcutAction::cancelTranscription))
+            : std::nullopt);
 }
 
 void AppDelegate::perform(RemoteAction action) {
@@ -229,6 +256,7 @@ void AppDelegate::showPreferences() {
                 [&registry = m_services.shortcutRegistry()](bool recording) {
                     registry.setSuspended(recording);
                 });
+        reportShortcutProblems();
     }
     m_preferencesWindow->showPreferences();
 }

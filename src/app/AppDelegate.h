@@ -52,6 +52,8 @@ public:
     // The shortcut observer: brings the services and the status menu in step with a dictionary
     // the shortcut store delivered. Actions without an entry are left alone.
     void applyShortcuts(const ShortcutMap& shortcuts);
+    // Tells the preferences window which shortcuts cannot work and why.
+    void reportShortcutProblems();
 
     void showPreferences();
 

@@ -1,20 +1,32 @@
 #include "AuthService.h"
 
+#include "KeychainQueue.h"
 #include "platform/HostInfo.h"
 #include "platform/Log.h"
+#include "platform/SecretStore.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QUuid>
+#include <future>
 
 namespace quill {
 
-AuthService::AuthService(KeychainHelper keychain, const HostInfo& host, int recheckDelayMs, QObject* parent)
+AuthService::AuthService(const KeychainHelper& keychain, const HostInfo& host, int recheckDelayMs,
+                         QObject* parent)
     : QObject(parent)
-    , m_keychain(std::move(keychain))
     , m_host(host)
-    , m_recheckDelayMs(recheckDelayMs) {
-    checkAuthentication();
+    , m_store(keychain.store())
+    , m_recheckDelayMs(recheckDelayMs)
+    , m_queue(std::make_unique<KeychainQueue>(keychain.store())) {
+    m_store.watchUnlock([self = QPointer(this)] {
+        if (self && self->m_waitingForUnlock)
+            self->checkAuthentication();
+    });
+    startCheck(startupWaitMs);
 }
+
+AuthService::~AuthService() = default;
 
 QString AuthService::makeDeviceToken(const QString& hostName) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -32,27 +44,84 @@ void AuthService::setState(bool authenticated, std::optional<QString> identifier
         emit isAuthenticatedChanged(authenticated);
 }
 
+AuthService::Outcome AuthService::signIn(KeychainHelper& keychain, const QString& hostName) {
+    const KeychainHelper::Read bearer = keychain.read(tokenKey);
+    if (bearer.status == KeychainHelper::Read::Status::found)
+        return {Outcome::Kind::existing, bearer.value, {}};
+    if (bearer.status == KeychainHelper::Read::Status::failed)
+        return {Outcome::Kind::failed, {}, bearer.problem};
+    const KeychainHelper::Read device = keychain.read(deviceTokenKey);
+    // Only a keyring that answered "no such item" may get a new identity: one that could not be
+    // read may hold the identity the backend knows this machine by.
+    if (device.status == KeychainHelper::Read::Status::failed)
+        return {Outcome::Kind::failed, {}, device.problem};
+    QString deviceToken = device.value;
+    if (device.status == KeychainHelper::Read::Status::absent) {
+        deviceToken = makeDeviceToken(hostName);
+        keychain.save(deviceTokenKey, deviceToken);
+    }
+    keychain.save(tokenKey, deviceToken);
+    return {Outcome::Kind::created, deviceToken, {}};
+}
+
 void AuthService::checkAuthentication() {
-    if (const auto token = m_keychain.load(tokenKey)) {
-        setState(true, *token);
-        logLine(lcBackend(), QStringLiteral("AuthService"), QStringLiteral("Using existing device token"));
+    if (m_checking)
         return;
+    startCheck(0);
+}
+
+void AuthService::startCheck(int waitMs) {
+    const int check = ++m_lastCheck;
+    m_checking = check;
+    m_waitingForUnlock = false;
+    auto answer = std::make_shared<std::promise<Outcome>>();
+    std::future<Outcome> answered = answer->get_future();
+    m_queue->post(
+        [this, check, answer,
+         hostName = m_host.hostName()](KeychainHelper& keychain) -> KeychainQueue::Delivery {
+            const Outcome outcome = signIn(keychain, hostName);
+            answer->set_value(outcome);
+            return [this, check, outcome] { finishCheck(check, outcome); };
+        },
+        this);
+    if (waitMs > 0 && answered.wait_for(std::chrono::milliseconds(waitMs)) == std::future_status::ready)
+        finishCheck(check, answered.get());
+}
+
+void AuthService::finishCheck(int check, const Outcome& outcome) {
+    // The delivered copy of an answer taken at creation, or the answer of a check sign-out voided.
+    if (check != m_checking)
+        return;
+    m_checking = 0;
+    switch (outcome.kind) {
+    case Outcome::Kind::existing:
+        setState(true, outcome.token);
+        logLine(lcBackend(), QStringLiteral("AuthService"), QStringLiteral("Using existing device token"));
+        break;
+    case Outcome::Kind::created:
+        setState(true, outcome.token);
+        logLine(lcBackend(), QStringLiteral("AuthService"),
+                QStringLiteral("Auto-authenticated as ") + outcome.token);
+        break;
+    case Outcome::Kind::failed:
+        m_waitingForUnlock = true;
+        logLine(lcBackend(), QStringLiteral("AuthService"),
+                QStringLiteral("Cannot read the keyring (%1); signing in once it is unlocked")
+                    .arg(outcome.problem.isEmpty() ? QStringLiteral("no answer") : outcome.problem));
+        break;
     }
-    QString deviceToken;
-    if (const auto stored = m_keychain.load(deviceTokenKey)) {
-        deviceToken = *stored;
-    } else {
-        deviceToken = makeDeviceToken(m_host.hostName());
-        m_keychain.save(deviceTokenKey, deviceToken);
-    }
-    m_keychain.save(tokenKey, deviceToken);
-    setState(true, deviceToken);
-    logLine(lcBackend(), QStringLiteral("AuthService"),
-            QStringLiteral("Auto-authenticated as ") + deviceToken);
+    emit checkFinished();
 }
 
 void AuthService::signOut() {
-    m_keychain.deleteItem(tokenKey);
+    // A check still waiting read the keyring before this; its answer no longer counts.
+    m_checking = 0;
+    m_queue->post(
+        [](KeychainHelper& keychain) -> KeychainQueue::Delivery {
+            keychain.deleteItem(tokenKey);
+            return {};
+        },
+        this);
     setState(false, std::nullopt);
     QTimer::singleShot(m_recheckDelayMs, this, &AuthService::checkAuthentication);
 }

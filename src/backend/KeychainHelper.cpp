@@ -26,15 +26,25 @@ bool KeychainHelper::save(const QString& key, const QString& value) {
     return true;
 }
 
-std::optional<QString> KeychainHelper::load(const QString& key) {
+KeychainHelper::Read KeychainHelper::read(const QString& key) {
     const SecretResult result = m_store.lookup(m_serviceName, key);
+    if (result.status == SecretResult::Status::NotFound)
+        return {Read::Status::absent, {}, {}};
     if (!result.ok())
-        return std::nullopt;
+        return {Read::Status::failed, {}, result.message};
     QStringDecoder decoder(QStringDecoder::Utf8);
     QString value = decoder(result.value);
+    // Not ours: every item this program writes is UTF-8.
     if (decoder.hasError())
+        return {Read::Status::absent, {}, {}};
+    return {Read::Status::found, value, {}};
+}
+
+std::optional<QString> KeychainHelper::load(const QString& key) {
+    Read result = read(key);
+    if (result.status != Read::Status::found)
         return std::nullopt;
-    return value;
+    return std::move(result.value);
 }
 
 bool KeychainHelper::deleteItem(const QString& key) {

@@ -5,8 +5,8 @@
 
 namespace quill {
 
-// A key, as the key Qt names for what it types, and the exact modifiers (Ctrl, Shift, Alt,
-// Meta) that must be held with it.
+// A physical key (PhysicalKeys.h: named by what it types on a US layout, whatever the current
+// layout makes it type) and the exact modifiers (Ctrl, Shift, Alt, Meta) that must be held with it.
 struct KeyCombination {
     Qt::Key key = Qt::Key_unknown;
     Qt::KeyboardModifiers modifiers;
@@ -22,7 +22,7 @@ public:
     enum class GrabResult {
         grabbed,
         taken,    // another client holds the combination; nothing of it stays grabbed
-        noSuchKey // the current keyboard has no key that types `key`
+        noSuchKey // `key` is no physical key this grabber knows, or the keyboard lacks it
     };
     using PressHandler = std::function<void(const KeyCombination&)>;
     using ReleaseHandler = std::function<void(const KeyCombination&)>;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace quill {
@@ -23,13 +24,18 @@ struct SecretResult {
     bool ok() const { return status == Status::Ok; }
 };
 
-// Small secrets kept by (service, account), one item each.
+// Small secrets kept by (service, account), one item each. The calls may be made from any
+// thread; a locked store may ask the user to unlock it before it answers.
 class SecretStore {
 public:
     virtual ~SecretStore() = default;
     virtual SecretResult store(const QString& service, const QString& account, const QByteArray& value) = 0;
     virtual SecretResult lookup(const QString& service, const QString& account) = 0;
     virtual SecretResult clear(const QString& service, const QString& account) = 0;
+
+    // The callback runs on the main thread whenever the store may have become readable again
+    // (the user unlocked it). Replaces an earlier watcher; never called after the store is gone.
+    virtual void watchUnlock(const std::function<void()>&) {}
 };
 
 } // namespace quill

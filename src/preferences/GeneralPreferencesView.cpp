@@ -59,7 +59,7 @@ GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutCo
     layout->addWidget(scroll);
 
     connect(&m_shortcutConfig, &ShortcutConfiguration::shortcutsChanged, this, [this] {
-        for (ShortcutRecorderView* recorder : std::as_const(m_recorders))
+        for (const auto& [action, recorder] : m_recorders)
             recorder->refresh();
     });
     connect(&m_preferencesManager, &PreferencesManager::launchAtLoginChanged, this,
@@ -83,6 +83,14 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
                 m_shortcutConfig.setShortcut(action, shortcut);
                 m_shortcutConfig.saveShortcut(shortcut, action);
             },
+            defaultShortcut(action),
+            [this, action](const Shortcut& shortcut) -> std::optional<QString> {
+                for (const ShortcutRow& other : shortcutRows) {
+                    if (other.action != action && m_shortcutConfig.shortcut(other.action) == shortcut)
+                        return QString::fromLatin1(other.label);
+                }
+                return std::nullopt;
+            },
         };
         auto* recorder = new ShortcutRecorderView(std::move(binding), section);
         recorder->setObjectName(rawValue(action));
@@ -94,7 +102,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         grid->addWidget(recorder, row, 2, Qt::AlignRight);
         connect(recorder, &ShortcutRecorderView::recordingChanged, this,
                 &GeneralPreferencesView::recorderRecordingChanged);
-        m_recorders.append(recorder);
+        m_recorders[action] = recorder;
         ++row;
     }
     return section;
@@ -159,6 +167,12 @@ void GeneralPreferencesView::recorderRecordingChanged(bool recording) {
     m_recordingCount += recording ? 1 : -1;
     if ((m_recordingCount > 0) != wasRecording)
         emit shortcutRecordingChanged(m_recordingCount > 0);
+}
+
+void GeneralPreferencesView::setShortcutProblem(ShortcutAction action,
+                                                const std::optional<QString>& problem) {
+    if (const auto it = m_recorders.find(action); it != m_recorders.end())
+        it->second->setError(problem);
 }
 
 } // namespace quill

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
 #include <QWidget>
+#include <map>
+#include <optional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -18,6 +22,9 @@ public:
     GeneralPreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
                            QWidget* parent = nullptr);
 
+    // Shows under the action's recorder why its shortcut does not work; none clears it.
+    void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
+
 signals:
     // True while any of the recorders is recording.
     void shortcutRecordingChanged(bool recording);
@@ -32,7 +39,7 @@ private:
 
     ShortcutConfiguration& m_shortcutConfig;
     PreferencesManager& m_preferencesManager;
-    QList<ShortcutRecorderView*> m_recorders;
+    std::map<ShortcutAction, ShortcutRecorderView*> m_recorders;
     int m_recordingCount = 0;
     QCheckBox* m_launchAtLogin = nullptr;
     QButtonGroup* m_models = nullptr;

@@ -15,6 +15,7 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
                                  AudioInputList& audioInputs, QWidget* parent)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, preferencesManager);
+    m_general = general;
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
             &PreferencesView::shortcutRecordingChanged);
 
@@ -30,6 +31,10 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tabs);
+}
+
+void PreferencesView::setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem) {
+    m_general->setShortcutProblem(action, problem);
 }
 
 } // namespace quill

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
 #include <QWidget>
+#include <optional>
 
 class QTabWidget;
 
@@ -8,6 +11,7 @@ namespace quill {
 
 class AudioInputList;
 class AuthService;
+class GeneralPreferencesView;
 class PreferencesManager;
 class ShortcutConfiguration;
 
@@ -19,6 +23,7 @@ public:
                     AuthService& authService, AudioInputList& audioInputs, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
+    void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
 
 signals:
     // True while a shortcut is being recorded; the global shortcuts must not fire meanwhile.
@@ -26,6 +31,7 @@ signals:
 
 private:
     QTabWidget* m_tabs;
+    GeneralPreferencesView* m_general;
 };
 
 } // namespace quill

@@ -33,10 +33,22 @@ void PreferencesWindowController::showPreferences() {
                                                       screen->availableGeometry()));
         connect(m_window.get(), &PreferencesView::shortcutRecordingChanged, this,
                 &PreferencesWindowController::shortcutRecordingChanged);
+        for (const auto& [action, problem] : m_shortcutProblems)
+            m_window->setShortcutProblem(action, problem);
     }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void PreferencesWindowController::setShortcutProblem(ShortcutAction action,
+                                                     const std::optional<QString>& problem) {
+    if (problem)
+        m_shortcutProblems[action] = *problem;
+    else
+        m_shortcutProblems.erase(action);
+    if (m_window)
+        m_window->setShortcutProblem(action, problem);
 }
 
 } // namespace quill

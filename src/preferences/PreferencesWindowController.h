@@ -1,8 +1,12 @@
 #pragma once
 
+#include "shortcuts/Shortcut.h"
+
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
+#include <optional>
 
 namespace quill {
 
@@ -29,6 +33,9 @@ public:
     void showPreferences();
     // None until the first showPreferences.
     PreferencesView* window() const { return m_window.get(); }
+    // Why an action's shortcut does not work, shown under its recorder now or once the window
+    // exists; none when it works.
+    void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
 
 signals:
     void shortcutRecordingChanged(bool recording);
@@ -39,6 +46,7 @@ private:
     AuthService& m_authService;
     AudioInputList& m_audioInputs;
     std::unique_ptr<PreferencesView> m_window;
+    std::map<ShortcutAction, QString> m_shortcutProblems;
 };
 
 } // namespace quill

@@ -79,6 +79,24 @@ void ShortcutRegistry::remove(const Shortcut& shortcut) {
         m_grabber.ungrab(*combination);
 }
 
+std::optional<QString> ShortcutRegistry::check(const Shortcut& shortcut) {
+    if (contains(shortcut))
+        return std::nullopt;
+    const auto combination = keyCombination(shortcut);
+    if (!combination)
+        return unusableMessage(shortcut);
+    switch (m_grabber.grab(*combination)) {
+    case KeyGrabber::GrabResult::taken:
+        return takenMessage(shortcut);
+    case KeyGrabber::GrabResult::noSuchKey:
+        return unusableMessage(shortcut);
+    case KeyGrabber::GrabResult::grabbed:
+        break;
+    }
+    m_grabber.ungrab(*combination);
+    return std::nullopt;
+}
+
 void ShortcutRegistry::setSuspended(bool suspended) {
     if (suspended == m_suspended)
         return;
@@ -129,6 +147,7 @@ GlobalShortcutService::~GlobalShortcutService() {
 }
 
 void GlobalShortcutService::registerShortcut() {
+    m_wanted = true;
     m_registry.installEventTap();
     if (!m_registry.hasEventTap()) {
         m_registrationError = noGlobalShortcutsError;
@@ -145,16 +164,19 @@ void GlobalShortcutService::registerShortcut() {
 }
 
 void GlobalShortcutService::unregister() {
-    m_registry.remove(m_currentShortcut);
+    m_wanted = false;
+    if (m_isRegistered)
+        m_registry.remove(m_currentShortcut);
     m_isRegistered = false;
 }
 
 void GlobalShortcutService::updateShortcut(const Shortcut& shortcut) {
-    if (!m_isRegistered) {
+    if (!m_wanted) {
         m_currentShortcut = shortcut;
         return;
     }
-    m_registry.remove(m_currentShortcut);
+    if (m_isRegistered)
+        m_registry.remove(m_currentShortcut);
     m_isRegistered = false;
     m_currentShortcut = shortcut;
     registerShortcut();

@@ -32,6 +32,8 @@ public:
     // reason when the key cannot be taken from the other applications.
     std::optional<QString> add(const Shortcut& shortcut, Handler onPress, Handler onRelease = {});
     void remove(const Shortcut& shortcut);
+    // Why `shortcut` could not be added now, without adding it; none when it could.
+    std::optional<QString> check(const Shortcut& shortcut);
     bool contains(const Shortcut& shortcut) const { return m_handlers.contains(ShortcutKey(shortcut)); }
 
     // While suspended no key is taken from the applications (so that a shortcut recorder can see
@@ -82,7 +84,9 @@ public:
     const std::optional<QString>& registrationError() const { return m_registrationError; }
     Shortcut currentShortcut() const { return m_currentShortcut; }
 
-    // Makes the shortcut live; afterwards registrationError() tells whether it worked.
+    // Makes the shortcut live; afterwards registrationError() tells whether it worked. Until
+    // unregister(), every updateShortcut() tries again, so a key another program holds does not
+    // leave the action dead when the user picks another one.
     void registerShortcut();
     void unregister();
     void updateShortcut(const Shortcut& shortcut);
@@ -93,6 +97,7 @@ private:
     const std::shared_ptr<const std::function<void()>> m_onTrigger;
     const std::shared_ptr<const std::function<void()>> m_onRelease;
     bool m_isRegistered = false;
+    bool m_wanted = false;
     std::optional<QString> m_registrationError;
     Shortcut m_currentShortcut;
     ShortcutRegistry& m_registry;

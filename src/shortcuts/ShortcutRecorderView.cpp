@@ -1,7 +1,9 @@
 #include "ShortcutRecorderView.h"
 
 #include "KeyCodes.h"
+#include "platform/PhysicalKeys.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -59,10 +61,24 @@ private:
         if (modifiers == 0)
             return;
         // A modifier pressed on its own, or a key without a stored code, keeps the recording going.
-        const auto keyCode = keyCodeForQtKey(event.key());
+        const auto keyCode = storedKeyCode(event);
         if (!keyCode)
             return;
         m_onCapture(Shortcut{*keyCode, modifiers});
+    }
+
+    // The key the user pressed, not what it types: on AZERTY the key with "1" on it types "&"
+    // under Ctrl, and the global grab must take that same key.
+    static std::optional<uint32_t> storedKeyCode(const QKeyEvent& event) {
+        static const bool scanCodesAreLinuxKeys = QGuiApplication::platformName() == QLatin1String("xcb") ||
+                                                  QGuiApplication::platformName() == QLatin1String("wayland");
+        if (scanCodesAreLinuxKeys && event.nativeScanCode() != 0) {
+            const Qt::Key physical = physicalKeyForScanCode(event.nativeScanCode());
+            if (physical == Qt::Key_unknown)
+                return std::nullopt;
+            return keyCodeForQtKey(physical);
+        }
+        return keyCodeForQtKey(event.key());
     }
 
     bool m_recording = false;
@@ -82,7 +98,8 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setAutoRaise(true);
     m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
-    m_resetButton->setToolTip(QStringLiteral("Reset to default (Ctrl+1)"));
+    m_resetButton->setToolTip(
+        QStringLiteral("Reset to default (%1)").arg(displayString(m_binding.defaultValue)));
     m_resetButton->setAccessibleName(QStringLiteral("Reset to default"));
     connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
 
@@ -129,14 +146,22 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
         setError(reservedText);
         return;
     }
-    setError(std::nullopt);
-    m_binding.write(*captured);
-    refresh();
+    tryWrite(*captured);
 }
 
 void ShortcutRecorderView::reset() {
+    tryWrite(m_binding.defaultValue);
+}
+
+void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
+    if (shortcut != m_binding.read() && m_binding.usedBy) {
+        if (const auto other = m_binding.usedBy(shortcut)) {
+            setError(displayString(shortcut) + QStringLiteral(" is already used by ") + *other);
+            return;
+        }
+    }
     setError(std::nullopt);
-    m_binding.write(resetShortcut);
+    m_binding.write(shortcut);
     refresh();
 }
 

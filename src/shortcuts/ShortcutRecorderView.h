@@ -18,18 +18,21 @@ class KeyCaptureButton;
 struct ShortcutBinding {
     std::function<Shortcut()> read;
     std::function<void(const Shortcut&)> write;
+    // What "Reset to default" writes: the default of the action this recorder edits.
+    Shortcut defaultValue;
+    // The name of another action that already uses the shortcut, none when it is free; two
+    // actions on one key would fight over a single grab.
+    std::function<std::optional<QString>(const Shortcut&)> usedBy;
 };
 
 // Shows one shortcut and records a new one: a click on the button starts recording, the next
 // key press with Ctrl, Shift, Alt or Super ends it. Escape, with or without modifiers, ends it
-// without a change, and the shortcuts the desktop itself uses are refused.
+// without a change; the shortcuts the desktop itself uses and those of other actions are refused.
 class ShortcutRecorderView : public QWidget {
     Q_OBJECT
 public:
     static inline const QString recordingText = QStringLiteral("Press shortcut...");
     static inline const QString reservedText = QStringLiteral("Reserved system shortcut");
-    // The reset button restores the same shortcut in every recorder, whichever action it edits.
-    static constexpr Shortcut resetShortcut{18, modifier::command};
 
     explicit ShortcutRecorderView(ShortcutBinding binding, QWidget* parent = nullptr);
 
@@ -37,6 +40,9 @@ public:
     std::optional<QString> error() const { return m_error; }
     // Shows the bound value again; the owner calls it when the bound store changed.
     void refresh();
+    // Shows why the bound shortcut does not work (or nothing); the text stays until the next
+    // capture, reset or call.
+    void setError(std::optional<QString> error);
 
 signals:
     void recordingChanged(bool recording);
@@ -49,7 +55,8 @@ private:
     void capture(std::optional<Shortcut> captured);
     void reset();
     void setRecording(bool recording);
-    void setError(std::optional<QString> error);
+    // Writes `shortcut` unless another action uses it.
+    void tryWrite(const Shortcut& shortcut);
 
     ShortcutBinding m_binding;
     bool m_recording = false;

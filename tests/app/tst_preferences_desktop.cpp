@@ -7,10 +7,63 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
+#include <QToolButton>
+#include <cstdlib>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 using namespace quill;
 using namespace quill::test;
+
+Q_DECLARE_METATYPE(Shortcut)
+
+namespace {
+
+// Another X client that holds a key combination before us.
+class OtherClient {
+public:
+    OtherClient() : m_connection(xcb_connect(nullptr, nullptr)) {}
+    ~OtherClient() { xcb_disconnect(m_connection); }
+    OtherClient(const OtherClient&) = delete;
+    OtherClient& operator=(const OtherClient&) = delete;
+
+    bool grab(uint16_t modifiers, xcb_keycode_t keycode) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        xcb_generic_error_t* error =
+            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, keycode,
+                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return !error;
+    }
+
+    // Presses and releases Ctrl with the key `keycode` through XTEST, whatever it types.
+    bool pressWithControl(xcb_keycode_t keycode) {
+        constexpr xcb_keycode_t leftControl = 37;
+        for (const auto& [type, code] :
+             {std::pair{XCB_KEY_PRESS, leftControl}, std::pair{XCB_KEY_PRESS, keycode},
+              std::pair{XCB_KEY_RELEASE, keycode}, std::pair{XCB_KEY_RELEASE, leftControl}})
+            xcb_test_fake_input(m_connection, uint8_t(type), code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        return !xcb_connection_has_error(m_connection);
+    }
+
+private:
+    xcb_connection_t* m_connection;
+};
+
+QWidget* preferencesWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Quillpoint Preferences"))
+            return widget;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 // The real program's wiring on the test desktop: a shortcut recorded in the preferences window
 // takes over from the old one system-wide.
@@ -18,6 +71,9 @@ class TestPreferencesDesktop : public QObject {
     Q_OBJECT
 private slots:
     void recordedShortcutReplacesTheOldOne();
+    void shortcutsThatCannotWorkAreReportedAndRefused();
+    void recorderStoresTheKeyPressedOnOtherLayouts_data();
+    void recorderStoresTheKeyPressedOnOtherLayouts();
 };
 
 void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
@@ -28,11 +84,7 @@ void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
     ExplanationViewModel& viewModel = delegate.overlayPanelController()->viewModel();
 
     delegate.showPreferences();
-    QWidget* window = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Quillpoint Preferences"))
-            window = widget;
-    }
+    QWidget* window = preferencesWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QVERIFY(xdotool({"windowactivate", "--sync", QString::number(window->winId())}));
@@ -59,6 +111,108 @@ void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
     QTest::qWait(1500);
     QCOMPARE(viewModel.state(), ExplanationState::idle());
     QVERIFY(xdotool({"key", "ctrl+alt+k"}));
+    QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);
+}
+
+void TestPreferencesDesktop::shortcutsThatCannotWorkAreReportedAndRefused() {
+    // The other program holds Ctrl+Alt+J only with Caps Lock on: the recorder still sees the
+    // keys, and a grab that must work in every lock state cannot be had.
+    OtherClient other;
+    constexpr xcb_keycode_t keycodeOfJ = 44;
+    QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK, keycodeOfJ));
+    const auto services = Services::forThisSession();
+    AppDelegate delegate(*services);
+    delegate.applicationDidFinishLaunching();
+    ExplanationViewModel& viewModel = delegate.overlayPanelController()->viewModel();
+    delegate.showPreferences();
+    QWidget* window = preferencesWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(xdotool({"windowactivate", "--sync", QString::number(window->winId())}));
+    auto row = [window](const char* action) { return window->findChild<QWidget*>(QLatin1String(action)); };
+    auto button = [&row](const char* action) {
+        return row(action)->findChild<QAbstractButton*>(QStringLiteral("shortcutButton"));
+    };
+    auto problem = [&row](const char* action) {
+        auto* label = row(action)->findChild<QLabel*>(QStringLiteral("errorLabel"));
+        return label->isVisible() ? label->text() : QString();
+    };
+
+    // A combination another program holds is reported under its row as soon as it is picked...
+    QTest::mouseClick(button("explainSelection"), Qt::LeftButton);
+    QTRY_COMPARE(button("explainSelection")->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(xdotool({"key", "ctrl+alt+j"}));
+    QTRY_COMPARE(problem("explainSelection"),
+                 QStringLiteral("Ctrl+Alt+J is already used by another application"));
+    QVERIFY(!delegate.explainShortcutService()->isRegistered());
+
+    // ...and the next pick is taken system-wide at once.
+    QTest::mouseClick(button("explainSelection"), Qt::LeftButton);
+    QTRY_COMPARE(button("explainSelection")->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(xdotool({"key", "ctrl+alt+l"}));
+    QTRY_COMPARE(problem("explainSelection"), QString());
+    QTRY_VERIFY(delegate.explainShortcutService()->isRegistered());
+
+    // Another action's combination is refused by name; Cancel's reset gives Esc, not Ctrl+1.
+    QTest::mouseClick(button("cancelTranscription"), Qt::LeftButton);
+    QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(xdotool({"key", "ctrl+2"}));
+    QTRY_COMPARE(problem("cancelTranscription"), QStringLiteral("Ctrl+2 is already used by Transcribe Mode"));
+    QCOMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::cancelTranscription),
+             (Shortcut{53, 0}));
+    QTest::mouseClick(button("cancelTranscription"), Qt::LeftButton);
+    QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(xdotool({"key", "ctrl+alt+m"}));
+    QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Ctrl+Alt+M"));
+    QTest::mouseClick(row("cancelTranscription")->findChild<QToolButton*>(QStringLiteral("resetButton")),
+                      Qt::LeftButton);
+    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::cancelTranscription),
+                 (Shortcut{53, 0}));
+    window->close();
+
+    QVERIFY(xdotool({"key", "ctrl+alt+l"}));
+    QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);
+}
+
+void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts_data() {
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<xcb_keycode_t>("keycode");
+    QTest::addColumn<Shortcut>("stored");
+    // AZERTY's "1" key types "&" (which sits on US "7") under Ctrl; QWERTZ types "y" on US "Z".
+    QTest::newRow("fr") << "fr" << xcb_keycode_t(10) << Shortcut{18, modifier::command};
+    QTest::newRow("de") << "de" << xcb_keycode_t(52) << Shortcut{6, modifier::command};
+}
+
+void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts() {
+    QFETCH(QString, layout);
+    QFETCH(xcb_keycode_t, keycode);
+    QFETCH(Shortcut, stored);
+    QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
+    auto restore =
+        qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+    OtherClient other;
+    const auto services = Services::forThisSession();
+    AppDelegate delegate(*services);
+    delegate.applicationDidFinishLaunching();
+    delegate.showPreferences();
+    QWidget* window = preferencesWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(xdotool({"windowactivate", "--sync", QString::number(window->winId())}));
+    auto* button = window->findChild<QWidget*>(QStringLiteral("explainSelection"))
+                       ->findChild<QAbstractButton*>(QStringLiteral("shortcutButton"));
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE(button->text(), QStringLiteral("Press shortcut..."));
+    QVERIFY(other.pressWithControl(keycode));
+    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::explainSelection), stored);
+    QTRY_COMPARE(delegate.explainShortcutService()->currentShortcut(), stored);
+    QVERIFY(delegate.explainShortcutService()->isRegistered());
+    window->close();
+
+    // The same physical key with Ctrl triggers it.
+    ExplanationViewModel& viewModel = delegate.overlayPanelController()->viewModel();
+    QVERIFY(other.pressWithControl(keycode));
     QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);
 }
 

@@ -127,6 +127,24 @@ void TestGlobalShortcutService::updateShortcutMovesOnlyARegisteredShortcut() {
     QVERIFY(!service.isRegistered());
     QCOMPARE(service.registrationError(), QStringLiteral("Ctrl+2 is already used by another application"));
     QVERIFY(grabber->grabbed.empty());
+    QCOMPARE(registry->check(commandTwo), QStringLiteral("Ctrl+2 is already used by another application"));
+
+    // The service still wants a key: the next pick is taken at once, not only stored.
+    service.updateShortcut(commandOne);
+    QVERIFY(service.isRegistered());
+    QCOMPARE(service.registrationError(), std::nullopt);
+    QCOMPARE(grabber->grabbed, std::unordered_set<KeyCombination>{ctrl1});
+    QVERIFY(grabber->press(ctrl1));
+    QTRY_COMPARE(triggers, 2);
+
+    // Asking about a free key leaves nothing grabbed; after unregister an update only stores.
+    const Shortcut commandThree{20, modifier::command};
+    QCOMPARE(registry->check(commandThree), std::nullopt);
+    QCOMPARE(grabber->grabbed, std::unordered_set<KeyCombination>{ctrl1});
+    service.unregister();
+    service.updateShortcut(commandThree);
+    QVERIFY(!service.isRegistered());
+    QVERIFY(grabber->grabbed.empty());
 }
 
 void TestGlobalShortcutService::laterRegistrationOfTheSameShortcutWins() {

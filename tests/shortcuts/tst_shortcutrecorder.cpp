@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <map>
 
 using namespace quill;
 
@@ -15,15 +16,28 @@ struct KeyPress {
     Qt::KeyboardModifiers modifiers;
 };
 
-// A recorder bound to a plain value, as its owner would bind it to a store.
+const Shortcut ctrl1{18, 0x100};
+
+// A recorder bound to a plain value, as its owner would bind it to a store; `others` are the
+// shortcuts of the other actions, by name.
 class RecorderFixture {
 public:
-    explicit RecorderFixture(Shortcut initial)
+    explicit RecorderFixture(Shortcut initial, Shortcut defaultValue = ctrl1,
+                             std::map<QString, Shortcut> others = {})
         : value(initial)
+        , otherActions(std::move(others))
         , recorder(ShortcutBinding{[this] { return value; },
                                    [this](const Shortcut& s) {
                                        value = s;
                                        ++writes;
+                                   },
+                                   defaultValue,
+                                   [this](const Shortcut& s) -> std::optional<QString> {
+                                       for (const auto& [name, shortcut] : otherActions) {
+                                           if (shortcut == s)
+                                               return name;
+                                       }
+                                       return std::nullopt;
                                    }}) {
         recorder.show();
     }
@@ -33,10 +47,9 @@ public:
 
     Shortcut value;
     int writes = 0;
+    std::map<QString, Shortcut> otherActions;
     ShortcutRecorderView recorder;
 };
-
-const Shortcut ctrl1{18, 0x100};
 
 } // namespace
 
@@ -49,7 +62,8 @@ private slots:
     void capture_data();
     void capture();
     void recordingHidesResetAndReportsItsState();
-    void resetGivesCtrl1InEveryRow();
+    void resetGivesTheRowsOwnDefault();
+    void anotherActionsShortcutIsRefusedByName();
     void refusalTextComesAndGoes();
     void hidingEndsRecording();
 };
@@ -137,13 +151,39 @@ void TestShortcutRecorder::recordingHidesResetAndReportsItsState() {
     QCOMPARE(recording.size(), 2);
 }
 
-void TestShortcutRecorder::resetGivesCtrl1InEveryRow() {
-    RecorderFixture f(Shortcut{53, 0});
-    QCOMPARE(f.button()->text(), QStringLiteral("Esc"));
-    QCOMPARE(f.reset()->toolTip(), QStringLiteral("Reset to default (Ctrl+1)"));
+void TestShortcutRecorder::resetGivesTheRowsOwnDefault() {
+    const Shortcut esc{53, 0};
+    RecorderFixture f(Shortcut{40, 0x900}, esc);
+    QCOMPARE(f.button()->text(), QStringLiteral("Ctrl+Alt+K"));
+    QCOMPARE(f.reset()->toolTip(), QStringLiteral("Reset to default (Esc)"));
     QTest::mouseClick(f.reset(), Qt::LeftButton);
-    QCOMPARE(f.value, ctrl1);
-    QCOMPARE(f.button()->text(), QStringLiteral("Ctrl+1"));
+    QCOMPARE(f.value, esc);
+    QCOMPARE(f.button()->text(), QStringLiteral("Esc"));
+}
+
+void TestShortcutRecorder::anotherActionsShortcutIsRefusedByName() {
+    const Shortcut ctrl2{19, 0x100};
+    const Shortcut esc{53, 0};
+    RecorderFixture f(esc, ctrl2, {{QStringLiteral("Transcribe Mode"), ctrl2}});
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    QTest::keyClick(f.button(), Qt::Key_2, Qt::ControlModifier);
+    QVERIFY(!f.recorder.isRecording());
+    QCOMPARE(f.value, esc);
+    QCOMPARE(f.writes, 0);
+    QCOMPARE(f.errorLabel()->text(), QStringLiteral("Ctrl+2 is already used by Transcribe Mode"));
+    QVERIFY(f.errorLabel()->isVisible());
+
+    // The reset button is refused the same way when another action took this row's default.
+    f.recorder.setError(std::nullopt);
+    QTest::mouseClick(f.reset(), Qt::LeftButton);
+    QCOMPARE(f.value, esc);
+    QCOMPARE(f.recorder.error(), QStringLiteral("Ctrl+2 is already used by Transcribe Mode"));
+
+    // A free combination is taken and clears the text.
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    QTest::keyClick(f.button(), Qt::Key_3, Qt::ControlModifier);
+    QCOMPARE(f.value, (Shortcut{20, 0x100}));
+    QCOMPARE(f.recorder.error(), std::nullopt);
 }
 
 void TestShortcutRecorder::refusalTextComesAndGoes() {

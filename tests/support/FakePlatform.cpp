@@ -27,6 +27,14 @@ SecretResult FakeSecretStore::store(const QString& service, const QString& accou
 }
 
 SecretResult FakeSecretStore::lookup(const QString& service, const QString& account) {
+    ++lookupCalls;
+    if (beforeLookup)
+        beforeLookup();
+    if (failLookups) {
+        SecretResult locked = result(SecretResult::Status::Failed, 5);
+        locked.message = QStringLiteral("the collection is locked");
+        return locked;
+    }
     if (unavailable)
         return result(SecretResult::Status::Unavailable, 2);
     const auto it = items.constFind(key(service, account));

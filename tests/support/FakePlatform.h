@@ -6,20 +6,29 @@
 
 #include <QHash>
 #include <QStringList>
+#include <atomic>
+#include <functional>
 
 namespace quill::test {
 
-// Secrets in memory; `failStores`/`unavailable` make the next calls fail the way a keyring can.
+// Secrets in memory; `failStores`/`failLookups`/`unavailable` make the next calls fail the way a
+// keyring can (a locked one fails its lookups). `beforeLookup` runs on the caller's thread first,
+// e.g. to hold a lookup the way an open unlock prompt does.
 class FakeSecretStore final : public SecretStore {
 public:
     SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
     SecretResult lookup(const QString& service, const QString& account) override;
     SecretResult clear(const QString& service, const QString& account) override;
+    void watchUnlock(const std::function<void()>& callback) override { onUnlocked = callback; }
 
     QHash<QString, QByteArray> items; // "service/account" -> value
-    bool failStores = false;
-    bool unavailable = false;
-    int storeCalls = 0;
+    std::atomic_bool failStores = false;
+    std::atomic_bool failLookups = false;
+    std::atomic_bool unavailable = false;
+    std::atomic_int storeCalls = 0;
+    std::atomic_int lookupCalls = 0;
+    std::function<void()> beforeLookup;
+    std::function<void()> onUnlocked;
 };
 
 class FakeHostInfo final : public HostInfo {

@@ -14,6 +14,7 @@ public:
     SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
     SecretResult lookup(const QString& service, const QString& account) override;
     SecretResult clear(const QString& service, const QString& account) override;
+    void watchUnlock(const std::function<void()>& onUnlocked) override { m_primary->watchUnlock(onUnlocked); }
 
 private:
     template <typename Call> SecretResult withFallback(Call call);

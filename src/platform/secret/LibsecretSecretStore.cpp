@@ -1,8 +1,13 @@
 #include "LibsecretSecretStore.h"
 
+#include "SecretServiceWatcher.h"
+
+#include <QCoreApplication>
+#include <QThread>
 #include <condition_variable>
 #include <libsecret/secret.h>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace quill {
@@ -61,6 +66,24 @@ private:
     std::thread m_thread;
 };
 
+bool onMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+// The deadline of a call on the main thread; none elsewhere.
+class MainThreadDeadline {
+public:
+    explicit MainThreadDeadline(int timeoutMs) {
+        if (onMainThread())
+            m_deadline.emplace(timeoutMs);
+    }
+    GCancellable* cancellable() const { return m_deadline ? m_deadline->cancellable() : nullptr; }
+
+private:
+    std::optional<Deadline> m_deadline;
+};
+
 bool meansNoService(const GError* error) {
     if (error->domain == G_DBUS_ERROR) {
         switch (error->code) {
@@ -98,11 +121,17 @@ SecretResult fromError(GError* error) {
 
 LibsecretSecretStore::LibsecretSecretStore(int timeoutMs) : m_timeoutMs(timeoutMs) {}
 
+LibsecretSecretStore::~LibsecretSecretStore() = default;
+
+void LibsecretSecretStore::watchUnlock(const std::function<void()>& onUnlocked) {
+    m_watcher = onUnlocked ? std::make_unique<SecretServiceWatcher>(onUnlocked) : nullptr;
+}
+
 SecretResult LibsecretSecretStore::store(const QString& service, const QString& account,
                                          const QByteArray& value) {
     const QByteArray s = service.toUtf8(), a = account.toUtf8();
     const QByteArray label = QByteArrayLiteral("Quillpoint: ") + a;
-    Deadline deadline(m_timeoutMs);
+    MainThreadDeadline deadline(m_timeoutMs);
     GError* error = nullptr;
     const gboolean done = secret_password_store_sync(
         schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value.constData(), deadline.cancellable(),
@@ -116,26 +145,42 @@ SecretResult LibsecretSecretStore::store(const QString& service, const QString& 
 
 SecretResult LibsecretSecretStore::lookup(const QString& service, const QString& account) {
     const QByteArray s = service.toUtf8(), a = account.toUtf8();
-    Deadline deadline(m_timeoutMs);
+    MainThreadDeadline deadline(m_timeoutMs);
+    // Locked items are found too, so that a locked collection is never taken for an empty one.
+    int flags = SECRET_SEARCH_LOAD_SECRETS;
+    if (!onMainThread())
+        flags |= SECRET_SEARCH_UNLOCK;
     GError* error = nullptr;
-    gchar* password = secret_password_lookup_sync(schema(), deadline.cancellable(), &error, "service",
-                                                  s.constData(), "account", a.constData(), nullptr);
+    GList* found =
+        secret_password_search_sync(schema(), SecretSearchFlags(flags), deadline.cancellable(), &error,
+                                    "service", s.constData(), "account", a.constData(), nullptr);
     if (error)
         return fromError(error);
     SecretResult r;
-    if (!password) {
+    if (!found) {
         r.status = SecretResult::Status::NotFound;
         return r;
     }
+    SecretValue* value = secret_retrievable_retrieve_secret_sync(SECRET_RETRIEVABLE(found->data),
+                                                                 deadline.cancellable(), &error);
+    g_list_free_full(found, g_object_unref);
+    if (error)
+        return fromError(error);
+    if (!value) {
+        r.message = QStringLiteral("the keyring is locked");
+        return r;
+    }
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value, &length);
     r.status = SecretResult::Status::Ok;
-    r.value = QByteArray(password);
-    secret_password_free(password);
+    r.value = QByteArray(bytes, qsizetype(length));
+    secret_value_unref(value);
     return r;
 }
 
 SecretResult LibsecretSecretStore::clear(const QString& service, const QString& account) {
     const QByteArray s = service.toUtf8(), a = account.toUtf8();
-    Deadline deadline(m_timeoutMs);
+    MainThreadDeadline deadline(m_timeoutMs);
     GError* error = nullptr;
     const gboolean removed = secret_password_clear_sync(schema(), deadline.cancellable(), &error, "service",
                                                         s.constData(), "account", a.constData(), nullptr);

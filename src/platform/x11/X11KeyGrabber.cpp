@@ -2,6 +2,7 @@
 
 #include "X11Keys.h"
 #include "platform/Log.h"
+#include "platform/PhysicalKeys.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -106,8 +107,13 @@ std::vector<xcb_keycode_t> X11KeyGrabber::keycodesFor(uint32_t keysym) const {
 }
 
 std::vector<xcb_keycode_t> X11KeyGrabber::keycodesFor(Qt::Key key) const {
-    const uint32_t keysym = keysymForKey(key);
-    return keysym ? keycodesFor(keysym) : std::vector<xcb_keycode_t>{};
+    // The shortcut is the key the user pressed when recording it, wherever the current layout
+    // puts the character it typed then.
+    const quint32 keycode = scanCodeForPhysicalKey(key);
+    const xcb_setup_t* setup = xcb_get_setup(m_connection);
+    if (keycode < setup->min_keycode || keycode > setup->max_keycode)
+        return {};
+    return {xcb_keycode_t(keycode)};
 }
 
 std::vector<uint16_t> X11KeyGrabber::lockVariants() const {
@@ -188,8 +194,8 @@ void X11KeyGrabber::regrabAll() {
     m_regrabPending = false;
     if (!m_connection)
         return;
-    // Grabs name key numbers, not keysyms: after a layout change the same keysym may sit on
-    // another key, and Num Lock on another modifier.
+    // After a keyboard change Num Lock may sit on another modifier, and the grabs for each lock
+    // state with it.
     for (const auto& [combination, keycodes] : m_grabs)
         ungrabKeycodes(combination, keycodes);
     reloadKeyboard();

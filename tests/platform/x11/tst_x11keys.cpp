@@ -1,3 +1,4 @@
+#include "platform/PhysicalKeys.h"
 #include "platform/x11/X11Keys.h"
 #include "shortcuts/KeyCodes.h"
 
@@ -10,6 +11,7 @@ class TestX11Keys : public QObject {
     Q_OBJECT
 private slots:
     void everyStorableKeyHasAKeysym();
+    void everyStorableKeyHasItsPlaceOnTheKeyboard();
     void keysymsAreTheUnshiftedOnes();
     void modifiersMapToTheCoreMasks();
 };
@@ -20,6 +22,22 @@ void TestX11Keys::everyStorableKeyHasAKeysym() {
             QVERIFY2(x11::keysymForKey(info->qtKey) != 0, qPrintable(keyName(code)));
     }
     QCOMPARE(x11::keysymForKey(Qt::Key_unknown), 0u);
+}
+
+void TestX11Keys::everyStorableKeyHasItsPlaceOnTheKeyboard() {
+    for (uint32_t code = 0; code < 130; ++code) {
+        if (const auto info = keyCodeInfo(code)) {
+            const quint32 scanCode = scanCodeForPhysicalKey(info->qtKey);
+            QVERIFY2(scanCode != 0, qPrintable(keyName(code)));
+            QCOMPARE(physicalKeyForScanCode(scanCode), info->qtKey);
+        }
+    }
+    // Stored codes and X keycodes both count positions on a US keyboard.
+    QCOMPARE(physicalKeyForScanCode(10), keyCodeInfo(18)->qtKey);
+    QCOMPARE(physicalKeyForScanCode(52), keyCodeInfo(6)->qtKey);
+    QCOMPARE(physicalKeyForScanCode(24), keyCodeInfo(12)->qtKey);
+    QCOMPARE(physicalKeyForScanCode(37), Qt::Key_unknown);
+    QCOMPARE(physicalKeyForScanCode(87), Qt::Key_unknown);
 }
 
 void TestX11Keys::keysymsAreTheUnshiftedOnes() {
