@@ -11,6 +11,8 @@ packages=(
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-x11-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev
     libgtest-dev libbenchmark-dev
+    # the Debian packages (scripts/package.sh) and the checks of their contents
+    dpkg-dev file binutils lintian desktop-file-utils appstream systemd
     # running and the reference backend
     nodejs npm gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
