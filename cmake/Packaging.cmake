@@ -93,10 +93,11 @@ set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_NAME quillpoint)
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_QUILLPOINT_DEBUGINFO_PACKAGE ON)
-# Loaded at run time rather than linked: the accessibility bus, a Secret Service and a sound
-# server. Without them the program still runs, with the limits its messages explain.
+# Reached at run time rather than linked: the accessibility bus, a Secret Service, a sound
+# server and Qt's own translations (the standard buttons of dialogs). Without them the program
+# still runs, with the limits its messages explain.
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_RECOMMENDS
-    "at-spi2-core, gnome-keyring | keepassxc, pulseaudio | pipewire-pulse")
+    "at-spi2-core, gnome-keyring | keepassxc, pulseaudio | pipewire-pulse, qt6-translations-l10n")
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_SUGGESTS quillpoint-backend)
 set(CPACK_COMPONENT_QUILLPOINT_DESCRIPTION
 "explain selected text and dictate into any application
