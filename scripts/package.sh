@@ -139,7 +139,7 @@ if [[ ! -f $stage/key || $(cat "$stage/key") != "$key" ]]; then
     else
         echo "package: installing the backend's production dependencies (npm ci --omit=dev)"
         [[ -d /usr/include/node ]] && export npm_config_nodedir=${npm_config_nodedir:-/usr}
-        (cd "$stage" && npm ci --omit=dev --ignore-scripts=false --no-audit --no-fund)
+        (cd "$stage" && npm ci --omit=dev --no-audit --no-fund)
     fi
     trim_native_modules
     (cd "$stage" && node -e "new (require('better-sqlite3'))(':memory:').prepare('select 1').get()") \
