@@ -6,6 +6,9 @@
 // runs it in the headless test desktop with speech playing into the microphone.
 
 #include "capture/AudioCaptureService.h"
+#include "capture/AudioRecorder.h"
+#include "platform/audio/AacFileWriter.h"
+#include "platform/audio/PulsePcmSource.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -49,7 +52,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
 
-    AudioCaptureService service;
+    AudioCaptureService service([] {
+        return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>(),
+                                               std::make_unique<AacFileWriter>());
+    });
     int levelReports = 0;
     float loudest = 0.0f;
     service.onAudioLevel = [&](float level) {

@@ -3,7 +3,7 @@
 #include "overlay/ExplanationView.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/OverlayPanelWindow.h"
-#include "platform/PanelWindowHelper.h"
+#include "platform/PlatformNull.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // each piece sets the whole text so far and schedules the debounced refit. Prints the time per
 // piece (median, p99) and the total: overlay_stream [pieces]
 #include "overlay/OverlayPanelController.h"
-#include "platform/PanelWindowHelper.h"
+#include "platform/PlatformNull.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,11 +7,12 @@
 #include "DesktopTools.h"
 #include "TestHttpServer.h"
 #include "app/AppDelegate.h"
+#include "app/Services.h"
+#include "app/TranscribeSequence.h"
 #include "backend/QuillAPIClient.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/OverlayPanelWindow.h"
 #include "platform/KeyEventPoster.h"
-#include "platform/PlatformFactory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <X11/keysym.h>
 #include <algorithm>
 #include <cstdio>
 
@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("explain");
     const int runs = argc > 2 ? std::atoi(argv[2]) : 50;
     TestHttpServer backend;
-    platform::settingsStore().setValue(QuillAPIClient::baseURLOverrideKey, backend.baseUrl());
+    const auto services = Services::forThisSession();
+    services->settingsStore().setValue(QuillAPIClient::baseURLOverrideKey, backend.baseUrl());
 
     QTemporaryDir dir;
     QFile document(dir.path() + "/text.txt");
@@ -64,10 +65,10 @@ int main(int argc, char** argv) {
     editor.start("mousepad", {document.fileName()});
     const QString window = activateWindow("mousepad");
 
-    AppDelegate delegate;
+    AppDelegate delegate(*services);
     delegate.applicationDidFinishLaunching();
     OverlayPanelController& overlay = *delegate.overlayPanelController();
-    KeyEventPoster& keys = platform::keyEventPoster();
+    KeyEventPoster& keys = services->keyEventPoster();
     QTest::qWait(1000);
     std::vector<double> samples;
 
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
         xdotool({"windowactivate", "--sync", window});
         if (mode == "transcribe") {
             backend.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
-            keys.postKey(XK_2, Qt::ControlModifier);
-            if (!waitFor([&] { return delegate.isTranscribing(); }))
+            keys.postKey(Qt::Key_2, Qt::ControlModifier);
+            if (!waitFor([&] { return delegate.transcribeSequence()->isTranscribing(); }))
                 return 1;
             QTest::qWait(500);
             const qsizetype before = backend.requests.size();
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
             });
             QTimer::singleShot(10000, &loop, &QEventLoop::quit);
             timer.start();
-            keys.postKey(XK_2, Qt::ControlModifier);
+            keys.postKey(Qt::Key_2, Qt::ControlModifier);
             loop.exec();
             QObject::disconnect(connection);
             if (sentAfterMs < 0 || backend.requests.size() <= before)
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
                 });
             QTimer::singleShot(10000, &loop, &QEventLoop::quit);
             timer.start();
-            keys.postKey(XK_1, Qt::ControlModifier);
+            keys.postKey(Qt::Key_1, Qt::ControlModifier);
             loop.exec();
             QObject::disconnect(connection);
             if (shownAfterMs < 0)

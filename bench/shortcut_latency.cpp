@@ -1,6 +1,7 @@
 // Time from an XTEST key press to the shortcut's trigger closure running on the main thread.
 // Run inside the test desktop:
 //   scripts/test-desktop.sh run --no-pulse -- build/<dir>/bench/shortcut_latency [presses]
+#include "platform/x11/X11KeyGrabber.h"
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QDeadlineTimer>
@@ -38,11 +39,16 @@ int main(int argc, char** argv) {
     Clock::time_point triggeredAt;
     bool triggered = false;
     int triggers = 0;
-    quill::GlobalShortcutService service(quill::Shortcut{18, quill::modifier::command}, [&] {
-        triggeredAt = Clock::now();
-        triggered = true;
-        ++triggers;
-    });
+    quill::X11KeyGrabber grabber(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    quill::ShortcutRegistry registry(grabber);
+    quill::GlobalShortcutService service(
+        quill::Shortcut{18, quill::modifier::command},
+        [&] {
+            triggeredAt = Clock::now();
+            triggered = true;
+            ++triggers;
+        },
+        registry);
     service.registerShortcut();
     if (!service.isRegistered()) {
         std::fprintf(stderr, "%s\n", qPrintable(service.registrationError().value_or(QString())));

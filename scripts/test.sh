@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, tests the reference backend, then builds the
-# `dev` and `asan` presets and runs the whole suite in each (unit tests offscreen, desktop
-# tests each in their own headless desktop).
+# Runs every test: installs what is missing, checks the C++ formatting, lints and tests the
+# reference backend, then builds the `dev` and `asan` presets and runs the whole suite in each
+# (unit tests offscreen, desktop tests each in their own headless desktop); clang-tidy runs on
+# the `dev` build's compile commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,9 +10,11 @@ scripts/install-deps.sh
 # better-sqlite3 is compiled here; the Node headers come with the system's Node.js package.
 [[ -d /usr/include/node ]] && export npm_config_nodedir=${npm_config_nodedir:-/usr}
 
+scripts/lint.sh format
+
 if [[ -f backend/package.json ]]; then
     echo "== backend"
-    (cd backend && npm ci --no-audit --no-fund && npm test)
+    (cd backend && npm ci --no-audit --no-fund && npm run --if-present lint && npm test)
 fi
 
 presets=("$@")
@@ -21,4 +24,7 @@ for preset in "${presets[@]}"; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     ctest --preset "$preset"
+    if [[ $preset == dev ]]; then
+        scripts/lint.sh tidy
+    fi
 done

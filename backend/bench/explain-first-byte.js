@@ -9,6 +9,7 @@ import { monitorEventLoopDelay } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 import { chunkLine, startEventStream, startFakeUpstream } from '../test/support/fake-upstream.js';
 import { explainBody, startService } from '../test/support/service.js';
+import { mib, watchRss } from './rss.js';
 
 const { values } = parseArgs({
   options: {
@@ -45,11 +46,13 @@ const service = await startService({
   QUILLPOINT_EXPLAIN_DAILY_LIMIT: '1000000',
 });
 
-async function stream(id) {
+// Each of the concurrent streams has a token of its own, as each desktop
+// program does.
+async function stream(slot, id) {
   const started = performance.now();
   const response = await fetch(`${service.url}/api/explain`, {
     method: 'POST',
-    headers: { authorization: `Bearer bench-token-${id % streams}`, 'content-type': 'application/json' },
+    headers: { authorization: `Bearer bench-token-${slot}`, 'content-type': 'application/json' },
     body: explainBody(id),
   });
   if (response.status !== 200) throw new Error(`status ${response.status}`);
@@ -83,11 +86,13 @@ let next = 0;
 const loopDelay = monitorEventLoopDelay({ resolution: 5 });
 let cpuAtStart;
 let cpuAtEnd;
+let rss;
 try {
   for (let round = 0; round <= rounds; round += 1) {
-    const results = await Promise.allSettled(Array.from({ length: streams }, () => stream(`bench-${next++}`)));
+    const results = await Promise.allSettled(Array.from({ length: streams }, (_, slot) => stream(slot, `bench-${next++}`)));
     if (round === 0) {
       cpuAtStart = serviceCpuMs();
+      rss = watchRss(service.child.pid);
       loopDelay.enable();
       continue; // warm-up
     }
@@ -102,6 +107,7 @@ try {
     }
   }
   cpuAtEnd = serviceCpuMs();
+  rss = rss.stop();
 } finally {
   await service.stop();
   await upstream.close();
@@ -114,6 +120,7 @@ console.log(`${rounds} rounds of ${streams} concurrent explain streams, ${pieces
 console.log(`added latency to first byte: median ${ms(percentile(added, 50))}, p99 ${ms(percentile(added, 99))}, max ${ms(added.at(-1))}`);
 console.log(`request to first byte:       median ${ms(percentile(total, 50))}, p99 ${ms(percentile(total, 99))}`);
 console.log(`service CPU time:            ${ms((cpuAtEnd - cpuAtStart) / (rounds * streams))} per stream`);
+console.log(`service RSS:                 ${mib(rss.baseline)} after warm-up, peak ${mib(rss.peak)} sampled, ${mib(rss.highWater)} high-water mark`);
 console.log(`bench process loop delay:    median ${ms(loopDelay.percentile(50) / 1e6)}, p99 ${ms(loopDelay.percentile(99) / 1e6)}`);
 console.log(`upstream connections opened: ${upstream.connections} for ${(rounds + 1) * streams} streams`);
 console.log(`completed ${added.length}, errors ${[...errors.values()].reduce((a, b) => a + b, 0)}`);

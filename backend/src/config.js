@@ -5,6 +5,26 @@ export const EXPLAIN_TEXT_MAX_CHARS = 20_000;
 export const EXPLAIN_BODY_MAX_BYTES = 1024 * 1024;
 export const AUDIO_MAX_BYTES = 10 * 1024 * 1024;
 
+// ISO 639-1, the codes speech-to-text services take for `language`.
+const LANGUAGES = new Set(
+  (
+    'aa ab ae af ak am an ar as av ay az ba be bg bi bm bn bo br bs ca ce ch co cr cs cu cv cy da de dv dz ' +
+    'ee el en eo es et eu fa ff fi fj fo fr fy ga gd gl gn gu gv ha he hi ho hr ht hu hy hz ia id ie ig ii ik ' +
+    'io is it iu ja jv ka kg ki kj kk kl km kn ko kr ks ku kv kw ky la lb lg li ln lo lt lu lv mg mh mi mk ml ' +
+    'mn mr ms mt my na nb nd ne ng nl nn no nr nv ny oc oj om or os pa pi pl ps pt qu rm rn ro ru rw sa sc sd ' +
+    'se sg si sk sl sm sn so sq sr ss st su sv sw ta te tg th ti tk tl tn to tr ts tt tw ty ug uk ur uz ve vi ' +
+    'vo wa wo xh yi yo za zh zu'
+  ).split(' '),
+);
+
+export function isLanguageCode(value) {
+  return LANGUAGES.has(value);
+}
+
+// Where a local OpenAI-compatible server usually listens: Ollama, then the
+// llama.cpp server.
+export const LOCAL_MODEL_SERVERS = ['http://127.0.0.1:11434/v1', 'http://127.0.0.1:8080/v1'];
+
 // The identifiers the desktop program offers, each backed by its own
 // OpenAI-compatible upstream so that either can point at a local server.
 const CHAT_UPSTREAMS = [
@@ -54,14 +74,68 @@ function baseUrl(env, name, fallback) {
   return raw.replace(/\/+$/, '');
 }
 
+// For logs and error messages: the address without its password.
+export function redactUrl(raw) {
+  try {
+    const url = new URL(raw);
+    if (url.username === '' && url.password === '') return raw;
+    url.username = '';
+    url.password = '';
+    return url.href.replace(/\/+$/, '').replace('//', '//***@');
+  } catch {
+    return raw;
+  }
+}
+
+function list(env, name, fallback) {
+  const raw = text(env, name);
+  if (raw === undefined) return fallback;
+  return raw
+    .split(',')
+    .map((item) => item.trim())
+    .filter((item) => item !== '');
+}
+
+function language(env, name) {
+  const raw = text(env, name);
+  if (raw !== undefined && !isLanguageCode(raw)) {
+    throw new ConfigError(`${name} must be a two-letter ISO 639-1 language code such as "en", not "${raw}"`);
+  }
+  return raw;
+}
+
+function redisUrl(env, name) {
+  const raw = text(env, name);
+  if (raw === undefined) return undefined;
+  let url;
+  try {
+    url = new URL(raw);
+  } catch {
+    url = undefined;
+  }
+  if (!url || !['redis:', 'rediss:', 'unix:'].includes(url.protocol)) {
+    throw new ConfigError(`${name} must be a redis://, rediss:// or unix:// URL, not "${redactUrl(raw)}"`);
+  }
+  return raw;
+}
+
+function allowedHosts(env, listenHost) {
+  const hosts = new Set(['localhost', '127.0.0.1', '::1']);
+  if (listenHost !== '0.0.0.0' && listenHost !== '::') hosts.add(listenHost.toLowerCase());
+  for (const host of list(env, 'QUILLPOINT_ALLOWED_HOSTS', [])) hosts.add(host.toLowerCase().replace(/^\[(.*)\]$/, '$1'));
+  return hosts;
+}
+
 // An upstream counts as configured once it has a key, or an explicit address:
 // local servers (Ollama, llama.cpp, vLLM) usually need no key.
 function upstream(env, prefix, defaults) {
   const apiKey = text(env, `${prefix}_API_KEY`) ?? defaults.apiKey;
   const explicitBase = text(env, `${prefix}_BASE_URL`) ?? defaults.explicitBase;
+  const url = baseUrl(env, `${prefix}_BASE_URL`, explicitBase ?? defaults.baseUrl);
   return {
     configured: apiKey !== undefined || explicitBase !== undefined,
-    baseUrl: baseUrl(env, `${prefix}_BASE_URL`, explicitBase ?? defaults.baseUrl),
+    baseUrl: url,
+    displayUrl: redactUrl(url),
     apiKey,
     upstreamModel: text(env, `${prefix}_MODEL`) ?? defaults.upstreamModel,
     variables: [`${prefix}_API_KEY`, `${prefix}_BASE_URL`],
@@ -96,9 +170,23 @@ export function loadConfig(env) {
     upstreamModel: 'whisper-1',
   });
   transcription.variables = ['TRANSCRIBE_API_KEY', 'TRANSCRIBE_BASE_URL', 'OPENAI_API_KEY'];
+  transcription.path = text(env, 'TRANSCRIBE_PATH') ?? '/audio/transcriptions';
+  if (!transcription.path.startsWith('/')) {
+    throw new ConfigError(`TRANSCRIBE_PATH must start with "/", not "${transcription.path}"`);
+  }
+  const convert = text(env, 'TRANSCRIBE_CONVERT');
+  if (convert !== undefined && convert !== 'wav') {
+    throw new ConfigError(`TRANSCRIBE_CONVERT must be "wav" or unset, not "${convert}"`);
+  }
+  transcription.convert = convert;
+  transcription.language = language(env, 'TRANSCRIBE_LANGUAGE');
+
+  const localModels = list(env, 'QUILLPOINT_LOCAL_MODELS', LOCAL_MODEL_SERVERS);
+  const host = text(env, 'HOST') ?? '127.0.0.1';
 
   return {
-    host: text(env, 'HOST') ?? '127.0.0.1',
+    host,
+    allowedHosts: allowedHosts(env, host),
     port: integer(env, 'PORT', 8787, 0, 65535),
     dataDir: path.resolve(text(env, 'QUILLPOINT_DATA_DIR') ?? path.join(backendDir, '.data')),
     dailyLimits: {
@@ -107,6 +195,14 @@ export function loadConfig(env) {
     },
     upstreamTimeoutMs: integer(env, 'QUILLPOINT_UPSTREAM_TIMEOUT_MS', 60_000, 1, 3_600_000),
     heartbeatMs: integer(env, 'QUILLPOINT_HEARTBEAT_MS', 15_000, 1, 3_600_000),
+    clientTimeoutMs: integer(env, 'QUILLPOINT_CLIENT_TIMEOUT_MS', 60_000, 1, 3_600_000),
+    streamsPerToken: integer(env, 'QUILLPOINT_STREAMS_PER_TOKEN', 4, 1, 10_000),
+    maxUploads: integer(env, 'QUILLPOINT_MAX_UPLOADS', 64, 1, 10_000),
+    redisUrl: redisUrl(env, 'QUILLPOINT_REDIS_URL'),
+    localModels:
+      localModels.join() === 'off'
+        ? []
+        : localModels.map((url) => baseUrl({ QUILLPOINT_LOCAL_MODELS: url }, 'QUILLPOINT_LOCAL_MODELS', url)),
     shutdownGraceMs: integer(env, 'QUILLPOINT_SHUTDOWN_GRACE_MS', 10_000, 0, 3_600_000),
     demo: demo === '1',
     requestLogPath: text(env, 'QUILLPOINT_REQUEST_LOG'),

@@ -18,6 +18,6 @@ export async function* demoExplanation({ text, model, detailed }, signal) {
   }
 }
 
-export function demoTranscription(audio) {
-  return `Demo transcription of ${audio.length} bytes of audio.`;
+export function demoTranscription(bytes) {
+  return `Demo transcription of ${bytes} bytes of audio.`;
 }

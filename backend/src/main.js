@@ -1,14 +1,45 @@
 import fs from 'node:fs';
 import path from 'node:path';
-import { ConfigError, loadConfig } from './config.js';
-import { QuotaStore } from './quota.js';
-import { createServer, unconfiguredExplanation, unconfiguredTranscription } from './server.js';
+import { ConfigError, loadConfig, redactUrl } from './config.js';
+import { ffmpegAvailable } from './convert.js';
+import { createHandler } from './handlers.js';
+import { createServer } from './http.js';
+import { unconfiguredExplanation, unconfiguredTranscription } from './messages.js';
+import { QuotaStore, RedisQuotaStore } from './quota.js';
+import { listModels } from './upstream.js';
 
 const log = (line) => console.log(line);
 
 function fail(message) {
   console.error(`Quillpoint backend cannot start: ${message}`);
   process.exit(1);
+}
+
+// Embedding and speech models are listed beside chat models but cannot chat.
+const NOT_CHAT = /embed|bge-|minilm|rerank|whisper/i;
+
+// With no chat upstream configured, a local OpenAI-compatible server that is
+// already running answers every model.
+async function useLocalModel(config) {
+  if (config.demo || [...config.chat.values()].some((target) => target.configured)) return;
+  const chatModel = (baseUrl) =>
+    listModels(baseUrl, 1000).then(
+      (ids) => ids.find((id) => !NOT_CHAT.test(id)),
+      () => undefined,
+    );
+  const found = await Promise.all(config.localModels.map(chatModel));
+  const index = found.findIndex((id) => id !== undefined);
+  if (index < 0) {
+    if (config.localModels.length > 0) {
+      log(`No chat model found on a local model server at ${config.localModels.map(redactUrl).join(', ')}`);
+    }
+    return;
+  }
+  const baseUrl = config.localModels[index];
+  log(`Local model server at ${redactUrl(baseUrl)}: using its model "${found[index]}" for every model`);
+  for (const target of config.chat.values()) {
+    Object.assign(target, { configured: true, baseUrl, displayUrl: redactUrl(baseUrl), upstreamModel: found[index] });
+  }
 }
 
 function describeUpstreams(config) {
@@ -19,27 +50,57 @@ function describeUpstreams(config) {
   for (const target of config.chat.values()) {
     log(
       target.configured
-        ? `Model "${target.model}": ${target.upstreamModel} at ${target.baseUrl}`
+        ? `Model "${target.model}": ${target.upstreamModel} at ${target.displayUrl}`
         : `Model "${target.model}": not configured. ${unconfiguredExplanation(target)}`,
     );
   }
   const { transcription } = config;
+  const extras = [
+    transcription.convert && `converted to ${transcription.convert} first`,
+    transcription.language && `language ${transcription.language}`,
+  ].filter(Boolean);
   log(
     transcription.configured
-      ? `Transcription: ${transcription.upstreamModel} at ${transcription.baseUrl}`
+      ? `Transcription: ${transcription.upstreamModel} at ${transcription.displayUrl}${transcription.path}` +
+          (extras.length > 0 ? ` (${extras.join(', ')})` : '')
       : `Transcription: not configured. ${unconfiguredTranscription(transcription)}`,
   );
 }
 
 function openRequestLog(file) {
-  const descriptor = fs.openSync(file, 'a');
+  const descriptor = fs.openSync(file, 'a', 0o600);
   log(`Request log: ${file} (for tests only: it records full bearer tokens)`);
-  return (entry) => fs.writeSync(descriptor, `${JSON.stringify(entry)}\n`);
+  return (line) => fs.writeSync(descriptor, `${line}\n`);
 }
 
 function urlHost(host) {
   return host.includes(':') ? `[${host}]` : host;
 }
+
+const OWN_FILES = /^(quota\.sqlite3(-wal|-shm|-journal)?|uploads)$/;
+
+// Only this user may read the counts and the recordings being uploaded. A
+// directory that holds anything else is not ours to change.
+function prepareDataDir(dir) {
+  fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
+  if (fs.readdirSync(dir).every((name) => OWN_FILES.test(name))) fs.chmodSync(dir, 0o700);
+  else if ((fs.statSync(dir).mode & 0o077) !== 0) log(`The data directory ${dir} can be read by other users`);
+  const uploadDir = path.join(dir, 'uploads');
+  fs.mkdirSync(uploadDir, { recursive: true, mode: 0o700 });
+  // Left over when a run was killed mid-upload. Another instance may share
+  // the directory, so only files too old to be in use go.
+  const stale = Date.now() - 3_600_000;
+  for (const name of fs.readdirSync(uploadDir)) {
+    const file = path.join(uploadDir, name);
+    if (fs.statSync(file, { throwIfNoEntry: false })?.mtimeMs < stale) fs.rmSync(file, { force: true });
+  }
+  for (const name of fs.readdirSync(dir)) {
+    if (name.startsWith('quota.sqlite3')) fs.chmodSync(path.join(dir, name), 0o600);
+  }
+  return uploadDir;
+}
+
+process.umask(0o077);
 
 let config;
 try {
@@ -48,28 +109,61 @@ try {
   if (error instanceof ConfigError) fail(error.message);
   throw error;
 }
+if (config.transcription.convert === 'wav' && !ffmpegAvailable()) {
+  fail('TRANSCRIBE_CONVERT=wav needs ffmpeg, which is not installed (Debian: apt install ffmpeg)');
+}
 
-let quota;
+let uploadDir;
 try {
-  fs.mkdirSync(config.dataDir, { recursive: true });
-  quota = new QuotaStore(path.join(config.dataDir, 'quota.sqlite3'), config.dailyLimits);
+  uploadDir = prepareDataDir(config.dataDir);
 } catch (error) {
   fail(`the data directory ${config.dataDir} is not usable: ${error.message}`);
 }
 
+let quota;
+if (config.redisUrl) {
+  try {
+    quota = await RedisQuotaStore.connect(config.redisUrl, config.dailyLimits, { log });
+  } catch (error) {
+    fail(`Redis at ${redactUrl(config.redisUrl)} does not answer: ${error.message}`);
+  }
+} else {
+  try {
+    quota = new QuotaStore(path.join(config.dataDir, 'quota.sqlite3'), config.dailyLimits);
+  } catch (error) {
+    fail(`the data directory ${config.dataDir} is not usable: ${error.message}`);
+  }
+}
+
+await useLocalModel(config);
 describeUpstreams(config);
 log(
   `Daily limits per token: ${config.dailyLimits.explain} explanations, ` +
-    `${config.dailyLimits.transcribe} transcriptions (counted in ${config.dataDir})`,
+    `${config.dailyLimits.transcribe} transcriptions (counted in ` +
+    `${config.redisUrl ? `Redis at ${redactUrl(config.redisUrl)}` : config.dataDir})`,
 );
 const requestLog = config.requestLogPath ? openRequestLog(config.requestLogPath) : undefined;
 
-const server = createServer({ config, quota, log, requestLog });
+const open = new Set();
+const services = { config, quota, log, requestLog, uploadDir, open };
+const server = createServer(createHandler(services), services);
 server.on('error', (error) => fail(`cannot listen on ${config.host}:${config.port}: ${error.message}`));
 server.listen(config.port, config.host, () => {
   const { port } = server.address();
   log(`Quillpoint backend listening on http://${urlHost(config.host)}:${port}`);
 });
+
+// The server closes once the last connection has; each request's log line is
+// written when its reply closes, which can come a moment later.
+function exitOnceLogged(deadline) {
+  if (open.size > 0 && Date.now() < deadline) {
+    setTimeout(() => exitOnceLogged(deadline), 5);
+    return;
+  }
+  quota.close();
+  log('Stopped');
+  process.exit(0);
+}
 
 let stopping = false;
 function shutdown(signal) {
@@ -79,11 +173,7 @@ function shutdown(signal) {
   }
   stopping = true;
   log(`${signal}: no longer accepting connections; finishing open requests`);
-  server.close(() => {
-    quota.close();
-    log('Stopped');
-    process.exit(0);
-  });
+  server.close(() => exitOnceLogged(Date.now() + 1000));
   // Connections left open by keep-alive go as soon as their last reply is out.
   setInterval(() => server.closeIdleConnections(), 100).unref();
   setTimeout(() => {

@@ -1,12 +1,22 @@
-// Client of OpenAI-compatible APIs (OpenAI, xAI, Ollama, llama.cpp, vLLM).
+// Client of OpenAI-compatible APIs (OpenAI, xAI, Ollama, llama.cpp, vLLM)
+// and of the whisper.cpp server.
 
+import { randomBytes } from 'node:crypto';
+import { createReadStream } from 'node:fs';
 import http from 'node:http';
 import https from 'node:https';
+import { Readable } from 'node:stream';
+import { pipeline } from 'node:stream/promises';
 
 export class UpstreamError extends Error {}
 
-// Aborts the exchange when the upstream stays silent for too long; every
-// arrival of data restarts the wait.
+// The desktop program gives up on a line of this length too.
+export const LINE_MAX_BYTES = 1024 * 1024;
+// And on a transcription reply of this size.
+export const TRANSCRIPTION_REPLY_MAX_BYTES = 10 * 1024 * 1024;
+
+// Aborts the exchange when the upstream makes no progress for too long; the
+// caller restarts the wait on each sign of progress.
 class Watchdog {
   constructor(timeoutMs, outerSignal) {
     this.timeoutMs = timeoutMs;
@@ -21,6 +31,12 @@ class Watchdog {
 
   get signal() {
     return this.controller.signal;
+  }
+
+  // While the caller is busy with what it was given, the upstream is not
+  // being read, so its silence is not its fault.
+  pause() {
+    clearTimeout(this.timer);
   }
 
   touch() {
@@ -76,19 +92,36 @@ function postJson(url, fields, body, signal) {
   });
 }
 
-async function* lines(body, watchdog) {
-  const decoder = new TextDecoder();
-  let pending = '';
+function decodeLine(bytes) {
+  const end = bytes.length > 0 && bytes[bytes.length - 1] === 0x0d ? bytes.length - 1 : bytes.length;
+  return bytes.toString('utf8', 0, end);
+}
+
+// Each chunk is searched once for line ends, so a long line costs no more
+// than its length; a line longer than LINE_MAX_BYTES ends the stream.
+async function* lines(body, what) {
+  let pending = [];
+  let pendingBytes = 0;
+  const tooLong = () => new UpstreamError(`${what} sent a line longer than ${LINE_MAX_BYTES} bytes`);
   // Leaving the loop early must not destroy the body: see drainRest.
   for await (const bytes of body.iterator({ destroyOnReturn: false })) {
-    watchdog.touch();
-    pending += decoder.decode(bytes, { stream: true });
-    const parts = pending.split('\n');
-    pending = parts.pop();
-    for (const line of parts) yield line.endsWith('\r') ? line.slice(0, -1) : line;
+    let start = 0;
+    for (let end = bytes.indexOf(0x0a); end !== -1; end = bytes.indexOf(0x0a, start)) {
+      if (pendingBytes + end - start > LINE_MAX_BYTES) throw tooLong();
+      const tail = bytes.subarray(start, end);
+      const line = pendingBytes === 0 ? tail : Buffer.concat([...pending, tail]);
+      pending = [];
+      pendingBytes = 0;
+      start = end + 1;
+      yield decodeLine(line);
+    }
+    if (start < bytes.length) {
+      pending.push(bytes.subarray(start));
+      pendingBytes += bytes.length - start;
+      if (pendingBytes > LINE_MAX_BYTES) throw tooLong();
+    }
   }
-  pending += decoder.decode();
-  if (pending !== '') yield pending;
+  if (pendingBytes > 0) yield decodeLine(Buffer.concat(pending));
 }
 
 // Reading what follows the end marker, usually just the end of the chunked
@@ -118,7 +151,7 @@ function deltaOf(payload) {
 // breaks off before it is complete.
 export async function openChatStream(upstream, messages, { timeoutMs, signal }) {
   const watchdog = new Watchdog(timeoutMs, signal);
-  const what = `${upstream.upstreamModel} at ${upstream.baseUrl}`;
+  const what = `${upstream.upstreamModel} at ${upstream.displayUrl}`;
   let response;
   try {
     response = await postJson(
@@ -141,7 +174,7 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
     let finished = false;
     let markerSeen = false;
     try {
-      for await (const line of lines(response, watchdog)) {
+      for await (const line of lines(response, what)) {
         if (!line.startsWith('data:')) continue;
         const payload = line.slice(line.startsWith('data: ') ? 6 : 5);
         if (payload.trim() === '[DONE]') {
@@ -150,8 +183,14 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
         }
         const delta = deltaOf(payload);
         if (delta.error) throw new UpstreamError(`${what} reported an error in the stream`);
-        if (delta.content) yield delta.content;
         finished ||= Boolean(delta.finished);
+        // Only content proves the upstream is still working: comment lines
+        // and empty chunks could hold a stream open for ever.
+        if (delta.content) {
+          watchdog.pause();
+          yield delta.content;
+          watchdog.touch();
+        }
       }
     } catch (error) {
       throw watchdog.explain(error, what);
@@ -165,25 +204,75 @@ export async function openChatStream(upstream, messages, { timeoutMs, signal }) 
   })();
 }
 
-export async function transcribeAudio(upstream, audio, { timeoutMs, signal }) {
+function multipartField(boundary, name, value) {
+  return `--${boundary}\r\nContent-Disposition: form-data; name="${name}"\r\n\r\n${value}\r\n`;
+}
+
+async function* multipartBody(head, file, tail, watchdog) {
+  yield head;
+  for await (const chunk of createReadStream(file)) {
+    watchdog.touch();
+    yield chunk;
+  }
+  yield tail;
+}
+
+async function readCapped(response, limit, what, watchdog) {
+  const chunks = [];
+  let size = 0;
+  for await (const chunk of response) {
+    watchdog.touch();
+    size += chunk.length;
+    if (size > limit) {
+      response.destroy();
+      throw new UpstreamError(`${what} answered with more than ${limit} bytes`);
+    }
+    chunks.push(chunk);
+  }
+  return Buffer.concat(chunks, size);
+}
+
+// Streams the recording from its file as a multipart upload, so that no
+// upload is ever held in memory whole.
+export async function transcribeAudio(upstream, audio, { timeoutMs, signal, language }) {
   const watchdog = new Watchdog(timeoutMs, signal);
-  const what = `${upstream.upstreamModel} at ${upstream.baseUrl}`;
-  const form = new FormData();
-  form.append('model', upstream.upstreamModel);
-  form.append('response_format', 'json');
-  form.append('file', new Blob([audio], { type: 'audio/mp4' }), 'recording.m4a');
+  const what = `${upstream.upstreamModel} at ${upstream.displayUrl}`;
+  const boundary = `quillpoint-${randomBytes(16).toString('hex')}`;
+  const head = Buffer.from(
+    multipartField(boundary, 'model', upstream.upstreamModel) +
+      multipartField(boundary, 'response_format', 'json') +
+      (language ? multipartField(boundary, 'language', language) : '') +
+      `--${boundary}\r\nContent-Disposition: form-data; name="file"; filename="${audio.filename}"\r\n` +
+      `Content-Type: ${audio.type}\r\n\r\n`,
+  );
+  const tail = Buffer.from(`\r\n--${boundary}--\r\n`);
+  const target = new URL(`${upstream.baseUrl}${upstream.path}`);
   try {
-    const response = await fetch(`${upstream.baseUrl}/audio/transcriptions`, {
+    const request = (target.protocol === 'https:' ? https : http).request(target, {
       method: 'POST',
-      headers: headers(upstream, { accept: 'application/json' }),
-      body: form,
+      headers: headers(upstream, {
+        accept: 'application/json',
+        'content-type': `multipart/form-data; boundary=${boundary}`,
+        'content-length': head.length + audio.bytes + tail.length,
+      }),
+      agent: agents[target.protocol],
       signal: watchdog.signal,
     });
-    const body = await response.text();
-    if (response.status !== 200) throw new UpstreamError(`${what} answered HTTP ${response.status}`);
+    const responded = new Promise((resolve, reject) => {
+      request.once('response', resolve);
+      request.once('error', reject);
+    });
+    responded.catch(() => {});
+    // An upstream may answer (an error, say) before it has taken the whole
+    // upload; its answer then counts, not the broken upload.
+    const sent = pipeline(Readable.from(multipartBody(head, audio.file, tail, watchdog)), request);
+    const response = await Promise.race([responded, sent.then(() => responded)]);
+    sent.catch(() => {});
+    const body = await readCapped(response, TRANSCRIPTION_REPLY_MAX_BYTES, what, watchdog);
+    if (response.statusCode !== 200) throw new UpstreamError(`${what} answered HTTP ${response.statusCode}`);
     let reply;
     try {
-      reply = JSON.parse(body);
+      reply = JSON.parse(body.toString('utf8'));
     } catch {
       throw new UpstreamError(`${what} answered with something other than JSON`);
     }
@@ -194,4 +283,13 @@ export async function transcribeAudio(upstream, audio, { timeoutMs, signal }) {
   } finally {
     watchdog.stop();
   }
+}
+
+// Asks a local OpenAI-compatible server which models it serves.
+export async function listModels(baseUrl, timeoutMs) {
+  const response = await fetch(`${baseUrl}/models`, { signal: AbortSignal.timeout(timeoutMs) });
+  if (response.status !== 200) throw new UpstreamError(`answered HTTP ${response.status}`);
+  const reply = await response.json();
+  if (!Array.isArray(reply?.data)) throw new UpstreamError('answered without a model list');
+  return reply.data.map((entry) => entry?.id).filter((id) => typeof id === 'string');
 }

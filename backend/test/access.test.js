@@ -3,7 +3,9 @@ import { readdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, post, startService, temporaryDir, transcribe } from './support/service.js';
+import { explain, killServices, post, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 describe('bearer tokens', () => {
   let service;
@@ -107,7 +109,9 @@ describe('daily limits', () => {
   });
 
   test('the database holds no token', () => {
-    for (const file of readdirSync(dataDir)) {
+    for (const entry of readdirSync(dataDir, { recursive: true, withFileTypes: true })) {
+      if (!entry.isFile()) continue;
+      const file = path.relative(dataDir, path.join(entry.parentPath ?? entry.path, entry.name));
       const bytes = readFileSync(path.join(dataDir, file));
       for (const token of ['alice', 'bob', 'carol']) assert.ok(!bytes.includes(token), `${token} in ${file}`);
     }

@@ -1,8 +1,10 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { INTERRUPTED_NOTICE } from '../src/server.js';
+import { INTERRUPTED_NOTICE } from '../src/messages.js';
 import { chunkLine, startEventStream, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, explainBody, post, sse, startService } from './support/service.js';
+import { explain, explainBody, killServices, post, sse, startService } from './support/service.js';
+
+after(killServices);
 
 const DONE = 'data: [DONE]\n\n';
 

@@ -2,9 +2,11 @@ import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
-import { describe, test } from 'node:test';
-import { startFakeUpstream, streamPieces } from './support/fake-upstream.js';
-import { explain, explainBody, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+import { after, describe, test } from 'node:test';
+import { chunkLine, startEventStream, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
+import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
 
 const DONE = 'data: [DONE]\n\n';
 
@@ -109,6 +111,36 @@ describe('service', () => {
       assert.equal(received, sse('one', 'two', 'three') + DONE);
       assert.equal(await service.exited, 0);
       await assert.rejects(fetch(`${service.url}/health`));
+    } finally {
+      await service.stop();
+      await upstream.close();
+    }
+  });
+
+  test('writes the log line of every request, also of those cut off at shutdown', { timeout: 20_000 }, async () => {
+    const upstream = await startFakeUpstream();
+    const service = await startService({ OPENAI_BASE_URL: upstream.url, QUILLPOINT_SHUTDOWN_GRACE_MS: '300' });
+    try {
+      let started = 0;
+      upstream.respond = (request, res) => {
+        started += 1;
+        if (request.json.messages[1].content === 'quick') {
+          streamPieces(res, ['a', 'b'], { pauseMs: 100 });
+          return;
+        }
+        startEventStream(res);
+        res.write(chunkLine('endless'));
+      };
+      const replies = [
+        explain(service, { body: explainBody('quick') }),
+        explain(service, { body: explainBody('endless') }).catch(() => null),
+      ];
+      while (started < 2) await new Promise((resolve) => setTimeout(resolve, 10));
+      service.child.kill('SIGTERM');
+      await Promise.all(replies);
+      assert.equal(await service.exited, 0);
+      const lines = service.output().split('\n').filter((line) => line.startsWith('POST /api/explain 200'));
+      assert.equal(lines.length, 2, service.output());
     } finally {
       await service.stop();
       await upstream.close();

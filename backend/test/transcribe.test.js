@@ -3,7 +3,9 @@ import { randomBytes } from 'node:crypto';
 import net from 'node:net';
 import { after, before, describe, test } from 'node:test';
 import { parseMultipart, startFakeUpstream } from './support/fake-upstream.js';
-import { post, startService, transcribe } from './support/service.js';
+import { killServices, post, startService, transcribe } from './support/service.js';
+
+after(killServices);
 
 const MIB = 1024 * 1024;
 
@@ -91,7 +93,7 @@ describe('transcribe', () => {
     const closed = new Promise((resolve) => socket.on('close', resolve));
     socket.on('error', () => {});
     socket.write(
-      'POST /api/transcribe HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer t\r\n' +
+      'POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer t\r\n' +
         'Content-Type: audio/mp4\r\nTransfer-Encoding: chunked\r\n\r\n',
     );
     const chunk = Buffer.concat([Buffer.from('10000\r\n'), Buffer.alloc(0x10000), Buffer.from('\r\n')]);

@@ -1,10 +1,8 @@
 #include "PermissionManager.h"
 
-#include "platform/PlatformFactory.h"
-
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 
 namespace quill {
@@ -19,14 +17,6 @@ PermissionManager::PermissionManager(AccessibilityStatus& accessibility, KeyEven
     , m_microphone(microphone)
     , m_presentAlert(std::move(presentAlert))
     , m_monitoringIntervalMs(monitoringIntervalMs) {}
-
-PermissionManager& PermissionManager::shared() {
-    // Never destroyed: monitoring timers and alerts may be running until the process ends.
-    static PermissionManager* const instance =
-        new PermissionManager(platform::accessibilityStatus(), platform::keyEventPoster(),
-                              platform::settingsLauncher(), platform::microphoneAccess(), &showAlertModally);
-    return *instance;
-}
 
 const PermissionManager::Alert& PermissionManager::accessibilityAlert() {
     static const Alert alert{

@@ -1,6 +1,7 @@
 #include "QuillpointApp.h"
 
 #include "AppDelegate.h"
+#include "Services.h"
 #include "platform/AppInfo.h"
 #include "platform/InstanceGuard.h"
 #include "platform/Log.h"
@@ -18,6 +19,7 @@ QuillpointApp::QuillpointApp(int& argc, char** argv) : QApplication(argc, argv) 
     setDesktopFileName(bundleIdentifier());
     setWindowIcon(QIcon(QStringLiteral(":/icons/quillpoint.svg")));
     setQuitOnLastWindowClosed(false);
+    qSetMessagePattern(QString::fromLatin1(logMessagePattern));
 }
 
 QuillpointApp::~QuillpointApp() = default;
@@ -25,13 +27,14 @@ QuillpointApp::~QuillpointApp() = default;
 int QuillpointApp::run() {
     m_instanceGuard = std::make_unique<InstanceGuard>(InstanceGuard::defaultLockPath(bundleIdentifier()));
     if (!m_instanceGuard->tryAcquire()) {
-        logLine(QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is already running"));
+        logLine(lcApp(), QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is already running"));
         return 1;
     }
     m_terminationSignals = std::make_unique<TerminationSignals>();
     connect(m_terminationSignals.get(), &TerminationSignals::terminationRequested, this,
             &QCoreApplication::quit);
-    m_appDelegate = std::make_unique<AppDelegate>();
+    m_services = Services::forThisSession();
+    m_appDelegate = std::make_unique<AppDelegate>(*m_services);
     connect(this, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
             &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, m_appDelegate.get(), &AppDelegate::applicationDidFinishLaunching);

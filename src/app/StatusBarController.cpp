@@ -82,13 +82,15 @@ void StatusBarController::setupStatusItem() {
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     const Icon icon = statusIcon(iconResource, bundleIdentifier());
     if (icon.source != IconSource::resource)
-        logLine(logTag, QStringLiteral("The tray artwork could not be loaded; using a fallback icon"));
+        logLine(lcApp(), logTag,
+                QStringLiteral("The tray artwork could not be loaded; using a fallback icon"));
     m_trayIcon->setIcon(icon.icon);
     updateTooltip();
     buildMenu();
     m_trayIcon->setContextMenu(m_menu.get());
     if (!QSystemTrayIcon::isSystemTrayAvailable())
-        logLine(logTag, QStringLiteral("No system tray is running; the icon appears when one starts"));
+        logLine(lcApp(), logTag,
+                QStringLiteral("No system tray is running; the icon appears when one starts"));
     m_trayIcon->show();
 }
 

@@ -2,7 +2,6 @@
 
 #include "platform/HostInfo.h"
 #include "platform/Log.h"
-#include "platform/PlatformFactory.h"
 
 #include <QTimer>
 #include <QUuid>
@@ -15,12 +14,6 @@ AuthService::AuthService(KeychainHelper keychain, const HostInfo& host, int rech
     , m_host(host)
     , m_recheckDelayMs(recheckDelayMs) {
     checkAuthentication();
-}
-
-AuthService& AuthService::shared() {
-    // Deliberately never destroyed, like the other process-wide state objects.
-    static auto* instance = new AuthService(KeychainHelper(), platform::hostInfo());
-    return *instance;
 }
 
 QString AuthService::makeDeviceToken(const QString& hostName) {
@@ -42,7 +35,7 @@ void AuthService::setState(bool authenticated, std::optional<QString> identifier
 void AuthService::checkAuthentication() {
     if (const auto token = m_keychain.load(tokenKey)) {
         setState(true, *token);
-        logLine(QStringLiteral("AuthService"), QStringLiteral("Using existing device token"));
+        logLine(lcBackend(), QStringLiteral("AuthService"), QStringLiteral("Using existing device token"));
         return;
     }
     QString deviceToken;
@@ -54,7 +47,8 @@ void AuthService::checkAuthentication() {
     }
     m_keychain.save(tokenKey, deviceToken);
     setState(true, deviceToken);
-    logLine(QStringLiteral("AuthService"), QStringLiteral("Auto-authenticated as ") + deviceToken);
+    logLine(lcBackend(), QStringLiteral("AuthService"),
+            QStringLiteral("Auto-authenticated as ") + deviceToken);
 }
 
 void AuthService::signOut() {

@@ -21,6 +21,7 @@ public:
 
     AuthService(KeychainHelper keychain, const HostInfo& host, int recheckDelayMs = 500,
                 QObject* parent = nullptr);
+    // The running program's instance, owned by its composition root (src/app/Services).
     static AuthService& shared();
 
     bool isAuthenticated() const { return m_isAuthenticated; }

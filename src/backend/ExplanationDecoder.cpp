@@ -40,7 +40,7 @@ EventLine decodeEventLine(QByteArrayView line) {
     if (array.isEmpty())
         return {};
     // The chunk is only usable when every choice is an object, even though only the first is read.
-    for (const QJsonValue& choice : array) {
+    for (const auto& choice : array) {
         if (!choice.isObject())
             return {};
     }

@@ -26,7 +26,7 @@ EventLine decodeEventLine(QByteArrayView line);
 // to the next break, so a hostile or broken server cannot make it hold more than that.
 class LineSplitter {
 public:
-    static constexpr qsizetype defaultMaxLineBytes = 1024 * 1024;
+    static constexpr qsizetype defaultMaxLineBytes = qsizetype{1024} * 1024;
 
     explicit LineSplitter(qsizetype maxLineBytes = defaultMaxLineBytes) : m_maxLineBytes(maxLineBytes) {}
 

@@ -2,7 +2,6 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Log.h"
-#include "platform/PlatformFactory.h"
 #include "platform/SecretStore.h"
 
 #include <QStringDecoder>
@@ -10,8 +9,6 @@
 namespace quill {
 
 KeychainHelper::KeychainHelper(SecretStore& store) : m_store(store), m_serviceName(bundleIdentifier()) {}
-
-KeychainHelper::KeychainHelper() : KeychainHelper(platform::secretStore()) {}
 
 bool KeychainHelper::save(const QString& key, const QString& value) {
     // A string with unpaired surrogates has no faithful UTF-8 form.
@@ -22,7 +19,7 @@ bool KeychainHelper::save(const QString& key, const QString& value) {
     deleteItem(key);
     const SecretResult result = m_store.store(m_serviceName, key, bytes);
     if (!result.ok()) {
-        logLine(QStringLiteral("KeychainHelper"),
+        logLine(lcBackend(), QStringLiteral("KeychainHelper"),
                 QStringLiteral("Error saving item - %1").arg(result.code != 0 ? result.code : -1));
         return false;
     }

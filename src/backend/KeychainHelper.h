@@ -12,8 +12,6 @@ class SecretStore;
 class KeychainHelper {
 public:
     explicit KeychainHelper(SecretStore& store);
-    // The keyring used by the running program.
-    KeychainHelper();
 
     const QString& serviceName() const { return m_serviceName; }
 

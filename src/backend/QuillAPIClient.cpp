@@ -3,7 +3,6 @@
 #include "AuthService.h"
 #include "ReplyStatus.h"
 #include "platform/SettingsStore.h"
-#include "preferences/PreferencesManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,12 +83,11 @@ private:
 
 } // namespace
 
-QuillAPIClient::QuillAPIClient(KeychainHelper keychain, PreferencesManager& preferences,
-                               SettingsStore& settings, QNetworkAccessManager* network, int idleTimeoutMs,
-                               QObject* parent)
+QuillAPIClient::QuillAPIClient(KeychainHelper keychain, ModelGetter selectedModel, SettingsStore& settings,
+                               QNetworkAccessManager* network, int idleTimeoutMs, QObject* parent)
     : QObject(parent)
     , m_keychain(std::move(keychain))
-    , m_preferences(preferences)
+    , m_selectedModel(std::move(selectedModel))
     , m_settings(settings)
     , m_network(network ? network : new QNetworkAccessManager(this))
     , m_idleTimeoutMs(idleTimeoutMs) {}
@@ -133,7 +131,7 @@ ExplainResult QuillAPIClient::explain(const QString& text, bool detailed) {
         return request.error();
     const QJsonObject body{
         {QStringLiteral("text"), text},
-        {QStringLiteral("model"), m_preferences.selectedModel()},
+        {QStringLiteral("model"), m_selectedModel()},
         {QStringLiteral("detailed"), detailed},
     };
     return startExplanationStream(*m_network, request.value(),

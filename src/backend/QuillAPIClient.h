@@ -15,7 +15,6 @@ class QNetworkRequest;
 
 namespace quill {
 
-class PreferencesManager;
 class SettingsStore;
 
 using ExplainResult = Result<std::unique_ptr<ExplanationStream>, APIError>;
@@ -34,11 +33,13 @@ public:
     // Longest wait for the next bytes of a reply, not a limit on the whole exchange.
     static constexpr int defaultIdleTimeoutMs = 30'000;
     // A transcription reply larger than this is not a transcription.
-    static constexpr qsizetype maxTranscriptionReplyBytes = 10 * 1024 * 1024;
+    static constexpr qsizetype maxTranscriptionReplyBytes = qsizetype{10} * 1024 * 1024;
 
-    // `network` may be null: the client then makes its own. `preferences` and `settings` must
-    // outlive the client.
-    QuillAPIClient(KeychainHelper keychain, PreferencesManager& preferences, SettingsStore& settings,
+    // The identifier of the model the user chose, read for every request.
+    using ModelGetter = std::function<QString()>;
+
+    // `network` may be null: the client then makes its own. `settings` must outlive the client.
+    QuillAPIClient(KeychainHelper keychain, ModelGetter selectedModel, SettingsStore& settings,
                    QNetworkAccessManager* network = nullptr, int idleTimeoutMs = defaultIdleTimeoutMs,
                    QObject* parent = nullptr);
     ~QuillAPIClient() override;
@@ -65,7 +66,7 @@ private:
     Result<QNetworkRequest, APIError> prepareRequest(const QString& path, const QByteArray& contentType);
 
     KeychainHelper m_keychain;
-    PreferencesManager& m_preferences;
+    ModelGetter m_selectedModel;
     SettingsStore& m_settings;
     QNetworkAccessManager* m_network;
     int m_idleTimeoutMs;

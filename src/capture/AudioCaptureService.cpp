@@ -1,7 +1,5 @@
 #include "AudioCaptureService.h"
 
-#include "platform/PlatformFactory.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -21,13 +19,6 @@ AudioCaptureService::AudioCaptureService(RecorderFactory createRecorder, QObject
 
 AudioCaptureService::~AudioCaptureService() {
     cleanUp();
-}
-
-AudioCaptureService::RecorderFactory AudioCaptureService::platformRecorders() {
-    return [] {
-        return std::make_unique<AudioRecorder>(platform::createPcmSource(),
-                                               platform::createAudioFileWriter());
-    };
 }
 
 bool AudioCaptureService::startRecording() {

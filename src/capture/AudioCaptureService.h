@@ -20,13 +20,9 @@ class AudioCaptureService : public QObject {
 public:
     using RecorderFactory = std::function<std::unique_ptr<AudioRecorder>()>;
 
-    explicit AudioCaptureService(RecorderFactory createRecorder = platformRecorders(),
-                                 QObject* parent = nullptr);
+    explicit AudioCaptureService(RecorderFactory createRecorder, QObject* parent = nullptr);
     // Whatever recording file is still on disk goes with the service.
     ~AudioCaptureService() override;
-
-    // Recorders on the system's microphone and encoder.
-    static RecorderFactory platformRecorders();
 
     // Starts a new recording; true when the recorder could be created. Not while one is running.
     bool startRecording();

@@ -21,7 +21,8 @@ AudioRecorder::~AudioRecorder() {
 bool AudioRecorder::record(const QString& path) {
     m_path = path;
     if (!m_writer->create(path, kSampleRate)) {
-        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("cannot record: ") + m_writer->errorString());
+        logLine(lcCapture(), QStringLiteral("AudioRecorder"),
+                QStringLiteral("cannot record: ") + m_writer->errorString());
         return false;
     }
     PcmSource::Handler handler;
@@ -33,7 +34,7 @@ bool AudioRecorder::record(const QString& path) {
                 if (m_outcome != Outcome::Recording) {
                     return;
                 }
-                logLine(QStringLiteral("AudioRecorder"),
+                logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                         QStringLiteral("the sound server ended the recording (%1); keeping %2 s")
                             .arg(reason)
                             .arg(double(m_samplesWritten.load()) / kSampleRate, 0, 'f', 1));
@@ -43,7 +44,8 @@ bool AudioRecorder::record(const QString& path) {
     };
     m_outcome = Outcome::Recording;
     if (!m_source->start(kSampleRate, std::move(handler))) {
-        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("cannot record: ") + m_source->errorString());
+        logLine(lcCapture(), QStringLiteral("AudioRecorder"),
+                QStringLiteral("cannot record: ") + m_source->errorString());
         m_outcome = Outcome::Discarded;
         m_writer->discard();
         return false;
@@ -101,19 +103,15 @@ void AudioRecorder::receive(std::span<const float> samples) {
 
 void AudioRecorder::finish() {
     m_source->stop();
-    if (m_writeFailed) {
-        logLine(QStringLiteral("AudioRecorder"),
-                QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
-        m_writer->discard();
-        m_outcome = Outcome::Failed;
-    } else if (m_samplesWritten == 0) {
-        logLine(QStringLiteral("AudioRecorder"), QStringLiteral("no sound arrived from the microphone"));
+    if (!m_writeFailed && m_samplesWritten == 0) {
+        logLine(lcCapture(), QStringLiteral("AudioRecorder"),
+                QStringLiteral("no sound arrived from the microphone"));
         m_writer->discard();
         m_outcome = Outcome::Empty;
-    } else if (m_writer->finish()) {
+    } else if (!m_writeFailed && m_writer->finish()) {
         m_outcome = Outcome::Saved;
     } else {
-        logLine(QStringLiteral("AudioRecorder"),
+        logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                 QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
         m_writer->discard();
         m_outcome = Outcome::Failed;

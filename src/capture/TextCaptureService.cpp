@@ -7,7 +7,6 @@
 #include <QSet>
 #include <QTextBoundaryFinder>
 #include <QTimer>
-#include <X11/keysym.h>
 
 namespace quill {
 namespace {
@@ -210,16 +209,16 @@ void TextCaptureService::postCommandKey(uint32_t keyCode, TerminalKind terminal)
     switch (terminal) {
     case TerminalKind::None:
         if (const auto key = keyCodeInfo(keyCode))
-            m_keys.postKey(key->keysym, Qt::ControlModifier);
+            m_keys.postKey(key->qtKey, Qt::ControlModifier);
         break;
     case TerminalKind::ClipboardKeys:
         if (const auto key = keyCodeInfo(keyCode))
-            m_keys.postKey(key->keysym, Qt::ControlModifier | Qt::ShiftModifier);
+            m_keys.postKey(key->qtKey, Qt::ControlModifier | Qt::ShiftModifier);
         break;
     case TerminalKind::SelectionOnly:
         // Such terminals paste the primary selection with Shift+Insert and have no copy key.
         if (keyCode == kKeyCodeV)
-            m_keys.postKey(XK_Insert, Qt::ShiftModifier);
+            m_keys.postKey(Qt::Key_Insert, Qt::ShiftModifier);
         break;
     }
 }

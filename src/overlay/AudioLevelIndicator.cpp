@@ -26,7 +26,7 @@ QEasingCurve easeOut() {
 AudioLevelIndicator::AudioLevelIndicator(int barCount, QWidget* parent)
     : QWidget(parent)
     , m_barCount(barCount) {
-    setFixedSize(sizeHint());
+    setFixedSize(AudioLevelIndicator::sizeHint());
     m_shown = targetBars();
     m_animation.setDuration(levelAnimationMs);
     m_animation.setEasingCurve(easeOut());

@@ -103,7 +103,7 @@ IconButton::IconButton(QString iconName, int iconSize, QWidget* parent)
     , m_iconName(std::move(iconName))
     , m_iconSize(iconSize) {
     setFocusPolicy(Qt::NoFocus);
-    setFixedSize(sizeHint());
+    setFixedSize(IconButton::sizeHint());
 }
 
 QSize IconButton::sizeHint() const {

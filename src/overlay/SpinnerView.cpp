@@ -15,7 +15,7 @@ constexpr int degreesPerFrame = 6;
 } // namespace
 
 SpinnerView::SpinnerView(qreal scale, QWidget* parent) : QWidget(parent), m_scale(scale) {
-    setFixedSize(sizeHint());
+    setFixedSize(SpinnerView::sizeHint());
     m_timer.setInterval(frameInterval);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         m_angle = (m_angle + degreesPerFrame) % 360;

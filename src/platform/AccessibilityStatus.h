@@ -14,22 +14,4 @@ public:
     virtual bool setEnabled(bool enabled) = 0;
 };
 
-class NullAccessibilityStatus final : public AccessibilityStatus {
-public:
-    std::optional<bool> isEnabled() override { return std::nullopt; }
-    bool setEnabled(bool) override { return false; }
-};
-
-// The org.a11y.Bus service on the session bus (property org.a11y.Status.IsEnabled). Each call
-// waits at most `timeoutMs`; the service is never started on demand.
-class DBusAccessibilityStatus final : public AccessibilityStatus {
-public:
-    explicit DBusAccessibilityStatus(int timeoutMs = 300);
-    std::optional<bool> isEnabled() override;
-    bool setEnabled(bool enabled) override;
-
-private:
-    int m_timeoutMs;
-};
-
 } // namespace quill

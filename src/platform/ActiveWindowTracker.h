@@ -18,11 +18,4 @@ signals:
     void activated(qint64 processId);
 };
 
-// For sessions that do not tell other clients which window is active.
-class NullActiveWindowTracker final : public ActiveWindowTracker {
-public:
-    using ActiveWindowTracker::ActiveWindowTracker;
-    std::optional<qint64> frontProcessId() override { return std::nullopt; }
-};
-
 } // namespace quill

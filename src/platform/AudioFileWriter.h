@@ -21,14 +21,4 @@ public:
     virtual QString errorString() const = 0;
 };
 
-// A system that cannot encode audio.
-class NullAudioFileWriter final : public AudioFileWriter {
-public:
-    bool create(const QString&, int) override { return false; }
-    bool write(std::span<const float>) override { return false; }
-    bool finish() override { return false; }
-    void discard() override {}
-    QString errorString() const override { return QStringLiteral("no audio encoder on this system"); }
-};
-
 } // namespace quill

@@ -1,29 +1,19 @@
 #include "Log.h"
 
-#include <cstdio>
-
 namespace quill {
-namespace {
-LogSink& sink() {
-    static LogSink s;
-    return s;
-}
-} // namespace
 
-void logLine(const QString& component, const QString& message) {
-    const QString line = component + QStringLiteral(": ") + message;
-    if (sink()) {
-        sink()(line);
-        return;
-    }
-    const QByteArray utf8 = line.toUtf8();
-    std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+Q_LOGGING_CATEGORY(lcApp, "quillpoint.app")
+Q_LOGGING_CATEGORY(lcBackend, "quillpoint.backend")
+Q_LOGGING_CATEGORY(lcCapture, "quillpoint.capture")
+Q_LOGGING_CATEGORY(lcOverlay, "quillpoint.overlay")
+Q_LOGGING_CATEGORY(lcPlatform, "quillpoint.platform")
+Q_LOGGING_CATEGORY(lcPreferences, "quillpoint.preferences")
+Q_LOGGING_CATEGORY(lcShortcuts, "quillpoint.shortcuts")
 
-void setLogSink(LogSink s) {
-    sink() = std::move(s);
+void logLine(const QLoggingCategory& category, const QString& component, const QString& message) {
+    if (category.isInfoEnabled())
+        QMessageLogger(nullptr, 0, nullptr, category.categoryName()).info().noquote()
+            << component + QStringLiteral(": ") + message;
 }
 
 } // namespace quill

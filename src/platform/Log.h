@@ -1,15 +1,29 @@
 #pragma once
 
+#include <QLoggingCategory>
 #include <QString>
-#include <functional>
 
 namespace quill {
 
-// Sparse log output: one plain line per event on standard output, "Component: message".
-void logLine(const QString& component, const QString& message);
+// One category per subsystem, so that QT_LOGGING_RULES chooses what is shown, e.g.
+// QT_LOGGING_RULES="quillpoint.capture.info=false".
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+Q_DECLARE_LOGGING_CATEGORY(lcBackend)
+Q_DECLARE_LOGGING_CATEGORY(lcCapture)
+Q_DECLARE_LOGGING_CATEGORY(lcOverlay)
+Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
+Q_DECLARE_LOGGING_CATEGORY(lcPreferences)
+Q_DECLARE_LOGGING_CATEGORY(lcShortcuts)
 
-// Lets tests observe log lines; pass an empty function to restore standard output.
-using LogSink = std::function<void(const QString& line)>;
-void setLogSink(LogSink sink);
+// Sparse log output: one plain line per event, "Component: message", at info level.
+void logLine(const QLoggingCategory& category, const QString& component, const QString& message);
+
+// How the program prints messages: info lines (ours) exactly as logLine wrote them, warnings
+// and errors with their category in front. QT_MESSAGE_PATTERN still overrides it.
+inline constexpr char logMessagePattern[] = "%{if-info}%{message}%{endif}"
+                                            "%{if-debug}%{category}: %{message}%{endif}"
+                                            "%{if-warning}%{category}: %{message}%{endif}"
+                                            "%{if-critical}%{category}: %{message}%{endif}"
+                                            "%{if-fatal}%{category}: %{message}%{endif}";
 
 } // namespace quill

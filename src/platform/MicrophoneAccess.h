@@ -14,11 +14,4 @@ public:
     virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
 };
 
-// A desktop session gives every user process the sound server's sources: nothing to ask.
-class SessionMicrophoneAccess final : public MicrophoneAccess {
-public:
-    Authorization authorization() override { return Authorization::Authorized; }
-    void requestAccess(std::function<void(bool)> answer) override { answer(true); }
-};
-
 } // namespace quill

@@ -21,12 +21,4 @@ public:
     virtual void setInputRegion(QWindow* window, const QRegion& region) = 0;
 };
 
-// For window systems that composite always and manage desktops themselves.
-class NullPanelWindowHelper final : public PanelWindowHelper {
-public:
-    bool compositorActive() const override { return true; }
-    void showOnAllDesktops(QWindow*) override {}
-    void setInputRegion(QWindow*, const QRegion&) override {}
-};
-
 } // namespace quill

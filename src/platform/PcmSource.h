@@ -27,12 +27,4 @@ public:
     virtual QString errorString() const = 0;
 };
 
-// A machine without audio input.
-class NullPcmSource final : public PcmSource {
-public:
-    bool start(int, Handler) override { return false; }
-    void stop() override {}
-    QString errorString() const override { return QStringLiteral("no audio input on this system"); }
-};
-
 } // namespace quill

@@ -1,57 +1,29 @@
 #include "PlatformFactory.h"
 
-#include "AacFileWriter.h"
 #include "AppInfo.h"
-#include "X11ActiveWindowTracker.h"
-#include "X11KeyGrabber.h"
-#include "PulsePcmSource.h"
-#include "X11PanelWindowHelper.h"
+#include "Log.h"
+#include "PlatformNull.h"
+#include "QtClipboard.h"
+#include "atspi/AtspiAccessibilityReader.h"
+#include "atspi/DBusAccessibilityStatus.h"
+#include "audio/AacFileWriter.h"
+#include "audio/PulsePcmSource.h"
+#include "audio/SessionMicrophoneAccess.h"
+#include "secret/FallbackSecretStore.h"
+#include "secret/LibsecretSecretStore.h"
+#include "x11/X11ActiveWindowInfo.h"
+#include "x11/X11ActiveWindowTracker.h"
+#include "x11/X11KeyGrabber.h"
+#include "x11/X11PanelWindowHelper.h"
+#include "x11/XTestKeyEventPoster.h"
+#include "xdg/DesktopSettingsLauncher.h"
+#include "xdg/XdgAutostartRegistrar.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QStandardPaths>
 
 namespace quill::platform {
-
-SettingsStore& settingsStore() {
-    static QSettingsStore store;
-    return store;
-}
-
-SecretStore& secretStore() {
-    static FallbackSecretStore store(
-        std::make_unique<LibsecretSecretStore>(),
-        std::make_unique<FileSecretStore>(
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Quillpoint/secrets.json")));
-    return store;
-}
-
-HostInfo& hostInfo() {
-    static SystemHostInfo info;
-    return info;
-}
-
-AutostartRegistrar& autostartRegistrar() {
-    static XdgAutostartRegistrar registrar(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), bundleIdentifier(),
-        QCoreApplication::applicationFilePath());
-    return registrar;
-}
-
-PanelWindowHelper& panelWindowHelper() {
-    static const std::unique_ptr<PanelWindowHelper> helper = []() -> std::unique_ptr<PanelWindowHelper> {
-        if (const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
-            return std::make_unique<X11PanelWindowHelper>(x11->connection());
-        return std::make_unique<NullPanelWindowHelper>();
-    }();
-    return *helper;
-}
-
-std::unique_ptr<PcmSource> createPcmSource() { return std::make_unique<PulsePcmSource>(); }
-
-std::unique_ptr<AudioFileWriter> createAudioFileWriter() { return std::make_unique<AacFileWriter>(); }
-
 namespace {
 
 xcb_connection_t* x11Connection() {
@@ -59,82 +31,79 @@ xcb_connection_t* x11Connection() {
     return x11 ? x11->connection() : nullptr;
 }
 
+// What every session offers alike: settings, the keyring, the sound server, the desktop's
+// files and the accessibility bus.
+Platform commonPlatform() {
+    Platform p;
+    p.settingsStore = std::make_unique<QSettingsStore>();
+    p.secretStore = std::make_unique<FallbackSecretStore>(
+        std::make_unique<LibsecretSecretStore>(),
+        std::make_unique<FileSecretStore>(
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/Quillpoint/secrets.json")));
+    p.hostInfo = std::make_unique<SystemHostInfo>();
+    p.autostartRegistrar = std::make_unique<XdgAutostartRegistrar>(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), bundleIdentifier(),
+        QCoreApplication::applicationFilePath());
+    p.accessibilityStatus = std::make_unique<DBusAccessibilityStatus>();
+    // Without an accessibility bus libatspi aborts the process on its first call.
+    if (p.accessibilityStatus->isEnabled().has_value())
+        p.accessibilityReader = std::make_unique<AtspiAccessibilityReader>();
+    else
+        p.accessibilityReader = std::make_unique<NullAccessibilityReader>();
+    p.clipboard = std::make_unique<QtClipboard>();
+    p.settingsLauncher = std::make_unique<DesktopSettingsLauncher>();
+    p.microphoneAccess = std::make_unique<SessionMicrophoneAccess>();
+    p.createPcmSource = [] { return std::make_unique<PulsePcmSource>(); };
+    p.createAudioFileWriter = [] { return std::make_unique<AacFileWriter>(); };
+    return p;
+}
+
+void addX11(Platform& p, xcb_connection_t* connection) {
+    p.keyGrabber = std::make_unique<X11KeyGrabber>(connection);
+    p.activeWindowTracker = std::make_unique<X11ActiveWindowTracker>(connection);
+    p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
+    p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
+    p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
+}
+
+void addNull(Platform& p) {
+    p.keyGrabber = std::make_unique<NullKeyGrabber>();
+    p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
+    p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    p.activeWindowInfo = std::make_unique<NullActiveWindowInfo>();
+    p.panelWindowHelper = std::make_unique<NullPanelWindowHelper>();
+}
+
 } // namespace
 
-KeyGrabber& keyGrabber() {
-    // Never destroyed: the grabs last as long as the process, and services may drop theirs at exit.
-    static KeyGrabber* const grabber = []() -> KeyGrabber* {
-        if (xcb_connection_t* connection = x11Connection())
-            return new X11KeyGrabber(connection);
-        return new NullKeyGrabber;
-    }();
-    return *grabber;
+Session detectSession() {
+    const QByteArray forced = qgetenv("QUILLPOINT_PLATFORM");
+    if (forced == "x11")
+        return Session::x11;
+    if (forced == "null")
+        return Session::none;
+    if (!forced.isEmpty())
+        logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
+                QStringLiteral("Ignoring unknown QUILLPOINT_PLATFORM=") + QString::fromLocal8Bit(forced));
+    if (x11Connection())
+        return Session::x11;
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        return Session::wayland;
+    return Session::none;
 }
 
-ActiveWindowTracker& activeWindowTracker() {
-    static ActiveWindowTracker* const tracker = []() -> ActiveWindowTracker* {
-        if (xcb_connection_t* connection = x11Connection())
-            return new X11ActiveWindowTracker(connection);
-        return new NullActiveWindowTracker;
-    }();
-    return *tracker;
-}
-
-namespace {
-
-bool onX11() {
-    return qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-}
-
-} // namespace
-
-AccessibilityReader& accessibilityReader() {
-    // Asks the session bus for the accessibility bus first: without one, libatspi aborts.
-    static const std::unique_ptr<AccessibilityReader> reader = []() -> std::unique_ptr<AccessibilityReader> {
-        if (accessibilityStatus().isEnabled().has_value())
-            return std::make_unique<AtspiAccessibilityReader>();
-        return std::make_unique<NullAccessibilityReader>();
-    }();
-    return *reader;
-}
-
-KeyEventPoster& keyEventPoster() {
-    static const std::unique_ptr<KeyEventPoster> poster = []() -> std::unique_ptr<KeyEventPoster> {
-        if (onX11())
-            return std::make_unique<XTestKeyEventPoster>();
-        return std::make_unique<NullKeyEventPoster>();
-    }();
-    return *poster;
-}
-
-ActiveWindowInfo& activeWindowInfo() {
-    static const std::unique_ptr<ActiveWindowInfo> info = []() -> std::unique_ptr<ActiveWindowInfo> {
-        if (onX11())
-            return std::make_unique<X11ActiveWindowInfo>();
-        return std::make_unique<NullActiveWindowInfo>();
-    }();
-    return *info;
-}
-
-Clipboard& clipboard() {
-    // Lives as long as the application object, like Qt's own clipboard.
-    static QtClipboard* const board = new QtClipboard(qGuiApp);
-    return *board;
-}
-
-AccessibilityStatus& accessibilityStatus() {
-    static DBusAccessibilityStatus status;
-    return status;
-}
-
-SettingsLauncher& settingsLauncher() {
-    static DesktopSettingsLauncher launcher;
-    return launcher;
-}
-
-MicrophoneAccess& microphoneAccess() {
-    static SessionMicrophoneAccess access;
-    return access;
+Platform createPlatform(Session session) {
+    Platform p = commonPlatform();
+    xcb_connection_t* connection = session == Session::x11 ? x11Connection() : nullptr;
+    if (session == Session::x11 && !connection)
+        logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
+                QStringLiteral("No X11 connection; global shortcuts and synthetic keys are off"));
+    if (connection)
+        addX11(p, connection);
+    else
+        addNull(p);
+    return p;
 }
 
 } // namespace quill::platform

@@ -1,4 +1,4 @@
-#include "Clipboard.h"
+#include "QtClipboard.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -32,47 +32,4 @@ public:
     virtual SecretResult clear(const QString& service, const QString& account) = 0;
 };
 
-// The desktop keyring through the Secret Service. Each call waits at most `timeoutMs`, so a
-// hung or locked keyring daemon never freezes the caller for long.
-class LibsecretSecretStore final : public SecretStore {
-public:
-    explicit LibsecretSecretStore(int timeoutMs = 1000);
-    SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
-    SecretResult lookup(const QString& service, const QString& account) override;
-    SecretResult clear(const QString& service, const QString& account) override;
-
-private:
-    int m_timeoutMs;
-};
-
-// A JSON file readable only by the user, replaced atomically on every write. Used only where
-// no Secret Service exists at all.
-class FileSecretStore final : public SecretStore {
-public:
-    explicit FileSecretStore(QString path);
-    SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
-    SecretResult lookup(const QString& service, const QString& account) override;
-    SecretResult clear(const QString& service, const QString& account) override;
-    const QString& path() const { return m_path; }
-
-private:
-    QString m_path;
-};
-
-// Uses `primary` and, whenever it reports that no store exists, `fallback`; says so once.
-class FallbackSecretStore final : public SecretStore {
-public:
-    FallbackSecretStore(std::unique_ptr<SecretStore> primary, std::unique_ptr<FileSecretStore> fallback);
-    SecretResult store(const QString& service, const QString& account, const QByteArray& value) override;
-    SecretResult lookup(const QString& service, const QString& account) override;
-    SecretResult clear(const QString& service, const QString& account) override;
-
-private:
-    template <typename Call> SecretResult withFallback(Call call);
-
-    std::unique_ptr<SecretStore> m_primary;
-    std::unique_ptr<FileSecretStore> m_fallback;
-    std::atomic_bool m_announced = false;
-};
-
 } // namespace quill

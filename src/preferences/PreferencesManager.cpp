@@ -2,7 +2,6 @@
 
 #include "platform/AutostartRegistrar.h"
 #include "platform/Log.h"
-#include "platform/PlatformFactory.h"
 #include "platform/SettingsStore.h"
 
 namespace quill {
@@ -21,19 +20,13 @@ PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistr
     m_selectedModel = model ? model->toString() : defaultModel();
 }
 
-PreferencesManager& PreferencesManager::shared() {
-    // Deliberately never destroyed, like the other process-wide state objects.
-    static auto* instance = new PreferencesManager(platform::settingsStore(), platform::autostartRegistrar());
-    return *instance;
-}
-
 void PreferencesManager::setLaunchAtLogin(bool enabled) {
     m_launchAtLogin = enabled;
     emit launchAtLoginChanged(enabled);
     m_settings.setValue(launchAtLoginKey, enabled);
     QString error;
     if (!m_autostart.setEnabled(enabled, &error))
-        logLine(QStringLiteral("PreferencesManager"),
+        logLine(lcPreferences(), QStringLiteral("PreferencesManager"),
                 QStringLiteral("Could not update the login item: ") + error);
 }
 

@@ -19,7 +19,7 @@ class UpdateChecker : public QObject {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{15000};
     // A feed lists a handful of versions; anything much larger is not a feed.
-    static constexpr qint64 maxFeedBytes = 1024 * 1024;
+    static constexpr qint64 maxFeedBytes = qint64{1024} * 1024;
 
     explicit UpdateChecker(QNetworkAccessManager& network, std::chrono::milliseconds timeout = defaultTimeout,
                            QObject* parent = nullptr);

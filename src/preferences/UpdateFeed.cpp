@@ -38,7 +38,7 @@ std::strong_ordering compareIdentifiers(const QString& a, const QString& b) {
 QUrl usablePage(const QJsonValue& value, const QUrl& feedUrl) {
     if (!value.isString())
         return {};
-    const QUrl page = feedUrl.resolved(QUrl(value.toString().trimmed(), QUrl::StrictMode));
+    QUrl page = feedUrl.resolved(QUrl(value.toString().trimmed(), QUrl::StrictMode));
     if (!page.isValid() || page.host().isEmpty())
         return {};
     if (page.scheme() != QLatin1String("https") && page.scheme() != QLatin1String("http"))
@@ -94,14 +94,14 @@ std::optional<SemanticVersion> parseVersion(const QString& input) {
 
 std::strong_ordering compareVersions(const SemanticVersion& a, const SemanticVersion& b) {
     if (const auto order = std::tie(a.major, a.minor, a.patch) <=> std::tie(b.major, b.minor, b.patch);
-        order != 0)
+        std::is_neq(order))
         return order;
     // A release ranks above its own pre-releases.
     if (a.isPreRelease() != b.isPreRelease())
         return a.isPreRelease() ? std::strong_ordering::less : std::strong_ordering::greater;
     const qsizetype shared = std::min(a.preRelease.size(), b.preRelease.size());
     for (qsizetype i = 0; i < shared; ++i) {
-        if (const auto order = compareIdentifiers(a.preRelease[i], b.preRelease[i]); order != 0)
+        if (const auto order = compareIdentifiers(a.preRelease[i], b.preRelease[i]); std::is_neq(order))
             return order;
     }
     return a.preRelease.size() <=> b.preRelease.size();
@@ -121,7 +121,7 @@ std::variant<UpdateFeed, UpdateFeedError> parseUpdateFeed(const QByteArray& json
 
     const QUrl feedPage = usablePage(document.object().value(QStringLiteral("downloadPage")), feedUrl);
     UpdateFeed feed;
-    for (const QJsonValue& value : versions.toArray()) {
+    for (const auto& value : versions.toArray()) {
         const QJsonObject object = value.toObject();
         const auto version = parseVersion(object.value(QStringLiteral("version")).toString());
         if (!version) {
@@ -134,8 +134,9 @@ std::variant<UpdateFeed, UpdateFeedError> parseUpdateFeed(const QByteArray& json
     }
     if (feed.entries.empty())
         return UpdateFeedError{QStringLiteral("The update feed lists no readable version.")};
-    std::stable_sort(feed.entries.begin(), feed.entries.end(),
-                     [](const auto& a, const auto& b) { return compareVersions(a.version, b.version) > 0; });
+    std::stable_sort(feed.entries.begin(), feed.entries.end(), [](const auto& a, const auto& b) {
+        return std::is_gt(compareVersions(a.version, b.version));
+    });
     return feed;
 }
 
@@ -161,7 +162,7 @@ UpdateCheckResult evaluateUpdateFeed(const UpdateFeed& feed, const QString& curr
             continue;
         if (!newestOffered)
             newestOffered = &entry;
-        if (compareVersions(entry.version, *current) > 0)
+        if (std::is_gt(compareVersions(entry.version, *current)))
             newer.push_back(&entry);
     }
     UpdateCheckResult result;

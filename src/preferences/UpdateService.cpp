@@ -1,7 +1,6 @@
 #include "UpdateService.h"
 
 #include "platform/Log.h"
-#include "platform/PlatformFactory.h"
 #include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -31,17 +30,9 @@ UpdateService::UpdateService(QNetworkAccessManager& network, QUrl feedUrl, QStri
     connect(&m_dialog, &UpdateDialog::checkCancelled, &m_checker, &UpdateChecker::cancel);
 }
 
-UpdateService& UpdateService::shared() {
-    // Deliberately never destroyed, like the other process-wide state objects.
-    static auto* network = new QNetworkAccessManager;
-    static auto* instance = new UpdateService(*network, feedUrl(platform::settingsStore()),
-                                              QCoreApplication::applicationVersion());
-    return *instance;
-}
-
 void UpdateService::checkForUpdates() {
     if (!m_dialog.isChecking()) {
-        logLine(logTag, QStringLiteral("Checking ") + m_feedUrl.toString());
+        logLine(lcPreferences(), logTag, QStringLiteral("Checking ") + m_feedUrl.toString());
         m_dialog.showChecking();
         m_checker.check(m_feedUrl, m_currentVersion);
     }
@@ -53,13 +44,13 @@ void UpdateService::checkForUpdates() {
 void UpdateService::showResult(const UpdateCheckResult& result) {
     switch (result.status) {
     case UpdateCheckResult::Status::upToDate:
-        logLine(logTag, QStringLiteral("Up to date at ") + result.currentVersion);
+        logLine(lcPreferences(), logTag, QStringLiteral("Up to date at ") + result.currentVersion);
         break;
     case UpdateCheckResult::Status::updateAvailable:
-        logLine(logTag, QStringLiteral("Version %1 is available").arg(result.latestVersion));
+        logLine(lcPreferences(), logTag, QStringLiteral("Version %1 is available").arg(result.latestVersion));
         break;
     case UpdateCheckResult::Status::failed:
-        logLine(logTag, QStringLiteral("Check failed: ") + result.error);
+        logLine(lcPreferences(), logTag, QStringLiteral("Check failed: ") + result.error);
         break;
     }
     m_dialog.showResult(result);

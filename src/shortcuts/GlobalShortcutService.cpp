@@ -2,7 +2,6 @@
 
 #include "KeyCodes.h"
 #include "platform/Log.h"
-#include "platform/PlatformFactory.h"
 
 namespace quill {
 namespace {
@@ -11,16 +10,7 @@ std::optional<KeyCombination> keyCombination(const Shortcut& shortcut) {
     const auto info = keyCodeInfo(shortcut.keyCode);
     if (!info)
         return std::nullopt;
-    uint16_t modifiers = 0;
-    if (shortcut.modifiers & modifier::command)
-        modifiers |= xmodifier::control;
-    if (shortcut.modifiers & modifier::shift)
-        modifiers |= xmodifier::shift;
-    if (shortcut.modifiers & modifier::option)
-        modifiers |= xmodifier::mod1;
-    if (shortcut.modifiers & modifier::control)
-        modifiers |= xmodifier::mod4;
-    return KeyCombination{info->keysym, modifiers};
+    return KeyCombination{info->qtKey, qtModifiers(shortcut.modifiers)};
 }
 
 QString takenMessage(const Shortcut& shortcut) {
@@ -34,12 +24,6 @@ QString unusableMessage(const Shortcut& shortcut) {
 } // namespace
 
 ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber) : m_grabber(grabber) {}
-
-ShortcutRegistry& ShortcutRegistry::shared() {
-    // Never destroyed: services may still remove their keys while the process exits.
-    static auto* registry = new ShortcutRegistry(platform::keyGrabber());
-    return *registry;
-}
 
 void ShortcutRegistry::installEventTap() {
     if (m_tapSetUp)
@@ -93,7 +77,7 @@ void ShortcutRegistry::setSuspended(bool suspended) {
             continue;
         }
         if (m_grabber.grab(combination) != KeyGrabber::GrabResult::grabbed)
-            logLine(QStringLiteral("GlobalShortcutService"),
+            logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"),
                     takenMessage(Shortcut{key.keyCode, key.modifiers}));
     }
 }
@@ -153,10 +137,6 @@ void GlobalShortcutService::updateShortcut(const Shortcut& shortcut) {
     m_isRegistered = false;
     m_currentShortcut = shortcut;
     registerShortcut();
-}
-
-void GlobalShortcutService::setSuspended(bool suspended) {
-    ShortcutRegistry::shared().setSuspended(suspended);
 }
 
 } // namespace quill

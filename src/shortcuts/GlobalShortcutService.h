@@ -22,7 +22,6 @@ public:
     explicit ShortcutRegistry(KeyGrabber& grabber);
     ShortcutRegistry(const ShortcutRegistry&) = delete;
     ShortcutRegistry& operator=(const ShortcutRegistry&) = delete;
-    static ShortcutRegistry& shared();
 
     // Sets up the keyboard hook on the first call only: a failed attempt is never repeated.
     void installEventTap();
@@ -60,7 +59,7 @@ public:
         QStringLiteral("Failed to create event tap. Grant Accessibility permission and restart.");
 
     GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
-                          ShortcutRegistry& registry = ShortcutRegistry::shared());
+                          ShortcutRegistry& registry);
     ~GlobalShortcutService();
     GlobalShortcutService(const GlobalShortcutService&) = delete;
     GlobalShortcutService& operator=(const GlobalShortcutService&) = delete;
@@ -75,10 +74,6 @@ public:
     void registerShortcut();
     void unregister();
     void updateShortcut(const Shortcut& shortcut);
-
-    // Releases or retakes the keys of every registered shortcut of the process, leaving each
-    // service's state alone.
-    static void setSuspended(bool suspended);
 
 private:
     // Shared with the registry's handler only weakly: a press posted just before this service

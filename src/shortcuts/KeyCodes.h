@@ -9,11 +9,9 @@
 
 namespace quill {
 
-// One row of the single table that ties a stored key code to the X keysym and the Qt key of
-// the same physical key.
+// One row of the single table that ties a stored key code to the Qt key of the same key.
 struct KeyCodeInfo {
     uint32_t keyCode;
-    uint32_t keysym;
     Qt::Key qtKey;
 };
 

@@ -1,6 +1,5 @@
 #include "ShortcutConfiguration.h"
 
-#include "platform/PlatformFactory.h"
 #include "platform/SettingsStore.h"
 
 #include <limits>
@@ -46,12 +45,6 @@ ShortcutConfiguration::ShortcutConfiguration(SettingsStore& settings, QObject* p
         m_shortcuts[action] = loadShortcut(action).value_or(defaultShortcut(action));
 }
 
-ShortcutConfiguration& ShortcutConfiguration::shared() {
-    // Deliberately never destroyed: it outlives every subscriber, including those torn down at exit.
-    static auto* instance = new ShortcutConfiguration(platform::settingsStore());
-    return *instance;
-}
-
 QString ShortcutConfiguration::keyCodeEntry(ShortcutAction action) {
     return QStringLiteral("shortcut_") + rawValue(action) + QStringLiteral("_keyCode");
 }
@@ -89,7 +82,7 @@ std::optional<Shortcut> ShortcutConfiguration::loadShortcut(ShortcutAction actio
 }
 
 std::unique_ptr<ShortcutSubscription>
-ShortcutConfiguration::subscribe(QObject* context, std::function<void(const ShortcutMap&)> receiver) {
+ShortcutConfiguration::subscribe(QObject* context, const std::function<void(const ShortcutMap&)>& receiver) {
     auto alive = std::make_shared<bool>(true);
     deliver(context, alive, receiver, m_shortcuts);
     auto connection =

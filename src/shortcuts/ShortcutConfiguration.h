@@ -33,6 +33,7 @@ class ShortcutConfiguration : public QObject {
     Q_OBJECT
 public:
     explicit ShortcutConfiguration(SettingsStore& settings, QObject* parent = nullptr);
+    // The running program's instance, owned by its composition root (src/app/Services).
     static ShortcutConfiguration& shared();
 
     const ShortcutMap& shortcuts() const { return m_shortcuts; }
@@ -46,7 +47,7 @@ public:
     // Calls `receiver` on `context`'s thread, through its event queue, with the current
     // dictionary once and then with every changed dictionary.
     [[nodiscard]] std::unique_ptr<ShortcutSubscription>
-    subscribe(QObject* context, std::function<void(const ShortcutMap&)> receiver);
+    subscribe(QObject* context, const std::function<void(const ShortcutMap&)>& receiver);
 
     static QString keyCodeEntry(ShortcutAction action);
     static QString modifiersEntry(ShortcutAction action);

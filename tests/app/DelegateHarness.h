@@ -7,7 +7,11 @@
 #include "FakePlatform.h"
 #include "TestHttpServer.h"
 #include "app/AppDelegate.h"
+#include "app/ExplainSequence.h"
+#include "app/FrontApplicationTracker.h"
 #include "app/PermissionManager.h"
+#include "app/Services.h"
+#include "app/TranscribeSequence.h"
 #include "backend/AuthService.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
@@ -15,8 +19,7 @@
 #include "capture/TextCaptureService.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/OverlayPanelWindow.h"
-#include "platform/AutostartRegistrar.h"
-#include "platform/PanelWindowHelper.h"
+#include "platform/PlatformNull.h"
 #include "platform/SettingsStore.h"
 #include "preferences/PreferencesManager.h"
 #include "shortcuts/GlobalShortcutService.h"
@@ -27,61 +30,28 @@ namespace quill::test {
 
 inline constexpr qint64 ownProcess = 4000;
 
-// The real delegate, overlay, API client and capture services, over a fake desktop: fake key
-// grabs, front window, accessibility bus, clipboard, keys and microphone, an in-memory keyring and
-// a scripted backend on a loopback port. Delays are short so the tests stay quick.
+// The real composition root, delegate, overlay, API client and capture services, over a fake
+// desktop: fake key grabs, front window, accessibility bus, clipboard, keys and microphone, an
+// in-memory keyring and a scripted backend on a loopback port. Delays are short so the tests
+// stay quick.
 struct DelegateHarness {
     DelegateHarness() {
         settings.setValue(QuillAPIClient::baseURLOverrideKey, server.baseUrl());
         accessibility.enabled = true;
-        auth = std::make_unique<AuthService>(KeychainHelper(secrets), host, 0);
-        permissions = std::make_unique<PermissionManager>(
-            accessibility, keys, launcher, microphone,
-            [this](const PermissionManager::Alert&) {
-                ++alertsShown;
-                return PermissionManager::firstButtonReturn + 1;
-            },
-            60'000);
     }
 
     std::unique_ptr<AppDelegate> launch() {
-        AppDelegate::Dependencies d;
-        d.shortcutStore = &store;
-        d.shortcutRegistry = &registry;
-        d.activeWindowTracker = &tracker;
-        d.authService = auth.get();
-        d.permissionManager = permissions.get();
-        d.microphoneAccess = &microphone;
-        d.makeAPIClient = [this] {
-            return std::make_unique<QuillAPIClient>(KeychainHelper(secrets), preferences, settings, nullptr,
-                                                    5000);
-        };
-        d.makeTextCaptureService = [this] {
-            return std::make_unique<TextCaptureService>(reader, keys, window, clipboard,
-                                                        TextCaptureService::Timing{50, 5, 50});
-        };
-        d.makeAudioCaptureService = [this] {
-            auto service = std::make_unique<AudioCaptureService>([this] {
-                return std::make_unique<AudioRecorder>(std::make_unique<FakePcmSource>(mic),
-                                                       std::make_unique<FakeAudioFileWriter>(disk));
-            });
-            service->maxDuration = maxDuration;
-            return service;
-        };
-        d.makeOverlayPanelController = [this] {
-            return std::make_unique<OverlayPanelController>(panelHelper,
-                                                            OverlayPanelController::Timing{300, 10, 0},
-                                                            &OverlayPanelController::currentDisplayLayout);
-        };
-        d.showPreferences = [this] { ++preferencesShown; };
-        d.processId = ownProcess;
-        d.bundlePath = QStringLiteral("/opt/Quillpoint/bin/quillpoint");
-        d.registrationErrorDelay = std::chrono::milliseconds(50);
-        d.accessibilityAlertDelay = std::chrono::milliseconds(10);
-        d.preferencesDelay = std::chrono::milliseconds(10);
-        d.overlayPasteDelay = std::chrono::milliseconds(10);
-        d.transcriptionPasteDelay = std::chrono::milliseconds(10);
-        auto delegate = std::make_unique<AppDelegate>(std::move(d));
+        AppDelegate::Timing timing;
+        timing.registrationErrorDelay = std::chrono::milliseconds(50);
+        timing.accessibilityAlertDelay = std::chrono::milliseconds(10);
+        timing.preferencesDelay = std::chrono::milliseconds(10);
+        timing.overlayPasteDelay = std::chrono::milliseconds(10);
+        timing.transcriptionPasteDelay = std::chrono::milliseconds(10);
+        timing.apiIdleTimeoutMs = 5000;
+        timing.maxRecordingSeconds = maxDuration;
+        timing.textCapture = TextCaptureService::Timing{50, 5, 50};
+        timing.overlay = OverlayPanelController::Timing{300, 10, 0};
+        auto delegate = std::make_unique<AppDelegate>(services, timing);
         delegate->applicationDidFinishLaunching();
         return delegate;
     }
@@ -90,32 +60,61 @@ struct DelegateHarness {
         return QString::fromUtf8(secrets.items.value("app.quillpoint.Quillpoint/quillpoint_auth_token"));
     }
 
+    // Moves a fake into its slot of the platform and keeps a reference for the test.
+    template <typename T, typename Slot, typename... Args>
+    T& install(std::unique_ptr<Slot>& slot, Args&&... args) {
+        auto owned = std::make_unique<T>(std::forward<Args>(args)...);
+        T& fake = *owned;
+        slot = std::move(owned);
+        return fake;
+    }
+
+    Services::Options options() {
+        Services::Options o;
+        o.presentAlert = [this](const PermissionManager::Alert&) {
+            ++alertsShown;
+            return PermissionManager::firstButtonReturn + 1;
+        };
+        o.permissionMonitoringIntervalMs = 60'000;
+        o.authRecheckDelayMs = 0;
+        o.processId = ownProcess;
+        o.executablePath = QStringLiteral("/opt/Quillpoint/bin/quillpoint");
+        return o;
+    }
+
     LogCapture log;
-    MemorySettingsStore settings;
-    NullAutostartRegistrar autostart;
-    PreferencesManager preferences{settings, autostart};
-    ShortcutConfiguration store{settings};
-    FakeKeyGrabber grabber;
-    ShortcutRegistry registry{grabber};
-    FakeActiveWindowTracker tracker;
-    FakeSecretStore secrets;
-    FakeHostInfo host{QStringLiteral("host")};
-    std::unique_ptr<AuthService> auth;
-    FakeAccessibilityStatus accessibility;
-    FakeKeys keys;
-    FakeSettingsLauncher launcher;
-    FakeMicrophoneAccess microphone;
-    std::unique_ptr<PermissionManager> permissions;
-    FakeAccessibilityReader reader;
-    FakeWindow window;
-    FakeClipboard clipboard;
     FakeMicrophone mic;
     FakeDisk disk;
+    Platform platform;
+    MemorySettingsStore& settings = install<MemorySettingsStore>(platform.settingsStore);
+    FakeSecretStore& secrets = install<FakeSecretStore>(platform.secretStore);
+    FakeHostInfo& host = install<FakeHostInfo>(platform.hostInfo, QStringLiteral("host"));
+    NullAutostartRegistrar& autostart = install<NullAutostartRegistrar>(platform.autostartRegistrar);
+    FakeKeyGrabber& grabber = install<FakeKeyGrabber>(platform.keyGrabber);
+    FakeActiveWindowTracker& tracker = install<FakeActiveWindowTracker>(platform.activeWindowTracker);
+    FakeAccessibilityStatus& accessibility = install<FakeAccessibilityStatus>(platform.accessibilityStatus);
+    FakeAccessibilityReader& reader = install<FakeAccessibilityReader>(platform.accessibilityReader);
+    FakeKeys& keys = install<FakeKeys>(platform.keyEventPoster);
+    FakeWindow& window = install<FakeWindow>(platform.activeWindowInfo);
+    FakeClipboard& clipboard = install<FakeClipboard>(platform.clipboard);
+    FakeSettingsLauncher& launcher = install<FakeSettingsLauncher>(platform.settingsLauncher);
+    FakeMicrophoneAccess& microphone = install<FakeMicrophoneAccess>(platform.microphoneAccess);
+    NullPanelWindowHelper& panelHelper = install<NullPanelWindowHelper>(platform.panelWindowHelper);
+    int alertsShown = 0;
     double maxDuration = 30.0;
     TestHttpServer server;
-    NullPanelWindowHelper panelHelper;
-    int preferencesShown = 0;
-    int alertsShown = 0;
+    Services services{withAudio(std::move(platform)), options()};
+    ShortcutConfiguration& store = services.shortcutConfiguration();
+    ShortcutRegistry& registry = services.shortcutRegistry();
+    PreferencesManager& preferences = services.preferencesManager();
+    AuthService& auth = services.authService();
+
+private:
+    Platform withAudio(Platform p) {
+        p.createPcmSource = [this] { return std::make_unique<FakePcmSource>(mic); };
+        p.createAudioFileWriter = [this] { return std::make_unique<FakeAudioFileWriter>(disk); };
+        return p;
+    }
 };
 
 } // namespace quill::test

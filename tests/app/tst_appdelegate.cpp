@@ -15,9 +15,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr KeyCombination ctrl1{0x31, xmodifier::control};
-constexpr KeyCombination ctrl2{0x32, xmodifier::control};
-constexpr KeyCombination escape{0xff1b, 0};
+constexpr KeyCombination ctrl1{Qt::Key_1, Qt::ControlModifier};
+constexpr KeyCombination ctrl2{Qt::Key_2, Qt::ControlModifier};
+constexpr KeyCombination escape{Qt::Key_Escape, {}};
 
 } // namespace
 
@@ -64,10 +64,10 @@ void TestAppDelegate::launchRegistersExplainAndTranscribeAndDispatchesTheirPress
     QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, ctrl2}));
 
     QVERIFY(grabber->press(ctrl2));
-    QTRY_VERIFY(delegate->isTranscribing());
+    QTRY_VERIFY(delegate->transcribeSequence()->isTranscribing());
     h->mic.push(std::vector<float>(160, 0.1f));
     QVERIFY(grabber->press(ctrl2));
-    QTRY_VERIFY(!delegate->isTranscribing());
+    QTRY_VERIFY(!delegate->transcribeSequence()->isTranscribing());
 
     // The explain press runs the sequence on a later turn: here it finds no selection.
     QVERIFY(grabber->press(ctrl1));
@@ -117,7 +117,7 @@ void TestAppDelegate::observerAppliesEachDeliveredEntryAndSkipsMissingOnes() {
     QCOMPARE(statusBar->transcribeShortcut(), altK);
     QCOMPARE(statusBar->trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Alt+K Transcribe"));
-    QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {0x6b, xmodifier::mod1}}));
+    QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {Qt::Key_K, Qt::AltModifier}}));
 
     // The cancel service follows its entry without being registered.
     delegate->applyShortcuts({{ShortcutAction::cancelTranscription, ctrl3}});
@@ -148,26 +148,26 @@ void TestAppDelegate::storeChangesReachServicesMenuAndTooltip() {
     QVERIFY(statusBar->menuRevision() > revision);
     QCOMPARE(statusBar->trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+Shift+E Explain | Ctrl+2 Transcribe"));
-    QVERIFY(grabber->grabbed.contains({0x65, xmodifier::control | xmodifier::shift}));
+    QVERIFY(grabber->grabbed.contains({Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier}));
     QVERIFY(!grabber->grabbed.contains(ctrl1));
 }
 
 void TestAppDelegate::lastActiveApplicationIgnoresThisProcess() {
     tracker->front = ownProcess;
     auto delegate = launch();
-    QCOMPARE(delegate->lastActiveAppPID(), std::nullopt);
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), std::nullopt);
     tracker->activate(ownProcess);
-    QCOMPARE(delegate->lastActiveAppPID(), std::nullopt);
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), std::nullopt);
     tracker->activate(501);
-    QCOMPARE(delegate->lastActiveAppPID(), 501);
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), 501);
     tracker->activate(ownProcess);
-    QCOMPARE(delegate->lastActiveAppPID(), 501);
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), 501);
 
     // Another program in front at launch is remembered at once.
     delegate.reset();
     tracker->front = 777;
     delegate = launch();
-    QCOMPARE(delegate->lastActiveAppPID(), 777);
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), 777);
 }
 
 void TestAppDelegate::quitUnregistersExplainAndTranscribe() {

@@ -95,7 +95,8 @@ QStringList TestEndToEndDesktop::recordings() const {
 void TestEndToEndDesktop::explainSendsTheSelectionAndShowsThePanel() {
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
     QVERIFY(xdotool({"key", "ctrl+1"}));
-    QTRY_VERIFY2_WITH_TIMEOUT(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')), 15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')),
+                              15000);
     const QJsonObject request = requestsTo("/api/explain").constFirst();
     QCOMPARE(request["authorization"].toString(), "Bearer " + token);
     const QJsonObject body = request["json"].toObject();

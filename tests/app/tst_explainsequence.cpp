@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
-#include <X11/keysym.h>
 
 using namespace quill;
 using namespace quill::test;
@@ -55,11 +54,11 @@ void TestExplainSequence::streamsTheUntrimmedSelectionAndFetchesDetail() {
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
 
-    delegate->handleExplain();
+    delegate->explainSequence()->handleExplain();
     QCOMPARE(overlay.viewModel().state(), ExplanationState::loading());
     QVERIFY(overlay.panel()->isVisible());
     QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::content("**Selected** words explained."));
-    QCOMPARE(delegate->currentExplainText(), QStringLiteral("  the selected words\n"));
+    QCOMPARE(delegate->explainSequence()->currentExplainText(), QStringLiteral("  the selected words\n"));
 
     QCOMPARE(h->server.requests.size(), 1);
     const RecordedRequest& request = h->server.requests[0];
@@ -69,7 +68,7 @@ void TestExplainSequence::streamsTheUntrimmedSelectionAndFetchesDetail() {
              QByteArray(R"({"detailed":false,"model":"gpt-5.2","text":"  the selected words\n"})"));
 
     h->server.enqueue(streamOf({"In depth", ": more."}));
-    delegate->fetchDetailedExplanation();
+    delegate->explainSequence()->fetchDetailedExplanation();
     QVERIFY(overlay.viewModel().isLoadingDetail());
     QTRY_COMPARE(overlay.viewModel().detailedText(), std::optional<QString>("In depth: more."));
     QTRY_VERIFY(!overlay.viewModel().isLoadingDetail());
@@ -135,24 +134,24 @@ void TestExplainSequence::everyStopShowsItsMessage() {
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
     if (situation == "signedOut")
-        h->auth->signOut(); // signs in again on a later turn of the event loop
+        h->auth.signOut(); // signs in again on a later turn of the event loop
 
-    delegate->handleExplain();
+    delegate->explainSequence()->handleExplain();
     QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error(message));
     QCOMPARE(overlay.isDismissPending(), autoDismiss);
     QCOMPARE(h->server.requests.size(), requests);
     QCOMPARE(h->launcher.opened.size(), situation == "unreadable" ? 1 : 0);
     if (situation == "none")
-        QCOMPARE(delegate->currentExplainText(), QString());
+        QCOMPARE(delegate->explainSequence()->currentExplainText(), QString());
 }
 
 void TestExplainSequence::ourOwnWindowInFrontReadsTheLastApplication() {
     h->tracker.front = 501;
     const auto delegate = h->launch();
     h->tracker.activate(ownProcess);
-    delegate->handleExplain();
+    delegate->explainSequence()->handleExplain();
     h->tracker.activate(777);
-    delegate->handleExplain();
+    delegate->explainSequence()->handleExplain();
     QCOMPARE(h->reader.askedPids, (QList<qint64>{501, -1}));
 }
 
@@ -160,12 +159,12 @@ void TestExplainSequence::pasteHidesThePanelThenPastes() {
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
     overlay.showPanel();
-    delegate->pasteFromOverlay(QStringLiteral("pasted words"));
+    delegate->explainSequence()->pasteFromOverlay(QStringLiteral("pasted words"));
     QVERIFY(!overlay.panel()->isVisible());
     QVERIFY(h->keys.posted.isEmpty());
     QTRY_COMPARE(h->clipboard.text(), std::optional<QString>("pasted words"));
     QTRY_COMPARE(h->keys.posted.size(), 1);
-    QCOMPARE(h->keys.posted[0], (PostedKey{XK_v, Qt::ControlModifier}));
+    QCOMPARE(h->keys.posted[0], (PostedKey{Qt::Key_V, Qt::ControlModifier}));
 }
 
 QTEST_MAIN(TestExplainSequence)

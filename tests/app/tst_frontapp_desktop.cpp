@@ -1,6 +1,10 @@
 #include "FakePlatform.h"
 #include "app/AppDelegate.h"
+#include "app/FrontApplicationTracker.h"
+#include "app/Services.h"
+#include "app/TranscribeSequence.h"
 #include "backend/AuthService.h"
+#include "platform/PlatformFactory.h"
 #include "platform/SettingsStore.h"
 
 #include <QProcess>
@@ -46,18 +50,19 @@ private slots:
 private:
     std::unique_ptr<AppDelegate> launch();
 
-    MemorySettingsStore settings;
-    ShortcutConfiguration store{settings};
-    FakeSecretStore secrets;
-    FakeHostInfo host{QStringLiteral("host")};
-    AuthService auth{KeychainHelper(secrets), host, 0};
+    std::unique_ptr<Services> services;
 };
 
 std::unique_ptr<AppDelegate> TestFrontAppDesktop::launch() {
-    AppDelegate::Dependencies dependencies;
-    dependencies.shortcutStore = &store;
-    dependencies.authService = &auth;
-    auto delegate = std::make_unique<AppDelegate>(dependencies);
+    // The session's own platform, with settings and keyring kept in memory.
+    Platform platform = platform::createPlatform(platform::detectSession());
+    platform.settingsStore = std::make_unique<MemorySettingsStore>();
+    platform.secretStore = std::make_unique<FakeSecretStore>();
+    Services::Options options;
+    options.processId = QCoreApplication::applicationPid();
+    options.authRecheckDelayMs = 0;
+    services = std::make_unique<Services>(std::move(platform), options);
+    auto delegate = std::make_unique<AppDelegate>(*services);
     delegate->applicationDidFinishLaunching();
     return delegate;
 }
@@ -67,10 +72,10 @@ void TestFrontAppDesktop::lastActiveApplicationFollowsActivationsOfOtherPrograms
     DesktopProgram terminal(QStringLiteral("xterm"), QStringLiteral("xterm"));
     xdotool({"windowactivate", "--sync", editor.window});
     const auto delegate = launch();
-    QCOMPARE(delegate->lastActiveAppPID(), editor.process.processId());
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), editor.process.processId());
 
     xdotool({"windowactivate", "--sync", terminal.window});
-    QTRY_COMPARE(delegate->lastActiveAppPID(), terminal.process.processId());
+    QTRY_COMPARE(delegate->frontApplication()->lastActiveAppPID(), terminal.process.processId());
 
     QWidget own;
     own.setWindowTitle(QStringLiteral("own window"));
@@ -79,10 +84,10 @@ void TestFrontAppDesktop::lastActiveApplicationFollowsActivationsOfOtherPrograms
     xdotool({"windowactivate", "--sync", QString::number(own.winId())});
     QTRY_VERIFY(own.isActiveWindow());
     QTest::qWait(200);
-    QCOMPARE(delegate->lastActiveAppPID(), terminal.process.processId());
+    QCOMPARE(delegate->frontApplication()->lastActiveAppPID(), terminal.process.processId());
 
     xdotool({"windowactivate", "--sync", editor.window});
-    QTRY_COMPARE(delegate->lastActiveAppPID(), editor.process.processId());
+    QTRY_COMPARE(delegate->frontApplication()->lastActiveAppPID(), editor.process.processId());
 }
 
 void TestFrontAppDesktop::transcribeShortcutTogglesFromAnyApplication() {
@@ -90,9 +95,9 @@ void TestFrontAppDesktop::transcribeShortcutTogglesFromAnyApplication() {
     xdotool({"windowactivate", "--sync", editor.window});
     const auto delegate = launch();
     xdotool({"key", "ctrl+2"});
-    QTRY_VERIFY(delegate->isTranscribing());
+    QTRY_VERIFY(delegate->transcribeSequence()->isTranscribing());
     xdotool({"key", "ctrl+2"});
-    QTRY_VERIFY(!delegate->isTranscribing());
+    QTRY_VERIFY(!delegate->transcribeSequence()->isTranscribing());
 }
 
 QTEST_MAIN(TestFrontAppDesktop)

@@ -1,5 +1,6 @@
 #include "FakePermissions.h"
 #include "app/PermissionManager.h"
+#include "platform/xdg/DesktopSettingsLauncher.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -16,7 +17,7 @@ public:
     bool isAvailable() const override { return available; }
     Qt::KeyboardModifiers heldModifiers() override { return {}; }
     bool isKeyHeld() override { return false; }
-    void postKey(uint32_t, Qt::KeyboardModifiers) override {}
+    void postKey(Qt::Key, Qt::KeyboardModifiers) override {}
     bool available = false;
 };
 

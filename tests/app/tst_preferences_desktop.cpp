@@ -1,5 +1,6 @@
 #include "DesktopTools.h"
 #include "app/AppDelegate.h"
+#include "app/Services.h"
 #include "overlay/OverlayPanelController.h"
 #include "shortcuts/GlobalShortcutService.h"
 #include "shortcuts/ShortcutConfiguration.h"
@@ -20,7 +21,8 @@ private slots:
 };
 
 void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
-    AppDelegate delegate;
+    const auto services = Services::forThisSession();
+    AppDelegate delegate(*services);
     delegate.applicationDidFinishLaunching();
     QVERIFY(delegate.explainShortcutService()->isRegistered());
     ExplanationViewModel& viewModel = delegate.overlayPanelController()->viewModel();

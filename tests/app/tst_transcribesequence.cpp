@@ -3,13 +3,12 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-#include <X11/keysym.h>
 
 using namespace quill;
 using namespace quill::test;
 
 namespace {
-constexpr KeyCombination escape{0xff1b, 0};
+constexpr KeyCombination escape{Qt::Key_Escape, {}};
 const std::vector<float> speech(1600, 0.25f); // 100 ms at 16 kHz
 } // namespace
 
@@ -56,8 +55,8 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     OverlayPanelController& overlay = *delegate->overlayPanelController();
     QVERIFY(!h->grabber.grabbed.contains(escape));
 
-    delegate->toggleTranscription();
-    QVERIFY(delegate->isTranscribing());
+    delegate->transcribeSequence()->toggleTranscription();
+    QVERIFY(delegate->transcribeSequence()->isTranscribing());
     QVERIFY(h->grabber.grabbed.contains(escape));
     QCOMPARE(overlay.viewModel().mode(), ViewMode::transcribe);
     QCOMPARE(overlay.viewModel().loadingMessage(), std::optional<QString>("Listening... (Esc to cancel)"));
@@ -65,15 +64,15 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     h->mic.push(speech);
     QTRY_VERIFY(overlay.viewModel().audioLevel() > 0.5f);
 
-    delegate->toggleTranscription();
-    QVERIFY(!delegate->isTranscribing());
+    delegate->transcribeSequence()->toggleTranscription();
+    QVERIFY(!delegate->transcribeSequence()->isTranscribing());
     QVERIFY(!h->grabber.grabbed.contains(escape));
     QCOMPARE(recordings(), QStringList()); // read into memory and deleted before the upload
     QCOMPARE(overlay.viewModel().loadingMessage(), std::optional<QString>("Transcribing..."));
     QCOMPARE(overlay.viewModel().mode(), ViewMode::explain);
 
     QTRY_COMPARE(h->keys.posted.size(), 1);
-    QCOMPARE(h->keys.posted[0], (PostedKey{XK_v, Qt::ControlModifier}));
+    QCOMPARE(h->keys.posted[0], (PostedKey{Qt::Key_V, Qt::ControlModifier}));
     QCOMPARE(h->clipboard.text(), std::optional<QString>(" Hello there"));
     QVERIFY(!overlay.panel()->isVisible());
 
@@ -85,35 +84,35 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     QCOMPARE(request.body.size(), qsizetype(speech.size() * sizeof(float)));
 
     // A late second stop, as from the maximum duration, does nothing.
-    delegate->stopAndTranscribe();
+    delegate->transcribeSequence()->stopAndTranscribe();
     QTest::qWait(30);
     QCOMPARE(h->server.requests.size(), 1);
 }
 
 void TestTranscribeSequence::escapeDiscardsTheRecording() {
     const auto delegate = h->launch();
-    delegate->toggleTranscription();
+    delegate->transcribeSequence()->toggleTranscription();
     h->mic.push(speech);
     QVERIFY(h->grabber.press(escape));
-    QTRY_VERIFY(!delegate->isTranscribing());
+    QTRY_VERIFY(!delegate->transcribeSequence()->isTranscribing());
     QVERIFY(!delegate->overlayPanelController()->panel()->isVisible());
     QVERIFY(!h->grabber.grabbed.contains(escape));
     QCOMPARE(recordings(), QStringList());
     QTest::qWait(30);
     QCOMPARE(h->server.requests.size(), 0);
     // Cancel while idle only hides the panel.
-    delegate->abortTranscription();
-    QVERIFY(!delegate->isTranscribing());
+    delegate->transcribeSequence()->abortTranscription();
+    QVERIFY(!delegate->transcribeSequence()->isTranscribing());
 }
 
 void TestTranscribeSequence::maximumDurationUploadsByItself() {
     h->maxDuration = 0.2;
     h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"done"})"));
     const auto delegate = h->launch();
-    delegate->toggleTranscription();
+    delegate->transcribeSequence()->toggleTranscription();
     h->mic.push(speech);
     QTRY_COMPARE(h->server.requests.size(), 1);
-    QVERIFY(!delegate->isTranscribing());
+    QVERIFY(!delegate->transcribeSequence()->isTranscribing());
     QTRY_COMPARE(h->clipboard.text(), std::optional<QString>("done"));
 }
 
@@ -144,15 +143,15 @@ void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
 
-    delegate->toggleTranscription();
+    delegate->transcribeSequence()->toggleTranscription();
     if (situation != "silence")
         h->mic.push(speech);
-    delegate->toggleTranscription();
+    delegate->transcribeSequence()->toggleTranscription();
     if (message.isEmpty())
         QTRY_VERIFY(!overlay.panel()->isVisible());
     else
         QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error(message));
-    QVERIFY(!delegate->isTranscribing());
+    QVERIFY(!delegate->transcribeSequence()->isTranscribing());
     QTest::qWait(30);
     QCOMPARE(h->server.requests.size(), requests);
     QVERIFY(h->keys.posted.isEmpty());
@@ -161,10 +160,10 @@ void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
 void TestTranscribeSequence::changedCancelShortcutIsNamedInTheMessage() {
     h->store.setShortcut(ShortcutAction::cancelTranscription, {7, modifier::control});
     const auto delegate = h->launch();
-    delegate->startTranscription();
+    delegate->transcribeSequence()->startTranscription();
     QCOMPARE(delegate->overlayPanelController()->viewModel().loadingMessage(),
              std::optional<QString>("Listening... (Super+X to cancel)"));
-    delegate->abortTranscription();
+    delegate->transcribeSequence()->abortTranscription();
 }
 
 QTEST_MAIN(TestTranscribeSequence)

@@ -1,9 +1,7 @@
 #include "FakePlatform.h"
 #include "TestHttpServer.h"
 #include "backend/QuillAPIClient.h"
-#include "platform/AutostartRegistrar.h"
 #include "platform/SettingsStore.h"
-#include "preferences/PreferencesManager.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -22,14 +20,13 @@ struct Rig {
     explicit Rig(int idleTimeoutMs = QuillAPIClient::defaultIdleTimeoutMs) {
         secrets.items.insert(tokenItem, "device-box-1234ABCD");
         settings.setValue(QuillAPIClient::baseURLOverrideKey, server.baseUrl());
-        client = std::make_unique<QuillAPIClient>(KeychainHelper(secrets), preferences, settings, &network,
-                                                  idleTimeoutMs);
+        client = std::make_unique<QuillAPIClient>(
+            KeychainHelper(secrets), [this] { return model; }, settings, &network, idleTimeoutMs);
     }
 
     FakeSecretStore secrets;
     MemorySettingsStore settings;
-    NullAutostartRegistrar autostart;
-    PreferencesManager preferences{settings, autostart};
+    QString model = QStringLiteral("gpt-5.2");
     TestHttpServer server;
     QNetworkAccessManager network;
     std::unique_ptr<QuillAPIClient> client;
@@ -176,7 +173,7 @@ void TestQuillAPIClient::explainSendsExactBytes() {
     Rig rig;
     if (trailingSlash)
         rig.settings.setValue(QuillAPIClient::baseURLOverrideKey, rig.server.baseUrl() + "/");
-    rig.preferences.setSelectedModel(model);
+    rig.model = model;
     rig.server.enqueue(ScriptedReply::status(200).write("data: [DONE]\n"));
     QStringList urls;
     connect(&rig.network, &QNetworkAccessManager::finished, this,

@@ -1,6 +1,7 @@
 #include "AudioProbe.h"
 #include "DesktopTools.h"
 #include "FakePlatform.h"
+#include "SystemAudio.h"
 #include "capture/AudioCaptureService.h"
 
 #include <QElapsedTimer>
@@ -30,7 +31,7 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     MicFeeder feeder(pcm);
     QTest::qWait(300);
 
-    AudioCaptureService service;
+    AudioCaptureService service{soundServerRecorders()};
     QList<float> levels;
     service.onAudioLevel = [&](float level) { levels.append(level); };
     QElapsedTimer recording;
@@ -61,7 +62,7 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
 void TestAudioCaptureDesktop::outputMonitorIsNoMicrophone() {
     QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_speaker.monitor"}), 0);
     test::LogCapture log;
-    AudioCaptureService service;
+    AudioCaptureService service{soundServerRecorders()};
     const bool started = service.startRecording();
     QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_mic"}), 0);
     QVERIFY(!started);

@@ -1,5 +1,6 @@
 #include "AudioProbe.h"
 #include "FakePlatform.h"
+#include "SystemAudio.h"
 #include "capture/AudioCaptureService.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTest>
 
 using namespace quill;
+using namespace quill::test;
 
 // The sound server comes and goes while the program runs: the desktop starts without one.
 class TestSoundServerDesktop : public QObject {
@@ -21,7 +23,7 @@ private slots:
 private:
     bool startServer();
 
-    AudioCaptureService service;
+    AudioCaptureService service{soundServerRecorders()};
     QProcess server;
 };
 

@@ -3,7 +3,6 @@
 
 #include <QTest>
 #include <QTimer>
-#include <X11/keysym.h>
 #include <functional>
 
 using namespace quill;
@@ -130,7 +129,7 @@ void TestTextCapture::copyRestoresEveryRealFormatByteForByte() {
     clipboard.contents = before;
     keys.onPost = [this] { clipboard.changeLater({{"text/plain", "  the selection\n"}}); };
     QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("  the selection\n"));
-    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_c, Qt::ControlModifier}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_C, Qt::ControlModifier}}));
     const QList<ClipboardFormat> expected = {
         {"text/plain", "earlier text"}, {"image/png", kPng}, {"text/html", "<b>earlier</b>"}};
     QCOMPARE(clipboard.contents, expected);
@@ -188,7 +187,7 @@ void TestTextCapture::terminalsNeverGetAPlainCtrlC() {
     window.names = {"xfce4-terminal", "Xfce4-terminal"};
     keys.onPost = [this] { clipboard.changeLater({{"text/plain", "ls -l"}}); };
     QCOMPARE(service().selectedTextViaCopy(), std::optional<QString>("ls -l"));
-    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_c, Qt::ControlModifier | Qt::ShiftModifier}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier}}));
 }
 
 void TestTextCapture::selectionOnlyTerminalsAreReadFromThePrimarySelection() {
@@ -232,18 +231,18 @@ void TestTextCapture::pasteLeavesExactlyTheTextAndPostsCtrlV() {
     clipboard.contents = {{"image/png", kPng}, {"text/plain", "earlier"}};
     service().pasteText(QStringLiteral("pasted ✓"));
     QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", QString("pasted ✓").toUtf8()}}));
-    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_v, Qt::ControlModifier}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_V, Qt::ControlModifier}}));
 }
 
 void TestTextCapture::pasteInTerminals() {
     window.names = {"kitty", "kitty"};
     service().pasteText(QStringLiteral("echo hi"));
-    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_v, Qt::ControlModifier | Qt::ShiftModifier}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier}}));
 
     keys.posted.clear();
     window.names = {"xterm", "XTerm"};
     service().pasteText(QStringLiteral("echo hi"));
-    QCOMPARE(keys.posted, (QList<PostedKey>{{XK_Insert, Qt::ShiftModifier}}));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_Insert, Qt::ShiftModifier}}));
     QCOMPARE(clipboard.selection, std::optional<QString>("echo hi"));
     QCOMPARE(clipboard.text(), std::optional<QString>("echo hi"));
 }

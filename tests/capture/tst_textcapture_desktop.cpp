@@ -39,6 +39,8 @@ private:
     QTemporaryDir dir;
     QProcess editor;
     QString editorWindow;
+    // The session's own accessibility bus, keyboard and clipboard.
+    Platform desktop = platform::createPlatform(platform::detectSession());
 };
 
 void TestTextCaptureDesktop::initTestCase() {
@@ -64,8 +66,8 @@ void TestTextCaptureDesktop::selectFirstLine() {
 }
 
 TextCaptureService TestTextCaptureDesktop::service() {
-    return TextCaptureService(platform::accessibilityReader(), platform::keyEventPoster(),
-                              platform::activeWindowInfo(), platform::clipboard());
+    return TextCaptureService(*desktop.accessibilityReader, *desktop.keyEventPoster,
+                              *desktop.activeWindowInfo, *desktop.clipboard);
 }
 
 void TestTextCaptureDesktop::readsTheEditorsSelectionThroughAccessibility() {
@@ -144,7 +146,7 @@ void TestTextCaptureDesktop::aCopyInATerminalNeverInterruptsItsCommand() {
     terminal.start(QStringLiteral("xterm"), {"-e", "sleep", "300"});
     QVERIFY(terminal.waitForStarted());
     QVERIFY(!activateWindow(QStringLiteral("xterm")).isEmpty());
-    QCOMPARE(platform::activeWindowInfo().windowClass(), (QStringList{"xterm", "XTerm"}));
+    QCOMPARE(desktop.activeWindowInfo->windowClass(), (QStringList{"xterm", "XTerm"}));
 
     auto capture = service();
     capture.selectedTextViaCopy();

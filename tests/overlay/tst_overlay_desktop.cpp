@@ -2,7 +2,7 @@
 #include "overlay/OverlayButtons.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/OverlayPanelWindow.h"
-#include "platform/PlatformFactory.h"
+#include "platform/x11/X11PanelWindowHelper.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -50,7 +50,8 @@ void TestOverlayDesktop::appearsBesidePointerAndLeavesFocusAlone() {
     const QString front = run({"xdotool", "getactivewindow"});
     run({"xdotool", "mousemove", "--sync", "300", "260"});
 
-    OverlayPanelController controller(platform::panelWindowHelper());
+    X11PanelWindowHelper helper(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    OverlayPanelController controller(helper);
     controller.viewModel().setState(ExplanationState::loading());
     controller.showPanel();
     OverlayPanelWindow* panel = controller.panel();

@@ -1,5 +1,6 @@
-#include "platform/AutostartRegistrar.h"
+#include "platform/PlatformNull.h"
 #include "platform/SettingsStore.h"
+#include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
 
 #include <QFile>
@@ -81,4 +82,5 @@ void TestPreferencesManager::autostartEntryQuotesTheProgramPath() {
 }
 
 QTEST_GUILESS_MAIN(TestPreferencesManager)
+#include "platform/xdg/XdgAutostartRegistrar.h"
 #include "tst_preferencesmanager.moc"

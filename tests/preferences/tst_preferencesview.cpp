@@ -2,6 +2,7 @@
 #include "backend/AuthService.h"
 #include "platform/AutostartRegistrar.h"
 #include "platform/SettingsStore.h"
+#include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/PreferencesView.h"
 #include "preferences/PreferencesWindowController.h"

@@ -1,3 +1,4 @@
+#include "platform/x11/X11KeyGrabber.h"
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QGuiApplication>
@@ -67,10 +68,15 @@ private:
 
     QProcess editor;
     QString editorWindow;
+    std::unique_ptr<X11KeyGrabber> grabber;
+    std::unique_ptr<ShortcutRegistry> registry;
 };
 
 void TestGlobalShortcutDesktop::initTestCase() {
     QVERIFY(QGuiApplication::platformName() == QStringLiteral("xcb"));
+    grabber = std::make_unique<X11KeyGrabber>(
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    registry = std::make_unique<ShortcutRegistry>(*grabber);
     editor.start(QStringLiteral("mousepad"), {});
     QVERIFY(editor.waitForStarted());
     const QStringList windows =
@@ -81,13 +87,16 @@ void TestGlobalShortcutDesktop::initTestCase() {
 }
 
 void TestGlobalShortcutDesktop::cleanupTestCase() {
+    registry.reset();
+    grabber.reset();
     editor.kill();
     editor.waitForFinished();
 }
 
 void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThrough() {
     int triggers = 0;
-    GlobalShortcutService service(ctrl1, [&] { ++triggers; });
+    GlobalShortcutService service(
+        ctrl1, [&] { ++triggers; }, *registry);
     service.registerShortcut();
     QVERIFY2(service.isRegistered(), qPrintable(service.registrationError().value_or(QString())));
     xdotool({"key", "ctrl+1"});
@@ -104,7 +113,8 @@ void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThro
     QTRY_COMPARE(editorTitle(), QStringLiteral("*Untitled 1 - Mousepad"));
     xdotool({"key", "ctrl+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("Untitled 1 - Mousepad"));
-    GlobalShortcutService undo(Shortcut{6, modifier::command}, [&] { ++triggers; });
+    GlobalShortcutService undo(
+        Shortcut{6, modifier::command}, [&] { ++triggers; }, *registry);
     undo.registerShortcut();
     xdotool({"key", "ctrl+shift+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("*Untitled 1 - Mousepad"));
@@ -118,7 +128,8 @@ void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThro
 
 void TestGlobalShortcutDesktop::plainKeyIsTakenFromTheEditor() {
     int triggers = 0;
-    GlobalShortcutService service(Shortcut{18, 0}, [&] { ++triggers; });
+    GlobalShortcutService service(
+        Shortcut{18, 0}, [&] { ++triggers; }, *registry);
     service.registerShortcut();
     QVERIFY(service.isRegistered());
     xdotool({"key", "1"});
@@ -143,7 +154,8 @@ void TestGlobalShortcutDesktop::lockKeysDoNotMatter_data() {
 void TestGlobalShortcutDesktop::lockKeysDoNotMatter() {
     QFETCH(QStringList, locks);
     int triggers = 0;
-    GlobalShortcutService service(ctrl1, [&] { ++triggers; });
+    GlobalShortcutService service(
+        ctrl1, [&] { ++triggers; }, *registry);
     service.registerShortcut();
     for (const QString& lock : locks)
         xdotool({"key", lock});
@@ -156,7 +168,8 @@ void TestGlobalShortcutDesktop::lockKeysDoNotMatter() {
 
 void TestGlobalShortcutDesktop::heldShortcutTriggersOncePerRepeat() {
     int triggers = 0;
-    GlobalShortcutService service(ctrl1, [&] { ++triggers; });
+    GlobalShortcutService service(
+        ctrl1, [&] { ++triggers; }, *registry);
     service.registerShortcut();
     xdotool({"keydown", "ctrl+1"});
     QTest::qWait(1000);
@@ -175,7 +188,8 @@ void TestGlobalShortcutDesktop::shortcutHeldByAnotherClientIsReportedAndNothingS
     QFETCH(uint16_t, heldLockState);
     OtherClient other;
     QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | heldLockState, keycodeOf1));
-    GlobalShortcutService service(ctrl1, [] {});
+    GlobalShortcutService service(
+        ctrl1, [] {}, *registry);
     service.registerShortcut();
     QVERIFY(!service.isRegistered());
     QCOMPARE(service.registrationError(), QStringLiteral("Ctrl+1 is already used by another application"));
@@ -216,7 +230,8 @@ void TestGlobalShortcutDesktop::keyboardMappingChangeMovesTheGrab() {
     };
 
     int triggers = 0;
-    GlobalShortcutService service(ctrl1, [&] { ++triggers; });
+    GlobalShortcutService service(
+        ctrl1, [&] { ++triggers; }, *registry);
     service.registerShortcut();
     remap(xcb_keycode_t(spare), {0x31, 0x21});
     remap(keycodeOf1, {0xffd1});

@@ -9,8 +9,8 @@ using quill::test::FakeKeyGrabber;
 
 namespace {
 
-constexpr KeyCombination ctrl1{0x31, xmodifier::control};
-constexpr KeyCombination ctrl2{0x32, xmodifier::control};
+constexpr KeyCombination ctrl1{Qt::Key_1, Qt::ControlModifier};
+constexpr KeyCombination ctrl2{Qt::Key_2, Qt::ControlModifier};
 const Shortcut commandOne{18, modifier::command};
 const Shortcut commandTwo{19, modifier::command};
 
@@ -49,20 +49,21 @@ void TestGlobalShortcutService::cleanup() {
 void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPress_data() {
     QTest::addColumn<uint32_t>("keyCode");
     QTest::addColumn<uint32_t>("modifiers");
-    QTest::addColumn<uint32_t>("keysym");
-    QTest::addColumn<uint16_t>("xModifiers");
-    QTest::newRow("Ctrl+1") << 18u << modifier::command << 0x31u << xmodifier::control;
-    QTest::newRow("Esc") << 53u << 0u << 0xff1bu << uint16_t(0);
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("qtModifiers");
+    QTest::newRow("Ctrl+1") << 18u << modifier::command << Qt::Key_1
+                            << Qt::KeyboardModifiers(Qt::ControlModifier);
+    QTest::newRow("Esc") << 53u << 0u << Qt::Key_Escape << Qt::KeyboardModifiers();
     QTest::newRow("Alt+Shift+Super+K")
-        << 40u << (modifier::option | modifier::shift | modifier::control) << 0x6bu
-        << uint16_t(xmodifier::mod1 | xmodifier::shift | xmodifier::mod4);
+        << 40u << (modifier::option | modifier::shift | modifier::control) << Qt::Key_K
+        << (Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
 }
 
 void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPress() {
     QFETCH(uint32_t, keyCode);
     QFETCH(uint32_t, modifiers);
-    QFETCH(uint32_t, keysym);
-    QFETCH(uint16_t, xModifiers);
+    QFETCH(Qt::Key, key);
+    QFETCH(Qt::KeyboardModifiers, qtModifiers);
     int triggers = 0;
     GlobalShortcutService service(
         {keyCode, modifiers}, [&] { ++triggers; }, *registry);
@@ -72,7 +73,7 @@ void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPre
     service.registerShortcut();
     QVERIFY(service.isRegistered());
     QCOMPARE(service.registrationError(), std::nullopt);
-    const KeyCombination combination{keysym, xModifiers};
+    const KeyCombination combination{key, qtModifiers};
     QVERIFY(grabber->grabbed.contains(combination));
 
     // A held key repeats its press; each one triggers, never from inside the hook.
@@ -164,11 +165,11 @@ void TestGlobalShortcutService::failedRegistrationExplainsWhy() {
     QFETCH(Shortcut, shortcut);
     QFETCH(bool, taken);
     QFETCH(QString, error);
-    grabber->missingKeysyms.insert(0xffc2);
+    grabber->missingKeys.insert(Qt::Key_F5);
     if (taken) {
-        grabber->takenByOthers.insert({0x31, xmodifier::control});
+        grabber->takenByOthers.insert(ctrl1);
         grabber->takenByOthers.insert(
-            {0x6b, xmodifier::control | xmodifier::mod1 | xmodifier::shift | xmodifier::mod4});
+            {Qt::Key_K, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier});
     }
     GlobalShortcutService service(
         shortcut, [] {}, *registry);
@@ -179,7 +180,7 @@ void TestGlobalShortcutService::failedRegistrationExplainsWhy() {
 
     // A later successful registration clears the reason.
     grabber->takenByOthers.clear();
-    grabber->missingKeysyms.clear();
+    grabber->missingKeys.clear();
     service.updateShortcut(commandTwo);
     service.registerShortcut();
     QVERIFY(service.isRegistered());
@@ -222,7 +223,7 @@ void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServ
     QVERIFY(registry->contains(commandOne));
 
     // Registering while suspended still finds out whether the key is free, but takes nothing yet.
-    grabber->takenByOthers.insert({0xff1b, 0});
+    grabber->takenByOthers.insert({Qt::Key_Escape, {}});
     cancel.registerShortcut();
     QCOMPARE(cancel.registrationError(), QStringLiteral("Esc is already used by another application"));
     grabber->takenByOthers.clear();
@@ -232,7 +233,7 @@ void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServ
     QVERIFY(grabber->grabbed.empty());
 
     registry->setSuspended(false);
-    QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {0xff1b, 0}}));
+    QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, {Qt::Key_Escape, {}}}));
     QVERIFY(grabber->press(ctrl1));
     QTRY_COMPARE(triggers, 1);
 }

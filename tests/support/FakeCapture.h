@@ -82,7 +82,7 @@ public:
 };
 
 struct PostedKey {
-    uint32_t keysym;
+    Qt::Key key;
     Qt::KeyboardModifiers modifiers;
     bool operator==(const PostedKey&) const = default;
 };
@@ -97,8 +97,8 @@ public:
         return held;
     }
     bool isKeyHeld() override { return keyHeldPolls-- > 0; }
-    void postKey(uint32_t keysym, Qt::KeyboardModifiers modifiers) override {
-        posted.append({keysym, modifiers});
+    void postKey(Qt::Key key, Qt::KeyboardModifiers modifiers) override {
+        posted.append({key, modifiers});
         if (onPost)
             onPost();
     }

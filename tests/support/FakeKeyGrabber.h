@@ -20,7 +20,7 @@ public:
     GrabResult grab(const KeyCombination& combination) override {
         if (takenByOthers.contains(combination))
             return GrabResult::taken;
-        if (missingKeysyms.contains(combination.keysym))
+        if (missingKeys.contains(combination.key))
             return GrabResult::noSuchKey;
         grabbed.insert(combination);
         return GrabResult::grabbed;
@@ -37,7 +37,7 @@ public:
     bool available = true;
     int installCalls = 0;
     std::unordered_set<KeyCombination> takenByOthers;
-    std::unordered_set<uint32_t> missingKeysyms;
+    std::unordered_set<Qt::Key> missingKeys;
     std::unordered_set<KeyCombination> grabbed;
 
 private:

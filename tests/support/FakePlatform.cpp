@@ -1,5 +1,7 @@
 #include "FakePlatform.h"
 
+#include <QByteArrayView>
+
 namespace quill::test {
 namespace {
 QString key(const QString& service, const QString& account) {
@@ -42,12 +44,29 @@ SecretResult FakeSecretStore::clear(const QString& service, const QString& accou
                                                       : SecretResult::Status::NotFound);
 }
 
+namespace {
+LogCapture* activeCapture = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (activeCapture && type == QtInfoMsg && context.category &&
+        QByteArrayView(context.category).startsWith("quillpoint.")) {
+        activeCapture->lines << message;
+        return;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+} // namespace
+
 LogCapture::LogCapture() {
-    setLogSink([this](const QString& line) { lines << line; });
+    activeCapture = this;
+    previousHandler = qInstallMessageHandler(&captureMessage);
 }
 
 LogCapture::~LogCapture() {
-    setLogSink({});
+    qInstallMessageHandler(previousHandler);
+    activeCapture = nullptr;
 }
 
 } // namespace quill::test

@@ -11,6 +11,13 @@ process.on('exit', () => {
   for (const dir of temporaryDirs) rmSync(dir, { recursive: true, force: true });
 });
 
+// A failed test may leave its service running, which would keep the test
+// file's process alive for ever: each test file ends with this.
+const children = new Set();
+export function killServices() {
+  for (const child of children) child.kill('SIGKILL');
+}
+
 export function temporaryDir() {
   const dir = mkdtempSync(path.join(tmpdir(), 'quillpoint-backend-'));
   temporaryDirs.push(dir);
@@ -21,11 +28,14 @@ export function temporaryDir() {
 // with nothing from the caller's environment but what `env` names.
 export function startService(env = {}) {
   const child = spawn(process.execPath, [mainScript], {
-    env: { PATH: process.env.PATH, PORT: '0', QUILLPOINT_DATA_DIR: temporaryDir(), ...env },
+    env: { PATH: process.env.PATH, PORT: '0', QUILLPOINT_DATA_DIR: temporaryDir(), QUILLPOINT_LOCAL_MODELS: 'off', ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
+  children.add(child);
+  child.on('close', () => children.delete(child));
   let output = '';
-  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+  // 'close' rather than 'exit': by then all the output has been read.
+  const exited = new Promise((resolve) => child.on('close', (code) => resolve(code)));
   const collect = (data) => {
     output += data;
   };

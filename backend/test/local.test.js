@@ -1,0 +1,194 @@
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { randomBytes } from 'node:crypto';
+import { readFileSync } from 'node:fs';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { parseMultipart, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
+import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
+
+after(killServices);
+
+const DONE = 'data: [DONE]\n\n';
+
+// Shaped like Ollama's and the llama.cpp server's OpenAI-compatible APIs.
+async function startModelServer(ids) {
+  const server = await startFakeUpstream();
+  server.respond = (request, res) => {
+    if (request.method === 'GET' && request.path === '/v1/models') {
+      res.setHeader('content-type', 'application/json');
+      res.end(JSON.stringify({ object: 'list', data: ids.map((id) => ({ id, object: 'model', owned_by: 'library' })) }));
+    } else if (request.path === '/v1/chat/completions') {
+      streamPieces(res, [`answer from ${request.json.model}`]);
+    } else {
+      res.writeHead(404).end();
+    }
+  };
+  return server;
+}
+
+async function closedUrl() {
+  const server = await startFakeUpstream();
+  await server.close();
+  return server.url;
+}
+
+describe('local model servers', () => {
+  let ollama;
+  let llamaCpp;
+
+  before(async () => {
+    ollama = await startModelServer(['nomic-embed-text:latest', 'llama3.2:latest', 'qwen2.5:7b']);
+    llamaCpp = await startModelServer(['qwen2.5-7b-instruct-q4_k_m.gguf']);
+  });
+
+  after(async () => {
+    await ollama.close();
+    await llamaCpp.close();
+  });
+
+  for (const [name, servers, model] of [
+    ['Ollama before the llama.cpp server, skipping embedding models', () => [ollama.url, llamaCpp.url], 'llama3.2:latest'],
+    ['the llama.cpp server when Ollama is not running', async () => [await closedUrl(), llamaCpp.url], 'qwen2.5-7b-instruct-q4_k_m.gguf'],
+  ]) {
+    test(`with nothing configured, answer every model: ${name}`, async () => {
+      const service = await startService({ QUILLPOINT_LOCAL_MODELS: (await servers()).join(',') });
+      try {
+        assert.match(service.output(), new RegExp(`Local model server at http://127\\.0\\.0\\.1:\\d+/v1: using its model "${model}"`));
+        for (const id of ['gpt-5.2', 'grok-4-1-fast-non-reasoning-latest']) {
+          const response = await explain(service, { body: explainBody('Hi', id) });
+          assert.equal(response.text, sse(`answer from ${model}`) + DONE);
+        }
+      } finally {
+        await service.stop();
+      }
+    });
+  }
+
+  test('are not asked once an upstream is configured, and silence keeps the honest answer', async () => {
+    const before = ollama.requests.length;
+    const configured = await startService({ QUILLPOINT_LOCAL_MODELS: ollama.url, XAI_API_KEY: 'xai-key' });
+    await configured.stop();
+    assert.equal(ollama.requests.length, before);
+
+    const alone = await startService({ QUILLPOINT_LOCAL_MODELS: await closedUrl() });
+    try {
+      assert.match(alone.output(), /No chat model found on a local model server at http:\/\/127\.0\.0\.1:\d+\/v1/);
+      assert.match((await explain(alone)).text, /No language model is configured for \\"gpt-5\.2\\"/);
+    } finally {
+      await alone.stop();
+    }
+  });
+});
+
+describe('local speech-to-text servers', () => {
+  let recording;
+  let whisper;
+  let service;
+
+  // One second of tone, recorded the way the desktop program records.
+  before(async () => {
+    recording = path.join(temporaryDir(), 'recording.m4a');
+    execFileSync('ffmpeg', [
+      '-nostdin', '-loglevel', 'error', '-f', 'lavfi', '-i', 'sine=frequency=440:duration=1',
+      '-ar', '16000', '-ac', '1', '-c:a', 'aac', '-b:a', '32k', '-f', 'ipod', recording,
+    ]);
+    // Shaped like whisper.cpp's server, which reads only WAV unless it was
+    // started with --convert.
+    whisper = await startFakeUpstream();
+    whisper.respond = (request, res) => {
+      const { file } = parseMultipart(request);
+      const wav = file.data;
+      const isWav = wav.toString('latin1', 0, 4) === 'RIFF' && wav.toString('latin1', 8, 12) === 'WAVE';
+      if (request.path !== '/inference' || !isWav) {
+        res.writeHead(400).end('{"error":"failed to read WAV file"}');
+        return;
+      }
+      const format = { channels: wav.readUInt16LE(22), rate: wav.readUInt32LE(24), bits: wav.readUInt16LE(34) };
+      res.end(JSON.stringify({ text: ` ${JSON.stringify(format)} ${wav.length}\n` }));
+    };
+    service = await startService({
+      TRANSCRIBE_BASE_URL: whisper.url.replace(/\/v1$/, ''),
+      TRANSCRIBE_PATH: '/inference',
+      TRANSCRIBE_CONVERT: 'wav',
+      TRANSCRIBE_LANGUAGE: 'de',
+      QUILLPOINT_TRANSCRIBE_DAILY_LIMIT: '3',
+    });
+  });
+
+  after(async () => {
+    await service.stop();
+    await whisper.close();
+  });
+
+  test('whisper.cpp: the recording goes as 16 kHz mono WAV, in the configured or requested language', async () => {
+    for (const [query, language] of [
+      ['', 'de'],
+      ['?language=fr', 'fr'],
+    ]) {
+      const response = await post(service, `/api/transcribe${query}`, { type: 'audio/mp4', body: readFileSync(recording) });
+      assert.equal(response.status, 200, response.text);
+      const [format, size] = JSON.parse(response.text).text.trim().split(' ');
+      assert.deepEqual(JSON.parse(format), { channels: 1, rate: 16000, bits: 16 });
+      // A second of 16-bit samples, give or take the encoder's padding.
+      assert.ok(Math.abs(Number(size) - 44 - 32_000) < 2_000, `${size} bytes of WAV`);
+      const form = parseMultipart(whisper.requests.at(-1));
+      assert.equal(form.language.data.toString(), language);
+      assert.equal(form.response_format.data.toString(), 'json');
+      assert.match(form.file.filename, /\.wav$/);
+    }
+  });
+
+  test('refuses a language that is not an ISO 639-1 code, and audio that cannot be read', async () => {
+    const before = whisper.requests.length;
+    for (const language of ['xx', 'EN', 'deu', 'de-AT', '']) {
+      const response = await post(service, `/api/transcribe?language=${language}`, {
+        type: 'audio/mp4',
+        body: readFileSync(recording),
+      });
+      assert.equal(response.status, 400, language);
+      assert.match(JSON.parse(response.text).error, /ISO 639-1/);
+    }
+    // A playlist naming a file on the server must not make ffmpeg read it.
+    const playlist = `#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nfile://${recording}\n#EXT-X-ENDLIST\n`;
+    for (const body of [randomBytes(4096), Buffer.from(playlist), Buffer.alloc(1000)]) {
+      const refused = await transcribe(service, { body });
+      assert.equal(refused.status, 400);
+      assert.match(JSON.parse(refused.text).error, /not audio/);
+    }
+    assert.equal(whisper.requests.length, before);
+    // None of the refused ones counted: one transcription of three is left.
+    assert.equal((await post(service, '/api/transcribe', { type: 'audio/mp4', body: readFileSync(recording) })).status, 200);
+    assert.equal((await transcribe(service)).status, 429);
+  });
+
+  test('an OpenAI-compatible speech server gets the .m4a unchanged, with the language', async () => {
+    const speech = await startFakeUpstream();
+    speech.respond = (request, res) => res.end('{"text":"Hallo"}');
+    const openai = await startService({ TRANSCRIBE_BASE_URL: speech.url, TRANSCRIBE_MODEL: 'Systran/faster-whisper-small' });
+    try {
+      const audio = readFileSync(recording);
+      const response = await post(openai, '/api/transcribe?language=de', { type: 'audio/mp4', body: audio });
+      assert.deepEqual(JSON.parse(response.text), { text: 'Hallo' });
+      const request = speech.requests.at(-1);
+      assert.equal(request.path, '/v1/audio/transcriptions');
+      const form = parseMultipart(request);
+      assert.equal(form.model.data.toString(), 'Systran/faster-whisper-small');
+      assert.equal(form.language.data.toString(), 'de');
+      assert.ok(form.file.data.equals(audio));
+    } finally {
+      await openai.stop();
+      await speech.close();
+    }
+  });
+
+  for (const [env, message] of [
+    [{ TRANSCRIBE_LANGUAGE: 'german' }, /TRANSCRIBE_LANGUAGE must be a two-letter ISO 639-1 language code/],
+    [{ TRANSCRIBE_CONVERT: 'mp3' }, /TRANSCRIBE_CONVERT must be "wav" or unset/],
+    [{ TRANSCRIBE_PATH: 'inference' }, /TRANSCRIBE_PATH must start with "\/"/],
+  ]) {
+    test(`refuses to start with ${Object.entries(env)[0].join('=')}`, async () => {
+      await assert.rejects(startService(env), (error) => error.code === 1 && message.test(error.output));
+    });
+  }
+});

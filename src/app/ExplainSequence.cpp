@@ -1,0 +1,124 @@
+#include "ExplainSequence.h"
+
+#include "FrontApplicationTracker.h"
+#include "PermissionManager.h"
+#include "backend/AuthService.h"
+#include "backend/QuillAPIClient.h"
+#include "capture/TextCaptureService.h"
+#include "overlay/OverlayPanelController.h"
+
+#include <QTimer>
+#include <memory>
+
+namespace quill {
+
+ExplainSequence::ExplainSequence(Dependencies dependencies, QString bundlePath,
+                                 std::chrono::milliseconds pasteDelay, QObject* parent)
+    : QObject(parent)
+    , m_deps(dependencies)
+    , m_bundlePath(std::move(bundlePath))
+    , m_pasteDelay(pasteDelay) {}
+
+QString ExplainSequence::accessibilityRequiredMessage(const QString& bundlePath) {
+    return QStringLiteral("Accessibility required.\n\nIf already turned on, log out and back in, then start "
+                          "Quillpoint again:\n") +
+           bundlePath;
+}
+
+void ExplainSequence::handleExplain() {
+    OverlayPanelController& overlay = m_deps.overlay;
+    if (!m_deps.permissions.canReadSelections()) {
+        overlay.showError(accessibilityRequiredMessage(m_bundlePath), false);
+        m_deps.permissions.openAccessibilitySettings();
+        return;
+    }
+    if (!m_deps.auth.isAuthenticated()) {
+        overlay.showError(QStringLiteral("Please sign in via Preferences (Ctrl+,)"), true);
+        return;
+    }
+
+    std::optional<QString> text =
+        m_deps.textCapture.selectedTextViaAccessibility(m_deps.frontApplication.selectionOwner());
+    if (!text)
+        text = m_deps.textCapture.selectedTextViaCopy();
+    if (!text || text->trimmed().isEmpty()) {
+        overlay.showError(QStringLiteral("No text selected"), true);
+        return;
+    }
+    m_currentExplainText = *text;
+
+    ExplanationViewModel& viewModel = overlay.viewModel();
+    viewModel.reset();
+    viewModel.setState(ExplanationState::loading());
+    viewModel.setLoadingMessage(std::nullopt);
+    overlay.showPanel();
+
+    requestExplanation(
+        *text, false,
+        [&overlay](const QString& accumulated) {
+            overlay.viewModel().setState(ExplanationState::content(accumulated));
+            overlay.scheduleResize();
+        },
+        [&overlay](const std::optional<APIError>& error, const QString& accumulated) {
+            if (error) {
+                overlay.showError(error->message(), true);
+                return;
+            }
+            overlay.finishStreaming();
+            if (accumulated.isEmpty())
+                overlay.showError(QStringLiteral("No response received"), true);
+        });
+}
+
+void ExplainSequence::fetchDetailedExplanation() {
+    if (m_currentExplainText.isEmpty())
+        return;
+    OverlayPanelController& overlay = m_deps.overlay;
+    overlay.viewModel().setIsLoadingDetail(true);
+
+    requestExplanation(
+        m_currentExplainText, true,
+        [&overlay](const QString& accumulated) {
+            overlay.viewModel().setDetailedText(accumulated);
+            overlay.scheduleResize();
+        },
+        [&overlay](const std::optional<APIError>& error, const QString&) {
+            if (error) {
+                overlay.viewModel().setIsLoadingDetail(false);
+                overlay.showError(error->message(), true);
+                return;
+            }
+            overlay.finishDetailLoading();
+        });
+}
+
+void ExplainSequence::requestExplanation(
+    const QString& text, bool detailed, std::function<void(const QString& accumulated)> onText,
+    std::function<void(const std::optional<APIError>&, const QString&)> onEnd) {
+    ExplainResult request = m_deps.apiClient.explain(text, detailed);
+    if (!request) {
+        onEnd(request.error(), QString());
+        return;
+    }
+    // The stream belongs to the sequence while it runs, so a sequence that goes away takes it along.
+    ExplanationStream* stream = request.value().release();
+    stream->setParent(this);
+    auto accumulated = std::make_shared<QString>();
+    connect(stream, &ExplanationStream::pieceReceived, this, [accumulated, onText](const QString& piece) {
+        *accumulated += piece;
+        onText(*accumulated);
+    });
+    connect(stream, &ExplanationStream::finished, this,
+            [stream, accumulated, onEnd](const std::optional<APIError>& error) {
+                stream->deleteLater();
+                onEnd(error, *accumulated);
+            });
+}
+
+void ExplainSequence::pasteFromOverlay(const QString& text) {
+    // Hidden first, so that the application the user came from receives the paste.
+    m_deps.overlay.hide();
+    QTimer::singleShot(m_pasteDelay, this, [this, text] { m_deps.textCapture.pasteText(text); });
+}
+
+} // namespace quill

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace quill {
+
+class APIError;
+class AuthService;
+class FrontApplicationTracker;
+class OverlayPanelController;
+class PermissionManager;
+class QuillAPIClient;
+class TextCaptureService;
+
+// Explain: reads the selection of the application in front, streams its explanation into the
+// panel, fetches the detailed one on request and pastes text from the panel. Main thread only.
+class ExplainSequence : public QObject {
+    Q_OBJECT
+public:
+    struct Dependencies {
+        QuillAPIClient& apiClient;
+        TextCaptureService& textCapture;
+        OverlayPanelController& overlay;
+        PermissionManager& permissions;
+        AuthService& auth;
+        const FrontApplicationTracker& frontApplication;
+    };
+
+    // `bundlePath` names this program in the message shown when selections cannot be read.
+    ExplainSequence(Dependencies dependencies, QString bundlePath, std::chrono::milliseconds pasteDelay,
+                    QObject* parent = nullptr);
+
+    void handleExplain();
+    void fetchDetailedExplanation();
+    void pasteFromOverlay(const QString& text);
+
+    // The text last sent for explanation.
+    const QString& currentExplainText() const { return m_currentExplainText; }
+
+    // The explain message when no way of reading another application's selection exists.
+    static QString accessibilityRequiredMessage(const QString& bundlePath);
+
+private:
+    // Asks for an explanation of `text`; `onText` gets the text so far after every piece, `onEnd`
+    // the error that ended it, if any, and the whole text.
+    void requestExplanation(const QString& text, bool detailed,
+                            std::function<void(const QString& accumulated)> onText,
+                            std::function<void(const std::optional<APIError>&, const QString&)> onEnd);
+
+    Dependencies m_deps;
+    QString m_bundlePath;
+    std::chrono::milliseconds m_pasteDelay;
+    QString m_currentExplainText;
+};
+
+} // namespace quill

@@ -1,0 +1,107 @@
+#include "Services.h"
+
+#include "backend/AuthService.h"
+#include "backend/KeychainHelper.h"
+#include "platform/PlatformFactory.h"
+#include "preferences/PreferencesManager.h"
+#include "preferences/UpdateService.h"
+#include "shortcuts/GlobalShortcutService.h"
+#include "shortcuts/ShortcutConfiguration.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+
+namespace quill {
+namespace {
+Services* current = nullptr;
+}
+
+Services::Services(Platform platform, Options options)
+    : m_platform(std::move(platform))
+    , m_options(std::move(options)) {
+    current = this;
+}
+
+Services::~Services() {
+    if (current == this)
+        current = nullptr;
+}
+
+std::unique_ptr<Services> Services::forThisSession() {
+    Options options;
+    options.processId = QCoreApplication::applicationPid();
+    options.executablePath = QCoreApplication::applicationFilePath();
+    options.version = QCoreApplication::applicationVersion();
+    return std::make_unique<Services>(platform::createPlatform(platform::detectSession()),
+                                      std::move(options));
+}
+
+Services* Services::instance() {
+    return current;
+}
+
+ShortcutConfiguration& Services::shortcutConfiguration() {
+    if (!m_shortcutConfiguration)
+        m_shortcutConfiguration = std::make_unique<ShortcutConfiguration>(settingsStore());
+    return *m_shortcutConfiguration;
+}
+
+ShortcutRegistry& Services::shortcutRegistry() {
+    if (!m_shortcutRegistry)
+        m_shortcutRegistry = std::make_unique<ShortcutRegistry>(keyGrabber());
+    return *m_shortcutRegistry;
+}
+
+PreferencesManager& Services::preferencesManager() {
+    if (!m_preferencesManager)
+        m_preferencesManager = std::make_unique<PreferencesManager>(settingsStore(), autostartRegistrar());
+    return *m_preferencesManager;
+}
+
+AuthService& Services::authService() {
+    if (!m_authService)
+        m_authService = std::make_unique<AuthService>(KeychainHelper(secretStore()), hostInfo(),
+                                                      m_options.authRecheckDelayMs);
+    return *m_authService;
+}
+
+PermissionManager& Services::permissionManager() {
+    if (!m_permissionManager)
+        m_permissionManager = std::make_unique<PermissionManager>(
+            accessibilityStatus(), keyEventPoster(), settingsLauncher(), microphoneAccess(),
+            m_options.presentAlert, m_options.permissionMonitoringIntervalMs);
+    return *m_permissionManager;
+}
+
+UpdateService& Services::updateService() {
+    if (!m_updateService) {
+        m_network = std::make_unique<QNetworkAccessManager>();
+        m_updateService = std::make_unique<UpdateService>(*m_network, UpdateService::feedUrl(settingsStore()),
+                                                          m_options.version);
+    }
+    return *m_updateService;
+}
+
+// The process-wide accessors of the state objects, over the program's composition root.
+
+ShortcutConfiguration& ShortcutConfiguration::shared() {
+    return Services::instance()->shortcutConfiguration();
+}
+
+PreferencesManager& PreferencesManager::shared() {
+    return Services::instance()->preferencesManager();
+}
+
+AuthService& AuthService::shared() {
+    return Services::instance()->authService();
+}
+
+PermissionManager& PermissionManager::shared() {
+    return Services::instance()->permissionManager();
+}
+
+UpdateService& UpdateService::shared() {
+    return Services::instance()->updateService();
+}
+
+} // namespace quill

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/AccessibilityReader.h"
+
+#include <memory>
+
+namespace quill {
+
+// AT-SPI 2 through libatspi. All libatspi work runs on one worker thread with its own main
+// context; a caller waits at most `waitMs` for an answer, so a hung application cannot freeze it.
+class AtspiAccessibilityReader final : public AccessibilityReader {
+public:
+    explicit AtspiAccessibilityReader(int callTimeoutMs = 250, int waitMs = 1000);
+    ~AtspiAccessibilityReader() override;
+    AtspiAccessibilityReader(const AtspiAccessibilityReader&) = delete;
+    AtspiAccessibilityReader& operator=(const AtspiAccessibilityReader&) = delete;
+
+    std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
+
+private:
+    struct Worker;
+    std::unique_ptr<Worker> m_worker;
+    int m_waitMs;
+};
+
+} // namespace quill

@@ -1,0 +1,235 @@
+#include "X11KeyGrabber.h"
+
+#include "X11Keys.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb_keysyms.h>
+
+namespace quill {
+
+using namespace x11;
+
+namespace {
+
+constexpr uint32_t numLockKeysym = 0xff7f;
+constexpr uint16_t matchedModifiers =
+    modifierMask::shift | modifierMask::control | modifierMask::mod1 | modifierMask::mod4;
+constexpr uint8_t xkbNewKeyboardNotify = 0;
+constexpr uint8_t xkbMapNotify = 1;
+
+template <typename T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> XcbReply<T> reply(T* raw) {
+    return XcbReply<T>(raw, &std::free);
+}
+
+} // namespace
+
+X11KeyGrabber::X11KeyGrabber(xcb_connection_t* connection) : m_connection(connection) {
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(m_connection)); it.rem; xcb_screen_next(&it))
+        m_roots.push_back(it.data->root);
+    // Qt closes its connection when the application object goes; calls after that do nothing.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QObject::destroyed, &m_context, [this] { m_connection = nullptr; });
+}
+
+X11KeyGrabber::~X11KeyGrabber() {
+    if (m_connection) {
+        for (const auto& [combination, keycodes] : m_grabs)
+            ungrabKeycodes(combination, keycodes);
+        xcb_flush(m_connection);
+    }
+    if (m_keySymbols)
+        xcb_key_symbols_free(m_keySymbols);
+}
+
+bool X11KeyGrabber::install(PressHandler onPress) {
+    if (!m_connection || xcb_connection_has_error(m_connection))
+        return false;
+    m_onPress = std::move(onPress);
+    if (!m_installed) {
+        m_installed = true;
+        constexpr char xkbName[] = "XKEYBOARD";
+        auto xkb = reply(xcb_query_extension_reply(
+            m_connection, xcb_query_extension(m_connection, sizeof(xkbName) - 1, xkbName), nullptr));
+        if (xkb && xkb->present)
+            m_xkbEventBase = xkb->first_event;
+        reloadKeyboard();
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    return true;
+}
+
+KeyGrabber::GrabResult X11KeyGrabber::grab(const KeyCombination& combination) {
+    if (!m_connection || !m_keySymbols)
+        return GrabResult::taken;
+    if (m_grabs.contains(combination))
+        return GrabResult::grabbed;
+    const std::vector<xcb_keycode_t> keycodes = keycodesFor(combination.key);
+    if (keycodes.empty())
+        return GrabResult::noSuchKey;
+    if (!grabKeycodes(combination, keycodes))
+        return GrabResult::taken;
+    m_grabs.emplace(combination, keycodes);
+    return GrabResult::grabbed;
+}
+
+void X11KeyGrabber::ungrab(const KeyCombination& combination) {
+    const auto it = m_grabs.find(combination);
+    if (it == m_grabs.end())
+        return;
+    if (m_connection) {
+        ungrabKeycodes(combination, it->second);
+        xcb_flush(m_connection);
+    }
+    m_grabs.erase(it);
+}
+
+std::vector<xcb_keycode_t> X11KeyGrabber::keycodesFor(uint32_t keysym) const {
+    std::vector<xcb_keycode_t> keycodes;
+    if (xcb_keycode_t* list = xcb_key_symbols_get_keycode(m_keySymbols, keysym)) {
+        for (const xcb_keycode_t* code = list; *code != XCB_NO_SYMBOL; ++code)
+            keycodes.push_back(*code);
+        std::free(list);
+    }
+    return keycodes;
+}
+
+std::vector<xcb_keycode_t> X11KeyGrabber::keycodesFor(Qt::Key key) const {
+    const uint32_t keysym = keysymForKey(key);
+    return keysym ? keycodesFor(keysym) : std::vector<xcb_keycode_t>{};
+}
+
+std::vector<uint16_t> X11KeyGrabber::lockVariants() const {
+    std::vector<uint16_t> variants{0, modifierMask::lock};
+    if (m_numLockMask) {
+        variants.push_back(m_numLockMask);
+        variants.push_back(modifierMask::lock | m_numLockMask);
+    }
+    return variants;
+}
+
+bool X11KeyGrabber::grabKeycodes(const KeyCombination& combination,
+                                 const std::vector<xcb_keycode_t>& keycodes) {
+    // Send every grab first and collect the answers afterwards: one round trip, not sixteen.
+    std::vector<xcb_void_cookie_t> cookies;
+    for (xcb_window_t root : m_roots) {
+        for (xcb_keycode_t keycode : keycodes) {
+            for (uint16_t lock : lockVariants())
+                cookies.push_back(xcb_grab_key_checked(m_connection, 0, root,
+                                                       modifierMaskFor(combination.modifiers) | lock, keycode,
+                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        }
+    }
+    bool taken = false;
+    for (xcb_void_cookie_t cookie : cookies) {
+        if (auto error = reply(xcb_request_check(m_connection, cookie)))
+            taken = true;
+    }
+    if (taken) {
+        // Some lock states may have been granted; a shortcut that works only with Caps Lock on
+        // would be worse than none. Ungrabbing never touches another client's grab.
+        ungrabKeycodes(combination, keycodes);
+        xcb_flush(m_connection);
+    }
+    return !taken;
+}
+
+void X11KeyGrabber::ungrabKeycodes(const KeyCombination& combination,
+                                   const std::vector<xcb_keycode_t>& keycodes) {
+    for (xcb_window_t root : m_roots) {
+        for (xcb_keycode_t keycode : keycodes) {
+            for (uint16_t lock : lockVariants())
+                xcb_ungrab_key(m_connection, keycode, root, modifierMaskFor(combination.modifiers) | lock);
+        }
+    }
+}
+
+void X11KeyGrabber::reloadKeyboard() {
+    if (m_keySymbols)
+        xcb_key_symbols_free(m_keySymbols);
+    m_keySymbols = xcb_key_symbols_alloc(m_connection);
+    m_numLockMask = 0;
+    const std::vector<xcb_keycode_t> numLock = keycodesFor(numLockKeysym);
+    auto mapping =
+        reply(xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr));
+    if (!mapping)
+        return;
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mapping.get());
+    const int perModifier = mapping->keycodes_per_modifier;
+    for (int modifierIndex = 0; modifierIndex < 8; ++modifierIndex) {
+        for (int i = 0; i < perModifier; ++i) {
+            const xcb_keycode_t code = codes[modifierIndex * perModifier + i];
+            if (code != XCB_NO_SYMBOL && std::ranges::find(numLock, code) != numLock.end())
+                m_numLockMask = uint16_t(1u << modifierIndex);
+        }
+    }
+}
+
+void X11KeyGrabber::scheduleRegrab() {
+    if (m_regrabPending)
+        return;
+    m_regrabPending = true;
+    QMetaObject::invokeMethod(
+        &m_context, [this] { regrabAll(); }, Qt::QueuedConnection);
+}
+
+void X11KeyGrabber::regrabAll() {
+    m_regrabPending = false;
+    if (!m_connection)
+        return;
+    // Grabs name key numbers, not keysyms: after a layout change the same keysym may sit on
+    // another key, and Num Lock on another modifier.
+    for (const auto& [combination, keycodes] : m_grabs)
+        ungrabKeycodes(combination, keycodes);
+    reloadKeyboard();
+    for (auto it = m_grabs.begin(); it != m_grabs.end();) {
+        it->second = keycodesFor(it->first.key);
+        if (!it->second.empty() && grabKeycodes(it->first, it->second)) {
+            ++it;
+            continue;
+        }
+        logLine(lcPlatform(), QStringLiteral("X11KeyGrabber"),
+                QStringLiteral("Lost the key 0x%1 after a keyboard change").arg(int(it->first.key), 0, 16));
+        it = m_grabs.erase(it);
+    }
+    xcb_flush(m_connection);
+}
+
+bool X11KeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    const uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_KEY_PRESS) {
+        const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
+        if (std::ranges::find(m_roots, press->event) == m_roots.end())
+            return false;
+        const uint16_t modifiers = press->state & matchedModifiers;
+        for (const auto& [combination, keycodes] : m_grabs) {
+            if (modifierMaskFor(combination.modifiers) == modifiers &&
+                std::ranges::find(keycodes, press->detail) != keycodes.end()) {
+                if (m_onPress)
+                    m_onPress(combination);
+                return true;
+            }
+        }
+        return false;
+    }
+    if (type == XCB_MAPPING_NOTIFY) {
+        if (reinterpret_cast<const xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER)
+            scheduleRegrab();
+        return false;
+    }
+    if (m_xkbEventBase >= 0 && type == m_xkbEventBase) {
+        const uint8_t xkbType = reinterpret_cast<const uint8_t*>(event)[1];
+        if (xkbType == xkbNewKeyboardNotify || xkbType == xkbMapNotify)
+            scheduleRegrab();
+    }
+    return false;
+}
+
+} // namespace quill
