@@ -71,27 +71,30 @@ void TestInstallDesktop::initTestCase() {
              qPrintable(packages.path() + QStringLiteral(": ") + packages.entryList().join(u' ')));
     QVERIFY(m_root.isValid());
     for (const QString& package : {m_program, m_backend}) {
-        const Result unpacked = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), package, m_root.path()});
+        const Result unpacked =
+            run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), package, m_root.path()});
         QVERIFY2(unpacked.exitCode == 0, qPrintable(unpacked.output));
     }
     QVERIFY(m_host.start());
 }
 
 void TestInstallDesktop::packagesHaveNoLintianErrors() {
-    const Result lintian = run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error"),
-                                                           QStringLiteral("--no-tag-display-limit"), m_program,
-                                                           m_backend});
+    const Result lintian =
+        run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error"),
+                                        QStringLiteral("--no-tag-display-limit"), m_program, m_backend});
     QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
 }
 
 void TestInstallDesktop::programIsStrippedAndItsSymbolsAreInTheDbgsymPackage() {
-    const Result sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), path("/usr/bin/quillpoint")});
+    const Result sections =
+        run(QStringLiteral("readelf"), {QStringLiteral("-S"), path("/usr/bin/quillpoint")});
     QCOMPARE(sections.exitCode, 0);
     QVERIFY2(!sections.output.contains(QStringLiteral(".debug_info")), "the program is not stripped");
     QVERIFY(sections.output.contains(QStringLiteral(".gnu_debuglink")));
 
     const Result notes = run(QStringLiteral("readelf"), {QStringLiteral("-n"), path("/usr/bin/quillpoint")});
-    const auto buildId = QRegularExpression(QStringLiteral("Build ID: ([0-9a-f]{2})([0-9a-f]+)")).match(notes.output);
+    const auto buildId =
+        QRegularExpression(QStringLiteral("Build ID: ([0-9a-f]{2})([0-9a-f]+)")).match(notes.output);
     QVERIFY2(buildId.hasMatch(), qPrintable(notes.output));
     const Result symbols = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_dbgsym});
     QVERIFY2(symbols.output.contains(QStringLiteral("./usr/lib/debug/.build-id/%1/%2.debug")
@@ -104,8 +107,9 @@ void TestInstallDesktop::desktopIntegrationFilesAreValidAndPointIntoThePackage()
     const Result desktop = run(QStringLiteral("desktop-file-validate"), {desktopFile});
     QVERIFY2(desktop.exitCode == 0 && desktop.output.isEmpty(), qPrintable(desktop.output));
     const QString metainfo = path("/usr/share/metainfo/app.quillpoint.Quillpoint.metainfo.xml");
-    const Result appstream = run(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                                                  QStringLiteral("--no-color"), metainfo});
+    const Result appstream =
+        run(QStringLiteral("appstreamcli"),
+            {QStringLiteral("validate"), QStringLiteral("--no-net"), QStringLiteral("--no-color"), metainfo});
     QVERIFY2(appstream.exitCode == 0, qPrintable(appstream.output));
 
     // The icon the desktop file names is in the icon theme, for panels as large and as small.
@@ -117,22 +121,27 @@ void TestInstallDesktop::desktopIntegrationFilesAreValidAndPointIntoThePackage()
                  qPrintable(QString::fromLatin1(file).arg(icon)));
     }
 
-    QSettings service(path("/usr/share/dbus-1/services/app.quillpoint.Quillpoint.service"), QSettings::IniFormat);
-    QCOMPARE(service.value(QStringLiteral("D-BUS Service/Name")).toString(), QStringLiteral("app.quillpoint.Quillpoint"));
-    QCOMPARE(service.value(QStringLiteral("D-BUS Service/Exec")).toString(), QStringLiteral("/usr/bin/quillpoint"));
+    QSettings service(path("/usr/share/dbus-1/services/app.quillpoint.Quillpoint.service"),
+                      QSettings::IniFormat);
+    QCOMPARE(service.value(QStringLiteral("D-BUS Service/Name")).toString(),
+             QStringLiteral("app.quillpoint.Quillpoint"));
+    QCOMPARE(service.value(QStringLiteral("D-BUS Service/Exec")).toString(),
+             QStringLiteral("/usr/bin/quillpoint"));
     QVERIFY(QFileInfo(path("/usr/bin/quillpoint")).isExecutable());
     QVERIFY(QFile::exists(path("/usr/share/man/man1/quillpoint.1.gz")));
 
     // One version everywhere a user or a software centre reads it.
-    const QString version = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_program, QStringLiteral("Version")})
-                                .output.trimmed();
+    const QString version =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_program, QStringLiteral("Version")})
+            .output.trimmed();
     QFile metainfoFile(metainfo);
     QVERIFY(metainfoFile.open(QIODevice::ReadOnly));
-    const auto release = QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\"")).match(
-        QString::fromUtf8(metainfoFile.readAll()));
+    const auto release = QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\""))
+                             .match(QString::fromUtf8(metainfoFile.readAll()));
     QCOMPARE(release.captured(1), version);
     const Result changelog = run(QStringLiteral("zcat"), {path("/usr/share/doc/quillpoint/changelog.gz")});
-    QVERIFY2(changelog.output.startsWith(QStringLiteral("quillpoint (%1)").arg(version)), qPrintable(changelog.output));
+    QVERIFY2(changelog.output.startsWith(QStringLiteral("quillpoint (%1)").arg(version)),
+             qPrintable(changelog.output));
 }
 
 void TestInstallDesktop::installedProgramRegistersInTheTrayAndSignsIn() {
@@ -151,16 +160,17 @@ void TestInstallDesktop::installedProgramRegistersInTheTrayAndSignsIn() {
 
 void TestInstallDesktop::backendUnitVerifiesAndStartsWhatThePackageHolds() {
     const QString unit = path("/usr/lib/systemd/user/quillpoint-backend.service");
-    const Result verify = run(QStringLiteral("systemd-analyze"), {QStringLiteral("--user"), QStringLiteral("verify"), unit});
+    const Result verify =
+        run(QStringLiteral("systemd-analyze"), {QStringLiteral("--user"), QStringLiteral("verify"), unit});
     // Unknown keys and bad values are only warnings to systemd: any output is a fault here.
     QVERIFY2(verify.exitCode == 0 && verify.output.trimmed().isEmpty(), qPrintable(verify.output));
 
     QFile file(unit);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
-    const auto execStart = QRegularExpression(QStringLiteral("^ExecStart=(\\S+) (\\S+)$"),
-                                              QRegularExpression::MultilineOption)
-                               .match(text);
+    const auto execStart =
+        QRegularExpression(QStringLiteral("^ExecStart=(\\S+) (\\S+)$"), QRegularExpression::MultilineOption)
+            .match(text);
     QVERIFY(execStart.hasMatch());
     QCOMPARE(execStart.captured(1), QStringLiteral("/usr/bin/node"));
     QVERIFY2(QFile::exists(path(execStart.captured(2))), qPrintable(execStart.captured(2)));
@@ -182,7 +192,8 @@ void TestInstallDesktop::packagedBackendAnswersTheProgramsRequests() {
     backend.setProcessEnvironment(env);
     backend.setWorkingDirectory(QStringLiteral("/"));
     backend.start(QStringLiteral("node"), {path("/usr/lib/quillpoint-backend/src/main.js")});
-    static const QRegularExpression listeningLine(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)"));
+    static const QRegularExpression listeningLine(
+        QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)"));
     QString output;
     QRegularExpressionMatch listening;
     QDeadlineTimer deadline(20000);
