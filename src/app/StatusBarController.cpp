@@ -108,7 +108,7 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
     const Item separator{{}, nullptr, {}, true};
     const bool trusted = m_isAccessibilityEnabled && m_isAccessibilityEnabled();
     const bool signedIn = m_auth.isAuthenticated();
-    return {
+    std::vector<Item> items = {
         {QStringLiteral("Quillpoint"), nullptr, {}},
         separator,
         {QStringLiteral("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
@@ -123,11 +123,16 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         separator,
         {QStringLiteral("Preferences..."), &StatusBarController::preferencesClicked,
          QKeySequence(Qt::CTRL | Qt::Key_Comma)},
-        {QStringLiteral("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}},
         separator,
         {QStringLiteral("Quit Quillpoint"), &StatusBarController::quitClicked,
          QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
+    // Builds whose updates come from the package manager have no update check.
+    if (m_callbacks.checkForUpdates)
+        items.insert(
+            items.end() - 2,
+            {QStringLiteral("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}});
+    return items;
 }
 
 void StatusBarController::buildMenu() {
