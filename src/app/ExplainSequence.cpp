@@ -33,7 +33,7 @@ void ExplainSequence::handleExplain() {
         return;
     }
     if (!m_deps.auth.isAuthenticated()) {
-        overlay.showError(QStringLiteral("Please sign in via Preferences (Ctrl+,)"), true);
+        overlay.showError(tr("Please sign in via Preferences (Ctrl+,)"), true);
         return;
     }
 
@@ -42,7 +42,7 @@ void ExplainSequence::handleExplain() {
     if (!text)
         text = m_deps.textCapture.selectedTextViaCopy();
     if (!text || text->trimmed().isEmpty()) {
-        overlay.showError(QStringLiteral("No text selected"), true);
+        overlay.showError(tr("No text selected"), true);
         return;
     }
     m_currentExplainText = *text;
@@ -66,7 +66,7 @@ void ExplainSequence::handleExplain() {
             }
             overlay.finishStreaming();
             if (accumulated.isEmpty())
-                overlay.showError(QStringLiteral("No response received"), true);
+                overlay.showError(tr("No response received"), true);
         });
 }
 

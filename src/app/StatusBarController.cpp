@@ -95,8 +95,8 @@ void StatusBarController::setupStatusItem() {
 }
 
 QString StatusBarController::tooltipText(const Shortcut& explain, const Shortcut& transcribe) {
-    return QStringLiteral("Quillpoint - ") + displayString(explain) + QStringLiteral(" Explain | ") +
-           displayString(transcribe) + QStringLiteral(" Transcribe");
+    return tr("Quillpoint - %1 Explain | %2 Transcribe")
+        .arg(displayString(explain), displayString(transcribe));
 }
 
 void StatusBarController::updateTooltip() {
@@ -109,29 +109,25 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
     const bool trusted = m_isAccessibilityEnabled && m_isAccessibilityEnabled();
     const bool signedIn = m_auth.isAuthenticated();
     std::vector<Item> items = {
-        {QStringLiteral("Quillpoint"), nullptr, {}},
+        {tr("Quillpoint"), nullptr, {}},
         separator,
-        {QStringLiteral("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
-        {QStringLiteral("Transcribe Mode"), &StatusBarController::transcribeClicked,
-         menuKeys(m_transcribeShortcut)},
+        {tr("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
+        {tr("Transcribe Mode"), &StatusBarController::transcribeClicked, menuKeys(m_transcribeShortcut)},
         separator,
-        trusted
-            ? Item{QStringLiteral("✓ Accessibility Enabled"), nullptr, {}}
-            : Item{QStringLiteral("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
-        signedIn ? Item{QStringLiteral("✓ Signed In"), nullptr, {}}
-                 : Item{QStringLiteral("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
+        trusted ? Item{tr("✓ Accessibility Enabled"), nullptr, {}}
+                : Item{tr("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
+        signedIn ? Item{tr("✓ Signed In"), nullptr, {}}
+                 : Item{tr("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
         separator,
-        {QStringLiteral("Preferences..."), &StatusBarController::preferencesClicked,
+        {tr("Preferences..."), &StatusBarController::preferencesClicked,
          QKeySequence(Qt::CTRL | Qt::Key_Comma)},
         separator,
-        {QStringLiteral("Quit Quillpoint"), &StatusBarController::quitClicked,
-         QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {tr("Quit Quillpoint"), &StatusBarController::quitClicked, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
     // Builds whose updates come from the package manager have no update check.
     if (m_callbacks.checkForUpdates)
-        items.insert(
-            items.end() - 2,
-            {QStringLiteral("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}});
+        items.insert(items.end() - 2,
+                     {tr("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}});
     return items;
 }
 

@@ -66,15 +66,14 @@ void TranscribeSequence::startTranscription() {
         return;
     }
     if (!m_deps.audioCapture.startRecording()) {
-        m_deps.overlay.showError(QStringLiteral("Failed to start recording"), true);
+        m_deps.overlay.showError(tr("Failed to start recording"), true);
         return;
     }
     m_isTranscribing = true;
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
-    m_deps.overlay.showRecording(QStringLiteral("Listening... (") + displayString(cancel) +
-                                 QStringLiteral(" to cancel)"));
+    m_deps.overlay.showRecording(tr("Listening... (%1 to cancel)").arg(displayString(cancel)));
 }
 
 void TranscribeSequence::stopAndTranscribe() {
@@ -101,7 +100,7 @@ void TranscribeSequence::stopAndTranscribe() {
     ExplanationViewModel& viewModel = overlay.viewModel();
     viewModel.reset();
     viewModel.setState(ExplanationState::loading());
-    viewModel.setLoadingMessage(QStringLiteral("Transcribing..."));
+    viewModel.setLoadingMessage(tr("Transcribing..."));
     overlay.showPanel();
 
     m_deps.apiClient.transcribe(data, this, [this](const TranscriptionResult& result) {

@@ -82,8 +82,8 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setAutoRaise(true);
     m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
-    m_resetButton->setToolTip(QStringLiteral("Reset to default (Ctrl+1)"));
-    m_resetButton->setAccessibleName(QStringLiteral("Reset to default"));
+    m_resetButton->setToolTip(tr("Reset to default (Ctrl+1)"));
+    m_resetButton->setAccessibleName(tr("Reset to default"));
     connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
 
     m_errorLabel = new QLabel(this);
@@ -112,7 +112,7 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
 }
 
 void ShortcutRecorderView::refresh() {
-    m_shortcutButton->setText(m_recording ? recordingText : displayString(m_binding.read()));
+    m_shortcutButton->setText(m_recording ? recordingText() : displayString(m_binding.read()));
     m_resetButton->setVisible(!m_recording);
 }
 
@@ -126,7 +126,7 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
     if (!captured)
         return;
     if (isReserved(*captured)) {
-        setError(reservedText);
+        setError(reservedText());
         return;
     }
     setError(std::nullopt);
