@@ -66,6 +66,9 @@ StatusBarController::~StatusBarController() = default;
 
 StatusBarController::Icon StatusBarController::statusIcon(const QString& resourcePath,
                                                           const QString& themeName) {
+    const QIcon symbolic = QIcon::fromTheme(themeName + QStringLiteral("-symbolic"));
+    if (!symbolic.isNull() && !symbolic.pixmap(22).isNull())
+        return {symbolic, IconSource::symbolic};
     // An SVG resource loads only when the SVG image plugin is installed; render it to be sure.
     QIcon artwork(resourcePath);
     if (!artwork.pixmap(22).isNull()) {
@@ -81,7 +84,7 @@ StatusBarController::Icon StatusBarController::statusIcon(const QString& resourc
 void StatusBarController::setupStatusItem() {
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     const Icon icon = statusIcon(iconResource, bundleIdentifier());
-    if (icon.source != IconSource::resource)
+    if (icon.source != IconSource::symbolic && icon.source != IconSource::resource)
         logLine(lcApp(), logTag,
                 QStringLiteral("The tray artwork could not be loaded; using a fallback icon"));
     m_trayIcon->setIcon(icon.icon);

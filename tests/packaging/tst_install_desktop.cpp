@@ -148,12 +148,15 @@ void TestInstallDesktop::installedProgramRegistersInTheTrayAndSignsIn() {
     qputenv("QUILLPOINT_BINARY", path("/usr/bin/quillpoint").toUtf8());
     QSignalSpy registered(&m_host, &StatusNotifierHost::StatusNotifierItemRegistered);
     AppProcess app;
-    app.start();
+    app.start({QStringLiteral("XDG_DATA_DIRS=") + path("/usr/share") + QStringLiteral(":/usr/share")});
     QVERIFY2(app.waitForLine(QStringLiteral("AuthService: Auto-authenticated as device-")),
              qPrintable(app.lines().join(u'\n')));
     QTRY_COMPARE_WITH_TIMEOUT(registered.size(), 1, 10000);
-    QCOMPARE(StatusNotifierHost::itemProperty(registered.at(0).at(0).toString(), QStringLiteral("Title")),
-             QStringLiteral("Quillpoint"));
+    const QString item = registered.at(0).at(0).toString();
+    QCOMPARE(StatusNotifierHost::itemProperty(item, QStringLiteral("Title")), QStringLiteral("Quillpoint"));
+    // The installed symbolic icon goes to the tray host by name, for the panel to tint.
+    QCOMPARE(StatusNotifierHost::itemProperty(item, QStringLiteral("IconName")),
+             QStringLiteral("app.quillpoint.Quillpoint-symbolic"));
     QVERIFY2(!app.lines().join(u'\n').contains(QStringLiteral("tray artwork could not be loaded")),
              qPrintable(app.lines().join(u'\n')));
 }
