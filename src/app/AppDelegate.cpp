@@ -192,6 +192,31 @@ void AppDelegate::applyShortcuts(const ShortcutMap& shortcuts) {
         m_transcribeSequence->cancelShortcutService().updateShortcut(it->second);
 }
 
+void AppDelegate::perform(RemoteAction action) {
+    if (!m_explainSequence)
+        return;
+    switch (action) {
+    case RemoteAction::explain:
+        queued(m_explainSequence.get(), &ExplainSequence::handleExplain)();
+        break;
+    case RemoteAction::transcribe:
+        m_transcribeSequence->toggleTranscription();
+        break;
+    case RemoteAction::cancel:
+        // Like the cancel key, which is live only while a recording runs.
+        if (m_transcribeSequence->isTranscribing())
+            m_transcribeSequence->abortTranscription();
+        break;
+    case RemoteAction::preferences:
+        showPreferences();
+        break;
+    case RemoteAction::quit:
+        // After the reply to the caller has gone out.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        break;
+    }
+}
+
 void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(

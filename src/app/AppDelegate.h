@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "capture/TextCaptureService.h"
 #include "overlay/OverlayPanelController.h"
 #include "shortcuts/ShortcutConfiguration.h"
@@ -52,6 +53,10 @@ public:
     void applyShortcuts(const ShortcutMap& shortcuts);
 
     void showPreferences();
+
+    // An action asked for from outside (command line, D-Bus, a desktop key binding), done as its
+    // shortcut or menu item would do it. Nothing happens before the launch has run.
+    void perform(RemoteAction action);
 
     // The components; none exists before launch.
     ExplainSequence* explainSequence() const { return m_explainSequence.get(); }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "CommandLine.h"
+
 #include <QApplication>
 #include <memory>
+#include <vector>
 
 namespace quill {
 
 class AppDelegate;
+class ApplicationBusObject;
 class InstanceGuard;
 class Services;
 class TerminationSignals;
@@ -19,8 +23,13 @@ public:
     QuillpointApp(int& argc, char** argv);
     ~QuillpointApp() override;
 
-    // Runs the event loop; returns at once with a non-zero code when another copy runs.
-    int run();
+    // Runs the event loop. When another copy runs, hands it `action` and returns 0, or returns 1
+    // at once without one. Otherwise `action` is performed once the launch has run.
+    int run(std::optional<RemoteAction> action = std::nullopt);
+
+    // For when this process cannot start (no display): hands `action` to a running copy. Needs
+    // only a QCoreApplication; returns the exit status.
+    static int forwardOnly(std::optional<RemoteAction> action);
 
     AppDelegate* appDelegate() const { return m_appDelegate.get(); }
 
@@ -30,6 +39,10 @@ private:
     // Before the delegate, which uses it until it is gone.
     std::unique_ptr<Services> m_services;
     std::unique_ptr<AppDelegate> m_appDelegate;
+    // After the delegate, so that no call reaches it once it is gone.
+    std::unique_ptr<ApplicationBusObject> m_busObject;
+    bool m_launched = false;
+    std::vector<RemoteAction> m_pendingActions;
 };
 
 } // namespace quill

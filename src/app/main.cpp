@@ -1,6 +1,39 @@
+#include "CommandLine.h"
+#include "Diagnostics.h"
 #include "QuillpointApp.h"
+#include "platform/SessionProbe.h"
+
+#include <QCoreApplication>
+#include <cstdio>
 
 int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const quill::CommandLine commandLine = quill::CommandLine::parse(arguments);
+    switch (commandLine.mode) {
+    case quill::CommandLine::Mode::help:
+    case quill::CommandLine::Mode::version:
+        std::fputs(qPrintable(commandLine.text), stdout);
+        return 0;
+    case quill::CommandLine::Mode::error:
+        std::fprintf(stderr, "%s\n", qPrintable(commandLine.text));
+        return 2;
+    case quill::CommandLine::Mode::diagnose:
+        return quill::runDiagnostics(argc, argv);
+    case quill::CommandLine::Mode::run:
+        break;
+    }
+
+    if (const auto problem = quill::platform::prepareDisplay()) {
+        // A copy running elsewhere in this session can still take the action.
+        QCoreApplication app(argc, argv);
+        if (commandLine.action && quill::QuillpointApp::forwardOnly(commandLine.action) == 0)
+            return 0;
+        std::fprintf(stderr, "Quillpoint cannot start: %s\nRun `quillpoint --diagnose` for details.\n",
+                     qPrintable(*problem));
+        return 1;
+    }
     quill::QuillpointApp app(argc, argv);
-    return app.run();
+    return app.run(commandLine.action);
 }

@@ -25,11 +25,12 @@ public:
     }
 
 private:
-    // True once the head has been accepted; ends the stream when the status rule says so.
-    bool checkHead() {
+    // True once the head has been accepted; ends the stream when the status rule says so. While
+    // the reply runs, a redirect is not judged: the network manager is following it.
+    bool checkHead(bool replyEnded = false) {
         if (m_headAccepted)
             return true;
-        if (m_ended || !hasResponseHead(*m_reply))
+        if (m_ended || !hasResponseHead(*m_reply) || (!replyEnded && isRedirect(*m_reply)))
             return false;
         if (const auto error = statusError(*m_reply)) {
             end(error);
@@ -51,9 +52,11 @@ private:
         if (m_ended)
             return;
         const auto failure = transportFailure(*m_reply);
-        if (!m_headAccepted && (!failure || hasResponseHead(*m_reply))) {
+        // A redirect the network manager refused to follow ends with that failure.
+        const bool refusedRedirect = failure && isRedirect(*m_reply);
+        if (!m_headAccepted && !refusedRedirect && (!failure || hasResponseHead(*m_reply))) {
             // The head was never judged: a status without a body, or an answer without a status.
-            if (!checkHead()) {
+            if (!checkHead(true)) {
                 if (!m_ended)
                     end(APIError::serverError(0));
                 return;

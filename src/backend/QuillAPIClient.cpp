@@ -122,6 +122,8 @@ Result<QNetworkRequest, APIError> QuillAPIClient::prepareRequest(const QString& 
     request.setRawHeader("Content-Type", contentType);
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     request.setTransferTimeout(m_idleTimeoutMs);
+    // Both endpoints follow a moved backend alike, but never from HTTPS to plain HTTP.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     return request;
 }
 

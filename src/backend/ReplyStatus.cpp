@@ -23,6 +23,12 @@ bool hasResponseHead(const QNetworkReply& reply) {
     return httpStatus(reply).isValid();
 }
 
+bool isRedirect(const QNetworkReply& reply) {
+    const int code = httpStatus(reply).toInt();
+    const bool redirectStatus = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+    return redirectStatus && reply.hasRawHeader("Location");
+}
+
 std::optional<APIError> statusError(const QNetworkReply& reply) {
     const QVariant status = httpStatus(reply);
     if (!status.isValid())

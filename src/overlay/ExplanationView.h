@@ -34,8 +34,8 @@ public:
 
     ExplanationView(ExplanationViewModel& viewModel, Callbacks callbacks, QWidget* parent = nullptr);
 
-    // The size the card would take with nothing limiting it.
-    QSize fittingSize() const;
+    // The width the card would take with nothing limiting it.
+    int fittingWidth() const;
     // The height the card needs at `width`.
     int fittingHeight(int width) const;
 

@@ -14,6 +14,50 @@
 
 namespace quill {
 
+namespace {
+
+// Raw HTML in the text stays text: a tag is shown as written, never interpreted.
+const QTextDocument::MarkdownFeatures markdownFeatures =
+    QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub) | QTextDocument::MarkdownNoHTML;
+
+// What the server sends is text, not a page: nothing it names is fetched, neither a local file
+// nor anything from the network.
+class TextOnlyDocument : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+// An image in the text shows as its description; its address is never looked at.
+void replaceImagesWithAltText(QTextDocument& doc) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QList<std::pair<int, QString>> images;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.isValid() && fragment.charFormat().isImageFormat())
+                images.append(
+                    {fragment.position(), fragment.charFormat().stringProperty(QTextFormat::ImageAltText)});
+        }
+        for (auto image = images.crbegin(); image != images.crend(); ++image) {
+            QTextCursor cursor(&doc);
+            cursor.setPosition(image->first);
+            cursor.setPosition(image->first + 1, QTextCursor::KeepAnchor);
+            QTextCharFormat format = cursor.charFormat();
+            format.clearProperty(QTextFormat::ObjectType);
+            format.clearProperty(QTextFormat::ImageName);
+            format.clearProperty(QTextFormat::ImageTitle);
+            format.clearProperty(QTextFormat::ImageAltText);
+            format.clearProperty(QTextFormat::ImageWidth);
+            format.clearProperty(QTextFormat::ImageHeight);
+            cursor.insertText(image->second, format);
+        }
+    }
+}
+
+} // namespace
+
 MarkdownView::MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent)
     : QTextEdit(parent)
     , m_font(font)
@@ -28,6 +72,7 @@ MarkdownView::MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
+    setDocument(new TextOnlyDocument(this));
     document()->setDocumentMargin(0);
     document()->setUndoRedoEnabled(false);
     document()->setIndentWidth(18);
@@ -117,8 +162,9 @@ void MarkdownView::render() {
 }
 
 void MarkdownView::append(const QString& part) {
-    QTextDocument parsed;
-    parsed.setMarkdown(part);
+    TextOnlyDocument parsed;
+    parsed.setMarkdown(part, markdownFeatures);
+    replaceImagesWithAltText(parsed);
     // A code fence just opened, for one, shows nothing yet.
     if (parsed.isEmpty() && parsed.begin().blockFormat() == QTextBlockFormat())
         return;

@@ -69,9 +69,13 @@ void OverlayPanelController::setupPanel() {
 }
 
 void OverlayPanelController::showPanel() {
+    // The dismissal belonged to what was shown before; it must not take the new content away.
+    m_dismissTimer.stop();
     if (!m_panel || !m_contentView)
         return;
-    const QSize fitting = m_contentView->fittingSize();
+    // Text wraps at the width the panel will have, so that is the width to measure its height at.
+    const int width = PanelPlacement::clampedWidth(m_contentView->fittingWidth());
+    const QSize fitting(width, m_contentView->fittingHeight(width));
     const std::optional<QRect> frame = PanelPlacement::place(fitting, m_displayLayout());
     if (!frame)
         return;
@@ -102,7 +106,6 @@ void OverlayPanelController::showRecording(const QString& message) {
 void OverlayPanelController::showError(const QString& message, bool autoDismiss) {
     m_viewModel.setState(ExplanationState::error(message));
     showPanel();
-    m_dismissTimer.stop();
     if (autoDismiss)
         m_dismissTimer.start();
 }

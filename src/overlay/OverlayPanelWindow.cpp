@@ -1,6 +1,7 @@
 #include "OverlayPanelWindow.h"
 
 #include "ExplanationView.h"
+#include "PanelPlacement.h"
 #include "platform/PanelWindowHelper.h"
 
 #include <QMouseEvent>
@@ -18,6 +19,37 @@ namespace {
 constexpr int shadowRadius = 20;
 constexpr int shadowOffsetY = 10;
 constexpr qreal shadowOpacity = 0.3;
+// The grip along each edge of the card, and the length of each corner's grip along its edges.
+constexpr int edgeGrip = 4;
+constexpr int cornerGrip = 12;
+
+constexpr std::array<Qt::Edges, 8> handleEdges = {
+    Qt::Edges(Qt::TopEdge),        Qt::Edges(Qt::BottomEdge),      Qt::Edges(Qt::LeftEdge),
+    Qt::Edges(Qt::RightEdge),      Qt::TopEdge | Qt::LeftEdge,     Qt::TopEdge | Qt::RightEdge,
+    Qt::BottomEdge | Qt::LeftEdge, Qt::BottomEdge | Qt::RightEdge,
+};
+
+Qt::CursorShape cursorFor(Qt::Edges edges) {
+    if (edges == (Qt::TopEdge | Qt::LeftEdge) || edges == (Qt::BottomEdge | Qt::RightEdge))
+        return Qt::SizeFDiagCursor;
+    if (edges == (Qt::TopEdge | Qt::RightEdge) || edges == (Qt::BottomEdge | Qt::LeftEdge))
+        return Qt::SizeBDiagCursor;
+    return edges & (Qt::LeftEdge | Qt::RightEdge) ? Qt::SizeHorCursor : Qt::SizeVerCursor;
+}
+
+// The card dragged by `edges` by `delta`, within the panel's size limits; the opposite edges stay.
+QRect resized(const QRect& card, Qt::Edges edges, QPoint delta) {
+    QRect result = card;
+    if (edges & Qt::LeftEdge)
+        result.setLeft(card.right() + 1 - PanelPlacement::clampedWidth(card.width() - delta.x()));
+    if (edges & Qt::RightEdge)
+        result.setWidth(PanelPlacement::clampedWidth(card.width() + delta.x()));
+    if (edges & Qt::TopEdge)
+        result.setTop(card.bottom() + 1 - PanelPlacement::clampedHeight(card.height() - delta.y()));
+    if (edges & Qt::BottomEdge)
+        result.setHeight(PanelPlacement::clampedHeight(card.height() + delta.y()));
+    return result;
+}
 
 // Three box blurs of the alpha channel approximate a Gaussian of the given radius.
 void boxBlurAlpha(QImage& image, int radius) {
@@ -53,6 +85,44 @@ void boxBlurAlpha(QImage& image, int radius) {
 
 } // namespace
 
+// Asks the window manager to resize the panel, which then honours the size limits itself; where
+// it cannot, follows the pointer here.
+class ResizeHandle : public QWidget {
+public:
+    ResizeHandle(Qt::Edges edges, OverlayPanelWindow* panel)
+        : QWidget(panel)
+        , m_edges(edges)
+        , m_panel(panel) {
+        setCursor(cursorFor(edges));
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+    Qt::Edges edges() const { return m_edges; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton)
+            return;
+        QWindow* window = m_panel->windowHandle();
+        if (window && window->startSystemResize(m_edges))
+            return;
+        m_pressed = event->globalPosition().toPoint();
+        m_startCard = m_panel->cardGeometry();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (m_pressed)
+            m_panel->setCardGeometry(
+                resized(m_startCard, m_edges, event->globalPosition().toPoint() - *m_pressed));
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { m_pressed.reset(); }
+
+private:
+    Qt::Edges m_edges;
+    OverlayPanelWindow* m_panel;
+    std::optional<QPoint> m_pressed;
+    QRect m_startCard;
+};
+
 OverlayPanelWindow::OverlayPanelWindow(PanelWindowHelper& helper, QWidget* parent)
     : QWidget(parent,
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
@@ -64,11 +134,51 @@ OverlayPanelWindow::OverlayPanelWindow(PanelWindowHelper& helper, QWidget* paren
     setWindowTitle(QStringLiteral("Quillpoint"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(shadowMargins());
+    for (size_t i = 0; i < handleEdges.size(); ++i)
+        m_resizeHandles[i] = new ResizeHandle(handleEdges[i], this);
+    updateSizeLimits();
 }
 
 void OverlayPanelWindow::setCard(ExplanationView* card) {
     m_card = card;
     layout()->addWidget(card);
+    placeResizeHandles();
+}
+
+QWidget* OverlayPanelWindow::resizeHandle(Qt::Edges edges) const {
+    for (ResizeHandle* handle : m_resizeHandles) {
+        if (handle->edges() == edges)
+            return handle;
+    }
+    return nullptr;
+}
+
+void OverlayPanelWindow::updateSizeLimits() {
+    const QMargins margins = shadowMargins();
+    setMinimumSize(PanelPlacement::minSize.grownBy(margins));
+    setMaximumSize(PanelPlacement::maxSize.grownBy(margins));
+}
+
+void OverlayPanelWindow::placeResizeHandles() {
+    const QRect card = rect().marginsRemoved(shadowMargins());
+    const int inner = std::max(0, card.width() - 2 * cornerGrip);
+    const int innerHeight = std::max(0, card.height() - 2 * cornerGrip);
+    const int right = card.x() + card.width();
+    const int bottom = card.y() + card.height();
+    const std::array<QRect, 8> areas = {
+        QRect(card.x() + cornerGrip, card.y(), inner, edgeGrip),
+        QRect(card.x() + cornerGrip, bottom - edgeGrip, inner, edgeGrip),
+        QRect(card.x(), card.y() + cornerGrip, edgeGrip, innerHeight),
+        QRect(right - edgeGrip, card.y() + cornerGrip, edgeGrip, innerHeight),
+        QRect(card.x(), card.y(), cornerGrip, cornerGrip),
+        QRect(right - cornerGrip, card.y(), cornerGrip, cornerGrip),
+        QRect(card.x(), bottom - cornerGrip, cornerGrip, cornerGrip),
+        QRect(right - cornerGrip, bottom - cornerGrip, cornerGrip, cornerGrip),
+    };
+    for (size_t i = 0; i < areas.size(); ++i) {
+        m_resizeHandles[i]->setGeometry(areas[i]);
+        m_resizeHandles[i]->raise();
+    }
 }
 
 QMargins OverlayPanelWindow::shadowMargins() const {
@@ -83,6 +193,7 @@ void OverlayPanelWindow::setComposited(bool composited) {
     const QRect card = cardGeometry();
     m_composited = composited;
     layout()->setContentsMargins(shadowMargins());
+    updateSizeLimits();
     if (m_card)
         m_card->setTranslucent(composited);
     setCardGeometry(card);
@@ -99,6 +210,7 @@ void OverlayPanelWindow::setCardGeometry(const QRect& card) {
 
 void OverlayPanelWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    placeResizeHandles();
     updateShape();
 }
 

@@ -2,15 +2,17 @@
 
 #include <QImage>
 #include <QWidget>
+#include <array>
 
 namespace quill {
 
 class ExplanationView;
 class PanelWindowHelper;
+class ResizeHandle;
 
 // The floating top-level window that carries the card: never takes focus, stays above other
-// windows, moves when its background is dragged, and draws the card's shadow when the window
-// system can blend it.
+// windows, moves when its background is dragged, resizes when its edges are dragged (within the
+// panel's size limits), and draws the card's shadow when the window system can blend it.
 class OverlayPanelWindow : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +30,9 @@ public:
     QRect cardGeometry() const;
     void setCardGeometry(const QRect& card);
 
+    // The strip along `edges` (one edge, or two for a corner) that resizes the card when dragged.
+    QWidget* resizeHandle(Qt::Edges edges) const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -38,6 +43,8 @@ protected:
 
 private:
     void updateShape();
+    void updateSizeLimits();
+    void placeResizeHandles();
     QImage renderShadow(QSize cardSize) const;
 
     PanelWindowHelper& m_helper;
@@ -45,6 +52,7 @@ private:
     bool m_composited = true;
     QImage m_shadow;
     std::optional<QPoint> m_dragOffset;
+    std::array<ResizeHandle*, 8> m_resizeHandles{};
 };
 
 } // namespace quill

@@ -36,11 +36,7 @@ xcb_connection_t* x11Connection() {
 Platform commonPlatform() {
     Platform p;
     p.settingsStore = std::make_unique<QSettingsStore>();
-    p.secretStore = std::make_unique<FallbackSecretStore>(
-        std::make_unique<LibsecretSecretStore>(),
-        std::make_unique<FileSecretStore>(
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Quillpoint/secrets.json")));
+    p.secretStore = createSecretStore();
     p.hostInfo = std::make_unique<SystemHostInfo>();
     p.autostartRegistrar = std::make_unique<XdgAutostartRegistrar>(
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), bundleIdentifier(),
@@ -91,6 +87,25 @@ Session detectSession() {
     if (QGuiApplication::platformName() == QLatin1String("wayland"))
         return Session::wayland;
     return Session::none;
+}
+
+namespace {
+
+std::unique_ptr<FileSecretStore> fileSecretStore() {
+    return std::make_unique<FileSecretStore>(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/Quillpoint/secrets.json"));
+}
+
+} // namespace
+
+std::unique_ptr<SecretStore> createSecretStore(int timeoutMs) {
+    return std::make_unique<FallbackSecretStore>(std::make_unique<LibsecretSecretStore>(timeoutMs),
+                                                 fileSecretStore());
+}
+
+std::unique_ptr<SecretStore> createFileSecretStore() {
+    return fileSecretStore();
 }
 
 Platform createPlatform(Session session) {

@@ -14,6 +14,11 @@ enum class Session { x11, wayland, none };
 // version of every window-system capability, for tests and headless runs.
 Session detectSession();
 
+// The keyring with its file fallback; each keyring call waits at most `timeoutMs`.
+std::unique_ptr<SecretStore> createSecretStore(int timeoutMs = 1000);
+// Only the file that takes the secrets where no keyring exists.
+std::unique_ptr<SecretStore> createFileSecretStore();
+
 // Builds every platform object for `session`. Needs the QGuiApplication to exist.
 Platform createPlatform(Session session);
 

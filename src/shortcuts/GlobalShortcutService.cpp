@@ -113,7 +113,7 @@ GlobalShortcutService::~GlobalShortcutService() {
 void GlobalShortcutService::registerShortcut() {
     m_registry.installEventTap();
     if (!m_registry.hasEventTap()) {
-        m_registrationError = eventTapError;
+        m_registrationError = noGlobalShortcutsError;
         return;
     }
     if (auto failure = m_registry.add(m_currentShortcut, [weakTrigger = std::weak_ptr(m_onTrigger)] {

@@ -55,8 +55,9 @@ private:
 // its modifiers runs `onTrigger`, and the press never reaches the application in front.
 class GlobalShortcutService {
 public:
-    static inline const QString eventTapError =
-        QStringLiteral("Failed to create event tap. Grant Accessibility permission and restart.");
+    static inline const QString noGlobalShortcutsError =
+        QStringLiteral("No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint "
+                       "--transcribe` to keys in your desktop's keyboard settings.");
 
     GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
                           ShortcutRegistry& registry);

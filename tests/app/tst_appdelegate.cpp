@@ -85,7 +85,8 @@ void TestAppDelegate::theFirstRegistrationErrorIsShownAfterTheDelay_data() {
     QTest::addColumn<QString>("shown");
     QTest::newRow("no keyboard hook")
         << false << QList<KeyCombination>{}
-        << "Failed to create event tap. Grant Accessibility permission and restart.";
+        << "No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint --transcribe` "
+           "to keys in your desktop's keyboard settings.";
     QTest::newRow("both taken: explain's first")
         << true << QList<KeyCombination>{ctrl1, ctrl2} << "Ctrl+1 is already used by another application";
     QTest::newRow("transcribe taken")

@@ -178,10 +178,11 @@ void TestPermissionManager::monitoringReportsEveryIntervalAndNeverAtOnce() {
     QList<bool> reports;
     manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
     QVERIFY(reports.isEmpty());
-    QTRY_COMPARE(reports.size(), 2);
-    accessibility.enabled.reset();
-    QTRY_VERIFY(reports.size() >= 4);
+    QTRY_VERIFY(reports.size() >= 2);
     QCOMPARE(reports.mid(0, 2), (QList<bool>{true, true}));
+    accessibility.enabled.reset();
+    const auto whileOn = reports.size();
+    QTRY_VERIFY(reports.size() >= whileOn + 2);
     QCOMPARE(reports.constLast(), false);
     // Gone with its manager.
     instance.reset();

@@ -17,6 +17,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void appearsBesidePointerAndLeavesFocusAlone();
+    void resizesByItsCornerWithinTheLimits();
 
 private:
     static QString run(const QStringList& arguments);
@@ -84,6 +85,36 @@ void TestOverlayDesktop::appearsBesidePointerAndLeavesFocusAlone() {
     QTRY_VERIFY_WITH_TIMEOUT(!panel->isVisible(), 3000);
     QCOMPARE(controller.viewModel().state().kind(), ExplanationState::Kind::idle);
     QCOMPARE(run({"xdotool", "getactivewindow"}), front);
+}
+
+void TestOverlayDesktop::resizesByItsCornerWithinTheLimits() {
+    run({"xdotool", "mousemove", "--sync", "200", "150"});
+    X11PanelWindowHelper helper(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    OverlayPanelController controller(helper);
+    controller.viewModel().setState(ExplanationState::content(QStringLiteral("Short text")));
+    controller.showPanel();
+    OverlayPanelWindow* panel = controller.panel();
+    QVERIFY(QTest::qWaitForWindowExposed(panel));
+    const QRect shown = panel->cardGeometry();
+
+    // The window manager does the resizing and holds it to the limits the panel gives it.
+    const auto dragCorner = [&](QPoint by) {
+        QWidget* grip = panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge);
+        const QPoint from = grip->mapToGlobal(grip->rect().center());
+        run({"xdotool", "mousemove", "--sync", QString::number(from.x()), QString::number(from.y())});
+        run({"xdotool", "mousedown", "1"});
+        for (int step = 1; step <= 4; ++step) {
+            const QPoint to = from + by * step / 4;
+            run({"xdotool", "mousemove", "--sync", QString::number(to.x()), QString::number(to.y())});
+            QTest::qWait(50);
+        }
+        run({"xdotool", "mouseup", "1"});
+    };
+    dragCorner(QPoint(600, 700));
+    QTRY_COMPARE_WITH_TIMEOUT(panel->cardGeometry(), QRect(shown.topLeft(), QSize(700, 600)), 3000);
+    dragCorner(QPoint(-600, -700));
+    QTRY_COMPARE_WITH_TIMEOUT(panel->cardGeometry(), QRect(shown.topLeft(), QSize(380, 120)), 3000);
+    controller.hide();
 }
 
 QTEST_MAIN(TestOverlayDesktop)

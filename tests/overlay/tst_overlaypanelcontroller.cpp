@@ -5,6 +5,8 @@
 #include "overlay/OverlayPanelWindow.h"
 #include "platform/PlatformNull.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <memory>
 
@@ -22,6 +24,21 @@ QString paragraphs(int count) {
     return list.join(QStringLiteral("\n\n"));
 }
 
+// Presses the left button in the middle of `widget`, moves by `by` and releases.
+void drag(QWidget* widget, QPoint by) {
+    const QPoint local = widget->rect().center();
+    const QPoint global = widget->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent move(QEvent::MouseMove, local + by, global + by, Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, local + by, global + by, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
 } // namespace
 
 class TestOverlayPanelController : public QObject {
@@ -37,9 +54,12 @@ private slots:
     void finishStreamingCancelsPendingResizeAndRefitsAtOnce();
     void finishDetailLoadingEndsTheDetailRequest();
     void errorDismissesItselfUnlessHiddenOrReplaced();
+    void newContentOutlivesAnEarlierErrorsDismissal();
     void errorWithoutAutoDismissCancelsPendingTimer();
     void showErrorKeepsOtherFields();
     void viewActionsReachTheApplication();
+    void firstPlacementMeasuresTheHeightAtTheClampedWidth();
+    void userResizesWithinTheSizeLimits();
 
 private:
     QRect card() const { return controller->panel()->cardGeometry(); }
@@ -181,11 +201,25 @@ void TestOverlayPanelController::errorDismissesItselfUnlessHiddenOrReplaced() {
     QVERIFY(controller->panel()->isVisible());
     QCOMPARE(controller->viewModel().state().text(), QStringLiteral("second"));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->panel()->isVisible(), dismissMs * 4);
+}
 
-    // Showing other content leaves a pending dismissal running.
-    controller->showError(QStringLiteral("third"), true);
+void TestOverlayPanelController::newContentOutlivesAnEarlierErrorsDismissal() {
+    // "No text selected", then an answer streams in before the error's time is up.
+    controller->showError(QStringLiteral("No text selected"), true);
+    showLoading();
+    QVERIFY(!controller->isDismissPending());
+    controller->viewModel().setState(ExplanationState::content(QStringLiteral("The answer")));
+    QTest::qWait(dismissMs * 2);
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(controller->viewModel().state().text(), QStringLiteral("The answer"));
+
+    // "Failed to start recording", then a retry that records.
+    controller->showError(QStringLiteral("Failed to start recording"), true);
     controller->showRecording(QStringLiteral("Listening..."));
-    QVERIFY(controller->isDismissPending());
+    QVERIFY(!controller->isDismissPending());
+    QTest::qWait(dismissMs * 2);
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(controller->viewModel().mode(), ViewMode::transcribe);
 }
 
 void TestOverlayPanelController::errorWithoutAutoDismissCancelsPendingTimer() {
@@ -234,6 +268,52 @@ void TestOverlayPanelController::viewActionsReachTheApplication() {
     QVERIFY(!controller->panel()->isVisible());
     QVERIFY(!controller->isDismissPending());
     QCOMPARE(model.state().kind(), ExplanationState::Kind::idle);
+}
+
+void TestOverlayPanelController::firstPlacementMeasuresTheHeightAtTheClampedWidth() {
+    QStringList sentences;
+    for (int i = 0; i < 40; ++i)
+        sentences << QStringLiteral("Sentence %1 of one long paragraph that never breaks its line.").arg(i);
+    controller->viewModel().setState(ExplanationState::content(sentences.join(' ')));
+    controller->showPanel();
+    QCOMPARE(card().width(), 700);
+    const int wrapped = controller->contentView()->fittingHeight(700);
+    QVERIFY(wrapped > 300);
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(wrapped));
+}
+
+void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
+    showLoading();
+    OverlayPanelWindow* panel = controller->panel();
+    const QRect shown = card();
+
+    // Outward past the largest size from the lower right corner: the top left stays.
+    drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(900, 900));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::maxSize));
+    drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(-900, -900));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
+
+    // From the left and top edges the opposite edges stay.
+    drag(panel->resizeHandle(Qt::LeftEdge), QPoint(-100, 0));
+    QCOMPARE(card(), QRect(shown.x() - 100, shown.y(), 480, 120));
+    drag(panel->resizeHandle(Qt::TopEdge), QPoint(0, -150));
+    QCOMPARE(card(), QRect(shown.x() - 100, shown.y() - 150, 480, 270));
+    drag(panel->resizeHandle(Qt::TopEdge | Qt::LeftEdge), QPoint(300, 300));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
+
+    // The window manager gets the same limits for the resizes it does itself.
+    QCOMPARE(panel->minimumSize(), PanelPlacement::minSize.grownBy(panel->shadowMargins()));
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize.grownBy(panel->shadowMargins()));
+    panel->setComposited(false);
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize);
+
+    // A refit afterwards keeps the width the user chose.
+    drag(panel->resizeHandle(Qt::RightEdge), QPoint(120, 0));
+    QCOMPARE(card().width(), 500);
+    controller->viewModel().setState(ExplanationState::content(paragraphs(3)));
+    controller->updatePanelSize(false);
+    QCOMPARE(card().width(), 500);
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(controller->contentView()->fittingHeight(500)));
 }
 
 QTEST_MAIN(TestOverlayPanelController)

@@ -9,14 +9,21 @@
 #include "overlay/SpinnerView.h"
 #include "overlay/TextContent.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 
 using namespace quill;
 
@@ -45,6 +52,8 @@ private slots:
     void dismissButtonExplainsEsc();
     void streamedMarkdownShowsWhatAWholeParseShows_data();
     void streamedMarkdownShowsWhatAWholeParseShows();
+    void htmlAndImagesInTheTextStayText();
+    void scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges();
 
 private:
     bool shown(QWidget* widget) const { return !widget->isHidden(); }
@@ -347,7 +356,8 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
         whole.setDefaultFont(QApplication::font());
         whole.setDocumentMargin(0);
         whole.setIndentWidth(streamed.document()->indentWidth());
-        whole.setMarkdown(text);
+        whole.setMarkdown(text, QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
+                                                                QTextDocument::MarkdownNoHTML));
         QTextCursor all(&whole);
         all.select(QTextCursor::Document);
         QTextBlockFormat spacing;
@@ -355,6 +365,61 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
         all.mergeBlockFormat(spacing);
         QCOMPARE(streamed.document()->toHtml(), whole.toHtml());
     }
+}
+
+void TestOverlayViews::htmlAndImagesInTheTextStayText() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QImage red(60, 60, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString image = dir.filePath(QStringLiteral("red.png"));
+    QVERIFY(red.save(image));
+    const QString url = QUrl::fromLocalFile(image).toString();
+
+    MarkdownView view(QApplication::font(), 4);
+    view.resize(380, 400);
+    view.show();
+    view.setMarkdown(QStringLiteral("Before <span style=\"font-size:72pt\">huge</span> after\n\n"
+                                    "<div><img src=\"%1\"></div>\n\n![a red square](%1)\n\n"
+                                    "<style>p { font-size: 72pt }</style>\n\nEnd.")
+                         .arg(url));
+    const QString shown = view.document()->toPlainText();
+    QVERIFY2(shown.contains(QStringLiteral("<span style=\"font-size:72pt\">huge</span>")), qPrintable(shown));
+    QVERIFY(shown.contains(QStringLiteral("a red square")));
+    QVERIFY(shown.contains(QStringLiteral("<style>")));
+    for (QTextBlock block = view.document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            QVERIFY(!it.fragment().charFormat().isImageFormat());
+            QVERIFY(it.fragment().charFormat().fontPointSize() < 30);
+        }
+    }
+    const QImage drawn = view.grab().toImage();
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x)
+            QVERIFY2(drawn.pixelColor(x, y) != QColor(Qt::red), "the local image was drawn");
+    }
+}
+
+void TestOverlayViews::scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges() {
+    // An assistive technology counts the children and then asks for each by index, while the
+    // scroll bar comes and goes with the length of the streamed text.
+    QStringList paragraphs;
+    for (int i = 0; i < 40; ++i)
+        paragraphs << QStringLiteral("Paragraph %1 of a long answer.").arg(i);
+    QAccessibleInterface* scroll = QAccessible::queryAccessibleInterface(view->scrollArea());
+    QVERIFY(scroll);
+    QScrollBar* bar = view->scrollArea()->verticalScrollBar();
+    model->setState(ExplanationState::content(paragraphs.join(QStringLiteral("\n\n"))));
+    QTRY_VERIFY(bar->isVisible());
+    const int counted = scroll->childCount();
+    QVERIFY(counted > 0);
+    model->setState(ExplanationState::content(QStringLiteral("Short.")));
+    QTRY_VERIFY(!bar->isVisible());
+    QCOMPARE(scroll->childCount(), counted);
+    for (int i = 0; i < counted; ++i)
+        QVERIFY(scroll->child(i) && scroll->child(i)->isValid());
+    model->setState(ExplanationState::error(QStringLiteral("No response received")));
+    QCOMPARE(scroll->childCount(), counted);
 }
 
 QTEST_MAIN(TestOverlayViews)

@@ -199,7 +199,8 @@ void TestGlobalShortcutService::withoutAKeyboardHookEveryServiceFailsAndTheHookI
     for (const auto* service : {&a, &b}) {
         QVERIFY(!service->isRegistered());
         QCOMPARE(service->registrationError(),
-                 QStringLiteral("Failed to create event tap. Grant Accessibility permission and restart."));
+                 QStringLiteral("No global shortcuts in this session: bind `quillpoint --explain` and "
+                                "`quillpoint --transcribe` to keys in your desktop's keyboard settings."));
     }
     QCOMPARE(grabber->installCalls, 1);
     QVERIFY(grabber->grabbed.empty());

@@ -27,14 +27,14 @@ AppProcess::~AppProcess() {
     }
 }
 
-void AppProcess::start(const QStringList& extraEnvironment) {
+void AppProcess::start(const QStringList& extraEnvironment, const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& entry : extraEnvironment) {
         const qsizetype eq = entry.indexOf(u'=');
         env.insert(entry.left(eq), entry.mid(eq + 1));
     }
     m_process.setProcessEnvironment(env);
-    m_process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {});
+    m_process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), arguments);
     m_process.waitForStarted(5000);
 }
 

@@ -13,7 +13,7 @@ public:
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
 
-    void start(const QStringList& extraEnvironment = {});
+    void start(const QStringList& extraEnvironment = {}, const QStringList& arguments = {});
     // Waits, running the event loop, until a line containing `text` was printed.
     bool waitForLine(const QString& text, int timeoutMs = 10000);
     bool waitForExit(int timeoutMs = 10000);

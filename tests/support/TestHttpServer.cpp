@@ -1,6 +1,7 @@
 #include "TestHttpServer.h"
 
 #include <QHostAddress>
+#include <sys/socket.h>
 
 namespace quill::test {
 
@@ -37,6 +38,11 @@ ScriptedReply& ScriptedReply::pause(int ms) {
 
 ScriptedReply& ScriptedReply::drop() {
     steps.append({Step::Kind::drop, {}, 0});
+    return *this;
+}
+
+ScriptedReply& ScriptedReply::reset() {
+    steps.append({Step::Kind::reset, {}, 0});
     return *this;
 }
 
@@ -130,6 +136,16 @@ void TestHttpServer::runNextStep(Connection* connection) {
             ++scriptsCompleted;
             socket->abort();
             return;
+        case ScriptedReply::Step::Kind::reset: {
+            connection->finished = true;
+            ++scriptsCompleted;
+            // Lingering for no time turns the close into a reset.
+            const linger noLinger{1, 0};
+            ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
+                         sizeof noLinger);
+            socket->abort();
+            return;
+        }
         case ScriptedReply::Step::Kind::stall:
             return;
         }

@@ -35,11 +35,13 @@ public:
     ScriptedReply& pause(int ms);
     // Closes the connection at once, mid-body or not (default: closed after the last step).
     ScriptedReply& drop();
+    // Resets the connection (TCP RST) instead of closing it.
+    ScriptedReply& reset();
     // Keeps the connection open without sending anything more.
     ScriptedReply& stall();
 
     struct Step {
-        enum class Kind { write, pause, drop, stall } kind;
+        enum class Kind { write, pause, drop, reset, stall } kind;
         QByteArray bytes;
         int ms = 0;
     };

@@ -18,11 +18,14 @@ X11PanelWindowHelper::X11PanelWindowHelper(xcb_connection_t* connection)
     : m_connection(connection)
     , m_compositorSelection(atom("_NET_WM_CM_S0"))
     , m_wmDesktop(atom("_NET_WM_DESKTOP")) {
-    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(m_connection, &xcb_shape_id);
+    const xcb_query_extension_reply_t* shape =
+        m_connection ? xcb_get_extension_data(m_connection, &xcb_shape_id) : nullptr;
     m_hasShape = shape && shape->present;
 }
 
 xcb_atom_t X11PanelWindowHelper::atom(const char* name) const {
+    if (!m_connection || xcb_connection_has_error(m_connection))
+        return XCB_ATOM_NONE;
     const auto cookie = xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(m_connection, cookie, nullptr);
     const xcb_atom_t result = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);

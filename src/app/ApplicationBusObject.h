@@ -1,0 +1,46 @@
+#pragma once
+
+#include "CommandLine.h"
+
+#include <QDBusContext>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+#include <functional>
+#include <optional>
+
+namespace quill {
+
+// The running program on the session bus: org.freedesktop.Application at
+// applicationObjectPath, so that a second launch, a desktop file action or a desktop's key
+// binding reaches the one instance. Activate without an action only confirms that it runs.
+class ApplicationBusObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+public:
+    static inline const QString applicationObjectPath = QStringLiteral("/app/quillpoint/Quillpoint");
+    static inline const QString applicationInterface = QStringLiteral("org.freedesktop.Application");
+
+    explicit ApplicationBusObject(std::function<void(RemoteAction)> perform, QObject* parent = nullptr);
+
+    // Puts this object on the session bus and takes the bus name; false when another process
+    // owns the name (or there is no session bus).
+    bool claim(const QString& busName);
+
+    // Asks the instance that owns `busName` to perform `action` (or only to activate); waits at
+    // most `timeoutMs`. Returns the error text, empty on success.
+    static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs);
+    static bool isRunning(const QString& busName, int timeoutMs);
+
+public slots:
+    void Activate(const QVariantMap& platformData);
+    void Open(const QStringList& uris, const QVariantMap& platformData);
+    void ActivateAction(const QString& actionName, const QVariantList& parameter,
+                        const QVariantMap& platformData);
+
+private:
+    std::function<void(RemoteAction)> m_perform;
+};
+
+} // namespace quill

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "KeyGrabber.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+#include <utility>
+
+namespace quill::platform {
+
+// What a session offers, as found by looking without changing anything. Each field is filled by
+// one probe; a probe that did not answer in time leaves `answered` false.
+struct X11Facts {
+    bool answered = false;
+    bool connected = false;
+    bool xtest = false;
+    bool xembedTray = false;
+    bool clipboardOwned = false;
+    // Each shortcut asked about and whether another client holds it.
+    QList<std::pair<KeyCombination, KeyGrabber::GrabResult>> grabs;
+};
+
+struct SoundFacts {
+    bool answered = false;
+    bool serverRunning = false;
+    QString serverName;
+    QString defaultSource;
+    bool defaultSourceExists = false;
+    bool defaultSourceIsMonitor = false;
+};
+
+struct KeyringFacts {
+    bool answered = false;
+    bool serviceRunning = false;
+    // The default collection's lock; none when the service has no default collection.
+    std::optional<bool> locked;
+};
+
+struct BusFacts {
+    bool answered = false;
+    bool sessionBus = false;
+    bool globalShortcutsPortal = false;
+    bool statusNotifierHost = false;
+    // Whether the accessibility bus answers, and its "enabled" switch.
+    std::optional<bool> accessibilityEnabled;
+    bool quillpointRunning = false;
+};
+
+struct SessionFacts {
+    X11Facts x11;
+    SoundFacts sound;
+    KeyringFacts keyring;
+    BusFacts bus;
+};
+
+// Qt's platform plugins that can serve this environment. Returns the reason none can, after
+// choosing Wayland explicitly where X11 is out of reach but Wayland is not; none when the
+// program can start.
+std::optional<QString> prepareDisplay();
+
+// Runs every probe at once and returns within `budgetMs`, whatever a peer does; a probe still
+// waiting then is reported as not answered and left to finish on its own. `ownBusName` is the
+// program's own name on the session bus.
+SessionFacts probeSession(const QList<KeyCombination>& shortcuts, const QString& ownBusName, int budgetMs);
+
+} // namespace quill::platform

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/SessionProbe.h"
+
+namespace quill::x11 {
+
+// Whether an X server answers at `display`, without Qt.
+bool canConnect(const QByteArray& display);
+
+// Opens its own connection to $DISPLAY; every grab it tries is released before it returns.
+platform::X11Facts probe(const QList<KeyCombination>& shortcuts);
+
+} // namespace quill::x11

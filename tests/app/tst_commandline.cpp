@@ -1,0 +1,167 @@
+#include "app/CommandLine.h"
+#include "app/Diagnostics.h"
+
+#include <QTest>
+
+using namespace quill;
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private slots:
+    void parses_data();
+    void parses();
+    void actionNamesRoundTrip();
+    void verdicts_data();
+    void verdicts();
+    void aShortcutHeldByAnotherProgramSaysWhatToDo();
+};
+
+Q_DECLARE_METATYPE(CommandLine::Mode)
+Q_DECLARE_METATYPE(DiagnosticsInput)
+
+void TestCommandLine::parses_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<CommandLine::Mode>("mode");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("text");
+    using M = CommandLine::Mode;
+    QTest::newRow("nothing") << QStringList{} << M::run << ""
+                             << "";
+    QTest::newRow("explain") << QStringList{"--explain"} << M::run << "explain"
+                             << "";
+    QTest::newRow("cancel") << QStringList{"--cancel"} << M::run << "cancel"
+                            << "";
+    QTest::newRow("help wins over an action") << QStringList{"--explain", "-h"} << M::help << ""
+                                              << "--transcribe";
+    QTest::newRow("version") << QStringList{"--version"} << M::version << ""
+                             << "Quillpoint ";
+    QTest::newRow("diagnose") << QStringList{"--diagnose"} << M::diagnose << ""
+                              << "";
+    QTest::newRow("unknown") << QStringList{"--explian"} << M::error << ""
+                             << "Unknown option 'explian'";
+    QTest::newRow("positional") << QStringList{"notes.txt"} << M::error << ""
+                                << "unexpected argument 'notes.txt'";
+    QTest::newRow("two actions") << QStringList{"--quit", "--preferences"} << M::error << ""
+                                 << "--preferences, --quit cannot be combined";
+    QTest::newRow("action and diagnose") << QStringList{"--explain", "--diagnose"} << M::error << ""
+                                         << "--explain, --diagnose cannot be combined";
+}
+
+void TestCommandLine::parses() {
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Mode, mode);
+    QFETCH(QString, action);
+    QFETCH(QString, text);
+    const CommandLine parsed = CommandLine::parse(QStringList{"/usr/bin/quillpoint"} + arguments);
+    QCOMPARE(parsed.mode, mode);
+    QCOMPARE(parsed.action ? remoteActionName(*parsed.action) : QString(), action);
+    QVERIFY2(parsed.text.contains(text), qPrintable(parsed.text));
+}
+
+void TestCommandLine::actionNamesRoundTrip() {
+    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "quit"}) {
+        const auto action = remoteActionNamed(name);
+        QVERIFY(action);
+        QCOMPARE(remoteActionName(*action), name);
+    }
+    QVERIFY(!remoteActionNamed("Explain"));
+    QVERIFY(!remoteActionNamed(""));
+}
+
+namespace {
+
+// A working X11 desktop with everything in place.
+DiagnosticsInput workingDesktop() {
+    DiagnosticsInput in;
+    in.display = ":0";
+    in.session.x11 = {true, true, true, true, false, {}};
+    in.session.sound = {true, true, "pulseaudio 16.1", "mic", true, false};
+    in.session.keyring = {true, true, false};
+    in.session.bus.answered = true;
+    in.session.bus.sessionBus = true;
+    in.session.bus.accessibilityEnabled = true;
+    in.backendAddress = "http://127.0.0.1:8787";
+    in.healthStatus = 200;
+    in.token = DiagnosticsInput::Token::present;
+    in.authStatus = 415;
+    return in;
+}
+
+} // namespace
+
+void TestCommandLine::verdicts_data() {
+    QTest::addColumn<DiagnosticsInput>("input");
+    QTest::addColumn<bool>("explain");
+    QTest::addColumn<bool>("transcribe");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("everything") << workingDesktop() << true << true
+                                << "Sign-in: the backend accepts the device token";
+    DiagnosticsInput in = workingDesktop();
+    in.session.x11 = {};
+    in.session.x11.answered = true;
+    in.display.clear();
+    in.waylandDisplay = "wayland-0";
+    QTest::newRow("Wayland without XWayland: read over AT-SPI, nothing pasted")
+        << in << true << false << "Display: Wayland (wayland-0), no XWayland";
+    in = workingDesktop();
+    in.session.bus.accessibilityEnabled = false;
+    QTest::newRow("accessibility off: copied instead")
+        << in << true << true << "Accessibility bus: running, switched off";
+    in.session.bus.accessibilityEnabled.reset();
+    in.session.x11.xtest = false;
+    QTest::newRow("no accessibility bus and no XTEST") << in << false << false << "XTEST: missing";
+    in = workingDesktop();
+    in.authStatus = 401;
+    QTest::newRow("token refused") << in << false << false
+                                   << "Sign-in: the backend refuses the device token (HTTP 401)";
+    in = workingDesktop();
+    in.healthStatus.reset();
+    in.healthError = "Connection refused";
+    in.authStatus.reset();
+    QTest::newRow("backend down") << in << false << false
+                                  << "Backend /health: no answer (Connection refused)";
+    in = workingDesktop();
+    in.token = DiagnosticsInput::Token::none;
+    in.authStatus.reset();
+    QTest::newRow("first start still to come") << in << true << true << "Sign-in: no device token yet";
+    in = workingDesktop();
+    in.session.sound.defaultSourceIsMonitor = true;
+    QTest::newRow("monitor source") << in << true << false << "default source mic is a monitor";
+    in = workingDesktop();
+    in.session.keyring.answered = false;
+    in.token = DiagnosticsInput::Token::unreadable;
+    QTest::newRow("keyring hung") << in << false << false << "Keyring: no answer in time";
+}
+
+void TestCommandLine::verdicts() {
+    QFETCH(DiagnosticsInput, input);
+    QFETCH(bool, explain);
+    QFETCH(bool, transcribe);
+    QFETCH(QString, line);
+    const DiagnosticsReport report = buildDiagnosticsReport(input);
+    QCOMPARE(report.explainWorks, explain);
+    QCOMPARE(report.transcribeWorks, transcribe);
+    QVERIFY2(report.lines.join('\n').contains(line), qPrintable(report.lines.join('\n')));
+}
+
+void TestCommandLine::aShortcutHeldByAnotherProgramSaysWhatToDo() {
+    DiagnosticsInput in = workingDesktop();
+    in.shortcutNames = {"Explain", "Transcribe"};
+    in.shortcutKeys = {"Ctrl+1", "Ctrl+2"};
+    in.session.x11.grabs = {{{Qt::Key_1, Qt::ControlModifier}, KeyGrabber::GrabResult::taken},
+                            {{Qt::Key_2, Qt::ControlModifier}, KeyGrabber::GrabResult::grabbed}};
+    QString shortcuts = buildDiagnosticsReport(in).lines.filter("Global shortcuts").constFirst();
+    QCOMPARE(shortcuts,
+             QStringLiteral("Global shortcuts: X11 key grabs: Explain Ctrl+1 taken by another program, "
+                            "Transcribe Ctrl+2 free -- choose other keys in Preferences, or bind "
+                            "`quillpoint --explain` and `quillpoint --transcribe` to keys in your "
+                            "desktop's keyboard settings"));
+    // Held by Quillpoint itself is no problem.
+    in.session.bus.quillpointRunning = true;
+    shortcuts = buildDiagnosticsReport(in).lines.filter("Global shortcuts").constFirst();
+    QVERIFY(shortcuts.endsWith("Explain Ctrl+1 held by the running Quillpoint, Transcribe Ctrl+2 free"));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

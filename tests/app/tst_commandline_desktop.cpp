@@ -1,0 +1,271 @@
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "TestBackend.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quill::test;
+
+namespace {
+
+struct Finished {
+    bool exited = false;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program to its end. `environment` entries are KEY=VALUE, or -KEY to remove KEY.
+Finished runQuillpoint(const QStringList& arguments, const QStringList& environment = {},
+                       int timeoutMs = 10000) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : environment) {
+        if (entry.startsWith(u'-'))
+            env.remove(entry.mid(1));
+        else
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    }
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), arguments);
+    Finished result;
+    result.exited = process.waitForFinished(timeoutMs);
+    if (!result.exited) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    result.status = process.exitStatus();
+    result.code = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+const QStringList noDesktop{"-DISPLAY", "-WAYLAND_DISPLAY", "-DBUS_SESSION_BUS_ADDRESS", "-QT_QPA_PLATFORM"};
+
+} // namespace
+
+// The program run as a desktop key binding or a terminal runs it: options, the one instance on
+// the session bus, and starting where there is no display.
+class TestCommandLineDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void helpVersionAndMistakesNeedNoDisplay();
+    void withoutADisplayItSaysSoAndExits();
+    void offscreenStartsAndQuitsOnRequest();
+    void twoLaunchesAtOnceMakeOneInstance();
+    void actionsReachTheRunningInstanceLikeTheShortcut();
+    void anActionCanStartItThroughDBusActivation();
+
+private:
+    QList<QJsonObject> explainRequests() const;
+
+    TestBackend backend;
+    QTemporaryDir documents;
+    QProcess editor;
+    QString editorWindow;
+};
+
+void TestCommandLineDesktop::initTestCase() {
+    QVERIFY(backend.start());
+    const QString configDir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
+    QVERIFY(QDir().mkpath(configDir));
+    QFile config(configDir + "/Quillpoint.conf");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
+    config.close();
+}
+
+void TestCommandLineDesktop::cleanupTestCase() {
+    if (editor.state() != QProcess::NotRunning) {
+        editor.kill();
+        editor.waitForFinished(3000);
+    }
+}
+
+QList<QJsonObject> TestCommandLineDesktop::explainRequests() const {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& request : backend.requests()) {
+        if (request["path"].toString() == "/api/explain")
+            matching << request;
+    }
+    return matching;
+}
+
+void TestCommandLineDesktop::helpVersionAndMistakesNeedNoDisplay() {
+    const Finished version = runQuillpoint({"--version"}, noDesktop);
+    QVERIFY(version.exited);
+    QCOMPARE(version.code, 0);
+    QVERIFY2(version.out.startsWith("Quillpoint "), qPrintable(version.out));
+
+    const Finished help = runQuillpoint({"--help"}, noDesktop);
+    QCOMPARE(help.code, 0);
+    for (const char* option :
+         {"--explain", "--transcribe", "--cancel", "--preferences", "--quit", "--diagnose"})
+        QVERIFY2(help.out.contains(QLatin1String(option)), option);
+    QVERIFY(help.out.startsWith("Usage: quillpoint [options]"));
+
+    const Finished unknown = runQuillpoint({"--explian"}, noDesktop);
+    QCOMPARE(unknown.status, QProcess::NormalExit);
+    QCOMPARE(unknown.code, 2);
+    QVERIFY2(unknown.err.contains("Unknown option 'explian'"), qPrintable(unknown.err));
+    QVERIFY(unknown.err.contains("quillpoint --help"));
+
+    const Finished both = runQuillpoint({"--explain", "--transcribe"}, noDesktop);
+    QCOMPARE(both.code, 2);
+    QVERIFY2(both.err.contains("cannot be combined"), qPrintable(both.err));
+}
+
+void TestCommandLineDesktop::withoutADisplayItSaysSoAndExits() {
+    const Finished none = runQuillpoint({"--explain"}, noDesktop);
+    QVERIFY(none.exited);
+    QCOMPARE(none.status, QProcess::NormalExit);
+    QCOMPARE(none.code, 1);
+    QVERIFY2(none.err.contains("neither DISPLAY nor WAYLAND_DISPLAY is set"), qPrintable(none.err));
+
+    // A Wayland socket without XWayland, and an X display where nobody listens.
+    const Finished dead =
+        runQuillpoint({}, {"-DISPLAY", "-QT_QPA_PLATFORM", "WAYLAND_DISPLAY=quill-none", "DISPLAY=:97"});
+    QCOMPARE(dead.status, QProcess::NormalExit);
+    QCOMPARE(dead.code, 1);
+    QVERIFY2(dead.err.contains("Quillpoint cannot start"), qPrintable(dead.err));
+}
+
+void TestCommandLineDesktop::offscreenStartsAndQuitsOnRequest() {
+    AppProcess app;
+    app.start({"QT_QPA_PLATFORM=offscreen", "DISPLAY="});
+    QVERIFY2(app.waitForLine("AuthService: "), qPrintable(app.lines().join('\n')));
+    QVERIFY2(app.waitForLine("No global shortcuts in this session: bind `quillpoint --explain`"),
+             qPrintable(app.lines().join('\n')));
+
+    const Finished quit = runQuillpoint({"--quit"});
+    QCOMPARE(quit.code, 0);
+    QVERIFY(app.waitForExit(5000));
+    QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.process().exitCode(), 0);
+}
+
+void TestCommandLineDesktop::twoLaunchesAtOnceMakeOneInstance() {
+    // A key binding pressed twice in quick succession: whichever comes second hands its action to
+    // the other, even while that one is still starting.
+    AppProcess first;
+    AppProcess second;
+    first.start({}, {"--preferences"});
+    second.start({}, {"--preferences"});
+    QTRY_VERIFY_WITH_TIMEOUT(first.process().state() == QProcess::NotRunning ||
+                                 second.process().state() == QProcess::NotRunning,
+                             10000);
+    AppProcess& forwarder = first.process().state() == QProcess::NotRunning ? first : second;
+    AppProcess& instance = &forwarder == &first ? second : first;
+    QCOMPARE(forwarder.process().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(forwarder.process().exitCode() == 0, qPrintable(forwarder.lines().join('\n')));
+    QCOMPARE(instance.process().state(), QProcess::Running);
+    QCOMPARE(runQuillpoint({"--quit"}).code, 0);
+    QVERIFY(instance.waitForExit(5000));
+    QCOMPARE(instance.process().exitCode(), 0);
+
+    // With nothing running, quitting and cancelling start nothing.
+    const Finished quit = runQuillpoint({"--quit"});
+    QCOMPARE(quit.code, 0);
+    QVERIFY2(quit.err.contains("Quillpoint is not running"), qPrintable(quit.err));
+}
+
+void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
+    const QString text = QStringLiteral("Mitochondria make most of the cell's chemical energy.");
+    const QString path = documents.path() + "/cell.txt";
+    QFile document(path);
+    QVERIFY(document.open(QIODevice::WriteOnly));
+    document.write(text.toUtf8());
+    document.close();
+    editor.start("mousepad", {path});
+    editorWindow = activateWindow("mousepad");
+    QVERIFY(!editorWindow.isEmpty());
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+
+    // No instance yet: this launch becomes it and explains once it is ready.
+    AppProcess app;
+    app.start({}, {"--explain"});
+    QTRY_VERIFY2_WITH_TIMEOUT(explainRequests().size() == 1, qPrintable(app.lines().join('\n')), 15000);
+    QCOMPARE(explainRequests().constLast()["json"].toObject()["text"].toString(), text);
+
+    // A second launch hands the action over and leaves at once; the first keeps running.
+    const Finished second = runQuillpoint({"--explain"});
+    QCOMPARE(second.code, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() == 2, 15000);
+    QCOMPARE(explainRequests().constLast()["json"].toObject()["text"].toString(), text);
+    QCOMPARE(app.process().state(), QProcess::Running);
+
+    QProcess gdbus;
+    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
+                          "/app/quillpoint/Quillpoint", "--method",
+                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
+    QVERIFY(gdbus.waitForFinished(5000));
+    QCOMPARE(gdbus.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() == 3, 15000);
+
+    // The panel never took the focus from the editor.
+    QString active;
+    QVERIFY(xdotool({"getactivewindow"}, &active));
+    QCOMPARE(active, editorWindow);
+
+    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
+                          "/app/quillpoint/Quillpoint", "--method",
+                          "org.freedesktop.Application.ActivateAction", "explode", "[]", "{}"});
+    QVERIFY(gdbus.waitForFinished(5000));
+    QVERIFY(gdbus.exitCode() != 0);
+    QVERIFY(QString::fromUtf8(gdbus.readAllStandardError()).contains("Unknown action \"explode\""));
+
+    // Without an action a second launch still just says the program runs.
+    const Finished plain = runQuillpoint({});
+    QCOMPARE(plain.code, 1);
+    QVERIFY(plain.err.contains("Quillpoint is already running"));
+
+    const Finished quit = runQuillpoint({"--quit"});
+    QCOMPARE(quit.code, 0);
+    QVERIFY(app.waitForExit(5000));
+    QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.process().exitCode(), 0);
+    QCOMPARE(explainRequests().size(), 3);
+}
+
+void TestCommandLineDesktop::anActionCanStartItThroughDBusActivation() {
+    const QString services =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/dbus-1/services";
+    QVERIFY(QDir().mkpath(services));
+    QFile service(services + "/app.quillpoint.Quillpoint.service");
+    QVERIFY(service.open(QIODevice::WriteOnly));
+    service.write("[D-BUS Service]\nName=app.quillpoint.Quillpoint\nExec=" +
+                  qEnvironmentVariable("QUILLPOINT_BINARY").toUtf8() + "\n");
+    service.close();
+    QCOMPARE(QProcess::execute("gdbus",
+                               {"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                                "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.ReloadConfig"}),
+             0);
+    const qsizetype before = explainRequests().size();
+
+    // The call starts the program, and the action it carries waits for the launch.
+    QProcess gdbus;
+    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
+                          "/app/quillpoint/Quillpoint", "--method",
+                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
+    QVERIFY(gdbus.waitForFinished(15000));
+    QCOMPARE(gdbus.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(explainRequests().size(), before + 1, 15000);
+    QFile::remove(service.fileName());
+    const Finished quit = runQuillpoint({"--quit"});
+    QCOMPARE(quit.code, 0);
+    QVERIFY2(!quit.err.contains("Quillpoint is not running"), qPrintable(quit.err));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLineDesktop)
+#include "tst_commandline_desktop.moc"
