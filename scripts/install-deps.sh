@@ -6,11 +6,13 @@ set -euo pipefail
 packages=(
     # build
     build-essential cmake ninja-build pkg-config clang-format clang-tidy
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-x11-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev libicu-dev
     libgtest-dev libbenchmark-dev
+    # the Debian packages (scripts/package.sh) and the checks of their contents
+    dpkg-dev file binutils lintian desktop-file-utils appstream systemd
     # running and the reference backend
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive

@@ -23,6 +23,9 @@
 namespace quill {
 namespace {
 
+// QUILLPOINT_UPDATE_CHECK=OFF leaves distributions' packages without an update check of their own.
+constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
+
 // A callback that runs `method` of `object` while the object exists: at once, or queued on a
 // later turn of the main loop.
 template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
@@ -89,7 +92,8 @@ void AppDelegate::setupApplication() {
     callbacks.quit = [] { QApplication::quit(); };
     callbacks.preferences = weakly(this, &AppDelegate::showPreferences);
     callbacks.requestAccessibility = [&permissions] { permissions.showAccessibilityAlert(); };
-    callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
+    if constexpr (updateCheckBuiltIn)
+        callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
     m_statusBarController = std::make_unique<StatusBarController>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
         shortcuts.shortcut(ShortcutAction::transcribeOnly), std::move(callbacks),

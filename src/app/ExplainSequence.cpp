@@ -49,7 +49,7 @@ void ExplainSequence::explainSelection() {
         return;
     }
     if (!m_deps.auth.isAuthenticated()) {
-        overlay.showError(QStringLiteral("Please sign in via Preferences (Ctrl+,)"), true);
+        overlay.showError(tr("Please sign in via Preferences (Ctrl+,)"), true);
         return;
     }
 
@@ -58,7 +58,7 @@ void ExplainSequence::explainSelection() {
     if (!text)
         text = m_deps.textCapture.selectedTextViaCopy();
     if (!text || text->trimmed().isEmpty()) {
-        overlay.showError(QStringLiteral("No text selected"), true);
+        overlay.showError(tr("No text selected"), true);
         return;
     }
     m_currentExplainText = *text;
@@ -82,7 +82,7 @@ void ExplainSequence::explainSelection() {
             }
             overlay.finishStreaming();
             if (accumulated.isEmpty())
-                overlay.showError(QStringLiteral("No response received"), true);
+                overlay.showError(tr("No response received"), true);
         });
 }
 

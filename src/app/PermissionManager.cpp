@@ -20,35 +20,35 @@ PermissionManager::PermissionManager(AccessibilityStatus& accessibility, KeyEven
 
 const PermissionManager::Alert& PermissionManager::accessibilityAlert() {
     static const Alert alert{
-        QStringLiteral("Accessibility Permission Required"),
-        QStringLiteral("Quillpoint needs Accessibility permission to:\n\n"
-                       "\u2022 Capture selected text from any application\n"
-                       "\u2022 Respond to global keyboard shortcuts\n\n"
-                       "Click \"Open System Settings\" to turn on assistive technologies, then restart the "
-                       "applications you want to read text from."),
+        tr("Accessibility Permission Required"),
+        tr("Quillpoint needs Accessibility permission to:\n\n"
+           "\u2022 Capture selected text from any application\n"
+           "\u2022 Respond to global keyboard shortcuts\n\n"
+           "Click \"Open System Settings\" to turn on assistive technologies, then restart the "
+           "applications you want to read text from."),
         QMessageBox::Information,
-        {QStringLiteral("Open System Settings"), QStringLiteral("Later")},
+        {tr("Open System Settings"), tr("Later")},
     };
     return alert;
 }
 
 const PermissionManager::Alert& PermissionManager::microphoneDeniedAlert() {
     static const Alert alert{
-        QStringLiteral("Microphone Permission Required"),
-        QStringLiteral("Quillpoint needs microphone access to transcribe your voice.\n\n"
-                       "Click \"Open System Settings\" to grant permission."),
+        tr("Microphone Permission Required"),
+        tr("Quillpoint needs microphone access to transcribe your voice.\n\n"
+           "Click \"Open System Settings\" to grant permission."),
         QMessageBox::Information,
-        {QStringLiteral("Open System Settings"), QStringLiteral("Later")},
+        {tr("Open System Settings"), tr("Later")},
     };
     return alert;
 }
 
 const PermissionManager::Alert& PermissionManager::microphoneRestrictedAlert() {
     static const Alert alert{
-        QStringLiteral("Microphone Access Restricted"),
-        QStringLiteral("Microphone access is blocked by a device policy. Contact your administrator."),
+        tr("Microphone Access Restricted"),
+        tr("Microphone access is blocked by a device policy. Contact your administrator."),
         QMessageBox::Warning,
-        {QStringLiteral("OK")},
+        {tr("OK")},
     };
     return alert;
 }
@@ -56,7 +56,7 @@ const PermissionManager::Alert& PermissionManager::microphoneRestrictedAlert() {
 int PermissionManager::showAlertModally(const Alert& alert) {
     QMessageBox box;
     box.setObjectName(QStringLiteral("PermissionAlert"));
-    box.setWindowTitle(QStringLiteral("Quillpoint"));
+    box.setWindowTitle(tr("Quillpoint"));
     box.setIcon(alert.style);
     box.setText(alert.messageText);
     box.setInformativeText(alert.informativeText);

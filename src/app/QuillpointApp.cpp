@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "ApplicationBusObject.h"
 #include "Services.h"
+#include "Translations.h"
 #include "platform/AppInfo.h"
 #include "platform/InstanceGuard.h"
 #include "platform/Log.h"
@@ -24,6 +25,7 @@ QuillpointApp::QuillpointApp(int& argc, char** argv) : QApplication(argc, argv) 
     setWindowIcon(QIcon(QStringLiteral(":/icons/quillpoint.svg")));
     setQuitOnLastWindowClosed(false);
     qSetMessagePattern(QString::fromLatin1(logMessagePattern));
+    installTranslations(*this);
 }
 
 QuillpointApp::~QuillpointApp() = default;

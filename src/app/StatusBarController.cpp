@@ -66,6 +66,9 @@ StatusBarController::~StatusBarController() = default;
 
 StatusBarController::Icon StatusBarController::statusIcon(const QString& resourcePath,
                                                           const QString& themeName) {
+    const QIcon symbolic = QIcon::fromTheme(themeName + QStringLiteral("-symbolic"));
+    if (!symbolic.isNull() && !symbolic.pixmap(22).isNull())
+        return {symbolic, IconSource::symbolic};
     // An SVG resource loads only when the SVG image plugin is installed; render it to be sure.
     QIcon artwork(resourcePath);
     if (!artwork.pixmap(22).isNull()) {
@@ -81,7 +84,7 @@ StatusBarController::Icon StatusBarController::statusIcon(const QString& resourc
 void StatusBarController::setupStatusItem() {
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     const Icon icon = statusIcon(iconResource, bundleIdentifier());
-    if (icon.source != IconSource::resource)
+    if (icon.source != IconSource::symbolic && icon.source != IconSource::resource)
         logLine(lcApp(), logTag,
                 QStringLiteral("The tray artwork could not be loaded; using a fallback icon"));
     m_trayIcon->setIcon(icon.icon);
@@ -95,8 +98,8 @@ void StatusBarController::setupStatusItem() {
 }
 
 QString StatusBarController::tooltipText(const Shortcut& explain, const Shortcut& transcribe) {
-    return QStringLiteral("Quillpoint - ") + displayString(explain) + QStringLiteral(" Explain | ") +
-           displayString(transcribe) + QStringLiteral(" Transcribe");
+    return tr("Quillpoint - %1 Explain | %2 Transcribe")
+        .arg(displayString(explain), displayString(transcribe));
 }
 
 void StatusBarController::updateTooltip() {
@@ -108,26 +111,27 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
     const Item separator{{}, nullptr, {}, true};
     const bool trusted = m_isAccessibilityEnabled && m_isAccessibilityEnabled();
     const bool signedIn = m_auth.isAuthenticated();
-    return {
-        {QStringLiteral("Quillpoint"), nullptr, {}},
+    std::vector<Item> items = {
+        {tr("Quillpoint"), nullptr, {}},
         separator,
-        {QStringLiteral("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
-        {QStringLiteral("Transcribe Mode"), &StatusBarController::transcribeClicked,
-         menuKeys(m_transcribeShortcut)},
+        {tr("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
+        {tr("Transcribe Mode"), &StatusBarController::transcribeClicked, menuKeys(m_transcribeShortcut)},
         separator,
-        trusted
-            ? Item{QStringLiteral("✓ Accessibility Enabled"), nullptr, {}}
-            : Item{QStringLiteral("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
-        signedIn ? Item{QStringLiteral("✓ Signed In"), nullptr, {}}
-                 : Item{QStringLiteral("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
+        trusted ? Item{tr("✓ Accessibility Enabled"), nullptr, {}}
+                : Item{tr("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
+        signedIn ? Item{tr("✓ Signed In"), nullptr, {}}
+                 : Item{tr("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
         separator,
-        {QStringLiteral("Preferences..."), &StatusBarController::preferencesClicked,
+        {tr("Preferences..."), &StatusBarController::preferencesClicked,
          QKeySequence(Qt::CTRL | Qt::Key_Comma)},
-        {QStringLiteral("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}},
         separator,
-        {QStringLiteral("Quit Quillpoint"), &StatusBarController::quitClicked,
-         QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {tr("Quit Quillpoint"), &StatusBarController::quitClicked, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
+    // Builds whose updates come from the package manager have no update check.
+    if (m_callbacks.checkForUpdates)
+        items.insert(items.end() - 2,
+                     {tr("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}});
+    return items;
 }
 
 void StatusBarController::buildMenu() {

@@ -30,9 +30,11 @@ public:
         std::function<void()> checkForUpdates;
     };
 
-    // The tray icon: our own artwork, then the desktop theme's icon of this application, then
-    // the letters "QP" drawn at runtime, so the tray never shows an empty slot.
-    enum class IconSource { resource, theme, letters };
+    // The tray icon: the installed symbolic icon, which reaches the tray host by name so that the
+    // panel tints it for light and dark themes; else our own artwork, then the desktop theme's
+    // icon of this application, then the letters "QP" drawn at runtime, so the tray never shows
+    // an empty slot.
+    enum class IconSource { symbolic, resource, theme, letters };
     struct Icon {
         QIcon icon;
         IconSource source;

@@ -77,15 +77,14 @@ void TranscribeSequence::startTranscription() {
         return;
     }
     if (!m_deps.audioCapture.startRecording()) {
-        m_deps.overlay.showError(QStringLiteral("Failed to start recording"), true);
+        m_deps.overlay.showError(tr("Failed to start recording"), true);
         return;
     }
     m_isTranscribing = true;
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
-    m_listeningMessage =
-        QStringLiteral("Listening... (") + displayString(cancel) + QStringLiteral(" to cancel)");
+    m_listeningMessage = tr("Listening... (%1 to cancel)").arg(displayString(cancel));
     m_secondsLeft.reset();
     // A chosen microphone that was missing at the start is reported on a later turn, like one
     // unplugged later.
@@ -176,7 +175,7 @@ void TranscribeSequence::stopAndTranscribe() {
     ExplanationViewModel& viewModel = overlay.viewModel();
     viewModel.reset();
     viewModel.setState(ExplanationState::loading());
-    viewModel.setLoadingMessage(QStringLiteral("Transcribing..."));
+    viewModel.setLoadingMessage(tr("Transcribing..."));
     overlay.showPanel();
 
     m_deps.apiClient.transcribe(

@@ -1,5 +1,6 @@
 #include "APIError.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
 
 namespace quill {
@@ -25,19 +26,22 @@ APIError APIError::serverError(int statusCode) {
 QString APIError::message() const {
     switch (m_kind) {
     case Kind::invalidURL:
-        return QStringLiteral("Invalid API URL: ") + m_urlText;
+        return QCoreApplication::translate("quill::APIError", "Invalid API URL: %1").arg(m_urlText);
     case Kind::networkError:
         if (m_transportError.code == QNetworkReply::ConnectionRefusedError)
-            return QStringLiteral("Cannot connect to server. Is the backend running?");
-        return QStringLiteral("Network error: ") + m_transportError.description;
+            return QCoreApplication::translate("quill::APIError",
+                                               "Cannot connect to server. Is the backend running?");
+        return QCoreApplication::translate("quill::APIError", "Network error: %1")
+            .arg(m_transportError.description);
     case Kind::serverError:
-        return QStringLiteral("Server error: ") + QString::number(m_statusCode);
+        return QCoreApplication::translate("quill::APIError", "Server error: %1").arg(m_statusCode);
     case Kind::notAuthenticated:
-        return QStringLiteral("Please sign in to continue");
+        return QCoreApplication::translate("quill::APIError", "Please sign in to continue");
     case Kind::rateLimited:
-        return QStringLiteral("Daily limit reached. Try again tomorrow.");
+        return QCoreApplication::translate("quill::APIError", "Daily limit reached. Try again tomorrow.");
     case Kind::connectionRefused:
-        return QStringLiteral("Connection refused. Start the backend: cd backend && npm run dev");
+        return QCoreApplication::translate(
+            "quill::APIError", "Connection refused. Start the backend: cd backend && npm run dev");
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "ReplyStatus.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
 
 namespace quill {
@@ -51,7 +52,8 @@ std::optional<TransportError> transportFailure(const QNetworkReply& reply) {
     // The client stops listening before it aborts a reply itself, so a cancelled reply it still
     // hears about is one that Qt gave up on after the idle timeout; Qt only says "canceled".
     if (error == QNetworkReply::OperationCanceledError)
-        return TransportError{QNetworkReply::TimeoutError, QStringLiteral("The request timed out.")};
+        return TransportError{QNetworkReply::TimeoutError,
+                              QCoreApplication::translate("quill::ReplyStatus", "The request timed out.")};
     return TransportError{error, reply.errorString()};
 }
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 #include <algorithm>
 
@@ -11,10 +12,17 @@ namespace quill {
 AudioCaptureService::AudioCaptureService(RecorderFactory createRecorder, QObject* parent)
     : QObject(parent)
     , m_createRecorder(std::move(createRecorder)) {
-    // The recording holds the user's voice: a quit in the middle must not leave it in /tmp.
+    // The recording holds the user's voice: a quit in the middle must not leave it behind.
     if (auto* app = QCoreApplication::instance()) {
         connect(app, &QCoreApplication::aboutToQuit, this, &AudioCaptureService::cleanUp);
     }
+}
+
+QString AudioCaptureService::recordingDirectory() {
+    const QFileInfo runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    if (runtime.isAbsolute() && runtime.isDir() && runtime.isWritable())
+        return runtime.absoluteFilePath();
+    return QDir::tempPath();
 }
 
 AudioCaptureService::~AudioCaptureService() {
@@ -22,7 +30,7 @@ AudioCaptureService::~AudioCaptureService() {
 }
 
 bool AudioCaptureService::startRecording() {
-    m_recordingURL = QDir::tempPath() + QStringLiteral("/quill_recording_") +
+    m_recordingURL = recordingDirectory() + QStringLiteral("/quill_recording_") +
                      QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a");
     auto recorder = m_createRecorder ? m_createRecorder() : nullptr;
     if (!recorder || !recorder->record(*m_recordingURL)) {

@@ -35,6 +35,9 @@ public:
     void cancelRecording();
     // Removes a recording file; a missing file or a refusal is not an error worth reporting.
     static void deleteRecording(const QString& path);
+    // Where recordings go: $XDG_RUNTIME_DIR, private to the user and kept in memory, else the
+    // temporary directory.
+    static QString recordingDirectory();
 
     // 0 at or below -50 dB, 1 at 0 dB and above, linear in decibels between; 0 for NaN.
     static float levelForPower(float power);

@@ -39,7 +39,7 @@ LoadingView::LoadingView(QWidget* parent)
 }
 
 void LoadingView::update(const std::optional<QString>& message, std::optional<float> audioLevel) {
-    m_message->setText(message.value_or(QStringLiteral("Analyzing...")));
+    m_message->setText(message.value_or(tr("Analyzing...")));
     m_spinner->setVisible(!audioLevel);
     m_level->setVisible(audioLevel.has_value());
     if (audioLevel && *audioLevel != m_level->level())

@@ -51,8 +51,8 @@ AccountPreferencesView::AccountPreferencesView(AuthService& authService, QWidget
 
     auto* privacySection = new QGroupBox(this);
     auto* privacyLayout = new QVBoxLayout(privacySection);
-    auto* privacy = secondaryLabel(
-        QStringLiteral("Your data is processed securely. We don't store your text."), 0.85, this);
+    auto* privacy =
+        secondaryLabel(tr("Your data is processed securely. We don't store your text."), 0.85, this);
     privacy->setObjectName(QStringLiteral("privacyLabel"));
     privacyLayout->addWidget(privacy);
 
@@ -74,10 +74,10 @@ QWidget* AccountPreferencesView::buildSignedIn() {
     const int size = style()->pixelMetric(QStyle::PM_SmallIconSize);
     check->setPixmap(QIcon(QStringLiteral(":/preferences/icons/check-circle.svg")).pixmap(size, size));
     status->addWidget(check);
-    status->addWidget(new QLabel(QStringLiteral("Signed in"), page));
+    status->addWidget(new QLabel(tr("Signed in"), page));
     status->addStretch();
 
-    auto* signOut = new QPushButton(QStringLiteral("Sign Out"), page);
+    auto* signOut = new QPushButton(tr("Sign Out"), page);
     connect(signOut, &QPushButton::clicked, &m_authService, &AuthService::signOut);
 
     auto* layout = new QVBoxLayout(page);
@@ -91,9 +91,9 @@ QWidget* AccountPreferencesView::buildSignedIn() {
 QWidget* AccountPreferencesView::buildSignedOut() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("signedOut"));
-    auto* prompt = secondaryLabel(QStringLiteral("Sign in to use Quillpoint"), 1.0, page);
+    auto* prompt = secondaryLabel(tr("Sign in to use Quillpoint"), 1.0, page);
 
-    auto* signIn = new QPushButton(QStringLiteral("Sign in with Apple"), page);
+    auto* signIn = new QPushButton(tr("Sign in with Apple"), page);
     QFont larger = signIn->font();
     larger.setPointSizeF(larger.pointSizeF() * 1.15);
     signIn->setFont(larger);

@@ -22,9 +22,10 @@ struct ShortcutRow {
 };
 
 constexpr std::array<ShortcutRow, 3> shortcutRows = {{
-    {"Explainer Mode", ShortcutAction::explainSelection},
-    {"Transcribe Mode", ShortcutAction::transcribeOnly},
-    {"Cancel Recording", ShortcutAction::cancelTranscription},
+    {QT_TRANSLATE_NOOP("quill::GeneralPreferencesView", "Explainer Mode"), ShortcutAction::explainSelection},
+    {QT_TRANSLATE_NOOP("quill::GeneralPreferencesView", "Transcribe Mode"), ShortcutAction::transcribeOnly},
+    {QT_TRANSLATE_NOOP("quill::GeneralPreferencesView", "Cancel Recording"),
+     ShortcutAction::cancelTranscription},
 }};
 
 const QMargins sectionMargins(10, 4, 10, 6);
@@ -69,7 +70,7 @@ GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutCo
 }
 
 QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
-    auto* section = new QGroupBox(QStringLiteral("Keyboard Shortcuts"), parent);
+    auto* section = new QGroupBox(tr("Keyboard Shortcuts"), parent);
     auto* grid = new QGridLayout(section);
     grid->setContentsMargins(sectionMargins);
     grid->setVerticalSpacing(2);
@@ -94,7 +95,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         };
         auto* recorder = new ShortcutRecorderView(std::move(binding), section);
         recorder->setObjectName(rawValue(action));
-        auto* label = new QLabel(QString::fromLatin1(entry.label), section);
+        auto* label = new QLabel(tr(entry.label), section);
         label->setBuddy(recorder);
         // The label stays level with the button when the refusal text opens below it.
         label->setMinimumHeight(recorder->sizeHint().height());
@@ -109,10 +110,10 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
 }
 
 QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
-    auto* section = new QGroupBox(QStringLiteral("Startup"), parent);
+    auto* section = new QGroupBox(tr("Startup"), parent);
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(sectionMargins);
-    m_launchAtLogin = new QCheckBox(QStringLiteral("Launch at Login"), section);
+    m_launchAtLogin = new QCheckBox(tr("Launch at Login"), section);
     m_launchAtLogin->setChecked(m_preferencesManager.launchAtLogin());
     connect(m_launchAtLogin, &QCheckBox::toggled, &m_preferencesManager,
             &PreferencesManager::setLaunchAtLogin);
@@ -121,10 +122,10 @@ QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
 }
 
 QWidget* GeneralPreferencesView::buildModelSection(QWidget* parent) {
-    auto* section = new QGroupBox(QStringLiteral("Model"), parent);
+    auto* section = new QGroupBox(tr("Model"), parent);
     auto* layout = new QHBoxLayout(section);
     layout->setContentsMargins(sectionMargins);
-    auto* label = new QLabel(QStringLiteral("AI Model"), section);
+    auto* label = new QLabel(tr("AI Model"), section);
     layout->addWidget(label);
     layout->addStretch();
     auto* choices = new QHBoxLayout;

@@ -27,7 +27,9 @@ PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistr
     : QObject(parent)
     , m_settings(settings)
     , m_autostart(autostart) {
-    m_launchAtLogin = m_settings.value(launchAtLoginKey).value_or(false).toBool();
+    // The entry, not the stored choice, says whether the program starts at login: the user may
+    // have removed it or switched it off with another tool since.
+    m_launchAtLogin = m_autostart.isEnabled();
     const auto model = m_settings.value(selectedModelKey);
     m_selectedModel = model ? model->toString() : defaultModel();
     m_holdToTalk = m_settings.value(holdToTalkKey).value_or(false).toBool();

@@ -21,12 +21,11 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
 
     m_tabs = new QTabWidget(this);
     m_tabs->setDocumentMode(true);
-    m_tabs->addTab(general, QIcon(QStringLiteral(":/preferences/icons/gear.svg")), QStringLiteral("General"));
+    m_tabs->addTab(general, QIcon(QStringLiteral(":/preferences/icons/gear.svg")), tr("General"));
     m_tabs->addTab(new AccountPreferencesView(authService),
-                   QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), QStringLiteral("Account"));
+                   QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), tr("Account"));
     m_tabs->addTab(new TranscriptionPreferencesView(preferencesManager, audioInputs),
-                   QIcon(QStringLiteral(":/preferences/icons/microphone.svg")),
-                   QStringLiteral("Transcription"));
+                   QIcon(QStringLiteral(":/preferences/icons/microphone.svg")), tr("Transcription"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -26,7 +26,7 @@ void PreferencesWindowController::showPreferences() {
                                                      m_audioInputs);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
-        m_window->setWindowTitle(windowTitle);
+        m_window->setWindowTitle(windowTitle());
         m_window->setFixedSize(contentWidth, contentHeight);
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             m_window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, m_window->size(),

@@ -21,7 +21,7 @@ class ShortcutConfiguration;
 class PreferencesWindowController : public QObject {
     Q_OBJECT
 public:
-    static inline const QString windowTitle = QStringLiteral("Quillpoint Preferences");
+    static QString windowTitle() { return tr("Quillpoint Preferences"); }
     static constexpr int contentWidth = 420;
     static constexpr int contentHeight = 280;
 

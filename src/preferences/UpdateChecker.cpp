@@ -79,20 +79,16 @@ void UpdateChecker::replyFinished() {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     UpdateCheckResult result;
     if (m_abort == Abort::timedOut) {
-        result = failedCheck(m_currentVersion,
-                             QStringLiteral("The update server did not answer within %1 seconds.")
-                                 .arg(std::chrono::duration<double>(m_timeout).count()));
+        result = failedCheck(m_currentVersion, tr("The update server did not answer within %1 seconds.")
+                                                   .arg(std::chrono::duration<double>(m_timeout).count()));
     } else if (m_abort == Abort::tooLarge) {
-        result =
-            failedCheck(m_currentVersion,
-                        QStringLiteral("The update feed is larger than %1 KB.").arg(maxFeedBytes / 1024));
-    } else if (status >= 400) {
         result = failedCheck(m_currentVersion,
-                             QStringLiteral("The update server answered with HTTP %1.").arg(status));
+                             tr("The update feed is larger than %1 KB.").arg(maxFeedBytes / 1024));
+    } else if (status >= 400) {
+        result = failedCheck(m_currentVersion, tr("The update server answered with HTTP %1.").arg(status));
     } else if (reply->error() != QNetworkReply::NoError) {
-        result =
-            failedCheck(m_currentVersion,
-                        QStringLiteral("Could not reach the update server: %1").arg(reply->errorString()));
+        result = failedCheck(m_currentVersion,
+                             tr("Could not reach the update server: %1").arg(reply->errorString()));
     } else {
         const auto parsed = parseUpdateFeed(reply->readAll(), reply->url());
         if (const auto* error = std::get_if<UpdateFeedError>(&parsed))

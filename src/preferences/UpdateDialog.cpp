@@ -18,9 +18,9 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     , m_message(new QLabel(this))
     , m_notes(new QTextBrowser(this))
     , m_progress(new QProgressBar(this))
-    , m_downloadButton(new QPushButton(QStringLiteral("Download..."), this))
+    , m_downloadButton(new QPushButton(tr("Download..."), this))
     , m_closeButton(new QPushButton(this)) {
-    setWindowTitle(QStringLiteral("Software Update"));
+    setWindowTitle(tr("Software Update"));
     setWindowIcon(QApplication::windowIcon());
 
     auto* icon = new QLabel(this);
@@ -63,14 +63,14 @@ UpdateDialog::UpdateDialog(QWidget* parent)
 void UpdateDialog::showChecking() {
     m_checking = true;
     m_downloadPage.clear();
-    m_heading->setText(QStringLiteral("Checking for updates..."));
+    m_heading->setText(tr("Checking for updates..."));
     m_message->clear();
     m_message->hide();
     m_notes->clear();
     m_notes->hide();
     m_progress->show();
     m_downloadButton->hide();
-    m_closeButton->setText(QStringLiteral("Cancel"));
+    m_closeButton->setText(tr("Cancel"));
     adjustSize();
 }
 
@@ -80,26 +80,25 @@ void UpdateDialog::showResult(const UpdateCheckResult& result) {
     m_message->show();
     m_notes->hide();
     m_downloadButton->hide();
-    m_closeButton->setText(QStringLiteral("OK"));
+    m_closeButton->setText(tr("OK"));
     switch (result.status) {
     case UpdateCheckResult::Status::upToDate:
-        m_heading->setText(QStringLiteral("You're up to date!"));
-        m_message->setText(
-            QStringLiteral("Quillpoint %1 is the newest version available.").arg(result.currentVersion));
+        m_heading->setText(tr("You're up to date!"));
+        m_message->setText(tr("Quillpoint %1 is the newest version available.").arg(result.currentVersion));
         break;
     case UpdateCheckResult::Status::updateAvailable:
-        m_heading->setText(QStringLiteral("A new version of Quillpoint is available!"));
-        m_message->setText(QStringLiteral("Quillpoint %1 is now available. You have %2.")
+        m_heading->setText(tr("A new version of Quillpoint is available!"));
+        m_message->setText(tr("Quillpoint %1 is now available. You have %2.")
                                .arg(result.latestVersion, result.currentVersion));
         m_notes->setPlainText(result.notes);
         m_notes->show();
         m_downloadPage = result.downloadPage;
         m_downloadButton->show();
         m_downloadButton->setDefault(true);
-        m_closeButton->setText(QStringLiteral("Later"));
+        m_closeButton->setText(tr("Later"));
         break;
     case UpdateCheckResult::Status::failed:
-        m_heading->setText(QStringLiteral("Update check failed"));
+        m_heading->setText(tr("Update check failed"));
         m_message->setText(result.error);
         break;
     }

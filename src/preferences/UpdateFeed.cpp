@@ -1,5 +1,6 @@
 #include "UpdateFeed.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -111,13 +112,16 @@ std::variant<UpdateFeed, UpdateFeedError> parseUpdateFeed(const QByteArray& json
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        return UpdateFeedError{QStringLiteral("The update feed is not valid JSON (%1 at offset %2).")
-                                   .arg(parseError.errorString())
-                                   .arg(parseError.offset)};
+        return UpdateFeedError{
+            QCoreApplication::translate("quill::UpdateFeed",
+                                        "The update feed is not valid JSON (%1 at offset %2).")
+                .arg(parseError.errorString())
+                .arg(parseError.offset)};
     }
     const QJsonValue versions = document.object().value(QStringLiteral("versions"));
     if (!document.isObject() || !versions.isArray())
-        return UpdateFeedError{QStringLiteral("The update feed has no list of versions.")};
+        return UpdateFeedError{
+            QCoreApplication::translate("quill::UpdateFeed", "The update feed has no list of versions.")};
 
     const QUrl feedPage = usablePage(document.object().value(QStringLiteral("downloadPage")), feedUrl);
     UpdateFeed feed;
@@ -133,7 +137,8 @@ std::variant<UpdateFeed, UpdateFeedError> parseUpdateFeed(const QByteArray& json
                                 ownPage.isEmpty() ? feedPage : ownPage});
     }
     if (feed.entries.empty())
-        return UpdateFeedError{QStringLiteral("The update feed lists no readable version.")};
+        return UpdateFeedError{
+            QCoreApplication::translate("quill::UpdateFeed", "The update feed lists no readable version.")};
     std::stable_sort(feed.entries.begin(), feed.entries.end(), [](const auto& a, const auto& b) {
         return std::is_gt(compareVersions(a.version, b.version));
     });
@@ -175,7 +180,8 @@ UpdateCheckResult evaluateUpdateFeed(const UpdateFeed& feed, const QString& curr
     const UpdateFeedEntry& latest = *newer.front();
     if (latest.downloadPage.isEmpty()) {
         return failedCheck(currentVersion,
-                           QStringLiteral("The update feed names no download page for version %1.")
+                           QCoreApplication::translate(
+                               "quill::UpdateFeed", "The update feed names no download page for version %1.")
                                .arg(latest.version.toString()));
     }
     result.status = UpdateCheckResult::Status::updateAvailable;
@@ -183,8 +189,9 @@ UpdateCheckResult evaluateUpdateFeed(const UpdateFeed& feed, const QString& curr
     result.downloadPage = latest.downloadPage;
     QStringList notes;
     for (const UpdateFeedEntry* entry : newer) {
-        notes << QStringLiteral("Version %1").arg(entry->version.toString()) +
-                     (entry->notes.isEmpty() ? QString() : u'\n' + entry->notes);
+        notes
+            << QCoreApplication::translate("quill::UpdateFeed", "Version %1").arg(entry->version.toString()) +
+                   (entry->notes.isEmpty() ? QString() : u'\n' + entry->notes);
     }
     result.notes = notes.join(QStringLiteral("\n\n"));
     return result;

@@ -3,6 +3,8 @@
 #include "KeyCodes.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
+
 namespace quill {
 namespace {
 
@@ -14,11 +16,15 @@ std::optional<KeyCombination> keyCombination(const Shortcut& shortcut) {
 }
 
 QString takenMessage(const Shortcut& shortcut) {
-    return displayString(shortcut) + QStringLiteral(" is already used by another application");
+    return QCoreApplication::translate("quill::GlobalShortcutService",
+                                       "%1 is already used by another application")
+        .arg(displayString(shortcut));
 }
 
 QString unusableMessage(const Shortcut& shortcut) {
-    return displayString(shortcut) + QStringLiteral(" cannot be used as a shortcut with this keyboard");
+    return QCoreApplication::translate("quill::GlobalShortcutService",
+                                       "%1 cannot be used as a shortcut with this keyboard")
+        .arg(displayString(shortcut));
 }
 
 // Runs the function while its owner still holds it: a press posted just before a service goes

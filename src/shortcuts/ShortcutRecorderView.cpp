@@ -98,9 +98,8 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setAutoRaise(true);
     m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
-    m_resetButton->setToolTip(
-        QStringLiteral("Reset to default (%1)").arg(displayString(m_binding.defaultValue)));
-    m_resetButton->setAccessibleName(QStringLiteral("Reset to default"));
+    m_resetButton->setToolTip(tr("Reset to default (%1)").arg(displayString(m_binding.defaultValue)));
+    m_resetButton->setAccessibleName(tr("Reset to default"));
     connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
 
     m_errorLabel = new QLabel(this);
@@ -129,7 +128,7 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
 }
 
 void ShortcutRecorderView::refresh() {
-    m_shortcutButton->setText(m_recording ? recordingText : displayString(m_binding.read()));
+    m_shortcutButton->setText(m_recording ? recordingText() : displayString(m_binding.read()));
     m_resetButton->setVisible(!m_recording);
 }
 
@@ -143,7 +142,7 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
     if (!captured)
         return;
     if (isReserved(*captured)) {
-        setError(reservedText);
+        setError(reservedText());
         return;
     }
     tryWrite(*captured);

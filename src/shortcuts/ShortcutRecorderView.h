@@ -31,8 +31,8 @@ struct ShortcutBinding {
 class ShortcutRecorderView : public QWidget {
     Q_OBJECT
 public:
-    static inline const QString recordingText = QStringLiteral("Press shortcut...");
-    static inline const QString reservedText = QStringLiteral("Reserved system shortcut");
+    static QString recordingText() { return tr("Press shortcut..."); }
+    static QString reservedText() { return tr("Reserved system shortcut"); }
 
     explicit ShortcutRecorderView(ShortcutBinding binding, QWidget* parent = nullptr);
 

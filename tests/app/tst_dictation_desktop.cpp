@@ -45,7 +45,7 @@ private slots:
 private:
     QString editorText() const;
     QStringList recordings() const {
-        return QDir(QDir::tempPath()).entryList({"quill_recording_*"}, QDir::Files);
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
     }
 
     TestHttpServer server;

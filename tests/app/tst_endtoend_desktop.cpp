@@ -88,8 +88,9 @@ QString TestEndToEndDesktop::editorText() const {
     return document.open(QIODevice::ReadOnly) ? QString::fromUtf8(document.readAll()) : QString();
 }
 
+// The test desktop has its own runtime directory, where the program keeps its recordings.
 QStringList TestEndToEndDesktop::recordings() const {
-    return QDir(QDir::tempPath()).entryList({"quill_recording_*"}, QDir::Files);
+    return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
 }
 
 void TestEndToEndDesktop::explainSendsTheSelectionAndShowsThePanel() {

@@ -78,6 +78,7 @@ private slots:
     void itemsFollowTheStates_data();
     void itemsFollowTheStates();
     void itemsRunTheirActions();
+    void noUpdateItemWithoutAnUpdateCheck();
     void unchangedRebuildLeavesThePublishedMenuAlone();
     void shortcutsShowInDesktopWords_data();
     void shortcutsShowInDesktopWords();
@@ -155,6 +156,28 @@ void TestStatusBarController::itemsRunTheirActions() {
     QAction* line = find(menu, QStringLiteral("✓ Accessibility Enabled"));
     QVERIFY(line);
     QVERIFY(!line->isEnabled());
+}
+
+void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
+    Fixture f;
+    StatusBarController controller{ctrl1, ctrl2,
+                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, {}},
+                                   [] { return true; }, f.auth};
+    controller.buildMenu();
+    const QStringList expected = {
+        "Quillpoint|0|",
+        "-",
+        "Explainer Mode|1|Ctrl+1",
+        "Transcribe Mode|1|Ctrl+2",
+        "-",
+        "✓ Accessibility Enabled|0|",
+        "✓ Signed In|0|",
+        "-",
+        "Preferences...|1|Ctrl+,",
+        "-",
+        "Quit Quillpoint|1|Ctrl+Q",
+    };
+    QCOMPARE(describe(controller.menu()), expected);
 }
 
 void TestStatusBarController::unchangedRebuildLeavesThePublishedMenuAlone() {

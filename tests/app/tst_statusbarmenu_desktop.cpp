@@ -85,6 +85,7 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
     StatusBarController::Callbacks callbacks;
     callbacks.explain = [&] { calls << "explain"; };
     callbacks.requestAccessibility = [&] { calls << "accessibility"; };
+    callbacks.checkForUpdates = [&] { calls << "updates"; };
     StatusBarController controller(
         {18, 0x100}, {19, 0x100 | 0x200}, callbacks, [&] { return trusted; }, auth);
 

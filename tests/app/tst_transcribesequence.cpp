@@ -42,7 +42,7 @@ private:
 
 void TestTranscribeSequence::initTestCase() {
     QVERIFY(tempDir.isValid());
-    qputenv("TMPDIR", tempDir.path().toUtf8());
+    qputenv("XDG_RUNTIME_DIR", tempDir.path().toUtf8());
 }
 
 void TestTranscribeSequence::init() {

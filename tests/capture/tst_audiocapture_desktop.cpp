@@ -119,6 +119,14 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();
+    // The desktop's sound settings show who records, by name and icon.
+    QProcess pactl;
+    pactl.start("pactl", {"list", "source-outputs"});
+    QVERIFY(pactl.waitForFinished(5000));
+    const QString streams = QString::fromUtf8(pactl.readAllStandardOutput());
+    QVERIFY2(streams.contains("application.name = \"Quillpoint\"") &&
+                 streams.contains("application.icon_name = \"app.quillpoint.Quillpoint\""),
+             qPrintable(streams));
     QTest::qWait(3000);
     const auto path = service.stopRecording();
     // A loaded machine (or a sanitizer build) stops later than asked: compare with what ran.

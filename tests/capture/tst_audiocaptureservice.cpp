@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <limits>
@@ -115,9 +116,11 @@ void TestAudioCaptureService::levelFromSamples() {
 void TestAudioCaptureService::fileNaming() {
     static const QRegularExpression name(QStringLiteral(
         "^quill_recording_[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.m4a$"));
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QVERIFY(service->startRecording());
     const QString first = service->recordingURL().value();
-    QCOMPARE(QFileInfo(first).absolutePath(), QDir(QDir::tempPath()).absolutePath());
+    QCOMPARE(QFileInfo(first).absolutePath(), QDir(runtime.path()).absolutePath());
     QVERIFY2(name.match(QFileInfo(first).fileName()).hasMatch(), qPrintable(first));
     QVERIFY(QFile::exists(first));
     service->cancelRecording();
@@ -127,6 +130,17 @@ void TestAudioCaptureService::fileNaming() {
     QVERIFY(name.match(QFileInfo(second).fileName()).hasMatch());
     QVERIFY(first != second);
     service->cancelRecording();
+
+    // Without a usable runtime directory the temporary directory takes the recordings.
+    for (const QByteArray& unusable :
+         {QByteArray(), QByteArray("relative/run"), runtime.filePath("missing").toUtf8()}) {
+        qputenv("XDG_RUNTIME_DIR", unusable);
+        QVERIFY(service->startRecording());
+        QCOMPARE(QFileInfo(service->recordingURL().value()).absolutePath(),
+                 QDir(QDir::tempPath()).absolutePath());
+        service->cancelRecording();
+    }
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 void TestAudioCaptureService::maxDurationReportedOnceWhileLevelsContinue() {

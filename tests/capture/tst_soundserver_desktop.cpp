@@ -85,7 +85,7 @@ void TestSoundServerDesktop::serverDyingMidRecordingKeepsTheRecording() {
     QVERIFY2(probe.duration > 0.7 && probe.duration < 1.3, qPrintable(QString::number(probe.duration)));
 
     QVERIFY(!service.startRecording()); // gone again
-    QVERIFY(QDir::temp().entryList({"quill_recording_*"}).isEmpty());
+    QVERIFY(QDir(AudioCaptureService::recordingDirectory()).entryList({"quill_recording_*"}).isEmpty());
 }
 
 void TestSoundServerDesktop::cleanupTestCase() {

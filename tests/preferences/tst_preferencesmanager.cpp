@@ -5,6 +5,7 @@
 #include "preferences/TranscriptionLanguages.h"
 
 #include <QCollator>
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,6 +23,8 @@ private slots:
     void autostartEntryQuotesTheProgramPath();
     void dictationSettingsDefaultToTodaysBehaviourAndPersist();
     void languagesAreNamedInTheUsersLanguage();
+    void autostartEntrySwitchedOffByAnotherToolCountsAsOff_data();
+    void autostartEntrySwitchedOffByAnotherToolCountsAsOff();
 };
 
 void TestPreferencesManager::dictationSettingsDefaultToTodaysBehaviourAndPersist() {
@@ -135,6 +138,42 @@ void TestPreferencesManager::autostartEntryQuotesTheProgramPath() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(file.readAll()).contains("\nExec=\"/opt/My Apps/quill\\\"point%%\"\n"));
     QVERIFY(autostart.isEnabled());
+}
+
+void TestPreferencesManager::autostartEntrySwitchedOffByAnotherToolCountsAsOff_data() {
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("enabled");
+    const QByteArray head = "[Desktop Entry]\nType=Application\nName=Quillpoint\nExec=/usr/bin/quillpoint\n";
+    QTest::newRow("as written") << head + "X-GNOME-Autostart-enabled=true\n" << true;
+    QTest::newRow("GNOME switch off") << head + "X-GNOME-Autostart-enabled=false\n" << false;
+    QTest::newRow("hidden") << head + "Hidden=true\n" << false;
+    QTest::newRow("hidden, spaced") << head + "Hidden = true\n" << false;
+    QTest::newRow("not hidden") << head + "Hidden=false\n" << true;
+    QTest::newRow("hidden action only") << head + "\n[Desktop Action Explain]\nHidden=true\n" << true;
+    QTest::newRow("no entry") << QByteArray() << false;
+}
+
+void TestPreferencesManager::autostartEntrySwitchedOffByAnotherToolCountsAsOff() {
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, enabled);
+    QTemporaryDir config;
+    XdgAutostartRegistrar autostart(config.path(), "app.quillpoint.Quillpoint", "/usr/bin/quillpoint");
+    if (!entry.isEmpty()) {
+        QVERIFY(QDir().mkpath(config.path() + "/autostart"));
+        QFile file(autostart.entryPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(entry);
+    }
+    MemorySettingsStore settings;
+    settings.setValue("launchAtLogin", true);
+    QCOMPARE(autostart.isEnabled(), enabled);
+    PreferencesManager prefs(settings, autostart);
+    QCOMPARE(prefs.launchAtLogin(), enabled);
+
+    // Turning it on again writes an entry that every desktop starts.
+    prefs.setLaunchAtLogin(true);
+    QVERIFY(autostart.isEnabled());
+    QVERIFY(PreferencesManager(settings, autostart).launchAtLogin());
 }
 
 QTEST_GUILESS_MAIN(TestPreferencesManager)

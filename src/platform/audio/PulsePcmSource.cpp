@@ -1,5 +1,7 @@
 #include "PulsePcmSource.h"
 
+#include "platform/AppInfo.h"
+
 #include <pulse/pulseaudio.h>
 #include <vector>
 
@@ -79,7 +81,14 @@ void PulsePcmSource::stop() {
 
 bool PulsePcmSource::connectContext() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    m_context = pa_context_new(api, "Quillpoint");
+    // The sound settings of the desktop list the recording under this name and icon.
+    pa_proplist* properties = pa_proplist_new();
+    const QByteArray id = bundleIdentifier().toUtf8();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Quillpoint");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, id.constData());
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, id.constData());
+    m_context = pa_context_new_with_proplist(api, "Quillpoint", properties);
+    pa_proplist_free(properties);
     if (!m_context) {
         return fail(QStringLiteral("out of memory"));
     }

@@ -38,8 +38,28 @@ QString XdgAutostartRegistrar::entryPath() const {
     return m_configHome + QStringLiteral("/autostart/") + m_desktopId + QStringLiteral(".desktop");
 }
 
+// Desktop tools switch an entry off without removing it: GNOME's with
+// X-GNOME-Autostart-enabled=false, others (and the autostart specification) with Hidden=true.
 bool XdgAutostartRegistrar::isEnabled() const {
-    return QFileInfo::exists(entryPath());
+    QFile file(entryPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    bool inMainGroup = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (!inMainGroup || eq < 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed();
+        const QByteArray value = line.mid(eq + 1).trimmed();
+        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false"))
+            return false;
+    }
+    return true;
 }
 
 bool XdgAutostartRegistrar::setEnabled(bool enabled, QString* error) {

@@ -1,0 +1,420 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>quill::APIError</name>
+    <message>
+        <source>Invalid API URL: %1</source>
+        <translation>Ungültige API-Adresse: %1</translation>
+    </message>
+    <message>
+        <source>Cannot connect to server. Is the backend running?</source>
+        <translation>Keine Verbindung zum Server. Läuft das Backend?</translation>
+    </message>
+    <message>
+        <source>Network error: %1</source>
+        <translation>Netzwerkfehler: %1</translation>
+    </message>
+    <message>
+        <source>Server error: %1</source>
+        <translation>Serverfehler: %1</translation>
+    </message>
+    <message>
+        <source>Please sign in to continue</source>
+        <translation>Bitte melden Sie sich an, um fortzufahren</translation>
+    </message>
+    <message>
+        <source>Daily limit reached. Try again tomorrow.</source>
+        <translation>Tageslimit erreicht. Versuchen Sie es morgen wieder.</translation>
+    </message>
+    <message>
+        <source>Connection refused. Start the backend: cd backend &amp;&amp; npm run dev</source>
+        <translation>Verbindung abgelehnt. Starten Sie das Backend: cd backend &amp;&amp; npm run dev</translation>
+    </message>
+</context>
+<context>
+    <name>quill::AccountPreferencesView</name>
+    <message>
+        <source>Your data is processed securely. We don&apos;t store your text.</source>
+        <translation>Ihre Daten werden sicher verarbeitet. Wir speichern Ihren Text nicht.</translation>
+    </message>
+    <message>
+        <source>Signed in</source>
+        <translation>Angemeldet</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>Sign in to use Quillpoint</source>
+        <translation>Melden Sie sich an, um Quillpoint zu nutzen</translation>
+    </message>
+    <message>
+        <source>Sign in with Apple</source>
+        <translation>Mit Apple anmelden</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ActionBar</name>
+    <message>
+        <source>Paste</source>
+        <translation>Einfügen</translation>
+    </message>
+    <message>
+        <source>less</source>
+        <translation>weniger</translation>
+    </message>
+    <message>
+        <source>more</source>
+        <translation>mehr</translation>
+    </message>
+    <message>
+        <source>Copied!</source>
+        <translation>Kopiert!</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ExplainSequence</name>
+    <message>
+        <source>Please sign in via Preferences (Ctrl+,)</source>
+        <translation>Bitte melden Sie sich in den Einstellungen an (Ctrl+,)</translation>
+    </message>
+    <message>
+        <source>No text selected</source>
+        <translation>Kein Text markiert</translation>
+    </message>
+    <message>
+        <source>No response received</source>
+        <translation>Keine Antwort erhalten</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ExplanationView</name>
+    <message>
+        <source>Quillpoint</source>
+        <translation>Quillpoint</translation>
+    </message>
+    <message>
+        <source>Dismiss (Esc)</source>
+        <translation>Schließen (Esc)</translation>
+    </message>
+    <message>
+        <source>Dismiss</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>quill::GeneralPreferencesView</name>
+    <message>
+        <source>Keyboard Shortcuts</source>
+        <translation>Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>Startup</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Launch at Login</source>
+        <translation>Beim Anmelden starten</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>AI Model</source>
+        <translation>KI-Modell</translation>
+    </message>
+    <message>
+        <source>Explainer Mode</source>
+        <translation>Erklärmodus</translation>
+    </message>
+    <message>
+        <source>Transcribe Mode</source>
+        <translation>Diktiermodus</translation>
+    </message>
+    <message>
+        <source>Cancel Recording</source>
+        <translation>Aufnahme abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>quill::GlobalShortcutService</name>
+    <message>
+        <source>%1 is already used by another application</source>
+        <translation>%1 wird bereits von einer anderen Anwendung verwendet</translation>
+    </message>
+    <message>
+        <source>%1 cannot be used as a shortcut with this keyboard</source>
+        <translation>%1 lässt sich mit dieser Tastatur nicht als Tastenkürzel verwenden</translation>
+    </message>
+</context>
+<context>
+    <name>quill::LoadingView</name>
+    <message>
+        <source>Analyzing...</source>
+        <translation>Analysiere …</translation>
+    </message>
+</context>
+<context>
+    <name>quill::PermissionManager</name>
+    <message>
+        <source>Accessibility Permission Required</source>
+        <translation>Berechtigung für Barrierefreiheit erforderlich</translation>
+    </message>
+    <message>
+        <source>Quillpoint needs Accessibility permission to:
+
+• Capture selected text from any application
+• Respond to global keyboard shortcuts
+
+Click &quot;Open System Settings&quot; to turn on assistive technologies, then restart the applications you want to read text from.</source>
+        <translation>Quillpoint benötigt die Berechtigung für Barrierefreiheit, um:
+
+• markierten Text aus jeder Anwendung zu lesen
+• auf globale Tastenkürzel zu reagieren
+
+Klicken Sie auf „Systemeinstellungen öffnen“, um die assistiven Technologien einzuschalten, und starten Sie danach die Anwendungen neu, aus denen Text gelesen werden soll.</translation>
+    </message>
+    <message>
+        <source>Open System Settings</source>
+        <translation>Systemeinstellungen öffnen</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Später</translation>
+    </message>
+    <message>
+        <source>Microphone Permission Required</source>
+        <translation>Mikrofonzugriff erforderlich</translation>
+    </message>
+    <message>
+        <source>Quillpoint needs microphone access to transcribe your voice.
+
+Click &quot;Open System Settings&quot; to grant permission.</source>
+        <translation>Quillpoint benötigt Zugriff auf das Mikrofon, um Ihre Sprache zu transkribieren.
+
+Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</translation>
+    </message>
+    <message>
+        <source>Microphone Access Restricted</source>
+        <translation>Mikrofonzugriff eingeschränkt</translation>
+    </message>
+    <message>
+        <source>Microphone access is blocked by a device policy. Contact your administrator.</source>
+        <translation>Der Mikrofonzugriff ist durch eine Geräterichtlinie gesperrt. Wenden Sie sich an Ihre Administration.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Quillpoint</source>
+        <translation>Quillpoint</translation>
+    </message>
+</context>
+<context>
+    <name>quill::PreferencesView</name>
+    <message>
+        <source>General</source>
+        <translation>Allgemein</translation>
+    </message>
+    <message>
+        <source>Account</source>
+        <translation>Konto</translation>
+    </message>
+    <message>
+        <source>Transcription</source>
+        <translation>Transkription</translation>
+    </message>
+</context>
+<context>
+    <name>quill::PreferencesWindowController</name>
+    <message>
+        <source>Quillpoint Preferences</source>
+        <translation>Quillpoint-Einstellungen</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ReplyStatus</name>
+    <message>
+        <source>The request timed out.</source>
+        <translation>Die Anfrage hat zu lange gedauert.</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ShortcutRecorderView</name>
+    <message>
+        <source>Reset to default</source>
+        <translation>Auf Standard zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Press shortcut...</source>
+        <translation>Tastenkürzel drücken …</translation>
+    </message>
+    <message>
+        <source>Reserved system shortcut</source>
+        <translation>Vom System reserviertes Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>Reset to default (%1)</source>
+        <translation>Auf Standard zurücksetzen (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>quill::StatusBarController</name>
+    <message>
+        <source>Quillpoint - %1 Explain | %2 Transcribe</source>
+        <translation>Quillpoint – %1 Erklären | %2 Diktieren</translation>
+    </message>
+    <message>
+        <source>Quillpoint</source>
+        <translation>Quillpoint</translation>
+    </message>
+    <message>
+        <source>Explainer Mode</source>
+        <translation>Erklärmodus</translation>
+    </message>
+    <message>
+        <source>Transcribe Mode</source>
+        <translation>Diktiermodus</translation>
+    </message>
+    <message>
+        <source>✓ Accessibility Enabled</source>
+        <translation>✓ Barrierefreiheit aktiviert</translation>
+    </message>
+    <message>
+        <source>⚠ Accessibility Required</source>
+        <translation>⚠ Barrierefreiheit erforderlich</translation>
+    </message>
+    <message>
+        <source>✓ Signed In</source>
+        <translation>✓ Angemeldet</translation>
+    </message>
+    <message>
+        <source>⚠ Sign In Required</source>
+        <translation>⚠ Anmeldung erforderlich</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Quit Quillpoint</source>
+        <translation>Quillpoint beenden</translation>
+    </message>
+    <message>
+        <source>Check for Updates...</source>
+        <translation>Nach Aktualisierungen suchen …</translation>
+    </message>
+</context>
+<context>
+    <name>quill::TranscribeSequence</name>
+    <message>
+        <source>Failed to start recording</source>
+        <translation>Die Aufnahme ließ sich nicht starten</translation>
+    </message>
+    <message>
+        <source>Listening... (%1 to cancel)</source>
+        <translation>Höre zu … (%1 zum Abbrechen)</translation>
+    </message>
+    <message>
+        <source>Transcribing...</source>
+        <translation>Transkribiere …</translation>
+    </message>
+</context>
+<context>
+    <name>quill::UpdateChecker</name>
+    <message>
+        <source>The update server did not answer within %1 seconds.</source>
+        <translation>Der Aktualisierungsserver hat nicht innerhalb von %1 Sekunden geantwortet.</translation>
+    </message>
+    <message>
+        <source>The update feed is larger than %1 KB.</source>
+        <translation>Die Aktualisierungsliste ist größer als %1 KB.</translation>
+    </message>
+    <message>
+        <source>The update server answered with HTTP %1.</source>
+        <translation>Der Aktualisierungsserver antwortete mit HTTP %1.</translation>
+    </message>
+    <message>
+        <source>Could not reach the update server: %1</source>
+        <translation>Der Aktualisierungsserver ist nicht erreichbar: %1</translation>
+    </message>
+</context>
+<context>
+    <name>quill::UpdateDialog</name>
+    <message>
+        <source>Download...</source>
+        <translation>Herunterladen …</translation>
+    </message>
+    <message>
+        <source>Software Update</source>
+        <translation>Softwareaktualisierung</translation>
+    </message>
+    <message>
+        <source>Checking for updates...</source>
+        <translation>Suche nach Aktualisierungen …</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>You&apos;re up to date!</source>
+        <translation>Quillpoint ist auf dem neuesten Stand!</translation>
+    </message>
+    <message>
+        <source>Quillpoint %1 is the newest version available.</source>
+        <translation>Quillpoint %1 ist die neueste verfügbare Version.</translation>
+    </message>
+    <message>
+        <source>A new version of Quillpoint is available!</source>
+        <translation>Eine neue Version von Quillpoint ist verfügbar!</translation>
+    </message>
+    <message>
+        <source>Quillpoint %1 is now available. You have %2.</source>
+        <translation>Quillpoint %1 ist jetzt verfügbar. Sie haben %2.</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Später</translation>
+    </message>
+    <message>
+        <source>Update check failed</source>
+        <translation>Die Suche nach Aktualisierungen ist fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
+    <name>quill::UpdateFeed</name>
+    <message>
+        <source>The update feed is not valid JSON (%1 at offset %2).</source>
+        <translation>Die Aktualisierungsliste ist kein gültiges JSON (%1 an Position %2).</translation>
+    </message>
+    <message>
+        <source>The update feed has no list of versions.</source>
+        <translation>Die Aktualisierungsliste enthält keine Versionen.</translation>
+    </message>
+    <message>
+        <source>The update feed lists no readable version.</source>
+        <translation>Die Aktualisierungsliste nennt keine lesbare Version.</translation>
+    </message>
+    <message>
+        <source>The update feed names no download page for version %1.</source>
+        <translation>Die Aktualisierungsliste nennt keine Download-Seite für Version %1.</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>Version %1</translation>
+    </message>
+</context>
+</TS>
