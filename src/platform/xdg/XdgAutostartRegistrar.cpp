@@ -39,7 +39,7 @@ QString XdgAutostartRegistrar::entryPath() const {
 }
 
 // Desktop tools switch an entry off without removing it: GNOME's with
-// X-GNOME-Autostart-enabled=false, others (and the autostart specification) with Hidden=true.
+// X-GNOME-Autostart-enabled=false, others (and the XDG autostart rules) with Hidden=true.
 bool XdgAutostartRegistrar::isEnabled() const {
     QFile file(entryPath());
     if (!file.open(QIODevice::ReadOnly))
