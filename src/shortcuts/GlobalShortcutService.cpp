@@ -50,6 +50,18 @@ void ShortcutRegistry::installEventTap() {
                           [this](const KeyCombination& combination) { keyReleased(combination); });
 }
 
+std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
+    switch (m_grabber.grab(combination)) {
+    case KeyGrabber::GrabResult::taken:
+        return takenMessage(shortcut);
+    case KeyGrabber::GrabResult::noSuchKey:
+        return unusableMessage(shortcut);
+    case KeyGrabber::GrabResult::grabbed:
+        break;
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease) {
     const ShortcutKey key(shortcut);
     if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
@@ -61,14 +73,8 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
         return unusableMessage(shortcut);
     // A suspended registry still asks the server, so that a taken key is reported now and not
     // silently on resume.
-    switch (m_grabber.grab(*combination)) {
-    case KeyGrabber::GrabResult::taken:
-        return takenMessage(shortcut);
-    case KeyGrabber::GrabResult::noSuchKey:
-        return unusableMessage(shortcut);
-    case KeyGrabber::GrabResult::grabbed:
-        break;
-    }
+    if (auto failure = grab(shortcut, *combination))
+        return failure;
     if (m_suspended)
         m_grabber.ungrab(*combination);
     m_handlers.emplace(key, Handlers{std::move(onPress), std::move(onRelease)});
@@ -91,14 +97,8 @@ std::optional<QString> ShortcutRegistry::check(const Shortcut& shortcut) {
     const auto combination = keyCombination(shortcut);
     if (!combination)
         return unusableMessage(shortcut);
-    switch (m_grabber.grab(*combination)) {
-    case KeyGrabber::GrabResult::taken:
-        return takenMessage(shortcut);
-    case KeyGrabber::GrabResult::noSuchKey:
-        return unusableMessage(shortcut);
-    case KeyGrabber::GrabResult::grabbed:
-        break;
-    }
+    if (auto failure = grab(shortcut, *combination))
+        return failure;
     m_grabber.ungrab(*combination);
     return std::nullopt;
 }

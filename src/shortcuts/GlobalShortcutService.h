@@ -42,6 +42,8 @@ public:
     bool isSuspended() const { return m_suspended; }
 
 private:
+    // Takes the key from the other applications; the reason when it cannot be taken.
+    std::optional<QString> grab(const Shortcut& shortcut, const KeyCombination& combination);
     struct Handlers {
         Handler onPress;
         Handler onRelease;
