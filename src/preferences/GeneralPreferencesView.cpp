@@ -1,6 +1,7 @@
 #include "GeneralPreferencesView.h"
 
 #include "PreferencesManager.h"
+#include "PreferencesSections.h"
 #include "shortcuts/ShortcutConfiguration.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
@@ -10,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace quill {
@@ -28,8 +28,6 @@ constexpr std::array<ShortcutRow, 3> shortcutRows = {{
      ShortcutAction::cancelTranscription},
 }};
 
-const QMargins sectionMargins(10, 4, 10, 6);
-
 } // namespace
 
 GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutConfig,
@@ -37,27 +35,11 @@ GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutCo
     : QWidget(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_preferencesManager(preferencesManager) {
-    // The sections fit the window with the usual desktop fonts; larger fonts scroll rather than
-    // squeeze the controls.
-    auto* content = new QWidget;
-    auto* sections = new QVBoxLayout(content);
-    sections->setContentsMargins(8, 6, 8, 6);
-    sections->setSpacing(4);
-    sections->addWidget(buildShortcutsSection(content));
-    sections->addWidget(buildStartupSection(content));
-    sections->addWidget(buildModelSection(content));
+    QVBoxLayout* sections = addScrollingSections(this);
+    sections->addWidget(buildShortcutsSection(sections->parentWidget()));
+    sections->addWidget(buildStartupSection(sections->parentWidget()));
+    sections->addWidget(buildModelSection(sections->parentWidget()));
     sections->addStretch();
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
-    content->setAutoFillBackground(false);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
 
     connect(&m_shortcutConfig, &ShortcutConfiguration::shortcutsChanged, this, [this] {
         for (const auto& [action, recorder] : m_recorders)
@@ -72,7 +54,7 @@ GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutCo
 QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
     auto* section = new QGroupBox(tr("Keyboard Shortcuts"), parent);
     auto* grid = new QGridLayout(section);
-    grid->setContentsMargins(sectionMargins);
+    grid->setContentsMargins(preferencesSectionMargins);
     grid->setVerticalSpacing(2);
     grid->setColumnStretch(1, 1);
     int row = 0;
@@ -112,7 +94,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
 QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
     auto* section = new QGroupBox(tr("Startup"), parent);
     auto* layout = new QVBoxLayout(section);
-    layout->setContentsMargins(sectionMargins);
+    layout->setContentsMargins(preferencesSectionMargins);
     m_launchAtLogin = new QCheckBox(tr("Launch at Login"), section);
     m_launchAtLogin->setChecked(m_preferencesManager.launchAtLogin());
     connect(m_launchAtLogin, &QCheckBox::toggled, &m_preferencesManager,
@@ -124,7 +106,7 @@ QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
 QWidget* GeneralPreferencesView::buildModelSection(QWidget* parent) {
     auto* section = new QGroupBox(tr("Model"), parent);
     auto* layout = new QHBoxLayout(section);
-    layout->setContentsMargins(sectionMargins);
+    layout->setContentsMargins(preferencesSectionMargins);
     auto* label = new QLabel(tr("AI Model"), section);
     layout->addWidget(label);
     layout->addStretch();

@@ -1,6 +1,7 @@
 #include "TranscriptionPreferencesView.h"
 
 #include "PreferencesManager.h"
+#include "PreferencesSections.h"
 #include "TranscriptionLanguages.h"
 #include "platform/AudioInputList.h"
 
@@ -9,14 +10,11 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 
 namespace quill {
 namespace {
-
-const QMargins sectionMargins(10, 4, 10, 6);
 
 QLabel* hint(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -35,24 +33,10 @@ TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& p
     : QWidget(parent)
     , m_preferencesManager(preferencesManager)
     , m_inputs(inputs) {
-    auto* content = new QWidget;
-    auto* sections = new QVBoxLayout(content);
-    sections->setContentsMargins(8, 6, 8, 6);
-    sections->setSpacing(4);
-    sections->addWidget(buildRecordingSection(content));
-    sections->addWidget(buildClipboardSection(content));
+    QVBoxLayout* sections = addScrollingSections(this);
+    sections->addWidget(buildRecordingSection(sections->parentWidget()));
+    sections->addWidget(buildClipboardSection(sections->parentWidget()));
     sections->addStretch();
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
-    content->setAutoFillBackground(false);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
 
     connect(&m_inputs, &AudioInputList::changed, this, &TranscriptionPreferencesView::showMicrophones);
     connect(&m_preferencesManager, &PreferencesManager::microphoneChanged, this,
@@ -73,7 +57,7 @@ TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& p
 QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
     auto* section = new QGroupBox(QStringLiteral("Recording"), parent);
     auto* form = new QFormLayout(section);
-    form->setContentsMargins(sectionMargins);
+    form->setContentsMargins(preferencesSectionMargins);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
 
     m_holdToTalk = new QCheckBox(QStringLiteral("Hold to talk"), section);
@@ -109,7 +93,7 @@ QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
 QWidget* TranscriptionPreferencesView::buildClipboardSection(QWidget* parent) {
     auto* section = new QGroupBox(QStringLiteral("Clipboard"), parent);
     auto* layout = new QVBoxLayout(section);
-    layout->setContentsMargins(sectionMargins);
+    layout->setContentsMargins(preferencesSectionMargins);
     m_keepClipboard = new QCheckBox(QStringLiteral("Keep my clipboard"), section);
     m_keepClipboard->setObjectName(QStringLiteral("keepClipboard"));
     m_keepClipboard->setChecked(m_preferencesManager.keepClipboard());
