@@ -65,6 +65,7 @@ private slots:
     void twoLaunchesAtOnceMakeOneInstance();
     void actionsReachTheRunningInstanceLikeTheShortcut();
     void anActionCanStartItThroughDBusActivation();
+    void anActionArrivingDuringACopyWaitsForIt();
 
 private:
     QList<QJsonObject> explainRequests() const;
@@ -265,6 +266,63 @@ void TestCommandLineDesktop::anActionCanStartItThroughDBusActivation() {
     const Finished quit = runQuillpoint({"--quit"});
     QCOMPARE(quit.code, 0);
     QVERIFY2(!quit.err.contains("Quillpoint is not running"), qPrintable(quit.err));
+}
+
+// The selection of an application without accessibility is read by a synthetic copy, during which
+// the program keeps serving D-Bus. An action arriving then must not start a second copy inside
+// the first (it would find the clipboard busy and explain nothing) but make its own after it.
+void TestCommandLineDesktop::anActionArrivingDuringACopyWaitsForIt() {
+    QTemporaryDir dir;
+    QFile userContent(dir.filePath("user.txt"));
+    QVERIFY(userContent.open(QIODevice::WriteOnly));
+    userContent.write("what the user copied before");
+    userContent.close();
+    QProcess owner;
+    owner.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"own", "text/plain=" + userContent.fileName()});
+    QVERIFY(owner.waitForReadyRead(10000));
+
+    const QString text = QStringLiteral("Chlorophyll absorbs red and blue light.");
+    QProcess copier;
+    copier.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"copier", "350", text});
+    QVERIFY(!activateWindow("quill_clipboard_helper").isEmpty());
+
+    AppProcess app;
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: "), qPrintable(app.lines().join('\n')));
+    // The shortcuts are grabbed during launch, once the event loop runs.
+    QTest::qWait(1500);
+    const qsizetype before = explainRequests().size();
+
+    QVERIFY(xdotool({"key", "ctrl+1"}));
+    QProcess gdbus;
+    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
+                          "/app/quillpoint/Quillpoint", "--method",
+                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
+    QVERIFY(gdbus.waitForFinished(5000));
+    QCOMPARE(gdbus.exitCode(), 0);
+    // Each explain copies once, the second after the first; it supersedes the first, whose request
+    // may be cancelled before the backend answers.
+    QByteArray copies;
+    QTRY_VERIFY_WITH_TIMEOUT((copies += copier.readAllStandardOutput()).count("copy") >= 2, 15000);
+    QTest::qWait(500);
+    copies += copier.readAllStandardOutput();
+    QCOMPARE(copies.count("copy"), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() > before, 15000);
+    QCOMPARE(explainRequests().constLast()["json"].toObject()["text"].toString(), text);
+
+    // Both copies gave the user's clipboard back.
+    QProcess dump;
+    dump.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"dump"});
+    QVERIFY(dump.waitForFinished(10000));
+    QVERIFY2(dump.readAllStandardOutput().contains(QByteArray("what the user copied before").toHex()),
+             "the clipboard lost the user's content");
+
+    QCOMPARE(runQuillpoint({"--quit"}).code, 0);
+    QVERIFY(app.waitForExit(5000));
+    copier.kill();
+    copier.waitForFinished();
+    owner.kill();
+    owner.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineDesktop)

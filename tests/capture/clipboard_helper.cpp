@@ -1,13 +1,42 @@
 // Another program on the test desktop's clipboard: `own FORMAT=FILE...` takes the clipboard with
 // those formats and keeps serving them until it is terminated; `hang FORMAT=FILE...` takes it the
 // same way and then never answers a request (a program stuck in a long computation); `dump`
-// prints every format the clipboard offers as "FORMAT<TAB>HEX BYTES", one a line.
+// prints every format the clipboard offers as "FORMAT<TAB>HEX BYTES", one a line; `copier MS TEXT`
+// shows a window titled "Slow copier" that answers each Ctrl+C MS milliseconds late by taking the
+// clipboard with TEXT (an application busy when asked to copy), printing "copy" for each.
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QRasterWindow>
 #include <QTextStream>
+#include <QTimer>
 #include <unistd.h>
+
+namespace {
+
+class SlowCopier : public QRasterWindow {
+public:
+    SlowCopier(int delayMs, QString text) : m_delayMs(delayMs), m_text(std::move(text)) {
+        setTitle(QStringLiteral("Slow copier"));
+        resize(300, 200);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() != Qt::Key_C || event->modifiers() != Qt::ControlModifier)
+            return;
+        QTextStream(stdout) << "copy" << Qt::endl;
+        QTimer::singleShot(m_delayMs, this, [this] { QGuiApplication::clipboard()->setText(m_text); });
+    }
+
+private:
+    int m_delayMs;
+    QString m_text;
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
@@ -27,6 +56,11 @@ int main(int argc, char** argv) {
         out << "owned" << Qt::endl;
         while (hang)
             pause();
+        return app.exec();
+    }
+    if (args.value(0) == QLatin1String("copier") && args.size() == 3) {
+        SlowCopier window(args.at(1).toInt(), args.at(2));
+        window.show();
         return app.exec();
     }
     if (args.value(0) == QLatin1String("dump")) {
