@@ -6,10 +6,9 @@
 #include "LoadingView.h"
 #include "OverlayButtons.h"
 #include "OverlayStyle.h"
+#include "ScrollAreaAccessibility.h"
 #include "TextContent.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
@@ -20,7 +19,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <mutex>
 
 namespace quill {
 
@@ -29,19 +27,6 @@ namespace {
 constexpr int contentPadding = 16;
 constexpr int headerIconSize = 16;
 constexpr int dismissIconSize = 16;
-
-const QString contentScrollName = QStringLiteral("quill_content_scroll");
-
-// Qt's accessible scroll area lists a scroll bar only while it shows, and hands out a child by
-// index without checking it against that list. The content's scroll bar comes and goes as text
-// streams, so a screen reader that counted two children and asks for the second one a moment
-// later makes Qt read past the list and crash. The content's scroll area is described as a
-// plain widget instead, whose children are all its parts, shown or not: the count holds.
-QAccessibleInterface* contentScrollAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("QScrollArea") && object->objectName() == contentScrollName)
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Client);
-    return nullptr;
-}
 
 } // namespace
 
@@ -66,9 +51,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
     , m_text(new TextContent(m_content))
     , m_error(new ErrorView(m_content))
     , m_actionDivider(new Divider(this)) {
-    static std::once_flag factoryInstalled;
-    std::call_once(factoryInstalled, [] { QAccessible::installFactory(contentScrollAccessible); });
-    m_scroll->setObjectName(contentScrollName);
+    describeScrollAreasAsPlainWidgets();
     setMinimumWidth(minimumWidth);
 
     auto* header = new QHBoxLayout(m_header);

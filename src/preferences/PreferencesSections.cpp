@@ -1,5 +1,7 @@
 #include "PreferencesSections.h"
 
+#include "overlay/ScrollAreaAccessibility.h"
+
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -11,6 +13,8 @@ QVBoxLayout* addScrollingSections(QWidget* tab) {
     sections->setContentsMargins(8, 6, 8, 6);
     sections->setSpacing(4);
 
+    // The scroll bar shows and hides as the window is resized or a row's message appears.
+    describeScrollAreasAsPlainWidgets();
     auto* scroll = new QScrollArea(tab);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
