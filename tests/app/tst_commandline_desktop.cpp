@@ -48,6 +48,19 @@ Finished runQuillpoint(const QStringList& arguments, const QStringList& environm
     return result;
 }
 
+// Calls the running instance's ActivateAction over the session bus, as a desktop launcher does.
+Finished activateAction(const QString& action, int timeoutMs = 5000) {
+    QProcess gdbus;
+    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
+                          "/app/quillpoint/Quillpoint", "--method",
+                          "org.freedesktop.Application.ActivateAction", action, "[]", "{}"});
+    Finished result;
+    result.exited = gdbus.waitForFinished(timeoutMs);
+    result.code = gdbus.exitCode();
+    result.err = QString::fromUtf8(gdbus.readAllStandardError());
+    return result;
+}
+
 const QStringList noDesktop{"-DISPLAY", "-WAYLAND_DISPLAY", "-DBUS_SESSION_BUS_ADDRESS", "-QT_QPA_PLATFORM"};
 
 } // namespace
@@ -206,12 +219,7 @@ void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
     QCOMPARE(explainRequests().constLast()["json"].toObject()["text"].toString(), text);
     QCOMPARE(app.process().state(), QProcess::Running);
 
-    QProcess gdbus;
-    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
-                          "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
-    QVERIFY(gdbus.waitForFinished(5000));
-    QCOMPARE(gdbus.exitCode(), 0);
+    QCOMPARE(activateAction("explain").code, 0);
     QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() == 3, 15000);
 
     // The panel never took the focus from the editor.
@@ -219,12 +227,10 @@ void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
     QVERIFY(xdotool({"getactivewindow"}, &active));
     QCOMPARE(active, editorWindow);
 
-    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
-                          "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", "explode", "[]", "{}"});
-    QVERIFY(gdbus.waitForFinished(5000));
-    QVERIFY(gdbus.exitCode() != 0);
-    QVERIFY(QString::fromUtf8(gdbus.readAllStandardError()).contains("Unknown action \"explode\""));
+    const Finished unknown = activateAction("explode");
+    QVERIFY(unknown.exited);
+    QVERIFY(unknown.code != 0);
+    QVERIFY(unknown.err.contains("Unknown action \"explode\""));
 
     // Without an action a second launch still just says the program runs.
     const Finished plain = runQuillpoint({});
@@ -255,12 +261,7 @@ void TestCommandLineDesktop::anActionCanStartItThroughDBusActivation() {
     const qsizetype before = explainRequests().size();
 
     // The call starts the program, and the action it carries waits for the launch.
-    QProcess gdbus;
-    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
-                          "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
-    QVERIFY(gdbus.waitForFinished(15000));
-    QCOMPARE(gdbus.exitCode(), 0);
+    QCOMPARE(activateAction("explain", 15000).code, 0);
     QTRY_COMPARE_WITH_TIMEOUT(explainRequests().size(), before + 1, 15000);
     QFile::remove(service.fileName());
     const Finished quit = runQuillpoint({"--quit"});
@@ -294,12 +295,7 @@ void TestCommandLineDesktop::anActionArrivingDuringACopyWaitsForIt() {
     const qsizetype before = explainRequests().size();
 
     QVERIFY(xdotool({"key", "ctrl+1"}));
-    QProcess gdbus;
-    gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
-                          "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", "explain", "[]", "{}"});
-    QVERIFY(gdbus.waitForFinished(5000));
-    QCOMPARE(gdbus.exitCode(), 0);
+    QCOMPARE(activateAction("explain").code, 0);
     // Each explain copies once, the second after the first; it supersedes the first, whose request
     // may be cancelled before the backend answers.
     QByteArray copies;
