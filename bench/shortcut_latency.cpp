@@ -1,6 +1,7 @@
 // Time from an XTEST key press to the shortcut's trigger closure running on the main thread.
 // Run inside the test desktop:
 //   scripts/test-desktop.sh run --no-pulse -- build/<dir>/bench/shortcut_latency [presses]
+#include "platform/PlatformNull.h"
 #include "platform/x11/X11KeyGrabber.h"
 #include "shortcuts/GlobalShortcutService.h"
 
@@ -40,7 +41,9 @@ int main(int argc, char** argv) {
     bool triggered = false;
     int triggers = 0;
     quill::X11KeyGrabber grabber(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
-    quill::ShortcutRegistry registry(grabber);
+    quill::NullKeyboardLayout layout;
+    const quill::ShortcutNames names(layout);
+    quill::ShortcutRegistry registry(grabber, names);
     quill::GlobalShortcutService service(
         quill::Shortcut{18, quill::modifier::command},
         [&] {

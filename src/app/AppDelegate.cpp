@@ -97,7 +97,8 @@ void AppDelegate::setupApplication() {
     m_statusBarController = std::make_unique<StatusBarController>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
         shortcuts.shortcut(ShortcutAction::transcribeOnly), std::move(callbacks),
-        [&permissions] { return permissions.isAccessibilityEnabled(); }, m_services.authService());
+        [&permissions] { return permissions.isAccessibilityEnabled(); }, m_services.authService(),
+        m_services.shortcutNames());
     m_statusBarController->setupStatusItem();
 
     permissions.startAccessibilityMonitoring([self = QPointer(this)](bool) {
@@ -153,7 +154,7 @@ void AppDelegate::setupServices() {
         TranscribeSequence::Dependencies{*m_audioCaptureService, *m_apiClient, *m_textCaptureService,
                                          *m_overlayPanelController, shortcuts, registry,
                                          m_services.permissionManager(), m_services.microphoneAccess(),
-                                         preferences, *m_captureGate},
+                                         preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
 
     m_overlayPanelController->onFetchDetail =
@@ -253,8 +254,8 @@ void AppDelegate::perform(RemoteAction action) {
 void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
-            m_services.shortcutConfiguration(), m_services.preferencesManager(), m_services.authService(),
-            m_services.audioInputList());
+            m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
+            m_services.authService(), m_services.audioInputList());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {

@@ -18,7 +18,8 @@ Services* current = nullptr;
 
 Services::Services(Platform platform, Options options)
     : m_platform(std::move(platform))
-    , m_options(std::move(options)) {
+    , m_options(std::move(options))
+    , m_shortcutNames(*m_platform.keyboardLayout) {
     current = this;
 }
 
@@ -48,7 +49,7 @@ ShortcutConfiguration& Services::shortcutConfiguration() {
 
 ShortcutRegistry& Services::shortcutRegistry() {
     if (!m_shortcutRegistry)
-        m_shortcutRegistry = std::make_unique<ShortcutRegistry>(keyGrabber());
+        m_shortcutRegistry = std::make_unique<ShortcutRegistry>(keyGrabber(), m_shortcutNames);
     return *m_shortcutRegistry;
 }
 

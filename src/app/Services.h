@@ -2,6 +2,7 @@
 
 #include "PermissionManager.h"
 #include "platform/Platform.h"
+#include "shortcuts/ShortcutNames.h"
 
 #include <QString>
 #include <memory>
@@ -59,6 +60,7 @@ public:
     MicrophoneAccess& microphoneAccess() { return *m_platform.microphoneAccess; }
     PanelWindowHelper& panelWindowHelper() { return *m_platform.panelWindowHelper; }
     AudioInputList& audioInputList() { return *m_platform.audioInputList; }
+    const ShortcutNames& shortcutNames() const { return m_shortcutNames; }
     std::unique_ptr<PcmSource> createPcmSource(const QString& input) {
         return m_platform.createPcmSource(input);
     }
@@ -76,6 +78,7 @@ public:
 private:
     Platform m_platform;
     Options m_options;
+    ShortcutNames m_shortcutNames;
     // Declared after the platform objects they use, so that they go first.
     std::unique_ptr<ShortcutConfiguration> m_shortcutConfiguration;
     std::unique_ptr<ShortcutRegistry> m_shortcutRegistry;

@@ -27,8 +27,8 @@ const QString logTag = QStringLiteral("StatusBarController");
 
 // The tray menu only displays a shortcut; the global shortcut service owns the key press. A
 // key without a Qt equivalent still shows "?" so the user sees that something is bound.
-QKeySequence menuKeys(const Shortcut& shortcut) {
-    const QKeySequence keys = keySequence(shortcut);
+QKeySequence menuKeys(const ShortcutNames& names, const Shortcut& shortcut) {
+    const QKeySequence keys = names.keySequence(shortcut);
     if (!keys.isEmpty())
         return keys;
     return QKeySequence(QKeyCombination(qtModifiers(shortcut.modifiers), Qt::Key_Question));
@@ -54,13 +54,14 @@ QIcon lettersIcon() {
 
 StatusBarController::StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut,
                                          Callbacks callbacks, std::function<bool()> isAccessibilityEnabled,
-                                         AuthService& auth, QObject* parent)
+                                         AuthService& auth, const ShortcutNames& names, QObject* parent)
     : QObject(parent)
     , m_explainShortcut(explainShortcut)
     , m_transcribeShortcut(transcribeShortcut)
     , m_callbacks(std::move(callbacks))
     , m_isAccessibilityEnabled(std::move(isAccessibilityEnabled))
-    , m_auth(auth) {}
+    , m_auth(auth)
+    , m_names(names) {}
 
 StatusBarController::~StatusBarController() = default;
 
@@ -97,14 +98,14 @@ void StatusBarController::setupStatusItem() {
     m_trayIcon->show();
 }
 
-QString StatusBarController::tooltipText(const Shortcut& explain, const Shortcut& transcribe) {
+QString StatusBarController::tooltipText() const {
     return tr("Quillpoint - %1 Explain | %2 Transcribe")
-        .arg(displayString(explain), displayString(transcribe));
+        .arg(m_names.text(m_explainShortcut), m_names.text(m_transcribeShortcut));
 }
 
 void StatusBarController::updateTooltip() {
     if (m_trayIcon)
-        m_trayIcon->setToolTip(tooltipText(m_explainShortcut, m_transcribeShortcut));
+        m_trayIcon->setToolTip(tooltipText());
 }
 
 std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
@@ -114,8 +115,9 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
     std::vector<Item> items = {
         {tr("Quillpoint"), nullptr, {}},
         separator,
-        {tr("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_explainShortcut)},
-        {tr("Transcribe Mode"), &StatusBarController::transcribeClicked, menuKeys(m_transcribeShortcut)},
+        {tr("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_names, m_explainShortcut)},
+        {tr("Transcribe Mode"), &StatusBarController::transcribeClicked,
+         menuKeys(m_names, m_transcribeShortcut)},
         separator,
         trusted ? Item{tr("✓ Accessibility Enabled"), nullptr, {}}
                 : Item{tr("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shortcuts/Shortcut.h"
+#include "shortcuts/ShortcutNames.h"
 
 #include <QIcon>
 #include <QObject>
@@ -45,7 +46,7 @@ public:
     // Without an accessibility check the menu reports the right as missing.
     StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut, Callbacks callbacks,
                         std::function<bool()> isAccessibilityEnabled, AuthService& auth,
-                        QObject* parent = nullptr);
+                        const ShortcutNames& names, QObject* parent = nullptr);
     ~StatusBarController() override;
 
     void setupStatusItem();
@@ -60,7 +61,7 @@ public:
     Shortcut transcribeShortcut() const { return m_transcribeShortcut; }
     void setTranscribeShortcut(const Shortcut& shortcut) { m_transcribeShortcut = shortcut; }
 
-    static QString tooltipText(const Shortcut& explain, const Shortcut& transcribe);
+    QString tooltipText() const;
 
     QSystemTrayIcon* trayIcon() const { return m_trayIcon.get(); }
     QMenu* menu() const { return m_menu.get(); }
@@ -83,6 +84,7 @@ private:
     Callbacks m_callbacks;
     std::function<bool()> m_isAccessibilityEnabled;
     AuthService& m_auth;
+    const ShortcutNames& m_names;
     std::unique_ptr<QObject> m_menuActions;
     std::unique_ptr<QMenu> m_menu;
     // After the menu, so that it goes first: it refers to the menu until then.

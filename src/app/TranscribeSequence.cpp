@@ -11,6 +11,7 @@
 #include "shortcuts/GlobalShortcutService.h"
 #include "shortcuts/KeyCodes.h"
 #include "shortcuts/ShortcutConfiguration.h"
+#include "shortcuts/ShortcutNames.h"
 
 #include <QFile>
 #include <QPointer>
@@ -84,7 +85,7 @@ void TranscribeSequence::startTranscription() {
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
-    m_listeningMessage = tr("Listening... (%1 to cancel)").arg(displayString(cancel));
+    m_listeningMessage = tr("Listening... (%1 to cancel)").arg(m_deps.shortcutNames.text(cancel));
     m_secondsLeft.reset();
     // A chosen microphone that was missing at the start is reported on a later turn, like one
     // unplugged later.

@@ -20,6 +20,7 @@ class PermissionManager;
 class PreferencesManager;
 class QuillAPIClient;
 class ShortcutConfiguration;
+class ShortcutNames;
 class ShortcutRegistry;
 class TextCaptureService;
 
@@ -41,6 +42,7 @@ public:
         MicrophoneAccess& microphone;
         PreferencesManager& preferences;
         CaptureGate& captureGate;
+        const ShortcutNames& shortcutNames;
     };
 
     // A press at least this long is held to talk rather than a toggle.

@@ -11,6 +11,7 @@
 #include "HostInfo.h"
 #include "KeyEventPoster.h"
 #include "KeyGrabber.h"
+#include "KeyboardLayout.h"
 #include "MicrophoneAccess.h"
 #include "PanelWindowHelper.h"
 #include "PcmSource.h"
@@ -32,6 +33,8 @@ struct Platform {
     std::unique_ptr<AutostartRegistrar> autostartRegistrar;
     // The system-wide keyboard hook behind the global shortcuts.
     std::unique_ptr<KeyGrabber> keyGrabber;
+    // What the keys are called on the layout in use.
+    std::unique_ptr<KeyboardLayout> keyboardLayout;
     // The process of the window in front, now and at each switch.
     std::unique_ptr<ActiveWindowTracker> activeWindowTracker;
     std::unique_ptr<AccessibilityStatus> accessibilityStatus;

@@ -16,6 +16,7 @@
 #include "x11/X11ActiveWindowTracker.h"
 #include "x11/X11Clipboard.h"
 #include "x11/X11KeyGrabber.h"
+#include "x11/X11KeyboardLayout.h"
 #include "x11/X11PanelWindowHelper.h"
 #include "x11/XTestKeyEventPoster.h"
 #include "xdg/DesktopSettingsLauncher.h"
@@ -60,6 +61,7 @@ Platform commonPlatform() {
 
 void addX11(Platform& p, xcb_connection_t* connection) {
     p.keyGrabber = std::make_unique<X11KeyGrabber>(connection);
+    p.keyboardLayout = std::make_unique<X11KeyboardLayout>(connection);
     p.activeWindowTracker = std::make_unique<X11ActiveWindowTracker>(connection);
     p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
@@ -69,6 +71,7 @@ void addX11(Platform& p, xcb_connection_t* connection) {
 
 void addNull(Platform& p) {
     p.keyGrabber = std::make_unique<NullKeyGrabber>();
+    p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
     p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<NullActiveWindowInfo>();

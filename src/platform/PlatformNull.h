@@ -7,6 +7,7 @@
 #include "AutostartRegistrar.h"
 #include "KeyEventPoster.h"
 #include "KeyGrabber.h"
+#include "KeyboardLayout.h"
 #include "PanelWindowHelper.h"
 
 // The do-nothing versions of the platform capabilities, for sessions that lack one (no X
@@ -67,6 +68,12 @@ public:
     bool install(PressHandler, ReleaseHandler) override { return false; }
     GrabResult grab(const KeyCombination&) override { return GrabResult::taken; }
     void ungrab(const KeyCombination&) override {}
+};
+
+// Where the layout cannot be read, keys keep their US names.
+class NullKeyboardLayout final : public KeyboardLayout {
+public:
+    QString keyLabel(Qt::Key) override { return {}; }
 };
 
 // For window systems that composite always and manage desktops themselves.

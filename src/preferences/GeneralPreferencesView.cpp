@@ -3,6 +3,7 @@
 #include "PreferencesManager.h"
 #include "PreferencesSections.h"
 #include "shortcuts/ShortcutConfiguration.h"
+#include "shortcuts/ShortcutNames.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QButtonGroup>
@@ -31,9 +32,11 @@ constexpr std::array<ShortcutRow, 3> shortcutRows = {{
 } // namespace
 
 GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutConfig,
+                                               const ShortcutNames& shortcutNames,
                                                PreferencesManager& preferencesManager, QWidget* parent)
     : QWidget(parent)
     , m_shortcutConfig(shortcutConfig)
+    , m_shortcutNames(shortcutNames)
     , m_preferencesManager(preferencesManager) {
     QVBoxLayout* sections = addScrollingSections(this);
     sections->addWidget(buildShortcutsSection(sections->parentWidget()));
@@ -74,6 +77,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
                 }
                 return std::nullopt;
             },
+            [this](const Shortcut& shortcut) { return m_shortcutNames.text(shortcut); },
         };
         auto* recorder = new ShortcutRecorderView(std::move(binding), section);
         recorder->setObjectName(rawValue(action));

@@ -13,14 +13,15 @@ namespace quill {
 
 class PreferencesManager;
 class ShortcutConfiguration;
+class ShortcutNames;
 class ShortcutRecorderView;
 
 // Shortcuts, start at login and the AI model. Every change is written to its store at once.
 class GeneralPreferencesView : public QWidget {
     Q_OBJECT
 public:
-    GeneralPreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
-                           QWidget* parent = nullptr);
+    GeneralPreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
+                           PreferencesManager& preferencesManager, QWidget* parent = nullptr);
 
     // Shows under the action's recorder why its shortcut does not work; none clears it.
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
@@ -38,6 +39,7 @@ private:
     void recorderRecordingChanged(bool recording);
 
     ShortcutConfiguration& m_shortcutConfig;
+    const ShortcutNames& m_shortcutNames;
     PreferencesManager& m_preferencesManager;
     std::map<ShortcutAction, ShortcutRecorderView*> m_recorders;
     int m_recordingCount = 0;

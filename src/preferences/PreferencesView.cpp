@@ -10,11 +10,11 @@
 
 namespace quill {
 
-PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig,
+PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
                                  AudioInputList& audioInputs, QWidget* parent)
     : QWidget(parent) {
-    auto* general = new GeneralPreferencesView(shortcutConfig, preferencesManager);
+    auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager);
     m_general = general;
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
             &PreferencesView::shortcutRecordingChanged);

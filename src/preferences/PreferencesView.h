@@ -14,13 +14,15 @@ class AuthService;
 class GeneralPreferencesView;
 class PreferencesManager;
 class ShortcutConfiguration;
+class ShortcutNames;
 
 // The content of the preferences window: the General, Account and Transcription tabs.
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
-    PreferencesView(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
-                    AuthService& authService, AudioInputList& audioInputs, QWidget* parent = nullptr);
+    PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
+                    PreferencesManager& preferencesManager, AuthService& authService,
+                    AudioInputList& audioInputs, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

@@ -9,11 +9,13 @@
 namespace quill {
 
 PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& shortcutConfig,
+                                                         const ShortcutNames& shortcutNames,
                                                          PreferencesManager& preferencesManager,
                                                          AuthService& authService,
                                                          AudioInputList& audioInputs, QObject* parent)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
+    , m_shortcutNames(shortcutNames)
     , m_preferencesManager(preferencesManager)
     , m_authService(authService)
     , m_audioInputs(audioInputs) {}
@@ -22,8 +24,8 @@ PreferencesWindowController::~PreferencesWindowController() = default;
 
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
-        m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_preferencesManager, m_authService,
-                                                     m_audioInputs);
+        m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_shortcutNames, m_preferencesManager,
+                                                     m_authService, m_audioInputs);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle());

@@ -15,6 +15,7 @@ class AuthService;
 class PreferencesManager;
 class PreferencesView;
 class ShortcutConfiguration;
+class ShortcutNames;
 
 // The one preferences window: made on first use, brought forward on every later call. Closing
 // it only hides it, so it comes back as the user left it.
@@ -25,9 +26,9 @@ public:
     static constexpr int contentWidth = 420;
     static constexpr int contentHeight = 280;
 
-    PreferencesWindowController(ShortcutConfiguration& shortcutConfig, PreferencesManager& preferencesManager,
-                                AuthService& authService, AudioInputList& audioInputs,
-                                QObject* parent = nullptr);
+    PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
+                                PreferencesManager& preferencesManager, AuthService& authService,
+                                AudioInputList& audioInputs, QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -42,6 +43,7 @@ signals:
 
 private:
     ShortcutConfiguration& m_shortcutConfig;
+    const ShortcutNames& m_shortcutNames;
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
     AudioInputList& m_audioInputs;

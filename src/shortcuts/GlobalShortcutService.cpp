@@ -15,16 +15,16 @@ std::optional<KeyCombination> keyCombination(const Shortcut& shortcut) {
     return KeyCombination{info->qtKey, qtModifiers(shortcut.modifiers)};
 }
 
-QString takenMessage(const Shortcut& shortcut) {
+QString takenMessage(const QString& shortcut) {
     return QCoreApplication::translate("quill::GlobalShortcutService",
                                        "%1 is already used by another application")
-        .arg(displayString(shortcut));
+        .arg(shortcut);
 }
 
-QString unusableMessage(const Shortcut& shortcut) {
+QString unusableMessage(const QString& shortcut) {
     return QCoreApplication::translate("quill::GlobalShortcutService",
                                        "%1 cannot be used as a shortcut with this keyboard")
-        .arg(displayString(shortcut));
+        .arg(shortcut);
 }
 
 // Runs the function while its owner still holds it: a press posted just before a service goes
@@ -39,7 +39,9 @@ std::function<void()> weakCall(const std::shared_ptr<const std::function<void()>
 
 } // namespace
 
-ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber) : m_grabber(grabber) {}
+ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names)
+    : m_grabber(grabber)
+    , m_names(names) {}
 
 void ShortcutRegistry::installEventTap() {
     if (m_tapSetUp)
@@ -53,9 +55,9 @@ void ShortcutRegistry::installEventTap() {
 std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
     switch (m_grabber.grab(combination)) {
     case KeyGrabber::GrabResult::taken:
-        return takenMessage(shortcut);
+        return takenMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::noSuchKey:
-        return unusableMessage(shortcut);
+        return unusableMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::grabbed:
         break;
     }
@@ -70,7 +72,7 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
     }
     const auto combination = keyCombination(shortcut);
     if (!combination)
-        return unusableMessage(shortcut);
+        return unusableMessage(m_names.text(shortcut));
     // A suspended registry still asks the server, so that a taken key is reported now and not
     // silently on resume.
     if (auto failure = grab(shortcut, *combination))
@@ -96,7 +98,7 @@ std::optional<QString> ShortcutRegistry::check(const Shortcut& shortcut) {
         return std::nullopt;
     const auto combination = keyCombination(shortcut);
     if (!combination)
-        return unusableMessage(shortcut);
+        return unusableMessage(m_names.text(shortcut));
     if (auto failure = grab(shortcut, *combination))
         return failure;
     m_grabber.ungrab(*combination);
@@ -114,7 +116,7 @@ void ShortcutRegistry::setSuspended(bool suspended) {
         }
         if (m_grabber.grab(combination) != KeyGrabber::GrabResult::grabbed)
             logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"),
-                    takenMessage(Shortcut{key.keyCode, key.modifiers}));
+                    takenMessage(m_names.text(Shortcut{key.keyCode, key.modifiers})));
     }
 }
 

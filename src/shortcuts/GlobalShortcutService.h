@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Shortcut.h"
+#include "ShortcutNames.h"
 #include "platform/KeyGrabber.h"
 
 #include <QObject>
@@ -20,7 +21,7 @@ class ShortcutRegistry {
 public:
     using Handler = std::function<void()>;
 
-    explicit ShortcutRegistry(KeyGrabber& grabber);
+    ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names);
     ShortcutRegistry(const ShortcutRegistry&) = delete;
     ShortcutRegistry& operator=(const ShortcutRegistry&) = delete;
 
@@ -54,6 +55,7 @@ private:
     const Handlers* handlersFor(const KeyCombination& combination) const;
 
     KeyGrabber& m_grabber;
+    const ShortcutNames& m_names;
     bool m_tapSetUp = false;
     bool m_hasEventTap = false;
     bool m_suspended = false;

@@ -157,7 +157,7 @@ QString keyName(uint32_t keyCode) {
     return QString::fromLatin1(row->name);
 }
 
-QString displayString(const Shortcut& shortcut) {
+QString displayString(const Shortcut& shortcut, const QString& keyLabel) {
     QString text;
     if (shortcut.modifiers & modifier::command)
         text += QStringLiteral("Ctrl+");
@@ -167,7 +167,7 @@ QString displayString(const Shortcut& shortcut) {
         text += QStringLiteral("Shift+");
     if (shortcut.modifiers & modifier::control)
         text += QStringLiteral("Super+");
-    return text + keyName(shortcut.keyCode);
+    return text + (keyLabel.isEmpty() ? keyName(shortcut.keyCode) : keyLabel);
 }
 
 Qt::KeyboardModifiers qtModifiers(uint32_t modifiers) {

@@ -21,8 +21,9 @@ std::optional<uint32_t> keyCodeForQtKey(int qtKey);
 
 // The key's name in the desktop's words ("1", "K", "F5", "Space", "Esc", ...), "?" when unnamed.
 QString keyName(uint32_t keyCode);
-// Modifiers as "Ctrl+", "Alt+", "Shift+", "Super+" in that order, then the key name.
-QString displayString(const Shortcut& shortcut);
+// Modifiers as "Ctrl+", "Alt+", "Shift+", "Super+" in that order, then `keyLabel`, or the key
+// name when it is empty. ShortcutNames supplies the label of the layout in use.
+QString displayString(const Shortcut& shortcut, const QString& keyLabel = {});
 
 Qt::KeyboardModifiers qtModifiers(uint32_t modifiers);
 uint32_t modifiersFromQt(Qt::KeyboardModifiers modifiers);

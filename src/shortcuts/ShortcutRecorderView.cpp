@@ -98,7 +98,7 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setAutoRaise(true);
     m_resetButton->setIcon(QIcon(QStringLiteral(":/shortcuts/icons/reset.svg")));
-    m_resetButton->setToolTip(tr("Reset to default (%1)").arg(displayString(m_binding.defaultValue)));
+    m_resetButton->setToolTip(tr("Reset to default (%1)").arg(m_binding.name(m_binding.defaultValue)));
     m_resetButton->setAccessibleName(tr("Reset to default"));
     connect(m_resetButton, &QToolButton::clicked, this, &ShortcutRecorderView::reset);
 
@@ -128,7 +128,7 @@ ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* par
 }
 
 void ShortcutRecorderView::refresh() {
-    m_shortcutButton->setText(m_recording ? recordingText() : displayString(m_binding.read()));
+    m_shortcutButton->setText(m_recording ? recordingText() : m_binding.name(m_binding.read()));
     m_resetButton->setVisible(!m_recording);
 }
 
@@ -155,7 +155,7 @@ void ShortcutRecorderView::reset() {
 void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
     if (shortcut != m_binding.read() && m_binding.usedBy) {
         if (const auto other = m_binding.usedBy(shortcut)) {
-            setError(displayString(shortcut) + QStringLiteral(" is already used by ") + *other);
+            setError(m_binding.name(shortcut) + QStringLiteral(" is already used by ") + *other);
             return;
         }
     }

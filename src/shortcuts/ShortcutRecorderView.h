@@ -23,6 +23,8 @@ struct ShortcutBinding {
     // The name of another action that already uses the shortcut, none when it is free; two
     // actions on one key would fight over a single grab.
     std::function<std::optional<QString>(const Shortcut&)> usedBy;
+    // The shortcut as the keyboard in use names it (ShortcutNames).
+    std::function<QString(const Shortcut&)> name;
 };
 
 // Shows one shortcut and records a new one: a click on the button starts recording, the next

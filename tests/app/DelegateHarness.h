@@ -93,6 +93,7 @@ struct DelegateHarness {
     FakeHostInfo& host = install<FakeHostInfo>(platform.hostInfo, QStringLiteral("host"));
     NullAutostartRegistrar& autostart = install<NullAutostartRegistrar>(platform.autostartRegistrar);
     FakeKeyGrabber& grabber = install<FakeKeyGrabber>(platform.keyGrabber);
+    FakeKeyboardLayout& layout = install<FakeKeyboardLayout>(platform.keyboardLayout);
     FakeActiveWindowTracker& tracker = install<FakeActiveWindowTracker>(platform.activeWindowTracker);
     FakeAccessibilityStatus& accessibility = install<FakeAccessibilityStatus>(platform.accessibilityStatus);
     FakeAccessibilityReader& reader = install<FakeAccessibilityReader>(platform.accessibilityReader);

@@ -58,7 +58,10 @@ struct Fixture {
     AuthService auth{KeychainHelper(secrets), host, 60000};
     bool trusted = true;
     QStringList calls;
-    StatusBarController controller{ctrl1, ctrl2,
+    FakeKeyboardLayout layout;
+    ShortcutNames names{layout};
+    StatusBarController controller{ctrl1,
+                                   ctrl2,
                                    StatusBarController::Callbacks{
                                        [this] { calls << "explain"; },
                                        [this] { calls << "transcribe"; },
@@ -67,7 +70,9 @@ struct Fixture {
                                        [this] { calls << "accessibility"; },
                                        [this] { calls << "updates"; },
                                    },
-                                   [this] { return trusted; }, auth};
+                                   [this] { return trusted; },
+                                   auth,
+                                   names};
 };
 
 } // namespace
@@ -83,6 +88,7 @@ private slots:
     void shortcutsShowInDesktopWords_data();
     void shortcutsShowInDesktopWords();
     void tooltipNamesBothShortcuts();
+    void shortcutsCarryTheLabelsOfTheLayoutInUse();
     void iconFallsBackWhenTheArtworkIsMissing();
 };
 
@@ -160,9 +166,12 @@ void TestStatusBarController::itemsRunTheirActions() {
 
 void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
     Fixture f;
-    StatusBarController controller{ctrl1, ctrl2,
+    StatusBarController controller{ctrl1,
+                                   ctrl2,
                                    StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, {}},
-                                   [] { return true; }, f.auth};
+                                   [] { return true; },
+                                   f.auth,
+                                   f.names};
     controller.buildMenu();
     const QStringList expected = {
         "Quillpoint|0|",
@@ -239,6 +248,21 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
     f.controller.updateTooltip();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Ctrl+Shift+Space Transcribe"));
+}
+
+// Shortcuts are kept by the key's place; on a French layout the key kept as Q types A.
+void TestStatusBarController::shortcutsCarryTheLabelsOfTheLayoutInUse() {
+    Fixture f;
+    f.layout.labels = {{Qt::Key_Q, QStringLiteral("A")}, {Qt::Key_W, QString::fromUtf8("Ц")}};
+    f.controller.setExplainShortcut({12, modifier::command});
+    f.controller.setTranscribeShortcut({13, modifier::command | modifier::shift});
+    f.controller.setupStatusItem();
+    QCOMPARE(f.controller.trayIcon()->toolTip(),
+             QString::fromUtf8("Quillpoint - Ctrl+A Explain | Ctrl+Shift+Ц Transcribe"));
+    QCOMPARE(find(f.controller.menu(), QStringLiteral("Explainer Mode"))->shortcut().toString(),
+             QStringLiteral("Ctrl+A"));
+    QCOMPARE(find(f.controller.menu(), QStringLiteral("Transcribe Mode"))->shortcut().toString(),
+             QString::fromUtf8("Ctrl+Shift+Ц"));
 }
 
 void TestStatusBarController::iconFallsBackWhenTheArtworkIsMissing() {

@@ -86,8 +86,10 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
     callbacks.explain = [&] { calls << "explain"; };
     callbacks.requestAccessibility = [&] { calls << "accessibility"; };
     callbacks.checkForUpdates = [&] { calls << "updates"; };
+    FakeKeyboardLayout layout;
+    ShortcutNames names{layout};
     StatusBarController controller(
-        {18, 0x100}, {19, 0x100 | 0x200}, callbacks, [&] { return trusted; }, auth);
+        {18, 0x100}, {19, 0x100 | 0x200}, callbacks, [&] { return trusted; }, auth, names);
 
     controller.setupStatusItem();
     QTRY_COMPARE_WITH_TIMEOUT(registered.size(), 1, 10000);

@@ -71,18 +71,20 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     FakeHostInfo host{QStringLiteral("box")};
     LogCapture log;
     AuthService auth{KeychainHelper(secrets), host, 100};
+    FakeKeyboardLayout layout;
+    ShortcutNames names{layout};
     StatusBarController controller{{18, 0x100},
                                    {19, 0x100},
                                    StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, [] {}},
                                    [] { return false; },
-                                   auth};
+                                   auth,
+                                   names};
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
              (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",
                           "✓ Angemeldet", "Einstellungen …", "Nach Aktualisierungen suchen …",
                           "Quillpoint beenden"}));
-    QCOMPARE(StatusBarController::tooltipText({18, 0x100}, {19, 0x100}),
-             QStringLiteral("Quillpoint – Ctrl+1 Erklären | Ctrl+2 Diktieren"));
+    QCOMPARE(controller.tooltipText(), QStringLiteral("Quillpoint – Ctrl+1 Erklären | Ctrl+2 Diktieren"));
 
     QTemporaryDir configHome;
     MemorySettingsStore settings;
@@ -91,7 +93,7 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     FakeAudioInputList audioInputs;
-    PreferencesView view(shortcuts, preferences, auth, audioInputs);
+    PreferencesView view(shortcuts, names, preferences, auth, audioInputs);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("Allgemein"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Konto"));
     const QStringList texts = labels(&view);

@@ -8,6 +8,7 @@
 #include "preferences/PreferencesView.h"
 #include "preferences/PreferencesWindowController.h"
 #include "shortcuts/ShortcutConfiguration.h"
+#include "shortcuts/ShortcutNames.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QCheckBox>
@@ -41,6 +42,8 @@ struct Stores {
     FakeHostInfo host{QStringLiteral("box")};
     LogCapture log;
     ShortcutConfiguration shortcuts{settings};
+    FakeKeyboardLayout layout;
+    ShortcutNames names{layout};
     PreferencesManager preferences{settings, autostart};
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeAudioInputList audioInputs;
@@ -89,7 +92,7 @@ private slots:
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
@@ -109,7 +112,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -152,7 +155,7 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
@@ -170,7 +173,7 @@ void TestPreferencesView::followsChangesMadeElsewhere() {
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
     QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
@@ -184,7 +187,7 @@ void TestPreferencesView::modelChoiceIsStoredAtOnce() {
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -199,7 +202,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -218,7 +221,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -234,7 +237,7 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -258,7 +261,7 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -280,7 +283,7 @@ void TestPreferencesView::recordingStateReachesTheController() {
 
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
@@ -301,7 +304,7 @@ void TestPreferencesView::everyControlFitsTheWindow() {
 void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     Stores s;
     s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
-    PreferencesView view(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     QCOMPARE(s.audioInputs.watchCalls, 1);
     auto* hold = view.findChild<QCheckBox*>("holdToTalk");
     auto* keep = view.findChild<QCheckBox*>("keepClipboard");
@@ -336,7 +339,7 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
 
     // A second view (the window made again) shows what is stored.
-    PreferencesView again(s.shortcuts, s.preferences, s.auth, s.audioInputs);
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
     QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
     QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
     QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));

@@ -1,5 +1,7 @@
 #include "platform/x11/X11KeyGrabber.h"
+#include "platform/x11/X11KeyboardLayout.h"
 #include "shortcuts/GlobalShortcutService.h"
+#include "shortcuts/KeyCodes.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -85,6 +87,8 @@ private:
     QProcess editor;
     QString editorWindow;
     std::unique_ptr<X11KeyGrabber> grabber;
+    std::unique_ptr<X11KeyboardLayout> layout;
+    std::unique_ptr<ShortcutNames> names;
     std::unique_ptr<ShortcutRegistry> registry;
 };
 
@@ -92,7 +96,10 @@ void TestGlobalShortcutDesktop::initTestCase() {
     QVERIFY(QGuiApplication::platformName() == QStringLiteral("xcb"));
     grabber = std::make_unique<X11KeyGrabber>(
         qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
-    registry = std::make_unique<ShortcutRegistry>(*grabber);
+    layout = std::make_unique<X11KeyboardLayout>(
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    names = std::make_unique<ShortcutNames>(*layout);
+    registry = std::make_unique<ShortcutRegistry>(*grabber, *names);
     editor.start(QStringLiteral("mousepad"), {});
     QVERIFY(editor.waitForStarted());
     const QStringList windows =
@@ -236,12 +243,14 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded_data() {
     QTest::addColumn<Shortcut>("shortcut");
     QTest::addColumn<xcb_keycode_t>("keycode");
     QTest::addColumn<xcb_keycode_t>("sameCharacterElsewhere");
-    // On AZERTY the "1" key types "&" and "Q" sits where US has "A"; on QWERTZ Z and Y swap.
-    QTest::newRow("fr, the 1 key") << "fr" << ctrl1 << keycodeOf1 << xcb_keycode_t(0);
+    QTest::addColumn<QString>("name");
+    // On AZERTY the "1" key types "&" (and 1 with Shift) and "A" sits where US has "Q"; on
+    // QWERTZ Z and Y swap. The name is what the key's cap says on that layout.
+    QTest::newRow("fr, the 1 key") << "fr" << ctrl1 << keycodeOf1 << xcb_keycode_t(0) << "Ctrl+1";
     QTest::newRow("fr, the US Q key")
-        << "fr" << Shortcut{12, modifier::command} << xcb_keycode_t(24) << xcb_keycode_t(38);
+        << "fr" << Shortcut{12, modifier::command} << xcb_keycode_t(24) << xcb_keycode_t(38) << "Ctrl+A";
     QTest::newRow("de, the US Z key")
-        << "de" << Shortcut{6, modifier::command} << xcb_keycode_t(52) << xcb_keycode_t(29);
+        << "de" << Shortcut{6, modifier::command} << xcb_keycode_t(52) << xcb_keycode_t(29) << "Ctrl+Y";
 }
 
 void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
@@ -249,6 +258,7 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
     QFETCH(Shortcut, shortcut);
     QFETCH(xcb_keycode_t, keycode);
     QFETCH(xcb_keycode_t, sameCharacterElsewhere);
+    QFETCH(QString, name);
     OtherClient other;
     int triggers = 0;
     GlobalShortcutService service(
@@ -257,10 +267,12 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
     // Grabbed before the layout changes and after it: both take the key itself.
     service.registerShortcut();
     QVERIFY(service.isRegistered());
+    QCOMPARE(names->text(shortcut), displayString(shortcut));
     QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
     auto restore =
         qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
     QTest::qWait(300);
+    QCOMPARE(names->text(shortcut), name);
     QVERIFY(other.pressWithControl(keycode));
     QTRY_COMPARE(triggers, 1);
     if (sameCharacterElsewhere) {

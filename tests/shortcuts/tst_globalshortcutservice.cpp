@@ -1,4 +1,5 @@
 #include "FakeKeyGrabber.h"
+#include "platform/PlatformNull.h"
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QTest>
@@ -34,12 +35,14 @@ private slots:
 
 private:
     std::unique_ptr<FakeKeyGrabber> grabber;
+    NullKeyboardLayout layout;
+    ShortcutNames names{layout};
     std::unique_ptr<ShortcutRegistry> registry;
 };
 
 void TestGlobalShortcutService::init() {
     grabber = std::make_unique<FakeKeyGrabber>();
-    registry = std::make_unique<ShortcutRegistry>(*grabber);
+    registry = std::make_unique<ShortcutRegistry>(*grabber, names);
 }
 
 void TestGlobalShortcutService::cleanup() {

@@ -1,3 +1,4 @@
+#include "shortcuts/KeyCodes.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QLabel>
@@ -38,7 +39,8 @@ public:
                                                return name;
                                        }
                                        return std::nullopt;
-                                   }}) {
+                                   },
+                                   [](const Shortcut& s) { return displayString(s); }}) {
         recorder.show();
     }
     QPushButton* button() { return recorder.findChild<QPushButton*>(QStringLiteral("shortcutButton")); }

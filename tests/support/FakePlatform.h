@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/HostInfo.h"
+#include "platform/KeyboardLayout.h"
 #include "platform/Log.h"
 #include "platform/SecretStore.h"
 
@@ -41,6 +42,13 @@ private:
 };
 
 // Collects log lines for the life of the object instead of printing them.
+// A layout whose keys carry the labels a test gives; the others keep their US names.
+class FakeKeyboardLayout final : public KeyboardLayout {
+public:
+    QString keyLabel(Qt::Key physicalKey) override { return labels.value(physicalKey); }
+    QHash<Qt::Key, QString> labels;
+};
+
 class LogCapture {
 public:
     LogCapture();
