@@ -2,6 +2,7 @@
 
 #include "platform/SettingsStore.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace quill {
@@ -41,8 +42,19 @@ ShortcutSubscription::~ShortcutSubscription() {
 ShortcutConfiguration::ShortcutConfiguration(SettingsStore& settings, QObject* parent)
     : QObject(parent)
     , m_settings(settings) {
-    for (ShortcutAction action : allShortcutActions)
-        m_shortcuts[action] = loadShortcut(action).value_or(defaultShortcut(action));
+    for (ShortcutAction action : allShortcutActions) {
+        Shortcut shortcut = loadShortcut(action).value_or(defaultShortcut(action));
+        // Two actions on one key fight over a single grab, and the first one registered loses it
+        // once the other goes (earlier versions could store Cancel = Ctrl+1 by "Reset to
+        // default"). The later action shows its own default instead; the settings keep what is
+        // stored until the user records a shortcut.
+        const auto taken = [this](const Shortcut& s) {
+            return std::ranges::any_of(m_shortcuts, [&s](const auto& entry) { return entry.second == s; });
+        };
+        if (taken(shortcut) && !taken(defaultShortcut(action)))
+            shortcut = defaultShortcut(action);
+        m_shortcuts[action] = shortcut;
+    }
 }
 
 QString ShortcutConfiguration::keyCodeEntry(ShortcutAction action) {

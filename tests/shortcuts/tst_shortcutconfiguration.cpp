@@ -13,6 +13,7 @@ private slots:
     void savedShortcutRoundTrips();
     void storedValuesAreValidated_data();
     void storedValuesAreValidated();
+    void aShortcutStoredForTwoActionsStaysWithTheFirst();
     void keyNames_data();
     void keyNames();
     void displayStringOrdersModifiers();
@@ -83,6 +84,28 @@ void TestShortcutConfiguration::storedValuesAreValidated() {
     ShortcutConfiguration config(settings);
     QCOMPARE(config.loadShortcut(ShortcutAction::explainSelection).has_value(), loaded);
     QCOMPARE(config.shortcut(ShortcutAction::explainSelection), expected);
+}
+
+void TestShortcutConfiguration::aShortcutStoredForTwoActionsStaysWithTheFirst() {
+    MemorySettingsStore settings;
+    const Shortcut ctrl1 = defaultShortcut(ShortcutAction::explainSelection);
+    ShortcutConfiguration(settings).saveShortcut(ctrl1, ShortcutAction::cancelTranscription);
+    ShortcutConfiguration config(settings);
+    QCOMPARE(config.shortcut(ShortcutAction::explainSelection), ctrl1);
+    QCOMPARE(config.shortcut(ShortcutAction::cancelTranscription),
+             defaultShortcut(ShortcutAction::cancelTranscription));
+    QCOMPARE(settings.values().value("shortcut_cancelTranscription_keyCode").toLongLong(), 18);
+
+    // Repairs chain: every action ends on a key of its own.
+    const Shortcut ctrlK{40, modifier::command};
+    config.saveShortcut(ctrlK, ShortcutAction::explainSelection);
+    config.saveShortcut(ctrlK, ShortcutAction::transcribeOnly);
+    config.saveShortcut(defaultShortcut(ShortcutAction::transcribeOnly), ShortcutAction::cancelTranscription);
+    ShortcutConfiguration crowded(settings);
+    QCOMPARE(crowded.shortcut(ShortcutAction::transcribeOnly),
+             defaultShortcut(ShortcutAction::transcribeOnly));
+    QCOMPARE(crowded.shortcut(ShortcutAction::cancelTranscription),
+             defaultShortcut(ShortcutAction::cancelTranscription));
 }
 
 void TestShortcutConfiguration::keyNames_data() {
