@@ -265,6 +265,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
         <source>Reset to default (%1)</source>
         <translation>Auf Standard zurücksetzen (%1)</translation>
     </message>
+    <message>
+        <source>%1 is already used by %2</source>
+        <translation>%1 wird bereits von „%2“ verwendet</translation>
+    </message>
 </context>
 <context>
     <name>quill::StatusBarController</name>
@@ -326,6 +330,61 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>Transcribing...</source>
         <translation>Transkribiere …</translation>
+    </message>
+    <message>
+        <source>%1 is not available: recording from the system default</source>
+        <translation>%1 ist nicht verfügbar: Aufnahme vom Standardmikrofon des Systems</translation>
+    </message>
+    <message>
+        <source> — %1 s left</source>
+        <translation> – noch %1 s</translation>
+    </message>
+</context>
+<context>
+    <name>quill::TranscriptionPreferencesView</name>
+    <message>
+        <source>Recording</source>
+        <translation>Aufnahme</translation>
+    </message>
+    <message>
+        <source>Hold to talk</source>
+        <translation>Zum Sprechen gedrückt halten</translation>
+    </message>
+    <message>
+        <source>Hold the Transcribe shortcut while you speak; letting go transcribes. A short press starts and stops as before.</source>
+        <translation>Halten Sie das Tastenkürzel für „Diktieren“ gedrückt, während Sie sprechen; beim Loslassen wird transkribiert. Ein kurzer Druck startet und stoppt wie bisher.</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Mikrofon</translation>
+    </message>
+    <message>
+        <source>Detect automatically</source>
+        <translation>Automatisch erkennen</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Sprache</translation>
+    </message>
+    <message>
+        <source>Clipboard</source>
+        <translation>Zwischenablage</translation>
+    </message>
+    <message>
+        <source>Keep my clipboard</source>
+        <translation>Meine Zwischenablage behalten</translation>
+    </message>
+    <message>
+        <source>Puts back what you had copied once the transcript has been pasted.</source>
+        <translation>Stellt wieder her, was Sie kopiert hatten, sobald der Text eingefügt wurde.</translation>
+    </message>
+    <message>
+        <source>System default</source>
+        <translation>Systemstandard</translation>
+    </message>
+    <message>
+        <source>%1 (not connected)</source>
+        <translation>%1 (nicht verbunden)</translation>
     </message>
 </context>
 <context>

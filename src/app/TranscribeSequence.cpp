@@ -132,7 +132,7 @@ void TranscribeSequence::showLevel(float level) {
 void TranscribeSequence::inputLost(const QString& description) {
     if (!m_isTranscribing)
         return;
-    m_inputNotice = description + QStringLiteral(" is not available: recording from the system default");
+    m_inputNotice = tr("%1 is not available: recording from the system default").arg(description);
     updateRecordingMessage();
 }
 
@@ -144,7 +144,7 @@ void TranscribeSequence::updateRecordingMessage() {
         return;
     QString message = m_listeningMessage;
     if (m_secondsLeft)
-        message += QStringLiteral(" \u2014 %1 s left").arg(*m_secondsLeft);
+        message += tr(" \u2014 %1 s left").arg(*m_secondsLeft);
     if (m_inputNotice)
         message = *m_inputNotice + u'\n' + message;
     viewModel.setLoadingMessage(message);

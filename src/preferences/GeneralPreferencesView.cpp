@@ -73,7 +73,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
             [this, action](const Shortcut& shortcut) -> std::optional<QString> {
                 for (const ShortcutRow& other : shortcutRows) {
                     if (other.action != action && m_shortcutConfig.shortcut(other.action) == shortcut)
-                        return QString::fromLatin1(other.label);
+                        return tr(other.label);
                 }
                 return std::nullopt;
             },

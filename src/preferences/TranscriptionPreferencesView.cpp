@@ -55,18 +55,18 @@ TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& p
 }
 
 QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
-    auto* section = new QGroupBox(QStringLiteral("Recording"), parent);
+    auto* section = new QGroupBox(tr("Recording"), parent);
     auto* form = new QFormLayout(section);
     form->setContentsMargins(preferencesSectionMargins);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
 
-    m_holdToTalk = new QCheckBox(QStringLiteral("Hold to talk"), section);
+    m_holdToTalk = new QCheckBox(tr("Hold to talk"), section);
     m_holdToTalk->setObjectName(QStringLiteral("holdToTalk"));
     m_holdToTalk->setChecked(m_preferencesManager.holdToTalk());
     connect(m_holdToTalk, &QCheckBox::toggled, &m_preferencesManager, &PreferencesManager::setHoldToTalk);
     form->addRow(m_holdToTalk);
-    form->addRow(hint(QStringLiteral("Hold the Transcribe shortcut while you speak; letting go transcribes. "
-                                     "A short press starts and stops as before."),
+    form->addRow(hint(tr("Hold the Transcribe shortcut while you speak; letting go transcribes. "
+                         "A short press starts and stops as before."),
                       section));
 
     m_microphone = new QComboBox(section);
@@ -75,33 +75,33 @@ QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
     connect(m_microphone, &QComboBox::activated, this, [this](int index) {
         m_preferencesManager.setMicrophone(m_microphone->itemData(index).toString());
     });
-    form->addRow(QStringLiteral("Microphone"), m_microphone);
+    form->addRow(tr("Microphone"), m_microphone);
 
     m_language = new QComboBox(section);
     m_language->setObjectName(QStringLiteral("language"));
-    m_language->addItem(QStringLiteral("Detect automatically"), QString());
+    m_language->addItem(tr("Detect automatically"), QString());
     for (const LanguageChoice& language : transcriptionLanguages())
         m_language->addItem(language.name, language.code);
     showLanguage(m_preferencesManager.transcriptionLanguage());
     connect(m_language, &QComboBox::activated, this, [this](int index) {
         m_preferencesManager.setTranscriptionLanguage(m_language->itemData(index).toString());
     });
-    form->addRow(QStringLiteral("Language"), m_language);
+    form->addRow(tr("Language"), m_language);
     return section;
 }
 
 QWidget* TranscriptionPreferencesView::buildClipboardSection(QWidget* parent) {
-    auto* section = new QGroupBox(QStringLiteral("Clipboard"), parent);
+    auto* section = new QGroupBox(tr("Clipboard"), parent);
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(preferencesSectionMargins);
-    m_keepClipboard = new QCheckBox(QStringLiteral("Keep my clipboard"), section);
+    m_keepClipboard = new QCheckBox(tr("Keep my clipboard"), section);
     m_keepClipboard->setObjectName(QStringLiteral("keepClipboard"));
     m_keepClipboard->setChecked(m_preferencesManager.keepClipboard());
     connect(m_keepClipboard, &QCheckBox::toggled, &m_preferencesManager,
             &PreferencesManager::setKeepClipboard);
     layout->addWidget(m_keepClipboard);
     layout->addWidget(
-        hint(QStringLiteral("Puts back what you had copied once the transcript has been pasted."), section));
+        hint(tr("Puts back what you had copied once the transcript has been pasted."), section));
     return section;
 }
 
@@ -109,7 +109,7 @@ void TranscriptionPreferencesView::showMicrophones() {
     const QString chosen = m_preferencesManager.microphone();
     const QSignalBlocker blocker(m_microphone);
     m_microphone->clear();
-    m_microphone->addItem(QStringLiteral("System default"), QString());
+    m_microphone->addItem(tr("System default"), QString());
     bool chosenListed = chosen.isEmpty();
     for (const AudioInput& input : m_inputs.inputs()) {
         m_microphone->addItem(input.description, input.name);
@@ -117,7 +117,7 @@ void TranscriptionPreferencesView::showMicrophones() {
     }
     // A microphone that is unplugged now stays the choice, for when it comes back.
     if (!chosenListed)
-        m_microphone->addItem(chosen + QStringLiteral(" (not connected)"), chosen);
+        m_microphone->addItem(tr("%1 (not connected)").arg(chosen), chosen);
     m_microphone->setCurrentIndex(std::max(0, m_microphone->findData(chosen)));
 }
 

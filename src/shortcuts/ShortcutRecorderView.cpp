@@ -155,7 +155,7 @@ void ShortcutRecorderView::reset() {
 void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
     if (shortcut != m_binding.read() && m_binding.usedBy) {
         if (const auto other = m_binding.usedBy(shortcut)) {
-            setError(m_binding.name(shortcut) + QStringLiteral(" is already used by ") + *other);
+            setError(tr("%1 is already used by %2").arg(m_binding.name(shortcut), *other));
             return;
         }
     }
