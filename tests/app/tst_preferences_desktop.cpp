@@ -1,4 +1,5 @@
 #include "DesktopTools.h"
+#include "X11TestClient.h"
 #include "app/AppDelegate.h"
 #include "app/Services.h"
 #include "overlay/OverlayPanelController.h"
@@ -12,9 +13,7 @@
 #include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
-#include <cstdlib>
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 using namespace quill;
 using namespace quill::test;
@@ -22,38 +21,6 @@ using namespace quill::test;
 Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
-
-// Another X client that holds a key combination before us.
-class OtherClient {
-public:
-    OtherClient() : m_connection(xcb_connect(nullptr, nullptr)) {}
-    ~OtherClient() { xcb_disconnect(m_connection); }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
-
-    bool grab(uint16_t modifiers, xcb_keycode_t keycode) {
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        xcb_generic_error_t* error =
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, keycode,
-                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        std::free(error);
-        return !error;
-    }
-
-    // Presses and releases Ctrl with the key `keycode` through XTEST, whatever it types.
-    bool pressWithControl(xcb_keycode_t keycode) {
-        constexpr xcb_keycode_t leftControl = 37;
-        for (const auto& [type, code] :
-             {std::pair{XCB_KEY_PRESS, leftControl}, std::pair{XCB_KEY_PRESS, keycode},
-              std::pair{XCB_KEY_RELEASE, keycode}, std::pair{XCB_KEY_RELEASE, leftControl}})
-            xcb_test_fake_input(m_connection, uint8_t(type), code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-        return !xcb_connection_has_error(m_connection);
-    }
-
-private:
-    xcb_connection_t* m_connection;
-};
 
 QWidget* preferencesWindow() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -117,7 +84,7 @@ void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
 void TestPreferencesDesktop::shortcutsThatCannotWorkAreReportedAndRefused() {
     // The other program holds Ctrl+Alt+J only with Caps Lock on: the recorder still sees the
     // keys, and a grab that must work in every lock state cannot be had.
-    OtherClient other;
+    X11TestClient other;
     constexpr xcb_keycode_t keycodeOfJ = 44;
     QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK, keycodeOfJ));
     const auto services = Services::forThisSession();
@@ -190,7 +157,7 @@ void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts() {
     QCOMPARE(QProcess::execute(QStringLiteral("setxkbmap"), {layout}), 0);
     auto restore =
         qScopeGuard([] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
-    OtherClient other;
+    X11TestClient other;
     const auto services = Services::forThisSession();
     AppDelegate delegate(*services);
     delegate.applicationDidFinishLaunching();

@@ -1,3 +1,4 @@
+#include "X11TestClient.h"
 #include "platform/x11/X11KeyGrabber.h"
 #include "platform/x11/X11KeyboardLayout.h"
 #include "shortcuts/GlobalShortcutService.h"
@@ -7,12 +8,11 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
-#include <cstdlib>
 #include <memory>
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 using namespace quill;
+using namespace quill::test;
 
 Q_DECLARE_METATYPE(Shortcut)
 
@@ -29,39 +29,6 @@ QString xdotool(const QStringList& arguments) {
     process.waitForFinished(10000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
-
-// Another X client, to hold keys before us and to change the keyboard mapping.
-class OtherClient {
-public:
-    OtherClient() : m_connection(xcb_connect(nullptr, nullptr)) {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-    }
-    ~OtherClient() { xcb_disconnect(m_connection); }
-
-    bool grab(uint16_t modifiers, xcb_keycode_t keycode) {
-        const auto cookie = xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode,
-                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-        xcb_generic_error_t* error = xcb_request_check(m_connection, cookie);
-        std::free(error);
-        return !error;
-    }
-    xcb_connection_t* connection() const { return m_connection; }
-
-    // Presses and releases Ctrl with the key `keycode` through XTEST, whatever it types.
-    bool pressWithControl(xcb_keycode_t keycode) {
-        constexpr xcb_keycode_t leftControl = 37;
-        for (const auto& [type, code] :
-             {std::pair{XCB_KEY_PRESS, leftControl}, std::pair{XCB_KEY_PRESS, keycode},
-              std::pair{XCB_KEY_RELEASE, keycode}, std::pair{XCB_KEY_RELEASE, leftControl}})
-            xcb_test_fake_input(m_connection, uint8_t(type), code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-        return !xcb_connection_has_error(m_connection);
-    }
-
-private:
-    xcb_connection_t* m_connection;
-    xcb_window_t m_root;
-};
 
 } // namespace
 
@@ -223,7 +190,7 @@ void TestGlobalShortcutDesktop::shortcutHeldByAnotherClientIsReportedAndNothingS
 
 void TestGlobalShortcutDesktop::shortcutHeldByAnotherClientIsReportedAndNothingStaysGrabbed() {
     QFETCH(uint16_t, heldLockState);
-    OtherClient other;
+    X11TestClient other;
     QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | heldLockState, keycodeOf1));
     GlobalShortcutService service(
         ctrl1, [] {}, *registry);
@@ -259,7 +226,7 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
     QFETCH(xcb_keycode_t, keycode);
     QFETCH(xcb_keycode_t, sameCharacterElsewhere);
     QFETCH(QString, name);
-    OtherClient other;
+    X11TestClient other;
     int triggers = 0;
     GlobalShortcutService service(
         shortcut, [&] { ++triggers; }, *registry);
