@@ -25,15 +25,8 @@ struct Finished {
 // Runs the program to its end. `environment` entries are KEY=VALUE, or -KEY to remove KEY.
 Finished runQuillpoint(const QStringList& arguments, const QStringList& environment = {},
                        int timeoutMs = 10000) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : environment) {
-        if (entry.startsWith(u'-'))
-            env.remove(entry.mid(1));
-        else
-            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
-    }
     QProcess process;
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(environmentWith(environment));
     process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), arguments);
     Finished result;
     result.exited = process.waitForFinished(timeoutMs);
@@ -91,13 +84,7 @@ private:
 
 void TestCommandLineDesktop::initTestCase() {
     QVERIFY(backend.start());
-    const QString configDir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
-    QVERIFY(QDir().mkpath(configDir));
-    QFile config(configDir + "/Quillpoint.conf");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
-    config.close();
+    QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
 }
 
 void TestCommandLineDesktop::cleanupTestCase() {

@@ -1,4 +1,5 @@
 #include "AppProcess.h"
+#include "DesktopTools.h"
 #include "StatusNotifierHost.h"
 #include "TestBackend.h"
 
@@ -38,15 +39,8 @@ struct Diagnosis {
 // process's event loop does not run meanwhile, so that the services it offers on a bus (the tray
 // host among them) never answer.
 Diagnosis diagnose(const QStringList& environment = {}, bool serve = true) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : environment) {
-        if (entry.startsWith(u'-'))
-            env.remove(entry.mid(1));
-        else
-            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
-    }
     QProcess process;
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(environmentWith(environment));
     process.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--diagnose"});
     Diagnosis result;
     if (serve) {
@@ -114,14 +108,8 @@ private:
 void TestDiagnoseDesktop::initTestCase() {
     QVERIFY(backend.start());
     QVERIFY(host.start());
-    const QString configDir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
-    QVERIFY(QDir().mkpath(configDir));
-    configFile = configDir + "/Quillpoint.conf";
-    QFile config(configFile);
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
-    config.close();
+    configFile = writeProgramSettings(backend.baseUrl());
+    QVERIFY(!configFile.isEmpty());
 
     // A first start signs in and leaves its token in the keyring.
     AppProcess app;
@@ -238,13 +226,9 @@ void TestDiagnoseDesktop::hungPeersCannotHoldItUp() {
     QTcpServer http;
     QVERIFY(http.listen(QHostAddress::LocalHost));
     const QString configHome = dir.filePath("config");
-    QVERIFY(QDir().mkpath(configHome + "/Quillpoint"));
-    QFile config(configHome + "/Quillpoint/Quillpoint.conf");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("[General]\nquillpoint_api_base_url_override=http://127.0.0.1:%1\n")
-                     .arg(http.serverPort())
-                     .toUtf8());
-    config.close();
+    QVERIFY(
+        !writeProgramSettings(QStringLiteral("http://127.0.0.1:%1").arg(http.serverPort()), {}, configHome)
+             .isEmpty());
 
     const Diagnosis d =
         diagnose({"DBUS_SESSION_BUS_ADDRESS=" + bus.address, "PULSE_SERVER=unix:" + pulse.fullServerName(),

@@ -58,15 +58,9 @@ private:
 };
 
 void TestDictationDesktop::initTestCase() {
-    const QString configDir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
-    QVERIFY(QDir().mkpath(configDir));
-    QFile config(configDir + "/Quillpoint.conf");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(
-        "[General]\nquillpoint_api_base_url_override=" + server.baseUrl().toUtf8() +
-        "\ntranscriptionHoldToTalk=true\ntranscriptionLanguage=fr\ntranscriptionKeepClipboard=true\n");
-    config.close();
+    QVERIFY(!writeProgramSettings(server.baseUrl(), "transcriptionHoldToTalk=true\ntranscriptionLanguage=fr\n"
+                                                    "transcriptionKeepClipboard=true\n")
+                 .isEmpty());
 
     documentPath = documents.path() + "/notes.txt";
     QFile document(documentPath);

@@ -1,7 +1,9 @@
 #include "DesktopTools.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -27,6 +29,31 @@ QString activateWindow(const QString& windowClass) {
     const QString window = windows.split('\n').constFirst();
     xdotool({"windowactivate", "--sync", window});
     return window;
+}
+
+QString writeProgramSettings(const QString& backendUrl, const QByteArray& moreLines,
+                             const QString& configHome) {
+    const QString home = configHome.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                             : configHome;
+    if (!QDir().mkpath(home + QStringLiteral("/Quillpoint")))
+        return {};
+    QFile config(home + QStringLiteral("/Quillpoint/Quillpoint.conf"));
+    if (!config.open(QIODevice::WriteOnly))
+        return {};
+    config.write("[General]\nquillpoint_api_base_url_override=" + backendUrl.toUtf8() + "\n" + moreLines);
+    return config.fileName();
+}
+
+QProcessEnvironment environmentWith(const QStringList& changes) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : changes) {
+        if (entry.startsWith(u'-'))
+            env.remove(entry.mid(1));
+        else
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    }
+    return env;
 }
 
 QByteArray speechPcm(const QString& words) {

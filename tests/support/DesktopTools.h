@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -12,6 +13,13 @@ namespace quill::test {
 bool xdotool(const QStringList& arguments, QString* output = nullptr);
 // The first mapped window of `windowClass`, brought to the front; empty when none appears.
 QString activateWindow(const QString& windowClass);
+// Writes the program's settings file below `configHome` (this desktop's config home when empty):
+// the backend at `backendUrl`, then `moreLines` of the [General] group. Returns the file's path,
+// empty when it cannot be written.
+QString writeProgramSettings(const QString& backendUrl, const QByteArray& moreLines = {},
+                             const QString& configHome = {});
+// This process's environment with KEY=VALUE entries set and -KEY entries removed.
+QProcessEnvironment environmentWith(const QStringList& changes);
 // `words` spoken by espeak-ng as raw 16 kHz mono s16le samples.
 QByteArray speechPcm(const QString& words);
 
