@@ -77,9 +77,8 @@ private:
     QList<QJsonObject> explainRequests() const;
 
     TestBackend backend;
-    QTemporaryDir documents;
-    QProcess editor;
-    QString editorWindow;
+    // Open from the first test that explains to the last.
+    std::unique_ptr<EditedDocument> document;
 };
 
 void TestCommandLineDesktop::initTestCase() {
@@ -88,10 +87,7 @@ void TestCommandLineDesktop::initTestCase() {
 }
 
 void TestCommandLineDesktop::cleanupTestCase() {
-    if (editor.state() != QProcess::NotRunning) {
-        editor.kill();
-        editor.waitForFinished(3000);
-    }
+    document.reset();
 }
 
 QList<QJsonObject> TestCommandLineDesktop::explainRequests() const {
@@ -183,14 +179,8 @@ void TestCommandLineDesktop::twoLaunchesAtOnceMakeOneInstance() {
 
 void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
     const QString text = QStringLiteral("Mitochondria make most of the cell's chemical energy.");
-    const QString path = documents.path() + "/cell.txt";
-    QFile document(path);
-    QVERIFY(document.open(QIODevice::WriteOnly));
-    document.write(text.toUtf8());
-    document.close();
-    editor.start("mousepad", {path});
-    editorWindow = activateWindow("mousepad");
-    QVERIFY(!editorWindow.isEmpty());
+    document = std::make_unique<EditedDocument>(text.toUtf8());
+    QVERIFY(!document->window().isEmpty());
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
 
     // No instance yet: this launch becomes it and explains once it is ready.
@@ -212,7 +202,7 @@ void TestCommandLineDesktop::actionsReachTheRunningInstanceLikeTheShortcut() {
     // The panel never took the focus from the editor.
     QString active;
     QVERIFY(xdotool({"getactivewindow"}, &active));
-    QCOMPARE(active, editorWindow);
+    QCOMPARE(active, document->window());
 
     const Finished unknown = activateAction("explode");
     QVERIFY(unknown.exited);

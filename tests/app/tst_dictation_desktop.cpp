@@ -43,16 +43,12 @@ private slots:
     void holdingTheShortcutDictatesInTheChosenLanguageAndKeepsTheClipboard();
 
 private:
-    QString editorText() const;
     QStringList recordings() const {
         return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
     }
 
     TestHttpServer server;
-    QTemporaryDir documents;
-    QString documentPath;
-    QProcess editor;
-    QString editorWindow;
+    std::unique_ptr<EditedDocument> document;
     std::unique_ptr<MicFeeder> microphone;
     AppProcess app;
 };
@@ -62,14 +58,8 @@ void TestDictationDesktop::initTestCase() {
                                                     "transcriptionKeepClipboard=true\n")
                  .isEmpty());
 
-    documentPath = documents.path() + "/notes.txt";
-    QFile document(documentPath);
-    QVERIFY(document.open(QIODevice::WriteOnly));
-    document.write("Notes:");
-    document.close();
-    editor.start("mousepad", {documentPath});
-    editorWindow = activateWindow("mousepad");
-    QVERIFY(!editorWindow.isEmpty());
+    document = std::make_unique<EditedDocument>("Notes:");
+    QVERIFY(!document->window().isEmpty());
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Bonjour tout le monde, un deux trois."));
 
@@ -81,13 +71,7 @@ void TestDictationDesktop::initTestCase() {
 
 void TestDictationDesktop::cleanupTestCase() {
     microphone.reset();
-    editor.kill();
-    editor.waitForFinished(3000);
-}
-
-QString TestDictationDesktop::editorText() const {
-    QFile document(documentPath);
-    return document.open(QIODevice::ReadOnly) ? QString::fromUtf8(document.readAll()) : QString();
+    document.reset();
 }
 
 void TestDictationDesktop::holdingTheShortcutDictatesInTheChosenLanguageAndKeepsTheClipboard() {
@@ -114,7 +98,7 @@ void TestDictationDesktop::holdingTheShortcutDictatesInTheChosenLanguageAndKeeps
 
     server.enqueue(
         ScriptedReply::status(200, "application/json").write(R"({"text":" Bonjour tout le monde."})"));
-    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+End"}));
 
     // Held for two seconds, with the keyboard repeating: one recording, stopped by the release.
@@ -132,12 +116,12 @@ void TestDictationDesktop::holdingTheShortcutDictatesInTheChosenLanguageAndKeeps
     // The transcript reaches the editor, and then the clipboard is the user's again, byte for
     // byte. (Reading the clipboard earlier would itself be a read of the transcript.)
     QDeadlineTimer deadline(10000);
-    while (!editorText().endsWith("Bonjour tout le monde.") && !deadline.hasExpired()) {
+    while (!document->savedText().endsWith("Bonjour tout le monde.") && !deadline.hasExpired()) {
         QTest::qWait(300);
-        QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+        QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
         QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));
     }
-    QCOMPARE(editorText(), QStringLiteral("Notes: Bonjour tout le monde."));
+    QCOMPARE(document->savedText(), QStringLiteral("Notes: Bonjour tout le monde."));
     QTest::qWait(500);
     const auto now = clipboardSeenByOthers();
     for (const auto& [format, bytes] : earlier)

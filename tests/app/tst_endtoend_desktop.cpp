@@ -25,14 +25,10 @@ private slots:
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
-    QString editorText() const;
     QStringList recordings() const;
 
     TestBackend backend;
-    QTemporaryDir documents;
-    QString documentPath;
-    QProcess editor;
-    QString editorWindow;
+    std::unique_ptr<EditedDocument> document;
     std::unique_ptr<MicFeeder> microphone;
     AppProcess app;
     QString token;
@@ -42,14 +38,8 @@ void TestEndToEndDesktop::initTestCase() {
     QVERIFY(backend.start());
     QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
 
-    documentPath = documents.path() + "/notes.txt";
-    QFile document(documentPath);
-    QVERIFY(document.open(QIODevice::WriteOnly));
-    document.write("Photosynthesis turns light into chemical energy.");
-    document.close();
-    editor.start("mousepad", {documentPath});
-    editorWindow = activateWindow("mousepad");
-    QVERIFY(!editorWindow.isEmpty());
+    document = std::make_unique<EditedDocument>("Photosynthesis turns light into chemical energy.");
+    QVERIFY(!document->window().isEmpty());
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
 
@@ -59,13 +49,12 @@ void TestEndToEndDesktop::initTestCase() {
     token = line.mid(line.indexOf(" as ") + 4);
     // The shortcuts are grabbed during launch, once the event loop runs.
     QTest::qWait(1500);
-    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
 }
 
 void TestEndToEndDesktop::cleanupTestCase() {
     microphone.reset();
-    editor.kill();
-    editor.waitForFinished(3000);
+    document.reset();
 }
 
 QList<QJsonObject> TestEndToEndDesktop::requestsTo(const QString& path) const {
@@ -75,11 +64,6 @@ QList<QJsonObject> TestEndToEndDesktop::requestsTo(const QString& path) const {
             matching << request;
     }
     return matching;
-}
-
-QString TestEndToEndDesktop::editorText() const {
-    QFile document(documentPath);
-    return document.open(QIODevice::ReadOnly) ? QString::fromUtf8(document.readAll()) : QString();
 }
 
 // The test desktop has its own runtime directory, where the program keeps its recordings.
@@ -105,14 +89,14 @@ void TestEndToEndDesktop::explainSendsTheSelectionAndShowsThePanel() {
         5000);
     QString active;
     QVERIFY(xdotool({"getactivewindow"}, &active));
-    QCOMPARE(active, editorWindow);
+    QCOMPARE(active, document->window());
     // The grabbed press never reached the editor: its text is unchanged.
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));
-    QTRY_COMPARE(editorText(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+    QTRY_COMPARE(document->savedText(), QStringLiteral("Photosynthesis turns light into chemical energy."));
 }
 
 void TestEndToEndDesktop::transcriptionIsPastedIntoTheEditor() {
-    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+End"}));
     QVERIFY(xdotool({"key", "ctrl+2"}));
     QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
@@ -128,9 +112,9 @@ void TestEndToEndDesktop::transcriptionIsPastedIntoTheEditor() {
 
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
     QTest::qWait(1000);
-    QVERIFY(xdotool({"windowactivate", "--sync", editorWindow}));
+    QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));
-    QTRY_VERIFY_WITH_TIMEOUT(editorText().endsWith(expected), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(document->savedText().endsWith(expected), 5000);
 }
 
 void TestEndToEndDesktop::escapeDiscardsARecording() {

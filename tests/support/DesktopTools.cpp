@@ -56,6 +56,26 @@ QProcessEnvironment environmentWith(const QStringList& changes) {
     return env;
 }
 
+EditedDocument::EditedDocument(const QByteArray& text) {
+    QFile file(m_dir.filePath(QStringLiteral("notes.txt")));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(text);
+    file.close();
+    m_editor.start(QStringLiteral("mousepad"), {file.fileName()});
+    m_window = activateWindow(QStringLiteral("mousepad"));
+}
+
+EditedDocument::~EditedDocument() {
+    m_editor.kill();
+    m_editor.waitForFinished(3000);
+}
+
+QString EditedDocument::savedText() const {
+    QFile file(m_dir.filePath(QStringLiteral("notes.txt")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 QByteArray speechPcm(const QString& words) {
     QProcess process;
     process.start(QStringLiteral("bash"),

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <atomic>
 #include <thread>
 
@@ -22,6 +24,26 @@ QString writeProgramSettings(const QString& backendUrl, const QByteArray& moreLi
 QProcessEnvironment environmentWith(const QStringList& changes);
 // `words` spoken by espeak-ng as raw 16 kHz mono s16le samples.
 QByteArray speechPcm(const QString& words);
+
+// A text file of its own opened in mousepad, in front; mousepad is killed with it. The file is
+// what a test reads back after making mousepad save it (Ctrl+S).
+class EditedDocument {
+public:
+    explicit EditedDocument(const QByteArray& text);
+    ~EditedDocument();
+    EditedDocument(const EditedDocument&) = delete;
+    EditedDocument& operator=(const EditedDocument&) = delete;
+
+    // Empty when mousepad did not show the document.
+    QString window() const { return m_window; }
+    // The file's text as last saved.
+    QString savedText() const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_editor;
+    QString m_window;
+};
 
 // Plays raw 16 kHz mono s16le audio into the sound server's pipe source (or the pipe at `fifo`)
 // at the pace of a real microphone, over and over, until destroyed or the pipe's reader goes.
