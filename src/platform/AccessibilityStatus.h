@@ -16,10 +16,7 @@ public:
     // Has `changed` called, on this thread, whenever isEnabled() may answer differently: the
     // switch was flipped, or the bus came or went. False when this status cannot tell; then a
     // caller that follows it asks again from time to time.
-    virtual bool watch(std::function<void()> changed) {
-        (void)changed;
-        return false;
-    }
+    virtual bool watch(const std::function<void()>&) { return false; }
 };
 
 } // namespace quill

@@ -20,9 +20,9 @@ public:
             enabled = value;
         return enabled.has_value();
     }
-    bool watch(std::function<void()> callback) override {
+    bool watch(const std::function<void()>& callback) override {
         if (watchable)
-            changed = std::move(callback);
+            changed = callback;
         return watchable;
     }
     std::optional<bool> enabled;

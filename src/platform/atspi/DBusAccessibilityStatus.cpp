@@ -24,14 +24,14 @@ DBusAccessibilityStatus::~DBusAccessibilityStatus() {
                                                  SLOT(propertiesChanged(QDBusMessage)));
 }
 
-bool DBusAccessibilityStatus::watch(std::function<void()> changed) {
+bool DBusAccessibilityStatus::watch(const std::function<void()>& changed) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
     if (!bus.connect(kService, kPath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
                      SLOT(propertiesChanged(QDBusMessage))))
         return false;
-    m_changed = std::move(changed);
+    m_changed = changed;
     // A launcher started later, or one that went away, changes the answer as much as the switch.
     m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(kService, bus,
                                                              QDBusServiceWatcher::WatchForRegistration |

@@ -20,7 +20,7 @@ public:
     std::optional<bool> isEnabled() override;
     bool setEnabled(bool enabled) override;
     // The bus launcher announces each flip of the switch with PropertiesChanged.
-    bool watch(std::function<void()> changed) override;
+    bool watch(const std::function<void()>& changed) override;
 
 private slots:
     void propertiesChanged(const QDBusMessage& message);
