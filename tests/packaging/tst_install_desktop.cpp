@@ -163,6 +163,8 @@ void TestInstallDesktop::installedProgramRegistersInTheTrayAndSignsIn() {
              qPrintable(app.lines().join(u'\n')));
 
     // The encoder is not loaded until the first recording, and then from the package.
+    // The shortcuts are grabbed during launch, once the event loop runs.
+    QTest::qWait(1500);
     QVERIFY(!app.lines().join(u'\n').contains(QStringLiteral("AudioEncoderModule")));
     QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+2")}));
     QVERIFY2(app.waitForLine(QStringLiteral("AudioEncoderModule: loaded ") +
