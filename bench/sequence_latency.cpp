@@ -3,6 +3,9 @@
 //   explain     shortcut press -> panel shown with "Analyzing..."   (mousepad in front)
 //   transcribe  second shortcut press -> upload request at the backend
 // Prints the median and the 99th percentile over the runs.
+//   first-recording  the first Ctrl+2 of a fresh process -> Listening panel shown, and how much
+//                    of the recording's span the uploaded file holds (one run per process;
+//                    bench/footprint.sh starts it five times)
 
 #include "DesktopTools.h"
 #include "TestHttpServer.h"
@@ -42,10 +45,67 @@ bool waitFor(const std::function<bool()>& condition) {
     return QTest::qWaitFor(condition, 10000);
 }
 
+// Seconds of audio in the file, by ffprobe; negative when it cannot tell.
+double audioSeconds(const QString& path) {
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? seconds : -1;
+}
+
+int firstRecording(AppDelegate& delegate, KeyEventPoster& keys, TestHttpServer& backend, const QString& dir) {
+    std::unique_ptr<MicFeeder> microphone;
+    if (qEnvironmentVariableIsSet("QUILL_TEST_MIC_FIFO"))
+        microphone = std::make_unique<MicFeeder>(speechPcm("The first recording keeps every word."));
+    OverlayPanelController& overlay = *delegate.overlayPanelController();
+    backend.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
+    QElapsedTimer timer;
+    double shownAfterMs = -1;
+    QEventLoop loop;
+    const auto connection =
+        QObject::connect(&overlay.viewModel(), &ExplanationViewModel::stateChanged, &loop, [&] {
+            if (overlay.viewModel().mode() == ViewMode::transcribe &&
+                overlay.viewModel().state() == ExplanationState::loading()) {
+                QMetaObject::invokeMethod(
+                    &loop,
+                    [&] {
+                        if (overlay.panel()->isVisible())
+                            shownAfterMs = timer.nsecsElapsed() / 1e6;
+                        loop.quit();
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    timer.start();
+    keys.postKey(Qt::Key_2, Qt::ControlModifier);
+    loop.exec();
+    QObject::disconnect(connection);
+    if (shownAfterMs < 0)
+        return 1;
+    QTest::qWait(3000);
+    const double spanS = timer.nsecsElapsed() / 1e9;
+    keys.postKey(Qt::Key_2, Qt::ControlModifier);
+    if (!waitFor([&] { return !backend.requests.isEmpty(); }))
+        return 1;
+    QFile file(dir + "/upload.m4a");
+    file.open(QIODevice::WriteOnly);
+    file.write(backend.requests.constFirst().body);
+    file.close();
+    std::printf(
+        "first recording: press to Listening panel %.1f ms; file holds %.2f s of %.2f s from press to stop\n",
+        shownAfterMs, audioSeconds(file.fileName()), spanS);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    qputenv("QUILLPOINT_MODULE_DIR", QUILL_MODULE_DIR);
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("explain");
     const int runs = argc > 2 ? std::atoi(argv[2]) : 50;
     TestHttpServer backend;
@@ -70,6 +130,12 @@ int main(int argc, char** argv) {
     OverlayPanelController& overlay = *delegate.overlayPanelController();
     KeyEventPoster& keys = services->keyEventPoster();
     QTest::qWait(1000);
+    if (mode == "first-recording") {
+        const int status = firstRecording(delegate, keys, backend, dir.path());
+        editor.kill();
+        editor.waitForFinished();
+        return status;
+    }
     std::vector<double> samples;
 
     for (int run = 0; run < runs; ++run) {

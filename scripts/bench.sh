@@ -15,4 +15,5 @@ QT_QPA_PLATFORM=offscreen "$bin/overlay_stream"
 "$desktop" run -- "$bin/sequence_latency" copy 50
 "$desktop" run -- "$bin/sequence_latency" transcribe 20
 bench/audio_capture_cpu.sh "$bin/audio_capture_cpu" 30
+bench/footprint.sh build/release
 (cd backend && npm run --silent bench)

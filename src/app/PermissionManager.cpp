@@ -125,6 +125,13 @@ void PermissionManager::openMicrophoneSettings() {
 }
 
 void PermissionManager::startAccessibilityMonitoring(std::function<void(bool)> onUpdate) {
+    // Told by the bus where it can: a timer that asks every few seconds keeps an idle program
+    // waking up all day.
+    if (m_accessibility.watch([self = QPointer(this), onUpdate] {
+            if (self)
+                onUpdate(self->isAccessibilityEnabled());
+        }))
+        return;
     auto* timer = new QTimer(this);
     timer->setInterval(m_monitoringIntervalMs);
     connect(timer, &QTimer::timeout, this,

@@ -48,8 +48,9 @@ public:
     void openAccessibilitySettings();
     void requestMicrophoneAccess(std::function<void(bool granted)> completion);
     void openMicrophoneSettings();
-    // Calls `onUpdate` with the current accessibility state every monitoring interval, for the
-    // life of this manager; the first call comes one interval after the start.
+    // Calls `onUpdate` with the current accessibility state, for the life of this manager: when
+    // the desktop announces a change where it can, else every monitoring interval (the first
+    // call one interval after the start). Never at once.
     void startAccessibilityMonitoring(std::function<void(bool enabled)> onUpdate);
 
 private:

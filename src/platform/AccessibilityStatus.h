@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 namespace quill {
@@ -12,6 +13,10 @@ public:
     virtual std::optional<bool> isEnabled() = 0;
     // Switches the desktop's accessibility support on or off; false when the bus did not accept it.
     virtual bool setEnabled(bool enabled) = 0;
+    // Has `changed` called, on this thread, whenever isEnabled() may answer differently: the
+    // switch was flipped, or the bus came or went. False when this status cannot tell; then a
+    // caller that follows it asks again from time to time.
+    virtual bool watch(const std::function<void()>&) { return false; }
 };
 
 } // namespace quill

@@ -6,7 +6,8 @@
 #include "QtClipboard.h"
 #include "atspi/AtspiAccessibilityReader.h"
 #include "atspi/DBusAccessibilityStatus.h"
-#include "audio/AacFileWriter.h"
+#include "audio/AudioEncoderModule.h"
+#include "audio/DeferredAudioFileWriter.h"
 #include "audio/PulseAudioInputList.h"
 #include "audio/PulsePcmSource.h"
 #include "audio/SessionMicrophoneAccess.h"
@@ -55,7 +56,16 @@ Platform commonPlatform() {
     p.microphoneAccess = std::make_unique<SessionMicrophoneAccess>();
     p.audioInputList = std::make_unique<PulseAudioInputList>();
     p.createPcmSource = [](const QString& input) { return std::make_unique<PulsePcmSource>(input); };
-    p.createAudioFileWriter = [] { return std::make_unique<AacFileWriter>(); };
+    // The encoder's libraries are loaded by the first recording, while the microphone already
+    // records into memory; afterwards, and when the module is missing, a writer is made at once.
+    auto encoder = std::make_shared<AudioEncoderModule>(
+        AudioEncoderModule::defaultLocations(QCoreApplication::applicationDirPath()));
+    p.createAudioFileWriter = [encoder] {
+        return std::make_unique<DeferredAudioFileWriter>(
+            [encoder](QString& error) { return encoder->createWriter(error); },
+            encoder->answersAtOnce() ? DeferredAudioFileWriter::Mode::now
+                                     : DeferredAudioFileWriter::Mode::background);
+    };
     return p;
 }
 

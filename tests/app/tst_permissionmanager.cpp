@@ -39,6 +39,7 @@ private slots:
     void microphoneAccess_data();
     void microphoneAccess();
     void monitoringReportsEveryIntervalAndNeverAtOnce();
+    void monitoringOfAWatchedStatusReportsChangesOnlyAndNeverAsks();
     void alertIsAModalMessageBox();
     void settingsProgramForTheDesktop_data();
     void settingsProgramForTheDesktop();
@@ -189,6 +190,23 @@ void TestPermissionManager::monitoringReportsEveryIntervalAndNeverAtOnce() {
     const auto count = reports.size();
     QTest::qWait(60);
     QCOMPARE(reports.size(), count);
+}
+
+void TestPermissionManager::monitoringOfAWatchedStatusReportsChangesOnlyAndNeverAsks() {
+    accessibility.watchable = true;
+    accessibility.enabled = false;
+    QList<bool> reports;
+    manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
+    QVERIFY(accessibility.changed);
+    QTest::qWait(100); // five monitoring intervals
+    QVERIFY(reports.isEmpty());
+    accessibility.enabled = true;
+    accessibility.changed();
+    QCOMPARE(reports, QList<bool>{true});
+    // A change announced after the manager is gone reaches nobody.
+    instance.reset();
+    accessibility.changed();
+    QCOMPARE(reports.size(), 1);
 }
 
 void TestPermissionManager::alertIsAModalMessageBox() {

@@ -20,8 +20,15 @@ public:
             enabled = value;
         return enabled.has_value();
     }
+    bool watch(const std::function<void()>& callback) override {
+        if (watchable)
+            changed = callback;
+        return watchable;
+    }
     std::optional<bool> enabled;
     QList<bool> setCalls;
+    bool watchable = false;
+    std::function<void()> changed;
 };
 
 class FakeSettingsLauncher final : public SettingsLauncher {

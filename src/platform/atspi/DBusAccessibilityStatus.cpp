@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
 namespace quill {
@@ -15,6 +16,35 @@ const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Proper
 } // namespace
 
 DBusAccessibilityStatus::DBusAccessibilityStatus(int timeoutMs) : m_timeoutMs(timeoutMs) {}
+
+DBusAccessibilityStatus::~DBusAccessibilityStatus() {
+    if (m_changed)
+        QDBusConnection::sessionBus().disconnect(kService, kPath, kPropertiesInterface,
+                                                 QStringLiteral("PropertiesChanged"), this,
+                                                 SLOT(propertiesChanged(QDBusMessage)));
+}
+
+bool DBusAccessibilityStatus::watch(const std::function<void()>& changed) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    if (!bus.connect(kService, kPath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
+                     SLOT(propertiesChanged(QDBusMessage))))
+        return false;
+    m_changed = changed;
+    // A launcher started later, or one that went away, changes the answer as much as the switch.
+    m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(kService, bus,
+                                                             QDBusServiceWatcher::WatchForRegistration |
+                                                                 QDBusServiceWatcher::WatchForUnregistration);
+    connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this, [this] { m_changed(); });
+    connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this, [this] { m_changed(); });
+    return true;
+}
+
+void DBusAccessibilityStatus::propertiesChanged(const QDBusMessage& message) {
+    if (!message.arguments().isEmpty() && message.arguments().constFirst().toString() == kStatusInterface)
+        m_changed();
+}
 
 std::optional<bool> DBusAccessibilityStatus::isEnabled() {
     QDBusMessage call =
