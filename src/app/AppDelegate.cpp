@@ -138,7 +138,9 @@ void AppDelegate::setupServices() {
     });
     m_audioCaptureService->maxDuration = m_timing.maxRecordingSeconds;
     m_overlayPanelController = std::make_unique<OverlayPanelController>(
-        m_services.panelWindowHelper(), m_timing.overlay, &OverlayPanelController::currentDisplayLayout);
+        m_services.panelWindowHelper(), m_timing.overlay, [&helper = m_services.panelWindowHelper()] {
+            return OverlayPanelController::currentDisplayLayout(helper);
+        });
 
     m_captureGate = std::make_unique<CaptureGate>();
 

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "PlatformNull.h"
 #include "QtClipboard.h"
+#include "SessionProbe.h"
 #include "atspi/AtspiAccessibilityReader.h"
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/AacFileWriter.h"
@@ -12,6 +13,9 @@
 #include "audio/SessionMicrophoneAccess.h"
 #include "secret/FallbackSecretStore.h"
 #include "secret/LibsecretSecretStore.h"
+#include "wayland/DataControlClipboard.h"
+#include "wayland/KWinQuery.h"
+#include "wayland/WaylandFrontWindow.h"
 #include "x11/X11ActiveWindowInfo.h"
 #include "x11/X11ActiveWindowTracker.h"
 #include "x11/X11Clipboard.h"
@@ -67,6 +71,34 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.clipboard = std::make_unique<X11Clipboard>();
 }
 
+// In a Wayland session our windows are XWayland windows where XWayland runs: an
+// override-redirect X11 window is placed where we ask and never takes the focus, which Qt's
+// Wayland plugin offers only through a private, application-wide shell integration. What
+// reaches other applications' windows goes through Wayland, KWin or the portals.
+void addWayland(Platform& p, xcb_connection_t* xwayland) {
+    std::shared_ptr<KWinQuery> kwin;
+    if (KWinQuery::isAvailable())
+        kwin = std::make_shared<KWinQuery>();
+    p.keyGrabber = std::make_unique<NullKeyGrabber>();
+    // The accessibility reader finds the active application by its "active" window state.
+    p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
+    p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
+        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin);
+    std::unique_ptr<PanelWindowHelper> windows;
+    if (xwayland)
+        windows = std::make_unique<X11PanelWindowHelper>(xwayland);
+    else
+        windows = std::make_unique<NullPanelWindowHelper>();
+    p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
+    if (auto clipboard = DataControlClipboard::create())
+        p.clipboard = std::move(clipboard);
+    else
+        logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
+                QStringLiteral("The compositor offers no data-control; the clipboard works only while a "
+                               "Quillpoint window has the focus"));
+}
+
 void addNull(Platform& p) {
     p.keyGrabber = std::make_unique<NullKeyGrabber>();
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
@@ -81,15 +113,17 @@ Session detectSession() {
     const QByteArray forced = qgetenv("QUILLPOINT_PLATFORM");
     if (forced == "x11")
         return Session::x11;
+    if (forced == "wayland")
+        return Session::wayland;
     if (forced == "null")
         return Session::none;
     if (!forced.isEmpty())
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("Ignoring unknown QUILLPOINT_PLATFORM=") + QString::fromLocal8Bit(forced));
+    if (waylandAnswers() || QGuiApplication::platformName() == QLatin1String("wayland"))
+        return Session::wayland;
     if (x11Connection())
         return Session::x11;
-    if (QGuiApplication::platformName() == QLatin1String("wayland"))
-        return Session::wayland;
     return Session::none;
 }
 
@@ -114,6 +148,10 @@ std::unique_ptr<SecretStore> createFileSecretStore() {
 
 Platform createPlatform(Session session) {
     Platform p = commonPlatform();
+    if (session == Session::wayland) {
+        addWayland(p, x11Connection());
+        return p;
+    }
     xcb_connection_t* connection = session == Session::x11 ? x11Connection() : nullptr;
     if (session == Session::x11 && !connection)
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),

@@ -111,9 +111,9 @@ void serve(int writeEnd, QByteArray bytes) {
 } // namespace
 
 const QStringList& DataControlClipboard::textMimeTypes() {
-    static const QStringList types = {
-        QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain"),
-        QStringLiteral("STRING"), QStringLiteral("TEXT")};
+    static const QStringList types = {QStringLiteral("text/plain;charset=utf-8"),
+                                      QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain"),
+                                      QStringLiteral("STRING"), QStringLiteral("TEXT")};
     return types;
 }
 
@@ -323,14 +323,15 @@ private:
             onClipboardChanged();
     }
 
-    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t version) {
         auto* self = static_cast<Connection*>(data);
         if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 && !self->m_manager) {
-            self->m_manager = static_cast<zwlr_data_control_manager_v1*>(
-                wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, std::min(version, 2U)));
+            self->m_manager = static_cast<zwlr_data_control_manager_v1*>(wl_registry_bind(
+                registry, name, &zwlr_data_control_manager_v1_interface, std::min(version, 2U)));
         } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->m_seat) {
-            self->m_seat =
-                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 2U)));
+            self->m_seat = static_cast<wl_seat*>(
+                wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 2U)));
         }
     }
     static void globalRemove(void*, wl_registry*, uint32_t) {}
@@ -343,7 +344,8 @@ private:
     static void selection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
         static_cast<Connection*>(data)->replaceOffer(false, offer);
     }
-    static void primarySelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+    static void primarySelection(void* data, zwlr_data_control_device_v1*,
+                                 zwlr_data_control_offer_v1* offer) {
         static_cast<Connection*>(data)->replaceOffer(true, offer);
     }
     static void finished(void* data, zwlr_data_control_device_v1* device) {
@@ -421,12 +423,14 @@ QList<ClipboardFormat> readOffered(Connection& connection, bool primary, const Q
     for (const QString& mimeType : offered) {
         if (Clock::now() >= deadline)
             break;
-        const int fd = connection.call([&connection, primary, mimeType] {
-                                     return connection.receive(primary, mimeType);
-                                 }).value_or(-1);
+        const int fd =
+            connection
+                .call([&connection, primary, mimeType] { return connection.receive(primary, mimeType); })
+                .value_or(-1);
         if (fd < 0)
             break;
-        const auto bytes = readPipe(fd, std::min(limits.maxFormatBytes, limits.maxTotalBytes - total), deadline);
+        const auto bytes =
+            readPipe(fd, std::min(limits.maxFormatBytes, limits.maxTotalBytes - total), deadline);
         if (bytes && !bytes->isEmpty()) {
             total += bytes->size();
             result.append({mimeType, *bytes});
@@ -455,7 +459,8 @@ QList<ClipboardFormat> readAside(std::function<QList<ClipboardFormat>()> read, C
     return answer.get();
 }
 
-QList<ClipboardFormat> withinLimits(const QList<ClipboardFormat>& formats, const ClipboardReadLimits& limits) {
+QList<ClipboardFormat> withinLimits(const QList<ClipboardFormat>& formats,
+                                    const ClipboardReadLimits& limits) {
     QList<ClipboardFormat> result;
     qsizetype total = 0;
     for (const ClipboardFormat& format : formats) {
@@ -489,7 +494,9 @@ DataControlClipboard::DataControlClipboard(std::shared_ptr<Connection> connectio
     : m_connection(std::move(connection)) {
     // Queued calls to this object are dropped by Qt once it is gone; the destructor stops new ones.
     m_connection->call([this, c = m_connection.get()] {
-        c->onClipboardChanged = [this] { QMetaObject::invokeMethod(this, &Clipboard::changed, Qt::QueuedConnection); };
+        c->onClipboardChanged = [this] {
+            QMetaObject::invokeMethod(this, &Clipboard::changed, Qt::QueuedConnection);
+        };
         c->onOwnContentsRead = [this] {
             QMetaObject::invokeMethod(this, &Clipboard::contentsRead, Qt::QueuedConnection);
         };
@@ -512,15 +519,14 @@ QList<ClipboardFormat> DataControlClipboard::readAll(const ClipboardReadLimits& 
     if (contents->own)
         return withinLimits(*contents->own, limits);
     const Clock::time_point deadline = Clock::now() + limits.timeBudget;
-    return readAside(
-        [connection = m_connection, offered = contents->offered, limits, deadline] {
-            return readOffered(*connection, false, offered, limits, deadline);
-        },
-        deadline);
+    return readAside([connection = m_connection, offered = contents->offered, limits,
+                      deadline] { return readOffered(*connection, false, offered, limits, deadline); },
+                     deadline);
 }
 
 std::optional<QString> DataControlClipboard::textOf(bool primary) {
-    const auto contents = m_connection->call([c = m_connection.get(), primary] { return c->contents(primary); });
+    const auto contents =
+        m_connection->call([c = m_connection.get(), primary] { return c->contents(primary); });
     if (!contents)
         return std::nullopt;
     const QStringList& types = textMimeTypes();
@@ -538,11 +544,10 @@ std::optional<QString> DataControlClipboard::textOf(bool primary) {
             continue;
         const ClipboardReadLimits limits;
         const Clock::time_point deadline = Clock::now() + limits.timeBudget;
-        const QList<ClipboardFormat> read = readAside(
-            [connection = m_connection, primary, type, limits, deadline] {
-                return readOffered(*connection, primary, {type}, limits, deadline);
-            },
-            deadline);
+        const QList<ClipboardFormat> read =
+            readAside([connection = m_connection, primary, type, limits,
+                       deadline] { return readOffered(*connection, primary, {type}, limits, deadline); },
+                      deadline);
         if (read.isEmpty())
             return std::nullopt;
         return type == QLatin1String("STRING") ? QString::fromLatin1(read.constFirst().second)
