@@ -17,6 +17,7 @@ packages=(
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
     xvfb xauth x11-utils x11-xserver-utils openbox mousepad zenity xterm xdotool
+    kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde
     espeak-ng sox ffmpeg imagemagick openssl
 )
 
