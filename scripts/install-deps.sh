@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
-    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-x11-dev libgl-dev
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-dev libxkbcommon-x11-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev libicu-dev
     libgtest-dev libbenchmark-dev
     # the Debian packages (scripts/package.sh) and the checks of their contents

@@ -169,12 +169,21 @@ void AppDelegate::setupServices() {
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
         queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
+    m_explainShortcutService->setDescription(tr("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
     m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::transcribeOnly),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
+    m_transcribeShortcutService->setDescription(tr("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
+    m_transcribeSequence->cancelShortcutService().setDescription(tr("Cancel Transcription"));
+    registry.onLateFailure = [self = QPointer(this)](const QString& message) {
+        if (!self)
+            return;
+        self->m_overlayPanelController->showError(message, true);
+        self->reportShortcutProblems();
+    };
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())

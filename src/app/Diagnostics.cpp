@@ -59,6 +59,10 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
                 anyTaken = true;
                 state = QStringLiteral("no such key on this keyboard");
                 break;
+            case KeyGrabber::GrabResult::refused:
+                anyTaken = true;
+                state = QStringLiteral("refused by the desktop");
+                break;
             }
             parts << QStringLiteral("%1 %2 %3").arg(name, key, state);
         }

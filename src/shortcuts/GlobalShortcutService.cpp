@@ -21,6 +21,13 @@ QString takenMessage(const Shortcut& shortcut) {
         .arg(displayString(shortcut));
 }
 
+QString refusedMessage(const Shortcut& shortcut) {
+    return QCoreApplication::translate("quill::GlobalShortcutService",
+                                       "The desktop did not give %1 to Quillpoint; choose the key in "
+                                       "the desktop's shortcut settings")
+        .arg(displayString(shortcut));
+}
+
 QString unusableMessage(const Shortcut& shortcut) {
     return QCoreApplication::translate("quill::GlobalShortcutService",
                                        "%1 cannot be used as a shortcut with this keyboard")
@@ -45,24 +52,48 @@ void ShortcutRegistry::installEventTap() {
     if (m_tapSetUp)
         return;
     m_tapSetUp = true;
+    m_grabber.setRefusalHandler([this](const KeyCombination& combination, KeyGrabber::GrabResult result) {
+        grabRefused(combination, result);
+    });
     m_hasEventTap =
         m_grabber.install([this](const KeyCombination& combination) { keyPressed(combination); },
                           [this](const KeyCombination& combination) { keyReleased(combination); });
 }
 
-std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
-    switch (m_grabber.grab(combination)) {
+std::optional<QString> ShortcutRegistry::failureMessage(const Shortcut& shortcut,
+                                                        KeyGrabber::GrabResult result) {
+    switch (result) {
     case KeyGrabber::GrabResult::taken:
         return takenMessage(shortcut);
     case KeyGrabber::GrabResult::noSuchKey:
         return unusableMessage(shortcut);
+    case KeyGrabber::GrabResult::refused:
+        return refusedMessage(shortcut);
     case KeyGrabber::GrabResult::grabbed:
         break;
     }
     return std::nullopt;
 }
 
-std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease) {
+std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
+    return failureMessage(shortcut, m_grabber.grab(combination));
+}
+
+void ShortcutRegistry::grabRefused(const KeyCombination& combination, KeyGrabber::GrabResult result) {
+    const auto key = m_keys.find(combination);
+    if (key == m_keys.end())
+        return;
+    const auto message = failureMessage(Shortcut{key->second.keyCode, key->second.modifiers}, result);
+    if (!message)
+        return;
+    logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"), *message);
+    if (onLateFailure)
+        QMetaObject::invokeMethod(
+            &m_context, [this, text = *message] { onLateFailure(text); }, Qt::QueuedConnection);
+}
+
+std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease,
+                                             const QString& description) {
     const ShortcutKey key(shortcut);
     if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
         it->second = {std::move(onPress), std::move(onRelease)};
@@ -71,6 +102,8 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
     const auto combination = keyCombination(shortcut);
     if (!combination)
         return unusableMessage(shortcut);
+    if (!description.isEmpty())
+        m_grabber.describe(*combination, description);
     // A suspended registry still asks the server, so that a taken key is reported now and not
     // silently on resume.
     if (auto failure = grab(shortcut, *combination))
@@ -160,7 +193,8 @@ void GlobalShortcutService::registerShortcut() {
         return;
     }
     if (auto failure = m_registry.add(m_currentShortcut, weakCall(m_onTrigger),
-                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{})) {
+                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{},
+                                      m_description)) {
         m_isRegistered = false;
         m_registrationError = std::move(failure);
         return;
