@@ -159,17 +159,6 @@ if [[ $wayland == 0 ]]; then
     openbox --sm-disable >>"$log" 2>&1 &
     pids+=($!)
     wait_for 100 bash -c 'xprop -root _NET_SUPPORTED | grep -q _NET_ACTIVE_WINDOW' || fail "openbox did not start"
-else
-    # KWin serves global shortcuts (org.kde.kglobalaccel) itself, as in a Plasma session. The
-    # portal's KDE backend and the portal are started here rather than by bus activation so
-    # that teardown stops them by pid.
-    wait_for 100 name_has_owner org.kde.kglobalaccel || fail "kglobalaccel did not start"
-    /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde >>"$log" 2>&1 &
-    pids+=($!)
-    wait_for 100 name_has_owner org.freedesktop.impl.portal.desktop.kde || fail "xdg-desktop-portal-kde did not start"
-    /usr/libexec/xdg-desktop-portal >>"$log" 2>&1 &
-    pids+=($!)
-    wait_for 100 name_has_owner org.freedesktop.portal.Desktop || fail "xdg-desktop-portal did not start"
 fi
 
 # Accessibility bus with accessibility switched on, and its registry.
@@ -183,6 +172,20 @@ pids+=($!)
 printf 'quill-test' | gnome-keyring-daemon --foreground --unlock --components=secrets >>"$log" 2>&1 &
 pids+=($!)
 wait_for 100 name_has_owner org.freedesktop.secrets || fail "gnome-keyring did not start"
+
+if [[ $wayland == 1 ]]; then
+    # KWin serves global shortcuts (org.kde.kglobalaccel) itself, as in a Plasma session. The
+    # portal's KDE backend and the portal are started here rather than by bus activation so
+    # that teardown stops them by pid, and after the keyring: the portal would otherwise have
+    # the bus start a second keyring daemon that hides the unlocked login keyring.
+    wait_for 100 name_has_owner org.kde.kglobalaccel || fail "kglobalaccel did not start"
+    /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde >>"$log" 2>&1 &
+    pids+=($!)
+    wait_for 100 name_has_owner org.freedesktop.impl.portal.desktop.kde || fail "xdg-desktop-portal-kde did not start"
+    /usr/libexec/xdg-desktop-portal >>"$log" 2>&1 &
+    pids+=($!)
+    wait_for 100 name_has_owner org.freedesktop.portal.Desktop || fail "xdg-desktop-portal did not start"
+fi
 
 # Sound server without its default configuration: a null sink and, as microphone, either a
 # silent source or a pipe that the test feeds.

@@ -11,6 +11,8 @@
 #include "audio/PulseAudioInputList.h"
 #include "audio/PulsePcmSource.h"
 #include "audio/SessionMicrophoneAccess.h"
+#include "portal/PortalGlobalShortcuts.h"
+#include "portal/PortalKeyEventPoster.h"
 #include "secret/FallbackSecretStore.h"
 #include "secret/LibsecretSecretStore.h"
 #include "wayland/DataControlClipboard.h"
@@ -26,6 +28,9 @@
 #include "xdg/XdgAutostartRegistrar.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QStandardPaths>
 
@@ -71,6 +76,17 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.clipboard = std::make_unique<X11Clipboard>();
 }
 
+// Whether the desktop portal offers `interface`; asks without starting the portal.
+bool portalOffers(const QString& interface) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call.setArguments({interface, QStringLiteral("version")});
+    call.setAutoStartService(false);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
 // In a Wayland session our windows are XWayland windows where XWayland runs: an
 // override-redirect X11 window is placed where we ask and never takes the focus, which Qt's
 // Wayland plugin offers only through a private, application-wide shell integration. What
@@ -79,10 +95,17 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     std::shared_ptr<KWinQuery> kwin;
     if (KWinQuery::isAvailable())
         kwin = std::make_shared<KWinQuery>();
-    p.keyGrabber = std::make_unique<NullKeyGrabber>();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
+        p.keyGrabber = std::make_unique<portal::PortalGlobalShortcuts>(bus);
+    else
+        p.keyGrabber = std::make_unique<NullKeyGrabber>();
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
-    p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
+        p.keyEventPoster = std::make_unique<portal::PortalKeyEventPoster>(bus, *p.settingsStore);
+    else
+        p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
         xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin);
     std::unique_ptr<PanelWindowHelper> windows;
