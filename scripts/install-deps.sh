@@ -18,6 +18,9 @@ packages=(
     # the headless test desktop and the applications tests drive
     xvfb xauth x11-utils x11-xserver-utils openbox mousepad zenity xterm xdotool
     kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde
+    # Qt 5's Wayland plugin: without it the portal's KDE backend runs on XWayland and its
+    # RemoteDesktop refuses every session (it needs KWin's screencast protocol)
+    qtwayland5
     espeak-ng sox ffmpeg imagemagick openssl
 )
 
