@@ -171,8 +171,12 @@ std::optional<QString> prepareDisplay() {
                 return std::nullopt;
         }
     } else {
-        if (x11::canConnect(display))
+        // Qt would pick its Wayland plugin in a Wayland session; our windows belong on XWayland,
+        // where they are placed where we ask and never take the focus.
+        if (x11::canConnect(display)) {
+            qputenv("QT_QPA_PLATFORM", "xcb");
             return std::nullopt;
+        }
         if (waylandUsable) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return std::nullopt;
