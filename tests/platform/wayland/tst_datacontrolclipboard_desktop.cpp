@@ -18,6 +18,7 @@ private slots:
     void keepsEveryFormatItRestores();
     void boundsReadsOfLargeContents();
     void clearEmptiesTheClipboard();
+    void primarySelectionIsSharedAcrossClients();
 
 private:
     static bool wlCopy(const QByteArray& data, const QStringList& arguments = {});
@@ -110,6 +111,16 @@ void TestDataControlClipboard::clearEmptiesTheClipboard() {
     QVERIFY(other);
     QTRY_COMPARE(other->readAll(ClipboardReadLimits{}), QList<ClipboardFormat>());
     QCOMPARE(other->text(), std::nullopt);
+}
+
+void TestDataControlClipboard::primarySelectionIsSharedAcrossClients() {
+    clipboard->setSelectionText(QStringLiteral("selected elsewhere"));
+    QCOMPARE(clipboard->selectionText(), QStringLiteral("selected elsewhere"));
+    auto other = DataControlClipboard::create();
+    QVERIFY(other);
+    QTRY_COMPARE(other->selectionText(), QStringLiteral("selected elsewhere"));
+    // The primary selection is not the clipboard.
+    QVERIFY(other->text() != QStringLiteral("selected elsewhere"));
 }
 
 QTEST_GUILESS_MAIN(TestDataControlClipboard)
