@@ -87,10 +87,10 @@ bool portalOffers(const QString& interface) {
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-// In a Wayland session our windows are XWayland windows where XWayland runs: an
-// override-redirect X11 window is placed where we ask and never takes the focus, which Qt's
-// Wayland plugin offers only through a private, application-wide shell integration. What
-// reaches other applications' windows goes through Wayland, KWin or the portals.
+// In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the
+// panel where we ask and, since it accepts no focus, never activates it, which Qt's Wayland
+// plugin offers only through a private, application-wide shell integration. What reaches other
+// applications' windows goes through Wayland, KWin or the portals.
 void addWayland(Platform& p, xcb_connection_t* xwayland) {
     std::shared_ptr<KWinQuery> kwin;
     if (KWinQuery::isAvailable())
