@@ -4,31 +4,49 @@
 
 namespace quill {
 
+namespace {
+
+// A native window's app id is often reverse-DNS ("org.kde.konsole"); the executable's name is
+// what the terminal lists go by.
+void addExecutableName(QStringList& names, qint64 processId) {
+    if (processId <= 0)
+        return;
+    const QString executable = QFileInfo(QStringLiteral("/proc/%1/exe").arg(processId)).symLinkTarget();
+    if (!executable.isEmpty())
+        names << QFileInfo(executable).fileName();
+}
+
+} // namespace
+
 WaylandActiveWindowInfo::WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInfo> xwayland,
-                                                 std::shared_ptr<KWinQuery> kwin)
+                                                 std::shared_ptr<KWinQuery> kwin,
+                                                 AccessibleApplication accessible)
     : m_xwayland(std::move(xwayland))
-    , m_kwin(std::move(kwin)) {}
+    , m_kwin(std::move(kwin))
+    , m_accessible(std::move(accessible)) {}
 
 QStringList WaylandActiveWindowInfo::windowClass() {
     if (m_xwayland) {
         if (QStringList names = m_xwayland->windowClass(); !names.isEmpty())
             return names;
     }
-    const auto answer = m_kwin ? m_kwin->ask() : std::nullopt;
-    if (!answer)
-        return {};
     QStringList names;
-    for (const QString& name : {answer->resourceName, answer->resourceClass}) {
-        if (!name.isEmpty())
-            names << name;
-    }
-    // A native window's app id is often reverse-DNS ("org.kde.konsole"); the executable's name
-    // is what the terminal lists go by.
-    if (answer->processId > 0) {
-        const QString executable =
-            QFileInfo(QStringLiteral("/proc/%1/exe").arg(answer->processId)).symLinkTarget();
-        if (!executable.isEmpty())
-            names << QFileInfo(executable).fileName();
+    if (m_kwin) {
+        const auto answer = m_kwin->ask();
+        if (!answer)
+            return {};
+        for (const QString& name : {answer->resourceName, answer->resourceClass}) {
+            if (!name.isEmpty())
+                names << name;
+        }
+        addExecutableName(names, answer->processId);
+    } else if (m_accessible) {
+        const auto application = m_accessible();
+        if (!application)
+            return {};
+        if (!application->second.isEmpty())
+            names << application->second;
+        addExecutableName(names, application->first);
     }
     return names;
 }

@@ -1,3 +1,4 @@
+#include "platform/atspi/AtspiAccessibilityReader.h"
 #include "platform/wayland/KWinQuery.h"
 #include "platform/wayland/WaylandFrontWindow.h"
 #include "platform/x11/X11ActiveWindowInfo.h"
@@ -64,6 +65,15 @@ void TestWaylandFrontWindow::kwinNamesTheNativeWindowAndThePointer() {
     // Headless KWin keeps its pointer in the middle of the screen.
     QCOMPARE(answer->pointer, QPoint(639, 511));
     QVERIFY(!info->holdsPrimarySelection());
+
+    // Without KWin, the application the accessibility bus marks active names the window.
+    AtspiAccessibilityReader reader;
+    WaylandActiveWindowInfo accessible(std::make_unique<X11ActiveWindowInfo>(), nullptr, [&reader] {
+        const auto application = reader.activeApplication();
+        return application ? std::optional(std::pair(application->processId, application->name))
+                           : std::nullopt;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(accessible.windowClass(), QStringList({"mousepad", "mousepad"}), 5000);
 }
 
 void TestWaylandFrontWindow::anXWaylandWindowInFrontIsNamedByXWayland() {
