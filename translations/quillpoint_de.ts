@@ -79,6 +79,21 @@
     </message>
 </context>
 <context>
+    <name>quill::AppDelegate</name>
+    <message>
+        <source>Explainer Mode</source>
+        <translation>Erklärmodus</translation>
+    </message>
+    <message>
+        <source>Transcribe Mode</source>
+        <translation>Diktiermodus</translation>
+    </message>
+    <message>
+        <source>Cancel Transcription</source>
+        <translation>Diktat abbrechen</translation>
+    </message>
+</context>
+<context>
     <name>quill::ExplainSequence</name>
     <message>
         <source>Please sign in via Preferences (Ctrl+,)</source>
@@ -152,6 +167,10 @@
     <message>
         <source>%1 cannot be used as a shortcut with this keyboard</source>
         <translation>%1 lässt sich mit dieser Tastatur nicht als Tastenkürzel verwenden</translation>
+    </message>
+    <message>
+        <source>The desktop did not give %1 to Quillpoint; choose the key in the desktop&apos;s shortcut settings</source>
+        <translation>Die Arbeitsumgebung hat %1 nicht an Quillpoint vergeben; wählen Sie die Taste in den Tastenkürzel-Einstellungen der Arbeitsumgebung</translation>
     </message>
 </context>
 <context>
