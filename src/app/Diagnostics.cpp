@@ -135,9 +135,6 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
             QStringLiteral("Clipboard"),
             QStringLiteral("X11 CLIPBOARD selection (%1)")
                 .arg(s.x11.clipboardOwned ? QStringLiteral("has an owner") : QStringLiteral("empty")));
-    else if (wayland)
-        report.lines << line(QStringLiteral("Clipboard"),
-                             QStringLiteral("Wayland (only while a Quillpoint window has focus)"));
     else
         report.lines << line(QStringLiteral("Clipboard"), QStringLiteral("none"));
 
