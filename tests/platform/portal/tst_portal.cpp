@@ -328,6 +328,9 @@ void TestPortal::desktopRefusalsReachTheRegistryAsLateFailures() {
     QTRY_COMPARE(failures.size(), 1);
     QVERIFY2(failures.first().contains(QStringLiteral("already used")), qPrintable(failures.first()));
     QTRY_COMPARE(settled.size(), 2);
+    // The preferences show it like a failed registration.
+    QCOMPARE(explain.registrationError(), failures.first());
+    QCOMPARE(transcribe.registrationError(), std::nullopt);
 
     // Choosing the key again asks the desktop again; a portal that refuses the session refuses
     // the key.
@@ -337,6 +340,9 @@ void TestPortal::desktopRefusalsReachTheRegistryAsLateFailures() {
     QTRY_COMPARE(failures.size(), 1);
     QVERIFY2(failures.first().contains(QStringLiteral("did not give")), qPrintable(failures.first()));
     QCOMPARE(m_portal->callsOf(QStringLiteral("CreateSession")).size(), 3);
+    QCOMPARE(explain.registrationError(), failures.first());
+    explain.unregister();
+    QCOMPARE(explain.registrationError(), std::nullopt);
 }
 
 void TestPortal::shortcutsChangedKeepsTheTriggerAndReportsALostKey() {
