@@ -94,7 +94,6 @@ void PortalGlobalShortcuts::ungrab(const KeyCombination& combination) {
     if (it == m_bindings.end())
         return;
     it->second.wanted = false;
-    it->second.pressed = false;
     scheduleBind();
 }
 
@@ -109,10 +108,6 @@ void PortalGlobalShortcuts::describe(const KeyCombination& combination, const QS
 QString PortalGlobalShortcuts::assignedTrigger(const KeyCombination& combination) const {
     const auto it = m_bindings.find(triggerOf(combination));
     return it == m_bindings.end() ? QString() : it->second.assignedTrigger;
-}
-
-QString PortalGlobalShortcuts::sessionToken(const KeyCombination& combination) const {
-    return tokenFor(m_options.sessionPrefix, triggerOf(combination));
 }
 
 void PortalGlobalShortcuts::scheduleBind() {

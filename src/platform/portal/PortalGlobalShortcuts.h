@@ -56,8 +56,6 @@ public:
     // The key the desktop gave the combination's action, in its own words; empty while unknown
     // or when it gave none.
     QString assignedTrigger(const KeyCombination& combination) const;
-    // The session name of a combination's action.
-    QString sessionToken(const KeyCombination& combination) const;
 
 signals:
     // The desktop has answered for one combination, bound or refused.

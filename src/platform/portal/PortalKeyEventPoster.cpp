@@ -32,8 +32,8 @@ PortalKeyEventPoster::PortalKeyEventPoster(QDBusConnection bus, SettingsStore& s
     : m_bus(std::move(bus))
     , m_settings(settings)
     , m_options(options) {
-    // The restore token arrived with version 2 of the interface; an older portal rejects the
-    // options that carry it, so ask the version first.
+    // Restore tokens came with version 2 of the interface; version 1 (xdg-desktop-portal 1.16)
+    // drops their options unread, so they are sent only where they mean something.
     auto call = QDBusMessage::createMethodCall(desktopService, desktopPath,
                                                QStringLiteral("org.freedesktop.DBus.Properties"),
                                                QStringLiteral("Get"));
