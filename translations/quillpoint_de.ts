@@ -79,21 +79,6 @@
     </message>
 </context>
 <context>
-    <name>quill::AppDelegate</name>
-    <message>
-        <source>Explainer Mode</source>
-        <translation>Erklärmodus</translation>
-    </message>
-    <message>
-        <source>Transcribe Mode</source>
-        <translation>Diktiermodus</translation>
-    </message>
-    <message>
-        <source>Cancel Transcription</source>
-        <translation>Diktat abbrechen</translation>
-    </message>
-</context>
-<context>
     <name>quill::ExplainSequence</name>
     <message>
         <source>Please sign in via Preferences (Ctrl+,)</source>
@@ -170,7 +155,7 @@
     </message>
     <message>
         <source>The desktop did not give %1 to Quillpoint; choose the key in the desktop&apos;s shortcut settings</source>
-        <translation>Die Arbeitsumgebung hat %1 nicht an Quillpoint vergeben; wählen Sie die Taste in den Tastenkürzel-Einstellungen der Arbeitsumgebung</translation>
+        <translation>Die Arbeitsumgebung hat %1 nicht an Quillpoint vergeben; wählen Sie die Taste in ihren Tastenkürzel-Einstellungen</translation>
     </message>
 </context>
 <context>

@@ -26,6 +26,12 @@ namespace {
 // QUILLPOINT_UPDATE_CHECK=OFF leaves distributions' packages without an update check of their own.
 constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
 
+// The name the preferences window gives a shortcut, for desktops that list the shortcuts they
+// hand out.
+QString shortcutName(const char* name) {
+    return QCoreApplication::translate("quill::GeneralPreferencesView", name);
+}
+
 // A callback that runs `method` of `object` while the object exists: at once, or queued on a
 // later turn of the main loop.
 template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
@@ -169,15 +175,15 @@ void AppDelegate::setupServices() {
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
         queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
-    m_explainShortcutService->setDescription(tr("Explainer Mode"));
+    m_explainShortcutService->setDescription(shortcutName("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
     m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::transcribeOnly),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
-    m_transcribeShortcutService->setDescription(tr("Transcribe Mode"));
+    m_transcribeShortcutService->setDescription(shortcutName("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
-    m_transcribeSequence->cancelShortcutService().setDescription(tr("Cancel Transcription"));
+    m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
     registry.onLateFailure = [self = QPointer(this)](const QString& message) {
         if (!self)
             return;

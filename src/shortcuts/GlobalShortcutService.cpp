@@ -87,6 +87,7 @@ void ShortcutRegistry::grabRefused(const KeyCombination& combination, KeyGrabber
     if (!message)
         return;
     logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"), *message);
+    m_lateFailures[key->second] = *message;
     if (onLateFailure)
         QMetaObject::invokeMethod(
             &m_context, [this, text = *message] { onLateFailure(text); }, Qt::QueuedConnection);
@@ -115,7 +116,13 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
     return std::nullopt;
 }
 
+std::optional<QString> ShortcutRegistry::lateFailure(const Shortcut& shortcut) const {
+    const auto it = m_lateFailures.find(ShortcutKey(shortcut));
+    return it == m_lateFailures.end() ? std::nullopt : std::optional(it->second);
+}
+
 void ShortcutRegistry::remove(const Shortcut& shortcut) {
+    m_lateFailures.erase(ShortcutKey(shortcut));
     if (m_handlers.erase(ShortcutKey(shortcut)) == 0)
         return;
     const auto combination = keyCombination(shortcut);
@@ -183,6 +190,12 @@ GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::func
 
 GlobalShortcutService::~GlobalShortcutService() {
     unregister();
+}
+
+std::optional<QString> GlobalShortcutService::registrationError() const {
+    if (m_isRegistered)
+        return m_registry.lateFailure(m_currentShortcut);
+    return m_registrationError;
 }
 
 void GlobalShortcutService::registerShortcut() {

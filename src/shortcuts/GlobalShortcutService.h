@@ -43,6 +43,9 @@ public:
     void setSuspended(bool suspended);
     bool isSuspended() const { return m_suspended; }
 
+    // Why the desktop refused `shortcut` after add() had answered; none while it has not.
+    std::optional<QString> lateFailure(const Shortcut& shortcut) const;
+
     // Where a desktop refuses a key only after add() has answered (the GlobalShortcuts portal),
     // this receives the reason, on a later turn of the main loop.
     std::function<void(const QString&)> onLateFailure;
@@ -67,6 +70,7 @@ private:
     bool m_suspended = false;
     std::unordered_map<ShortcutKey, Handlers> m_handlers;
     std::unordered_map<KeyCombination, ShortcutKey> m_keys;
+    std::unordered_map<ShortcutKey, QString> m_lateFailures;
     // Receives the posted handler calls.
     QObject m_context;
 };
@@ -90,8 +94,9 @@ public:
 
     const std::function<void()>& onTrigger() const { return *m_onTrigger; }
     bool isRegistered() const { return m_isRegistered; }
-    // Why the last registration failed; none after a successful one.
-    const std::optional<QString>& registrationError() const { return m_registrationError; }
+    // Why the last registration failed, or why the desktop refused the key afterwards; none
+    // after a successful one.
+    std::optional<QString> registrationError() const;
     Shortcut currentShortcut() const { return m_currentShortcut; }
     // What the shortcut does, shown by desktops that list the shortcuts they hand out; takes
     // effect at the next registration.

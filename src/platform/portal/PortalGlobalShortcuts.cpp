@@ -1,7 +1,6 @@
 #include "PortalGlobalShortcuts.h"
 
 #include "PortalKeys.h"
-#include "PortalShortcuts.h"
 #include "platform/Log.h"
 
 #include <QDBusMessage>
@@ -21,6 +20,18 @@ QString objectPathArgument(const QVariant& value) {
 
 void log(const QString& text) {
     logLine(lcShortcuts(), QStringLiteral("PortalGlobalShortcuts"), text);
+}
+
+QString triggerOf(const KeyCombination& combination) {
+    return triggerFor(combination.key, combination.modifiers);
+}
+
+// An object path element: letters, digits and underscores.
+QString tokenFor(const QString& prefix, const QString& id) {
+    QString token = prefix + QLatin1Char('_');
+    for (const QChar c : id)
+        token += c.isLetterOrNumber() && c.unicode() < 128 ? c : QLatin1Char('_');
+    return token;
 }
 
 } // namespace
@@ -54,19 +65,36 @@ bool PortalGlobalShortcuts::install(PressHandler onPress, ReleaseHandler onRelea
 }
 
 KeyGrabber::GrabResult PortalGlobalShortcuts::grab(const KeyCombination& combination) {
-    const QString id = triggerFor(combination.key, combination.modifiers);
+    const QString id = triggerOf(combination);
     if (id.isEmpty())
         return GrabResult::noSuchKey;
     const auto description = m_descriptions.find(combination);
-    m_wanted[id] = {combination, description != m_descriptions.end() ? description->second : QString()};
+    const QString text = description != m_descriptions.end() ? description->second : QString();
+    if (const auto it = m_bindings.find(id); it != m_bindings.end()) {
+        // Still held, or taken back in the same turn (the registry's update with an unchanged
+        // key): the session stays. A refused key is asked for again.
+        if (it->second.state != State::refused) {
+            it->second.wanted = true;
+            return GrabResult::grabbed;
+        }
+        m_bindings.erase(it);
+    }
+    Binding& binding = m_bindings[id];
+    binding.combination = combination;
+    binding.description = text;
+    binding.serial = ++m_serial;
     scheduleBind();
     return GrabResult::grabbed;
 }
 
 void PortalGlobalShortcuts::ungrab(const KeyCombination& combination) {
-    const QString id = triggerFor(combination.key, combination.modifiers);
-    if (m_wanted.erase(id) > 0)
-        scheduleBind();
+    // The session is closed on a later turn unless the key is grabbed again before: closing and
+    // creating the same session at once would let KDE switch off the new one's key.
+    const auto it = m_bindings.find(triggerOf(combination));
+    if (it == m_bindings.end())
+        return;
+    it->second.wanted = false;
+    scheduleBind();
 }
 
 void PortalGlobalShortcuts::setRefusalHandler(RefusalHandler handler) {
@@ -78,183 +106,173 @@ void PortalGlobalShortcuts::describe(const KeyCombination& combination, const QS
 }
 
 QString PortalGlobalShortcuts::assignedTrigger(const KeyCombination& combination) const {
-    const auto it = m_assigned.find(triggerFor(combination.key, combination.modifiers));
-    return it == m_assigned.end() ? QString() : it->second;
+    const auto it = m_bindings.find(triggerOf(combination));
+    return it == m_bindings.end() ? QString() : it->second.assignedTrigger;
 }
 
 void PortalGlobalShortcuts::scheduleBind() {
-    // A grab followed by an ungrab in the same turn (the registry's check) costs nothing, and the
-    // launch's two shortcuts make one session.
     if (m_bindScheduled)
         return;
     m_bindScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_bindScheduled = false;
-        bind();
+        bindWaiting();
     });
 }
 
-void PortalGlobalShortcuts::bind() {
-    if (m_binding)
-        return;
-    std::set<QString> ids;
-    for (const auto& [id, wanted] : m_wanted)
-        ids.insert(id);
-    // A refused set is asked for again only once the grabs change.
-    if (ids == m_boundIds)
-        return;
-    // Close before creating: KDE 5.27 gives both sessions the same component, and the old one
-    // going away would otherwise switch off the new one's keys.
-    m_session.reset();
-    m_pressed.clear();
-    m_boundIds = ids;
-    if (ids.empty()) {
-        settle();
-        return;
+void PortalGlobalShortcuts::bindWaiting() {
+    // Answers still on their way for an erased binding find none with their serial.
+    std::erase_if(m_bindings, [](const auto& entry) { return !entry.second.wanted; });
+    for (auto& [id, binding] : m_bindings) {
+        if (binding.state == State::waiting)
+            bind(id, binding);
     }
-    m_binding = true;
-    const quint64 round = ++m_round;
-    PortalShortcutList shortcuts;
-    for (const auto& [id, wanted] : m_wanted) {
-        const QString description = wanted.description.isEmpty() ? id : wanted.description;
-        shortcuts.append(
-            {id, {{QStringLiteral("description"), description}, {QStringLiteral("preferred_trigger"), id}}});
-    }
-    // KDE 5.27 binds the shortcuts passed to CreateSession; its BindShortcuts only opens the
-    // desktop's shortcut settings. Other desktops bind in BindShortcuts.
-    const QVariantMap options{{QStringLiteral("session_handle_token"), m_options.sessionToken},
+}
+
+void PortalGlobalShortcuts::bind(const QString& id, Binding& binding) {
+    binding.state = State::binding;
+    // KDE 5.27 binds the shortcuts passed to CreateSession (its BindShortcuts only opens the
+    // desktop's shortcut settings); other desktops bind in BindShortcuts. KDE drops an action
+    // without a description.
+    const PortalShortcutList shortcuts{
+        {id,
+         {{QStringLiteral("description"), binding.description.isEmpty() ? id : binding.description},
+          {QStringLiteral("preferred_trigger"), id}}}};
+    const QVariantMap options{{QStringLiteral("session_handle_token"), tokenFor(m_options.sessionPrefix, id)},
                               {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts)}};
     callWithRequest(
         m_bus, interfaceName, QStringLiteral("CreateSession"), {}, options, m_options.timeout, this,
-        [this, round, ids, shortcuts](const PortalReply& reply) {
-            if (round != m_round)
-                return;
-            if (!reply.ok()) {
-                log(QStringLiteral("CreateSession: ") + reply.describe());
-                refuseAll(ids, GrabResult::refused);
-                settle();
-                return;
-            }
-            const QString handle = objectPathArgument(reply.results.value(QStringLiteral("session_handle")));
-            m_session = std::make_unique<PortalSession>(m_bus, handle);
-            connect(m_session.get(), &PortalSession::closed, this, [this] {
-                log(QStringLiteral("the desktop closed the shortcut session"));
-                std::set<QString> lost = m_boundIds;
-                m_session.release()->deleteLater();
-                m_boundIds.clear();
-                m_pressed.clear();
-                refuseAll(lost, GrabResult::refused);
-            });
-            std::set<QString> given;
-            for (const auto& entry : portalShortcutList(reply.results.value(QStringLiteral("shortcuts"))))
-                given.insert(entry.id);
-            if (std::includes(given.begin(), given.end(), ids.begin(), ids.end())) {
-                applyAssigned(reply, ids);
-                settle();
-                return;
-            }
-            callWithRequest(
-                m_bus, interfaceName, QStringLiteral("BindShortcuts"),
-                {QVariant::fromValue(QDBusObjectPath(handle)), QVariant::fromValue(shortcuts), QString()}, {},
-                m_options.timeout, this, [this, round, ids](const PortalReply& bound) {
-                    if (round != m_round)
-                        return;
-                    if (bound.ok()) {
-                        applyAssigned(bound, ids);
-                    } else {
-                        log(QStringLiteral("BindShortcuts: ") + bound.describe());
-                        refuseAll(ids, GrabResult::refused);
-                    }
-                    settle();
-                });
-        });
+        [this, id, serial = binding.serial](const PortalReply& reply) { sessionCreated(id, serial, reply); });
 }
 
-void PortalGlobalShortcuts::applyAssigned(const PortalReply& reply, const std::set<QString>& ids) {
-    std::set<QString> missing = ids;
-    std::set<QString> taken;
-    for (const auto& entry : portalShortcutList(reply.results.value(QStringLiteral("shortcuts")))) {
-        if (!missing.erase(entry.id))
-            continue;
-        const auto trigger = entry.properties.find(QStringLiteral("trigger_description"));
-        if (trigger == entry.properties.end())
-            continue;
-        m_assigned[entry.id] = trigger->toString();
-        // An action the desktop lists without a key has none: KDE gives none to a key that
-        // another application holds.
-        if (trigger->toString().isEmpty())
-            taken.insert(entry.id);
+PortalGlobalShortcuts::Binding* PortalGlobalShortcuts::current(const QString& id, quint64 serial) {
+    const auto it = m_bindings.find(id);
+    return it != m_bindings.end() && it->second.serial == serial && it->second.wanted ? &it->second : nullptr;
+}
+
+void PortalGlobalShortcuts::sessionCreated(const QString& id, quint64 serial, const PortalReply& reply) {
+    const QString handle = objectPathArgument(reply.results.value(QStringLiteral("session_handle")));
+    auto session = reply.ok() ? std::make_unique<PortalSession>(m_bus, handle) : nullptr;
+    Binding* binding = current(id, serial);
+    // Ungrabbed while the portal was answering: the session goes with `session`.
+    if (!binding)
+        return;
+    if (!reply.ok()) {
+        log(QStringLiteral("%1: CreateSession %2").arg(id, reply.describe()));
+        refuse(*binding, GrabResult::refused);
+        return;
     }
-    refuseAll(missing, GrabResult::refused);
-    refuseAll(taken, GrabResult::taken);
-}
-
-void PortalGlobalShortcuts::refuseAll(const std::set<QString>& ids, GrabResult result) {
-    for (const QString& id : ids) {
-        const Wanted* wanted = wantedFor(id);
-        if (!wanted)
-            continue;
-        log(QStringLiteral("%1: no key from the desktop").arg(id));
-        if (m_onRefusal)
-            m_onRefusal(wanted->combination, result);
+    binding->session = std::move(session);
+    connect(binding->session.get(), &PortalSession::closed, this, [this, id, serial] {
+        Binding* closed = current(id, serial);
+        if (!closed)
+            return;
+        log(QStringLiteral("%1: the desktop closed the session").arg(id));
+        closed->session.release()->deleteLater();
+        closed->pressed = false;
+        refuse(*closed, GrabResult::refused);
+    });
+    const PortalShortcutList given = portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
+    if (std::any_of(given.begin(), given.end(),
+                    [&](const PortalShortcut& entry) { return entry.id == id; })) {
+        bound(id, serial, reply);
+        return;
     }
+    const PortalShortcutList shortcuts{
+        {id,
+         {{QStringLiteral("description"), binding->description.isEmpty() ? id : binding->description},
+          {QStringLiteral("preferred_trigger"), id}}}};
+    callWithRequest(m_bus, interfaceName, QStringLiteral("BindShortcuts"),
+                    {QVariant::fromValue(QDBusObjectPath(handle)), QVariant::fromValue(shortcuts), QString()},
+                    {}, m_options.bindTimeout, this,
+                    [this, id, serial](const PortalReply& answer) { bound(id, serial, answer); });
 }
 
-void PortalGlobalShortcuts::settle() {
-    m_binding = false;
+void PortalGlobalShortcuts::bound(const QString& id, quint64 serial, const PortalReply& reply) {
+    Binding* binding = current(id, serial);
+    if (!binding)
+        return;
+    if (!reply.ok()) {
+        log(QStringLiteral("%1: BindShortcuts %2").arg(id, reply.describe()));
+        refuse(*binding, GrabResult::refused);
+        return;
+    }
+    const PortalShortcutList given = portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
+    const auto entry = std::find_if(given.begin(), given.end(),
+                                    [&](const PortalShortcut& shortcut) { return shortcut.id == id; });
+    if (entry == given.end()) {
+        refuse(*binding, GrabResult::refused);
+        return;
+    }
+    const auto trigger = entry->properties.find(QStringLiteral("trigger_description"));
+    binding->assignedTrigger = trigger == entry->properties.end() ? QString() : trigger->toString();
+    // An action listed with an empty trigger has no key: KDE gives none to a key that another
+    // application holds. A desktop that does not describe triggers leaves the property out.
+    if (trigger != entry->properties.end() && binding->assignedTrigger.isEmpty()) {
+        refuse(*binding, GrabResult::taken);
+        return;
+    }
+    binding->state = State::bound;
     emit bindingSettled();
-    // Grabs that changed while the round ran.
-    scheduleBind();
 }
 
-bool PortalGlobalShortcuts::isOurSession(const QDBusMessage& message) const {
-    return m_session && !message.arguments().isEmpty() &&
-           objectPathArgument(message.arguments().at(0)) == m_session->handle();
+void PortalGlobalShortcuts::refuse(Binding& binding, GrabResult result) {
+    binding.state = State::refused;
+    log(QStringLiteral("%1: no key from the desktop").arg(triggerOf(binding.combination)));
+    // The handler may grab the key again, which replaces `binding`.
+    const KeyCombination combination = binding.combination;
+    if (m_onRefusal)
+        m_onRefusal(combination, result);
+    emit bindingSettled();
 }
 
-const PortalGlobalShortcuts::Wanted* PortalGlobalShortcuts::wantedFor(const QString& id) const {
-    const auto it = m_wanted.find(id);
-    return it == m_wanted.end() ? nullptr : &it->second;
+std::pair<QString, PortalGlobalShortcuts::Binding*>
+PortalGlobalShortcuts::bindingFor(const QDBusMessage& message) {
+    const auto arguments = message.arguments();
+    if (arguments.size() < 2)
+        return {};
+    const QString session = objectPathArgument(arguments.at(0));
+    for (auto& [id, binding] : m_bindings) {
+        if (binding.wanted && binding.session && binding.session->handle() == session)
+            return {id, &binding};
+    }
+    return {};
 }
 
 void PortalGlobalShortcuts::onActivated(const QDBusMessage& message) {
-    if (!isOurSession(message) || message.arguments().size() < 2)
-        return;
-    const QString id = message.arguments().at(1).toString();
-    const Wanted* wanted = wantedFor(id);
+    const auto [id, binding] = bindingFor(message);
     // A key held down is one press, whatever the desktop does with the keyboard's repeat.
-    if (!wanted || !m_pressed.insert(id).second)
+    if (!binding || message.arguments().at(1).toString() != id || binding->pressed)
         return;
+    binding->pressed = true;
     if (m_onPress)
-        m_onPress(wanted->combination);
+        m_onPress(binding->combination);
 }
 
 void PortalGlobalShortcuts::onDeactivated(const QDBusMessage& message) {
-    if (!isOurSession(message) || message.arguments().size() < 2)
+    const auto [id, binding] = bindingFor(message);
+    if (!binding || message.arguments().at(1).toString() != id || !binding->pressed)
         return;
-    const QString id = message.arguments().at(1).toString();
-    const Wanted* wanted = wantedFor(id);
-    if (!wanted || m_pressed.erase(id) == 0)
-        return;
+    binding->pressed = false;
     if (m_onRelease)
-        m_onRelease(wanted->combination);
+        m_onRelease(binding->combination);
 }
 
 void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
-    if (!isOurSession(message) || message.arguments().size() < 2)
+    const auto [id, binding] = bindingFor(message);
+    if (!binding)
         return;
-    std::set<QString> lost;
     for (const auto& entry : portalShortcutList(message.arguments().at(1))) {
-        if (!wantedFor(entry.id))
+        if (entry.id != id)
             continue;
         const QString trigger = entry.properties.value(QStringLiteral("trigger_description")).toString();
-        log(QStringLiteral("%1 is now on \"%2\"").arg(entry.id, trigger));
-        const bool hadKey = !m_assigned[entry.id].isEmpty();
-        m_assigned[entry.id] = trigger;
+        log(QStringLiteral("%1 is now on \"%2\"").arg(id, trigger));
+        const bool hadKey = !binding->assignedTrigger.isEmpty();
+        binding->assignedTrigger = trigger;
         if (trigger.isEmpty() && hadKey)
-            lost.insert(entry.id);
+            refuse(*binding, GrabResult::refused);
+        return;
     }
-    refuseAll(lost, GrabResult::refused);
 }
 
 } // namespace quill::portal

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortalRequest.h"
+#include "PortalShortcuts.h"
 #include "platform/KeyGrabber.h"
 
 #include <QDBusConnection>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <set>
 #include <unordered_map>
 
 namespace quill::portal {
@@ -23,17 +23,22 @@ namespace quill::portal {
 // The id follows the key because a desktop keeps the key it once gave an action and ignores a
 // new preferred trigger (KDE 5.27): a key chosen in this program's recorder must be a new action.
 //
-// Grabs are collected and bound on a later turn of the event loop, all in one session: every
-// change closes the session and creates a new one with the whole set, since KDE 5.27 binds the
-// actions it is given in CreateSession and forgets those of a session that goes away.
+// Each combination has a session of its own, named after it. KDE 5.27 binds the actions it is
+// given in CreateSession, makes one kglobalaccel component of each session name, and switches
+// off a component's actions some time after its session is closed. With one session for all,
+// every change (the cancel key comes and goes with each recording) would close the session of
+// the keys already held, losing the release of a held hold-to-talk key, and the old session's
+// late switch-off could hit the new session's keys.
 class PortalGlobalShortcuts final : public QObject, public KeyGrabber {
     Q_OBJECT
 public:
     struct Options {
-        // Names the session and, on KDE, the kglobalaccel component that keeps the keys the
-        // user gave the actions: it must stay the same from one run to the next.
-        QString sessionToken = QStringLiteral("quillpoint");
+        // Starts the name of every session and, on KDE, of the kglobalaccel components that
+        // keep the keys the user gave the actions: it must stay the same from one run to the next.
+        QString sessionPrefix = QStringLiteral("quillpoint");
         std::chrono::milliseconds timeout{std::chrono::seconds(30)};
+        // BindShortcuts may show the user a dialog to confirm or change the keys.
+        std::chrono::milliseconds bindTimeout{std::chrono::minutes(5)};
     };
 
     explicit PortalGlobalShortcuts(QDBusConnection bus);
@@ -41,6 +46,8 @@ public:
     ~PortalGlobalShortcuts() override;
 
     bool install(PressHandler onPress, ReleaseHandler onRelease) override;
+    // Answers `grabbed` for every key with a portal name; the desktop's answer comes later, a
+    // refusal through the refusal handler. A grab taken back in the same turn asks nothing.
     GrabResult grab(const KeyCombination& combination) override;
     void ungrab(const KeyCombination& combination) override;
     void setRefusalHandler(RefusalHandler handler) override;
@@ -51,7 +58,7 @@ public:
     QString assignedTrigger(const KeyCombination& combination) const;
 
 signals:
-    // A round of binding has ended, bound or refused.
+    // The desktop has answered for one combination, bound or refused.
     void bindingSettled();
 
 private slots:
@@ -60,18 +67,28 @@ private slots:
     void onShortcutsChanged(const QDBusMessage& message);
 
 private:
-    struct Wanted {
+    enum class State { waiting, binding, bound, refused };
+    struct Binding {
         KeyCombination combination;
         QString description;
+        // Tells the answers of this grab from those of an earlier grab of the same key.
+        quint64 serial = 0;
+        State state = State::waiting;
+        std::unique_ptr<PortalSession> session;
+        QString assignedTrigger;
+        bool pressed = false;
+        // False from an ungrab until the binding is erased on a later turn.
+        bool wanted = true;
     };
     void scheduleBind();
-    void bind();
-    void sessionCreated(const PortalReply& reply, const std::set<QString>& ids);
-    void applyAssigned(const PortalReply& reply, const std::set<QString>& ids);
-    void refuseAll(const std::set<QString>& ids, GrabResult result);
-    void settle();
-    bool isOurSession(const QDBusMessage& message) const;
-    const Wanted* wantedFor(const QString& id) const;
+    void bindWaiting();
+    void bind(const QString& id, Binding& binding);
+    void sessionCreated(const QString& id, quint64 serial, const PortalReply& reply);
+    void bound(const QString& id, quint64 serial, const PortalReply& reply);
+    void refuse(Binding& binding, GrabResult result);
+    Binding* current(const QString& id, quint64 serial);
+    // The binding a signal of the GlobalShortcuts interface is about, if it is one of ours.
+    std::pair<QString, Binding*> bindingFor(const QDBusMessage& message);
 
     QDBusConnection m_bus;
     Options m_options;
@@ -79,16 +96,10 @@ private:
     ReleaseHandler m_onRelease;
     RefusalHandler m_onRefusal;
     bool m_installed = false;
-    std::map<QString, Wanted> m_wanted;
-    std::unordered_map<KeyCombination, QString> m_descriptions;
-    std::set<QString> m_boundIds;
-    std::map<QString, QString> m_assigned;
-    std::set<QString> m_pressed;
-    std::unique_ptr<PortalSession> m_session;
     bool m_bindScheduled = false;
-    bool m_binding = false;
-    // Keeps the replies of a round that was superseded from touching the current state.
-    quint64 m_round = 0;
+    quint64 m_serial = 0;
+    std::map<QString, Binding> m_bindings;
+    std::unordered_map<KeyCombination, QString> m_descriptions;
 };
 
 } // namespace quill::portal

@@ -32,8 +32,8 @@ PortalKeyEventPoster::PortalKeyEventPoster(QDBusConnection bus, SettingsStore& s
     : m_bus(std::move(bus))
     , m_settings(settings)
     , m_options(options) {
-    // The restore token arrived with version 2 of the interface; an older portal rejects the
-    // options that carry it, so ask the version first.
+    // Restore tokens came with version 2 of the interface; version 1 (xdg-desktop-portal 1.16)
+    // drops their options unread, so they are sent only where they mean something.
     auto call = QDBusMessage::createMethodCall(desktopService, desktopPath,
                                                QStringLiteral("org.freedesktop.DBus.Properties"),
                                                QStringLiteral("Get"));
@@ -56,16 +56,16 @@ bool PortalKeyEventPoster::isAvailable() const {
     return m_state != State::refused;
 }
 
-// Wayland tells no client what the keyboard holds. Nothing is reported as held, so the paste
-// goes out at once instead of waiting out its whole budget for a release it cannot see. The
-// shortcut that started a sequence is released by then in practice: the desktop reports the
-// shortcut on its press, and the clipboard is prepared before the paste.
+// Wayland tells no client what the keyboard holds. Reporting nothing held lets a paste go out
+// at once instead of waiting out its whole budget for a release it cannot see; a modifier the
+// user still holds then joins the posted keys, as it would with a hardware keyboard.
 Qt::KeyboardModifiers PortalKeyEventPoster::heldModifiers() {
     return Qt::NoModifier;
 }
 
-// The key of a shortcut does not keep the focused window from taking a paste here: the
-// desktop's shortcut handling takes no keyboard grab from it, unlike an X11 grab.
+// The wait for a held shortcut key exists for X11, where the grab that delivers the shortcut
+// keeps the keyboard from the focused window until the key goes up. The compositor delivers a
+// portal shortcut without taking the focus from the window, so there is nothing to wait for.
 bool PortalKeyEventPoster::isKeyHeld() {
     return false;
 }

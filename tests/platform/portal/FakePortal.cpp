@@ -3,6 +3,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QTest>
+#include <QTimer>
 
 namespace quill::test {
 namespace {
@@ -146,6 +147,10 @@ bool FakePortal::handleMessage(const QDBusMessage& message, const QDBusConnectio
     case Answer::afterReply:
         connection.send(reply);
         connection.send(signal);
+        break;
+    case Answer::late:
+        connection.send(reply);
+        QTimer::singleShot(100, this, [bus = m_bus, signal] { bus.send(signal); });
         break;
     case Answer::never:
         connection.send(reply);

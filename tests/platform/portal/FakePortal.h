@@ -34,7 +34,7 @@ private:
 class FakePortal final : public QDBusVirtualObject {
     Q_OBJECT
 public:
-    enum class Answer { afterReply, beforeReply, never };
+    enum class Answer { afterReply, beforeReply, late, never };
     struct Response {
         uint code = 0;
         QVariantMap results;
