@@ -284,7 +284,8 @@ QString TestWaylandDesktop::panelWindow() {
 void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() {
     // The shortcut as the desktop reports it: kglobalaccel (inside KWin) holds the program's
     // portal shortcuts, and invoking one reaches the program through the portal.
-    QDBusInterface accel("org.kde.kglobalaccel", "/component/quillpoint", "org.kde.kglobalaccel.Component");
+    QDBusInterface accel("org.kde.kglobalaccel", "/component/quillpoint_CTRL_1",
+                         "org.kde.kglobalaccel.Component");
     QTRY_VERIFY_WITH_TIMEOUT(
         QDBusReply<QStringList>(accel.call("shortcutNames", "default")).value().contains("CTRL+1"), 10000);
     QVERIFY(editor->selectAll());
