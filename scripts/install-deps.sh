@@ -8,7 +8,8 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
-    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-x11-dev libgl-dev
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-dev libxkbcommon-x11-dev libgl-dev
+    libwayland-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libpulse-dev libicu-dev
     libgtest-dev libbenchmark-dev
     # the Debian packages (scripts/package.sh) and the checks of their contents
@@ -17,6 +18,11 @@ packages=(
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
     xvfb xauth x11-utils x11-xserver-utils openbox mousepad zenity xterm xdotool
+    # the Wayland test desktop (scripts/test-desktop.sh --wayland)
+    kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde wl-clipboard
+    # Qt 5's Wayland plugin: without it the portal's KDE backend runs on XWayland and its
+    # RemoteDesktop refuses every session (it needs KWin's screencast protocol)
+    qtwayland5
     espeak-ng sox ffmpeg imagemagick openssl
 )
 

@@ -153,6 +153,10 @@
         <source>%1 cannot be used as a shortcut with this keyboard</source>
         <translation>%1 lässt sich mit dieser Tastatur nicht als Tastenkürzel verwenden</translation>
     </message>
+    <message>
+        <source>The desktop did not give %1 to Quillpoint; choose the key in the desktop&apos;s shortcut settings</source>
+        <translation>Die Arbeitsumgebung hat %1 nicht an Quillpoint vergeben; wählen Sie die Taste in ihren Tastenkürzel-Einstellungen</translation>
+    </message>
 </context>
 <context>
     <name>quill::LoadingView</name>

@@ -26,6 +26,12 @@ namespace {
 // QUILLPOINT_UPDATE_CHECK=OFF leaves distributions' packages without an update check of their own.
 constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
 
+// The name the preferences window gives a shortcut, for desktops that list the shortcuts they
+// hand out.
+QString shortcutName(const char* name) {
+    return QCoreApplication::translate("quill::GeneralPreferencesView", name);
+}
+
 // A callback that runs `method` of `object` while the object exists: at once, or queued on a
 // later turn of the main loop.
 template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
@@ -139,7 +145,9 @@ void AppDelegate::setupServices() {
     });
     m_audioCaptureService->maxDuration = m_timing.maxRecordingSeconds;
     m_overlayPanelController = std::make_unique<OverlayPanelController>(
-        m_services.panelWindowHelper(), m_timing.overlay, &OverlayPanelController::currentDisplayLayout);
+        m_services.panelWindowHelper(), m_timing.overlay, [&helper = m_services.panelWindowHelper()] {
+            return OverlayPanelController::currentDisplayLayout(helper);
+        });
 
     m_captureGate = std::make_unique<CaptureGate>();
 
@@ -168,12 +176,21 @@ void AppDelegate::setupServices() {
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
         queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
+    m_explainShortcutService->setDescription(shortcutName("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
     m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
         shortcuts.shortcut(ShortcutAction::transcribeOnly),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
         weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
+    m_transcribeShortcutService->setDescription(shortcutName("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
+    m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
+    registry.onLateFailure = [self = QPointer(this)](const QString& message) {
+        if (!self)
+            return;
+        self->m_overlayPanelController->showError(message, true);
+        self->reportShortcutProblems();
+    };
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())

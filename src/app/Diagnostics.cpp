@@ -17,6 +17,11 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     const platform::SessionFacts& s = in.session;
     const bool x11 = s.x11.connected;
     const bool wayland = !in.waylandDisplay.isEmpty();
+    // In a Wayland session, XWayland hosts our windows only: key grabs, XTEST and the active
+    // window reach X11 windows alone, so shortcuts and keystrokes go through the portal.
+    const bool waylandSession = wayland && (s.wayland.connected || !x11);
+    const bool waylandKeys = waylandSession && s.bus.remoteDesktopPortal;
+    const bool keystrokes = waylandSession ? waylandKeys : x11 && s.x11.xtest;
 
     QString displayState;
     if (wayland && x11)
@@ -39,7 +44,7 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     const QString bindAdvice =
         QStringLiteral("bind `quillpoint --explain` and `quillpoint --transcribe` to keys in "
                        "your desktop's keyboard settings");
-    if (x11 && !s.x11.grabs.isEmpty()) {
+    if (!waylandSession && x11 && !s.x11.grabs.isEmpty()) {
         QStringList parts;
         bool anyTaken = false;
         for (qsizetype i = 0; i < s.x11.grabs.size(); ++i) {
@@ -59,6 +64,10 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
                 anyTaken = true;
                 state = QStringLiteral("no such key on this keyboard");
                 break;
+            case KeyGrabber::GrabResult::refused:
+                anyTaken = true;
+                state = QStringLiteral("refused by the desktop");
+                break;
             }
             parts << QStringLiteral("%1 %2 %3").arg(name, key, state);
         }
@@ -66,10 +75,14 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
                              QStringLiteral("X11 key grabs: ") + parts.join(QStringLiteral(", ")),
                              anyTaken ? QStringLiteral("choose other keys in Preferences, or ") + bindAdvice
                                       : QString());
+    } else if (waylandSession && s.bus.globalShortcutsPortal) {
+        report.lines << line(QStringLiteral("Global shortcuts"),
+                             QStringLiteral("through the desktop's GlobalShortcuts portal; the desktop may "
+                                            "ask to confirm them and changes them in its shortcut settings"));
     } else if (s.bus.globalShortcutsPortal) {
         report.lines << line(
             QStringLiteral("Global shortcuts"),
-            QStringLiteral("the GlobalShortcuts portal is offered, Quillpoint does not use it yet"),
+            QStringLiteral("the GlobalShortcuts portal is offered, Quillpoint uses it in Wayland sessions"),
             bindAdvice);
     } else {
         report.lines << line(QStringLiteral("Global shortcuts"), QStringLiteral("none in this session"),
@@ -81,10 +94,9 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
         report.lines << line(QStringLiteral("Accessibility bus"), notAnswered);
     else if (!accessibilityBus)
         report.lines << line(QStringLiteral("Accessibility bus"), QStringLiteral("missing"),
-                             x11 && s.x11.xtest
-                                 ? QStringLiteral("selections are read by a synthetic copy instead; "
-                                                  "install and start at-spi2-core for direct reads")
-                                 : QStringLiteral("install and start at-spi2-core (the AT-SPI bus)"));
+                             keystrokes ? QStringLiteral("selections are read by a synthetic copy instead; "
+                                                         "install and start at-spi2-core for direct reads")
+                                        : QStringLiteral("install and start at-spi2-core (the AT-SPI bus)"));
     else if (!*s.bus.accessibilityEnabled)
         report.lines << line(
             QStringLiteral("Accessibility bus"), QStringLiteral("running, switched off"),
@@ -93,7 +105,15 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     else
         report.lines << line(QStringLiteral("Accessibility bus"), QStringLiteral("running, enabled"));
 
-    if (x11)
+    if (waylandKeys)
+        report.lines << line(QStringLiteral("Keystrokes"),
+                             QStringLiteral("through the desktop's RemoteDesktop portal (keyboard only); the "
+                                            "desktop may ask once to allow it"));
+    else if (waylandSession)
+        report.lines << line(QStringLiteral("Keystrokes"), QStringLiteral("none in this Wayland session"),
+                             QStringLiteral("transcripts cannot be pasted; Quillpoint needs the desktop "
+                                            "portal's RemoteDesktop interface (KDE Plasma)"));
+    else if (x11)
         report.lines << (s.x11.xtest ? line(QStringLiteral("XTEST"), QStringLiteral("available"))
                                      : line(QStringLiteral("XTEST"), QStringLiteral("missing"),
                                             QStringLiteral("the X server must offer the XTEST extension to "
@@ -104,16 +124,28 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
             QStringLiteral("transcripts cannot be pasted; Quillpoint needs an X11 or XWayland "
                            "session for synthetic keys"));
 
-    if (x11)
+    if (waylandSession && s.wayland.dataControl)
+        report.lines << line(QStringLiteral("Clipboard"),
+                             QStringLiteral("Wayland data-control (read and set without focus)"));
+    else if (waylandSession)
+        report.lines << line(QStringLiteral("Clipboard"),
+                             QStringLiteral("Wayland (only while a Quillpoint window has focus)"));
+    else if (x11)
         report.lines << line(
             QStringLiteral("Clipboard"),
             QStringLiteral("X11 CLIPBOARD selection (%1)")
                 .arg(s.x11.clipboardOwned ? QStringLiteral("has an owner") : QStringLiteral("empty")));
-    else if (wayland)
-        report.lines << line(QStringLiteral("Clipboard"),
-                             QStringLiteral("Wayland (only while a Quillpoint window has focus)"));
     else
         report.lines << line(QStringLiteral("Clipboard"), QStringLiteral("none"));
+
+    if (waylandSession)
+        report.lines << line(QStringLiteral("Panel"),
+                             !x11 ? QStringLiteral("a Wayland window, placed by the compositor")
+                             : s.wayland.kwinScripting
+                                 ? QStringLiteral("an XWayland window beside the pointer, whose "
+                                                  "position KWin reports")
+                                 : QStringLiteral("an XWayland window at the top centre of the main "
+                                                  "screen (Wayland hides the pointer's position)"));
 
     bool keyringUsable = true;
     if (!s.keyring.answered) {
@@ -225,9 +257,9 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
                                 QStringLiteral("turn on \"Launch at login\" in Preferences if wanted")));
 
     const bool backendUsable = healthy && authorised && keyringUsable;
-    const bool readsSelections = accessibilityBus || (x11 && s.x11.xtest);
+    const bool readsSelections = accessibilityBus || keystrokes;
     report.explainWorks = backendUsable && readsSelections;
-    report.transcribeWorks = backendUsable && soundUsable && x11 && s.x11.xtest;
+    report.transcribeWorks = backendUsable && soundUsable && keystrokes;
     const auto verdict = [](bool works) {
         return works ? QStringLiteral("can work") : QStringLiteral("cannot work");
     };

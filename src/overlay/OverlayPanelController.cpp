@@ -4,7 +4,6 @@
 #include "OverlayPanelWindow.h"
 #include "platform/PanelWindowHelper.h"
 
-#include <QCursor>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -12,7 +11,8 @@
 namespace quill {
 
 OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, QObject* parent)
-    : OverlayPanelController(helper, Timing{}, &OverlayPanelController::currentDisplayLayout, parent) {}
+    : OverlayPanelController(
+          helper, Timing{}, [&helper] { return currentDisplayLayout(helper); }, parent) {}
 
 OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, Timing timing,
                                                DisplayLayoutProvider displayLayout, QObject* parent)
@@ -37,9 +37,9 @@ OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, Timing
 
 OverlayPanelController::~OverlayPanelController() = default;
 
-DisplayLayout OverlayPanelController::currentDisplayLayout() {
+DisplayLayout OverlayPanelController::currentDisplayLayout(PanelWindowHelper& helper) {
     DisplayLayout layout;
-    layout.pointer = QCursor::pos();
+    layout.pointer = helper.pointerPosition();
     for (const QScreen* screen : QGuiApplication::screens())
         layout.screens.append({screen->geometry(), screen->availableGeometry()});
     if (const QScreen* main = QGuiApplication::primaryScreen())

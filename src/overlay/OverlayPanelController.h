@@ -53,7 +53,7 @@ public:
     std::function<void(const QString&)> onPaste;
 
     // The pointer and the screens as the window system reports them.
-    static DisplayLayout currentDisplayLayout();
+    static DisplayLayout currentDisplayLayout(PanelWindowHelper& helper);
 
 private:
     void setupPanel();

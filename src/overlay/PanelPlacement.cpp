@@ -14,8 +14,9 @@ int clampedHeight(int height) {
 
 std::optional<ScreenArea> screenForPointer(const DisplayLayout& layout) {
     const auto found =
-        std::find_if(layout.screens.cbegin(), layout.screens.cend(),
-                     [&](const ScreenArea& screen) { return screen.frame.contains(layout.pointer); });
+        std::find_if(layout.screens.cbegin(), layout.screens.cend(), [&](const ScreenArea& screen) {
+            return layout.pointer && screen.frame.contains(*layout.pointer);
+        });
     if (found != layout.screens.cend())
         return *found;
     return layout.mainScreen;
@@ -30,7 +31,9 @@ std::optional<QRect> place(QSize fittingSize, const DisplayLayout& layout) {
     const QRect& visible = screen->visibleFrame;
     const int visibleRight = visible.x() + visible.width();
     const int visibleBottom = visible.y() + visible.height();
-    const QPoint& pointer = layout.pointer;
+    if (!layout.pointer)
+        return QRect(visible.x() + (visible.width() - w) / 2, visible.y() + panelPadding, w, h);
+    const QPoint& pointer = *layout.pointer;
 
     int x = pointer.x() + panelPadding;
     if (visibleRight < x + w)

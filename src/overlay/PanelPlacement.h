@@ -15,9 +15,10 @@ struct ScreenArea {
     QRect visibleFrame;
 };
 
-// Where the pointer is and which screens there are, in the window system's order.
+// Where the pointer is (none when the window system does not say) and which screens there
+// are, in the window system's order.
 struct DisplayLayout {
-    QPoint pointer;
+    std::optional<QPoint> pointer;
     QList<ScreenArea> screens;
     std::optional<ScreenArea> mainScreen;
 };
@@ -35,7 +36,8 @@ int clampedHeight(int height);
 std::optional<ScreenArea> screenForPointer(const DisplayLayout& layout);
 
 // The panel's frame for content of `fittingSize`: beside the pointer, below it when there is
-// room, above it otherwise, never above the top of the visible area.
+// room, above it otherwise, never above the top of the visible area. Without a pointer, at the
+// top centre of the main screen's visible area.
 std::optional<QRect> place(QSize fittingSize, const DisplayLayout& layout);
 
 } // namespace PanelPlacement

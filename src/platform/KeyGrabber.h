@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <Qt>
 #include <functional>
 
@@ -21,17 +22,26 @@ class KeyGrabber {
 public:
     enum class GrabResult {
         grabbed,
-        taken,    // another client holds the combination; nothing of it stays grabbed
-        noSuchKey // `key` is no physical key this grabber knows, or the keyboard lacks it
+        taken,     // another client holds the combination; nothing of it stays grabbed
+        noSuchKey, // `key` is no physical key this grabber knows, or the keyboard lacks it
+        refused    // the desktop answered that it gives this program no such shortcut
     };
     using PressHandler = std::function<void(const KeyCombination&)>;
     using ReleaseHandler = std::function<void(const KeyCombination&)>;
+    using RefusalHandler = std::function<void(const KeyCombination&, GrabResult)>;
 
     virtual ~KeyGrabber() = default;
     // Starts watching the keyboard; false when this session offers no way to do so.
     virtual bool install(PressHandler onPress, ReleaseHandler onRelease) = 0;
     virtual GrabResult grab(const KeyCombination& combination) = 0;
     virtual void ungrab(const KeyCombination& combination) = 0;
+
+    // A grabber that asks the desktop (the GlobalShortcuts portal) learns the outcome only later:
+    // its grab() answers `grabbed` at once and a refusal arrives here, on the main thread.
+    virtual void setRefusalHandler(RefusalHandler) {}
+    // What a combination is for, in the user's words, for desktops that list the shortcuts they
+    // hand out; called before grab().
+    virtual void describe(const KeyCombination&, const QString&) {}
 };
 
 } // namespace quill

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QCursor>
+#include <QPoint>
 #include <QRegion>
+#include <optional>
 
 class QWindow;
 
@@ -19,6 +22,10 @@ public:
     // Limits where the window takes pointer input, so its transparent shadow lets clicks
     // through to the windows below.
     virtual void setInputRegion(QWindow* window, const QRegion& region) = 0;
+    // Where the pointer is in global coordinates; none when the session does not say. On
+    // Wayland a client does not learn the pointer's position over other clients' windows,
+    // and XWayland's stays where the pointer last left an X11 window.
+    virtual std::optional<QPoint> pointerPosition() { return QCursor::pos(); }
 };
 
 } // namespace quill

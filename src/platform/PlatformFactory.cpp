@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "PlatformNull.h"
 #include "QtClipboard.h"
+#include "SessionProbe.h"
 #include "atspi/AtspiAccessibilityReader.h"
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/AudioEncoderModule.h"
@@ -11,8 +12,13 @@
 #include "audio/PulseAudioInputList.h"
 #include "audio/PulsePcmSource.h"
 #include "audio/SessionMicrophoneAccess.h"
+#include "portal/PortalGlobalShortcuts.h"
+#include "portal/PortalKeyEventPoster.h"
 #include "secret/FallbackSecretStore.h"
 #include "secret/LibsecretSecretStore.h"
+#include "wayland/DataControlClipboard.h"
+#include "wayland/KWinQuery.h"
+#include "wayland/WaylandFrontWindow.h"
 #include "x11/X11ActiveWindowInfo.h"
 #include "x11/X11ActiveWindowTracker.h"
 #include "x11/X11Clipboard.h"
@@ -24,6 +30,9 @@
 #include "xdg/XdgAutostartRegistrar.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QStandardPaths>
 
@@ -79,6 +88,67 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.clipboard = std::make_unique<X11Clipboard>();
 }
 
+// Whether the desktop portal offers `interface`; asks without starting the portal.
+bool portalOffers(const QString& interface) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call.setArguments({interface, QStringLiteral("version")});
+    call.setAutoStartService(false);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the
+// panel where we ask and, since it accepts no focus, never activates it, which Qt's Wayland
+// plugin offers only through a private, application-wide shell integration. What reaches other
+// applications' windows goes through Wayland, KWin or the portals.
+void addWayland(Platform& p, xcb_connection_t* xwayland) {
+    std::shared_ptr<KWinQuery> kwin;
+    if (KWinQuery::isAvailable())
+        kwin = std::make_shared<KWinQuery>();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
+        p.keyGrabber = std::make_unique<portal::PortalGlobalShortcuts>(bus);
+    else
+        p.keyGrabber = std::make_unique<NullKeyGrabber>();
+    // XWayland's keymap follows the compositor's, so keys are named as the user's layout has them.
+    if (xwayland)
+        p.keyboardLayout = std::make_unique<X11KeyboardLayout>(xwayland);
+    else
+        p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
+    // The accessibility reader finds the active application by its "active" window state.
+    p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
+    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
+        p.keyEventPoster = std::make_unique<portal::PortalKeyEventPoster>(bus, *p.settingsStore);
+    else
+        p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    // The reader outlives the window info: Platform destroys its members in reverse order.
+    WaylandActiveWindowInfo::AccessibleApplication accessible;
+    if (auto* reader = dynamic_cast<AtspiAccessibilityReader*>(p.accessibilityReader.get())) {
+        accessible = [reader]() -> std::optional<std::pair<qint64, QString>> {
+            const auto application = reader->activeApplication();
+            if (!application)
+                return std::nullopt;
+            return std::pair(application->processId, application->name);
+        };
+    }
+    p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
+        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, std::move(accessible));
+    std::unique_ptr<PanelWindowHelper> windows;
+    if (xwayland)
+        windows = std::make_unique<X11PanelWindowHelper>(xwayland);
+    else
+        windows = std::make_unique<NullPanelWindowHelper>();
+    p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
+    if (auto clipboard = DataControlClipboard::create())
+        p.clipboard = std::move(clipboard);
+    else
+        logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
+                QStringLiteral("The compositor offers no data-control; the clipboard works only while a "
+                               "Quillpoint window has the focus"));
+}
+
 void addNull(Platform& p) {
     p.keyGrabber = std::make_unique<NullKeyGrabber>();
     p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
@@ -94,15 +164,17 @@ Session detectSession() {
     const QByteArray forced = qgetenv("QUILLPOINT_PLATFORM");
     if (forced == "x11")
         return Session::x11;
+    if (forced == "wayland")
+        return Session::wayland;
     if (forced == "null")
         return Session::none;
     if (!forced.isEmpty())
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("Ignoring unknown QUILLPOINT_PLATFORM=") + QString::fromLocal8Bit(forced));
+    if (waylandAnswers() || QGuiApplication::platformName() == QLatin1String("wayland"))
+        return Session::wayland;
     if (x11Connection())
         return Session::x11;
-    if (QGuiApplication::platformName() == QLatin1String("wayland"))
-        return Session::wayland;
     return Session::none;
 }
 
@@ -127,6 +199,10 @@ std::unique_ptr<SecretStore> createFileSecretStore() {
 
 Platform createPlatform(Session session) {
     Platform p = commonPlatform();
+    if (session == Session::wayland) {
+        addWayland(p, x11Connection());
+        return p;
+    }
     xcb_connection_t* connection = session == Session::x11 ? x11Connection() : nullptr;
     if (session == Session::x11 && !connection)
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),

@@ -2,6 +2,7 @@
 
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/PulseSessionProbe.h"
+#include "wayland/WaylandSessionProbe.h"
 #include "x11/X11SessionProbe.h"
 
 #include <QDBusConnection>
@@ -12,19 +13,26 @@
 #include <QLibraryInfo>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace quill::platform {
 namespace {
 
 constexpr int busCallTimeoutMs = 500;
 
-bool waylandSocketExists(const QByteArray& name) {
+QString waylandSocketPath(const QByteArray& name) {
     const QString socket = QFile::decodeName(name);
-    return QFileInfo::exists(
-        socket.startsWith(u'/') ? socket : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + socket);
+    return socket.startsWith(u'/') ? socket : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + socket;
+}
+
+bool waylandSocketExists(const QByteArray& name) {
+    return QFileInfo::exists(waylandSocketPath(name));
 }
 
 bool waylandPluginInstalled() {
@@ -64,11 +72,14 @@ BusFacts probeBus(const QString& ownBusName) {
     if (facts.sessionBus) {
         facts.quillpointRunning = nameHasOwner(bus, ownBusName);
         const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-        facts.globalShortcutsPortal =
-            nameHasOwner(bus, portal) &&
-            property(bus, portal, QStringLiteral("/org/freedesktop/portal/desktop"),
-                     QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("version"))
-                .has_value();
+        const bool portalRunning = nameHasOwner(bus, portal);
+        const auto offers = [&](const QString& interface) {
+            return portalRunning && property(bus, portal, QStringLiteral("/org/freedesktop/portal/desktop"),
+                                             interface, QStringLiteral("version"))
+                                        .has_value();
+        };
+        facts.globalShortcutsPortal = offers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"));
+        facts.remoteDesktopPortal = offers(QStringLiteral("org.freedesktop.portal.RemoteDesktop"));
         const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
         facts.statusNotifierHost =
             nameHasOwner(bus, watcher) && property(bus, watcher, QStringLiteral("/StatusNotifierWatcher"),
@@ -129,6 +140,24 @@ template <typename Probe> void launch(const std::shared_ptr<Shared>& shared, Pro
 
 } // namespace
 
+bool waylandAnswers() {
+    const QByteArray name = qgetenv("WAYLAND_DISPLAY");
+    if (name.isEmpty())
+        return false;
+    const QByteArray path = QFile::encodeName(waylandSocketPath(name));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answers;
+}
+
 std::optional<QString> prepareDisplay() {
     const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
     const QByteArray display = qgetenv("DISPLAY");
@@ -142,8 +171,12 @@ std::optional<QString> prepareDisplay() {
                 return std::nullopt;
         }
     } else {
-        if (x11::canConnect(display))
+        // Qt would pick its Wayland plugin in a Wayland session; our windows belong on XWayland,
+        // where they are placed where we ask and never take the focus.
+        if (x11::canConnect(display)) {
+            qputenv("QT_QPA_PLATFORM", "xcb");
             return std::nullopt;
+        }
         if (waylandUsable) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return std::nullopt;
@@ -171,6 +204,10 @@ SessionFacts probeSession(const QList<KeyCombination>& shortcuts, const QString&
     } else {
         shared->facts.x11.answered = true;
     }
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        launch(shared, [] { return [facts = wayland::probe()](SessionFacts& all) { all.wayland = facts; }; });
+    else
+        shared->facts.wayland.answered = true;
     launch(shared,
            [budgetMs] { return [facts = audio::probe(budgetMs)](SessionFacts& all) { all.sound = facts; }; });
     launch(shared, [] { return [facts = probeKeyring()](SessionFacts& all) { all.keyring = facts; }; });

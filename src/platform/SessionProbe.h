@@ -22,6 +22,15 @@ struct X11Facts {
     QList<std::pair<KeyCombination, KeyGrabber::GrabResult>> grabs;
 };
 
+struct WaylandFacts {
+    bool answered = false;
+    bool connected = false;
+    // The compositor lets a client without focus read and set the clipboard.
+    bool dataControl = false;
+    // KWin's scripting answers, which tells the pointer's position and the active window.
+    bool kwinScripting = false;
+};
+
 struct SoundFacts {
     bool answered = false;
     bool serverRunning = false;
@@ -42,6 +51,7 @@ struct BusFacts {
     bool answered = false;
     bool sessionBus = false;
     bool globalShortcutsPortal = false;
+    bool remoteDesktopPortal = false;
     bool statusNotifierHost = false;
     // Whether the accessibility bus answers, and its "enabled" switch.
     std::optional<bool> accessibilityEnabled;
@@ -50,10 +60,14 @@ struct BusFacts {
 
 struct SessionFacts {
     X11Facts x11;
+    WaylandFacts wayland;
     SoundFacts sound;
     KeyringFacts keyring;
     BusFacts bus;
 };
+
+// Whether a compositor accepts connections at WAYLAND_DISPLAY.
+bool waylandAnswers();
 
 // Qt's platform plugins that can serve this environment. Returns the reason none can, after
 // choosing Wayland explicitly where X11 is out of reach but Wayland is not; none when the

@@ -21,6 +21,13 @@ QString takenMessage(const QString& shortcut) {
         .arg(shortcut);
 }
 
+QString refusedMessage(const QString& shortcut) {
+    return QCoreApplication::translate("quill::GlobalShortcutService",
+                                       "The desktop did not give %1 to Quillpoint; choose the key in "
+                                       "the desktop's shortcut settings")
+        .arg(shortcut);
+}
+
 QString unusableMessage(const QString& shortcut) {
     return QCoreApplication::translate("quill::GlobalShortcutService",
                                        "%1 cannot be used as a shortcut with this keyboard")
@@ -47,24 +54,49 @@ void ShortcutRegistry::installEventTap() {
     if (m_tapSetUp)
         return;
     m_tapSetUp = true;
+    m_grabber.setRefusalHandler([this](const KeyCombination& combination, KeyGrabber::GrabResult result) {
+        grabRefused(combination, result);
+    });
     m_hasEventTap =
         m_grabber.install([this](const KeyCombination& combination) { keyPressed(combination); },
                           [this](const KeyCombination& combination) { keyReleased(combination); });
 }
 
-std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
-    switch (m_grabber.grab(combination)) {
+std::optional<QString> ShortcutRegistry::failureMessage(const Shortcut& shortcut,
+                                                        KeyGrabber::GrabResult result) const {
+    switch (result) {
     case KeyGrabber::GrabResult::taken:
         return takenMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::noSuchKey:
         return unusableMessage(m_names.text(shortcut));
+    case KeyGrabber::GrabResult::refused:
+        return refusedMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::grabbed:
         break;
     }
     return std::nullopt;
 }
 
-std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease) {
+std::optional<QString> ShortcutRegistry::grab(const Shortcut& shortcut, const KeyCombination& combination) {
+    return failureMessage(shortcut, m_grabber.grab(combination));
+}
+
+void ShortcutRegistry::grabRefused(const KeyCombination& combination, KeyGrabber::GrabResult result) {
+    const auto key = m_keys.find(combination);
+    if (key == m_keys.end())
+        return;
+    const auto message = failureMessage(Shortcut{key->second.keyCode, key->second.modifiers}, result);
+    if (!message)
+        return;
+    logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"), *message);
+    m_lateFailures[key->second] = *message;
+    if (onLateFailure)
+        QMetaObject::invokeMethod(
+            &m_context, [this, text = *message] { onLateFailure(text); }, Qt::QueuedConnection);
+}
+
+std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease,
+                                             const QString& description) {
     const ShortcutKey key(shortcut);
     if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
         it->second = {std::move(onPress), std::move(onRelease)};
@@ -73,6 +105,8 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
     const auto combination = keyCombination(shortcut);
     if (!combination)
         return unusableMessage(m_names.text(shortcut));
+    if (!description.isEmpty())
+        m_grabber.describe(*combination, description);
     // A suspended registry still asks the server, so that a taken key is reported now and not
     // silently on resume.
     if (auto failure = grab(shortcut, *combination))
@@ -84,7 +118,13 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
     return std::nullopt;
 }
 
+std::optional<QString> ShortcutRegistry::lateFailure(const Shortcut& shortcut) const {
+    const auto it = m_lateFailures.find(ShortcutKey(shortcut));
+    return it == m_lateFailures.end() ? std::nullopt : std::optional(it->second);
+}
+
 void ShortcutRegistry::remove(const Shortcut& shortcut) {
+    m_lateFailures.erase(ShortcutKey(shortcut));
     if (m_handlers.erase(ShortcutKey(shortcut)) == 0)
         return;
     const auto combination = keyCombination(shortcut);
@@ -154,6 +194,12 @@ GlobalShortcutService::~GlobalShortcutService() {
     unregister();
 }
 
+std::optional<QString> GlobalShortcutService::registrationError() const {
+    if (m_isRegistered)
+        return m_registry.lateFailure(m_currentShortcut);
+    return m_registrationError;
+}
+
 void GlobalShortcutService::registerShortcut() {
     m_wanted = true;
     m_registry.installEventTap();
@@ -162,7 +208,8 @@ void GlobalShortcutService::registerShortcut() {
         return;
     }
     if (auto failure = m_registry.add(m_currentShortcut, weakCall(m_onTrigger),
-                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{})) {
+                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{},
+                                      m_description)) {
         m_isRegistered = false;
         m_registrationError = std::move(failure);
         return;

@@ -30,8 +30,10 @@ public:
     bool hasEventTap() const { return m_hasEventTap; }
 
     // Puts the handlers under the shortcut's key, replacing those already there. Returns the
-    // reason when the key cannot be taken from the other applications.
-    std::optional<QString> add(const Shortcut& shortcut, Handler onPress, Handler onRelease = {});
+    // reason when the key cannot be taken from the other applications. `description` names the
+    // action for desktops that list the shortcuts they hand out.
+    std::optional<QString> add(const Shortcut& shortcut, Handler onPress, Handler onRelease = {},
+                               const QString& description = {});
     void remove(const Shortcut& shortcut);
     // Why `shortcut` could not be added now, without adding it; none when it could.
     std::optional<QString> check(const Shortcut& shortcut);
@@ -42,7 +44,16 @@ public:
     void setSuspended(bool suspended);
     bool isSuspended() const { return m_suspended; }
 
+    // Why the desktop refused `shortcut` after add() had answered; none while it has not.
+    std::optional<QString> lateFailure(const Shortcut& shortcut) const;
+
+    // Where a desktop refuses a key only after add() has answered (the GlobalShortcuts portal),
+    // this receives the reason, on a later turn of the main loop.
+    std::function<void(const QString&)> onLateFailure;
+
 private:
+    std::optional<QString> failureMessage(const Shortcut& shortcut, KeyGrabber::GrabResult result) const;
+    void grabRefused(const KeyCombination& combination, KeyGrabber::GrabResult result);
     // Takes the key from the other applications; the reason when it cannot be taken.
     std::optional<QString> grab(const Shortcut& shortcut, const KeyCombination& combination);
     struct Handlers {
@@ -61,6 +72,7 @@ private:
     bool m_suspended = false;
     std::unordered_map<ShortcutKey, Handlers> m_handlers;
     std::unordered_map<KeyCombination, ShortcutKey> m_keys;
+    std::unordered_map<ShortcutKey, QString> m_lateFailures;
     // Receives the posted handler calls.
     QObject m_context;
 };
@@ -84,9 +96,13 @@ public:
 
     const std::function<void()>& onTrigger() const { return *m_onTrigger; }
     bool isRegistered() const { return m_isRegistered; }
-    // Why the last registration failed; none after a successful one.
-    const std::optional<QString>& registrationError() const { return m_registrationError; }
+    // Why the last registration failed, or why the desktop refused the key afterwards; none
+    // after a successful one.
+    std::optional<QString> registrationError() const;
     Shortcut currentShortcut() const { return m_currentShortcut; }
+    // What the shortcut does, shown by desktops that list the shortcuts they hand out; takes
+    // effect at the next registration.
+    void setDescription(const QString& description) { m_description = description; }
 
     // Makes the shortcut live; afterwards registrationError() tells whether it worked. Until
     // unregister(), every updateShortcut() tries again, so a key another program holds does not
@@ -104,6 +120,7 @@ private:
     bool m_wanted = false;
     std::optional<QString> m_registrationError;
     Shortcut m_currentShortcut;
+    QString m_description;
     ShortcutRegistry& m_registry;
 };
 

@@ -13,6 +13,7 @@ private slots:
     void actionNamesRoundTrip();
     void verdicts_data();
     void verdicts();
+    void aWaylandSessionReportsThePortalAndThePanel();
     void aShortcutHeldByAnotherProgramSaysWhatToDo();
 };
 
@@ -105,6 +106,18 @@ void TestCommandLine::verdicts_data() {
     QTest::newRow("Wayland without XWayland: read over AT-SPI, nothing pasted")
         << in << true << false << "Display: Wayland (wayland-0), no XWayland";
     in = workingDesktop();
+    in.waylandDisplay = "wayland-0";
+    in.session.wayland = {true, true, true, true};
+    in.session.bus.remoteDesktopPortal = true;
+    QTest::newRow("Plasma: keystrokes through the portal")
+        << in << true << true << "Keystrokes: through the desktop's RemoteDesktop portal";
+    in.session.bus.remoteDesktopPortal = false;
+    QTest::newRow("Wayland without RemoteDesktop: XTEST on XWayland does not count")
+        << in << true << false << "Keystrokes: none in this Wayland session";
+    in.session.bus.accessibilityEnabled.reset();
+    QTest::newRow("Wayland without keystrokes or accessibility: nothing read")
+        << in << false << false << "install and start at-spi2-core (the AT-SPI bus)";
+    in = workingDesktop();
     in.session.bus.accessibilityEnabled = false;
     QTest::newRow("accessibility off: copied instead")
         << in << true << true << "Accessibility bus: running, switched off";
@@ -143,6 +156,34 @@ void TestCommandLine::verdicts() {
     QCOMPARE(report.explainWorks, explain);
     QCOMPARE(report.transcribeWorks, transcribe);
     QVERIFY2(report.lines.join('\n').contains(line), qPrintable(report.lines.join('\n')));
+}
+
+// In a Wayland session XWayland's free keys and XTEST say nothing about other applications'
+// windows; the report names what does reach them.
+void TestCommandLine::aWaylandSessionReportsThePortalAndThePanel() {
+    DiagnosticsInput in = workingDesktop();
+    in.waylandDisplay = "wayland-0";
+    in.session.wayland = {true, true, true, true};
+    in.session.x11.grabs = {{{Qt::Key_1, Qt::ControlModifier}, KeyGrabber::GrabResult::grabbed}};
+    in.session.bus.globalShortcutsPortal = true;
+    QStringList lines = buildDiagnosticsReport(in).lines;
+    QVERIFY2(lines.filter("X11 key grabs").isEmpty(), qPrintable(lines.join('\n')));
+    QVERIFY(lines.filter("XTEST").isEmpty());
+    QVERIFY(
+        lines.contains("Global shortcuts: through the desktop's GlobalShortcuts portal; the desktop may ask "
+                       "to confirm them and changes them in its shortcut settings"));
+    QVERIFY(lines.contains("Clipboard: Wayland data-control (read and set without focus)"));
+    QVERIFY(lines.contains("Panel: an XWayland window beside the pointer, whose position KWin reports"));
+
+    in.session.wayland = {true, true, false, false};
+    in.session.bus.globalShortcutsPortal = false;
+    lines = buildDiagnosticsReport(in).lines;
+    QVERIFY(lines.filter("Global shortcuts: none in this session -- bind `quillpoint --explain`").size() ==
+            1);
+    QVERIFY(lines.contains("Clipboard: Wayland (only while a Quillpoint window has focus)"));
+    QVERIFY(
+        lines.contains("Panel: an XWayland window at the top centre of the main screen (Wayland hides the "
+                       "pointer's position)"));
 }
 
 void TestCommandLine::aShortcutHeldByAnotherProgramSaysWhatToDo() {

@@ -111,8 +111,9 @@ private slots:
 void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
     QRandomGenerator random(19);
     X11PanelWindowHelper helper(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
-    OverlayPanelController controller(helper, OverlayPanelController::Timing{25, 15, 40},
-                                      &OverlayPanelController::currentDisplayLayout);
+    OverlayPanelController controller(helper, OverlayPanelController::Timing{25, 15, 40}, [&helper] {
+        return OverlayPanelController::currentDisplayLayout(helper);
+    });
     // Streams still running at the end go before the controller they write to.
     QObject streams;
     int detailRequests = 0;

@@ -26,6 +26,10 @@ DisplayLayout at(QPoint pointer, QList<ScreenArea> screens = {left, right},
     return {pointer, std::move(screens), std::move(main)};
 }
 
+DisplayLayout pointerUnknown(std::optional<ScreenArea> main = left) {
+    return {std::nullopt, {left, right}, std::move(main)};
+}
+
 } // namespace
 
 void TestPanelPlacement::place_data() {
@@ -62,6 +66,10 @@ void TestPanelPlacement::place_data() {
         << std::optional(QRect(120, 80, 380, 600));
     QTest::newRow("pointer off every screen: the main screen")
         << QSize(380, 120) << at({-500, 890}, {left}, right) << std::optional(QRect(-480, 910, 380, 120));
+    QTest::newRow("pointer unknown: top centre of the main screen's visible area")
+        << QSize(380, 200) << pointerUnknown(right) << std::optional(QRect(2050, 20, 380, 200));
+    QTest::newRow("pointer unknown, large content")
+        << QSize(900, 800) << pointerUnknown() << std::optional(QRect(290, 50, 700, 600));
     QTest::newRow("no screen at all")
         << QSize(380, 120) << at({100, 100}, {}, std::nullopt) << std::optional<QRect>();
 }

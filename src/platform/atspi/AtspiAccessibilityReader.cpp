@@ -240,6 +240,18 @@ std::optional<FocusedText> readFocusedText(std::optional<qint64> pid) {
     return result;
 }
 
+std::optional<AtspiAccessibilityReader::ActiveApplication> readActiveApplication() {
+    auto application = findApplication(std::nullopt);
+    if (!application || !application->activeWindow)
+        return std::nullopt;
+    const auto pid = processId(application->app.get());
+    Error error;
+    QString name = takeString(atspi_accessible_get_name(application->app.get(), error.out()));
+    if (!pid || error.failed())
+        return std::nullopt;
+    return AtspiAccessibilityReader::ActiveApplication{*pid, std::move(name)};
+}
+
 } // namespace
 
 // A thread that owns libatspi: its main context carries the accessibility bus connection and
@@ -279,9 +291,9 @@ struct AtspiAccessibilityReader::Worker {
         g_main_context_unref(context);
     }
 
-    std::future<std::optional<FocusedText>> submit(std::optional<qint64> pid) {
-        using Task = std::packaged_task<std::optional<FocusedText>()>;
-        auto task = std::make_unique<Task>([pid] { return readFocusedText(pid); });
+    template <typename Function> auto submit(Function function) -> std::future<decltype(function())> {
+        using Task = std::packaged_task<decltype(function())()>;
+        auto task = std::make_unique<Task>(std::move(function));
         auto future = task->get_future();
         GSource* source = g_idle_source_new();
         g_source_set_callback(
@@ -311,7 +323,16 @@ AtspiAccessibilityReader::~AtspiAccessibilityReader() = default;
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
     if (!m_worker->available)
         return std::nullopt;
-    auto answer = m_worker->submit(pid);
+    auto answer = m_worker->submit([pid] { return readFocusedText(pid); });
+    if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready)
+        return std::nullopt;
+    return answer.get();
+}
+
+std::optional<AtspiAccessibilityReader::ActiveApplication> AtspiAccessibilityReader::activeApplication() {
+    if (!m_worker->available)
+        return std::nullopt;
+    auto answer = m_worker->submit([] { return readActiveApplication(); });
     if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready)
         return std::nullopt;
     return answer.get();

@@ -17,6 +17,14 @@ public:
 
     std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
 
+    // The application whose window is the active one, as it names itself on the bus; this
+    // process never counts.
+    struct ActiveApplication {
+        qint64 processId = 0;
+        QString name;
+    };
+    std::optional<ActiveApplication> activeApplication();
+
 private:
     struct Worker;
     std::unique_ptr<Worker> m_worker;

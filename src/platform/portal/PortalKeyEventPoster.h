@@ -1,0 +1,70 @@
+#pragma once
+
+#include "PortalRequest.h"
+#include "platform/KeyEventPoster.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace quill {
+class SettingsStore;
+}
+
+namespace quill::portal {
+
+// Key presses through the RemoteDesktop portal's keyboard (Wayland): a session with the keyboard
+// alone, started once; the desktop may ask the user to allow it. Where the portal can keep that
+// consent (interface version 2 and later) its restore token is stored in the settings, so the
+// next run starts without asking again.
+//
+// The session starts on construction, in the background. A key posted before it has started
+// is sent once it has; of several such keys only the last is kept, since a paste asked for long
+// ago is worse than none.
+class PortalKeyEventPoster final : public QObject, public KeyEventPoster {
+    Q_OBJECT
+public:
+    static inline const QString restoreTokenKey = QStringLiteral("remoteDesktopRestoreToken");
+
+    struct Options {
+        // Covers a consent dialog that the user has to read first.
+        std::chrono::milliseconds timeout{std::chrono::minutes(2)};
+    };
+
+    PortalKeyEventPoster(QDBusConnection bus, SettingsStore& settings);
+    PortalKeyEventPoster(QDBusConnection bus, SettingsStore& settings, Options options);
+    ~PortalKeyEventPoster() override;
+
+    // False once the portal or the user has refused the keyboard; true while it may still come.
+    bool isAvailable() const override;
+    Qt::KeyboardModifiers heldModifiers() override;
+    bool isKeyHeld() override;
+    void postKey(Qt::Key key, Qt::KeyboardModifiers modifiers) override;
+
+    bool isStarted() const { return m_state == State::started; }
+
+signals:
+    // The session has started or has been refused; isStarted() tells which.
+    void sessionSettled();
+
+private:
+    enum class State { connecting, started, refused };
+    void connectSession(uint version);
+    void selectDevices();
+    void start();
+    void fail(const QString& step, const PortalReply& reply);
+    void send(uint32_t keysym, bool pressed);
+    void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers);
+
+    QDBusConnection m_bus;
+    SettingsStore& m_settings;
+    Options m_options;
+    State m_state = State::connecting;
+    uint m_version = 0;
+    std::unique_ptr<PortalSession> m_session;
+    std::optional<std::pair<Qt::Key, Qt::KeyboardModifiers>> m_pending;
+};
+
+} // namespace quill::portal

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+
+#include <memory>
+
+namespace quill {
+
+// The clipboard and the primary selection of a Wayland seat through wlr data-control, which
+// lets a client without keyboard focus read and set both. KWin's XWayland bridge hands an X11
+// client's selection to Wayland clients only while an X11 window has the focus, so a program
+// that pastes into a native Wayland window must own the Wayland selection itself.
+//
+// The Wayland connection is our own and runs on a thread of its own: the GUI thread never waits
+// on the compositor, and our contents are served while the GUI thread is busy. Reads of another
+// client's contents are bounded as the interface asks.
+class DataControlClipboard final : public Clipboard {
+    Q_OBJECT
+public:
+    // None when no compositor answers at WAYLAND_DISPLAY or it offers no data-control.
+    static std::unique_ptr<DataControlClipboard> create();
+    ~DataControlClipboard() override;
+
+    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
+    std::optional<QString> text() override;
+    void clear() override;
+    void setText(const QString& text) override;
+    void setFormats(const QList<ClipboardFormat>& formats) override;
+    std::optional<QString> selectionText() override;
+    void setSelectionText(const QString& text) override;
+
+    // The MIME types a text is offered as, and the order text is looked for in an offer.
+    static const QStringList& textMimeTypes();
+
+    class Connection;
+
+private:
+    explicit DataControlClipboard(std::shared_ptr<Connection> connection);
+    std::optional<QString> textOf(bool primary);
+
+    std::shared_ptr<Connection> m_connection;
+};
+
+} // namespace quill

@@ -1,0 +1,71 @@
+#include "WaylandFrontWindow.h"
+
+#include <QFileInfo>
+
+namespace quill {
+
+namespace {
+
+// A native window's app id is often reverse-DNS ("org.kde.konsole"); the executable's name is
+// what the terminal lists go by.
+void addExecutableName(QStringList& names, qint64 processId) {
+    if (processId <= 0)
+        return;
+    const QString executable = QFileInfo(QStringLiteral("/proc/%1/exe").arg(processId)).symLinkTarget();
+    if (!executable.isEmpty())
+        names << QFileInfo(executable).fileName();
+}
+
+} // namespace
+
+WaylandActiveWindowInfo::WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInfo> xwayland,
+                                                 std::shared_ptr<KWinQuery> kwin,
+                                                 AccessibleApplication accessible)
+    : m_xwayland(std::move(xwayland))
+    , m_kwin(std::move(kwin))
+    , m_accessible(std::move(accessible)) {}
+
+QStringList WaylandActiveWindowInfo::windowClass() {
+    if (m_xwayland) {
+        if (QStringList names = m_xwayland->windowClass(); !names.isEmpty())
+            return names;
+    }
+    QStringList names;
+    if (m_kwin) {
+        const auto answer = m_kwin->ask();
+        if (!answer)
+            return {};
+        for (const QString& name : {answer->resourceName, answer->resourceClass}) {
+            if (!name.isEmpty())
+                names << name;
+        }
+        addExecutableName(names, answer->processId);
+    } else if (m_accessible) {
+        const auto application = m_accessible();
+        if (!application)
+            return {};
+        if (!application->second.isEmpty())
+            names << application->second;
+        addExecutableName(names, application->first);
+    }
+    return names;
+}
+
+bool WaylandActiveWindowInfo::holdsPrimarySelection() {
+    // Only XWayland tells who owns the primary selection; a native window never does.
+    return m_xwayland && !m_xwayland->windowClass().isEmpty() && m_xwayland->holdsPrimarySelection();
+}
+
+WaylandPanelWindowHelper::WaylandPanelWindowHelper(std::unique_ptr<PanelWindowHelper> windows,
+                                                   std::shared_ptr<KWinQuery> kwin)
+    : m_windows(std::move(windows))
+    , m_kwin(std::move(kwin)) {}
+
+std::optional<QPoint> WaylandPanelWindowHelper::pointerPosition() {
+    const auto answer = m_kwin ? m_kwin->ask() : std::nullopt;
+    if (!answer)
+        return std::nullopt;
+    return answer->pointer;
+}
+
+} // namespace quill

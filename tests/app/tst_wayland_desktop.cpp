@@ -1,0 +1,337 @@
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "TestBackend.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atspi/atspi.h>
+#include <memory>
+#include <xcb/shape.h>
+
+using namespace quill::test;
+
+namespace {
+
+// Walks an application's accessible tree for its first editable text, the editor's buffer.
+AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
+    if (depth > 30)
+        return nullptr;
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool editable = states && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
+                          atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states)
+        g_object_unref(states);
+    if (editable) {
+        if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
+            g_object_unref(text);
+            return static_cast<AtspiAccessible*>(g_object_ref(node));
+        }
+    }
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count; ++i) {
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
+        if (!child)
+            continue;
+        AtspiAccessible* found = findEditable(child, depth + 1);
+        g_object_unref(child);
+        if (found)
+            return found;
+    }
+    return nullptr;
+}
+
+// The screen area of the first element under `node` whose text contains `wanted`.
+QRect extentsOf(AtspiAccessible* node, const QString& wanted, int depth = 0) {
+    if (depth > 30)
+        return {};
+    if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
+        gchar* value = atspi_text_get_text(text, 0, -1, nullptr);
+        const bool found = value && QString::fromUtf8(value).contains(wanted);
+        g_free(value);
+        g_object_unref(text);
+        if (found) {
+            if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
+                AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr);
+                g_object_unref(component);
+                if (rect) {
+                    const QRect area(rect->x, rect->y, rect->width, rect->height);
+                    g_free(rect);
+                    return area;
+                }
+            }
+        }
+    }
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count; ++i) {
+        if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+            const QRect area = extentsOf(child, wanted, depth + 1);
+            g_object_unref(child);
+            if (area.isValid())
+                return area;
+        }
+    }
+    return {};
+}
+
+AtspiAccessible* application(qint64 pid) {
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    AtspiAccessible* found = nullptr;
+    const int count = atspi_accessible_get_child_count(desktop, nullptr);
+    for (int i = 0; i < count && !found; ++i) {
+        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        if (app && atspi_accessible_get_process_id(app, nullptr) == pid)
+            found = app;
+        else if (app)
+            g_object_unref(app);
+    }
+    g_object_unref(desktop);
+    return found;
+}
+
+// The editor's text through AT-SPI, for the native Wayland editor that no X11 tool can see.
+class Editor {
+public:
+    explicit Editor(qint64 pid) : m_pid(pid) {}
+    ~Editor() {
+        if (m_text)
+            g_object_unref(m_text);
+    }
+    bool find() {
+        if (m_text)
+            return true;
+        if (AtspiAccessible* app = application(m_pid)) {
+            if (AtspiAccessible* editable = findEditable(app)) {
+                m_text = atspi_accessible_get_text_iface(editable);
+                g_object_unref(editable);
+            }
+            g_object_unref(app);
+        }
+        return m_text != nullptr;
+    }
+    QString text() {
+        gchar* value = atspi_text_get_text(m_text, 0, -1, nullptr);
+        QString result = QString::fromUtf8(value);
+        g_free(value);
+        return result;
+    }
+    bool selectAll() {
+        const int count = atspi_text_get_character_count(m_text, nullptr);
+        atspi_text_remove_selection(m_text, 0, nullptr);
+        return atspi_text_add_selection(m_text, 0, count, nullptr);
+    }
+    bool placeCaretAtEnd() {
+        atspi_text_remove_selection(m_text, 0, nullptr);
+        return atspi_text_set_caret_offset(m_text, atspi_text_get_character_count(m_text, nullptr), nullptr);
+    }
+    // Whether one of the application's windows is the active one.
+    bool isActive() {
+        AtspiAccessible* app = application(m_pid);
+        if (!app)
+            return false;
+        bool active = false;
+        const int count = atspi_accessible_get_child_count(app, nullptr);
+        for (int i = 0; i < count && !active; ++i) {
+            AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr);
+            if (!window)
+                continue;
+            AtspiStateSet* states = atspi_accessible_get_state_set(window);
+            active = states && atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
+            if (states)
+                g_object_unref(states);
+            g_object_unref(window);
+        }
+        g_object_unref(app);
+        return active;
+    }
+
+private:
+    qint64 m_pid;
+    AtspiText* m_text = nullptr;
+};
+
+QRect textExtents(qint64 pid, const QString& wanted) {
+    AtspiAccessible* app = application(pid);
+    if (!app)
+        return {};
+    const QRect area = extentsOf(app, wanted);
+    g_object_unref(app);
+    return area;
+}
+
+// The bounding box of the area where an X window takes pointer input, in root coordinates.
+QRect inputArea(uint32_t window) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    QRect area;
+    xcb_shape_get_rectangles_reply_t* reply = xcb_shape_get_rectangles_reply(
+        connection, xcb_shape_get_rectangles(connection, window, XCB_SHAPE_SK_INPUT), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, window, root, 0, 0), nullptr);
+    if (reply && origin) {
+        const xcb_rectangle_t* rectangles = xcb_shape_get_rectangles_rectangles(reply);
+        for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+            area |= QRect(rectangles[i].x, rectangles[i].y, rectangles[i].width, rectangles[i].height);
+        area.translate(origin->dst_x, origin->dst_y);
+    }
+    free(reply);
+    free(origin);
+    xcb_disconnect(connection);
+    return area;
+}
+
+// A second `quillpoint --ACTION`, as a desktop key binding runs it: it hands the action to the
+// running program over D-Bus.
+bool runAction(const QString& action) {
+    QProcess forward;
+    forward.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--" + action});
+    return forward.waitForFinished(10000) && forward.exitCode() == 0;
+}
+
+} // namespace
+
+// The real program in headless KWin with XWayland, mousepad as a native Wayland window in
+// front, the reference backend on a loopback port and speech playing into the microphone.
+class TestWaylandDesktop : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void explainReadsTheSelectionAndShowsThePanelWithoutFocus();
+    void transcriptIsPastedIntoTheNativeEditor();
+    void cancelDiscardsARecording();
+
+private:
+    QList<QJsonObject> requestsTo(const QString& path) const;
+    QStringList recordings() const;
+    QString panelWindow();
+
+    TestBackend backend;
+    QTemporaryDir documents;
+    QString documentPath;
+    QProcess editorProcess;
+    std::unique_ptr<Editor> editor;
+    std::unique_ptr<MicFeeder> microphone;
+    AppProcess app;
+};
+
+void TestWaylandDesktop::initTestCase() {
+    QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    QVERIFY(backend.start());
+    const QString configDir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
+    QVERIFY(QDir().mkpath(configDir));
+    QFile config(configDir + "/Quillpoint.conf");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
+    config.close();
+
+    documentPath = documents.path() + "/notes.txt";
+    QFile document(documentPath);
+    QVERIFY(document.open(QIODevice::WriteOnly));
+    document.write("Photosynthesis turns light into chemical energy.");
+    document.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("GDK_BACKEND", "wayland");
+    editorProcess.setProcessEnvironment(env);
+    editorProcess.start("mousepad", {documentPath});
+    QVERIFY(editorProcess.waitForStarted());
+    editor = std::make_unique<Editor>(editorProcess.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(editor->find() && editor->isActive(), 15000);
+
+    microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
+
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
+    QTest::qWait(1000);
+    QVERIFY(editor->isActive());
+}
+
+void TestWaylandDesktop::cleanupTestCase() {
+    microphone.reset();
+    editorProcess.kill();
+    editorProcess.waitForFinished(3000);
+}
+
+QList<QJsonObject> TestWaylandDesktop::requestsTo(const QString& path) const {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& request : backend.requests()) {
+        if (request["path"].toString() == path)
+            matching << request;
+    }
+    return matching;
+}
+
+QStringList TestWaylandDesktop::recordings() const {
+    return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
+}
+
+// Our panel is an XWayland window, which X11 tools see.
+QString TestWaylandDesktop::panelWindow() {
+    QString windows;
+    if (!xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", "^Quillpoint$"},
+                 &windows))
+        return {};
+    return windows.split('\n').constFirst();
+}
+
+void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() {
+    // The shortcut as the desktop reports it: kglobalaccel (inside KWin) holds the program's
+    // portal shortcuts, and invoking one reaches the program through the portal.
+    QDBusInterface accel("org.kde.kglobalaccel", "/component/quillpoint_CTRL_1",
+                         "org.kde.kglobalaccel.Component");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QDBusReply<QStringList>(accel.call("shortcutNames", "default")).value().contains("CTRL+1"), 10000);
+    QVERIFY(editor->selectAll());
+    QElapsedTimer shown;
+    shown.start();
+    accel.call("invokeShortcut", "CTRL+1", "default");
+    QTRY_VERIFY2_WITH_TIMEOUT(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')),
+                              10000);
+    const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
+    QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!panelWindow().isEmpty(), 5000);
+    qInfo("panel on screen %lld ms after the action", qint64(shown.elapsed()));
+    // The card takes pointer input where it is drawn: beside the pointer that KWin reports,
+    // which headless KWin keeps in the middle of the screen, at (639, 511).
+    QCOMPARE(inputArea(panelWindow().toUInt()).topLeft(), QPoint(659, 531));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        textExtents(app.pid(), "explanation (short, model gpt-5.2) of 48 characters.").isValid(), 5000);
+    QVERIFY(editor->isActive());
+    QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+}
+
+void TestWaylandDesktop::transcriptIsPastedIntoTheNativeEditor() {
+    QVERIFY(editor->placeCaretAtEnd());
+    QVERIFY(runAction("transcribe"));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTest::qWait(1500);
+    QVERIFY(runAction("transcribe"));
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), 1, 15000);
+    const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
+    const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().endsWith(expected),
+                              qPrintable(editor->text() + '\n' + app.lines().join('\n')), 10000);
+    QVERIFY(editor->isActive());
+}
+
+void TestWaylandDesktop::cancelDiscardsARecording() {
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    QVERIFY(runAction("transcribe"));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTest::qWait(800);
+    QVERIFY(runAction("cancel"));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
+    QTest::qWait(1000);
+    QCOMPARE(requestsTo("/api/transcribe").size(), before);
+}
+
+QTEST_MAIN(TestWaylandDesktop)
+#include "tst_wayland_desktop.moc"

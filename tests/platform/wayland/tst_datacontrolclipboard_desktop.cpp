@@ -1,0 +1,130 @@
+#include "platform/wayland/DataControlClipboard.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+using namespace quill;
+
+// The data-control clipboard against real KWin, with wl-clipboard as the other client: neither
+// side ever has the keyboard focus.
+class TestDataControlClipboard : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void readsWhatAnotherClientCopied();
+    void servesItsContentsToOtherClients();
+    void keepsEveryFormatItRestores();
+    void boundsReadsOfLargeContents();
+    void clearEmptiesTheClipboard();
+    void primarySelectionIsSharedAcrossClients();
+
+private:
+    static bool wlCopy(const QByteArray& data, const QStringList& arguments = {});
+    static QByteArray wlPaste(const QStringList& arguments);
+    std::unique_ptr<DataControlClipboard> clipboard;
+};
+
+bool TestDataControlClipboard::wlCopy(const QByteArray& data, const QStringList& arguments) {
+    QProcess copy;
+    copy.start("wl-copy", arguments);
+    copy.write(data);
+    copy.closeWriteChannel();
+    // wl-copy forks a server that keeps the selection and exits itself.
+    return copy.waitForFinished(5000) && copy.exitCode() == 0;
+}
+
+QByteArray TestDataControlClipboard::wlPaste(const QStringList& arguments) {
+    QProcess paste;
+    paste.start("wl-paste", arguments);
+    if (!paste.waitForFinished(5000))
+        return "(wl-paste hung)";
+    return paste.readAllStandardOutput();
+}
+
+void TestDataControlClipboard::init() {
+    clipboard = DataControlClipboard::create();
+    QVERIFY(clipboard);
+}
+
+void TestDataControlClipboard::readsWhatAnotherClientCopied() {
+    QSignalSpy changed(clipboard.get(), &Clipboard::changed);
+    QVERIFY(wlCopy("Grüße aus Wayland", {"--type", "text/plain;charset=utf-8"}));
+    QTRY_VERIFY(changed.count() >= 1);
+    QCOMPARE(clipboard->text(), QStringLiteral("Grüße aus Wayland"));
+    const QList<ClipboardFormat> formats = clipboard->readAll(ClipboardReadLimits{});
+    QVERIFY(formats.contains(ClipboardFormat("text/plain;charset=utf-8", "Grüße aus Wayland")));
+    // Our own contents never count as read by another program.
+    QSignalSpy read(clipboard.get(), &Clipboard::contentsRead);
+    QTest::qWait(200);
+    QCOMPARE(read.count(), 0);
+}
+
+void TestDataControlClipboard::servesItsContentsToOtherClients() {
+    QSignalSpy read(clipboard.get(), &Clipboard::contentsRead);
+    clipboard->setText(QStringLiteral("transcript ✓"));
+    QCOMPARE(clipboard->text(), QStringLiteral("transcript ✓"));
+    // Nobody reads it yet: neither KWin's XWayland bridge nor our own text() counts as a reader.
+    QTest::qWait(300);
+    QCOMPARE(read.count(), 0);
+    QCOMPARE(QString::fromUtf8(wlPaste({"--no-newline"})), QStringLiteral("transcript ✓"));
+    QTRY_VERIFY(read.count() >= 1);
+
+    // Someone else copying takes the clipboard over from us.
+    QVERIFY(wlCopy("newer"));
+    QTRY_COMPARE(clipboard->text(), QStringLiteral("newer"));
+}
+
+void TestDataControlClipboard::keepsEveryFormatItRestores() {
+    QByteArray binary(3000, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char(i * 7);
+    const QList<ClipboardFormat> formats = {{"text/plain;charset=utf-8", "saved text"},
+                                            {"application/x-quill-test", binary}};
+    clipboard->setFormats(formats);
+    const QStringList offered = QString::fromUtf8(wlPaste({"--list-types"})).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(offered, QStringList({"text/plain;charset=utf-8", "application/x-quill-test"}));
+    QCOMPARE(wlPaste({"--type", "application/x-quill-test"}), binary);
+
+    // Read back through a second connection, as another instance would see it.
+    auto other = DataControlClipboard::create();
+    QVERIFY(other);
+    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}), formats);
+}
+
+void TestDataControlClipboard::boundsReadsOfLargeContents() {
+    const QByteArray big(200 * 1024, 'x');
+    QVERIFY(wlCopy(big, {"--type", "application/x-big"}));
+    QTRY_VERIFY(!clipboard->readAll(ClipboardReadLimits{}).isEmpty());
+
+    ClipboardReadLimits small;
+    small.maxFormatBytes = 64 * 1024;
+    QCOMPARE(clipboard->readAll(small), QList<ClipboardFormat>());
+    ClipboardReadLimits enough;
+    enough.maxFormatBytes = big.size();
+    QCOMPARE(clipboard->readAll(enough), QList<ClipboardFormat>({{"application/x-big", big}}));
+}
+
+void TestDataControlClipboard::clearEmptiesTheClipboard() {
+    clipboard->setText(QStringLiteral("gone soon"));
+    clipboard->clear();
+    QCOMPARE(clipboard->text(), std::nullopt);
+    auto other = DataControlClipboard::create();
+    QVERIFY(other);
+    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}), QList<ClipboardFormat>());
+    QCOMPARE(other->text(), std::nullopt);
+}
+
+void TestDataControlClipboard::primarySelectionIsSharedAcrossClients() {
+    clipboard->setSelectionText(QStringLiteral("selected elsewhere"));
+    QCOMPARE(clipboard->selectionText(), QStringLiteral("selected elsewhere"));
+    auto other = DataControlClipboard::create();
+    QVERIFY(other);
+    QTRY_COMPARE(other->selectionText(), QStringLiteral("selected elsewhere"));
+    // The primary selection is not the clipboard.
+    QVERIFY(other->text() != QStringLiteral("selected elsewhere"));
+}
+
+QTEST_GUILESS_MAIN(TestDataControlClipboard)
+#include "tst_datacontrolclipboard_desktop.moc"

@@ -1,0 +1,95 @@
+#include "platform/atspi/AtspiAccessibilityReader.h"
+#include "platform/wayland/KWinQuery.h"
+#include "platform/wayland/WaylandFrontWindow.h"
+#include "platform/x11/X11ActiveWindowInfo.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+
+using namespace quill;
+
+// The active window and the pointer in headless KWin, for a native Wayland window and for an
+// XWayland one in front.
+class TestWaylandFrontWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void kwinNamesTheNativeWindowAndThePointer();
+    void anXWaylandWindowInFrontIsNamedByXWayland();
+
+private:
+    static QProcess* start(const QString& program, const QStringList& arguments, bool wayland);
+    std::shared_ptr<KWinQuery> kwin;
+    std::unique_ptr<WaylandActiveWindowInfo> info;
+    QProcess* editor = nullptr;
+    QProcess* terminal = nullptr;
+};
+
+QProcess* TestWaylandFrontWindow::start(const QString& program, const QStringList& arguments, bool wayland) {
+    auto* process = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("GDK_BACKEND", wayland ? "wayland" : "x11");
+    process->setProcessEnvironment(env);
+    process->start(program, arguments);
+    return process;
+}
+
+void TestWaylandFrontWindow::initTestCase() {
+    QVERIFY(KWinQuery::isAvailable());
+    kwin = std::make_shared<KWinQuery>(1000);
+    info = std::make_unique<WaylandActiveWindowInfo>(std::make_unique<X11ActiveWindowInfo>(), kwin);
+}
+
+void TestWaylandFrontWindow::cleanupTestCase() {
+    for (QProcess* process : {terminal, editor}) {
+        if (!process)
+            continue;
+        process->kill();
+        process->waitForFinished(3000);
+        delete process;
+    }
+}
+
+void TestWaylandFrontWindow::kwinNamesTheNativeWindowAndThePointer() {
+    const auto nothing = kwin->ask();
+    QVERIFY(nothing);
+    QCOMPARE(nothing->processId, 0);
+    QCOMPARE(info->windowClass(), QStringList());
+
+    editor = start("mousepad", {"--disable-server"}, true);
+    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass().contains("mousepad"), 15000);
+    const auto answer = kwin->ask();
+    QVERIFY(answer);
+    QCOMPARE(answer->processId, editor->processId());
+    // Headless KWin keeps its pointer in the middle of the screen.
+    QCOMPARE(answer->pointer, QPoint(639, 511));
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(kwin->ask());
+    qInfo("one question to KWin takes %.1f ms", double(timer.elapsed()) / 10);
+    QVERIFY(!info->holdsPrimarySelection());
+
+    // Without KWin, the application the accessibility bus marks active names the window.
+    AtspiAccessibilityReader reader;
+    WaylandActiveWindowInfo accessible(std::make_unique<X11ActiveWindowInfo>(), nullptr, [&reader] {
+        const auto application = reader.activeApplication();
+        return application ? std::optional(std::pair(application->processId, application->name))
+                           : std::nullopt;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(accessible.windowClass(), QStringList({"mousepad", "mousepad"}), 5000);
+}
+
+void TestWaylandFrontWindow::anXWaylandWindowInFrontIsNamedByXWayland() {
+    terminal = start("xterm", {}, false);
+    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass() == QStringList({"xterm", "XTerm"}), 15000);
+    QCOMPARE(kwin->ask()->processId, terminal->processId());
+    terminal->kill();
+    terminal->waitForFinished(3000);
+    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass().contains("mousepad"), 10000);
+}
+
+QTEST_GUILESS_MAIN(TestWaylandFrontWindow)
+#include "tst_waylandfrontwindow_desktop.moc"
