@@ -150,22 +150,38 @@ void PortalKeyEventPoster::fail(const QString& step, const PortalReply& reply) {
         m_settings.remove(restoreTokenKey);
     m_state = State::refused;
     m_pending.reset();
+    m_keyEvents.clear();
     if (m_session)
         m_session.release()->deleteLater();
     emit sessionSettled();
 }
 
 void PortalKeyEventPoster::send(uint32_t keysym, bool pressed) {
+    m_keyEvents.push_back({keysym, pressed});
+    sendNextKeyEvent();
+}
+
+void PortalKeyEventPoster::sendNextKeyEvent() {
+    if (m_keyEventInFlight || m_keyEvents.empty() || !m_session)
+        return;
+    const KeyEvent event = m_keyEvents.front();
+    m_keyEvents.pop_front();
     auto call = QDBusMessage::createMethodCall(desktopService, desktopPath, interfaceName,
                                                QStringLiteral("NotifyKeyboardKeysym"));
-    call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session->handle())), QVariantMap(), int(keysym),
-                       uint(pressed ? 1 : 0)});
-    // The calls go out in order on one connection; only a failure needs an answer.
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session->handle())), QVariantMap(),
+                       int(event.keysym), uint(event.pressed ? 1 : 0)});
+    m_keyEventInFlight = true;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher* w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
-        if (w->isError())
+        m_keyEventInFlight = false;
+        if (w->isError()) {
             log(QStringLiteral("NotifyKeyboardKeysym: ") + w->error().message());
+            // A press after one that failed would go out without it (V without Ctrl); releases
+            // still go, so that nothing stays held.
+            std::erase_if(m_keyEvents, [](const KeyEvent& queued) { return queued.pressed; });
+        }
+        sendNextKeyEvent();
     });
 }
 

@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,10 @@ namespace quill::portal {
 // The session starts on construction, in the background. A key posted before it has started
 // is sent once it has; of several such keys only the last is kept, since a paste asked for long
 // ago is worse than none.
+//
+// Key events go out one at a time, each after the portal has answered the one before: the
+// portal handles calls on threads of its own, and two in flight may reach the desktop swapped
+// (Ctrl released before V is pressed types a bare "v" into the user's document).
 class PortalKeyEventPoster final : public QObject, public KeyEventPoster {
     Q_OBJECT
 public:
@@ -56,6 +61,7 @@ private:
     void start();
     void fail(const QString& step, const PortalReply& reply);
     void send(uint32_t keysym, bool pressed);
+    void sendNextKeyEvent();
     void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers);
 
     QDBusConnection m_bus;
@@ -65,6 +71,12 @@ private:
     uint m_version = 0;
     std::unique_ptr<PortalSession> m_session;
     std::optional<std::pair<Qt::Key, Qt::KeyboardModifiers>> m_pending;
+    struct KeyEvent {
+        uint32_t keysym;
+        bool pressed;
+    };
+    std::deque<KeyEvent> m_keyEvents;
+    bool m_keyEventInFlight = false;
 };
 
 } // namespace quill::portal

@@ -4,6 +4,7 @@
 #include <QDBusVariant>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 namespace quill::test {
 namespace {
@@ -110,8 +111,19 @@ bool FakePortal::handleMessage(const QDBusMessage& message, const QDBusConnectio
         return true;
     }
     if (member == QLatin1String("NotifyKeyboardKeysym")) {
-        keys.append({args.at(2).toInt(), args.at(3).toUInt() == 1});
-        connection.send(message.createReply());
+        const int keysym = args.at(2).toInt();
+        const bool pressed = args.at(3).toUInt() == 1;
+        keys.append({keysym, pressed});
+        const QDBusMessage reply =
+            keysym == refusedKeysym && pressed
+                ? message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"))
+                : message.createReply();
+        mostKeyEventsInFlight = std::max(mostKeyEventsInFlight, ++m_keyEventsInFlight);
+        // The connection is the member's: a copy in the timer would keep it open past the test.
+        QTimer::singleShot(keyAnswerDelayMs, this, [this, reply] {
+            --m_keyEventsInFlight;
+            m_bus.send(reply);
+        });
         return true;
     }
     if (member == QLatin1String("Close")) {

@@ -66,10 +66,16 @@ public:
     QList<QDBusMessage> calls;
     // NotifyKeyboardKeysym calls as (keysym, pressed).
     QList<std::pair<int, bool>> keys;
+    // How long a key event waits for its answer, as on a portal busy elsewhere; the most key
+    // events that were waiting at once; the keysym whose press the desktop refuses.
+    int keyAnswerDelayMs = 0;
+    int mostKeyEventsInFlight = 0;
+    int refusedKeysym = 0;
 
 private:
     QVariantMap defaultResults(const QDBusMessage& message, const QString& sessionHandle);
     QDBusConnection m_bus;
+    int m_keyEventsInFlight = 0;
 };
 
 } // namespace quill::test

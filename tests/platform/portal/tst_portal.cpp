@@ -48,6 +48,7 @@ private slots:
     void sessionClosedByTheDesktopRefusesItsKey();
 
     void posterStartsOnceAndTypesPendingKey();
+    void keyEventsGoOutOneAtATimeAndAFailedPressEndsThePresses();
     void restoreTokenRoundTrip_data();
     void restoreTokenRoundTrip();
     void refusedKeyboardIsUnavailableAndForgetsTheToken_data();
@@ -426,6 +427,34 @@ void TestPortal::posterStartsOnceAndTypesPendingKey() {
                                             {XKB_KEY_Shift_L, false},  {XKB_KEY_Control_L, false}};
     QTRY_COMPARE(m_portal->keys, chord);
     QCOMPARE(m_portal->callsOf(QStringLiteral("Start")).size(), 1);
+}
+
+// The portal handles each call on a thread of its own; two key events in flight at once may
+// reach the desktop swapped, and Ctrl released before V is pressed types "v" into the document.
+void TestPortal::keyEventsGoOutOneAtATimeAndAFailedPressEndsThePresses() {
+    MemorySettingsStore settings;
+    PortalKeyEventPoster poster(m_client, settings);
+    QSignalSpy settled(&poster, &PortalKeyEventPoster::sessionSettled);
+    QTRY_COMPARE(settled.size(), 1);
+    m_portal->keyAnswerDelayMs = 20;
+    poster.postKey(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    const QList<std::pair<int, bool>> paste{{XKB_KEY_Control_L, true}, {XKB_KEY_Shift_L, true},
+                                            {XKB_KEY_v, true},         {XKB_KEY_v, false},
+                                            {XKB_KEY_Shift_L, false},  {XKB_KEY_Control_L, false}};
+    QTRY_COMPARE(m_portal->keys, paste);
+    QCOMPARE(m_portal->mostKeyEventsInFlight, 1);
+
+    // Without Shift the paste would be another command: nothing more is pressed, all is released.
+    m_portal->keys.clear();
+    m_portal->refusedKeysym = XKB_KEY_Shift_L;
+    poster.postKey(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    const QList<std::pair<int, bool>> released{{XKB_KEY_Control_L, true},
+                                               {XKB_KEY_Shift_L, true},
+                                               {XKB_KEY_v, false},
+                                               {XKB_KEY_Shift_L, false},
+                                               {XKB_KEY_Control_L, false}};
+    QTRY_COMPARE(m_portal->keys, released);
+    QVERIFY(poster.isAvailable());
 }
 
 void TestPortal::restoreTokenRoundTrip_data() {

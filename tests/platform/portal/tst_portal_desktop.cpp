@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <functional>
 
 using namespace quill;
 using namespace quill::portal;
@@ -24,18 +23,6 @@ QString run(const QString& program, const QStringList& arguments) {
     process.start(program, arguments);
     process.waitForFinished(5000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// xdg-desktop-portal-kde 5.27 in headless KWin now and then delivers a keystroke late or not at
-// all (about one in six); a check types again, a bounded number of times, and says how often.
-// The number of attempts it took, 0 when none succeeded.
-int typeUntil(const std::function<void()>& type, const std::function<bool()>& arrived) {
-    for (int attempt = 1; attempt <= 5; ++attempt) {
-        type();
-        if (QTest::qWaitFor(arrived, 3000))
-            return attempt;
-    }
-    return 0;
 }
 
 } // namespace
@@ -109,10 +96,8 @@ void TestPortalDesktop::shortcutsAreBoundAndReportPressAndRelease() {
     QVERIFY(settled.wait(20000));
     qInfo() << "binding a key took" << rebinding.elapsed() << "ms";
 
-    const int attempts = typeUntil([&] { m_poster->postKey(Qt::Key_1, Qt::ControlModifier); },
-                                   [&] { return m_events.contains(QStringLiteral("release 1")); });
-    qInfo() << "Ctrl+1 typed" << attempts << "times:" << m_events;
-    QVERIFY(attempts > 0);
+    m_poster->postKey(Qt::Key_1, Qt::ControlModifier);
+    QTRY_VERIFY2(m_events.contains(QStringLiteral("release 1")), qPrintable(m_events.join(u' ')));
     QCOMPARE(m_events.first(), QStringLiteral("press 1"));
     m_events.clear();
     m_poster->postKey(Qt::Key_Escape, {});
@@ -129,21 +114,15 @@ void TestPortalDesktop::pasteReachesANativeWaylandApplication() {
     QVERIFY(m_editor.waitForStarted());
     QTest::qWait(3000);
 
-    const int attempts = typeUntil(
-        [&] {
-            run(QStringLiteral("wl-copy"), {QStringLiteral("portal paste 42")});
-            m_poster->postKey(Qt::Key_V, Qt::ControlModifier);
-            QTest::qWait(500);
-            run(QStringLiteral("wl-copy"), {QStringLiteral("something else")});
-            m_poster->postKey(Qt::Key_A, Qt::ControlModifier);
-            m_poster->postKey(Qt::Key_C, Qt::ControlModifier);
-        },
-        [] {
-            return run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")})
-                .contains(QStringLiteral("portal paste 42"));
-        });
-    qInfo() << "paste and copy typed" << attempts << "times";
-    QVERIFY(attempts > 0);
+    // Typed once: a key event lost or reordered (a bare "v" for Ctrl+V) shows in the copied text.
+    run(QStringLiteral("wl-copy"), {QStringLiteral("portal paste 42")});
+    m_poster->postKey(Qt::Key_V, Qt::ControlModifier);
+    QTest::qWait(500);
+    run(QStringLiteral("wl-copy"), {QStringLiteral("something else")});
+    m_poster->postKey(Qt::Key_A, Qt::ControlModifier);
+    m_poster->postKey(Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
+                 QStringLiteral("portal paste 42"));
 }
 
 QTEST_MAIN(TestPortalDesktop)
