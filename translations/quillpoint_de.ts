@@ -157,6 +157,10 @@
         <source>The desktop did not give %1 to Quillpoint; choose the key in the desktop&apos;s shortcut settings</source>
         <translation>Die Arbeitsumgebung hat %1 nicht an Quillpoint vergeben; wählen Sie die Taste in ihren Tastenkürzel-Einstellungen</translation>
     </message>
+    <message>
+        <source>No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint --transcribe` to keys in your desktop&apos;s keyboard settings.</source>
+        <translation>Keine globalen Tastenkürzel in dieser Sitzung: Legen Sie `quillpoint --explain` und `quillpoint --transcribe` in den Tastatureinstellungen Ihrer Arbeitsumgebung auf Tasten.</translation>
+    </message>
 </context>
 <context>
     <name>quill::LoadingView</name>

@@ -38,7 +38,7 @@ public:
 
     // A grabber that asks the desktop (the GlobalShortcuts portal) learns the outcome only later:
     // its grab() answers `grabbed` at once and a refusal arrives here, on the main thread.
-    virtual void setRefusalHandler(RefusalHandler) {}
+    virtual void setRefusalHandler(const RefusalHandler& /*handler*/) {}
     // What a combination is for, in the user's words, for desktops that list the shortcuts they
     // hand out; called before grab().
     virtual void describe(const KeyCombination&, const QString&) {}

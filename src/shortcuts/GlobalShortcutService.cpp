@@ -204,7 +204,11 @@ void GlobalShortcutService::registerShortcut() {
     m_wanted = true;
     m_registry.installEventTap();
     if (!m_registry.hasEventTap()) {
-        m_registrationError = noGlobalShortcutsError;
+        m_registrationError =
+            QCoreApplication::translate("quill::GlobalShortcutService",
+                                        "No global shortcuts in this session: bind `quillpoint --explain` "
+                                        "and `quillpoint --transcribe` to keys in your desktop's keyboard "
+                                        "settings.");
         return;
     }
     if (auto failure = m_registry.add(m_currentShortcut, weakCall(m_onTrigger),

@@ -82,10 +82,6 @@ private:
 // `onRelease`, and neither reaches the application in front.
 class GlobalShortcutService {
 public:
-    static inline const QString noGlobalShortcutsError =
-        QStringLiteral("No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint "
-                       "--transcribe` to keys in your desktop's keyboard settings.");
-
     GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
                           ShortcutRegistry& registry);
     GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,

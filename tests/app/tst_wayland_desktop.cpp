@@ -224,13 +224,7 @@ private:
 void TestWaylandDesktop::initTestCase() {
     QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     QVERIFY(backend.start());
-    const QString configDir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint";
-    QVERIFY(QDir().mkpath(configDir));
-    QFile config(configDir + "/Quillpoint.conf");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[General]\nquillpoint_api_base_url_override=" + backend.baseUrl().toUtf8() + "\n");
-    config.close();
+    QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
 
     documentPath = documents.path() + "/notes.txt";
     QFile document(documentPath);

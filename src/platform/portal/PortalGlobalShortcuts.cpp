@@ -97,8 +97,8 @@ void PortalGlobalShortcuts::ungrab(const KeyCombination& combination) {
     scheduleBind();
 }
 
-void PortalGlobalShortcuts::setRefusalHandler(RefusalHandler handler) {
-    m_onRefusal = std::move(handler);
+void PortalGlobalShortcuts::setRefusalHandler(const RefusalHandler& handler) {
+    m_onRefusal = handler;
 }
 
 void PortalGlobalShortcuts::describe(const KeyCombination& combination, const QString& description) {

@@ -50,7 +50,7 @@ public:
     // refusal through the refusal handler. A grab taken back in the same turn asks nothing.
     GrabResult grab(const KeyCombination& combination) override;
     void ungrab(const KeyCombination& combination) override;
-    void setRefusalHandler(RefusalHandler handler) override;
+    void setRefusalHandler(const RefusalHandler& handler) override;
     void describe(const KeyCombination& combination, const QString& description) override;
 
     // The key the desktop gave the combination's action, in its own words; empty while unknown

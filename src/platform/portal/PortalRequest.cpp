@@ -1,5 +1,7 @@
 #include "PortalRequest.h"
 
+#include "PendingRequest.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -13,100 +15,90 @@ namespace {
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
-// Lives as a child of the caller's context, so a caller that goes away takes its pending
-// requests (and their subscriptions) with it.
-class PendingRequest final : public QObject {
-    Q_OBJECT
-public:
-    PendingRequest(QDBusConnection bus, std::function<void(const PortalReply&)> done, QObject* context)
-        : QObject(context)
-        , m_bus(std::move(bus))
-        , m_done(std::move(done)) {}
+} // namespace
 
-    ~PendingRequest() override { unsubscribe(); }
+PendingRequest::PendingRequest(QDBusConnection bus, std::function<void(const PortalReply&)> done,
+                               QObject* context)
+    : QObject(context)
+    , m_bus(std::move(bus))
+    , m_done(std::move(done)) {}
 
-    void start(const QString& interface, const QString& method, QVariantList arguments, QVariantMap options,
-               std::chrono::milliseconds timeout) {
-        const QString token = newToken();
-        options.insert(QStringLiteral("handle_token"), token);
-        arguments.append(options);
-        subscribe(requestPath(m_bus, token));
+PendingRequest::~PendingRequest() {
+    unsubscribe();
+}
 
-        auto call = QDBusMessage::createMethodCall(desktopService, desktopPath, interface, method);
-        call.setArguments(arguments);
-        auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-            w->deleteLater();
-            const QDBusPendingReply<QDBusObjectPath> reply = *w;
-            if (reply.isError()) {
-                finish({PortalReply::Status::failed, {}, reply.error().message()});
-                return;
-            }
-            // Portals before the handle_token convention chose the path themselves.
-            if (!m_finished && reply.value().path() != m_path) {
-                unsubscribe();
-                subscribe(reply.value().path());
-            }
-        });
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (m_finished)
-                return;
-            m_bus.asyncCall(QDBusMessage::createMethodCall(desktopService, m_path, requestInterface,
-                                                           QStringLiteral("Close")));
-            finish({PortalReply::Status::timedOut, {}, QStringLiteral("the portal did not answer")});
-        });
-        m_timer.start(timeout);
-    }
+void PendingRequest::start(const QString& interface, const QString& method, QVariantList arguments,
+                           QVariantMap options, std::chrono::milliseconds timeout) {
+    const QString token = newToken();
+    options.insert(QStringLiteral("handle_token"), token);
+    arguments.append(options);
+    subscribe(requestPath(m_bus, token));
 
-private slots:
-    void onResponse(const QDBusMessage& message) {
-        const auto args = message.arguments();
-        if (args.size() < 2) {
-            finish({PortalReply::Status::failed, {}, QStringLiteral("malformed Response")});
+    auto call = QDBusMessage::createMethodCall(desktopService, desktopPath, interface, method);
+    call.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> reply = *w;
+        if (reply.isError()) {
+            finish({PortalReply::Status::failed, {}, reply.error().message()});
             return;
         }
-        const uint code = args.at(0).toUInt();
-        const auto results = qdbus_cast<QVariantMap>(args.at(1));
-        const auto status = code == 0   ? PortalReply::Status::success
-                            : code == 1 ? PortalReply::Status::cancelled
-                                        : PortalReply::Status::ended;
-        finish({status, results, {}});
-    }
-
-private:
-    void subscribe(const QString& path) {
-        m_path = path;
-        m_subscribed = m_bus.connect(QString(), m_path, requestInterface, QStringLiteral("Response"), this,
-                                     SLOT(onResponse(QDBusMessage)));
-    }
-    void unsubscribe() {
-        if (m_subscribed)
-            m_bus.disconnect(QString(), m_path, requestInterface, QStringLiteral("Response"), this,
-                             SLOT(onResponse(QDBusMessage)));
-        m_subscribed = false;
-    }
-    void finish(const PortalReply& reply) {
+        // Portals before the handle_token convention chose the path themselves.
+        if (!m_finished && reply.value().path() != m_path) {
+            unsubscribe();
+            subscribe(reply.value().path());
+        }
+    });
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_finished)
             return;
-        m_finished = true;
-        m_timer.stop();
-        unsubscribe();
-        // The caller may start the next request, or drop its context, from `done`.
-        QMetaObject::invokeMethod(
-            this, [this, reply] { m_done(reply); }, Qt::QueuedConnection);
-        QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
+        m_bus.asyncCall(QDBusMessage::createMethodCall(desktopService, m_path, requestInterface,
+                                                       QStringLiteral("Close")));
+        finish({PortalReply::Status::timedOut, {}, QStringLiteral("the portal did not answer")});
+    });
+    m_timer.start(timeout);
+}
+
+void PendingRequest::onResponse(const QDBusMessage& message) {
+    const auto args = message.arguments();
+    if (args.size() < 2) {
+        finish({PortalReply::Status::failed, {}, QStringLiteral("malformed Response")});
+        return;
     }
+    const uint code = args.at(0).toUInt();
+    const auto results = qdbus_cast<QVariantMap>(args.at(1));
+    const auto status = code == 0   ? PortalReply::Status::success
+                        : code == 1 ? PortalReply::Status::cancelled
+                                    : PortalReply::Status::ended;
+    finish({status, results, {}});
+}
 
-    QDBusConnection m_bus;
-    std::function<void(const PortalReply&)> m_done;
-    QString m_path;
-    QTimer m_timer;
-    bool m_subscribed = false;
-    bool m_finished = false;
-};
+void PendingRequest::subscribe(const QString& path) {
+    m_path = path;
+    m_subscribed = m_bus.connect(QString(), m_path, requestInterface, QStringLiteral("Response"), this,
+                                 SLOT(onResponse(QDBusMessage)));
+}
 
-} // namespace
+void PendingRequest::unsubscribe() {
+    if (m_subscribed)
+        m_bus.disconnect(QString(), m_path, requestInterface, QStringLiteral("Response"), this,
+                         SLOT(onResponse(QDBusMessage)));
+    m_subscribed = false;
+}
+
+void PendingRequest::finish(const PortalReply& reply) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_timer.stop();
+    unsubscribe();
+    // The caller may start the next request, or drop its context, from `done`.
+    QMetaObject::invokeMethod(
+        this, [this, reply] { m_done(reply); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
+}
 
 QString PortalReply::describe() const {
     switch (status) {
@@ -178,5 +170,3 @@ void PortalSession::onClosed(const QDBusMessage&) {
 }
 
 } // namespace quill::portal
-
-#include "PortalRequest.moc"

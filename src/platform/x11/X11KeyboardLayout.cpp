@@ -88,10 +88,10 @@ QString X11KeyboardLayout::keyLabel(Qt::Key physicalKey) {
     if (!state)
         return {};
     const xkb_layout_index_t layout = xkb_state_key_get_layout(state.get(), keycode);
-    const QString base = printable(keysymAt(m_keymap, keycode, layout, 0));
+    QString base = printable(keysymAt(m_keymap, keycode, layout, 0));
     // The digit row of AZERTY layouts types symbols and gives the digit with Shift; the digit is
     // what the cap shows and what people call the key.
-    const QString shifted = printable(keysymAt(m_keymap, keycode, layout, 1));
+    QString shifted = printable(keysymAt(m_keymap, keycode, layout, 1));
     if (!isDigit(base) && isDigit(shifted) && !(base.size() == 1 && base.front().isLetter()))
         return shifted;
     return base;
