@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 using namespace quill;
 using namespace quill::test;
@@ -56,18 +57,16 @@ double audioSeconds(const QString& path) {
     return ok ? seconds : -1;
 }
 
-int firstRecording(AppDelegate& delegate, KeyEventPoster& keys, TestHttpServer& backend, const QString& dir) {
-    std::unique_ptr<MicFeeder> microphone;
-    if (qEnvironmentVariableIsSet("QUILL_TEST_MIC_FIFO"))
-        microphone = std::make_unique<MicFeeder>(speechPcm("The first recording keeps every word."));
-    OverlayPanelController& overlay = *delegate.overlayPanelController();
-    backend.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
-    QElapsedTimer timer;
+// Milliseconds from a press of Ctrl+`key` until the panel is on screen in its loading state (of
+// `mode`, when given); -1 when not within 10 s. Timed where the panel is shown, not by polling,
+// which would add its own interval. `timer` starts at the press and keeps running.
+double msUntilLoadingPanel(OverlayPanelController& overlay, KeyEventPoster& keys, Qt::Key key,
+                           std::optional<ViewMode> mode, QElapsedTimer& timer) {
     double shownAfterMs = -1;
     QEventLoop loop;
     const auto connection =
         QObject::connect(&overlay.viewModel(), &ExplanationViewModel::stateChanged, &loop, [&] {
-            if (overlay.viewModel().mode() == ViewMode::transcribe &&
+            if ((!mode || overlay.viewModel().mode() == *mode) &&
                 overlay.viewModel().state() == ExplanationState::loading()) {
                 QMetaObject::invokeMethod(
                     &loop,
@@ -81,9 +80,20 @@ int firstRecording(AppDelegate& delegate, KeyEventPoster& keys, TestHttpServer& 
         });
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     timer.start();
-    keys.postKey(Qt::Key_2, Qt::ControlModifier);
+    keys.postKey(key, Qt::ControlModifier);
     loop.exec();
     QObject::disconnect(connection);
+    return shownAfterMs;
+}
+
+int firstRecording(AppDelegate& delegate, KeyEventPoster& keys, TestHttpServer& backend, const QString& dir) {
+    std::unique_ptr<MicFeeder> microphone;
+    if (qEnvironmentVariableIsSet("QUILL_TEST_MIC_FIFO"))
+        microphone = std::make_unique<MicFeeder>(speechPcm("The first recording keeps every word."));
+    OverlayPanelController& overlay = *delegate.overlayPanelController();
+    backend.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
+    QElapsedTimer timer;
+    const double shownAfterMs = msUntilLoadingPanel(overlay, keys, Qt::Key_2, ViewMode::transcribe, timer);
     if (shownAfterMs < 0)
         return 1;
     QTest::qWait(3000);
@@ -168,28 +178,8 @@ int main(int argc, char** argv) {
             overlay.hide();
             overlay.viewModel().reset();
             QTest::qWait(50);
-            // Timed where the panel is shown, not by polling, which would add its own interval.
             QElapsedTimer timer;
-            double shownAfterMs = -1;
-            QEventLoop loop;
-            const auto connection =
-                QObject::connect(&overlay.viewModel(), &ExplanationViewModel::stateChanged, &loop, [&] {
-                    if (overlay.viewModel().state() == ExplanationState::loading()) {
-                        QMetaObject::invokeMethod(
-                            &loop,
-                            [&] {
-                                if (overlay.panel()->isVisible())
-                                    shownAfterMs = timer.nsecsElapsed() / 1e6;
-                                loop.quit();
-                            },
-                            Qt::QueuedConnection);
-                    }
-                });
-            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-            timer.start();
-            keys.postKey(Qt::Key_1, Qt::ControlModifier);
-            loop.exec();
-            QObject::disconnect(connection);
+            const double shownAfterMs = msUntilLoadingPanel(overlay, keys, Qt::Key_1, std::nullopt, timer);
             if (shownAfterMs < 0)
                 return 1;
             samples.push_back(shownAfterMs);
