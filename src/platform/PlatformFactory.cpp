@@ -31,8 +31,6 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QStandardPaths>
 
@@ -86,17 +84,6 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
     p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
     p.clipboard = std::make_unique<X11Clipboard>();
-}
-
-// Whether the desktop portal offers `interface`; asks without starting the portal.
-bool portalOffers(const QString& interface) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call.setArguments({interface, QStringLiteral("version")});
-    call.setAutoStartService(false);
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
-    return reply.type() == QDBusMessage::ReplyMessage;
 }
 
 // In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the

@@ -65,21 +65,25 @@ std::optional<QVariant> property(const QDBusConnection& bus, const QString& serv
     return reply.arguments().constFirst().value<QDBusVariant>().variant();
 }
 
+} // namespace
+
+bool portalOffers(const QString& interface) {
+    // Asked without starting the portal: a session that does not run one has none to offer.
+    return property(QDBusConnection::sessionBus(), QStringLiteral("org.freedesktop.portal.Desktop"),
+                    QStringLiteral("/org/freedesktop/portal/desktop"), interface, QStringLiteral("version"))
+        .has_value();
+}
+
+namespace {
+
 BusFacts probeBus(const QString& ownBusName) {
     BusFacts facts;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     facts.sessionBus = bus.isConnected();
     if (facts.sessionBus) {
         facts.quillpointRunning = nameHasOwner(bus, ownBusName);
-        const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-        const bool portalRunning = nameHasOwner(bus, portal);
-        const auto offers = [&](const QString& interface) {
-            return portalRunning && property(bus, portal, QStringLiteral("/org/freedesktop/portal/desktop"),
-                                             interface, QStringLiteral("version"))
-                                        .has_value();
-        };
-        facts.globalShortcutsPortal = offers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"));
-        facts.remoteDesktopPortal = offers(QStringLiteral("org.freedesktop.portal.RemoteDesktop"));
+        facts.globalShortcutsPortal = portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"));
+        facts.remoteDesktopPortal = portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop"));
         const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
         facts.statusNotifierHost =
             nameHasOwner(bus, watcher) && property(bus, watcher, QStringLiteral("/StatusNotifierWatcher"),

@@ -68,6 +68,8 @@ struct SessionFacts {
 
 // Whether a compositor accepts connections at WAYLAND_DISPLAY.
 bool waylandAnswers();
+// Whether the session's desktop portal offers `interface` (org.freedesktop.portal.…).
+bool portalOffers(const QString& interface);
 
 // Qt's platform plugins that can serve this environment. Returns the reason none can, after
 // choosing Wayland explicitly where X11 is out of reach but Wayland is not; none when the
