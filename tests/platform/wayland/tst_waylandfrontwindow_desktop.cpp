@@ -1,6 +1,7 @@
 #include "platform/atspi/AtspiAccessibilityReader.h"
 #include "platform/wayland/KWinQuery.h"
-#include "platform/wayland/WaylandFrontWindow.h"
+#include "platform/wayland/WaylandActiveWindowInfo.h"
+#include "platform/wayland/WaylandPanelWindowHelper.h"
 #include "platform/x11/X11ActiveWindowInfo.h"
 
 #include <QElapsedTimer>

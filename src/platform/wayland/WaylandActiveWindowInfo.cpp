@@ -1,4 +1,4 @@
-#include "WaylandFrontWindow.h"
+#include "WaylandActiveWindowInfo.h"
 
 #include <QFileInfo>
 
@@ -54,18 +54,6 @@ QStringList WaylandActiveWindowInfo::windowClass() {
 bool WaylandActiveWindowInfo::holdsPrimarySelection() {
     // Only XWayland tells who owns the primary selection; a native window never does.
     return m_xwayland && !m_xwayland->windowClass().isEmpty() && m_xwayland->holdsPrimarySelection();
-}
-
-WaylandPanelWindowHelper::WaylandPanelWindowHelper(std::unique_ptr<PanelWindowHelper> windows,
-                                                   std::shared_ptr<KWinQuery> kwin)
-    : m_windows(std::move(windows))
-    , m_kwin(std::move(kwin)) {}
-
-std::optional<QPoint> WaylandPanelWindowHelper::pointerPosition() {
-    const auto answer = m_kwin ? m_kwin->ask() : std::nullopt;
-    if (!answer)
-        return std::nullopt;
-    return answer->pointer;
 }
 
 } // namespace quill
