@@ -31,8 +31,6 @@ public:
     PermissionManager(AccessibilityStatus& accessibility, KeyEventPoster& keys, SettingsLauncher& settings,
                       MicrophoneAccess& microphone, AlertPresenter presentAlert,
                       int monitoringIntervalMs = 2000, QObject* parent = nullptr);
-    // The running program's instance, owned by its composition root (src/app/Services).
-    static PermissionManager& shared();
 
     static const Alert& accessibilityAlert();
     static const Alert& microphoneDeniedAlert();

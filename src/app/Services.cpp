@@ -12,21 +12,13 @@
 #include <QNetworkAccessManager>
 
 namespace quill {
-namespace {
-Services* current = nullptr;
-}
 
 Services::Services(Platform platform, Options options)
     : m_platform(std::move(platform))
     , m_options(std::move(options))
-    , m_shortcutNames(*m_platform.keyboardLayout) {
-    current = this;
-}
+    , m_shortcutNames(*m_platform.keyboardLayout) {}
 
-Services::~Services() {
-    if (current == this)
-        current = nullptr;
-}
+Services::~Services() = default;
 
 std::unique_ptr<Services> Services::forThisSession() {
     Options options;
@@ -35,10 +27,6 @@ std::unique_ptr<Services> Services::forThisSession() {
     options.version = QCoreApplication::applicationVersion();
     return std::make_unique<Services>(platform::createPlatform(platform::detectSession()),
                                       std::move(options));
-}
-
-Services* Services::instance() {
-    return current;
 }
 
 ShortcutConfiguration& Services::shortcutConfiguration() {
@@ -81,28 +69,6 @@ UpdateService& Services::updateService() {
                                                           m_options.version);
     }
     return *m_updateService;
-}
-
-// The process-wide accessors of the state objects, over the program's composition root.
-
-ShortcutConfiguration& ShortcutConfiguration::shared() {
-    return Services::instance()->shortcutConfiguration();
-}
-
-PreferencesManager& PreferencesManager::shared() {
-    return Services::instance()->preferencesManager();
-}
-
-AuthService& AuthService::shared() {
-    return Services::instance()->authService();
-}
-
-PermissionManager& PermissionManager::shared() {
-    return Services::instance()->permissionManager();
-}
-
-UpdateService& UpdateService::shared() {
-    return Services::instance()->updateService();
 }
 
 } // namespace quill

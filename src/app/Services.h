@@ -42,9 +42,6 @@ public:
     Services(const Services&) = delete;
     Services& operator=(const Services&) = delete;
 
-    // The instance the `shared()` accessors of the state objects return; null when none exists.
-    static Services* instance();
-
     SettingsStore& settingsStore() { return *m_platform.settingsStore; }
     SecretStore& secretStore() { return *m_platform.secretStore; }
     HostInfo& hostInfo() { return *m_platform.hostInfo; }

@@ -31,8 +31,6 @@ public:
     AuthService(const KeychainHelper& keychain, const HostInfo& host, int recheckDelayMs = 500,
                 QObject* parent = nullptr);
     ~AuthService() override;
-    // The running program's instance, owned by its composition root (src/app/Services).
-    static AuthService& shared();
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     std::optional<QString> userIdentifier() const { return m_userIdentifier; }

@@ -28,8 +28,6 @@ class PreferencesManager : public QObject {
     Q_PROPERTY(QString selectedModel READ selectedModel WRITE setSelectedModel NOTIFY selectedModelChanged)
 public:
     PreferencesManager(SettingsStore& settings, AutostartRegistrar& autostart, QObject* parent = nullptr);
-    // The running program's instance, owned by its composition root (src/app/Services).
-    static PreferencesManager& shared();
 
     bool launchAtLogin() const { return m_launchAtLogin; }
     void setLaunchAtLogin(bool enabled);

@@ -29,8 +29,6 @@ public:
     UpdateService(QNetworkAccessManager& network, QUrl feedUrl, QString currentVersion,
                   std::chrono::milliseconds timeout = UpdateChecker::defaultTimeout,
                   QObject* parent = nullptr);
-    // The running program's instance, owned by its composition root (src/app/Services).
-    static UpdateService& shared();
 
     // Shows the window and starts a check; while one runs, only brings the window forward.
     void checkForUpdates();

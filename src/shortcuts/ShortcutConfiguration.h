@@ -33,8 +33,6 @@ class ShortcutConfiguration : public QObject {
     Q_OBJECT
 public:
     explicit ShortcutConfiguration(SettingsStore& settings, QObject* parent = nullptr);
-    // The running program's instance, owned by its composition root (src/app/Services).
-    static ShortcutConfiguration& shared();
 
     const ShortcutMap& shortcuts() const { return m_shortcuts; }
     // The entry for `action`; the store always has one after construction.

@@ -65,9 +65,9 @@ void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE(button->text(), QStringLiteral("Press shortcut..."));
     QVERIFY(xdotool({"key", "ctrl+alt+k"}));
-    const Shortcut ctrlAltK{40, modifier::command | modifier::option};
-    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::explainSelection), ctrlAltK);
-    QCOMPARE(ShortcutConfiguration::shared().loadShortcut(ShortcutAction::explainSelection), ctrlAltK);
+    const Shortcut ctrlAltK{40, modifier::ctrl | modifier::alt};
+    QTRY_COMPARE(services->shortcutConfiguration().shortcut(ShortcutAction::explainSelection), ctrlAltK);
+    QCOMPARE(services->shortcutConfiguration().loadShortcut(ShortcutAction::explainSelection), ctrlAltK);
     QTRY_COMPARE(delegate.explainShortcutService()->currentShortcut(), ctrlAltK);
     QCOMPARE(button->text(), QStringLiteral("Ctrl+Alt+K"));
     window->close();
@@ -125,7 +125,7 @@ void TestPreferencesDesktop::shortcutsThatCannotWorkAreReportedAndRefused() {
     QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Press shortcut..."));
     QVERIFY(xdotool({"key", "ctrl+2"}));
     QTRY_COMPARE(problem("cancelTranscription"), QStringLiteral("Ctrl+2 is already used by Transcribe Mode"));
-    QCOMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::cancelTranscription),
+    QCOMPARE(services->shortcutConfiguration().shortcut(ShortcutAction::cancelTranscription),
              (Shortcut{53, 0}));
     QTest::mouseClick(button("cancelTranscription"), Qt::LeftButton);
     QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Press shortcut..."));
@@ -133,7 +133,7 @@ void TestPreferencesDesktop::shortcutsThatCannotWorkAreReportedAndRefused() {
     QTRY_COMPARE(button("cancelTranscription")->text(), QStringLiteral("Ctrl+Alt+M"));
     QTest::mouseClick(row("cancelTranscription")->findChild<QToolButton*>(QStringLiteral("resetButton")),
                       Qt::LeftButton);
-    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::cancelTranscription),
+    QTRY_COMPARE(services->shortcutConfiguration().shortcut(ShortcutAction::cancelTranscription),
                  (Shortcut{53, 0}));
     window->close();
 
@@ -146,8 +146,8 @@ void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts_data() {
     QTest::addColumn<xcb_keycode_t>("keycode");
     QTest::addColumn<Shortcut>("stored");
     // AZERTY's "1" key types "&" (which sits on US "7") under Ctrl; QWERTZ types "y" on US "Z".
-    QTest::newRow("fr") << "fr" << xcb_keycode_t(10) << Shortcut{18, modifier::command};
-    QTest::newRow("de") << "de" << xcb_keycode_t(52) << Shortcut{6, modifier::command};
+    QTest::newRow("fr") << "fr" << xcb_keycode_t(10) << Shortcut{18, modifier::ctrl};
+    QTest::newRow("de") << "de" << xcb_keycode_t(52) << Shortcut{6, modifier::ctrl};
 }
 
 void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts() {
@@ -172,7 +172,7 @@ void TestPreferencesDesktop::recorderStoresTheKeyPressedOnOtherLayouts() {
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE(button->text(), QStringLiteral("Press shortcut..."));
     QVERIFY(other.pressWithControl(keycode));
-    QTRY_COMPARE(ShortcutConfiguration::shared().shortcut(ShortcutAction::explainSelection), stored);
+    QTRY_COMPARE(services->shortcutConfiguration().shortcut(ShortcutAction::explainSelection), stored);
     QTRY_COMPARE(delegate.explainShortcutService()->currentShortcut(), stored);
     QVERIFY(delegate.explainShortcutService()->isRegistered());
     window->close();
