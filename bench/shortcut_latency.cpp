@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const quill::ShortcutNames names(layout);
     quill::ShortcutRegistry registry(grabber, names);
     quill::GlobalShortcutService service(
-        quill::Shortcut{18, quill::modifier::command},
+        quill::Shortcut{18, quill::modifier::ctrl},
         [&] {
             triggeredAt = Clock::now();
             triggered = true;

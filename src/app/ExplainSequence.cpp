@@ -23,17 +23,17 @@ void dropStream(ExplanationStream* stream) {
 
 } // namespace
 
-ExplainSequence::ExplainSequence(Dependencies dependencies, QString bundlePath,
+ExplainSequence::ExplainSequence(Dependencies dependencies, QString executablePath,
                                  std::chrono::milliseconds pasteDelay, QObject* parent)
     : QObject(parent)
     , m_deps(dependencies)
-    , m_bundlePath(std::move(bundlePath))
+    , m_executablePath(std::move(executablePath))
     , m_pasteDelay(pasteDelay) {}
 
-QString ExplainSequence::accessibilityRequiredMessage(const QString& bundlePath) {
+QString ExplainSequence::accessibilityRequiredMessage(const QString& executablePath) {
     return QStringLiteral("Accessibility required.\n\nIf already turned on, log out and back in, then start "
                           "Quillpoint again:\n") +
-           bundlePath;
+           executablePath;
 }
 
 void ExplainSequence::handleExplain() {
@@ -44,7 +44,7 @@ void ExplainSequence::explainSelection() {
     supersedeEarlierRun();
     OverlayPanelController& overlay = m_deps.overlay;
     if (!m_deps.permissions.canReadSelections()) {
-        overlay.showError(accessibilityRequiredMessage(m_bundlePath), false);
+        overlay.showError(accessibilityRequiredMessage(m_executablePath), false);
         m_deps.permissions.openAccessibilitySettings();
         return;
     }

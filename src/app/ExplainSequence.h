@@ -34,8 +34,8 @@ public:
         CaptureGate& captureGate;
     };
 
-    // `bundlePath` names this program in the message shown when selections cannot be read.
-    ExplainSequence(Dependencies dependencies, QString bundlePath, std::chrono::milliseconds pasteDelay,
+    // `executablePath` names this program in the message shown when selections cannot be read.
+    ExplainSequence(Dependencies dependencies, QString executablePath, std::chrono::milliseconds pasteDelay,
                     QObject* parent = nullptr);
 
     // Each waits for a capture or paste already running to end (see CaptureGate).
@@ -47,7 +47,7 @@ public:
     const QString& currentExplainText() const { return m_currentExplainText; }
 
     // The explain message when no way of reading another application's selection exists.
-    static QString accessibilityRequiredMessage(const QString& bundlePath);
+    static QString accessibilityRequiredMessage(const QString& executablePath);
 
 private:
     void explainSelection();
@@ -65,7 +65,7 @@ private:
                        std::function<void(const std::optional<APIError>&, const QString&)> onEnd);
 
     Dependencies m_deps;
-    QString m_bundlePath;
+    QString m_executablePath;
     std::chrono::milliseconds m_pasteDelay;
     QString m_currentExplainText;
     QPointer<ExplanationStream> m_explainStream;

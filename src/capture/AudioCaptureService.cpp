@@ -30,10 +30,10 @@ AudioCaptureService::~AudioCaptureService() {
 }
 
 bool AudioCaptureService::startRecording() {
-    m_recordingURL = recordingDirectory() + QStringLiteral("/quill_recording_") +
-                     QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a");
+    m_recordingPath = recordingDirectory() + QStringLiteral("/quill_recording_") +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a");
     auto recorder = m_createRecorder ? m_createRecorder() : nullptr;
-    if (!recorder || !recorder->record(*m_recordingURL)) {
+    if (!recorder || !recorder->record(*m_recordingPath)) {
         return false;
     }
     m_audioRecorder = std::move(recorder);
@@ -76,7 +76,7 @@ std::optional<QString> AudioCaptureService::stopRecording() {
     if (outcome == AudioRecorder::Outcome::Empty || outcome == AudioRecorder::Outcome::Failed) {
         return std::nullopt;
     }
-    return m_recordingURL;
+    return m_recordingPath;
 }
 
 void AudioCaptureService::cancelRecording() {
@@ -85,8 +85,8 @@ void AudioCaptureService::cancelRecording() {
         m_audioRecorder->discard();
     }
     m_isRecording = false;
-    if (m_recordingURL) {
-        deleteRecording(*m_recordingURL);
+    if (m_recordingPath) {
+        deleteRecording(*m_recordingPath);
     }
 }
 

@@ -43,7 +43,7 @@ public:
     static float levelForPower(float power);
 
     bool isRecording() const { return m_isRecording; }
-    const std::optional<QString>& recordingURL() const { return m_recordingURL; }
+    const std::optional<QString>& recordingPath() const { return m_recordingPath; }
     AudioRecorder* audioRecorder() const { return m_audioRecorder.get(); }
 
     double maxDuration = 30.0; // seconds
@@ -62,7 +62,7 @@ private:
 
     RecorderFactory m_createRecorder;
     std::unique_ptr<AudioRecorder> m_audioRecorder;
-    std::optional<QString> m_recordingURL;
+    std::optional<QString> m_recordingPath;
     bool m_isRecording = false;
     QTimer* m_durationTimer = nullptr; // children of the service, so they die with it
     QTimer* m_meteringTimer = nullptr;

@@ -1,7 +1,5 @@
 #include "TextCaptureService.h"
 
-#include "shortcuts/KeyCodes.h"
-
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSet>
@@ -11,9 +9,6 @@
 
 namespace quill {
 namespace {
-
-constexpr uint32_t kKeyCodeC = 8;
-constexpr uint32_t kKeyCodeV = 9;
 
 // Targets that describe the selection rather than hold its contents, and the image format Qt
 // makes up from the real ones; writing them back would serve a copy of a copy.
@@ -90,16 +85,16 @@ QString cut(const QString& value, TextRange range) {
 } // namespace
 
 TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
-                                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard, Timing timing)
+                                       ActiveWindowInfo& activeWindow, Clipboard& clipboard, Timing timing)
     : m_accessibility(accessibility)
     , m_keys(keys)
     , m_activeWindow(activeWindow)
-    , m_pasteboard(pasteboard)
+    , m_clipboard(clipboard)
     , m_timing(timing) {}
 
 TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
-                                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard)
-    : TextCaptureService(accessibility, keys, activeWindow, pasteboard, Timing{}) {}
+                                       ActiveWindowInfo& activeWindow, Clipboard& clipboard)
+    : TextCaptureService(accessibility, keys, activeWindow, clipboard, Timing{}) {}
 
 TextCaptureService::~TextCaptureService() = default;
 
@@ -124,16 +119,16 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
     // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
     if (terminal == TerminalKind::SelectionOnly)
-        return m_activeWindow.holdsPrimarySelection() ? m_pasteboard.selectionText() : std::nullopt;
+        return m_activeWindow.holdsPrimarySelection() ? m_clipboard.selectionText() : std::nullopt;
     m_copying = true;
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
     if (waitForModifierRelease()) {
-        const SavedPasteboard saved = savePasteboard();
-        m_pasteboard.clear();
-        postCommandKey(kKeyCodeC, terminal);
+        const SavedClipboard saved = saveClipboard();
+        m_clipboard.clear();
+        postCommandKey(Qt::Key_C, terminal);
         text = awaitCopiedText();
-        restorePasteboard(saved);
+        restoreClipboard(saved);
     }
     m_copying = false;
     return text;
@@ -149,7 +144,7 @@ void TextCaptureService::pasteText(const QString& text) {
 void TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
     // While an earlier kept paste waits, the clipboard holds its text, not the user's content.
     if (!m_restoreContext)
-        m_keptContent = savePasteboard();
+        m_keptContent = saveClipboard();
     m_restoreContext.reset();
     m_pastedText = text;
     if (paste(text))
@@ -168,7 +163,7 @@ void TextCaptureService::restoreAfterRead() {
     auto* settle = new QTimer(m_restoreContext.get());
     settle->setSingleShot(true);
     QObject::connect(settle, &QTimer::timeout, m_restoreContext.get(), [this] { finishPendingRestore(); });
-    QObject::connect(&m_pasteboard, &Clipboard::contentsRead, m_restoreContext.get(),
+    QObject::connect(&m_clipboard, &Clipboard::contentsRead, m_restoreContext.get(),
                      [this, settle] { settle->start(m_timing.pasteReadSettleMs); });
 }
 
@@ -176,26 +171,26 @@ void TextCaptureService::finishPendingRestore() {
     // Runs inside a signal of the context: delete it later.
     if (QObject* context = m_restoreContext.release())
         context->deleteLater();
-    const SavedPasteboard saved = std::exchange(m_keptContent, std::nullopt);
+    const SavedClipboard saved = std::exchange(m_keptContent, std::nullopt);
     // Something copied since the paste is the user's newer content; a clipboard we were refused
     // is not ours to replace either.
-    if (m_pasteboard.text() != m_pastedText)
+    if (m_clipboard.text() != m_pastedText)
         return;
-    restorePasteboard(saved);
+    restoreClipboard(saved);
 }
 
 bool TextCaptureService::paste(const QString& text) {
     const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
-    m_pasteboard.clear();
-    m_pasteboard.setText(text);
+    m_clipboard.clear();
+    m_clipboard.setText(text);
     if (terminal == TerminalKind::SelectionOnly)
-        m_pasteboard.setSelectionText(text);
+        m_clipboard.setSelectionText(text);
     // When the X server refused us the selection, a paste would insert someone else's text.
-    const bool owned = m_pasteboard.text() == text &&
-                       (terminal != TerminalKind::SelectionOnly || m_pasteboard.selectionText() == text);
+    const bool owned = m_clipboard.text() == text &&
+                       (terminal != TerminalKind::SelectionOnly || m_clipboard.selectionText() == text);
     if (!owned || !waitForModifierRelease())
         return false;
-    postCommandKey(kKeyCodeV, terminal);
+    postCommandKey(Qt::Key_V, terminal);
     return true;
 }
 
@@ -210,18 +205,18 @@ TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {
     return TerminalKind::None;
 }
 
-TextCaptureService::SavedPasteboard TextCaptureService::savePasteboard() {
-    QList<ClipboardFormat> formats = m_pasteboard.readAll(m_timing.saveLimits);
+TextCaptureService::SavedClipboard TextCaptureService::saveClipboard() {
+    QList<ClipboardFormat> formats = m_clipboard.readAll(m_timing.saveLimits);
     formats.removeIf([](const ClipboardFormat& format) { return kPseudoFormats.contains(format.first); });
     if (formats.isEmpty())
         return std::nullopt;
     return formats;
 }
 
-void TextCaptureService::restorePasteboard(const SavedPasteboard& saved) {
-    m_pasteboard.clear();
+void TextCaptureService::restoreClipboard(const SavedClipboard& saved) {
+    m_clipboard.clear();
     if (saved)
-        m_pasteboard.setFormats(*saved);
+        m_clipboard.setFormats(*saved);
 }
 
 bool TextCaptureService::waitForModifierRelease() {
@@ -250,19 +245,17 @@ bool TextCaptureService::waitUntil(const std::function<bool()>& condition) {
     return ok;
 }
 
-void TextCaptureService::postCommandKey(uint32_t keyCode, TerminalKind terminal) {
+void TextCaptureService::postCommandKey(Qt::Key key, TerminalKind terminal) {
     switch (terminal) {
     case TerminalKind::None:
-        if (const auto key = keyCodeInfo(keyCode))
-            m_keys.postKey(key->qtKey, Qt::ControlModifier);
+        m_keys.postKey(key, Qt::ControlModifier);
         break;
     case TerminalKind::ClipboardKeys:
-        if (const auto key = keyCodeInfo(keyCode))
-            m_keys.postKey(key->qtKey, Qt::ControlModifier | Qt::ShiftModifier);
+        m_keys.postKey(key, Qt::ControlModifier | Qt::ShiftModifier);
         break;
     case TerminalKind::SelectionOnly:
         // Such terminals paste the primary selection with Shift+Insert and have no copy key.
-        if (keyCode == kKeyCodeV)
+        if (key == Qt::Key_V)
             m_keys.postKey(Qt::Key_Insert, Qt::ShiftModifier);
         break;
     }
@@ -274,15 +267,15 @@ std::optional<QString> TextCaptureService::awaitCopiedText() {
     deadline.setSingleShot(true);
     std::optional<QString> text;
     // Our own clearing announces itself too; only a change that brings text ends the wait.
-    QObject::connect(&m_pasteboard, &Clipboard::changed, &loop, [&] {
-        text = m_pasteboard.text();
+    QObject::connect(&m_clipboard, &Clipboard::changed, &loop, [&] {
+        text = m_clipboard.text();
         if (text)
             loop.quit();
     });
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(m_timing.copyTimeoutMs);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return text ? text : m_pasteboard.text();
+    return text ? text : m_clipboard.text();
 }
 
 } // namespace quill

@@ -37,9 +37,9 @@ public:
     };
 
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
-                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard, Timing timing);
+                       ActiveWindowInfo& activeWindow, Clipboard& clipboard, Timing timing);
     TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
-                       ActiveWindowInfo& activeWindow, Clipboard& pasteboard);
+                       ActiveWindowInfo& activeWindow, Clipboard& clipboard);
     ~TextCaptureService();
 
     // The selection of the focused element of the front application, or of the application
@@ -60,29 +60,29 @@ public:
     static TerminalKind terminalKind(const QStringList& windowClass);
 
 private:
-    using SavedPasteboard = std::optional<QList<ClipboardFormat>>;
+    using SavedClipboard = std::optional<QList<ClipboardFormat>>;
 
     // Whether the paste key was sent.
     bool paste(const QString& text);
     void restoreAfterRead();
     void finishPendingRestore();
-    SavedPasteboard savePasteboard();
-    void restorePasteboard(const SavedPasteboard& saved);
+    SavedClipboard saveClipboard();
+    void restoreClipboard(const SavedClipboard& saved);
     bool waitForModifierRelease();
     // Polls `condition` without taking user input until it holds (true) or the release time-out ends.
     bool waitUntil(const std::function<bool()>& condition);
-    void postCommandKey(uint32_t keyCode, TerminalKind terminal);
+    void postCommandKey(Qt::Key key, TerminalKind terminal);
     std::optional<QString> awaitCopiedText();
 
     AccessibilityReader& m_accessibility;
     KeyEventPoster& m_keys;
     ActiveWindowInfo& m_activeWindow;
-    Clipboard& m_pasteboard;
+    Clipboard& m_clipboard;
     Timing m_timing;
     bool m_copying = false;
     // The clipboard's content before a kept paste, while its restore waits; the context carries
     // the waits' connections and timers.
-    SavedPasteboard m_keptContent;
+    SavedClipboard m_keptContent;
     QString m_pastedText;
     std::unique_ptr<QObject> m_restoreContext;
 };

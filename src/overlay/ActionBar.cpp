@@ -41,8 +41,8 @@ ActionBar::ActionBar(Callbacks callbacks, QWidget* parent)
     setCopied(false);
 }
 
-void ActionBar::update(ViewMode mode, bool isExpanded, bool isLoadingDetail,
-                       const std::optional<QString>& detailedText) {
+void ActionBar::showState(ViewMode mode, bool isExpanded, bool isLoadingDetail,
+                          const std::optional<QString>& detailedText) {
     m_isExpanded = isExpanded;
     m_detailedText = detailedText;
     const bool explain = mode == ViewMode::explain;

@@ -25,8 +25,8 @@ public:
 
     ActionBar(Callbacks callbacks, QWidget* parent = nullptr);
 
-    void update(ViewMode mode, bool isExpanded, bool isLoadingDetail,
-                const std::optional<QString>& detailedText);
+    void showState(ViewMode mode, bool isExpanded, bool isLoadingDetail,
+                   const std::optional<QString>& detailedText);
     // The row is shown anew: "Copied!" from an earlier row does not carry over.
     void resetCopied();
 

@@ -120,15 +120,15 @@ void ExplanationView::refresh() {
     const bool transcribe = m_viewModel.mode() == ViewMode::transcribe;
 
     if (kind == ExplanationState::Kind::loading) {
-        m_loading->update(m_viewModel.loadingMessage(),
-                          transcribe ? std::optional<float>(m_viewModel.audioLevel()) : std::nullopt);
+        m_loading->showProgress(m_viewModel.loadingMessage(),
+                                transcribe ? std::optional<float>(m_viewModel.audioLevel()) : std::nullopt);
     }
     if (kind == ExplanationState::Kind::content) {
-        m_text->update(state.text(), m_viewModel.isExpanded() ? m_viewModel.detailedText() : std::nullopt);
+        m_text->showText(state.text(), m_viewModel.isExpanded() ? m_viewModel.detailedText() : std::nullopt);
         if (!m_showedContent)
             m_actionBar->resetCopied();
-        m_actionBar->update(m_viewModel.mode(), m_viewModel.isExpanded(), m_viewModel.isLoadingDetail(),
-                            m_viewModel.detailedText());
+        m_actionBar->showState(m_viewModel.mode(), m_viewModel.isExpanded(), m_viewModel.isLoadingDetail(),
+                               m_viewModel.detailedText());
     }
     if (kind == ExplanationState::Kind::error)
         m_error->setMessage(state.text());

@@ -35,10 +35,10 @@ LoadingView::LoadingView(QWidget* parent)
     setMinimumHeight(minimumRowHeight + 2 * verticalPadding);
     m_message->setTextFormat(Qt::PlainText);
     applyStyle();
-    update(std::nullopt, std::nullopt);
+    showProgress(std::nullopt, std::nullopt);
 }
 
-void LoadingView::update(const std::optional<QString>& message, std::optional<float> audioLevel) {
+void LoadingView::showProgress(const std::optional<QString>& message, std::optional<float> audioLevel) {
     m_message->setText(message.value_or(tr("Analyzing...")));
     m_spinner->setVisible(!audioLevel);
     m_level->setVisible(audioLevel.has_value());

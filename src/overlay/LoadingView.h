@@ -17,7 +17,7 @@ public:
     explicit LoadingView(QWidget* parent = nullptr);
 
     // `audioLevel` present shows the level meter instead of the spinner.
-    void update(const std::optional<QString>& message, std::optional<float> audioLevel);
+    void showProgress(const std::optional<QString>& message, std::optional<float> audioLevel);
 
     QString messageText() const;
     SpinnerView* spinner() const { return m_spinner; }

@@ -37,7 +37,7 @@ TextContent::TextContent(QWidget* parent)
     });
 }
 
-void TextContent::update(const QString& text, const std::optional<QString>& detailedText) {
+void TextContent::showText(const QString& text, const std::optional<QString>& detailedText) {
     const QString previousText = m_text->markdown();
     const QString previousDetail = m_detail->markdown();
     m_text->setMarkdown(text);

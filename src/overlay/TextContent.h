@@ -15,7 +15,7 @@ class TextContent : public QWidget {
 public:
     explicit TextContent(QWidget* parent = nullptr);
 
-    void update(const QString& text, const std::optional<QString>& detailedText);
+    void showText(const QString& text, const std::optional<QString>& detailedText);
 
     MarkdownView* textView() const { return m_text; }
     MarkdownView* detailView() const { return m_detail; }

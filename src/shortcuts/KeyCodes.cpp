@@ -159,26 +159,26 @@ QString keyName(uint32_t keyCode) {
 
 QString displayString(const Shortcut& shortcut, const QString& keyLabel) {
     QString text;
-    if (shortcut.modifiers & modifier::command)
+    if (shortcut.modifiers & modifier::ctrl)
         text += QStringLiteral("Ctrl+");
-    if (shortcut.modifiers & modifier::option)
+    if (shortcut.modifiers & modifier::alt)
         text += QStringLiteral("Alt+");
     if (shortcut.modifiers & modifier::shift)
         text += QStringLiteral("Shift+");
-    if (shortcut.modifiers & modifier::control)
+    if (shortcut.modifiers & modifier::super)
         text += QStringLiteral("Super+");
     return text + (keyLabel.isEmpty() ? keyName(shortcut.keyCode) : keyLabel);
 }
 
 Qt::KeyboardModifiers qtModifiers(uint32_t modifiers) {
     Qt::KeyboardModifiers result;
-    if (modifiers & modifier::command)
+    if (modifiers & modifier::ctrl)
         result |= Qt::ControlModifier;
     if (modifiers & modifier::shift)
         result |= Qt::ShiftModifier;
-    if (modifiers & modifier::option)
+    if (modifiers & modifier::alt)
         result |= Qt::AltModifier;
-    if (modifiers & modifier::control)
+    if (modifiers & modifier::super)
         result |= Qt::MetaModifier;
     return result;
 }
@@ -186,13 +186,13 @@ Qt::KeyboardModifiers qtModifiers(uint32_t modifiers) {
 uint32_t modifiersFromQt(Qt::KeyboardModifiers modifiers) {
     uint32_t result = 0;
     if (modifiers & Qt::ControlModifier)
-        result |= modifier::command;
+        result |= modifier::ctrl;
     if (modifiers & Qt::ShiftModifier)
         result |= modifier::shift;
     if (modifiers & Qt::AltModifier)
-        result |= modifier::option;
+        result |= modifier::alt;
     if (modifiers & Qt::MetaModifier)
-        result |= modifier::control;
+        result |= modifier::super;
     return result;
 }
 

@@ -25,9 +25,9 @@ std::optional<ShortcutAction> shortcutActionFromRawValue(const QString& raw) {
 Shortcut defaultShortcut(ShortcutAction action) {
     switch (action) {
     case ShortcutAction::explainSelection:
-        return {18, modifier::command};
+        return {18, modifier::ctrl};
     case ShortcutAction::transcribeOnly:
-        return {19, modifier::command};
+        return {19, modifier::ctrl};
     case ShortcutAction::cancelTranscription:
         return {53, 0};
     }

@@ -16,14 +16,15 @@ inline constexpr std::array<ShortcutAction, 3> allShortcutActions = {
 QString rawValue(ShortcutAction action);
 std::optional<ShortcutAction> shortcutActionFromRawValue(const QString& raw);
 
-// Modifier bits as stored; the values are the classic Mac modifier masks so that stored
-// shortcuts keep one meaning everywhere. On Linux Command is Ctrl and Control is Super.
+// Modifier bits as stored. The values are the classic Mac modifier masks (Command, Shift, Option,
+// Control), kept so that stored shortcuts keep their meaning; named here by the Linux key each
+// stands for.
 namespace modifier {
-inline constexpr uint32_t command = 0x0100;
+inline constexpr uint32_t ctrl = 0x0100;
 inline constexpr uint32_t shift = 0x0200;
-inline constexpr uint32_t option = 0x0800;
-inline constexpr uint32_t control = 0x1000;
-inline constexpr uint32_t all = command | shift | option | control;
+inline constexpr uint32_t alt = 0x0800;
+inline constexpr uint32_t super = 0x1000;
+inline constexpr uint32_t all = ctrl | shift | alt | super;
 } // namespace modifier
 
 // Key codes are Mac virtual key codes (18 is the "1" key, 53 Escape); KeyCodes.h maps them.

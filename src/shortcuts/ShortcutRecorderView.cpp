@@ -21,9 +21,8 @@ namespace {
 constexpr std::array<uint32_t, 4> reservedKeyCodes = {4, 12, 13, 48};
 
 bool isReserved(const Shortcut& shortcut) {
-    return shortcut.modifiers == modifier::command &&
-           std::find(reservedKeyCodes.begin(), reservedKeyCodes.end(), shortcut.keyCode) !=
-               reservedKeyCodes.end();
+    return shortcut.modifiers == modifier::ctrl && std::find(reservedKeyCodes.begin(), reservedKeyCodes.end(),
+                                                             shortcut.keyCode) != reservedKeyCodes.end();
 }
 
 } // namespace

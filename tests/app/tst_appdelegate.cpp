@@ -109,11 +109,11 @@ void TestAppDelegate::theFirstRegistrationErrorIsShownAfterTheDelay() {
 void TestAppDelegate::observerAppliesEachDeliveredEntryAndSkipsMissingOnes() {
     const auto delegate = launch();
     StatusBarController* statusBar = delegate->statusBarController();
-    const Shortcut altK{40, modifier::option};
-    const Shortcut ctrl3{20, modifier::command};
+    const Shortcut altK{40, modifier::alt};
+    const Shortcut ctrl3{20, modifier::ctrl};
 
     delegate->applyShortcuts({{ShortcutAction::transcribeOnly, altK}});
-    QCOMPARE(delegate->explainShortcutService()->currentShortcut(), (Shortcut{18, modifier::command}));
+    QCOMPARE(delegate->explainShortcutService()->currentShortcut(), (Shortcut{18, modifier::ctrl}));
     QCOMPARE(delegate->transcribeShortcutService()->currentShortcut(), altK);
     QCOMPARE(statusBar->transcribeShortcut(), altK);
     QCOMPARE(statusBar->trayIcon()->toolTip(),
@@ -141,7 +141,7 @@ void TestAppDelegate::storeChangesReachServicesMenuAndTooltip() {
     const int revision = statusBar->menuRevision();
     QCOMPARE(grabber->grabbed, (std::unordered_set<KeyCombination>{ctrl1, ctrl2}));
 
-    const Shortcut ctrlShiftE{14, modifier::command | modifier::shift};
+    const Shortcut ctrlShiftE{14, modifier::ctrl | modifier::shift};
     store->setShortcut(ShortcutAction::explainSelection, ctrlShiftE);
     QTRY_COMPARE(delegate->explainShortcutService()->currentShortcut(), ctrlShiftE);
     QVERIFY(delegate->explainShortcutService()->isRegistered());

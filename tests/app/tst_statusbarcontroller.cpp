@@ -12,8 +12,8 @@ using namespace quill::test;
 
 namespace {
 
-const Shortcut ctrl1{18, modifier::command};
-const Shortcut ctrl2{19, modifier::command};
+const Shortcut ctrl1{18, modifier::ctrl};
+const Shortcut ctrl2{19, modifier::ctrl};
 
 // Counts every change the tray host would be told about.
 class MenuChangeCounter : public QObject {
@@ -207,7 +207,7 @@ void TestStatusBarController::unchangedRebuildLeavesThePublishedMenuAlone() {
     QVERIFY(counter.changes > 0);
     QVERIFY(find(f.controller.menu(), QStringLiteral("⚠ Accessibility Required")));
 
-    f.controller.setExplainShortcut({40, modifier::command | modifier::shift});
+    f.controller.setExplainShortcut({40, modifier::ctrl | modifier::shift});
     f.controller.buildMenu();
     QCOMPARE(f.controller.menuRevision(), revision + 2);
     QCOMPARE(find(f.controller.menu(), QStringLiteral("Explainer Mode"))->shortcut(),
@@ -219,10 +219,10 @@ void TestStatusBarController::shortcutsShowInDesktopWords_data() {
     QTest::addColumn<uint>("modifiers");
     QTest::addColumn<QString>("keys");
     QTest::newRow("all modifiers") << 40u << uint(modifier::all) << "Meta+Ctrl+Alt+Shift+K";
-    QTest::newRow("space") << 49u << uint(modifier::option) << "Alt+Space";
+    QTest::newRow("space") << 49u << uint(modifier::alt) << "Alt+Space";
     QTest::newRow("no modifiers") << 96u << 0u << "F5";
-    QTest::newRow("key without a name") << 24u << uint(modifier::command) << "Ctrl+=";
-    QTest::newRow("unknown key code") << 200u << uint(modifier::command) << "Ctrl+?";
+    QTest::newRow("key without a name") << 24u << uint(modifier::ctrl) << "Ctrl+=";
+    QTest::newRow("unknown key code") << 200u << uint(modifier::ctrl) << "Ctrl+?";
 }
 
 void TestStatusBarController::shortcutsShowInDesktopWords() {
@@ -244,7 +244,7 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
     QCOMPARE(describe(f.controller.menu()).size(), 12);
     QCOMPARE(f.controller.trayIcon()->contextMenu(), f.controller.menu());
 
-    f.controller.setTranscribeShortcut({49, modifier::command | modifier::shift});
+    f.controller.setTranscribeShortcut({49, modifier::ctrl | modifier::shift});
     f.controller.updateTooltip();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Ctrl+Shift+Space Transcribe"));
@@ -254,8 +254,8 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
 void TestStatusBarController::shortcutsCarryTheLabelsOfTheLayoutInUse() {
     Fixture f;
     f.layout.labels = {{Qt::Key_Q, QStringLiteral("A")}, {Qt::Key_W, QString::fromUtf8("Ц")}};
-    f.controller.setExplainShortcut({12, modifier::command});
-    f.controller.setTranscribeShortcut({13, modifier::command | modifier::shift});
+    f.controller.setExplainShortcut({12, modifier::ctrl});
+    f.controller.setTranscribeShortcut({13, modifier::ctrl | modifier::shift});
     f.controller.setupStatusItem();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QString::fromUtf8("Quillpoint - Ctrl+A Explain | Ctrl+Shift+Ц Transcribe"));

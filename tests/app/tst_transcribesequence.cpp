@@ -163,7 +163,7 @@ void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
 }
 
 void TestTranscribeSequence::changedCancelShortcutIsNamedInTheMessage() {
-    h->store.setShortcut(ShortcutAction::cancelTranscription, {7, modifier::control});
+    h->store.setShortcut(ShortcutAction::cancelTranscription, {7, modifier::super});
     const auto delegate = h->launch();
     delegate->transcribeSequence()->startTranscription();
     QCOMPARE(delegate->overlayPanelController()->viewModel().loadingMessage(),

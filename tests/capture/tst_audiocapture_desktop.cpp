@@ -156,7 +156,7 @@ void TestAudioCaptureDesktop::outputMonitorIsNoMicrophone() {
     const bool started = service.startRecording();
     QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_mic"}), 0);
     QVERIFY(!started);
-    QVERIFY(!QFile::exists(service.recordingURL().value()));
+    QVERIFY(!QFile::exists(service.recordingPath().value()));
     QCOMPARE(log.lines.size(), 1);
     QVERIFY2(log.lines.first().contains("only monitors an output"), qPrintable(log.lines.first()));
     QVERIFY(service.startRecording()); // the microphone is back

@@ -63,7 +63,7 @@ void TestAudioCaptureService::init() {
 }
 
 void TestAudioCaptureService::cleanup() {
-    const auto path = service->recordingURL();
+    const auto path = service->recordingPath();
     service.reset();
     if (path) {
         QVERIFY2(!QFile::exists(*path), qPrintable(*path));
@@ -119,14 +119,14 @@ void TestAudioCaptureService::fileNaming() {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QVERIFY(service->startRecording());
-    const QString first = service->recordingURL().value();
+    const QString first = service->recordingPath().value();
     QCOMPARE(QFileInfo(first).absolutePath(), QDir(runtime.path()).absolutePath());
     QVERIFY2(name.match(QFileInfo(first).fileName()).hasMatch(), qPrintable(first));
     QVERIFY(QFile::exists(first));
     service->cancelRecording();
 
     QVERIFY(service->startRecording());
-    const QString second = service->recordingURL().value();
+    const QString second = service->recordingPath().value();
     QVERIFY(name.match(QFileInfo(second).fileName()).hasMatch());
     QVERIFY(first != second);
     service->cancelRecording();
@@ -136,7 +136,7 @@ void TestAudioCaptureService::fileNaming() {
          {QByteArray(), QByteArray("relative/run"), runtime.filePath("missing").toUtf8()}) {
         qputenv("XDG_RUNTIME_DIR", unusable);
         QVERIFY(service->startRecording());
-        QCOMPARE(QFileInfo(service->recordingURL().value()).absolutePath(),
+        QCOMPARE(QFileInfo(service->recordingPath().value()).absolutePath(),
                  QDir(QDir::tempPath()).absolutePath());
         service->cancelRecording();
     }
@@ -164,7 +164,7 @@ void TestAudioCaptureService::stopBeforeMaxDuration() {
     QTest::qWait(250);
     QCOMPARE(maxDurationCalls, 0);
     QCOMPARE(levels.size(), levelsAtStop);
-    service->deleteRecording(service->recordingURL().value());
+    service->deleteRecording(service->recordingPath().value());
 }
 
 void TestAudioCaptureService::doubleStop() {
@@ -184,7 +184,7 @@ void TestAudioCaptureService::doubleStop() {
 void TestAudioCaptureService::cancelDeletesFileAndIdleCancelIsHarmless() {
     service->cancelRecording();
     QVERIFY(!service->isRecording());
-    QCOMPARE(service->recordingURL(), std::nullopt);
+    QCOMPARE(service->recordingPath(), std::nullopt);
     QCOMPARE(service->stopRecording(), std::nullopt);
 
     service->maxDuration = 0.05;
@@ -192,7 +192,7 @@ void TestAudioCaptureService::cancelDeletesFileAndIdleCancelIsHarmless() {
     mic.push(std::vector<float>(1600, 0.5f));
     service->cancelRecording();
     QVERIFY(!service->isRecording());
-    const QString path = service->recordingURL().value();
+    const QString path = service->recordingPath().value();
     QVERIFY(!QFile::exists(path));
     QTest::qWait(150);
     QCOMPARE(maxDurationCalls, 0);
@@ -205,8 +205,8 @@ void TestAudioCaptureService::startFailure() {
     service->maxDuration = 0.05;
     QVERIFY(!service->startRecording());
     QVERIFY(!service->isRecording());
-    QVERIFY(service->recordingURL().has_value());
-    QVERIFY(!QFile::exists(*service->recordingURL()));
+    QVERIFY(service->recordingPath().has_value());
+    QVERIFY(!QFile::exists(*service->recordingPath()));
     QCOMPARE(service->audioRecorder(), nullptr);
     QTest::qWait(150);
     QCOMPARE(maxDurationCalls, 0);
@@ -218,7 +218,7 @@ void TestAudioCaptureService::writeFailureRemovesFile() {
     test::LogCapture log;
     disk.writesBeforeFull = 2;
     QVERIFY(service->startRecording());
-    const QString path = service->recordingURL().value();
+    const QString path = service->recordingPath().value();
     for (int i = 0; i < 4; ++i) {
         mic.push(std::vector<float>(800, 0.5f));
     }
@@ -232,7 +232,7 @@ void TestAudioCaptureService::writeFailureRemovesFile() {
 
 void TestAudioCaptureService::recordingWithoutSamplesIsNoData() {
     QVERIFY(service->startRecording());
-    const QString path = service->recordingURL().value();
+    const QString path = service->recordingPath().value();
     QCOMPARE(service->stopRecording(), std::nullopt);
     QVERIFY(!QFile::exists(path));
     QCOMPARE(service->stopRecording(), std::nullopt);
@@ -250,7 +250,7 @@ void TestAudioCaptureService::sourceEndingKeepsWhatWasCaptured() {
         QStringList{
             "AudioRecorder: the sound server ended the recording (Connection terminated); keeping 0.5 s"});
     const auto path = service->stopRecording();
-    QCOMPARE(path, service->recordingURL());
+    QCOMPARE(path, service->recordingPath());
     QCOMPARE(QFileInfo(*path).size(), qint64(8000 * sizeof(float)));
     AudioCaptureService::deleteRecording(*path);
 }
@@ -258,7 +258,7 @@ void TestAudioCaptureService::sourceEndingKeepsWhatWasCaptured() {
 void TestAudioCaptureService::destructionRemovesFiles() {
     QVERIFY(service->startRecording());
     mic.push(std::vector<float>(1600, 0.5f));
-    const QString running = service->recordingURL().value();
+    const QString running = service->recordingPath().value();
     service = makeService();
     QVERIFY(!QFile::exists(running));
 

@@ -48,7 +48,7 @@ void TestSoundServerDesktop::noSoundServer() {
     test::LogCapture log;
     QVERIFY(!service.startRecording());
     QVERIFY(!service.isRecording());
-    QVERIFY(!QFile::exists(service.recordingURL().value()));
+    QVERIFY(!QFile::exists(service.recordingPath().value()));
     QCOMPARE(log.lines.size(), 1);
     QVERIFY2(log.lines.first().startsWith("AudioRecorder: cannot record: no sound server"),
              qPrintable(log.lines.first()));

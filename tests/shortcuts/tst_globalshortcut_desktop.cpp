@@ -18,7 +18,7 @@ Q_DECLARE_METATYPE(Shortcut)
 
 namespace {
 
-const Shortcut ctrl1{18, modifier::command};
+const Shortcut ctrl1{18, modifier::ctrl};
 constexpr xcb_keycode_t keycodeOf1 = 10; // the "1" key in the X server's default map
 constexpr uint16_t capsLock = XCB_MOD_MASK_LOCK;
 constexpr uint16_t numLock = XCB_MOD_MASK_2;
@@ -104,7 +104,7 @@ void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThro
     xdotool({"key", "ctrl+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("Untitled 1 - Mousepad"));
     GlobalShortcutService undo(
-        Shortcut{6, modifier::command}, [&] { ++triggers; }, *registry);
+        Shortcut{6, modifier::ctrl}, [&] { ++triggers; }, *registry);
     undo.registerShortcut();
     xdotool({"key", "ctrl+shift+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("*Untitled 1 - Mousepad"));
@@ -215,9 +215,9 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded_data() {
     // QWERTZ Z and Y swap. The name is what the key's cap says on that layout.
     QTest::newRow("fr, the 1 key") << "fr" << ctrl1 << keycodeOf1 << xcb_keycode_t(0) << "Ctrl+1";
     QTest::newRow("fr, the US Q key")
-        << "fr" << Shortcut{12, modifier::command} << xcb_keycode_t(24) << xcb_keycode_t(38) << "Ctrl+A";
+        << "fr" << Shortcut{12, modifier::ctrl} << xcb_keycode_t(24) << xcb_keycode_t(38) << "Ctrl+A";
     QTest::newRow("de, the US Z key")
-        << "de" << Shortcut{6, modifier::command} << xcb_keycode_t(52) << xcb_keycode_t(29) << "Ctrl+Y";
+        << "de" << Shortcut{6, modifier::ctrl} << xcb_keycode_t(52) << xcb_keycode_t(29) << "Ctrl+Y";
 }
 
 void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {

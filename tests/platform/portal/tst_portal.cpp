@@ -319,10 +319,10 @@ void TestPortal::desktopRefusalsReachTheRegistryAsLateFailures() {
     QStringList failures;
     registry.onLateFailure = [&](const QString& message) { failures << message; };
     GlobalShortcutService explain(
-        Shortcut{18, modifier::command}, [] {}, registry);
+        Shortcut{18, modifier::ctrl}, [] {}, registry);
     explain.setDescription(QStringLiteral("Explainer Mode"));
     GlobalShortcutService transcribe(
-        Shortcut{19, modifier::command}, [] {}, registry);
+        Shortcut{19, modifier::ctrl}, [] {}, registry);
     explain.registerShortcut();
     transcribe.registerShortcut();
     QVERIFY(explain.isRegistered());
@@ -337,7 +337,7 @@ void TestPortal::desktopRefusalsReachTheRegistryAsLateFailures() {
     // the key.
     failures.clear();
     m_portal->responses[QStringLiteral("CreateSession")] = {2, {}, FakePortal::Answer::afterReply};
-    explain.updateShortcut(Shortcut{18, modifier::command});
+    explain.updateShortcut(Shortcut{18, modifier::ctrl});
     QTRY_COMPARE(failures.size(), 1);
     QVERIFY2(failures.first().contains(QStringLiteral("did not give")), qPrintable(failures.first()));
     QCOMPARE(m_portal->callsOf(QStringLiteral("CreateSession")).size(), 3);
