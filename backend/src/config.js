@@ -179,6 +179,7 @@ export function loadConfig(env) {
     throw new ConfigError(`TRANSCRIBE_CONVERT must be "wav" or unset, not "${convert}"`);
   }
   transcription.convert = convert;
+  transcription.maxSeconds = integer(env, 'TRANSCRIBE_MAX_SECONDS', 60, 1, 3600);
   transcription.language = language(env, 'TRANSCRIBE_LANGUAGE');
 
   const localModels = list(env, 'QUILLPOINT_LOCAL_MODELS', LOCAL_MODEL_SERVERS);

@@ -1,5 +1,5 @@
 import { randomUUID } from 'node:crypto';
-import { rm, stat } from 'node:fs/promises';
+import { rm } from 'node:fs/promises';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import {
@@ -8,7 +8,7 @@ import {
   EXPLAIN_TEXT_MAX_CHARS,
   isLanguageCode,
 } from './config.js';
-import { AudioError, convertToWav } from './convert.js';
+import { AudioError, TooLongError, convertToWav } from './convert.js';
 import { demoExplanation, demoTranscription } from './demo.js';
 import { HttpError } from './http.js';
 import {
@@ -16,6 +16,7 @@ import {
   DAILY_LIMIT_REACHED,
   INTERRUPTED_NOTICE,
   QUOTA_UNAVAILABLE,
+  STORAGE_FULL,
   TOO_MANY_STREAMS,
   UPSTREAM_FAILED,
   unconfiguredExplanation,
@@ -109,6 +110,10 @@ class Slots {
 
 const WAITING = Symbol('waiting');
 
+function diskFull(error) {
+  return error?.code === 'ENOSPC' || error?.code === 'EDQUOT';
+}
+
 export function createHandler({ config, quota, log, uploadDir }) {
   const knownModels = [...config.chat.keys()].map((model) => `"${model}"`).join(', ');
   const streams = new Slots(config.streamsPerToken);
@@ -139,6 +144,11 @@ export function createHandler({ config, quota, log, uploadDir }) {
 
   function rateLimited({ retryAfterSeconds }) {
     return new HttpError(429, DAILY_LIMIT_REACHED, { 'retry-after': String(retryAfterSeconds) });
+  }
+
+  function storageFull(error) {
+    log(`transcribe: the data directory is full: ${error.message}`);
+    return new HttpError(507, STORAGE_FULL);
   }
 
   function upstreamFailure(ex, endpoint, error) {
@@ -239,7 +249,9 @@ export function createHandler({ config, quota, log, uploadDir }) {
     const file = path.join(uploadDir, `${randomUUID()}.m4a`);
     let text;
     try {
-      const bytes = await ex.saveBody(AUDIO_MAX_BYTES, file);
+      const bytes = await ex.saveBody(AUDIO_MAX_BYTES, file).catch((error) => {
+        throw diskFull(error) ? storageFull(error) : error;
+      });
       if (bytes === 0) throw new HttpError(400, 'The request body holds no audio');
       ex.notes.push(`bytes=${bytes}`);
       if (language) ex.notes.push(`language=${language}`);
@@ -248,6 +260,8 @@ export function createHandler({ config, quota, log, uploadDir }) {
         text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, language);
       } catch (error) {
         await refund(ticket);
+        if (error instanceof TooLongError) throw new HttpError(413, error.message);
+        if (diskFull(error)) throw storageFull(error);
         if (!(error instanceof AudioError)) throw upstreamFailure(ex, 'transcribe', error);
         log(`transcribe: ffmpeg: ${error.message}`);
         throw new HttpError(400, 'The request body is not audio that can be read');
@@ -268,8 +282,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
     }
     const wav = `${file}.wav`;
     try {
-      await convertToWav(file, wav, options);
-      const { size } = await stat(wav);
+      const size = await convertToWav(file, wav, { ...options, maxSeconds: upstream.maxSeconds });
       return await transcribeAudio(upstream, { file: wav, bytes: size, filename: 'recording.wav', type: 'audio/wav' }, options);
     } finally {
       await rm(wav, { force: true });

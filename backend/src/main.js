@@ -56,7 +56,7 @@ function describeUpstreams(config) {
   }
   const { transcription } = config;
   const extras = [
-    transcription.convert && `converted to ${transcription.convert} first`,
+    transcription.convert && `converted to ${transcription.convert} first, at most ${transcription.maxSeconds} s`,
     transcription.language && `language ${transcription.language}`,
   ].filter(Boolean);
   log(
@@ -110,7 +110,7 @@ try {
   throw error;
 }
 if (config.transcription.convert === 'wav' && !ffmpegAvailable()) {
-  fail('TRANSCRIBE_CONVERT=wav needs ffmpeg, which is not installed (Debian: apt install ffmpeg)');
+  fail('TRANSCRIBE_CONVERT=wav needs ffmpeg and ffprobe, which are not installed (Debian: apt install ffmpeg)');
 }
 
 let uploadDir;

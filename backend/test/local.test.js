@@ -1,8 +1,9 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { readFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { parseMultipart, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
 import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
@@ -25,6 +26,25 @@ async function startModelServer(ids) {
     }
   };
   return server;
+}
+
+// Audio made by ffmpeg from `source` into the MPEG-4 container.
+function makeAudio(name, source, codec) {
+  const file = path.join(temporaryDir(), name);
+  execFileSync('ffmpeg', ['-nostdin', '-loglevel', 'error', '-f', 'lavfi', '-i', source, ...codec, '-f', 'mp4', file]);
+  return file;
+}
+
+// The same file with the durations in its headers set to one unit, as a
+// file crafted to pass a check of what it declares.
+function understated(file) {
+  const bytes = readFileSync(file);
+  for (const [box, offset] of [['mvhd', 16], ['tkhd', 20], ['mdhd', 16]]) {
+    bytes.writeUInt32BE(1, bytes.indexOf(box) + 4 + offset);
+  }
+  const copy = `${file}.understated.mp4`;
+  writeFileSync(copy, bytes);
+  return copy;
 }
 
 async function closedUrl() {
@@ -160,6 +180,45 @@ describe('local speech-to-text servers', () => {
     // None of the refused ones counted: one transcription of three is left.
     assert.equal((await post(service, '/api/transcribe', { type: 'audio/mp4', body: readFileSync(recording) })).status, 200);
     assert.equal((await transcribe(service)).status, 429);
+  });
+
+  test('refuses recordings over TRANSCRIBE_MAX_SECONDS before they reach the disk or the upstream', async () => {
+    // An hour of silence in a few kilobytes would be 115 MB of WAV.
+    const silence = makeAudio('silence.mp4', 'anullsrc=r=8000:cl=mono:d=3600', ['-c:a', 'flac', '-frame_size', '65535', '-strict', '-2']);
+    const before = whisper.requests.length;
+    for (const file of [silence, understated(silence)]) {
+      const response = await post(service, '/api/transcribe', { token: 'long', type: 'audio/mp4', body: readFileSync(file) });
+      assert.equal(response.status, 413, response.text);
+      assert.equal(JSON.parse(response.text).error, 'The recording is longer than 60 seconds');
+    }
+    assert.equal(whisper.requests.length, before);
+    // The longest recording the desktop program makes is well within the bound.
+    const longest = makeAudio('longest.m4a', 'sine=frequency=440:duration=30', ['-ar', '16000', '-ac', '1', '-c:a', 'aac', '-b:a', '32k']);
+    const response = await post(service, '/api/transcribe', { token: 'long', type: 'audio/mp4', body: readFileSync(longest) });
+    assert.equal(response.status, 200, response.text);
+  });
+
+  test('a full disk is a 507 that is not counted, whether it meets the upload or the conversion', async () => {
+    const bin = temporaryDir();
+    const ffmpeg = execFileSync('sh', ['-c', 'command -v ffmpeg'], { encoding: 'utf8' }).trim();
+    // The last argument of a conversion is its output file.
+    const wrapper = `#!/bin/bash\n[ $# -gt 1 ] && set -- "\${@:1:$#-1}" /dev/full\nexec ${ffmpeg} "$@"\n`;
+    writeFileSync(path.join(bin, 'ffmpeg'), wrapper, { mode: 0o755 });
+    const preload = fileURLToPath(new URL('./support/full-disk.js', import.meta.url));
+    const env = { TRANSCRIBE_BASE_URL: whisper.url, TRANSCRIBE_CONVERT: 'wav', QUILLPOINT_TRANSCRIBE_DAILY_LIMIT: '1' };
+    for (const full of [{ PATH: `${bin}:${process.env.PATH}` }, { NODE_OPTIONS: `--import=${preload}` }]) {
+      const cramped = await startService({ ...env, ...full });
+      try {
+        for (let attempt = 0; attempt < 2; attempt += 1) {
+          const response = await post(cramped, '/api/transcribe', { type: 'audio/mp4', body: readFileSync(recording) });
+          assert.equal(response.status, 507, cramped.output());
+          assert.match(JSON.parse(response.text).error, /no room left/);
+        }
+        assert.match(cramped.output(), /the data directory is full: .*(No space left on device|ENOSPC)/);
+      } finally {
+        await cramped.stop();
+      }
+    }
   });
 
   test('an OpenAI-compatible speech server gets the .m4a unchanged, with the language', async () => {
