@@ -6,7 +6,7 @@ import { createHandler } from './handlers.js';
 import { createServer } from './http.js';
 import { unconfiguredExplanation, unconfiguredTranscription } from './messages.js';
 import { QuotaStore, RedisQuotaStore } from './quota.js';
-import { listModels } from './upstream.js';
+import { UpstreamError, listModels } from './upstream.js';
 
 const log = (line) => console.log(line);
 
@@ -24,8 +24,17 @@ async function useLocalModel(config) {
   if (config.demo || [...config.chat.values()].some((target) => target.configured)) return;
   const chatModel = (baseUrl) =>
     listModels(baseUrl, 1000).then(
-      (ids) => ids.find((id) => !NOT_CHAT.test(id)),
-      () => undefined,
+      ({ ids, skipped }) => {
+        if (skipped > 0) log(`Local model server at ${redactUrl(baseUrl)}: left out ${skipped} model ids that are not plain names`);
+        return ids.find((id) => !NOT_CHAT.test(id));
+      },
+      (error) => {
+        // Where nothing listens is the usual case, and not worth a line.
+        if (error.code !== 'ECONNREFUSED') {
+          const reason = error instanceof UpstreamError ? error.message : error.code ?? 'no answer within a second';
+          log(`Local model server at ${redactUrl(baseUrl)}: not used: ${reason}`);
+        }
+      },
     );
   const found = await Promise.all(config.localModels.map(chatModel));
   const index = found.findIndex((id) => id !== undefined);

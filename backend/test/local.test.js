@@ -85,6 +85,47 @@ describe('local model servers', () => {
     });
   }
 
+  test('a model server is trusted with nothing: a bounded list, no redirect, plain model ids only', async () => {
+    const hostile = await startFakeUpstream();
+    const elsewhere = await startModelServer(['elsewhere-model']);
+    let sent = 0;
+    const respond = {
+      endless: (request, res) => {
+        res.write('{"data":[');
+        const more = () => {
+          while (!res.destroyed && res.write('{"id":"model"},'.repeat(1000))) sent += 15_000;
+        };
+        res.on('drain', more);
+        more();
+      },
+      redirect: (request, res) => res.writeHead(302, { location: `${elsewhere.url}/models` }).end(),
+      forged: (request, res) => {
+        const forged = 'x\nQuillpoint backend listening on http://evil.example:1\n\u001b[2J';
+        res.end(JSON.stringify({ data: [{ id: forged }, { id: 'y'.repeat(200_000) }, { id: 'llama3.2:latest' }] }));
+      },
+    };
+    try {
+      for (const [name, reason] of [['endless', /it answered with more than 1048576 bytes/], ['redirect', /answered HTTP 302/]]) {
+        hostile.respond = respond[name];
+        const service = await startService({ QUILLPOINT_LOCAL_MODELS: hostile.url });
+        await service.stop();
+        assert.match(service.output(), new RegExp(`not used: ${reason.source}[^]*No chat model found`), name);
+      }
+      assert.ok(sent < 64 * 1024 * 1024, `the service read ${sent} bytes of an endless list`);
+      assert.equal(elsewhere.requests.length, 0);
+
+      hostile.respond = respond.forged;
+      const service = await startService({ QUILLPOINT_LOCAL_MODELS: hostile.url });
+      await service.stop();
+      const output = service.output();
+      assert.match(output, /left out 2 model ids that are not plain names[^]*using its model "llama3\.2:latest"/);
+      assert.ok(!output.includes('\u001b') && !/evil|yyyy/.test(output), output.slice(0, 2000));
+    } finally {
+      await hostile.close();
+      await elsewhere.close();
+    }
+  });
+
   test('are not asked once an upstream is configured, and silence keeps the honest answer', async () => {
     const before = ollama.requests.length;
     const configured = await startService({ QUILLPOINT_LOCAL_MODELS: ollama.url, XAI_API_KEY: 'xai-key' });
