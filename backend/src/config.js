@@ -66,25 +66,33 @@ function baseUrl(env, name, fallback) {
   try {
     url = new URL(raw);
   } catch {
-    throw new ConfigError(`${name} must be an http or https URL, not "${raw}"`);
+    url = undefined;
   }
-  if (url.protocol !== 'http:' && url.protocol !== 'https:') {
-    throw new ConfigError(`${name} must be an http or https URL, not "${raw}"`);
+  if (url?.protocol !== 'http:' && url?.protocol !== 'https:') {
+    throw new ConfigError(`${name} must be an http or https URL, not "${redactUrl(raw)}"`);
   }
   return raw.replace(/\/+$/, '');
 }
 
-// For logs and error messages: the address without its password.
+// For logs and error messages: the address without its credentials. Of a
+// value that does not parse, whatever stands before its last "@" may be one.
 export function redactUrl(raw) {
+  let url;
   try {
-    const url = new URL(raw);
-    if (url.username === '' && url.password === '') return raw;
-    url.username = '';
-    url.password = '';
-    return url.href.replace(/\/+$/, '').replace('//', '//***@');
+    url = new URL(raw);
   } catch {
-    return raw;
+    const at = raw.lastIndexOf('@');
+    if (at < 0) return raw;
+    const scheme = /^[a-z][a-z0-9+.-]*:\/\//i.exec(raw)?.[0] ?? '';
+    return `${scheme}***@${raw.slice(at + 1)}`;
   }
+  const hasUser = url.username !== '' || url.password !== '';
+  if (!hasUser && !url.searchParams.has('password')) return raw;
+  if (url.searchParams.has('password')) url.searchParams.set('password', '***');
+  url.username = '';
+  url.password = '';
+  const href = url.href.replace(/\/+$/, '');
+  return hasUser ? href.replace('//', '//***@') : href;
 }
 
 function list(env, name, fallback) {

@@ -231,6 +231,8 @@ export function createHandler({ config, quota, log, uploadDir }) {
       ex.notes.push('upstream-failed');
       await stream.piece(INTERRUPTED_NOTICE);
       stream.end({ complete: false });
+    } finally {
+      if (delivered > 0) quota.settle(ticket);
     }
   }
 
@@ -258,6 +260,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
       const ticket = await takeQuota(ex, 'transcribe');
       try {
         text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, language);
+        quota.settle(ticket);
       } catch (error) {
         await refund(ticket);
         if (error instanceof TooLongError) throw new HttpError(413, error.message);
