@@ -6,6 +6,7 @@ import {
   AUDIO_MAX_BYTES,
   EXPLAIN_BODY_MAX_BYTES,
   EXPLAIN_TEXT_MAX_CHARS,
+  INSTRUCTION_MAX_CHARS,
   isLanguageCode,
 } from './config.js';
 import { AudioError, TooLongError, convertToWav } from './convert.js';
@@ -22,7 +23,7 @@ import {
   unconfiguredExplanation,
   unconfiguredTranscription,
 } from './messages.js';
-import { explanationMessages } from './prompts.js';
+import { actionMessages, explanationMessages } from './prompts.js';
 import { UpstreamError, openChatStream, transcribeAudio } from './upstream.js';
 
 // An explain body needs one level; anything much deeper is not a request.
@@ -62,18 +63,36 @@ function parseExplainRequest(ex, body) {
   if (request === null || typeof request !== 'object' || Array.isArray(request)) {
     throw new HttpError(400, 'The request body must be a JSON object');
   }
-  const { text, model, detailed } = request;
+  const { text, model, detailed, instruction } = request;
   if (typeof text !== 'string') throw new HttpError(400, '"text" must be a string');
   if (typeof model !== 'string') throw new HttpError(400, '"model" must be a string');
   if (typeof detailed !== 'boolean') throw new HttpError(400, '"detailed" must be true or false');
   if (text.trim() === '') throw new HttpError(400, '"text" must not be empty');
+  checkLength('text', text, EXPLAIN_TEXT_MAX_CHARS);
+  if (instruction !== undefined) checkUserText('instruction', instruction, INSTRUCTION_MAX_CHARS);
+  return { text, model, detailed, instruction };
+}
+
+// Counts code points, the characters a person sees.
+function checkLength(name, value, limit) {
   let characters = 0;
-  for (const _ of text) {
-    if (++characters > EXPLAIN_TEXT_MAX_CHARS) {
-      throw new HttpError(413, `"text" is longer than ${EXPLAIN_TEXT_MAX_CHARS} characters`);
-    }
+  for (const _ of value) {
+    if (++characters > limit) throw new HttpError(413, `"${name}" is longer than ${limit} characters`);
   }
-  return { text, model, detailed };
+}
+
+// eslint-disable-next-line no-control-regex
+const CONTROL = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f]/;
+
+// Text a person wrote for the upstream: line breaks and tabs, but no other
+// control characters.
+function checkUserText(name, value, limit) {
+  if (typeof value !== 'string') throw new HttpError(400, `"${name}" must be a string`);
+  if (value.trim() === '') throw new HttpError(400, `"${name}" must not be empty`);
+  if (CONTROL.test(value)) {
+    throw new HttpError(400, `"${name}" must not hold control characters other than line breaks and tabs`);
+  }
+  checkLength(name, value, limit);
 }
 
 function requestLanguage(ex) {
@@ -173,10 +192,11 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.authenticate();
     ex.requireContentType('application/json');
     const body = await ex.readBody(EXPLAIN_BODY_MAX_BYTES);
-    const { text, model, detailed } = parseExplainRequest(ex, body);
+    const { text, model, detailed, instruction } = parseExplainRequest(ex, body);
     const target = config.chat.get(model);
     if (!target) throw new HttpError(400, `Unknown model "${model}"; known models are ${knownModels}`);
     ex.notes.push(`model=${model}`, `detailed=${detailed}`);
+    if (instruction !== undefined) ex.notes.push(`instruction=${[...instruction].length}`);
 
     if (!config.demo && !target.configured) {
       const stream = ex.startEventStream();
@@ -188,10 +208,14 @@ export function createHandler({ config, quota, log, uploadDir }) {
     const release = streams.acquire(ex.token);
     if (!release) throw new HttpError(503, TOO_MANY_STREAMS, { 'retry-after': '1' });
     try {
-      await relayExplanation(ex, target, { text, model, detailed });
+      await relayExplanation(ex, target, { text, model, detailed, instruction });
     } finally {
       release();
     }
+  }
+
+  function messagesFor({ text, detailed, instruction }) {
+    return instruction === undefined ? explanationMessages(text, detailed) : actionMessages(text, instruction);
   }
 
   async function relayExplanation(ex, target, request) {
@@ -202,7 +226,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
     try {
       const pieces = config.demo
         ? demoExplanation(request, ex.signal)
-        : await openChatStream(target, explanationMessages(request.text, request.detailed), {
+        : await openChatStream(target, messagesFor(request), {
             timeoutMs: config.upstreamTimeoutMs,
             signal: ex.signal,
           });

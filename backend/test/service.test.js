@@ -92,6 +92,17 @@ describe('service', () => {
     }
   });
 
+  test('demo mode answers an instruction predictably too', async () => {
+    const service = await startService({ QUILLPOINT_DEMO: '1' });
+    try {
+      const body = JSON.stringify({ text: 'Helo wrld', model: 'gpt-5.2', detailed: false, instruction: 'Fix the spelling.' });
+      const answered = await explain(service, { body });
+      assert.equal(answered.text, sse('Demo', ' result', ' (instruction of 17 characters, model gpt-5.2)', ' of 9 characters', '.') + DONE);
+    } finally {
+      await service.stop();
+    }
+  });
+
   test('finishes open streams on SIGTERM, then exits', async () => {
     const upstream = await startFakeUpstream();
     upstream.respond = (request, res) => streamPieces(res, ['one', 'two', 'three'], { pauseMs: 150 });
