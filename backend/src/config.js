@@ -31,12 +31,14 @@ export const LOCAL_MODEL_SERVERS = ['http://127.0.0.1:11434/v1', 'http://127.0.0
 const CHAT_UPSTREAMS = [
   {
     model: 'gpt-5.2',
+    label: 'OpenAI GPT-5.2',
     prefix: 'OPENAI',
     defaultBaseUrl: 'https://api.openai.com/v1',
     defaultUpstreamModel: 'gpt-5.2',
   },
   {
     model: 'grok-4-1-fast-non-reasoning-latest',
+    label: 'xAI Grok 4',
     prefix: 'XAI',
     defaultBaseUrl: 'https://api.x.ai/v1',
     defaultUpstreamModel: 'grok-4-1-fast-non-reasoning-latest',
@@ -141,12 +143,16 @@ function upstream(env, prefix, defaults) {
   const apiKey = text(env, `${prefix}_API_KEY`) ?? defaults.apiKey;
   const explicitBase = text(env, `${prefix}_BASE_URL`) ?? defaults.explicitBase;
   const url = baseUrl(env, `${prefix}_BASE_URL`, explicitBase ?? defaults.baseUrl);
+  const upstreamModel = text(env, `${prefix}_MODEL`) ?? defaults.upstreamModel;
   return {
     configured: apiKey !== undefined || explicitBase !== undefined,
     baseUrl: url,
     displayUrl: redactUrl(url),
     apiKey,
-    upstreamModel: text(env, `${prefix}_MODEL`) ?? defaults.upstreamModel,
+    upstreamModel,
+    // A model other than the default is named as its upstream names it.
+    name: upstreamModel === defaults.upstreamModel ? defaults.label : upstreamModel,
+    listed: true,
     variables: [`${prefix}_API_KEY`, `${prefix}_BASE_URL`],
   };
 }
@@ -165,6 +171,7 @@ export function loadConfig(env) {
         ...upstream(env, entry.prefix, {
           baseUrl: entry.defaultBaseUrl,
           upstreamModel: entry.defaultUpstreamModel,
+          label: entry.label,
         }),
       },
     ]),
@@ -177,6 +184,7 @@ export function loadConfig(env) {
     explicitBase: text(env, 'OPENAI_BASE_URL'),
     baseUrl: 'https://api.openai.com/v1',
     upstreamModel: 'whisper-1',
+    label: 'OpenAI Whisper',
   });
   transcription.variables = ['TRANSCRIBE_API_KEY', 'TRANSCRIBE_BASE_URL', 'OPENAI_API_KEY'];
   transcription.path = text(env, 'TRANSCRIBE_PATH') ?? '/audio/transcriptions';

@@ -12,6 +12,7 @@ import {
 import { AudioError, TooLongError, convertToWav } from './convert.js';
 import { demoExplanation, demoTranscription } from './demo.js';
 import { HttpError } from './http.js';
+import { servedModels } from './models.js';
 import {
   BUSY,
   DAILY_LIMIT_REACHED,
@@ -316,8 +317,16 @@ export function createHandler({ config, quota, log, uploadDir }) {
     }
   }
 
+  const models = servedModels(config);
+
   const routes = {
     '/api/explain': { POST: explain },
+    '/api/models': {
+      GET: (ex) => {
+        ex.authenticate();
+        ex.sendJson(200, models);
+      },
+    },
     '/api/transcribe': { POST: transcribe },
     '/health': { GET: (ex) => ex.sendJson(200, { status: 'ok' }) },
   };

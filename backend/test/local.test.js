@@ -85,6 +85,25 @@ describe('local model servers', () => {
     });
   }
 
+  test('GET /api/models lists the local chat models by their own names, and each answers by its id', async () => {
+    const service = await startService({ QUILLPOINT_LOCAL_MODELS: ollama.url });
+    try {
+      const listed = await fetch(`${service.url}/api/models`, { headers: { authorization: 'Bearer t' } });
+      assert.deepEqual(await listed.json(), {
+        models: [
+          { id: 'llama3.2:latest', name: 'llama3.2', local: true },
+          { id: 'qwen2.5:7b', name: 'qwen2.5:7b', local: true },
+        ],
+        transcription: null,
+      });
+      const response = await explain(service, { body: explainBody('Hi', 'qwen2.5:7b') });
+      assert.equal(response.text, sse('answer from qwen2.5:7b') + DONE);
+      assert.equal((await explain(service, { body: explainBody('Hi', 'nomic-embed-text:latest') })).status, 400);
+    } finally {
+      await service.stop();
+    }
+  });
+
   test('a model server is trusted with nothing: a bounded list, no redirect, plain model ids only', async () => {
     const hostile = await startFakeUpstream();
     const elsewhere = await startModelServer(['elsewhere-model']);

@@ -158,6 +158,40 @@ describe('service', () => {
     }
   });
 
+  test('GET /api/models lists what is configured, by name, and needs a token', async () => {
+    const gpt = { id: 'gpt-5.2', name: 'OpenAI GPT-5.2', local: false };
+    const grok = { id: 'grok-4-1-fast-non-reasoning-latest', name: 'xAI Grok 4', local: false };
+    const whisper = { id: 'whisper-1', name: 'OpenAI Whisper', local: false };
+    const local = {
+      OPENAI_BASE_URL: 'http://127.0.0.1:11434/v1',
+      OPENAI_MODEL: 'llama3.2',
+      XAI_API_KEY: 'xai-test',
+      TRANSCRIBE_BASE_URL: 'http://localhost:8081',
+      TRANSCRIBE_MODEL: 'ggml-base',
+    };
+    for (const [env, expected] of [
+      [{}, { models: [], transcription: null }],
+      [{ OPENAI_API_KEY: 'sk-test' }, { models: [gpt], transcription: whisper }],
+      [
+        local,
+        {
+          models: [{ id: 'gpt-5.2', name: 'llama3.2', local: true }, grok],
+          transcription: { id: 'ggml-base', name: 'ggml-base', local: true },
+        },
+      ],
+    ]) {
+      const service = await startService(env);
+      try {
+        const models = await fetch(`${service.url}/api/models`, { headers: { authorization: 'Bearer t' } });
+        assert.equal(models.status, 200);
+        assert.deepEqual(await models.json(), expected);
+        assert.equal((await fetch(`${service.url}/api/models`)).status, 401);
+      } finally {
+        await service.stop();
+      }
+    }
+  });
+
   test('answers unknown paths and methods with JSON errors', async () => {
     const service = await startService();
     try {
