@@ -3,6 +3,7 @@ import { fileURLToPath } from 'node:url';
 
 export const EXPLAIN_TEXT_MAX_CHARS = 20_000;
 export const INSTRUCTION_MAX_CHARS = 2_000;
+export const VOCABULARY_MAX_CHARS = 1_000;
 export const EXPLAIN_BODY_MAX_BYTES = 1024 * 1024;
 export const AUDIO_MAX_BYTES = 10 * 1024 * 1024;
 

@@ -7,6 +7,7 @@ import {
   EXPLAIN_BODY_MAX_BYTES,
   EXPLAIN_TEXT_MAX_CHARS,
   INSTRUCTION_MAX_CHARS,
+  VOCABULARY_MAX_CHARS,
   isLanguageCode,
 } from './config.js';
 import { AudioError, TooLongError, convertToWav } from './convert.js';
@@ -103,6 +104,14 @@ function requestLanguage(ex) {
     throw new HttpError(400, '"language" must be a two-letter ISO 639-1 code such as "en"');
   }
   return language;
+}
+
+// Names and jargon the speech-to-text model should expect; empty is none.
+function requestVocabulary(ex) {
+  const prompt = ex.query.get('prompt');
+  if (prompt === null || prompt.trim() === '') return undefined;
+  checkUserText('prompt', prompt, VOCABULARY_MAX_CHARS);
+  return prompt;
 }
 
 // Counts what runs at once, overall or per key; acquire() returns a release
@@ -265,6 +274,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.authenticate();
     ex.requireContentType('audio/mp4');
     const language = requestLanguage(ex) ?? config.transcription.language;
+    const prompt = requestVocabulary(ex);
     if (!config.demo && !config.transcription.configured) {
       throw new HttpError(503, unconfiguredTranscription(config.transcription));
     }
@@ -282,9 +292,10 @@ export function createHandler({ config, quota, log, uploadDir }) {
       if (bytes === 0) throw new HttpError(400, 'The request body holds no audio');
       ex.notes.push(`bytes=${bytes}`);
       if (language) ex.notes.push(`language=${language}`);
+      if (prompt) ex.notes.push(`prompt=${[...prompt].length}`);
       const ticket = await takeQuota(ex, 'transcribe');
       try {
-        text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, language);
+        text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, { language, prompt });
         quota.settle(ticket);
       } catch (error) {
         await refund(ticket);
@@ -302,9 +313,9 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.sendJson(200, { text });
   }
 
-  async function transcribeFile(ex, file, bytes, language) {
+  async function transcribeFile(ex, file, bytes, { language, prompt }) {
     const upstream = config.transcription;
-    const options = { timeoutMs: config.upstreamTimeoutMs, signal: ex.signal, language };
+    const options = { timeoutMs: config.upstreamTimeoutMs, signal: ex.signal, language, prompt };
     if (upstream.convert !== 'wav') {
       return transcribeAudio(upstream, { file, bytes, filename: 'recording.m4a', type: 'audio/mp4' }, options);
     }

@@ -233,8 +233,10 @@ async function readCapped(response, limit, what, watchdog) {
 }
 
 // Streams the recording from its file as a multipart upload, so that no
-// upload is ever held in memory whole.
-export async function transcribeAudio(upstream, audio, { timeoutMs, signal, language }) {
+// upload is ever held in memory whole. `prompt` is the field, in the
+// OpenAI-compatible API and the whisper.cpp server's, for words the model
+// should expect.
+export async function transcribeAudio(upstream, audio, { timeoutMs, signal, language, prompt }) {
   const watchdog = new Watchdog(timeoutMs, signal);
   const what = `${upstream.upstreamModel} at ${upstream.displayUrl}`;
   const boundary = `quillpoint-${randomBytes(16).toString('hex')}`;
@@ -242,6 +244,7 @@ export async function transcribeAudio(upstream, audio, { timeoutMs, signal, lang
     multipartField(boundary, 'model', upstream.upstreamModel) +
       multipartField(boundary, 'response_format', 'json') +
       (language ? multipartField(boundary, 'language', language) : '') +
+      (prompt ? multipartField(boundary, 'prompt', prompt) : '') +
       `--${boundary}\r\nContent-Disposition: form-data; name="file"; filename="${audio.filename}"\r\n` +
       `Content-Type: ${audio.type}\r\n\r\n`,
   );
