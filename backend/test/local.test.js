@@ -243,8 +243,8 @@ describe('local speech-to-text servers', () => {
   });
 
   test('refuses recordings over TRANSCRIBE_MAX_SECONDS before they reach the disk or the upstream', async () => {
-    // An hour of silence in a few kilobytes would be 115 MB of WAV.
-    const silence = makeAudio('silence.mp4', 'anullsrc=r=8000:cl=mono:d=3600', ['-c:a', 'flac', '-frame_size', '65535', '-strict', '-2']);
+    // Ten minutes of silence in a few kilobytes would be 19 MB of WAV.
+    const silence = makeAudio('silence.mp4', 'anullsrc=r=8000:cl=mono:d=600', ['-c:a', 'flac', '-frame_size', '65535', '-strict', '-2']);
     const before = whisper.requests.length;
     for (const file of [silence, understated(silence)]) {
       const response = await post(service, '/api/transcribe', { token: 'long', type: 'audio/mp4', body: readFileSync(file) });
