@@ -35,7 +35,12 @@ async function useLocalModel(config) {
       (error) => {
         // Where nothing listens is the usual case, and not worth a line.
         if (error.code !== 'ECONNREFUSED') {
-          const reason = error instanceof UpstreamError ? error.message : error.code ?? 'no answer within a second';
+          const reason =
+            error instanceof UpstreamError
+              ? error.message
+              : error.name === 'AbortError'
+                ? 'no answer within a second'
+                : (error.code ?? error.message);
           log(`Local model server at ${redactUrl(baseUrl)}: not used: ${reason}`);
         }
         return [];
