@@ -122,15 +122,17 @@ const UNSENT_REFUNDS_MAX = 10_000;
 
 // Passwords from the Redis URL, replaced in every message that leaves the store.
 function scrubber(url) {
-  let secrets = [];
-  try {
-    const parsed = new URL(url);
-    secrets = [parsed.password, parsed.searchParams.get('password')]
-      .filter(Boolean)
-      .flatMap((secret) => [secret, decodeURIComponent(secret)]);
-  } catch {
-    // The configuration accepts only URLs that parse.
-  }
+  const decoded = (secret) => {
+    try {
+      return decodeURIComponent(secret);
+    } catch {
+      return secret;
+    }
+  };
+  const parsed = new URL(url);
+  const secrets = [parsed.password, parsed.searchParams.get('password')]
+    .filter(Boolean)
+    .flatMap((secret) => [secret, decoded(secret)]);
   return (text) => secrets.reduce((scrubbed, secret) => scrubbed.replaceAll(secret, '***'), text);
 }
 

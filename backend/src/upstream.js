@@ -289,7 +289,7 @@ export async function transcribeAudio(upstream, audio, { timeoutMs, signal, lang
 }
 
 // A model list is a few kilobytes; a server that sends more is not one to use.
-export const MODEL_LIST_MAX_BYTES = 1024 * 1024;
+const MODEL_LIST_MAX_BYTES = 1024 * 1024;
 // Model ids go into requests, answers and the log: plain names only.
 const MODEL_ID = /^[A-Za-z0-9._:/-]{1,128}$/;
 
