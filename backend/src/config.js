@@ -2,6 +2,8 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 export const EXPLAIN_TEXT_MAX_CHARS = 20_000;
+export const INSTRUCTION_MAX_CHARS = 2_000;
+export const VOCABULARY_MAX_CHARS = 1_000;
 export const EXPLAIN_BODY_MAX_BYTES = 1024 * 1024;
 export const AUDIO_MAX_BYTES = 10 * 1024 * 1024;
 
@@ -30,12 +32,14 @@ export const LOCAL_MODEL_SERVERS = ['http://127.0.0.1:11434/v1', 'http://127.0.0
 const CHAT_UPSTREAMS = [
   {
     model: 'gpt-5.2',
+    label: 'OpenAI GPT-5.2',
     prefix: 'OPENAI',
     defaultBaseUrl: 'https://api.openai.com/v1',
     defaultUpstreamModel: 'gpt-5.2',
   },
   {
     model: 'grok-4-1-fast-non-reasoning-latest',
+    label: 'xAI Grok 4',
     prefix: 'XAI',
     defaultBaseUrl: 'https://api.x.ai/v1',
     defaultUpstreamModel: 'grok-4-1-fast-non-reasoning-latest',
@@ -66,25 +70,33 @@ function baseUrl(env, name, fallback) {
   try {
     url = new URL(raw);
   } catch {
-    throw new ConfigError(`${name} must be an http or https URL, not "${raw}"`);
+    url = undefined;
   }
-  if (url.protocol !== 'http:' && url.protocol !== 'https:') {
-    throw new ConfigError(`${name} must be an http or https URL, not "${raw}"`);
+  if (url?.protocol !== 'http:' && url?.protocol !== 'https:') {
+    throw new ConfigError(`${name} must be an http or https URL, not "${redactUrl(raw)}"`);
   }
   return raw.replace(/\/+$/, '');
 }
 
-// For logs and error messages: the address without its password.
+// For logs and error messages: the address without its credentials. Of a
+// value that does not parse, whatever stands before its last "@" may be one.
 export function redactUrl(raw) {
+  let url;
   try {
-    const url = new URL(raw);
-    if (url.username === '' && url.password === '') return raw;
-    url.username = '';
-    url.password = '';
-    return url.href.replace(/\/+$/, '').replace('//', '//***@');
+    url = new URL(raw);
   } catch {
-    return raw;
+    const at = raw.lastIndexOf('@');
+    if (at < 0) return raw;
+    const scheme = /^[a-z][a-z0-9+.-]*:\/\//i.exec(raw)?.[0] ?? '';
+    return `${scheme}***@${raw.slice(at + 1)}`;
   }
+  const hasUser = url.username !== '' || url.password !== '';
+  if (!hasUser && !url.searchParams.has('password')) return raw;
+  if (url.searchParams.has('password')) url.searchParams.set('password', '***');
+  url.username = '';
+  url.password = '';
+  const href = url.href.replace(/\/+$/, '');
+  return hasUser ? href.replace('//', '//***@') : href;
 }
 
 function list(env, name, fallback) {
@@ -132,12 +144,16 @@ function upstream(env, prefix, defaults) {
   const apiKey = text(env, `${prefix}_API_KEY`) ?? defaults.apiKey;
   const explicitBase = text(env, `${prefix}_BASE_URL`) ?? defaults.explicitBase;
   const url = baseUrl(env, `${prefix}_BASE_URL`, explicitBase ?? defaults.baseUrl);
+  const upstreamModel = text(env, `${prefix}_MODEL`) ?? defaults.upstreamModel;
   return {
     configured: apiKey !== undefined || explicitBase !== undefined,
     baseUrl: url,
     displayUrl: redactUrl(url),
     apiKey,
-    upstreamModel: text(env, `${prefix}_MODEL`) ?? defaults.upstreamModel,
+    upstreamModel,
+    // A model other than the default is named as its upstream names it.
+    name: upstreamModel === defaults.upstreamModel ? defaults.label : upstreamModel,
+    listed: true,
     variables: [`${prefix}_API_KEY`, `${prefix}_BASE_URL`],
   };
 }
@@ -156,6 +172,7 @@ export function loadConfig(env) {
         ...upstream(env, entry.prefix, {
           baseUrl: entry.defaultBaseUrl,
           upstreamModel: entry.defaultUpstreamModel,
+          label: entry.label,
         }),
       },
     ]),
@@ -168,6 +185,7 @@ export function loadConfig(env) {
     explicitBase: text(env, 'OPENAI_BASE_URL'),
     baseUrl: 'https://api.openai.com/v1',
     upstreamModel: 'whisper-1',
+    label: 'OpenAI Whisper',
   });
   transcription.variables = ['TRANSCRIBE_API_KEY', 'TRANSCRIBE_BASE_URL', 'OPENAI_API_KEY'];
   transcription.path = text(env, 'TRANSCRIBE_PATH') ?? '/audio/transcriptions';
@@ -179,6 +197,7 @@ export function loadConfig(env) {
     throw new ConfigError(`TRANSCRIBE_CONVERT must be "wav" or unset, not "${convert}"`);
   }
   transcription.convert = convert;
+  transcription.maxSeconds = integer(env, 'TRANSCRIBE_MAX_SECONDS', 60, 1, 3600);
   transcription.language = language(env, 'TRANSCRIBE_LANGUAGE');
 
   const localModels = list(env, 'QUILLPOINT_LOCAL_MODELS', LOCAL_MODEL_SERVERS);

@@ -4,14 +4,12 @@ import { setTimeout as sleep } from 'node:timers/promises';
 // on the request, so a test can predict them exactly.
 const PIECE_DELAY_MS = 30;
 
-export async function* demoExplanation({ text, model, detailed }, signal) {
-  const pieces = [
-    '**Demo**',
-    ' explanation',
-    ` (${detailed ? 'detailed' : 'short'}, model ${model})`,
-    ` of ${[...text].length} characters`,
-    '.',
-  ];
+export async function* demoExplanation({ text, model, detailed, instruction }, signal) {
+  const pieces =
+    instruction === undefined
+      ? ['**Demo**', ' explanation', ` (${detailed ? 'detailed' : 'short'}, model ${model})`]
+      : ['Demo', ' result', ` (instruction of ${[...instruction].length} characters, model ${model})`];
+  pieces.push(` of ${[...text].length} characters`, '.');
   for (const piece of pieces) {
     await sleep(PIECE_DELAY_MS, undefined, { signal });
     yield piece;

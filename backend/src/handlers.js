@@ -1,27 +1,31 @@
 import { randomUUID } from 'node:crypto';
-import { rm, stat } from 'node:fs/promises';
+import { rm } from 'node:fs/promises';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import {
   AUDIO_MAX_BYTES,
   EXPLAIN_BODY_MAX_BYTES,
   EXPLAIN_TEXT_MAX_CHARS,
+  INSTRUCTION_MAX_CHARS,
+  VOCABULARY_MAX_CHARS,
   isLanguageCode,
 } from './config.js';
-import { AudioError, convertToWav } from './convert.js';
+import { AudioError, TooLongError, convertToWav } from './convert.js';
 import { demoExplanation, demoTranscription } from './demo.js';
 import { HttpError } from './http.js';
+import { servedModels } from './models.js';
 import {
   BUSY,
   DAILY_LIMIT_REACHED,
   INTERRUPTED_NOTICE,
   QUOTA_UNAVAILABLE,
+  STORAGE_FULL,
   TOO_MANY_STREAMS,
   UPSTREAM_FAILED,
   unconfiguredExplanation,
   unconfiguredTranscription,
 } from './messages.js';
-import { explanationMessages } from './prompts.js';
+import { actionMessages, explanationMessages } from './prompts.js';
 import { UpstreamError, openChatStream, transcribeAudio } from './upstream.js';
 
 // An explain body needs one level; anything much deeper is not a request.
@@ -61,18 +65,36 @@ function parseExplainRequest(ex, body) {
   if (request === null || typeof request !== 'object' || Array.isArray(request)) {
     throw new HttpError(400, 'The request body must be a JSON object');
   }
-  const { text, model, detailed } = request;
+  const { text, model, detailed, instruction } = request;
   if (typeof text !== 'string') throw new HttpError(400, '"text" must be a string');
   if (typeof model !== 'string') throw new HttpError(400, '"model" must be a string');
   if (typeof detailed !== 'boolean') throw new HttpError(400, '"detailed" must be true or false');
   if (text.trim() === '') throw new HttpError(400, '"text" must not be empty');
+  checkLength('text', text, EXPLAIN_TEXT_MAX_CHARS);
+  if (instruction !== undefined) checkUserText('instruction', instruction, INSTRUCTION_MAX_CHARS);
+  return { text, model, detailed, instruction };
+}
+
+// Counts code points, the characters a person sees.
+function checkLength(name, value, limit) {
   let characters = 0;
-  for (const _ of text) {
-    if (++characters > EXPLAIN_TEXT_MAX_CHARS) {
-      throw new HttpError(413, `"text" is longer than ${EXPLAIN_TEXT_MAX_CHARS} characters`);
-    }
+  for (const _ of value) {
+    if (++characters > limit) throw new HttpError(413, `"${name}" is longer than ${limit} characters`);
   }
-  return { text, model, detailed };
+}
+
+// eslint-disable-next-line no-control-regex
+const CONTROL = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f]/;
+
+// Text a person wrote for the upstream: line breaks and tabs, but no other
+// control characters.
+function checkUserText(name, value, limit) {
+  if (typeof value !== 'string') throw new HttpError(400, `"${name}" must be a string`);
+  if (value.trim() === '') throw new HttpError(400, `"${name}" must not be empty`);
+  if (CONTROL.test(value)) {
+    throw new HttpError(400, `"${name}" must not hold control characters other than line breaks and tabs`);
+  }
+  checkLength(name, value, limit);
 }
 
 function requestLanguage(ex) {
@@ -82,6 +104,14 @@ function requestLanguage(ex) {
     throw new HttpError(400, '"language" must be a two-letter ISO 639-1 code such as "en"');
   }
   return language;
+}
+
+// Names and jargon the speech-to-text model should expect; empty is none.
+function requestVocabulary(ex) {
+  const prompt = ex.query.get('prompt');
+  if (prompt === null || prompt.trim() === '') return undefined;
+  checkUserText('prompt', prompt, VOCABULARY_MAX_CHARS);
+  return prompt;
 }
 
 // Counts what runs at once, overall or per key; acquire() returns a release
@@ -108,6 +138,10 @@ class Slots {
 }
 
 const WAITING = Symbol('waiting');
+
+function diskFull(error) {
+  return error?.code === 'ENOSPC' || error?.code === 'EDQUOT';
+}
 
 export function createHandler({ config, quota, log, uploadDir }) {
   const knownModels = [...config.chat.keys()].map((model) => `"${model}"`).join(', ');
@@ -141,6 +175,11 @@ export function createHandler({ config, quota, log, uploadDir }) {
     return new HttpError(429, DAILY_LIMIT_REACHED, { 'retry-after': String(retryAfterSeconds) });
   }
 
+  function storageFull(error) {
+    log(`transcribe: the data directory is full: ${error.message}`);
+    return new HttpError(507, STORAGE_FULL);
+  }
+
   function upstreamFailure(ex, endpoint, error) {
     log(`${endpoint}: ${error.message}`);
     ex.notes.push('upstream-failed');
@@ -163,10 +202,11 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.authenticate();
     ex.requireContentType('application/json');
     const body = await ex.readBody(EXPLAIN_BODY_MAX_BYTES);
-    const { text, model, detailed } = parseExplainRequest(ex, body);
+    const { text, model, detailed, instruction } = parseExplainRequest(ex, body);
     const target = config.chat.get(model);
     if (!target) throw new HttpError(400, `Unknown model "${model}"; known models are ${knownModels}`);
     ex.notes.push(`model=${model}`, `detailed=${detailed}`);
+    if (instruction !== undefined) ex.notes.push(`instruction=${[...instruction].length}`);
 
     if (!config.demo && !target.configured) {
       const stream = ex.startEventStream();
@@ -178,10 +218,14 @@ export function createHandler({ config, quota, log, uploadDir }) {
     const release = streams.acquire(ex.token);
     if (!release) throw new HttpError(503, TOO_MANY_STREAMS, { 'retry-after': '1' });
     try {
-      await relayExplanation(ex, target, { text, model, detailed });
+      await relayExplanation(ex, target, { text, model, detailed, instruction });
     } finally {
       release();
     }
+  }
+
+  function messagesFor({ text, detailed, instruction }) {
+    return instruction === undefined ? explanationMessages(text, detailed) : actionMessages(text, instruction);
   }
 
   async function relayExplanation(ex, target, request) {
@@ -192,7 +236,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
     try {
       const pieces = config.demo
         ? demoExplanation(request, ex.signal)
-        : await openChatStream(target, explanationMessages(request.text, request.detailed), {
+        : await openChatStream(target, messagesFor(request), {
             timeoutMs: config.upstreamTimeoutMs,
             signal: ex.signal,
           });
@@ -221,6 +265,8 @@ export function createHandler({ config, quota, log, uploadDir }) {
       ex.notes.push('upstream-failed');
       await stream.piece(INTERRUPTED_NOTICE);
       stream.end({ complete: false });
+    } finally {
+      if (delivered > 0) quota.settle(ticket);
     }
   }
 
@@ -228,6 +274,7 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.authenticate();
     ex.requireContentType('audio/mp4');
     const language = requestLanguage(ex) ?? config.transcription.language;
+    const prompt = requestVocabulary(ex);
     if (!config.demo && !config.transcription.configured) {
       throw new HttpError(503, unconfiguredTranscription(config.transcription));
     }
@@ -239,15 +286,21 @@ export function createHandler({ config, quota, log, uploadDir }) {
     const file = path.join(uploadDir, `${randomUUID()}.m4a`);
     let text;
     try {
-      const bytes = await ex.saveBody(AUDIO_MAX_BYTES, file);
+      const bytes = await ex.saveBody(AUDIO_MAX_BYTES, file).catch((error) => {
+        throw diskFull(error) ? storageFull(error) : error;
+      });
       if (bytes === 0) throw new HttpError(400, 'The request body holds no audio');
       ex.notes.push(`bytes=${bytes}`);
       if (language) ex.notes.push(`language=${language}`);
+      if (prompt) ex.notes.push(`prompt=${[...prompt].length}`);
       const ticket = await takeQuota(ex, 'transcribe');
       try {
-        text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, language);
+        text = config.demo ? demoTranscription(bytes) : await transcribeFile(ex, file, bytes, { language, prompt });
+        quota.settle(ticket);
       } catch (error) {
         await refund(ticket);
+        if (error instanceof TooLongError) throw new HttpError(413, error.message);
+        if (diskFull(error)) throw storageFull(error);
         if (!(error instanceof AudioError)) throw upstreamFailure(ex, 'transcribe', error);
         log(`transcribe: ffmpeg: ${error.message}`);
         throw new HttpError(400, 'The request body is not audio that can be read');
@@ -260,24 +313,31 @@ export function createHandler({ config, quota, log, uploadDir }) {
     ex.sendJson(200, { text });
   }
 
-  async function transcribeFile(ex, file, bytes, language) {
+  async function transcribeFile(ex, file, bytes, { language, prompt }) {
     const upstream = config.transcription;
-    const options = { timeoutMs: config.upstreamTimeoutMs, signal: ex.signal, language };
+    const options = { timeoutMs: config.upstreamTimeoutMs, signal: ex.signal, language, prompt };
     if (upstream.convert !== 'wav') {
       return transcribeAudio(upstream, { file, bytes, filename: 'recording.m4a', type: 'audio/mp4' }, options);
     }
     const wav = `${file}.wav`;
     try {
-      await convertToWav(file, wav, options);
-      const { size } = await stat(wav);
+      const size = await convertToWav(file, wav, { ...options, maxSeconds: upstream.maxSeconds });
       return await transcribeAudio(upstream, { file: wav, bytes: size, filename: 'recording.wav', type: 'audio/wav' }, options);
     } finally {
       await rm(wav, { force: true });
     }
   }
 
+  const models = servedModels(config);
+
   const routes = {
     '/api/explain': { POST: explain },
+    '/api/models': {
+      GET: (ex) => {
+        ex.authenticate();
+        ex.sendJson(200, models);
+      },
+    },
     '/api/transcribe': { POST: transcribe },
     '/health': { GET: (ex) => ex.sendJson(200, { status: 'ok' }) },
   };

@@ -274,7 +274,8 @@ class Exchange {
       const size = await this.receiveBody(limit, (chunk) =>
         out.write(chunk) ? undefined : Promise.race([new Promise((resolve) => out.once('drain', resolve)), failed]),
       );
-      await Promise.race([new Promise((resolve) => out.end(resolve)), failed]);
+      // end() calls back with the error of a failed write, if any.
+      await new Promise((resolve, reject) => out.end((error) => (error ? reject(error) : resolve())));
       return size;
     } finally {
       // Opening is asynchronous: only once closed is the file surely on disk

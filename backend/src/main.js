@@ -6,7 +6,7 @@ import { createHandler } from './handlers.js';
 import { createServer } from './http.js';
 import { unconfiguredExplanation, unconfiguredTranscription } from './messages.js';
 import { QuotaStore, RedisQuotaStore } from './quota.js';
-import { listModels } from './upstream.js';
+import { UpstreamError, listModels } from './upstream.js';
 
 const log = (line) => console.log(line);
 
@@ -18,17 +18,36 @@ function fail(message) {
 // Embedding and speech models are listed beside chat models but cannot chat.
 const NOT_CHAT = /embed|bge-|minilm|rerank|whisper/i;
 
+// Models a local server offers beyond these are not used.
+const LOCAL_MODELS_MAX = 32;
+
 // With no chat upstream configured, a local OpenAI-compatible server that is
-// already running answers every model.
+// already running answers every model, and each of its chat models can also
+// be asked for by its own id.
 async function useLocalModel(config) {
   if (config.demo || [...config.chat.values()].some((target) => target.configured)) return;
-  const chatModel = (baseUrl) =>
+  const chatModels = (baseUrl) =>
     listModels(baseUrl, 1000).then(
-      (ids) => ids.find((id) => !NOT_CHAT.test(id)),
-      () => undefined,
+      ({ ids, skipped }) => {
+        if (skipped > 0) log(`Local model server at ${redactUrl(baseUrl)}: left out ${skipped} model ids that are not plain names`);
+        return ids.filter((id) => !NOT_CHAT.test(id)).slice(0, LOCAL_MODELS_MAX);
+      },
+      (error) => {
+        // Where nothing listens is the usual case, and not worth a line.
+        if (error.code !== 'ECONNREFUSED') {
+          const reason =
+            error instanceof UpstreamError
+              ? error.message
+              : error.name === 'AbortError'
+                ? 'no answer within a second'
+                : (error.code ?? error.message);
+          log(`Local model server at ${redactUrl(baseUrl)}: not used: ${reason}`);
+        }
+        return [];
+      },
     );
-  const found = await Promise.all(config.localModels.map(chatModel));
-  const index = found.findIndex((id) => id !== undefined);
+  const found = await Promise.all(config.localModels.map(chatModels));
+  const index = found.findIndex((ids) => ids.length > 0);
   if (index < 0) {
     if (config.localModels.length > 0) {
       log(`No chat model found on a local model server at ${config.localModels.map(redactUrl).join(', ')}`);
@@ -36,9 +55,15 @@ async function useLocalModel(config) {
     return;
   }
   const baseUrl = config.localModels[index];
-  log(`Local model server at ${redactUrl(baseUrl)}: using its model "${found[index]}" for every model`);
-  for (const target of config.chat.values()) {
-    Object.assign(target, { configured: true, baseUrl, displayUrl: redactUrl(baseUrl), upstreamModel: found[index] });
+  const [first] = found[index];
+  log(`Local model server at ${redactUrl(baseUrl)}: using its model "${first}" for every model`);
+  const local = { configured: true, baseUrl, displayUrl: redactUrl(baseUrl), apiKey: undefined };
+  for (const target of config.chat.values()) Object.assign(target, local, { upstreamModel: first, listed: false });
+  for (const id of found[index]) {
+    if (config.chat.has(id)) continue;
+    // Ollama's default tag says nothing.
+    const name = id.replace(/:latest$/, '');
+    config.chat.set(id, { ...local, model: id, upstreamModel: id, name, listed: true, variables: [] });
   }
 }
 
@@ -56,7 +81,7 @@ function describeUpstreams(config) {
   }
   const { transcription } = config;
   const extras = [
-    transcription.convert && `converted to ${transcription.convert} first`,
+    transcription.convert && `converted to ${transcription.convert} first, at most ${transcription.maxSeconds} s`,
     transcription.language && `language ${transcription.language}`,
   ].filter(Boolean);
   log(
@@ -110,7 +135,7 @@ try {
   throw error;
 }
 if (config.transcription.convert === 'wav' && !ffmpegAvailable()) {
-  fail('TRANSCRIBE_CONVERT=wav needs ffmpeg, which is not installed (Debian: apt install ffmpeg)');
+  fail('TRANSCRIBE_CONVERT=wav needs ffmpeg and ffprobe, which are not installed (Debian: apt install ffmpeg)');
 }
 
 let uploadDir;

@@ -31,3 +31,5 @@ export const QUOTA_UNAVAILABLE = 'Daily limits cannot be checked right now; plea
 export const TOO_MANY_STREAMS = 'Too many explanations are running for this token; wait until one has finished';
 
 export const BUSY = 'Too many recordings are being transcribed right now; please try again shortly';
+
+export const STORAGE_FULL = 'The backend has no room left to store the recording; please try again later';

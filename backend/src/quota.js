@@ -1,4 +1,4 @@
-import { createHash } from 'node:crypto';
+import { createHash, randomBytes } from 'node:crypto';
 import Database from 'better-sqlite3';
 import Redis from 'ioredis';
 
@@ -70,6 +70,9 @@ export class QuotaStore {
     this.refundStatement.run(ticket.tokenHash, ticket.endpoint, ticket.day);
   }
 
+  // Only a refund changes a count once taken.
+  settle() {}
+
   exhausted(token, endpoint) {
     const now = this.now();
     const row = this.usedStatement.get(tokenHash(token), endpoint, utcDay(now));
@@ -83,37 +86,67 @@ export class QuotaStore {
   }
 }
 
-// Counts one request if the limit allows, atomically, so that any number of
-// service instances can share the counts. A key lives two days: its name
-// carries the day, the expiry only clears it away.
+// Each token's count of a day is a hash: the count under "#", and one field
+// per request in progress, "1" while it counts and "0" once it was refunded
+// before its count arrived. Requests are counted and refunded by id, so that
+// a refund can be sent behind a count whose answer never came (Redis frozen,
+// the connection lost), repeated, or arrive first, and still leave exactly
+// the requests that were served. Any number of service instances share the
+// counts. A key lives two days: its name carries the day, the expiry only
+// clears it away.
 const TAKE_SCRIPT = `
-local count = redis.call('INCR', KEYS[1])
-if count == 1 then redis.call('EXPIRE', KEYS[1], 172800) end
-if count > tonumber(ARGV[1]) then
-  redis.call('DECR', KEYS[1])
-  return 0
-end
+local state = redis.call('HGET', KEYS[1], ARGV[2])
+if state then return state == '1' and 1 or -1 end
+local count = tonumber(redis.call('HGET', KEYS[1], '#') or '0')
+if count >= tonumber(ARGV[1]) then return 0 end
+redis.call('HSET', KEYS[1], '#', count + 1, ARGV[2], '1')
+if redis.call('TTL', KEYS[1]) < 0 then redis.call('EXPIRE', KEYS[1], 172800) end
 return 1`;
 
 const REFUND_SCRIPT = `
-local count = tonumber(redis.call('GET', KEYS[1]) or '0')
-if count > 0 then redis.call('DECR', KEYS[1]) end
-return count`;
+local state = redis.call('HGET', KEYS[1], ARGV[1])
+if state == '1' then
+  redis.call('HDEL', KEYS[1], ARGV[1])
+  redis.call('HINCRBY', KEYS[1], '#', -1)
+  return 1
+end
+if not state then
+  redis.call('HSET', KEYS[1], ARGV[1], '0')
+  if redis.call('TTL', KEYS[1]) < 0 then redis.call('EXPIRE', KEYS[1], 172800) end
+end
+return 0`;
+
+// Refunds Redis could not be reached for are sent again once it can; beyond
+// this many, the oldest are given up.
+const UNSENT_REFUNDS_MAX = 10_000;
+
+// Passwords from the Redis URL, replaced in every message that leaves the store.
+function scrubber(url) {
+  const decoded = (secret) => {
+    try {
+      return decodeURIComponent(secret);
+    } catch {
+      return secret;
+    }
+  };
+  const parsed = new URL(url);
+  const secrets = [parsed.password, parsed.searchParams.get('password')]
+    .filter(Boolean)
+    .flatMap((secret) => [secret, decoded(secret)]);
+  return (text) => secrets.reduce((scrubbed, secret) => scrubbed.replaceAll(secret, '***'), text);
+}
 
 // The same daily counts as QuotaStore, kept in Redis.
 export class RedisQuotaStore {
   static async connect(url, limits, { now = () => new Date(), log = () => {} } = {}) {
     const parsed = new URL(url);
+    const scrub = scrubber(url);
     const options = { lazyConnect: true, enableOfflineQueue: false, commandTimeout: 2000, connectTimeout: 2000 };
     const redis = parsed.protocol === 'unix:' ? new Redis({ ...options, path: parsed.pathname }) : new Redis(url, options);
     let failing = false;
     redis.on('error', (error) => {
-      if (!failing) log(`Redis: ${error.message}`);
+      if (!failing) log(`Redis: ${scrub(error.message)}`);
       failing = true;
-    });
-    redis.on('ready', () => {
-      if (failing) log('Redis: connected again');
-      failing = false;
     });
     redis.defineCommand('quotaTake', { numberOfKeys: 1, lua: TAKE_SCRIPT });
     redis.defineCommand('quotaRefund', { numberOfKeys: 1, lua: REFUND_SCRIPT });
@@ -122,36 +155,76 @@ export class RedisQuotaStore {
       await redis.ping();
     } catch (error) {
       redis.disconnect();
-      throw error;
+      throw new Error(scrub(error.message));
     }
-    return new RedisQuotaStore(redis, limits, now);
+    const store = new RedisQuotaStore(redis, limits, now, scrub);
+    redis.on('ready', () => {
+      if (failing) log('Redis: connected again');
+      failing = false;
+      store.sendUnsentRefunds();
+    });
+    return store;
   }
 
-  constructor(redis, limits, now) {
+  constructor(redis, limits, now, scrub) {
     this.redis = redis;
     this.limits = limits;
     this.now = now;
+    this.scrub = scrub;
+    this.unsentRefunds = new Set();
   }
 
   static key({ tokenHash: hash, endpoint, day }) {
-    return `quillpoint:usage:${day}:${endpoint}:${hash}`;
+    return `quillpoint:quota:${day}:${endpoint}:${hash}`;
   }
 
   async take(token, endpoint) {
     const now = this.now();
-    const ticket = { tokenHash: tokenHash(token), endpoint, day: utcDay(now) };
-    const taken = await this.redis.quotaTake(RedisQuotaStore.key(ticket), this.limits[endpoint]);
+    const ticket = { tokenHash: tokenHash(token), endpoint, day: utcDay(now), id: randomBytes(12).toString('base64url') };
+    let taken;
+    try {
+      taken = await this.redis.quotaTake(RedisQuotaStore.key(ticket), this.limits[endpoint], ticket.id);
+    } catch (error) {
+      // The count may still be made once Redis answers; its refund goes out
+      // now, behind it on the same connection.
+      this.refund(ticket).catch(() => {});
+      throw new Error(this.scrub(error.message));
+    }
+    if (this.unsentRefunds.size > 0) this.sendUnsentRefunds();
     return taken === 1 ? { ticket } : { retryAfterSeconds: secondsUntilNextUtcDay(now) };
   }
 
   async refund(ticket) {
-    await this.redis.quotaRefund(RedisQuotaStore.key(ticket));
+    try {
+      await this.redis.quotaRefund(RedisQuotaStore.key(ticket), ticket.id);
+      this.unsentRefunds.delete(ticket);
+    } catch (error) {
+      this.unsentRefunds.add(ticket);
+      if (this.unsentRefunds.size > UNSENT_REFUNDS_MAX) {
+        this.unsentRefunds.delete(this.unsentRefunds.values().next().value);
+      }
+      throw new Error(this.scrub(error.message));
+    }
+  }
+
+  sendUnsentRefunds() {
+    for (const ticket of this.unsentRefunds) this.refund(ticket).catch(() => {});
+  }
+
+  // A served request keeps its count; only its id is no longer needed.
+  settle(ticket) {
+    this.redis.hdel(RedisQuotaStore.key(ticket), ticket.id).catch(() => {});
   }
 
   async exhausted(token, endpoint) {
     const now = this.now();
     const key = RedisQuotaStore.key({ tokenHash: tokenHash(token), endpoint, day: utcDay(now) });
-    const count = Number((await this.redis.get(key)) ?? 0);
+    let count;
+    try {
+      count = Number((await this.redis.hget(key, '#')) ?? 0);
+    } catch (error) {
+      throw new Error(this.scrub(error.message));
+    }
     return count >= this.limits[endpoint] ? { retryAfterSeconds: secondsUntilNextUtcDay(now) } : undefined;
   }
 

@@ -221,7 +221,7 @@ async function readCapped(response, limit, what, watchdog) {
   const chunks = [];
   let size = 0;
   for await (const chunk of response) {
-    watchdog.touch();
+    watchdog?.touch();
     size += chunk.length;
     if (size > limit) {
       response.destroy();
@@ -233,8 +233,10 @@ async function readCapped(response, limit, what, watchdog) {
 }
 
 // Streams the recording from its file as a multipart upload, so that no
-// upload is ever held in memory whole.
-export async function transcribeAudio(upstream, audio, { timeoutMs, signal, language }) {
+// upload is ever held in memory whole. `prompt` is the field, in the
+// OpenAI-compatible API and the whisper.cpp server's, for words the model
+// should expect.
+export async function transcribeAudio(upstream, audio, { timeoutMs, signal, language, prompt }) {
   const watchdog = new Watchdog(timeoutMs, signal);
   const what = `${upstream.upstreamModel} at ${upstream.displayUrl}`;
   const boundary = `quillpoint-${randomBytes(16).toString('hex')}`;
@@ -242,6 +244,7 @@ export async function transcribeAudio(upstream, audio, { timeoutMs, signal, lang
     multipartField(boundary, 'model', upstream.upstreamModel) +
       multipartField(boundary, 'response_format', 'json') +
       (language ? multipartField(boundary, 'language', language) : '') +
+      (prompt ? multipartField(boundary, 'prompt', prompt) : '') +
       `--${boundary}\r\nContent-Disposition: form-data; name="file"; filename="${audio.filename}"\r\n` +
       `Content-Type: ${audio.type}\r\n\r\n`,
   );
@@ -285,11 +288,46 @@ export async function transcribeAudio(upstream, audio, { timeoutMs, signal, lang
   }
 }
 
-// Asks a local OpenAI-compatible server which models it serves.
+// A model list is a few kilobytes; a server that sends more is not one to use.
+const MODEL_LIST_MAX_BYTES = 1024 * 1024;
+// Model ids go into requests, answers and the log: plain names only.
+const MODEL_ID = /^[A-Za-z0-9._:/-]{1,128}$/;
+
+function getOnce(url, signal) {
+  return new Promise((resolve, reject) => {
+    const target = new URL(url);
+    // node:http follows no redirect: a model server answers for itself.
+    const request = (target.protocol === 'https:' ? https : http).get(target, {
+      headers: { accept: 'application/json' },
+      agent: false,
+      signal,
+    });
+    request.once('response', resolve);
+    request.once('error', reject);
+  });
+}
+
+// Asks a local OpenAI-compatible server which models it serves, within
+// `timeoutMs` for the whole exchange. Resolves with the ids that are plain
+// names, in the server's order, and how many others were left out.
 export async function listModels(baseUrl, timeoutMs) {
-  const response = await fetch(`${baseUrl}/models`, { signal: AbortSignal.timeout(timeoutMs) });
-  if (response.status !== 200) throw new UpstreamError(`answered HTTP ${response.status}`);
-  const reply = await response.json();
+  const signal = AbortSignal.timeout(timeoutMs);
+  const response = await getOnce(`${baseUrl}/models`, signal);
+  let body;
+  try {
+    if (response.statusCode !== 200) throw new UpstreamError(`answered HTTP ${response.statusCode}`);
+    body = await readCapped(response, MODEL_LIST_MAX_BYTES, 'it', undefined);
+  } finally {
+    response.destroy();
+  }
+  let reply;
+  try {
+    reply = JSON.parse(body.toString('utf8'));
+  } catch {
+    throw new UpstreamError('answered with something other than JSON');
+  }
   if (!Array.isArray(reply?.data)) throw new UpstreamError('answered without a model list');
-  return reply.data.map((entry) => entry?.id).filter((id) => typeof id === 'string');
+  const ids = reply.data.map((entry) => entry?.id);
+  const plain = ids.filter((id) => typeof id === 'string' && MODEL_ID.test(id));
+  return { ids: plain, skipped: ids.length - plain.length };
 }

@@ -97,6 +97,19 @@ describe('daily limits', () => {
     assert.deepEqual(await statuses('carol'), [200, 200]);
   });
 
+  test('an explanation with an instruction counts against the same limit', async () => {
+    upstream.respond = (request, res) => streamPieces(res, ['ok']);
+    const act = () =>
+      post(service, '/api/explain', {
+        token: 'dave',
+        type: 'application/json',
+        body: JSON.stringify({ text: 'Helo', model: 'gpt-5.2', detailed: false, instruction: 'Fix the spelling.' }),
+      });
+    assert.equal((await act()).status, 200);
+    assert.equal((await explain(service, { token: 'dave' })).status, 200);
+    assert.equal((await act()).status, 429);
+  });
+
   test('refuses a transcription over the limit without calling the upstream', async () => {
     const before = upstream.requests.length;
     const response = await post(service, '/api/transcribe', {

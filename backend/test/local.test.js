@@ -1,8 +1,9 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { readFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { parseMultipart, startFakeUpstream, streamPieces } from './support/fake-upstream.js';
 import { explain, explainBody, killServices, post, sse, startService, temporaryDir, transcribe } from './support/service.js';
@@ -25,6 +26,25 @@ async function startModelServer(ids) {
     }
   };
   return server;
+}
+
+// Audio made by ffmpeg from `source` into the MPEG-4 container.
+function makeAudio(name, source, codec) {
+  const file = path.join(temporaryDir(), name);
+  execFileSync('ffmpeg', ['-nostdin', '-loglevel', 'error', '-f', 'lavfi', '-i', source, ...codec, '-f', 'mp4', file]);
+  return file;
+}
+
+// The same file with the durations in its headers set to one unit, as a
+// file crafted to pass a check of what it declares.
+function understated(file) {
+  const bytes = readFileSync(file);
+  for (const [box, offset] of [['mvhd', 16], ['tkhd', 20], ['mdhd', 16]]) {
+    bytes.writeUInt32BE(1, bytes.indexOf(box) + 4 + offset);
+  }
+  const copy = `${file}.understated.mp4`;
+  writeFileSync(copy, bytes);
+  return copy;
 }
 
 async function closedUrl() {
@@ -64,6 +84,66 @@ describe('local model servers', () => {
       }
     });
   }
+
+  test('GET /api/models lists the local chat models by their own names, and each answers by its id', async () => {
+    const service = await startService({ QUILLPOINT_LOCAL_MODELS: ollama.url });
+    try {
+      const listed = await fetch(`${service.url}/api/models`, { headers: { authorization: 'Bearer t' } });
+      assert.deepEqual(await listed.json(), {
+        models: [
+          { id: 'llama3.2:latest', name: 'llama3.2', local: true },
+          { id: 'qwen2.5:7b', name: 'qwen2.5:7b', local: true },
+        ],
+        transcription: null,
+      });
+      const response = await explain(service, { body: explainBody('Hi', 'qwen2.5:7b') });
+      assert.equal(response.text, sse('answer from qwen2.5:7b') + DONE);
+      assert.equal((await explain(service, { body: explainBody('Hi', 'nomic-embed-text:latest') })).status, 400);
+    } finally {
+      await service.stop();
+    }
+  });
+
+  test('a model server is trusted with nothing: a bounded list, no redirect, plain model ids only', async () => {
+    const hostile = await startFakeUpstream();
+    const elsewhere = await startModelServer(['elsewhere-model']);
+    let sent = 0;
+    const respond = {
+      endless: (request, res) => {
+        res.write('{"data":[');
+        const more = () => {
+          while (!res.destroyed && res.write('{"id":"model"},'.repeat(1000))) sent += 15_000;
+        };
+        res.on('drain', more);
+        more();
+      },
+      redirect: (request, res) => res.writeHead(302, { location: `${elsewhere.url}/models` }).end(),
+      forged: (request, res) => {
+        const forged = 'x\nQuillpoint backend listening on http://evil.example:1\n\u001b[2J';
+        res.end(JSON.stringify({ data: [{ id: forged }, { id: 'y'.repeat(200_000) }, { id: 'llama3.2:latest' }] }));
+      },
+    };
+    try {
+      for (const [name, reason] of [['endless', /it answered with more than 1048576 bytes/], ['redirect', /answered HTTP 302/]]) {
+        hostile.respond = respond[name];
+        const service = await startService({ QUILLPOINT_LOCAL_MODELS: hostile.url });
+        await service.stop();
+        assert.match(service.output(), new RegExp(`not used: ${reason.source}[^]*No chat model found`), name);
+      }
+      assert.ok(sent < 64 * 1024 * 1024, `the service read ${sent} bytes of an endless list`);
+      assert.equal(elsewhere.requests.length, 0);
+
+      hostile.respond = respond.forged;
+      const service = await startService({ QUILLPOINT_LOCAL_MODELS: hostile.url });
+      await service.stop();
+      const output = service.output();
+      assert.match(output, /left out 2 model ids that are not plain names[^]*using its model "llama3\.2:latest"/);
+      assert.ok(!output.includes('\u001b') && !/evil|yyyy/.test(output), output.slice(0, 2000));
+    } finally {
+      await hostile.close();
+      await elsewhere.close();
+    }
+  });
 
   test('are not asked once an upstream is configured, and silence keeps the honest answer', async () => {
     const before = ollama.requests.length;
@@ -160,6 +240,45 @@ describe('local speech-to-text servers', () => {
     // None of the refused ones counted: one transcription of three is left.
     assert.equal((await post(service, '/api/transcribe', { type: 'audio/mp4', body: readFileSync(recording) })).status, 200);
     assert.equal((await transcribe(service)).status, 429);
+  });
+
+  test('refuses recordings over TRANSCRIBE_MAX_SECONDS before they reach the disk or the upstream', async () => {
+    // Ten minutes of silence in a few kilobytes would be 19 MB of WAV.
+    const silence = makeAudio('silence.mp4', 'anullsrc=r=8000:cl=mono:d=600', ['-c:a', 'flac', '-frame_size', '65535', '-strict', '-2']);
+    const before = whisper.requests.length;
+    for (const file of [silence, understated(silence)]) {
+      const response = await post(service, '/api/transcribe', { token: 'long', type: 'audio/mp4', body: readFileSync(file) });
+      assert.equal(response.status, 413, response.text);
+      assert.equal(JSON.parse(response.text).error, 'The recording is longer than 60 seconds');
+    }
+    assert.equal(whisper.requests.length, before);
+    // The longest recording the desktop program makes is well within the bound.
+    const longest = makeAudio('longest.m4a', 'sine=frequency=440:duration=30', ['-ar', '16000', '-ac', '1', '-c:a', 'aac', '-b:a', '32k']);
+    const response = await post(service, '/api/transcribe', { token: 'long', type: 'audio/mp4', body: readFileSync(longest) });
+    assert.equal(response.status, 200, response.text);
+  });
+
+  test('a full disk is a 507 that is not counted, whether it meets the upload or the conversion', async () => {
+    const bin = temporaryDir();
+    const ffmpeg = execFileSync('sh', ['-c', 'command -v ffmpeg'], { encoding: 'utf8' }).trim();
+    // The last argument of a conversion is its output file.
+    const wrapper = `#!/bin/bash\n[ $# -gt 1 ] && set -- "\${@:1:$#-1}" /dev/full\nexec ${ffmpeg} "$@"\n`;
+    writeFileSync(path.join(bin, 'ffmpeg'), wrapper, { mode: 0o755 });
+    const preload = fileURLToPath(new URL('./support/full-disk.js', import.meta.url));
+    const env = { TRANSCRIBE_BASE_URL: whisper.url, TRANSCRIBE_CONVERT: 'wav', QUILLPOINT_TRANSCRIBE_DAILY_LIMIT: '1' };
+    for (const full of [{ PATH: `${bin}:${process.env.PATH}` }, { NODE_OPTIONS: `--import=${preload}` }]) {
+      const cramped = await startService({ ...env, ...full });
+      try {
+        for (let attempt = 0; attempt < 2; attempt += 1) {
+          const response = await post(cramped, '/api/transcribe', { type: 'audio/mp4', body: readFileSync(recording) });
+          assert.equal(response.status, 507, cramped.output());
+          assert.match(JSON.parse(response.text).error, /no room left/);
+        }
+        assert.match(cramped.output(), /the data directory is full: .*(No space left on device|ENOSPC)/);
+      } finally {
+        await cramped.stop();
+      }
+    }
   });
 
   test('an OpenAI-compatible speech server gets the .m4a unchanged, with the language', async () => {

@@ -92,6 +92,17 @@ describe('service', () => {
     }
   });
 
+  test('demo mode answers an instruction predictably too', async () => {
+    const service = await startService({ QUILLPOINT_DEMO: '1' });
+    try {
+      const body = JSON.stringify({ text: 'Helo wrld', model: 'gpt-5.2', detailed: false, instruction: 'Fix the spelling.' });
+      const answered = await explain(service, { body });
+      assert.equal(answered.text, sse('Demo', ' result', ' (instruction of 17 characters, model gpt-5.2)', ' of 9 characters', '.') + DONE);
+    } finally {
+      await service.stop();
+    }
+  });
+
   test('finishes open streams on SIGTERM, then exits', async () => {
     const upstream = await startFakeUpstream();
     upstream.respond = (request, res) => streamPieces(res, ['one', 'two', 'three'], { pauseMs: 150 });
@@ -144,6 +155,40 @@ describe('service', () => {
     } finally {
       await service.stop();
       await upstream.close();
+    }
+  });
+
+  test('GET /api/models lists what is configured, by name, and needs a token', async () => {
+    const gpt = { id: 'gpt-5.2', name: 'OpenAI GPT-5.2', local: false };
+    const grok = { id: 'grok-4-1-fast-non-reasoning-latest', name: 'xAI Grok 4', local: false };
+    const whisper = { id: 'whisper-1', name: 'OpenAI Whisper', local: false };
+    const local = {
+      OPENAI_BASE_URL: 'http://127.0.0.1:11434/v1',
+      OPENAI_MODEL: 'llama3.2',
+      XAI_API_KEY: 'xai-test',
+      TRANSCRIBE_BASE_URL: 'http://localhost:8081',
+      TRANSCRIBE_MODEL: 'ggml-base',
+    };
+    for (const [env, expected] of [
+      [{}, { models: [], transcription: null }],
+      [{ OPENAI_API_KEY: 'sk-test' }, { models: [gpt], transcription: whisper }],
+      [
+        local,
+        {
+          models: [{ id: 'gpt-5.2', name: 'llama3.2', local: true }, grok],
+          transcription: { id: 'ggml-base', name: 'ggml-base', local: true },
+        },
+      ],
+    ]) {
+      const service = await startService(env);
+      try {
+        const models = await fetch(`${service.url}/api/models`, { headers: { authorization: 'Bearer t' } });
+        assert.equal(models.status, 200);
+        assert.deepEqual(await models.json(), expected);
+        assert.equal((await fetch(`${service.url}/api/models`)).status, 401);
+      } finally {
+        await service.stop();
+      }
     }
   });
 

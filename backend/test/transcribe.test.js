@@ -56,6 +56,30 @@ describe('transcribe', () => {
     assert.match(form.file.filename, /\.m4a$/);
     assert.equal(form.file.type, 'audio/mp4');
     assert.ok(form.file.data.equals(audio));
+    assert.equal(form.prompt, undefined);
+  });
+
+  test('passes the words to recognise upstream as the prompt, and refuses them unbounded', async () => {
+    upstream.respond = (request, res) => res.end('{"text":"ok"}');
+    const words = 'Quillpoint, Kubernetes,\nMüller, Dvořák, 東京';
+    for (const query of [`prompt=${encodeURIComponent(words)}`, `language=de&prompt=${encodeURIComponent(words)}`]) {
+      assert.equal((await post(service, `/api/transcribe?${query}`, { type: 'audio/mp4', body: Buffer.from('m4a') })).status, 200);
+      assert.equal(parseMultipart(upstream.requests.at(-1)).prompt.data.toString('utf8'), words);
+    }
+    const before = upstream.requests.length;
+    for (const [prompt, status] of [
+      ['Quill\u0000point', 400],
+      ['Quill\u001b[2Jpoint', 400],
+      ['😀'.repeat(1001), 413],
+    ]) {
+      const response = await post(service, `/api/transcribe?prompt=${encodeURIComponent(prompt)}`, {
+        type: 'audio/mp4',
+        body: Buffer.from('m4a'),
+      });
+      assert.equal(response.status, status);
+      assert.match(JSON.parse(response.text).error, /"prompt"/);
+    }
+    assert.equal(upstream.requests.length, before);
   });
 
   test('accepts exactly 10 MiB, sent with or without a length', async () => {

@@ -43,8 +43,14 @@ export async function startRedis(dir = temporaryDir()) {
     dir,
     socket,
     url: `unix://${socket}`,
+    // A stopped process keeps its connections open but answers nothing.
+    freeze: () => child.kill('SIGSTOP'),
+    thaw: () => child.kill('SIGCONT'),
     async stop() {
-      if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+      if (child.exitCode === null && child.signalCode === null) {
+        child.kill('SIGCONT');
+        child.kill('SIGTERM');
+      }
       await exited;
     },
   };
