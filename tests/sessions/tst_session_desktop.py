@@ -199,6 +199,39 @@ def check_session_parts():
     log("the session's buses, services, sound server and XWayland answer")
 
 
+def bind(key, command):
+    """Binds a key to a command as a user's desktop settings do: a GNOME custom key binding
+    (served by gsd-media-keys) or a sway binding made at run time."""
+    if SESSION == "sway":
+        subprocess.run(["swaymsg", f"bindsym {key} exec {command}"], check=True, stdout=subprocess.DEVNULL)
+        return
+    schema = "org.gnome.settings-daemon.plugins.media-keys"
+    path = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/smoke/"
+    for setting, value in (("name", "'smoke'"), ("command", repr(command)), ("binding", repr(key))):
+        subprocess.run(["gsettings", "set", f"{schema}.custom-keybinding:{path}", setting, value], check=True)
+    subprocess.run(["gsettings", "set", schema, "custom-keybindings", repr([path])], check=True)
+
+
+def check_binding(editor):
+    """A bound key runs its command and does not reach the application."""
+    drop = pathlib.Path(os.environ["QUILL_TEST_DESKTOP_ROOT"]) / "bound"
+    drop.mkdir()
+    drop.chmod(0o1777)  # sway runs its commands as its own user
+    marker = drop / "pressed"
+    before = editor.text()
+    bind("<Control>9" if SESSION == "gnome" else "Ctrl+9", f"touch {marker}")
+
+    def press():
+        keys("key", "ctrl+9")
+        return wait_for(0.5, marker.exists)
+
+    # gsd-media-keys takes a moment to grab a binding it has just been given.
+    wait_until("the bound key did not run its command", 5, press, 0)
+    if editor.text() != before:
+        fail(f"the bound key reached the editor (text: {editor.text()!r})")
+    log("a key bound in the desktop's settings runs its command and does not reach the editor")
+
+
 def main():
     if SESSION not in ("gnome", "sway"):
         fail("run inside scripts/test-desktop.sh run --gnome or --sway")
@@ -233,6 +266,7 @@ def main():
         log("Ctrl+S saved the file")
         if not editor.has_focus():
             fail("the editor lost the focus")
+        check_binding(editor)
 
         if SESSION == "gnome":
             portal = PortalKeyboard()
