@@ -51,8 +51,13 @@ session_keys=$here/../tests/support/session-keys
 
 # GNOME and sway get a mount namespace of their own: a private /tmp/.X11-unix for XWayland's
 # sockets (mutter refuses a directory it cannot write to) and, for GNOME, a /run/systemd with
-# no logind in it. The mounts vanish with the namespace's last process.
-if [[ ($session == gnome || $session == sway) && -z ${QUILL_TEST_DESKTOP_NAMESPACE:-} ]]; then
+# no logind in it. The mounts vanish with the namespace's last process. Only root can mount;
+# sway run by another user uses the machine's /tmp/.X11-unix.
+if [[ $session == gnome && $(id -u) -ne 0 ]]; then
+    echo "test-desktop: --gnome needs root (it mounts over /tmp/.X11-unix and /run/systemd)" >&2
+    exit 1
+fi
+if [[ ($session == gnome || $session == sway) && $(id -u) -eq 0 && -z ${QUILL_TEST_DESKTOP_NAMESPACE:-} ]]; then
     [[ -d /tmp/.X11-unix ]] || mkdir -m 1777 /tmp/.X11-unix
     QUILL_TEST_DESKTOP_NAMESPACE=1 exec unshare --mount --propagation private "$0" run "${arguments[@]}"
 fi
@@ -182,7 +187,8 @@ x11)
     mkfifo "$root/displayfd"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$root/displayfd" >>"$log" 2>&1 &
     pids+=($!)
-    read -r -t 15 display_number <"$root/displayfd" || fail "Xvfb did not start"
+    # Opened read-write, the pipe does not block its opening: the timeout covers a server that never starts.
+    read -r -t 15 display_number <>"$root/displayfd" || fail "Xvfb did not start"
     export DISPLAY=:$display_number
     wait_for 50 xdpyinfo || fail "X server $DISPLAY does not answer"
     start_session_bus
@@ -220,7 +226,7 @@ SESSION
         --width 1280 --height 1024 --xwayland --no-lockscreen \
         --exit-with-session "$root/session.sh" >>"$log" 2>&1 &
     pids+=($!)
-    read -r -t 30 session_pid session_display <"$root/session.fifo" || fail "KWin did not start"
+    read -r -t 30 session_pid session_display <>"$root/session.fifo" || fail "KWin did not start"
     pids+=("$session_pid")
     [[ -n $session_display ]] || fail "KWin started without XWayland"
     export DISPLAY=$session_display
@@ -347,7 +353,7 @@ SWAYCONFIG
         WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
         sway --config "$root/sway.config" >>"$log" 2>&1 &
     pids+=($!)
-    read -r -t 30 WAYLAND_DISPLAY DISPLAY SWAYSOCK <"$root/session.fifo" || fail "sway did not start"
+    read -r -t 30 WAYLAND_DISPLAY DISPLAY SWAYSOCK <>"$root/session.fifo" || fail "sway did not start"
     [[ -n $DISPLAY ]] || fail "sway started without XWayland"
     export WAYLAND_DISPLAY DISPLAY SWAYSOCK
     ln -s "$root/sway-run/$WAYLAND_DISPLAY" "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY"
