@@ -122,8 +122,6 @@ wait_for() {
     done
 }
 
-multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
-
 mkdir -p "$root"/{run,config,data,cache,home,tmp}
 chmod 700 "$root/run"
 export XDG_RUNTIME_DIR=$root/run XDG_CONFIG_HOME=$root/config XDG_DATA_HOME=$root/data
@@ -161,8 +159,8 @@ start_keyring() {
     wait_for 100 name_has_owner org.freedesktop.secrets || fail "gnome-keyring did not start"
 }
 
-# Started here rather than by bus activation so that teardown stops it by pid; with the
-# names it needs (`name ...`) on the bus before it.
+# Starts a D-Bus service itself rather than through bus activation, so that teardown stops it
+# by pid, and waits for its name.
 start_service() {
     local name=$1 program=$2
     shift 2
@@ -380,6 +378,7 @@ kwin)
     # portal's KDE backend and the portal start after the keyring: the portal would otherwise
     # have the bus start a second keyring daemon that hides the unlocked login keyring.
     wait_for 100 name_has_owner org.kde.kglobalaccel || fail "kglobalaccel did not start"
+    multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
     start_service org.freedesktop.impl.portal.desktop.kde "/usr/lib/$multiarch/libexec/xdg-desktop-portal-kde"
     start_service org.freedesktop.portal.Desktop /usr/libexec/xdg-desktop-portal
     ;;
