@@ -3,7 +3,8 @@
 
 A native Wayland GTK editor (mousepad) gets the focus; real key presses through the session's
 keyboard (tests/support/session-keys) reach it: shifted characters, Ctrl+A, Ctrl+S; AT-SPI
-reads its text and the saved file holds it; the editor still has the focus afterwards. On
+reads its text and the saved file holds it; the editor still has the focus afterwards; a key
+bound in the desktop's settings (gsd-media-keys, sway's bindsym) runs its command. On
 GNOME, the remote desktop portal's consent dialog is answered as a user would
 (tests/support/answer-consent) and the portal's keyboard then types into the editor too.
 Run inside `scripts/test-desktop.sh run --gnome` or `--sway`.
@@ -212,13 +213,12 @@ def bind(key, command):
     subprocess.run(["gsettings", "set", schema, "custom-keybindings", repr([path])], check=True)
 
 
-def check_binding(editor):
-    """A bound key runs its command and does not reach the application."""
+def check_binding():
+    """A key bound in the desktop's settings runs its command when a user presses it."""
     drop = pathlib.Path(os.environ["QUILL_TEST_DESKTOP_ROOT"]) / "bound"
     drop.mkdir()
     drop.chmod(0o1777)  # sway runs its commands as its own user
     marker = drop / "pressed"
-    before = editor.text()
     bind("<Control>9" if SESSION == "gnome" else "Ctrl+9", f"touch {marker}")
 
     def press():
@@ -227,9 +227,7 @@ def check_binding(editor):
 
     # gsd-media-keys takes a moment to grab a binding it has just been given.
     wait_until("the bound key did not run its command", 5, press, 0)
-    if editor.text() != before:
-        fail(f"the bound key reached the editor (text: {editor.text()!r})")
-    log("a key bound in the desktop's settings runs its command and does not reach the editor")
+    log("a key bound in the desktop's settings runs its command")
 
 
 def main():
@@ -266,7 +264,7 @@ def main():
         log("Ctrl+S saved the file")
         if not editor.has_focus():
             fail("the editor lost the focus")
-        check_binding(editor)
+        check_binding()
 
         if SESSION == "gnome":
             portal = PortalKeyboard()
