@@ -77,6 +77,8 @@ log=$root/desktop.log
 teardown() {
     local status=$?
     trap - EXIT INT TERM
+    # Stopped by pid below; bash need not report how each of its background jobs ended.
+    disown -a
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill -TERM "${pids[i]}" 2>/dev/null || true
@@ -87,7 +89,9 @@ teardown() {
         [[ $alive == 0 ]] && break
         sleep 0.1
     done
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do
+        if kill -KILL "$pid" 2>/dev/null; then echo "test-desktop: $pid did not stop when asked" >>"$log"; fi
+    done
     # An X server stopped by a signal can leave its lock files in the shared /tmp.
     local lock owner
     for lock in /tmp/.X*-lock; do

@@ -58,7 +58,13 @@ def wait_for(timeout, probe):
 
 
 def keys(*words):
-    subprocess.run([str(SUPPORT / "session-keys"), *words], check=True)
+    begun = time.monotonic()
+    try:
+        subprocess.run([str(SUPPORT / "session-keys"), *words], check=True, timeout=30)
+    except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as error:
+        fail(f"session-keys {' '.join(words)}: {error}")
+    if time.monotonic() - begun > 2:
+        log(f"session-keys {' '.join(words)} took {time.monotonic() - begun:.1f} s")
 
 
 def children(node):
