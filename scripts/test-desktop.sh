@@ -132,7 +132,8 @@ export XDG_RUNTIME_DIR=$root/run XDG_CONFIG_HOME=$root/config XDG_DATA_HOME=$roo
 export XDG_CACHE_HOME=$root/cache HOME=$root/home TMPDIR=$root/tmp
 export GSETTINGS_BACKEND=memory QUILL_TEST_DESKTOP_ROOT=$root QUILL_TEST_SESSION=$session
 unset WAYLAND_DISPLAY DISPLAY DBUS_SESSION_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS AT_SPI_BUS_ADDRESS PULSE_SERVER \
-    SESSION_MANAGER NO_AT_BRIDGE XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP KDE_FULL_SESSION SWAYSOCK QUILL_TEST_KEYS XAUTHORITY
+    SESSION_MANAGER NO_AT_BRIDGE XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP KDE_FULL_SESSION SWAYSOCK QUILL_TEST_KEYS \
+    XAUTHORITY
 
 start_session_bus() {
     dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" --print-pid=3 3>"$root/dbus.pid" \
@@ -189,7 +190,8 @@ x11)
     mkfifo "$root/displayfd"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$root/displayfd" >>"$log" 2>&1 &
     pids+=($!)
-    # Opened read-write, the pipe does not block its opening: the timeout covers a server that never starts.
+    # Opened read-write, the pipe does not block its opening, so the timeout also covers a
+    # server that never starts.
     read -r -t 15 display_number <>"$root/displayfd" || fail "Xvfb did not start"
     export DISPLAY=:$display_number
     wait_for 50 xdpyinfo || fail "X server $DISPLAY does not answer"
@@ -351,8 +353,8 @@ xwayland force
 output HEADLESS-1 resolution 1280x800
 exec $root/session.sh
 SWAYCONFIG
-    "${sway_user[@]}" env HOME="$root/sway-home" XDG_RUNTIME_DIR="$root/sway-run" QUILL_TEST_DESKTOP_ROOT="$root" QUILL_TEST_X_USER="$(id -un)" \
-        WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    "${sway_user[@]}" env HOME="$root/sway-home" XDG_RUNTIME_DIR="$root/sway-run" QUILL_TEST_DESKTOP_ROOT="$root" \
+        QUILL_TEST_X_USER="$(id -un)" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
         sway --config "$root/sway.config" >>"$log" 2>&1 &
     pids+=($!)
     read -r -t 30 WAYLAND_DISPLAY DISPLAY SWAYSOCK <>"$root/session.fifo" || fail "sway did not start"
