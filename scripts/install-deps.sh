@@ -23,6 +23,9 @@ packages=(
     # Qt 5's Wayland plugin: without it the portal's KDE backend runs on XWayland and its
     # RemoteDesktop refuses every session (it needs KWin's screencast protocol)
     qtwayland5
+    # the GNOME and sway test desktops (--gnome, --sway) and their keyboard and consent helpers
+    gnome-shell gnome-settings-daemon dconf-service dconf-gsettings-backend libglib2.0-bin
+    xdg-desktop-portal-gnome xdg-desktop-portal-gtk sway python3 python3-gi gir1.2-atspi-2.0
     espeak-ng sox ffmpeg imagemagick openssl
 )
 
