@@ -174,23 +174,24 @@ void AppDelegate::setupServices() {
 
     // The explain trigger returns at once; the sequence runs on a later turn of the main loop.
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::explainSelection),
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
+        shortcuts.shortcut(ShortcutAction::explainSelection), registry);
+    connect(m_explainShortcutService.get(), &GlobalShortcutService::triggered, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
     m_explainShortcutService->setDescription(shortcutName("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
-    m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::transcribeOnly),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
+    m_transcribeShortcutService =
+        std::make_unique<GlobalShortcutService>(shortcuts.shortcut(ShortcutAction::transcribeOnly), registry);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::triggered, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutPressed);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::released, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutReleased);
     m_transcribeShortcutService->setDescription(shortcutName("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
     m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
-    registry.onLateFailure = [self = QPointer(this)](const QString& message) {
-        if (!self)
-            return;
-        self->m_overlayPanelController->showError(message, true);
-        self->reportShortcutProblems();
-    };
+    connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        m_overlayPanelController->showError(message, true);
+        reportShortcutProblems();
+    });
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())

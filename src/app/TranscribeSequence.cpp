@@ -25,13 +25,10 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
     : QObject(parent)
     , m_deps(dependencies)
     , m_pasteDelay(pasteDelay)
-    , m_cancelShortcutService(std::make_unique<GlobalShortcutService>(
-          cancelShortcut,
-          [self = QPointer(this)] {
-              if (self)
-                  self->abortTranscription();
-          },
-          dependencies.shortcutRegistry)) {
+    , m_cancelShortcutService(
+          std::make_unique<GlobalShortcutService>(cancelShortcut, dependencies.shortcutRegistry)) {
+    connect(m_cancelShortcutService.get(), &GlobalShortcutService::triggered, this,
+            &TranscribeSequence::abortTranscription);
     m_deps.audioCapture.onMaxDurationReached = [self = QPointer(this)] {
         QMetaObject::invokeMethod(
             self,
