@@ -92,19 +92,25 @@ void AppDelegate::setupApplication() {
 
     ShortcutConfiguration& shortcuts = m_services.shortcutConfiguration();
     PermissionManager& permissions = m_services.permissionManager();
-    StatusBarController::Callbacks callbacks;
-    callbacks.explain = queued(m_explainSequence.get(), &ExplainSequence::handleExplain);
-    callbacks.transcribe = weakly(m_transcribeSequence.get(), &TranscribeSequence::toggleTranscription);
-    callbacks.quit = [] { QApplication::quit(); };
-    callbacks.preferences = weakly(this, &AppDelegate::showPreferences);
-    callbacks.requestAccessibility = [&permissions] { permissions.showAccessibilityAlert(); };
-    if constexpr (updateCheckBuiltIn)
-        callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
     m_statusBarController = std::make_unique<StatusBarController>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
-        shortcuts.shortcut(ShortcutAction::transcribeOnly), std::move(callbacks),
+        shortcuts.shortcut(ShortcutAction::transcribeOnly),
+        updateCheckBuiltIn ? StatusBarController::UpdateCheck::offered
+                           : StatusBarController::UpdateCheck::none,
         [&permissions] { return permissions.isAccessibilityEnabled(); }, m_services.authService(),
         m_services.shortcutNames());
+    StatusBarController* statusBar = m_statusBarController.get();
+    connect(statusBar, &StatusBarController::explainRequested, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
+    connect(statusBar, &StatusBarController::transcribeRequested, m_transcribeSequence.get(),
+            &TranscribeSequence::toggleTranscription);
+    connect(statusBar, &StatusBarController::quitRequested, qApp, &QCoreApplication::quit);
+    connect(statusBar, &StatusBarController::preferencesRequested, this, &AppDelegate::showPreferences);
+    connect(statusBar, &StatusBarController::accessibilityRequested, &permissions,
+            &PermissionManager::showAccessibilityAlert);
+    // The update service is made at the first check, not at launch.
+    connect(statusBar, &StatusBarController::updateCheckRequested, this,
+            [&services = m_services] { services.updateService().checkForUpdates(); });
     m_statusBarController->setupStatusItem();
 
     permissions.startAccessibilityMonitoring([self = QPointer(this)](bool) {
