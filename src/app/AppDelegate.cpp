@@ -171,12 +171,10 @@ void AppDelegate::setupServices() {
                                          preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
 
-    m_overlayPanelController->onFetchDetail =
-        queued(m_explainSequence.get(), &ExplainSequence::fetchDetailedExplanation);
-    m_overlayPanelController->onPaste = [sequence = QPointer(m_explainSequence.get())](const QString& text) {
-        if (sequence)
-            sequence->pasteFromOverlay(text);
-    };
+    connect(m_overlayPanelController.get(), &OverlayPanelController::detailRequested, m_explainSequence.get(),
+            &ExplainSequence::fetchDetailedExplanation, Qt::QueuedConnection);
+    connect(m_overlayPanelController.get(), &OverlayPanelController::pasteRequested, m_explainSequence.get(),
+            &ExplainSequence::pasteFromOverlay);
 
     // The explain trigger returns at once; the sequence runs on a later turn of the main loop.
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
