@@ -113,10 +113,9 @@ void AppDelegate::setupApplication() {
             [&services = m_services] { services.updateService().checkForUpdates(); });
     m_statusBarController->setupStatusItem();
 
-    permissions.startAccessibilityMonitoring([self = QPointer(this)](bool) {
-        if (self)
-            self->m_statusBarController->buildMenu();
-    });
+    connect(&permissions, &PermissionManager::accessibilityUpdated, m_statusBarController.get(),
+            &StatusBarController::buildMenu);
+    permissions.startAccessibilityMonitoring();
 
     m_shortcutObserver = shortcuts.subscribe(this, [self = QPointer(this)](const ShortcutMap& delivered) {
         if (self)
