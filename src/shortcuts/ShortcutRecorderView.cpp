@@ -30,12 +30,16 @@ bool isReserved(const Shortcut& shortcut) {
 // The shortcut button takes the key presses itself while recording, before Tab moves the focus
 // and before any shortcut of the window can claim them.
 class KeyCaptureButton final : public QPushButton {
+    Q_OBJECT
 public:
-    KeyCaptureButton(std::function<void(std::optional<Shortcut>)> onCapture, QWidget* parent)
-        : QPushButton(parent)
-        , m_onCapture(std::move(onCapture)) {}
+    explicit KeyCaptureButton(QWidget* parent) : QPushButton(parent) {}
 
     void setRecording(bool recording) { m_recording = recording; }
+
+signals:
+    void captured(const quill::Shortcut& shortcut);
+    // Escape ended the recording.
+    void cancelled();
 
 protected:
     bool event(QEvent* event) override {
@@ -53,7 +57,7 @@ protected:
 private:
     void keyDown(const QKeyEvent& event) {
         if (event.key() == Qt::Key_Escape) {
-            m_onCapture(std::nullopt);
+            emit cancelled();
             return;
         }
         const uint32_t modifiers = modifiersFromQt(event.modifiers());
@@ -63,7 +67,7 @@ private:
         const auto keyCode = storedKeyCode(event);
         if (!keyCode)
             return;
-        m_onCapture(Shortcut{*keyCode, modifiers});
+        emit captured(Shortcut{*keyCode, modifiers});
     }
 
     // The key the user pressed, not what it types: on AZERTY the key with "1" on it types "&"
@@ -81,13 +85,14 @@ private:
     }
 
     bool m_recording = false;
-    std::function<void(std::optional<Shortcut>)> m_onCapture;
 };
 
 ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* parent)
     : QWidget(parent)
     , m_binding(std::move(binding)) {
-    m_shortcutButton = new KeyCaptureButton([this](std::optional<Shortcut> s) { capture(s); }, this);
+    m_shortcutButton = new KeyCaptureButton(this);
+    connect(m_shortcutButton, &KeyCaptureButton::captured, this, &ShortcutRecorderView::capture);
+    connect(m_shortcutButton, &KeyCaptureButton::cancelled, this, [this] { capture(std::nullopt); });
     m_shortcutButton->setObjectName(QStringLiteral("shortcutButton"));
     m_shortcutButton->setMinimumWidth(80 + 2 * 12);
     m_shortcutButton->setAutoDefault(false);
@@ -144,14 +149,14 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
         setError(reservedText());
         return;
     }
-    tryWrite(*captured);
+    tryChoose(*captured);
 }
 
 void ShortcutRecorderView::reset() {
-    tryWrite(m_binding.defaultValue);
+    tryChoose(m_binding.defaultValue);
 }
 
-void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
+void ShortcutRecorderView::tryChoose(const Shortcut& shortcut) {
     if (shortcut != m_binding.read() && m_binding.usedBy) {
         if (const auto other = m_binding.usedBy(shortcut)) {
             setError(tr("%1 is already used by %2").arg(m_binding.name(shortcut), *other));
@@ -159,7 +164,7 @@ void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
         }
     }
     setError(std::nullopt);
-    m_binding.write(shortcut);
+    emit shortcutChosen(shortcut);
     refresh();
 }
 
@@ -186,3 +191,5 @@ void ShortcutRecorderView::hideEvent(QHideEvent* event) {
 }
 
 } // namespace quill
+
+#include "ShortcutRecorderView.moc"
