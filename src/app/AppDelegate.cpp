@@ -17,7 +17,6 @@
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <QTimer>
 
 namespace quill {
@@ -30,27 +29,6 @@ constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
 // hand out.
 QString shortcutName(const char* name) {
     return QCoreApplication::translate("quill::GeneralPreferencesView", name);
-}
-
-// A callback that runs `method` of `object` while the object exists: at once, or queued on a
-// later turn of the main loop.
-template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        if (self)
-            (self.data()->*method)();
-    };
-}
-
-template <typename T> std::function<void()> queued(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        QMetaObject::invokeMethod(
-            self,
-            [self, method] {
-                if (self)
-                    (self.data()->*method)();
-            },
-            Qt::QueuedConnection);
-    };
 }
 
 } // namespace
@@ -117,10 +95,8 @@ void AppDelegate::setupApplication() {
             &StatusBarController::buildMenu);
     permissions.startAccessibilityMonitoring();
 
-    m_shortcutObserver = shortcuts.subscribe(this, [self = QPointer(this)](const ShortcutMap& delivered) {
-        if (self)
-            self->applyShortcuts(delivered);
-    });
+    m_shortcutObserver =
+        shortcuts.subscribe(this, [this](const ShortcutMap& delivered) { applyShortcuts(delivered); });
 
     // A keyring waiting for the user to unlock it answers later; only a finished check that did
     // not sign in asks the user to.
@@ -252,7 +228,8 @@ void AppDelegate::perform(RemoteAction action) {
         return;
     switch (action) {
     case RemoteAction::explain:
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain)();
+        QMetaObject::invokeMethod(m_explainSequence.get(), &ExplainSequence::handleExplain,
+                                  Qt::QueuedConnection);
         break;
     case RemoteAction::transcribe:
         m_transcribeSequence->toggleTranscription();
