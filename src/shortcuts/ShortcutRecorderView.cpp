@@ -1,14 +1,10 @@
 #include "ShortcutRecorderView.h"
 
-#include "KeyCodes.h"
-#include "platform/PhysicalKeys.h"
+#include "KeyCaptureButton.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -26,66 +22,6 @@ bool isReserved(const Shortcut& shortcut) {
 }
 
 } // namespace
-
-// The shortcut button takes the key presses itself while recording, before Tab moves the focus
-// and before any shortcut of the window can claim them.
-class KeyCaptureButton final : public QPushButton {
-    Q_OBJECT
-public:
-    explicit KeyCaptureButton(QWidget* parent) : QPushButton(parent) {}
-
-    void setRecording(bool recording) { m_recording = recording; }
-
-signals:
-    void captured(const quill::Shortcut& shortcut);
-    // Escape ended the recording.
-    void cancelled();
-
-protected:
-    bool event(QEvent* event) override {
-        if (m_recording && event->type() == QEvent::ShortcutOverride) {
-            event->accept();
-            return true;
-        }
-        if (m_recording && event->type() == QEvent::KeyPress) {
-            keyDown(*static_cast<QKeyEvent*>(event));
-            return true;
-        }
-        return QPushButton::event(event);
-    }
-
-private:
-    void keyDown(const QKeyEvent& event) {
-        if (event.key() == Qt::Key_Escape) {
-            emit cancelled();
-            return;
-        }
-        const uint32_t modifiers = modifiersFromQt(event.modifiers());
-        if (modifiers == 0)
-            return;
-        // A modifier pressed on its own, or a key without a stored code, keeps the recording going.
-        const auto keyCode = storedKeyCode(event);
-        if (!keyCode)
-            return;
-        emit captured(Shortcut{*keyCode, modifiers});
-    }
-
-    // The key the user pressed, not what it types: on AZERTY the key with "1" on it types "&"
-    // under Ctrl, and the global grab must take that same key.
-    static std::optional<uint32_t> storedKeyCode(const QKeyEvent& event) {
-        static const bool scanCodesAreLinuxKeys = QGuiApplication::platformName() == QLatin1String("xcb") ||
-                                                  QGuiApplication::platformName() == QLatin1String("wayland");
-        if (scanCodesAreLinuxKeys && event.nativeScanCode() != 0) {
-            const Qt::Key physical = physicalKeyForScanCode(event.nativeScanCode());
-            if (physical == Qt::Key_unknown)
-                return std::nullopt;
-            return keyCodeForQtKey(physical);
-        }
-        return keyCodeForQtKey(event.key());
-    }
-
-    bool m_recording = false;
-};
 
 ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* parent)
     : QWidget(parent)
@@ -191,5 +127,3 @@ void ShortcutRecorderView::hideEvent(QHideEvent* event) {
 }
 
 } // namespace quill
-
-#include "ShortcutRecorderView.moc"
