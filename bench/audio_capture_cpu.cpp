@@ -58,11 +58,10 @@ int main(int argc, char** argv) {
     });
     int levelReports = 0;
     float loudest = 0.0f;
-    service.onAudioLevel = [&](float level) {
+    QObject::connect(&service, &AudioCaptureService::audioLevel, &service, [&](float level) {
         ++levelReports;
         loudest = std::max(loudest, level);
-    };
-    service.onMaxDurationReached = [] {};
+    });
     service.maxDuration = seconds + 10.0;
 
     const double idle = measure(seconds);

@@ -17,7 +17,6 @@
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <QTimer>
 
 namespace quill {
@@ -30,27 +29,6 @@ constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
 // hand out.
 QString shortcutName(const char* name) {
     return QCoreApplication::translate("quill::GeneralPreferencesView", name);
-}
-
-// A callback that runs `method` of `object` while the object exists: at once, or queued on a
-// later turn of the main loop.
-template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        if (self)
-            (self.data()->*method)();
-    };
-}
-
-template <typename T> std::function<void()> queued(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        QMetaObject::invokeMethod(
-            self,
-            [self, method] {
-                if (self)
-                    (self.data()->*method)();
-            },
-            Qt::QueuedConnection);
-    };
 }
 
 } // namespace
@@ -92,30 +70,33 @@ void AppDelegate::setupApplication() {
 
     ShortcutConfiguration& shortcuts = m_services.shortcutConfiguration();
     PermissionManager& permissions = m_services.permissionManager();
-    StatusBarController::Callbacks callbacks;
-    callbacks.explain = queued(m_explainSequence.get(), &ExplainSequence::handleExplain);
-    callbacks.transcribe = weakly(m_transcribeSequence.get(), &TranscribeSequence::toggleTranscription);
-    callbacks.quit = [] { QApplication::quit(); };
-    callbacks.preferences = weakly(this, &AppDelegate::showPreferences);
-    callbacks.requestAccessibility = [&permissions] { permissions.showAccessibilityAlert(); };
-    if constexpr (updateCheckBuiltIn)
-        callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
     m_statusBarController = std::make_unique<StatusBarController>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
-        shortcuts.shortcut(ShortcutAction::transcribeOnly), std::move(callbacks),
+        shortcuts.shortcut(ShortcutAction::transcribeOnly),
+        updateCheckBuiltIn ? StatusBarController::UpdateCheck::offered
+                           : StatusBarController::UpdateCheck::none,
         [&permissions] { return permissions.isAccessibilityEnabled(); }, m_services.authService(),
         m_services.shortcutNames());
+    StatusBarController* statusBar = m_statusBarController.get();
+    connect(statusBar, &StatusBarController::explainRequested, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
+    connect(statusBar, &StatusBarController::transcribeRequested, m_transcribeSequence.get(),
+            &TranscribeSequence::toggleTranscription);
+    connect(statusBar, &StatusBarController::quitRequested, qApp, &QCoreApplication::quit);
+    connect(statusBar, &StatusBarController::preferencesRequested, this, &AppDelegate::showPreferences);
+    connect(statusBar, &StatusBarController::accessibilityRequested, &permissions,
+            &PermissionManager::showAccessibilityAlert);
+    // The update service is made at the first check, not at launch.
+    connect(statusBar, &StatusBarController::updateCheckRequested, this,
+            [&services = m_services] { services.updateService().checkForUpdates(); });
     m_statusBarController->setupStatusItem();
 
-    permissions.startAccessibilityMonitoring([self = QPointer(this)](bool) {
-        if (self)
-            self->m_statusBarController->buildMenu();
-    });
+    connect(&permissions, &PermissionManager::accessibilityUpdated, m_statusBarController.get(),
+            &StatusBarController::buildMenu);
+    permissions.startAccessibilityMonitoring();
 
-    m_shortcutObserver = shortcuts.subscribe(this, [self = QPointer(this)](const ShortcutMap& delivered) {
-        if (self)
-            self->applyShortcuts(delivered);
-    });
+    m_shortcutObserver =
+        shortcuts.subscribe(this, [this](const ShortcutMap& delivered) { applyShortcuts(delivered); });
 
     // A keyring waiting for the user to unlock it answers later; only a finished check that did
     // not sign in asks the user to.
@@ -165,32 +146,31 @@ void AppDelegate::setupServices() {
                                          preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
 
-    m_overlayPanelController->onFetchDetail =
-        queued(m_explainSequence.get(), &ExplainSequence::fetchDetailedExplanation);
-    m_overlayPanelController->onPaste = [sequence = QPointer(m_explainSequence.get())](const QString& text) {
-        if (sequence)
-            sequence->pasteFromOverlay(text);
-    };
+    connect(m_overlayPanelController.get(), &OverlayPanelController::detailRequested, m_explainSequence.get(),
+            &ExplainSequence::fetchDetailedExplanation, Qt::QueuedConnection);
+    connect(m_overlayPanelController.get(), &OverlayPanelController::pasteRequested, m_explainSequence.get(),
+            &ExplainSequence::pasteFromOverlay);
 
     // The explain trigger returns at once; the sequence runs on a later turn of the main loop.
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::explainSelection),
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
+        shortcuts.shortcut(ShortcutAction::explainSelection), registry);
+    connect(m_explainShortcutService.get(), &GlobalShortcutService::triggered, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
     m_explainShortcutService->setDescription(shortcutName("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
-    m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::transcribeOnly),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
+    m_transcribeShortcutService =
+        std::make_unique<GlobalShortcutService>(shortcuts.shortcut(ShortcutAction::transcribeOnly), registry);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::triggered, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutPressed);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::released, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutReleased);
     m_transcribeShortcutService->setDescription(shortcutName("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
     m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
-    registry.onLateFailure = [self = QPointer(this)](const QString& message) {
-        if (!self)
-            return;
-        self->m_overlayPanelController->showError(message, true);
-        self->reportShortcutProblems();
-    };
+    connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        m_overlayPanelController->showError(message, true);
+        reportShortcutProblems();
+    });
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())
@@ -248,7 +228,8 @@ void AppDelegate::perform(RemoteAction action) {
         return;
     switch (action) {
     case RemoteAction::explain:
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain)();
+        QMetaObject::invokeMethod(m_explainSequence.get(), &ExplainSequence::handleExplain,
+                                  Qt::QueuedConnection);
         break;
     case RemoteAction::transcribe:
         m_transcribeSequence->toggleTranscription();

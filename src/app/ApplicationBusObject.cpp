@@ -6,9 +6,7 @@
 
 namespace quill {
 
-ApplicationBusObject::ApplicationBusObject(std::function<void(RemoteAction)> perform, QObject* parent)
-    : QObject(parent)
-    , m_perform(std::move(perform)) {}
+ApplicationBusObject::ApplicationBusObject(QObject* parent) : QObject(parent) {}
 
 bool ApplicationBusObject::claim(const QString& busName) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -69,7 +67,7 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
                            .arg(actionName));
         return;
     }
-    m_perform(*action);
+    emit actionRequested(*action);
 }
 
 } // namespace quill

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
-#include <functional>
 #include <optional>
 
 namespace quill {
@@ -22,7 +21,7 @@ public:
     static inline const QString applicationObjectPath = QStringLiteral("/app/quillpoint/Quillpoint");
     static inline const QString applicationInterface = QStringLiteral("org.freedesktop.Application");
 
-    explicit ApplicationBusObject(std::function<void(RemoteAction)> perform, QObject* parent = nullptr);
+    explicit ApplicationBusObject(QObject* parent = nullptr);
 
     // Puts this object on the session bus and takes the bus name; false when another process
     // owns the name (or there is no session bus).
@@ -39,8 +38,9 @@ public slots:
     void ActivateAction(const QString& actionName, const QVariantList& parameter,
                         const QVariantMap& platformData);
 
-private:
-    std::function<void(RemoteAction)> m_perform;
+signals:
+    // A caller asked for a known action; the reply goes out when the receivers return.
+    void actionRequested(quill::RemoteAction action);
 };
 
 } // namespace quill

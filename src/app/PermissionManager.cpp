@@ -124,18 +124,17 @@ void PermissionManager::openMicrophoneSettings() {
     m_settings.open(SettingsLauncher::Pane::Microphone);
 }
 
-void PermissionManager::startAccessibilityMonitoring(std::function<void(bool)> onUpdate) {
+void PermissionManager::startAccessibilityMonitoring() {
     // Told by the bus where it can: a timer that asks every few seconds keeps an idle program
     // waking up all day.
-    if (m_accessibility.watch([self = QPointer(this), onUpdate] {
+    if (m_accessibility.watch([self = QPointer(this)] {
             if (self)
-                onUpdate(self->isAccessibilityEnabled());
+                emit self->accessibilityUpdated(self->isAccessibilityEnabled());
         }))
         return;
     auto* timer = new QTimer(this);
     timer->setInterval(m_monitoringIntervalMs);
-    connect(timer, &QTimer::timeout, this,
-            [this, onUpdate = std::move(onUpdate)] { onUpdate(isAccessibilityEnabled()); });
+    connect(timer, &QTimer::timeout, this, [this] { emit accessibilityUpdated(isAccessibilityEnabled()); });
     timer->start();
 }
 

@@ -76,7 +76,8 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
         return 0;
     }
     // A call that started this process through D-Bus activation can arrive before the launch.
-    m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
+    m_busObject = std::make_unique<ApplicationBusObject>();
+    connect(m_busObject.get(), &ApplicationBusObject::actionRequested, this, [this](RemoteAction requested) {
         if (m_launched)
             m_appDelegate->perform(requested);
         else

@@ -5,7 +5,6 @@
 #include "platform/PanelWindowHelper.h"
 
 #include <QGuiApplication>
-#include <QPointer>
 #include <QScreen>
 
 namespace quill {
@@ -49,21 +48,10 @@ DisplayLayout OverlayPanelController::currentDisplayLayout(PanelWindowHelper& he
 
 void OverlayPanelController::setupPanel() {
     m_panel = std::make_unique<OverlayPanelWindow>(m_helper);
-    const QPointer<OverlayPanelController> self(this);
-    ExplanationView::Callbacks callbacks;
-    callbacks.onDismiss = [self] {
-        if (self)
-            self->hide();
-    };
-    callbacks.onFetchDetail = [self] {
-        if (self && self->onFetchDetail)
-            self->onFetchDetail();
-    };
-    callbacks.onPaste = [self](const QString& text) {
-        if (self && self->onPaste)
-            self->onPaste(text);
-    };
-    m_contentView = new ExplanationView(m_viewModel, std::move(callbacks), m_panel.get());
+    m_contentView = new ExplanationView(m_viewModel, m_panel.get());
+    connect(m_contentView, &ExplanationView::dismissRequested, this, &OverlayPanelController::hide);
+    connect(m_contentView, &ExplanationView::detailRequested, this, &OverlayPanelController::detailRequested);
+    connect(m_contentView, &ExplanationView::pasteRequested, this, &OverlayPanelController::pasteRequested);
     m_panel->setCard(m_contentView);
     m_panel->setCardGeometry(QRect(QPoint(0, 0), PanelPlacement::minSize));
 }

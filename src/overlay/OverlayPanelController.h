@@ -48,12 +48,13 @@ public:
     bool isDismissPending() const { return m_dismissTimer.isActive(); }
     bool isResizePending() const { return m_resizeThrottle.isActive(); }
 
-    // The application assigns these once at launch.
-    std::function<void()> onFetchDetail;
-    std::function<void(const QString&)> onPaste;
-
     // The pointer and the screens as the window system reports them.
     static DisplayLayout currentDisplayLayout(PanelWindowHelper& helper);
+
+signals:
+    // The user's requests from the panel; a dismissal the controller handles itself.
+    void detailRequested();
+    void pasteRequested(const QString& text);
 
 private:
     void setupPanel();

@@ -65,10 +65,6 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         const ShortcutAction action = entry.action;
         ShortcutBinding binding{
             [this, action] { return m_shortcutConfig.shortcut(action); },
-            [this, action](const Shortcut& shortcut) {
-                m_shortcutConfig.setShortcut(action, shortcut);
-                m_shortcutConfig.saveShortcut(shortcut, action);
-            },
             defaultShortcut(action),
             [this, action](const Shortcut& shortcut) -> std::optional<QString> {
                 for (const ShortcutRow& other : shortcutRows) {
@@ -87,6 +83,11 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         label->setMinimumHeight(recorder->sizeHint().height());
         grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
         grid->addWidget(recorder, row, 2, Qt::AlignRight);
+        connect(recorder, &ShortcutRecorderView::shortcutChosen, this,
+                [this, action](const Shortcut& shortcut) {
+                    m_shortcutConfig.setShortcut(action, shortcut);
+                    m_shortcutConfig.saveShortcut(shortcut, action);
+                });
         connect(recorder, &ShortcutRecorderView::recordingChanged, this,
                 &GeneralPreferencesView::recorderRecordingChanged);
         m_recorders[action] = recorder;

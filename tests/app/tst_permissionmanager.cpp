@@ -177,7 +177,9 @@ void TestPermissionManager::microphoneAccess() {
 void TestPermissionManager::monitoringReportsEveryIntervalAndNeverAtOnce() {
     accessibility.enabled = true;
     QList<bool> reports;
-    manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
+    connect(&manager(), &PermissionManager::accessibilityUpdated, this,
+            [&reports](bool enabled) { reports << enabled; });
+    manager().startAccessibilityMonitoring();
     QVERIFY(reports.isEmpty());
     QTRY_VERIFY(reports.size() >= 2);
     QCOMPARE(reports.mid(0, 2), (QList<bool>{true, true}));
@@ -196,7 +198,9 @@ void TestPermissionManager::monitoringOfAWatchedStatusReportsChangesOnlyAndNever
     accessibility.watchable = true;
     accessibility.enabled = false;
     QList<bool> reports;
-    manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
+    connect(&manager(), &PermissionManager::accessibilityUpdated, this,
+            [&reports](bool enabled) { reports << enabled; });
+    manager().startAccessibilityMonitoring();
     QVERIFY(accessibility.changed);
     QTest::qWait(100); // five monitoring intervals
     QVERIFY(reports.isEmpty());

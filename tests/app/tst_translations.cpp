@@ -73,12 +73,9 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeKeyboardLayout layout;
     ShortcutNames names{layout};
-    StatusBarController controller{{18, 0x100},
-                                   {19, 0x100},
-                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, [] {}},
-                                   [] { return false; },
-                                   auth,
-                                   names};
+    StatusBarController controller(
+        {18, 0x100}, {19, 0x100}, StatusBarController::UpdateCheck::offered, [] { return false; }, auth,
+        names);
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
              (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",

@@ -115,7 +115,7 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
 
     AudioCaptureService service{soundServerRecorders()};
     QList<float> levels;
-    service.onAudioLevel = [&](float level) { levels.append(level); };
+    connect(&service, &AudioCaptureService::audioLevel, this, [&](float level) { levels.append(level); });
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();
@@ -176,7 +176,8 @@ void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
                                                    std::make_unique<AacFileWriter>());
         }};
         QStringList lost;
-        service.onInputLost = [&](const QString& description) { lost << description; };
+        connect(&service, &AudioCaptureService::inputLost, this,
+                [&](const QString& description) { lost << description; });
         QVERIFY(service.startRecording());
         QTest::qWait(1500);
         const auto path = service.stopRecording();
@@ -200,7 +201,8 @@ void TestAudioCaptureDesktop::unpluggedInputFallsBackToTheDefaultWithoutLoss() {
                                                std::make_unique<AacFileWriter>());
     }};
     QStringList lost;
-    service.onInputLost = [&](const QString& description) { lost << description; };
+    connect(&service, &AudioCaptureService::inputLost, this,
+            [&](const QString& description) { lost << description; });
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();

@@ -249,14 +249,15 @@ void TestOverlayPanelController::viewActionsReachTheApplication() {
     ExplanationViewModel& model = controller->viewModel();
     showLoading();
     model.setState(ExplanationState::content(QStringLiteral("A")));
-    // Nothing assigned yet: the actions do nothing.
+    // Nothing connected yet: the actions do nothing.
     QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
     model.setIsExpanded(false);
 
     int fetches = 0;
     QStringList pasted;
-    controller->onFetchDetail = [&] { ++fetches; };
-    controller->onPaste = [&](const QString& text) { pasted << text; };
+    connect(controller.get(), &OverlayPanelController::detailRequested, this, [&] { ++fetches; });
+    connect(controller.get(), &OverlayPanelController::pasteRequested, this,
+            [&](const QString& text) { pasted << text; });
     QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
     QCOMPARE(fetches, 1);
     model.setMode(ViewMode::transcribe);

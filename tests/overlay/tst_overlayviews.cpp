@@ -69,11 +69,10 @@ void TestOverlayViews::init() {
     fetches = dismissals = 0;
     pastes.clear();
     model = new ExplanationViewModel;
-    ExplanationView::Callbacks callbacks;
-    callbacks.onDismiss = [this] { ++dismissals; };
-    callbacks.onFetchDetail = [this] { ++fetches; };
-    callbacks.onPaste = [this](const QString& text) { pastes << text; };
-    view = new ExplanationView(*model, std::move(callbacks));
+    view = new ExplanationView(*model);
+    connect(view, &ExplanationView::dismissRequested, this, [this] { ++dismissals; });
+    connect(view, &ExplanationView::detailRequested, this, [this] { ++fetches; });
+    connect(view, &ExplanationView::pasteRequested, this, [this](const QString& text) { pastes << text; });
     view->textContent()->setRevealDuration(0);
     view->resize(380, 300);
     view->show();
