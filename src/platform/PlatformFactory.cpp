@@ -112,17 +112,8 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
-    WaylandActiveWindowInfo::AccessibleApplication accessible;
-    if (auto* reader = dynamic_cast<AtspiAccessibilityReader*>(p.accessibilityReader.get())) {
-        accessible = [reader]() -> std::optional<std::pair<qint64, QString>> {
-            const auto application = reader->activeApplication();
-            if (!application)
-                return std::nullopt;
-            return std::pair(application->processId, application->name);
-        };
-    }
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
-        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, std::move(accessible));
+        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, p.accessibilityReader.get());
     std::unique_ptr<PanelWindowHelper> windows;
     if (xwayland)
         windows = std::make_unique<X11PanelWindowHelper>(xwayland);
