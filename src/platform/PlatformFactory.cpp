@@ -97,7 +97,7 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
         kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
-        p.keyGrabber = std::make_unique<portal::PortalGlobalShortcuts>(bus);
+        p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);
     else
         p.keyGrabber = std::make_unique<NullKeyGrabber>();
     // XWayland's keymap follows the compositor's, so keys are named as the user's layout has them.
@@ -108,7 +108,7 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        p.keyEventPoster = std::make_unique<portal::PortalKeyEventPoster>(bus, *p.settingsStore);
+        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
