@@ -14,7 +14,7 @@ const QString notAnswered = QStringLiteral("no answer in time");
 
 DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     DiagnosticsReport report;
-    const platform::SessionFacts& s = in.session;
+    const SessionFacts& s = in.session;
     const bool x11 = s.x11.connected;
     const bool wayland = !in.waylandDisplay.isEmpty();
     // In a Wayland session, XWayland hosts our windows only: key grabs, XTEST and the active

@@ -10,7 +10,7 @@ namespace quill {
 
 // Everything `quillpoint --diagnose` found, gathered before any of it is judged.
 struct DiagnosticsInput {
-    platform::SessionFacts session;
+    SessionFacts session;
     QString display; // $DISPLAY
     QString waylandDisplay;
     // The configured shortcuts, by name ("Explain", ...), in the order of session.x11.grabs.

@@ -72,7 +72,7 @@ int runDiagnostics(int& argc, char** argv) {
     // A locked keyring would ask the user to unlock it, and asking for one that is not running
     // would start it: only an open keyring, or else the file, is read.
     std::optional<QString> token;
-    const platform::KeyringFacts& keyring = input.session.keyring;
+    const KeyringFacts& keyring = input.session.keyring;
     if (keyring.answered && (!keyring.serviceRunning || keyring.locked == false)) {
         const std::unique_ptr<SecretStore> store = keyring.serviceRunning
                                                        ? platform::createSecretStore(keyringTimeoutMs)
@@ -127,7 +127,7 @@ int runDiagnostics(int& argc, char** argv) {
         std::fprintf(stdout, "%s\n", qPrintable(text));
     std::fflush(stdout);
     const int status = report.ok() ? 0 : 1;
-    const platform::SessionFacts& s = input.session;
+    const SessionFacts& s = input.session;
     // A probe still waiting for a hung peer must not hold the process: leave without running
     // destructors that would wait for it.
     if (!s.x11.answered || !s.sound.answered || !s.keyring.answered || !s.bus.answered)

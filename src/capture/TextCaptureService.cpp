@@ -116,7 +116,7 @@ std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::opt
 std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     if (m_copying)
         return std::nullopt;
-    const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
     if (terminal == TerminalKind::SelectionOnly)
         return m_activeWindow.holdsPrimarySelection() ? m_clipboard.selectionText() : std::nullopt;
@@ -180,7 +180,7 @@ void TextCaptureService::finishPendingRestore() {
 }
 
 bool TextCaptureService::paste(const QString& text) {
-    const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     m_clipboard.clear();
     m_clipboard.setText(text);
     if (terminal == TerminalKind::SelectionOnly)
@@ -194,8 +194,8 @@ bool TextCaptureService::paste(const QString& text) {
     return true;
 }
 
-TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {
-    for (const QString& name : windowClass) {
+TerminalKind TextCaptureService::terminalKind(const QStringList& applicationNames) {
+    for (const QString& name : applicationNames) {
         const QString lower = name.toLower();
         if (kSelectionOnlyTerminals.contains(lower))
             return TerminalKind::SelectionOnly;

@@ -57,7 +57,7 @@ public:
     // the clipboard changed meanwhile. Returns before the restore.
     void pasteTextKeepingClipboard(const QString& text);
 
-    static TerminalKind terminalKind(const QStringList& windowClass);
+    static TerminalKind terminalKind(const QStringList& applicationNames);
 
 private:
     using SavedClipboard = std::optional<QList<ClipboardFormat>>;

@@ -163,7 +163,7 @@ void TestTextCapture::copyWaitsForTextNotForAnyChange() {
 }
 
 void TestTextCapture::terminalKind_data() {
-    QTest::addColumn<QStringList>("windowClass");
+    QTest::addColumn<QStringList>("applicationNames");
     QTest::addColumn<TerminalKind>("kind");
     QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::None;
     QTest::newRow("nothing active") << QStringList{} << TerminalKind::None;
@@ -180,9 +180,9 @@ void TestTextCapture::terminalKind_data() {
 }
 
 void TestTextCapture::terminalKind() {
-    QFETCH(QStringList, windowClass);
+    QFETCH(QStringList, applicationNames);
     QFETCH(TerminalKind, kind);
-    QCOMPARE(TextCaptureService::terminalKind(windowClass), kind);
+    QCOMPARE(TextCaptureService::terminalKind(applicationNames), kind);
 }
 
 void TestTextCapture::terminalsNeverGetAPlainCtrlC() {

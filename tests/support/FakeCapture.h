@@ -17,13 +17,14 @@ public:
         askedPids << pid.value_or(-1);
         return answer;
     }
+    std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
     std::optional<FocusedText> answer;
     QList<qint64> askedPids;
 };
 
 class FakeWindow final : public ActiveWindowInfo {
 public:
-    QStringList windowClass() override { return names; }
+    QStringList applicationNames() override { return names; }
     bool holdsPrimarySelection() override { return holdsSelection; }
     QStringList names{"mousepad", "Mousepad"};
     bool holdsSelection = true;

@@ -11,7 +11,6 @@
 #include <QTest>
 
 using namespace quill;
-using namespace quill::portal;
 
 namespace {
 
