@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ActionThrottle.h"
 #include "CommandLine.h"
 
 #include <QDBusContext>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -32,6 +34,8 @@ public:
     // most `timeoutMs`. Returns the error text, empty on success.
     static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs);
     static bool isRunning(const QString& busName, int timeoutMs);
+    // The process that owns `busName`; none when nobody owns it or the bus does not say.
+    static std::optional<qint64> ownerProcessId(const QString& busName, int timeoutMs);
 
 public slots:
     void Activate(const QVariantMap& platformData);
@@ -41,6 +45,8 @@ public slots:
 
 private:
     std::function<void(RemoteAction)> m_perform;
+    ActionThrottle m_throttle;
+    QElapsedTimer m_clock;
 };
 
 } // namespace quill
