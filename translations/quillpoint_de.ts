@@ -92,6 +92,16 @@
         <source>No response received</source>
         <translation>Keine Antwort erhalten</translation>
     </message>
+    <message>
+        <source>Accessibility required.
+
+If already turned on, log out and back in, then start Quillpoint again:
+%1</source>
+        <translation>Barrierefreiheit erforderlich.
+
+Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starten Sie Quillpoint dann erneut:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>quill::ExplanationView</name>

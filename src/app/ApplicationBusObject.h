@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ActionThrottle.h"
 #include "CommandLine.h"
 
 #include <QDBusContext>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -31,6 +33,8 @@ public:
     // most `timeoutMs`. Returns the error text, empty on success.
     static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs);
     static bool isRunning(const QString& busName, int timeoutMs);
+    // The process that owns `busName`; none when nobody owns it or the bus does not say.
+    static std::optional<qint64> ownerProcessId(const QString& busName, int timeoutMs);
 
 public slots:
     void Activate(const QVariantMap& platformData);
@@ -39,8 +43,12 @@ public slots:
                         const QVariantMap& platformData);
 
 signals:
-    // A caller asked for a known action; the reply goes out when the receivers return.
+    // A caller asked for a known action; emitted on a later turn, once the reply has gone out.
     void actionRequested(quill::RemoteAction action);
+
+private:
+    ActionThrottle m_throttle;
+    QElapsedTimer m_clock;
 };
 
 } // namespace quill

@@ -1,3 +1,4 @@
+#include "app/ActionThrottle.h"
 #include "app/CommandLine.h"
 #include "app/Diagnostics.h"
 
@@ -11,6 +12,7 @@ private slots:
     void parses_data();
     void parses();
     void actionNamesRoundTrip();
+    void aBurstOfOneActionIsOneAction();
     void verdicts_data();
     void verdicts();
     void aWaylandSessionReportsThePortalAndThePanel();
@@ -67,6 +69,28 @@ void TestCommandLine::actionNamesRoundTrip() {
     }
     QVERIFY(!remoteActionNamed("Explain"));
     QVERIFY(!remoteActionNamed(""));
+}
+
+void TestCommandLine::aBurstOfOneActionIsOneAction() {
+    using std::chrono::milliseconds;
+    ActionThrottle throttle;
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(1000)));
+    // Requests closer than the window to the one before are dropped, however long they go on.
+    for (int t = 1040; t < 2000; t += 40)
+        QVERIFY(!throttle.admit(RemoteAction::explain, milliseconds(t)));
+    // Another action is not part of the burst.
+    QVERIFY(throttle.admit(RemoteAction::cancel, milliseconds(1990)));
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(2100)));
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(2200)));
+
+    // A second transcribe right after the first is a bounce; a stop a second later is not.
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(3000)));
+    QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(3200)));
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(4000)));
+    // Requests that waited while the action ran are measured from its end.
+    throttle.performed(RemoteAction::transcribe, milliseconds(4600));
+    QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(4800)));
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(5200)));
 }
 
 namespace {

@@ -2,7 +2,9 @@
 #include "platform/audio/AudioEncoderModule.h"
 #include "platform/audio/DeferredAudioFileWriter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <future>
@@ -177,8 +179,30 @@ void TestDeferredAudioFileWriter::moduleMissingOrBrokenIsAnErrorNotACrash() {
     AudioEncoderModule broken({dir.filePath("quillpoint-aac.so")});
     error.clear();
     QVERIFY(!broken.createWriter(error));
-    QVERIFY2(error.contains("cannot be loaded"), qPrintable(error));
+    QVERIFY2(error.contains("is not a shared library"), qPrintable(error));
     QVERIFY(!broken.isLoaded());
+
+    // A module cut short, as an interrupted upgrade leaves it, is refused before the loader maps
+    // it (mapping it faulted with SIGBUS), and stays refused.
+    QFile real(QUILL_AAC_MODULE);
+    QVERIFY(real.open(QIODevice::ReadOnly));
+    const QByteArray image = real.readAll();
+    for (const qsizetype length : {image.size() / 2, image.size() - 1, qsizetype(100)}) {
+        const QString cutPath = dir.filePath(QStringLiteral("cut-%1/quillpoint-aac.so").arg(length));
+        QVERIFY(QDir().mkpath(QFileInfo(cutPath).path()));
+        QFile cut(cutPath);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(image.left(length));
+        cut.close();
+        AudioEncoderModule truncated({cutPath});
+        error.clear();
+        QVERIFY(!truncated.createWriter(error));
+        QVERIFY2(error.contains("is damaged or cut short"), qPrintable(error));
+        QVERIFY(truncated.answersAtOnce());
+        error.clear();
+        QVERIFY(!truncated.createWriter(error));
+        QVERIFY2(error.contains("is damaged or cut short"), qPrintable(error));
+    }
 }
 
 void TestDeferredAudioFileWriter::moduleRecordsARealFileInTheBackground() {
