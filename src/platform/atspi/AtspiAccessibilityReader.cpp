@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kMaxWalkedNodes = 4000;
 constexpr int kMaxWalkDepth = 64;
-constexpr qint64 kWalkTimeMs = 300;
+constexpr qint64 kWalkTimeMs = 600;
 // Objects embedded in objects embedded in text: a web page nests blocks a few levels deep.
 constexpr int kMaxEmbedDepth = 16;
 // Where an embedded object (a paragraph, a link, an image) sits in its parent's text.
@@ -478,13 +478,41 @@ std::optional<FocusedText> rangeInValue(AtspiAccessible* app, AtspiText* text, R
     return result;
 }
 
-std::optional<FocusedText> readFocusedText(std::optional<qint64> pid) {
+// LibreOffice makes each paragraph of a document an object of its own, in a container without
+// text: a selection across paragraphs is read from the container.
+Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
+    Error error;
+    if (atspi_accessible_get_role(focused.get(), error.out()) != ATSPI_ROLE_PARAGRAPH)
+        return focused;
+    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(focused.get(), error.out()));
+    if (error.failed() || !parent)
+        return focused;
+    Ref<AtspiText> parentText(atspi_accessible_get_text_iface(parent.get()));
+    return parentText ? std::move(focused) : std::move(parent);
+}
+
+// The object the application last announced as focused, when it is still focused and belongs
+// to `application`.
+Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, const Application& application) {
+    if (!announced || !hasState(announced, ATSPI_STATE_FOCUSED))
+        return {};
+    const auto owner = processId(announced);
+    if (!owner || owner != processId(application.app.get()))
+        return {};
+    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(announced)));
+}
+
+std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
     auto application = findApplication(pid);
     if (!application)
         return std::nullopt;
     Budget budget;
     const bool windowActive = static_cast<bool>(application->activeWindow);
-    Ref<AtspiAccessible> focused = focusedElement(*application, budget);
+    Ref<AtspiAccessible> focused = announcedFocus(announced, *application);
+    if (!focused)
+        focused = focusedElement(*application, budget);
+    if (focused)
+        focused = paragraphContainer(std::move(focused));
     std::optional<Selection> selection;
     if (focused)
         selection = selectionBelow(std::move(focused), 0, windowActive, budget);
@@ -494,8 +522,12 @@ std::optional<FocusedText> readFocusedText(std::optional<qint64> pid) {
             static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
         selection = selectionBelow(std::move(window), 1, windowActive, budget);
     }
-    if (!selection)
+    if (!selection) {
+        logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+                QStringLiteral("no text with a selection found in %1")
+                    .arg(applicationName(application->app.get())));
         return std::nullopt;
+    }
 
     const QString role = roleName(selection->holder.get());
     const QString app = applicationName(application->app.get());
@@ -547,9 +579,17 @@ struct AtspiAccessibilityReader::Worker {
                 // thread iterates; move it here.
                 atspi_set_main_context(context);
                 atspi_set_timeout(callTimeoutMs, callTimeoutMs * 4);
+                // Applications announce where focus goes: knowing it spares walking their trees.
+                focusListener = atspi_event_listener_new(&Worker::onFocusChanged, this, nullptr);
+                atspi_event_listener_register(focusListener, "object:state-changed:focused", nullptr);
             }
             started.set_value(ok);
             g_main_loop_run(loop);
+            if (focusListener) {
+                atspi_event_listener_deregister(focusListener, "object:state-changed:focused", nullptr);
+                g_object_unref(focusListener);
+            }
+            lastFocused.reset();
             g_main_context_pop_thread_default(context);
         });
         available = ready.get();
@@ -584,10 +624,21 @@ struct AtspiAccessibilityReader::Worker {
         return future;
     }
 
+    static void onFocusChanged(AtspiEvent* event, void* data) {
+        auto* worker = static_cast<Worker*>(data);
+        if (event->detail1 == 1 && event->source)
+            worker->lastFocused =
+                Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        g_boxed_free(atspi_event_get_type(), event);
+    }
+
     GMainContext* context;
     GMainLoop* loop;
     std::thread thread;
     bool available = false;
+    // Used on the worker thread only.
+    AtspiEventListener* focusListener = nullptr;
+    Ref<AtspiAccessible> lastFocused;
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
@@ -599,7 +650,8 @@ AtspiAccessibilityReader::~AtspiAccessibilityReader() = default;
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
     if (!m_worker->available)
         return std::nullopt;
-    auto answer = m_worker->submit([pid] { return readFocusedText(pid); });
+    Worker* worker = m_worker.get();
+    auto answer = m_worker->submit([pid, worker] { return readFocusedText(pid, worker->lastFocused.get()); });
     if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready)
         return std::nullopt;
     return answer.get();
