@@ -151,10 +151,18 @@ QString TestApplicationsDesktop::startApplication(const Application& application
             return {};
         QTest::qWait(250);
     }
-    const QString window = windows.split('\n').constLast();
-    xdotool({"windowactivate", "--sync", window});
-    // The window maps before its content is laid out and known on the accessibility bus.
-    QTest::qWait(application.kind == Application::Page ? 4000 : 2500);
+    QString window = windows.split('\n').constLast();
+    // The window maps before its content is laid out and known on the accessibility bus; a
+    // browser names its window after the page once the page has loaded.
+    if (application.kind == Application::Page) {
+        while (!xdotool({"search", "--onlyvisible", "--name", "Quill test page"}, &windows)) {
+            if (waited.hasExpired(50000))
+                return {};
+            QTest::qWait(250);
+        }
+        window = windows.split('\n').constFirst();
+    }
+    QTest::qWait(2500);
     xdotool({"windowactivate", "--sync", window});
     return window;
 }

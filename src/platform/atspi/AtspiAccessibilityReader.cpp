@@ -652,8 +652,11 @@ std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<q
         return std::nullopt;
     Worker* worker = m_worker.get();
     auto answer = m_worker->submit([pid, worker] { return readFocusedText(pid, worker->lastFocused.get()); });
-    if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready)
+    if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready) {
+        logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+                QStringLiteral("no answer from the application within %1 ms").arg(m_waitMs));
         return std::nullopt;
+    }
     return answer.get();
 }
 
