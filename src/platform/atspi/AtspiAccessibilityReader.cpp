@@ -14,6 +14,7 @@
 namespace quill {
 namespace {
 
+// Bounds of one read's walk of the tree (see Budget).
 constexpr int kMaxWalkedNodes = 4000;
 constexpr int kMaxWalkDepth = 64;
 constexpr qint64 kWalkTimeMs = 600;
@@ -491,60 +492,65 @@ Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
     return parentText ? std::move(focused) : std::move(parent);
 }
 
-// The object the application last announced as focused, when it is still focused and belongs
-// to `application`.
-Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, const Application& application) {
-    if (!announced || !hasState(announced, ATSPI_STATE_FOCUSED))
-        return {};
-    const auto owner = processId(announced);
-    if (!owner || owner != processId(application.app.get()))
+// The object the application with `pid` last announced as focused, when it still is. Focus
+// implies the application's window is the active one.
+Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, std::optional<qint64> pid) {
+    if (!announced || !pid || *pid == getpid() || processId(announced) != pid ||
+        !hasState(announced, ATSPI_STATE_FOCUSED))
         return {};
     return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(announced)));
 }
 
-std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+// The selection in the application with `pid` (or the one in front): where it announced focus,
+// else where the tree says focus is, else wherever its active window shows a selection.
+std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
+                                       Budget& budget) {
+    if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid)) {
+        if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+            return selection;
+    }
     auto application = findApplication(pid);
     if (!application)
         return std::nullopt;
-    Budget budget;
     const bool windowActive = static_cast<bool>(application->activeWindow);
-    Ref<AtspiAccessible> focused = announcedFocus(announced, *application);
-    if (!focused)
-        focused = focusedElement(*application, budget);
-    if (focused)
-        focused = paragraphContainer(std::move(focused));
     std::optional<Selection> selection;
-    if (focused)
-        selection = selectionBelow(std::move(focused), 0, windowActive, budget);
-    // Without a usable focus report, the selection is wherever the active window shows one.
+    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget))
+        selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
     if (!selection && windowActive) {
         Ref<AtspiAccessible> window(
             static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
         selection = selectionBelow(std::move(window), 1, windowActive, budget);
     }
-    if (!selection) {
+    if (!selection)
         logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
                 QStringLiteral("no text with a selection found in %1")
                     .arg(applicationName(application->app.get())));
-        return std::nullopt;
-    }
+    return selection;
+}
 
+std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+    Budget budget;
+    std::optional<Selection> selection = findSelection(pid, announced, budget);
+    if (!selection)
+        return std::nullopt;
+    Error error;
+    Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
     const QString role = roleName(selection->holder.get());
-    const QString app = applicationName(application->app.get());
+    const QString appName = app ? applicationName(app.get()) : QString();
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
     const std::optional<Range> range = text ? firstSelection(text.get()) : std::nullopt;
-    if (selection->text.isEmpty() && text && range && !range->isEmpty() &&
+    if (selection->text.isEmpty() && app && text && range && !range->isEmpty() &&
         textBetween(text.get(), *range).isEmpty())
-        result = rangeInValue(application->app.get(), text.get(), *range).value_or(FocusedText{});
+        result = rangeInValue(app.get(), text.get(), *range).value_or(FocusedText{});
     else if (isPlaceholderOnly(selection->text))
         result.selectedText = QString();
     else
         result.selectedText = QString(selection->text).remove(kPlaceholder);
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
     logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
-            found ? QStringLiteral("selection of a %1 in %2").arg(role, app)
-                  : QStringLiteral("no selection in the %1 in focus in %2").arg(role, app));
+            found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
+                  : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
     return result;
 }
 
