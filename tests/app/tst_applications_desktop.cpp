@@ -259,9 +259,9 @@ void TestApplicationsDesktop::explainAndTranscribe() {
         QVERIFY(xdotool({"mousemove", "--window", window, "900", "10", "mouseup", "1"}));
         break;
     }
-    // A person takes a moment between selecting and pressing the shortcut; browsers update
-    // their accessibility caches in that time.
-    QTest::qWait(1000);
+    // A person takes a moment between selecting and pressing the shortcut; browsers and office
+    // suites update what they tell the accessibility bus in that time.
+    QTest::qWait(2000);
     QVERIFY(xdotool({"key", "ctrl+1"}));
     const QString sent = explainedText(explained).trimmed();
     const QStringList lines = linesSince(firstLine);
