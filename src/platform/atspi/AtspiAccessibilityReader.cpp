@@ -369,7 +369,7 @@ std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool 
 // `range` of `text` with each U+FFFC, an embedded object's place, replaced by that object's
 // selected text, recursively. Placeholders that lead nowhere are dropped.
 QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget) {
-    const QString raw = textBetween(text, range);
+    QString raw = textBetween(text, range);
     if (!raw.contains(kPlaceholder))
         return raw;
     Ref<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(node));
