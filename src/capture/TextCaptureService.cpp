@@ -1,10 +1,13 @@
 #include "TextCaptureService.h"
 
+#include "platform/Log.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSet>
 #include <QTextBoundaryFinder>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace quill {
@@ -82,6 +85,21 @@ QString cut(const QString& value, TextRange range) {
     return value.mid(boundaries.at(start), boundaries.at(end) - boundaries.at(start));
 }
 
+// Whether `text` holds more than white space and U+FFFC, the stand-in for an embedded object
+// (a paragraph of a web page, an image) that some applications report in place of its text.
+bool isReadable(const std::optional<QString>& text) {
+    return text && std::any_of(text->cbegin(), text->cend(),
+                               [](QChar c) { return c != QChar(0xFFFC) && !c.isSpace(); });
+}
+
+std::optional<QString> readable(std::optional<QString> text, const QString& how) {
+    if (!isReadable(text))
+        return std::nullopt;
+    logLine(lcCapture(), QStringLiteral("TextCaptureService"),
+            QStringLiteral("read %1 characters of selected text through %2").arg(text->size()).arg(how));
+    return text;
+}
+
 } // namespace
 
 TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
@@ -106,11 +124,12 @@ std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::opt
         m_accessibility.focusedText(processId ? std::optional<qint64>(*processId) : std::nullopt);
     if (!focused)
         return std::nullopt;
+    const QString how = QStringLiteral("accessibility");
     if (focused->selectedText && !focused->selectedText->isEmpty())
-        return focused->selectedText;
+        return readable(focused->selectedText, how);
     if (!focused->range || !focused->value || focused->range->length < 1)
         return std::nullopt;
-    return cut(*focused->value, *focused->range);
+    return readable(cut(*focused->value, *focused->range), how);
 }
 
 std::optional<QString> TextCaptureService::selectedTextViaCopy() {
@@ -119,7 +138,9 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
     if (terminal == TerminalKind::SelectionOnly)
-        return m_activeWindow.holdsPrimarySelection() ? m_clipboard.selectionText() : std::nullopt;
+        return m_activeWindow.holdsPrimarySelection()
+                   ? readable(m_clipboard.selectionText(), QStringLiteral("the primary selection"))
+                   : std::nullopt;
     m_copying = true;
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
@@ -131,7 +152,7 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
         restoreClipboard(saved);
     }
     m_copying = false;
-    return text;
+    return readable(text, QStringLiteral("a copy"));
 }
 
 void TextCaptureService::pasteText(const QString& text) {

@@ -27,6 +27,7 @@ private slots:
     void copyWithoutAnAnswerRestoresAndReturnsNone();
     void copyWithAnEmptyClipboardLeavesItEmpty();
     void copyWaitsForTextNotForAnyChange();
+    void copyOfPlaceholdersOrWhiteSpaceIsNoSelection();
     void terminalKind_data();
     void terminalKind();
     void terminalsNeverGetAPlainCtrlC();
@@ -80,6 +81,19 @@ void TestTextCapture::readsSelectionThroughAccessibility_data() {
     QTest::newRow("selected text, untrimmed")
         << std::optional<FocusedText>(FocusedText{QString("  spaced \n"), TextRange{0, 10}, std::nullopt})
         << Text("  spaced \n");
+    // Web pages and office documents stand an embedded object's text in with U+FFFC.
+    QTest::newRow("object placeholders only")
+        << std::optional<FocusedText>(
+               FocusedText{QStringLiteral("\ufffc \ufffc\n"), std::nullopt, std::nullopt})
+        << Text();
+    QTest::newRow("placeholders cut from the value")
+        << std::optional<FocusedText>(
+               FocusedText{QString(), TextRange{1, 2}, QStringLiteral("a\ufffc\ufffcb")})
+        << Text();
+    QTest::newRow("text around a placeholder is kept")
+        << std::optional<FocusedText>(
+               FocusedText{QStringLiteral("see \ufffc here"), std::nullopt, std::nullopt})
+        << Text(QStringLiteral("see \ufffc here"));
     QTest::newRow("range path") << std::optional<FocusedText>(
                                        FocusedText{QString(), TextRange{2, 3}, "abcdefg"})
                                 << Text("cde");
@@ -135,6 +149,19 @@ void TestTextCapture::copyRestoresEveryRealFormatByteForByte() {
     const QList<ClipboardFormat> expected = {
         {"text/plain", "earlier text"}, {"image/png", kPng}, {"text/html", "<b>earlier</b>"}};
     QCOMPARE(clipboard.contents, expected);
+}
+
+void TestTextCapture::copyOfPlaceholdersOrWhiteSpaceIsNoSelection() {
+    for (const QString& copied :
+         {QStringLiteral("\ufffc"), QStringLiteral(" \n\t"), QStringLiteral("\ufffc\n\ufffc")}) {
+        clipboard.contents = {{"text/plain", "earlier"}};
+        keys.onPost = [this, copied] { clipboard.changeLater({{"text/plain", copied.toUtf8()}}); };
+        QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
+        QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", "earlier"}}));
+    }
+    window.names = {"xterm", "XTerm"};
+    clipboard.selection = QStringLiteral("\ufffc ");
+    QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
 }
 
 void TestTextCapture::copyWithoutAnAnswerRestoresAndReturnsNone() {
