@@ -34,10 +34,13 @@ public:
     static bool isRunning(const QString& busName, int timeoutMs);
 
 public slots:
+    // The methods of org.freedesktop.Application, named as the interface names them.
+    // NOLINTBEGIN(readability-identifier-naming)
     void Activate(const QVariantMap& platformData);
     void Open(const QStringList& uris, const QVariantMap& platformData);
     void ActivateAction(const QString& actionName, const QVariantList& parameter,
                         const QVariantMap& platformData);
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     std::function<void(RemoteAction)> m_perform;

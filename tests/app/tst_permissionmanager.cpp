@@ -116,7 +116,7 @@ void TestPermissionManager::openSystemSettingsTurnsAccessibilityOn() {
     accessibility.enabled = false;
     settings.exists = false; // a desktop without a settings program still gets the switch
     manager().showAccessibilityAlert();
-    QCOMPARE(settings.opened, QList<SettingsLauncher::Pane>{SettingsLauncher::Pane::Accessibility});
+    QCOMPARE(settings.opened, QList<SettingsLauncher::Pane>{SettingsLauncher::Pane::accessibility});
     QCOMPARE(accessibility.setCalls, QList<bool>{true});
     QVERIFY(manager().isAccessibilityEnabled());
 }
@@ -167,7 +167,7 @@ void TestPermissionManager::microphoneAccess() {
     QCoreApplication::processEvents();
     QCOMPARE(answers, completions);
     QCOMPARE(shown.isEmpty() ? QString() : shown[0].messageText, alert);
-    QCOMPARE(settings.opened.contains(SettingsLauncher::Pane::Microphone), opensSettings);
+    QCOMPARE(settings.opened.contains(SettingsLauncher::Pane::microphone), opensSettings);
     if (alert == QLatin1String("Microphone Access Restricted")) {
         QCOMPARE(shown[0].buttons, QStringList{"OK"});
         QCOMPARE(shown[0].style, QMessageBox::Warning);
@@ -238,8 +238,8 @@ void TestPermissionManager::settingsProgramForTheDesktop_data() {
     QTest::addColumn<QStringList>("installed");
     QTest::addColumn<int>("pane");
     QTest::addColumn<QStringList>("command");
-    const int a11y = int(SettingsLauncher::Pane::Accessibility);
-    const int mic = int(SettingsLauncher::Pane::Microphone);
+    const int a11y = int(SettingsLauncher::Pane::accessibility);
+    const int mic = int(SettingsLauncher::Pane::microphone);
     const QStringList all{"gnome-control-center", "systemsettings", "xfce4-accessibility-settings",
                           "pavucontrol"};
     QTest::newRow("GNOME") << "ubuntu:GNOME" << all << a11y
