@@ -139,16 +139,16 @@ void TestPermissionManager::microphoneAccess_data() {
     QTest::addColumn<QString>("alert");
     QTest::addColumn<bool>("opensSettings");
     const int first = PermissionManager::firstButtonReturn;
-    QTest::newRow("authorized") << A::Authorized << false << first << QList<bool>{true} << QString() << false;
-    QTest::newRow("asked, allowed") << A::NotDetermined << true << first << QList<bool>{true} << QString()
+    QTest::newRow("authorized") << A::authorized << false << first << QList<bool>{true} << QString() << false;
+    QTest::newRow("asked, allowed") << A::notDetermined << true << first << QList<bool>{true} << QString()
                                     << false;
-    QTest::newRow("asked, refused") << A::NotDetermined << false << first << QList<bool>{false} << QString()
+    QTest::newRow("asked, refused") << A::notDetermined << false << first << QList<bool>{false} << QString()
                                     << false;
-    QTest::newRow("restricted") << A::Restricted << true << first << QList<bool>{}
+    QTest::newRow("restricted") << A::restricted << true << first << QList<bool>{}
                                 << "Microphone Access Restricted" << false;
     QTest::newRow("denied, open settings")
-        << A::Denied << true << first << QList<bool>{} << "Microphone Permission Required" << true;
-    QTest::newRow("denied, later") << A::Denied << true << first + 1 << QList<bool>{}
+        << A::denied << true << first << QList<bool>{} << "Microphone Permission Required" << true;
+    QTest::newRow("denied, later") << A::denied << true << first + 1 << QList<bool>{}
                                    << "Microphone Permission Required" << false;
 }
 
