@@ -94,7 +94,7 @@ bool TestTextCaptureDesktop::startOwner(QProcess& owner, const QString& mode,
 QHash<QString, QByteArray> TestTextCaptureDesktop::dumpClipboard() {
     QProcess dump;
     dump.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"dump"});
-    if (!QTest::qWaitFor([&dump] { return dump.state() == QProcess::NotRunning; }, 10000))
+    if (!QTest::qWaitFor([&dump] { return dump.state() == QProcess::NotRunning; }, 60000))
         return {};
     QHash<QString, QByteArray> contents;
     for (const QByteArray& line : dump.readAllStandardOutput().split('\n')) {
