@@ -17,7 +17,7 @@ packages=(
     # running and the reference backend
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
-    xvfb xauth x11-utils openbox mousepad xterm xdotool
+    xvfb xauth x11-utils x11-xserver-utils openbox mousepad xterm xdotool
     # the Wayland test desktop (scripts/test-desktop.sh --wayland)
     kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde wl-clipboard
     # Qt 5's Wayland plugin: without it the portal's KDE backend runs on XWayland and its
