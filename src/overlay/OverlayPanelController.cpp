@@ -65,7 +65,7 @@ void OverlayPanelController::setupPanel() {
     };
     m_contentView = new ExplanationView(m_viewModel, std::move(callbacks), m_panel.get());
     m_panel->setCard(m_contentView);
-    m_panel->setCardGeometry(QRect(QPoint(0, 0), placement::minSize));
+    m_panel->setCardGeometry(QRect(QPoint(0, 0), PanelPlacement::minSize));
 }
 
 void OverlayPanelController::showPanel() {
@@ -74,9 +74,9 @@ void OverlayPanelController::showPanel() {
     if (!m_panel || !m_contentView)
         return;
     // Text wraps at the width the panel will have, so that is the width to measure its height at.
-    const int width = placement::clampedWidth(m_contentView->fittingWidth());
+    const int width = PanelPlacement::clampedWidth(m_contentView->fittingWidth());
     const QSize fitting(width, m_contentView->fittingHeight(width));
-    const std::optional<QRect> frame = placement::place(fitting, m_displayLayout());
+    const std::optional<QRect> frame = PanelPlacement::place(fitting, m_displayLayout());
     if (!frame)
         return;
     m_resizeAnimation.stop();
@@ -116,7 +116,7 @@ void OverlayPanelController::updatePanelSize(bool animate) {
     const QRect frame = m_resizeAnimation.state() == QAbstractAnimation::Running
                             ? m_resizeAnimation.endValue().toRect()
                             : m_panel->cardGeometry();
-    const int height = placement::clampedHeight(m_contentView->fittingHeight(frame.width()));
+    const int height = PanelPlacement::clampedHeight(m_contentView->fittingHeight(frame.width()));
     if (std::abs(height - frame.height()) <= 1)
         return;
     const QRect target(frame.topLeft(), QSize(frame.width(), height));

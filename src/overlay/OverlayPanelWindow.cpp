@@ -41,13 +41,13 @@ Qt::CursorShape cursorFor(Qt::Edges edges) {
 QRect resized(const QRect& card, Qt::Edges edges, QPoint delta) {
     QRect result = card;
     if (edges & Qt::LeftEdge)
-        result.setLeft(card.right() + 1 - placement::clampedWidth(card.width() - delta.x()));
+        result.setLeft(card.right() + 1 - PanelPlacement::clampedWidth(card.width() - delta.x()));
     if (edges & Qt::RightEdge)
-        result.setWidth(placement::clampedWidth(card.width() + delta.x()));
+        result.setWidth(PanelPlacement::clampedWidth(card.width() + delta.x()));
     if (edges & Qt::TopEdge)
-        result.setTop(card.bottom() + 1 - placement::clampedHeight(card.height() - delta.y()));
+        result.setTop(card.bottom() + 1 - PanelPlacement::clampedHeight(card.height() - delta.y()));
     if (edges & Qt::BottomEdge)
-        result.setHeight(placement::clampedHeight(card.height() + delta.y()));
+        result.setHeight(PanelPlacement::clampedHeight(card.height() + delta.y()));
     return result;
 }
 
@@ -155,8 +155,8 @@ QWidget* OverlayPanelWindow::resizeHandle(Qt::Edges edges) const {
 
 void OverlayPanelWindow::updateSizeLimits() {
     const QMargins margins = shadowMargins();
-    setMinimumSize(placement::minSize.grownBy(margins));
-    setMaximumSize(placement::maxSize.grownBy(margins));
+    setMinimumSize(PanelPlacement::minSize.grownBy(margins));
+    setMaximumSize(PanelPlacement::maxSize.grownBy(margins));
 }
 
 void OverlayPanelWindow::placeResizeHandles() {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quill::placement {
+namespace quill::PanelPlacement {
 
 int clampedWidth(int width) {
     return std::min(std::max(width, minSize.width()), maxSize.width());
@@ -47,4 +47,4 @@ std::optional<QRect> place(QSize fittingSize, const DisplayLayout& layout) {
     return QRect(x, y, w, h);
 }
 
-} // namespace quill::placement
+} // namespace quill::PanelPlacement

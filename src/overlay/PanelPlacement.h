@@ -23,7 +23,7 @@ struct DisplayLayout {
     std::optional<ScreenArea> mainScreen;
 };
 
-namespace placement {
+namespace PanelPlacement {
 
 inline constexpr int panelPadding = 20;
 inline constexpr QSize minSize{380, 120};
@@ -40,5 +40,5 @@ std::optional<ScreenArea> screenForPointer(const DisplayLayout& layout);
 // top centre of the main screen's visible area.
 std::optional<QRect> place(QSize fittingSize, const DisplayLayout& layout);
 
-} // namespace placement
+} // namespace PanelPlacement
 } // namespace quill

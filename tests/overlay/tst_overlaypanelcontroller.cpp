@@ -279,7 +279,7 @@ void TestOverlayPanelController::firstPlacementMeasuresTheHeightAtTheClampedWidt
     QCOMPARE(card().width(), 700);
     const int wrapped = controller->contentView()->fittingHeight(700);
     QVERIFY(wrapped > 300);
-    QCOMPARE(card().height(), placement::clampedHeight(wrapped));
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(wrapped));
 }
 
 void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
@@ -289,9 +289,9 @@ void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
 
     // Outward past the largest size from the lower right corner: the top left stays.
     drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(900, 900));
-    QCOMPARE(card(), QRect(shown.topLeft(), placement::maxSize));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::maxSize));
     drag(panel->resizeHandle(Qt::BottomEdge | Qt::RightEdge), QPoint(-900, -900));
-    QCOMPARE(card(), QRect(shown.topLeft(), placement::minSize));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
 
     // From the left and top edges the opposite edges stay.
     drag(panel->resizeHandle(Qt::LeftEdge), QPoint(-100, 0));
@@ -299,13 +299,13 @@ void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
     drag(panel->resizeHandle(Qt::TopEdge), QPoint(0, -150));
     QCOMPARE(card(), QRect(shown.x() - 100, shown.y() - 150, 480, 270));
     drag(panel->resizeHandle(Qt::TopEdge | Qt::LeftEdge), QPoint(300, 300));
-    QCOMPARE(card(), QRect(shown.topLeft(), placement::minSize));
+    QCOMPARE(card(), QRect(shown.topLeft(), PanelPlacement::minSize));
 
     // The window manager gets the same limits for the resizes it does itself.
-    QCOMPARE(panel->minimumSize(), placement::minSize.grownBy(panel->shadowMargins()));
-    QCOMPARE(panel->maximumSize(), placement::maxSize.grownBy(panel->shadowMargins()));
+    QCOMPARE(panel->minimumSize(), PanelPlacement::minSize.grownBy(panel->shadowMargins()));
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize.grownBy(panel->shadowMargins()));
     panel->setComposited(false);
-    QCOMPARE(panel->maximumSize(), placement::maxSize);
+    QCOMPARE(panel->maximumSize(), PanelPlacement::maxSize);
 
     // A refit afterwards keeps the width the user chose.
     drag(panel->resizeHandle(Qt::RightEdge), QPoint(120, 0));
@@ -313,7 +313,7 @@ void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
     controller->viewModel().setState(ExplanationState::content(paragraphs(3)));
     controller->updatePanelSize(false);
     QCOMPARE(card().width(), 500);
-    QCOMPARE(card().height(), placement::clampedHeight(controller->contentView()->fittingHeight(500)));
+    QCOMPARE(card().height(), PanelPlacement::clampedHeight(controller->contentView()->fittingHeight(500)));
 }
 
 QTEST_MAIN(TestOverlayPanelController)

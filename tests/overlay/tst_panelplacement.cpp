@@ -77,7 +77,7 @@ void TestPanelPlacement::place_data() {
 void TestPanelPlacement::place() {
     QFETCH(QSize, fitting);
     QFETCH(DisplayLayout, layout);
-    QTEST(placement::place(fitting, layout), "expected");
+    QTEST(PanelPlacement::place(fitting, layout), "expected");
 }
 
 QTEST_APPLESS_MAIN(TestPanelPlacement)
