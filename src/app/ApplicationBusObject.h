@@ -37,10 +37,13 @@ public:
     static std::optional<qint64> ownerProcessId(const QString& busName, int timeoutMs);
 
 public slots:
+    // The methods of org.freedesktop.Application, named as the interface names them.
+    // NOLINTBEGIN(readability-identifier-naming)
     void Activate(const QVariantMap& platformData);
     void Open(const QStringList& uris, const QVariantMap& platformData);
     void ActivateAction(const QString& actionName, const QVariantList& parameter,
                         const QVariantMap& platformData);
+    // NOLINTEND(readability-identifier-naming)
 
 signals:
     // A caller asked for a known action; emitted on a later turn, once the reply has gone out.

@@ -81,7 +81,7 @@ int runDiagnostics(int& argc, char** argv) {
         if (result.ok()) {
             token = QString::fromUtf8(result.value);
             input.token = DiagnosticsInput::Token::present;
-        } else if (result.status == SecretResult::Status::Failed) {
+        } else if (result.status == SecretResult::Status::failed) {
             input.token = DiagnosticsInput::Token::unreadable;
         }
     } else {

@@ -50,7 +50,7 @@ void TranscribeSequence::toggleNow() {
 }
 
 void TranscribeSequence::startTranscription() {
-    if (m_deps.microphone.authorization() != MicrophoneAccess::Authorization::Authorized) {
+    if (m_deps.microphone.authorization() != MicrophoneAccess::Authorization::authorized) {
         m_deps.permissions.requestMicrophoneAccess([self = QPointer(this)](bool granted) {
             if (granted && self)
                 self->startTranscription();

@@ -60,9 +60,9 @@ bool AudioCaptureService::startRecording() {
 
 std::optional<QString> AudioCaptureService::stopRecording() {
     stopTimers();
-    const auto outcome = m_audioRecorder ? m_audioRecorder->stop() : AudioRecorder::Outcome::Saved;
+    const auto outcome = m_audioRecorder ? m_audioRecorder->stop() : AudioRecorder::Outcome::saved;
     m_isRecording = false;
-    if (outcome == AudioRecorder::Outcome::Empty || outcome == AudioRecorder::Outcome::Failed) {
+    if (outcome == AudioRecorder::Outcome::empty || outcome == AudioRecorder::Outcome::failed) {
         return std::nullopt;
     }
     return m_recordingPath;

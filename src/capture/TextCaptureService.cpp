@@ -137,7 +137,7 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
         return std::nullopt;
     const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
-    if (terminal == TerminalKind::SelectionOnly)
+    if (terminal == TerminalKind::selectionOnly)
         return m_activeWindow.holdsPrimarySelection()
                    ? readable(m_clipboard.selectionText(), QStringLiteral("the primary selection"))
                    : std::nullopt;
@@ -204,11 +204,11 @@ bool TextCaptureService::paste(const QString& text) {
     const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     m_clipboard.clear();
     m_clipboard.setText(text);
-    if (terminal == TerminalKind::SelectionOnly)
+    if (terminal == TerminalKind::selectionOnly)
         m_clipboard.setSelectionText(text);
     // When the X server refused us the selection, a paste would insert someone else's text.
     const bool owned = m_clipboard.text() == text &&
-                       (terminal != TerminalKind::SelectionOnly || m_clipboard.selectionText() == text);
+                       (terminal != TerminalKind::selectionOnly || m_clipboard.selectionText() == text);
     if (!owned || !waitForModifierRelease())
         return false;
     postCommandKey(Qt::Key_V, terminal);
@@ -219,11 +219,11 @@ TerminalKind TextCaptureService::terminalKind(const QStringList& applicationName
     for (const QString& name : applicationNames) {
         const QString lower = name.toLower();
         if (kSelectionOnlyTerminals.contains(lower))
-            return TerminalKind::SelectionOnly;
+            return TerminalKind::selectionOnly;
         if (kClipboardKeyTerminals.contains(lower))
-            return TerminalKind::ClipboardKeys;
+            return TerminalKind::clipboardKeys;
     }
-    return TerminalKind::None;
+    return TerminalKind::none;
 }
 
 TextCaptureService::SavedClipboard TextCaptureService::saveClipboard() {
@@ -268,13 +268,13 @@ bool TextCaptureService::waitUntil(const std::function<bool()>& condition) {
 
 void TextCaptureService::postCommandKey(Qt::Key key, TerminalKind terminal) {
     switch (terminal) {
-    case TerminalKind::None:
+    case TerminalKind::none:
         m_keys.postKey(key, Qt::ControlModifier);
         break;
-    case TerminalKind::ClipboardKeys:
+    case TerminalKind::clipboardKeys:
         m_keys.postKey(key, Qt::ControlModifier | Qt::ShiftModifier);
         break;
-    case TerminalKind::SelectionOnly:
+    case TerminalKind::selectionOnly:
         // Such terminals paste the primary selection with Shift+Insert and have no copy key.
         if (key == Qt::Key_V)
             m_keys.postKey(Qt::Key_Insert, Qt::ShiftModifier);

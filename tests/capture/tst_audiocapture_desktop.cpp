@@ -111,7 +111,7 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
         speechPcm(QStringLiteral("Testing the microphone, one two three, the quick brown fox."));
     QVERIFY(pcm.size() > 16000 * 2);
     MicFeeder feeder(pcm);
-    QTest::qWait(300);
+    QTRY_VERIFY(feeder.isFeeding());
 
     AudioCaptureService service{soundServerRecorders()};
     QList<float> levels;
@@ -168,7 +168,7 @@ void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
     QVERIFY(!headset.module.isEmpty());
     MicFeeder defaultMic(tone(defaultTone));
     MicFeeder chosenMic(tone(chosenTone), headset.fifo);
-    QTest::qWait(300);
+    QTRY_VERIFY(defaultMic.isFeeding() && chosenMic.isFeeding());
 
     for (const auto& [input, expected] : {std::pair{QString("quill_headset"), u'c'}, {QString(), u'd'}}) {
         AudioCaptureService service{[input] {
@@ -194,7 +194,7 @@ void TestAudioCaptureDesktop::unpluggedInputFallsBackToTheDefaultWithoutLoss() {
     SecondMicrophone headset;
     MicFeeder defaultMic(tone(defaultTone));
     auto chosenMic = std::make_unique<MicFeeder>(tone(chosenTone), headset.fifo);
-    QTest::qWait(300);
+    QTRY_VERIFY(defaultMic.isFeeding() && chosenMic->isFeeding());
 
     AudioCaptureService service{[] {
         return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>("quill_headset"),

@@ -192,18 +192,18 @@ void TestTextCapture::copyWaitsForTextNotForAnyChange() {
 void TestTextCapture::terminalKind_data() {
     QTest::addColumn<QStringList>("applicationNames");
     QTest::addColumn<TerminalKind>("kind");
-    QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::None;
-    QTest::newRow("nothing active") << QStringList{} << TerminalKind::None;
+    QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::none;
+    QTest::newRow("nothing active") << QStringList{} << TerminalKind::none;
     QTest::newRow("gnome-terminal") << QStringList{"gnome-terminal-server", "Gnome-terminal"}
-                                    << TerminalKind::ClipboardKeys;
-    QTest::newRow("konsole") << QStringList{"konsole", "konsole"} << TerminalKind::ClipboardKeys;
-    QTest::newRow("kitty by class") << QStringList{"main", "kitty"} << TerminalKind::ClipboardKeys;
+                                    << TerminalKind::clipboardKeys;
+    QTest::newRow("konsole") << QStringList{"konsole", "konsole"} << TerminalKind::clipboardKeys;
+    QTest::newRow("kitty by class") << QStringList{"main", "kitty"} << TerminalKind::clipboardKeys;
     QTest::newRow("wezterm") << QStringList{"org.wezfurlong.wezterm", "org.wezfurlong.wezterm"}
-                             << TerminalKind::ClipboardKeys;
-    QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << TerminalKind::SelectionOnly;
-    QTest::newRow("urxvt") << QStringList{"urxvt", "URxvt"} << TerminalKind::SelectionOnly;
+                             << TerminalKind::clipboardKeys;
+    QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << TerminalKind::selectionOnly;
+    QTest::newRow("urxvt") << QStringList{"urxvt", "URxvt"} << TerminalKind::selectionOnly;
     QTest::newRow("name containing term")
-        << QStringList{"determination", "Determination"} << TerminalKind::None;
+        << QStringList{"determination", "Determination"} << TerminalKind::none;
 }
 
 void TestTextCapture::terminalKind() {

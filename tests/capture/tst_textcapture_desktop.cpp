@@ -94,8 +94,8 @@ bool TestTextCaptureDesktop::startOwner(QProcess& owner, const QString& mode,
 QHash<QString, QByteArray> TestTextCaptureDesktop::dumpClipboard() {
     QProcess dump;
     dump.start(QStringLiteral(QUILL_CLIPBOARD_HELPER), {"dump"});
-    while (dump.state() != QProcess::NotRunning)
-        QTest::qWait(20);
+    if (!QTest::qWaitFor([&dump] { return dump.state() == QProcess::NotRunning; }, 60000))
+        return {};
     QHash<QString, QByteArray> contents;
     for (const QByteArray& line : dump.readAllStandardOutput().split('\n')) {
         const auto fields = line.split('\t');

@@ -154,7 +154,7 @@ void TestDeferredAudioFileWriter::discardWhileLoadingLeavesNothing() {
     QVERIFY(writer.create("/run/a.m4a", 16000));
     QVERIFY(writer.write(ramp(0, 100)));
     auto discarding = std::async(std::launch::async, [&] { writer.discard(); });
-    QTest::qWait(50);
+    QTest::qWait(50); // the discard is under way before the loader returns
     loaded.set_value();
     discarding.get();
     // The file the loader created after the discard was asked for is removed again.

@@ -96,12 +96,12 @@ void TestDataControlClipboard::keepsEveryFormatItRestores() {
 }
 
 void TestDataControlClipboard::boundsReadsOfLargeContents() {
-    const QByteArray big(200 * 1024, 'x');
+    const QByteArray big(qsizetype{200} * 1024, 'x');
     QVERIFY(wlCopy(big, {"--type", "application/x-big"}));
     QTRY_VERIFY(!clipboard->readAll(ClipboardReadLimits{}).isEmpty());
 
     ClipboardReadLimits small;
-    small.maxFormatBytes = 64 * 1024;
+    small.maxFormatBytes = qsizetype{64} * 1024;
     QCOMPARE(clipboard->readAll(small), QList<ClipboardFormat>());
     ClipboardReadLimits enough;
     enough.maxFormatBytes = big.size();
