@@ -39,7 +39,8 @@ std::optional<ModelList> parseModelList(const QByteArray& body) {
     if (!document.isObject() || !models.isArray())
         return std::nullopt;
     ModelList list;
-    for (const QJsonValue& value : models.toArray()) {
+    const QJsonArray entries = models.toArray();
+    for (const QJsonValue value : entries) {
         if (list.models.size() == ModelList::maxModels)
             break;
         const auto model = parseEntry(value);
