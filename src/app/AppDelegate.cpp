@@ -8,6 +8,7 @@
 #include "StatusBarController.h"
 #include "TranscribeSequence.h"
 #include "backend/AuthService.h"
+#include "backend/ModelCatalog.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
 #include "platform/Log.h"
@@ -29,6 +30,13 @@ constexpr bool updateCheckBuiltIn = QUILLPOINT_UPDATE_CHECK;
 // hand out.
 QString shortcutName(const char* name) {
     return QCoreApplication::translate("quill::GeneralPreferencesView", name);
+}
+
+QList<ModelInfo> builtInModels() {
+    QList<ModelInfo> models;
+    for (const ModelChoice& choice : availableModels)
+        models.append({QString::fromLatin1(choice.identifier), QString::fromLatin1(choice.label), false});
+    return models;
 }
 
 } // namespace
@@ -115,8 +123,11 @@ void AppDelegate::setupApplication() {
 void AppDelegate::setupServices() {
     PreferencesManager& preferences = m_services.preferencesManager();
     m_apiClient = std::make_unique<QuillAPIClient>(
-        KeychainHelper(m_services.secretStore()), [&preferences] { return preferences.selectedModel(); },
+        KeychainHelper(m_services.secretStore()), [this] { return m_modelCatalog->effectiveModel(); },
         m_services.settingsStore(), nullptr, m_timing.apiIdleTimeoutMs);
+    m_modelCatalog = std::make_unique<ModelCatalog>(
+        *m_apiClient, m_services.authService(), builtInModels(),
+        [&preferences] { return preferences.hasChosenModel() ? preferences.selectedModel() : QString(); });
     m_textCaptureService = std::make_unique<TextCaptureService>(
         m_services.accessibilityReader(), m_services.keyEventPoster(), m_services.activeWindowInfo(),
         m_services.clipboard(), m_timing.textCapture);
@@ -253,7 +264,7 @@ void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
             m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
-            m_services.authService(), m_services.audioInputList());
+            m_services.authService(), m_services.audioInputList(), *m_modelCatalog);
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {
@@ -261,6 +272,8 @@ void AppDelegate::showPreferences() {
                 });
         reportShortcutProblems();
     }
+    // The backend may have started, or changed its models, since it was last asked.
+    m_modelCatalog->refresh();
     m_preferencesWindow->showPreferences();
 }
 

@@ -16,6 +16,7 @@ class CaptureGate;
 class ExplainSequence;
 class FrontApplicationTracker;
 class GlobalShortcutService;
+class ModelCatalog;
 class PreferencesWindowController;
 class QuillAPIClient;
 class Services;
@@ -70,6 +71,7 @@ public:
     GlobalShortcutService* cancelShortcutService() const;
     OverlayPanelController* overlayPanelController() const { return m_overlayPanelController.get(); }
     const FrontApplicationTracker* frontApplication() const { return m_frontApplication.get(); }
+    ModelCatalog* modelCatalog() const { return m_modelCatalog.get(); }
 
 private:
     void setupApplication();
@@ -81,6 +83,7 @@ private:
 
     std::unique_ptr<FrontApplicationTracker> m_frontApplication;
     std::unique_ptr<QuillAPIClient> m_apiClient;
+    std::unique_ptr<ModelCatalog> m_modelCatalog;
     std::unique_ptr<TextCaptureService> m_textCaptureService;
     std::unique_ptr<AudioCaptureService> m_audioCaptureService;
     std::unique_ptr<OverlayPanelController> m_overlayPanelController;

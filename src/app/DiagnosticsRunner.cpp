@@ -96,6 +96,7 @@ int runDiagnostics(int& argc, char** argv) {
     health.setTransferTimeout(networkBudgetMs);
     QNetworkReply* healthReply = network.get(health);
     QNetworkReply* authReply = nullptr;
+    QNetworkReply* modelsReply = nullptr;
     if (token) {
         // Turned away for its content type after the token was checked: no model runs, no quota is used.
         QNetworkRequest request(QUrl(input.backendAddress + QuillAPIClient::explainPath));
@@ -103,24 +104,39 @@ int runDiagnostics(int& argc, char** argv) {
         request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain"));
         authReply = network.post(request, QByteArray());
+        QNetworkRequest models(QUrl(input.backendAddress + QuillAPIClient::modelsPath));
+        models.setTransferTimeout(networkBudgetMs);
+        models.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+        modelsReply = network.get(models);
     }
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto allFinished = [&] {
+        return healthReply->isFinished() && (!authReply || authReply->isFinished()) &&
+               (!modelsReply || modelsReply->isFinished());
+    };
     const auto checkDone = [&] {
-        if (healthReply->isFinished() && (!authReply || authReply->isFinished()))
+        if (allFinished())
             loop.quit();
     };
     QObject::connect(healthReply, &QNetworkReply::finished, &loop, checkDone);
-    if (authReply)
-        QObject::connect(authReply, &QNetworkReply::finished, &loop, checkDone);
+    for (QNetworkReply* reply : {authReply, modelsReply}) {
+        if (reply)
+            QObject::connect(reply, &QNetworkReply::finished, &loop, checkDone);
+    }
     deadline.start(networkBudgetMs + 100);
-    if (!healthReply->isFinished() || (authReply && !authReply->isFinished()))
+    if (!allFinished())
         loop.exec();
     input.healthStatus = httpStatus(healthReply, &input.healthError);
     if (authReply)
         input.authStatus = httpStatus(authReply, nullptr);
+    if (modelsReply) {
+        input.modelsStatus = httpStatus(modelsReply, nullptr);
+        if (input.modelsStatus == 200 && modelsReply->isFinished())
+            input.models = parseModelList(modelsReply->read(ModelList::maxReplyBytes + 1));
+    }
 
     const DiagnosticsReport report = buildDiagnosticsReport(input);
     for (const QString& text : report.lines)

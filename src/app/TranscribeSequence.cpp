@@ -168,7 +168,7 @@ void TranscribeSequence::stopAndTranscribe() {
             }
             deliver(result.value());
         },
-        m_deps.preferences.transcriptionLanguage());
+        m_deps.preferences.transcriptionLanguage(), m_deps.preferences.transcriptionVocabulary());
 }
 
 void TranscribeSequence::deliver(const QString& text) {

@@ -12,9 +12,9 @@ namespace quill {
 
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
-                                 AudioInputList& audioInputs, QWidget* parent)
+                                 AudioInputList& audioInputs, ModelCatalog& models, QWidget* parent)
     : QWidget(parent) {
-    auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager);
+    auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager, models);
     m_general = general;
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
             &PreferencesView::shortcutRecordingChanged);

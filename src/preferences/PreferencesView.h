@@ -12,6 +12,7 @@ namespace quill {
 class AudioInputList;
 class AuthService;
 class GeneralPreferencesView;
+class ModelCatalog;
 class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutNames;
@@ -22,7 +23,7 @@ class PreferencesView : public QWidget {
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                     PreferencesManager& preferencesManager, AuthService& authService,
-                    AudioInputList& audioInputs, QWidget* parent = nullptr);
+                    AudioInputList& audioInputs, ModelCatalog& models, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

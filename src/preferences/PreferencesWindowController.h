@@ -12,6 +12,7 @@ namespace quill {
 
 class AudioInputList;
 class AuthService;
+class ModelCatalog;
 class PreferencesManager;
 class PreferencesView;
 class ShortcutConfiguration;
@@ -28,7 +29,7 @@ public:
 
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                 PreferencesManager& preferencesManager, AuthService& authService,
-                                AudioInputList& audioInputs, QObject* parent = nullptr);
+                                AudioInputList& audioInputs, ModelCatalog& models, QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -47,6 +48,7 @@ private:
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
     AudioInputList& m_audioInputs;
+    ModelCatalog& m_models;
     std::unique_ptr<PreferencesView> m_window;
     std::map<ShortcutAction, QString> m_shortcutProblems;
 };

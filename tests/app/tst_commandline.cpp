@@ -109,6 +109,9 @@ DiagnosticsInput workingDesktop() {
     in.healthStatus = 200;
     in.token = DiagnosticsInput::Token::present;
     in.authStatus = 415;
+    in.modelsStatus = 200;
+    in.models =
+        ModelList{{{"gpt-5.2", "OpenAI GPT-5.2", false}}, ModelInfo{"whisper-1", "OpenAI Whisper", false}};
     return in;
 }
 
@@ -162,6 +165,25 @@ void TestCommandLine::verdicts_data() {
     in.token = DiagnosticsInput::Token::none;
     in.authStatus.reset();
     QTest::newRow("first start still to come") << in << true << true << "Sign-in: no device token yet";
+    in = workingDesktop();
+    in.models->models.clear();
+    QTest::newRow("a backend without a model to answer with")
+        << in << false << true
+        << "Models: none: the backend has no model to answer with -- run Ollama (`ollama serve`) or a "
+           "llama.cpp server (`llama-server`) on this computer, or set an upstream for the backend";
+    in = workingDesktop();
+    in.models->transcription.reset();
+    QTest::newRow("a backend without a speech model")
+        << in << true << false << "Speech model: none: the backend cannot transcribe";
+    in = workingDesktop();
+    in.models->models = {{"llama3.2:latest", "llama3.2", true}, {"qwen2.5:7b", "qwen2.5:7b", true}};
+    QTest::newRow("local models by name")
+        << in << true << true << "Models: llama3.2 (on this computer), qwen2.5:7b (on this computer)";
+    in = workingDesktop();
+    in.modelsStatus = 404;
+    in.models.reset();
+    QTest::newRow("a backend from before the list")
+        << in << true << true << "Models: not listed by this backend (an older version)";
     in = workingDesktop();
     in.session.sound.defaultSourceIsMonitor = true;
     QTest::newRow("monitor source") << in << true << false << "default source mic is a monitor";

@@ -54,6 +54,7 @@ private:
 };
 
 void TestDictationDesktop::initTestCase() {
+    server.answer("/api/models", ScriptedReply::status(404, "application/json").write("{}"));
     QVERIFY(!writeProgramSettings(server.baseUrl(), "transcriptionHoldToTalk=true\ntranscriptionLanguage=fr\n"
                                                     "transcriptionKeepClipboard=true\n")
                  .isEmpty());

@@ -111,6 +111,7 @@ void TestFrontAppDesktop::transcribeShortcutTogglesFromAnyApplication() {
 
 void TestFrontAppDesktop::explainReadsOnlyTheWindowInFront() {
     TestHttpServer backend;
+    backend.answer("/api/models", ScriptedReply::status(404, "application/json").write("{}"));
     DesktopProgram editor(QStringLiteral("mousepad"), QStringLiteral("mousepad"));
     DesktopProgram terminal(QStringLiteral("xterm"), QStringLiteral("xterm"));
     xdotool({"windowactivate", "--sync", editor.window});

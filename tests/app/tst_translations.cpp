@@ -3,6 +3,8 @@
 #include "app/StatusBarController.h"
 #include "app/Translations.h"
 #include "backend/AuthService.h"
+#include "backend/ModelCatalog.h"
+#include "backend/QuillAPIClient.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
@@ -90,7 +92,12 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     FakeAudioInputList audioInputs;
-    PreferencesView view(shortcuts, names, preferences, auth, audioInputs);
+    // Nothing listens there: the built-in models are offered.
+    settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://127.0.0.1:9"));
+    QuillAPIClient client(
+        KeychainHelper(secrets), [] { return QString(); }, settings);
+    ModelCatalog models(client, auth, {{"gpt-5.2", "OpenAI GPT-5.2", false}}, [] { return QString(); });
+    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, models);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("Allgemein"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Konto"));
     const QStringList texts = labels(&view);
