@@ -28,6 +28,11 @@ constexpr int contentPadding = 16;
 constexpr int headerIconSize = 16;
 constexpr int dismissIconSize = 16;
 
+void putOnClipboard(const QString& text) {
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(text);
+}
+
 } // namespace
 
 QString copyText(const ExplanationViewModel& viewModel) {
@@ -75,6 +80,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
     content->addWidget(m_text);
     content->addWidget(m_error);
     content->addStretch();
+    connect(m_text, &TextContent::codeCopyRequested, this, &putOnClipboard);
     m_scroll->setWidget(m_content);
     m_content->setAutoFillBackground(false);
     m_scroll->setWidgetResizable(true);
@@ -90,10 +96,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
         if (m_callbacks.onFetchDetail)
             m_callbacks.onFetchDetail();
     };
-    actions.onCopy = [this] {
-        QGuiApplication::clipboard()->clear();
-        QGuiApplication::clipboard()->setText(copyText(m_viewModel));
-    };
+    actions.onCopy = [this] { putOnClipboard(copyText(m_viewModel)); };
     actions.onPaste = [this] {
         if (m_callbacks.onPaste)
             m_callbacks.onPaste(m_viewModel.state().text());

@@ -23,7 +23,10 @@ WaylandActiveWindowInfo::WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInf
                                                  AccessibleApplication accessible)
     : m_xwayland(std::move(xwayland))
     , m_kwin(std::move(kwin))
-    , m_accessible(std::move(accessible)) {}
+    , m_accessible(std::move(accessible)) {
+    if (m_kwin)
+        m_kwin->followActiveWindow();
+}
 
 QStringList WaylandActiveWindowInfo::windowClass() {
     if (m_xwayland) {
@@ -32,7 +35,7 @@ QStringList WaylandActiveWindowInfo::windowClass() {
     }
     QStringList names;
     if (m_kwin) {
-        const auto answer = m_kwin->ask();
+        const auto& answer = m_kwin->activeWindow();
         if (!answer)
             return {};
         for (const QString& name : {answer->resourceName, answer->resourceClass}) {
