@@ -93,7 +93,8 @@ void AudioLevelIndicator::present(const QVector<Bar>& bars) {
     for (int i = 0; i < m_barCount; ++i) {
         const Bar& was = m_drawn[i];
         const Bar& now = bars[i];
-        const bool visible = std::abs(was.height - now.height) >= 0.25 || std::abs(was.lit - now.lit) >= 1.0 / 64;
+        const bool visible =
+            std::abs(was.height - now.height) >= 0.25 || std::abs(was.lit - now.lit) >= 1.0 / 64;
         if (visible || (now != was && now == target[i]))
             dirty += barRect(i);
     }

@@ -82,7 +82,8 @@ void CodeBlockView::setCode(const QString& code, const QString& language) {
 }
 
 int CodeBlockView::headerHeight() const {
-    return padding / 2 + std::max(m_copy->sizeHint().height(), m_language->sizeHint().height()) + headerSpacing;
+    return padding / 2 + std::max(m_copy->sizeHint().height(), m_language->sizeHint().height()) +
+           headerSpacing;
 }
 
 int CodeBlockView::codeHeight(int width) const {
@@ -93,8 +94,8 @@ int CodeBlockView::codeHeight(int width) const {
 }
 
 int CodeBlockView::idealWidth() const {
-    return std::max(m_text->sizeHint().width(), m_language->sizeHint().width() + m_copy->sizeHint().width() +
-                                                    3 * padding);
+    return std::max(m_text->sizeHint().width(),
+                    m_language->sizeHint().width() + m_copy->sizeHint().width() + 3 * padding);
 }
 
 int CodeBlockView::heightForWidth(int width) const {
@@ -118,7 +119,8 @@ void CodeBlockView::arrange() {
                         copy.width(), copy.height());
     const QSize language = m_language->sizeHint();
     m_language->setGeometry(padding, padding / 2 + (header - language.height()) / 2,
-                            std::min(language.width(), std::max(0, m_copy->x() - 2 * padding)), language.height());
+                            std::min(language.width(), std::max(0, m_copy->x() - 2 * padding)),
+                            language.height());
     m_text->resize(m_text->sizeHint());
     m_scroll->setGeometry(0, headerHeight(), width(), codeHeight(width()));
 }
@@ -153,11 +155,12 @@ void CodeBlockView::applyStyle() {
 
     const QColor handle = OverlayStyle::withOpacity(OverlayStyle::primary(pal), 0.25);
     m_scroll->horizontalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:horizontal { background: transparent; height: 8px; margin: 0 6px 2px 6px; }"
-                       "QScrollBar::handle:horizontal { background: rgba(%1, %2, %3, %4); border-radius: 3px;"
-                       " min-width: 24px; }"
-                       "QScrollBar::add-line, QScrollBar::sub-line { width: 0; }"
-                       "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
+        QStringLiteral(
+            "QScrollBar:horizontal { background: transparent; height: 8px; margin: 0 6px 2px 6px; }"
+            "QScrollBar::handle:horizontal { background: rgba(%1, %2, %3, %4); border-radius: 3px;"
+            " min-width: 24px; }"
+            "QScrollBar::add-line, QScrollBar::sub-line { width: 0; }"
+            "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
             .arg(handle.red())
             .arg(handle.green())
             .arg(handle.blue())

@@ -20,8 +20,8 @@ constexpr qreal headingTopMargin = 8;
 constexpr qreal tableCellPadding = 4;
 
 bool isCodeBlock(const QTextBlockFormat& format) {
-    return format.hasProperty(QTextFormat::BlockCodeFence) || format.hasProperty(QTextFormat::BlockCodeLanguage) ||
-           format.nonBreakableLines();
+    return format.hasProperty(QTextFormat::BlockCodeFence) ||
+           format.hasProperty(QTextFormat::BlockCodeLanguage) || format.nonBreakableLines();
 }
 
 // A panel a few hundred pixels wide has no room for the sizes of a page's title.
@@ -29,8 +29,8 @@ int headingSizeAdjustment(int level) {
     return level <= 1 ? 2 : level == 2 ? 1 : 0;
 }
 
-void styleFragments(QTextDocument& document, const QTextBlock& block, const QPalette& palette, const QFont& font,
-                    bool codeBlock) {
+void styleFragments(QTextDocument& document, const QTextBlock& block, const QPalette& palette,
+                    const QFont& font, bool codeBlock) {
     const QFont code = codeFont(font);
     const int heading = block.blockFormat().headingLevel();
     for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -93,7 +93,8 @@ QFont codeFont(const QFont& font) {
 }
 
 QColor codeBackground(const QPalette& palette) {
-    return OverlayStyle::withOpacity(OverlayStyle::primary(palette), OverlayStyle::isDark(palette) ? 0.12 : 0.07);
+    return OverlayStyle::withOpacity(OverlayStyle::primary(palette),
+                                     OverlayStyle::isDark(palette) ? 0.12 : 0.07);
 }
 
 QList<QRgb> markdownStyleKey(const QPalette& palette) {

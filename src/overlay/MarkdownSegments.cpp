@@ -61,7 +61,8 @@ QList<MarkdownSegment> splitMarkdownSegments(const QString& markdown) {
     while (pos < markdown.size()) {
         const qsizetype newline = markdown.indexOf(u'\n', pos);
         const qsizetype next = newline < 0 ? markdown.size() : newline + 1;
-        const QStringView line = QStringView(markdown).mid(pos, (newline < 0 ? markdown.size() : newline) - pos);
+        const QStringView line =
+            QStringView(markdown).mid(pos, (newline < 0 ? markdown.size() : newline) - pos);
         if (!fence) {
             fence = openingFence(line);
             if (fence)

@@ -57,6 +57,23 @@ void replaceImagesWithAltText(QTextDocument& doc) {
     }
 }
 
+// A copy to measure at another width. QTextDocument::clone() crashes on a text that starts
+// with a list item: it gives the copy's first block the original's list object.
+std::unique_ptr<QTextDocument> layoutCopy(const QTextDocument& doc) {
+    auto copy = std::make_unique<QTextDocument>();
+    copy->setDefaultFont(doc.defaultFont());
+    copy->setDocumentMargin(doc.documentMargin());
+    copy->setIndentWidth(doc.indentWidth());
+    copy->setDefaultTextOption(doc.defaultTextOption());
+    QTextCursor cursor(copy.get());
+    cursor.insertFragment(QTextDocumentFragment(&doc));
+    QTextBlockFormat first = doc.begin().blockFormat();
+    first.clearProperty(QTextFormat::ObjectIndex);
+    cursor.setPosition(0);
+    cursor.setBlockFormat(first);
+    return copy;
+}
+
 } // namespace
 
 bool isOpenableLink(const QUrl& url) {
@@ -204,7 +221,7 @@ void MarkdownTextView::append(const QString& part) {
 }
 
 int MarkdownTextView::idealWidth() const {
-    std::unique_ptr<QTextDocument> copy(document()->clone());
+    const std::unique_ptr<QTextDocument> copy = layoutCopy(*document());
     copy->setTextWidth(-1);
     return static_cast<int>(std::ceil(copy->idealWidth()));
 }
@@ -213,7 +230,7 @@ int MarkdownTextView::heightForWidth(int width) const {
     const QTextDocument* doc = document();
     if (std::abs(doc->textWidth() - width) < 0.5)
         return static_cast<int>(std::ceil(doc->size().height()));
-    std::unique_ptr<QTextDocument> copy(doc->clone());
+    const std::unique_ptr<QTextDocument> copy = layoutCopy(*doc);
     copy->setTextWidth(width);
     return static_cast<int>(std::ceil(copy->size().height()));
 }

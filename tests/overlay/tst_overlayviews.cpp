@@ -1,10 +1,10 @@
 #include "overlay/ActionBar.h"
 #include "overlay/AudioLevelIndicator.h"
+#include "overlay/CodeBlockView.h"
 #include "overlay/Divider.h"
 #include "overlay/ErrorView.h"
 #include "overlay/ExplanationView.h"
 #include "overlay/LoadingView.h"
-#include "overlay/CodeBlockView.h"
 #include "overlay/MarkdownDocumentStyle.h"
 #include "overlay/MarkdownSegments.h"
 #include "overlay/MarkdownTextView.h"
@@ -14,14 +14,14 @@
 #include "overlay/SpinnerView.h"
 #include "overlay/TextContent.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QAbstractTextDocumentLayout>
-#include <QMap>
 #include <QImage>
 #include <QLabel>
+#include <QMap>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -459,11 +459,13 @@ void TestOverlayViews::fencedCodeAtTheMarginBecomesBlocks_data() {
         << QList<MarkdownSegment>{{K::code, QStringLiteral("~~~"), {}}, {K::code, QStringLiteral("b"), {}}};
     QTest::newRow("code in a list stays prose")
         << QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test")
-        << QList<MarkdownSegment>{{K::prose, QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test"), {}}};
+        << QList<MarkdownSegment>{
+               {K::prose, QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test"), {}}};
     QTest::newRow("inline backticks are no fence")
         << QStringLiteral("```a``` b") << QList<MarkdownSegment>{{K::prose, QStringLiteral("```a``` b"), {}}};
     QTest::newRow("unclosed fence runs to the end")
-        << QStringLiteral("```py\nx = 1\n``") << QList<MarkdownSegment>{{K::code, QStringLiteral("x = 1\n``"), QStringLiteral("py")}};
+        << QStringLiteral("```py\nx = 1\n``")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("x = 1\n``"), QStringLiteral("py")}};
 }
 
 void TestOverlayViews::fencedCodeAtTheMarginBecomesBlocks() {
@@ -499,7 +501,9 @@ std::optional<QTextCharFormat> formatOf(const MarkdownView& view, const QString&
 // Contrast ratio of two opaque colours, as the web's accessibility guidelines define it.
 double contrast(const QColor& a, const QColor& b) {
     const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
         return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
     };
     const double la = luminance(a) + 0.05;
@@ -590,7 +594,8 @@ void TestOverlayViews::codeIsReadableInBothPalettesAndFollowsAChange() {
     MarkdownView* text = view->textContent()->textView();
     QCOMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
     QApplication::setPalette(darkPalette());
-    QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(darkPalette()));
+    QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(),
+                 codeBackground(darkPalette()));
     auto* block = qobject_cast<CodeBlockView*>(text->parts()[1]);
     const QImage drawn = block->grab().toImage();
     const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
@@ -686,20 +691,22 @@ void TestOverlayViews::streamingNeverMovesWhatIsShown() {
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             const QRect moved = now.value(it.key());
             // A part still growing has only its place to keep.
-            const bool kept = it.value().isValid() ? moved == it.value() : moved.topLeft() == it.value().topLeft();
-            QVERIFY2(now.contains(it.key()) && kept,
-                     qPrintable(QStringLiteral("part %1 block %2 moved from %3,%4 %5x%6 to %7,%8 %9x%10 at: %11")
-                                    .arg(it.key().first)
-                                    .arg(it.key().second)
-                                    .arg(it.value().x())
-                                    .arg(it.value().y())
-                                    .arg(it.value().width())
-                                    .arg(it.value().height())
-                                    .arg(moved.x())
-                                    .arg(moved.y())
-                                    .arg(moved.width())
-                                    .arg(moved.height())
-                                    .arg(answer.mid(std::max<qsizetype>(0, end - 40), 40))));
+            const bool kept =
+                it.value().isValid() ? moved == it.value() : moved.topLeft() == it.value().topLeft();
+            QVERIFY2(
+                now.contains(it.key()) && kept,
+                qPrintable(QStringLiteral("part %1 block %2 moved from %3,%4 %5x%6 to %7,%8 %9x%10 at: %11")
+                               .arg(it.key().first)
+                               .arg(it.key().second)
+                               .arg(it.value().x())
+                               .arg(it.value().y())
+                               .arg(it.value().width())
+                               .arg(it.value().height())
+                               .arg(moved.x())
+                               .arg(moved.y())
+                               .arg(moved.width())
+                               .arg(moved.height())
+                               .arg(answer.mid(std::max<qsizetype>(0, end - 40), 40))));
         }
         before = now;
     }

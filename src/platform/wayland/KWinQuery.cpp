@@ -33,11 +33,10 @@ void callAsync(const QDBusMessage& call, int timeoutMs, QObject* context,
                std::function<void(const QDBusMessage&)> done) {
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, timeoutMs), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                     [watcher, done = std::move(done)] {
-                         watcher->deleteLater();
-                         done(watcher->reply());
-                     });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(watcher->reply());
+    });
 }
 
 void unloadScript(const QString& plugin) {
@@ -152,8 +151,10 @@ bool KWinQuery::isAvailable() {
            reply.arguments().constFirst().toString().contains(kScriptingInterface);
 }
 
-void KWinQuery::loadScript(const QByteArray& source, const QString& plugin, std::function<void(bool)> loaded) {
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/quillpoint-kwin-XXXXXX.js"));
+void KWinQuery::loadScript(const QByteArray& source, const QString& plugin,
+                           std::function<void(bool)> loaded) {
+    auto file =
+        std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/quillpoint-kwin-XXXXXX.js"));
     if (!file->open() || file->write(source) < 0 || !file->flush()) {
         loaded(false);
         return;

@@ -49,7 +49,8 @@ std::optional<KWinQuery::Answer> answerOf(KWinQuery& kwin) {
     // The question returns at once; the answer comes through the event loop.
     if (!answered.isEmpty() || !failed.isEmpty())
         return std::nullopt;
-    if (!QTest::qWaitFor([&] { return !answered.isEmpty() || !failed.isEmpty(); }, 5000) || answered.isEmpty())
+    if (!QTest::qWaitFor([&] { return !answered.isEmpty() || !failed.isEmpty(); }, 5000) ||
+        answered.isEmpty())
         return std::nullopt;
     return answered.first().first().value<KWinQuery::Answer>();
 }
