@@ -3,6 +3,7 @@
 #include "MarkdownDocumentStyle.h"
 #include "OverlayButtons.h"
 #include "OverlayStyle.h"
+#include "ScrollAreaAccessibility.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -30,6 +31,7 @@ CodeBlockView::CodeBlockView(const QFont& font, QWidget* parent)
     , m_copy(new PillButton(PillButton::Tint::secondary, this))
     , m_scroll(new QScrollArea(this))
     , m_text(new QLabel) {
+    describeScrollAreasAsPlainWidgets();
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -53,8 +55,10 @@ CodeBlockView::CodeBlockView(const QFont& font, QWidget* parent)
     m_text->setWordWrap(false);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_text->setContentsMargins(padding, 0, padding, padding);
-    m_text->setAutoFillBackground(false);
     m_scroll->setWidget(m_text);
+    // The block paints its one tint behind header and code; QScrollArea::setWidget turned the
+    // code's own fill on, which would lay the window colour over that tint.
+    m_text->setAutoFillBackground(false);
     m_scroll->setWidgetResizable(false);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

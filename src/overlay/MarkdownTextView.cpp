@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextFrame>
+#include <QTextTable>
 #include <cmath>
 
 namespace quill {
@@ -54,6 +56,35 @@ void replaceImagesWithAltText(QTextDocument& doc) {
             format.clearProperty(QTextFormat::ImageHeight);
             cursor.insertText(image->second, format);
         }
+    }
+}
+
+// Qt's Markdown reader opens a table that follows a quote with an empty line in its first
+// cell, which pushes that cell's text below the others in its row and drops a header cell's
+// bold face. The empty line goes; its character format, the one the cell was meant to have, stays.
+void dropEmptyFirstLinesInCells(QTextFrame* frame) {
+    for (QTextFrame* child : frame->childFrames()) {
+        if (auto* table = qobject_cast<QTextTable*>(child)) {
+            for (int row = 0; row < table->rows(); ++row) {
+                for (int column = 0; column < table->columns(); ++column) {
+                    const QTextTableCell cell = table->cellAt(row, column);
+                    const QTextBlock first = cell.firstCursorPosition().block();
+                    if (!first.text().isEmpty() || first.next().position() > cell.lastPosition())
+                        continue;
+                    const QTextCharFormat meant = first.charFormat();
+                    QTextCursor cursor(first);
+                    cursor.deleteChar();
+                    cursor.setPosition(cell.firstPosition());
+                    cursor.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
+                    if (meant.hasProperty(QTextFormat::FontWeight)) {
+                        QTextCharFormat weight;
+                        weight.setFontWeight(meant.fontWeight());
+                        cursor.mergeCharFormat(weight);
+                    }
+                }
+            }
+        }
+        dropEmptyFirstLinesInCells(child);
     }
 }
 
@@ -133,8 +164,10 @@ QStringList independentMarkdownParts(const QString& markdown) {
         const bool blank = trimmed.isEmpty();
         if (!inFence && previousBlank && !blank && pos > start) {
             const QChar first = line.front();
+            // A marker alone is the start of an item whose text has not arrived yet.
             const bool listItem = trimmed.startsWith(u"- ") || trimmed.startsWith(u"* ") ||
-                                  trimmed.startsWith(u"+ ") || first.isDigit();
+                                  trimmed.startsWith(u"+ ") || trimmed == u"-" || trimmed == u"*" ||
+                                  trimmed == u"+" || first.isDigit();
             if (!first.isSpace() && !listItem && first != u'>' && first != u'|' && first != u'<') {
                 parts << markdown.mid(start, pos - start);
                 start = pos;
@@ -195,6 +228,7 @@ void MarkdownTextView::append(const QString& part) {
     TextOnlyDocument parsed;
     parsed.setMarkdown(part, markdownFeatures);
     replaceImagesWithAltText(parsed);
+    dropEmptyFirstLinesInCells(parsed.rootFrame());
     applyMarkdownStyle(parsed, palette(), m_font);
     // A code fence just opened, for one, shows nothing yet.
     if (parsed.isEmpty() && parsed.begin().blockFormat() == QTextBlockFormat())
@@ -206,10 +240,20 @@ void MarkdownTextView::append(const QString& part) {
         cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
     const int start = cursor.position();
     cursor.insertFragment(QTextDocumentFragment(&parsed));
-    // An inserted fragment leaves the block it lands in with that block's format.
     QTextCursor first(doc);
     first.setPosition(start);
-    first.setBlockFormat(parsed.begin().blockFormat());
+    // A fragment that opens with a list puts the list after the empty block it was inserted
+    // into: that block would stand as a blank line before the first item.
+    if (first.block().text().isEmpty() && !parsed.begin().text().isEmpty() &&
+        first.block().next().isValid()) {
+        first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        first.removeSelectedText();
+    }
+    // An inserted fragment leaves the block it lands in with that block's format; the list it
+    // belongs to is this document's, not the parsed one's.
+    QTextBlockFormat format = parsed.begin().blockFormat();
+    format.setObjectIndex(first.blockFormat().objectIndex());
+    first.setBlockFormat(format);
     first.setBlockCharFormat(parsed.begin().charFormat());
 
     QTextCursor inserted(doc);
