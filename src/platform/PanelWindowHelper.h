@@ -30,7 +30,7 @@ public:
     // Asks for a fresher position than pointerPosition() knows, without waiting for it: `done`
     // runs once on the main thread with the position, or none when there is nothing fresher.
     // Sessions that know the pointer at once answer none right away.
-    virtual void refreshPointerPosition(std::function<void(std::optional<QPoint>)> done) {
+    virtual void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) {
         done(std::nullopt);
     }
 };

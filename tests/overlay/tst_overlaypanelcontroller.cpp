@@ -45,8 +45,8 @@ public:
     bool compositorActive() const override { return true; }
     void showOnAllDesktops(QWindow*) override {}
     void setInputRegion(QWindow*, const QRegion&) override {}
-    void refreshPointerPosition(std::function<void(std::optional<QPoint>)> done) override {
-        pending.push_back(std::move(done));
+    void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) override {
+        pending.push_back(done);
     }
     std::vector<std::function<void(std::optional<QPoint>)>> pending;
 };

@@ -15,7 +15,8 @@ std::optional<QPoint> WaylandPanelWindowHelper::pointerPosition() {
     return m_kwin->lastAnswer()->pointer;
 }
 
-void WaylandPanelWindowHelper::refreshPointerPosition(std::function<void(std::optional<QPoint>)> done) {
+void WaylandPanelWindowHelper::refreshPointerPosition(
+    const std::function<void(std::optional<QPoint>)>& done) {
     if (!m_kwin) {
         done(std::nullopt);
         return;
@@ -23,7 +24,7 @@ void WaylandPanelWindowHelper::refreshPointerPosition(std::function<void(std::op
     // One context per request: whichever of the two signals comes first ends it.
     auto* request = new QObject(m_kwin.get());
     auto finished = std::make_shared<bool>(false);
-    auto finish = [request, finished, done = std::move(done)](std::optional<QPoint> pointer) {
+    auto finish = [request, finished, done](std::optional<QPoint> pointer) {
         if (*finished)
             return;
         *finished = true;

@@ -23,7 +23,7 @@ public:
     }
     // Where KWin last said the pointer was.
     std::optional<QPoint> pointerPosition() override;
-    void refreshPointerPosition(std::function<void(std::optional<QPoint>)> done) override;
+    void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) override;
 
 private:
     std::unique_ptr<PanelWindowHelper> m_windows;
