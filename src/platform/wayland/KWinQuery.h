@@ -32,7 +32,8 @@ public:
     explicit KWinQuery(int timeoutMs = 300, QObject* parent = nullptr);
     ~KWinQuery() override;
 
-    // Whether KWin's scripting answers on the session bus.
+    // Whether KWin's scripting answers on the session bus. Blocks for up to half a second: for
+    // diagnostics off the interface thread. Elsewhere a question that KWin cannot answer fails.
     static bool isAvailable();
 
     // Asks for the pointer and the active window unless a question is under way; `answered`

@@ -34,15 +34,14 @@ QStringList WaylandActiveWindowInfo::windowClass() {
             return names;
     }
     QStringList names;
-    if (m_kwin) {
-        const auto& answer = m_kwin->activeWindow();
-        if (!answer)
-            return {};
-        for (const QString& name : {answer->resourceName, answer->resourceClass}) {
+    // Until KWin reports a window (elsewhere it never does), the accessibility bus stands in.
+    if (m_kwin && m_kwin->activeWindow()) {
+        const KWinQuery::Answer& answer = *m_kwin->activeWindow();
+        for (const QString& name : {answer.resourceName, answer.resourceClass}) {
             if (!name.isEmpty())
                 names << name;
         }
-        addExecutableName(names, answer->processId);
+        addExecutableName(names, answer.processId);
     } else if (m_accessible) {
         const auto application = m_accessible();
         if (!application)
