@@ -79,6 +79,21 @@
     </message>
 </context>
 <context>
+    <name>quill::CodeBlockView</name>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy code</source>
+        <translation>Code kopieren</translation>
+    </message>
+    <message>
+        <source>Copied!</source>
+        <translation>Kopiert!</translation>
+    </message>
+</context>
+<context>
     <name>quill::ExplainSequence</name>
     <message>
         <source>Please sign in via Preferences (Ctrl+,)</source>

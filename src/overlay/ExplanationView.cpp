@@ -28,6 +28,11 @@ constexpr int contentPadding = 16;
 constexpr int headerIconSize = 16;
 constexpr int dismissIconSize = 16;
 
+void putOnClipboard(const QString& text) {
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(text);
+}
+
 } // namespace
 
 QString copyText(const ExplanationViewModel& viewModel) {
@@ -71,6 +76,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, QWidget* paren
     content->addWidget(m_text);
     content->addWidget(m_error);
     content->addStretch();
+    connect(m_text, &TextContent::codeCopyRequested, this, &putOnClipboard);
     m_scroll->setWidget(m_content);
     m_content->setAutoFillBackground(false);
     m_scroll->setWidgetResizable(true);
@@ -84,10 +90,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, QWidget* paren
     connect(m_actionBar, &ActionBar::detailRequested, this, &ExplanationView::detailRequested);
     connect(m_actionBar, &ActionBar::expansionRequested, this,
             [this](bool expanded) { m_viewModel.setIsExpanded(expanded); });
-    connect(m_actionBar, &ActionBar::copyRequested, this, [this] {
-        QGuiApplication::clipboard()->clear();
-        QGuiApplication::clipboard()->setText(copyText(m_viewModel));
-    });
+    connect(m_actionBar, &ActionBar::copyRequested, this, [this] { putOnClipboard(copyText(m_viewModel)); });
     connect(m_actionBar, &ActionBar::pasteRequested, this,
             [this] { emit pasteRequested(m_viewModel.state().text()); });
 

@@ -92,9 +92,8 @@ void addX11(Platform& p, xcb_connection_t* connection) {
 // plugin offers only through a private, application-wide shell integration. What reaches other
 // applications' windows goes through Wayland, KWin or the portals.
 void addWayland(Platform& p, xcb_connection_t* xwayland) {
-    std::shared_ptr<KWinQuery> kwin;
-    if (KWinQuery::isAvailable())
-        kwin = std::make_shared<KWinQuery>();
+    // Whether KWin answers shows in its first answer: asking it first would block start-up.
+    const auto kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
         p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);

@@ -23,7 +23,10 @@ WaylandActiveWindowInfo::WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInf
                                                  AccessibilityReader* accessibility)
     : m_xwayland(std::move(xwayland))
     , m_kwin(std::move(kwin))
-    , m_accessibility(accessibility) {}
+    , m_accessibility(accessibility) {
+    if (m_kwin)
+        m_kwin->followActiveWindow();
+}
 
 QStringList WaylandActiveWindowInfo::applicationNames() {
     if (m_xwayland) {
@@ -31,15 +34,14 @@ QStringList WaylandActiveWindowInfo::applicationNames() {
             return names;
     }
     QStringList names;
-    if (m_kwin) {
-        const auto answer = m_kwin->ask();
-        if (!answer)
-            return {};
-        for (const QString& name : {answer->resourceName, answer->resourceClass}) {
+    // Until KWin reports a window (elsewhere it never does), the accessibility bus stands in.
+    if (m_kwin && m_kwin->activeWindow()) {
+        const KWinQuery::Answer& answer = *m_kwin->activeWindow();
+        for (const QString& name : {answer.resourceName, answer.resourceClass}) {
             if (!name.isEmpty())
                 names << name;
         }
-        addExecutableName(names, answer->processId);
+        addExecutableName(names, answer.processId);
     } else if (m_accessibility) {
         const auto application = m_accessibility->activeApplication();
         if (!application)

@@ -10,9 +10,10 @@ namespace quill {
 
 // The active window in a Wayland session. XWayland names the active window only while it is
 // one of its own (its _NET_ACTIVE_WINDOW is 0 while a native window has the focus), so `xwayland`
-// answers first; KWin, where it runs, names native windows too. Elsewhere the application whose
-// window the accessibility bus marks active stands in, as `accessibility` (which must outlive
-// this) names it.
+// answers first; KWin, where it runs, names native windows too: it reports each window that
+// becomes active, so naming the window in front never waits. Until KWin has reported one, and
+// wherever it does not run, the application whose window the accessibility bus marks active
+// stands in, as `accessibility` (which must outlive this) names it.
 class WaylandActiveWindowInfo final : public ActiveWindowInfo {
 public:
     WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInfo> xwayland, std::shared_ptr<KWinQuery> kwin,
