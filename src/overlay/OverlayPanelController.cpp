@@ -5,6 +5,7 @@
 #include "platform/PanelWindowHelper.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 
 namespace quill {
