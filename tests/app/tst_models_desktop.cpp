@@ -1,4 +1,5 @@
 #include "DesktopTools.h"
+#include "PreferencesWindow.h"
 #include "TestBackend.h"
 #include "TestHttpServer.h"
 #include "app/AppDelegate.h"
@@ -20,14 +21,6 @@ using namespace quill;
 using namespace quill::test;
 
 namespace {
-
-QWidget* preferencesWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Quillpoint Preferences"))
-            return widget;
-    }
-    return nullptr;
-}
 
 QList<RecordedRequest> requestsTo(const TestHttpServer& server, const QByteArray& path) {
     QList<RecordedRequest> matching;

@@ -1,4 +1,5 @@
 #include "DesktopTools.h"
+#include "PreferencesWindow.h"
 #include "X11TestClient.h"
 #include "app/AppDelegate.h"
 #include "app/Services.h"
@@ -19,18 +20,6 @@ using namespace quill;
 using namespace quill::test;
 
 Q_DECLARE_METATYPE(Shortcut)
-
-namespace {
-
-QWidget* preferencesWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Quillpoint Preferences"))
-            return widget;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 // The real program's wiring on the test desktop: a shortcut recorded in the preferences window
 // takes over from the old one system-wide.
