@@ -1,5 +1,7 @@
 #include "HistoryListModel.h"
 
+#include "HistoryStore.h"
+
 #include <QLocale>
 
 namespace quill {
@@ -46,25 +48,32 @@ QString HistoryListModel::heading(const HistoryEntry& entry) {
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
-void HistoryListModel::setEntries(QList<HistoryEntry> entries) {
+HistoryListModel::HistoryListModel(const HistoryStore& store, QObject* parent)
+    : QAbstractListModel(parent)
+    , m_store(store) {}
+
+void HistoryListModel::search(const QString& text) {
     beginResetModel();
-    m_entries = std::move(entries);
+    m_ids = m_store.findIds(text);
+    m_rows.clear();
     endResetModel();
 }
 
 const HistoryEntry* HistoryListModel::entryAt(int row) const {
-    return row >= 0 && row < m_entries.size() ? &m_entries.at(row) : nullptr;
-}
-
-int HistoryListModel::rowOf(qint64 id) const {
-    for (int row = 0; row < m_entries.size(); ++row)
-        if (m_entries.at(row).id == id)
-            return row;
-    return -1;
+    const qint64 id = idAt(row);
+    if (!id)
+        return nullptr;
+    if (!m_rows.contains(id)) {
+        const int first = row - row % pageSize;
+        for (HistoryEntry& entry : m_store.summaries(m_ids.mid(first, pageSize)))
+            m_rows.insert(entry.id, std::move(entry));
+    }
+    const auto it = m_rows.constFind(id);
+    return it == m_rows.constEnd() ? nullptr : &*it;
 }
 
 int HistoryListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_entries.size());
+    return parent.isValid() ? 0 : int(m_ids.size());
 }
 
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const {

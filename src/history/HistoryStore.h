@@ -2,6 +2,7 @@
 
 #include "HistoryEntry.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -32,9 +33,16 @@ public:
     bool remove(qint64 id);
     bool clear();
 
-    // The entries whose input or output contains `text` (ignoring case), newest first; all of
-    // them for an empty text. Input and output are cut to `previewLength` characters.
-    QList<HistoryEntry> find(const QString& text, int previewLength = 200) const;
+    // Input and output as find() gives them: their first characters.
+    static constexpr int previewLength = 200;
+
+    // The ids of the entries whose input or output contains `text` (ignoring case), newest
+    // first; all of them for an empty text.
+    QList<qint64> findIds(const QString& text) const;
+    // The entries with `ids` that still exist, in the order given, their input and output cut
+    // to `previewLength` characters.
+    QList<HistoryEntry> summaries(const QList<qint64>& ids) const;
+    QList<HistoryEntry> find(const QString& text) const { return summaries(findIds(text)); }
     // One entry in full.
     std::optional<HistoryEntry> entry(qint64 id) const;
     int count() const;

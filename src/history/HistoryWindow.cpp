@@ -21,7 +21,7 @@ HistoryWindow::HistoryWindow(HistoryStore& store, Clipboard& clipboard, QWidget*
     : QWidget(parent, Qt::Window)
     , m_store(store)
     , m_clipboard(clipboard)
-    , m_model(new HistoryListModel(this)) {
+    , m_model(new HistoryListModel(store, this)) {
     setWindowTitle(tr("History"));
     setObjectName(QStringLiteral("history"));
     resize(640, 520);
@@ -89,13 +89,12 @@ void HistoryWindow::present() {
 }
 
 qint64 HistoryWindow::selectedId() const {
-    const HistoryEntry* entry = m_model->entryAt(m_list->currentIndex().row());
-    return entry ? entry->id : 0;
+    return m_model->idAt(m_list->currentIndex().row());
 }
 
 void HistoryWindow::refresh() {
     const qint64 selected = selectedId();
-    m_model->setEntries(m_store.find(m_search->text()));
+    m_model->search(m_search->text());
     const int row = std::max(m_model->rowOf(selected), 0);
     if (m_model->rowCount() > 0)
         m_list->setCurrentIndex(m_model->index(row));
@@ -105,7 +104,7 @@ void HistoryWindow::refresh() {
         m_status->setText(m_search->text().isEmpty() ? tr("No entries yet") : tr("Nothing found"));
     else
         m_status->clear();
-    m_clear->setEnabled(m_store.count() > 0);
+    m_clear->setEnabled(m_model->rowCount() > 0 || (!m_search->text().isEmpty() && m_store.count() > 0));
     showSelected();
 }
 

@@ -47,7 +47,7 @@ void TestHistoryKill::everyCommittedEntrySurvivesKillNine() {
         HistoryStore store(path);
         QVERIFY2(!store.error(), qPrintable(store.error().value_or(QString())));
         QSet<qint64> kept;
-        for (const HistoryEntry& entry : store.find(QString(), 10))
+        for (const HistoryEntry& entry : store.find(QString()))
             kept.insert(entry.id);
         QVERIFY2(kept.contains(committed), qPrintable(QStringLiteral("round %1: %2 of %3 entries kept")
                                                           .arg(round)

@@ -81,12 +81,12 @@ void TestHistoryStore::entriesComeBackNewestFirstAndWhole() {
     QVERIFY(first && second && *second > *first);
     QCOMPARE(changed.count(), 2);
 
-    const QList<HistoryEntry> listed = store.find(QString(), 100);
+    const QList<HistoryEntry> listed = store.find(QString());
     QCOMPARE(listed.size(), 2);
     QCOMPARE(listed[0].kind, HistoryKind::transcript);
     QCOMPARE(listed[0].pasted, std::optional<bool>(false));
     QCOMPARE(listed[0].seconds, 4.5);
-    QCOMPARE(listed[1].output.size(), 100);
+    QCOMPARE(listed[1].output.size(), HistoryStore::previewLength);
     QCOMPARE(listed[1].pasted, std::nullopt);
 
     const std::optional<HistoryEntry> whole = store.entry(*first);
