@@ -10,6 +10,8 @@
 #include "backend/AuthService.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryWindow.h"
 #include "platform/Log.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/PreferencesWindowController.h"
@@ -97,6 +99,7 @@ void AppDelegate::setupApplication() {
     callbacks.transcribe = weakly(m_transcribeSequence.get(), &TranscribeSequence::toggleTranscription);
     callbacks.quit = [] { QApplication::quit(); };
     callbacks.preferences = weakly(this, &AppDelegate::showPreferences);
+    callbacks.history = weakly(this, &AppDelegate::showHistory);
     callbacks.requestAccessibility = [&permissions] { permissions.showAccessibilityAlert(); };
     if constexpr (updateCheckBuiltIn)
         callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
@@ -164,6 +167,16 @@ void AppDelegate::setupServices() {
                                          m_services.permissionManager(), m_services.microphoneAccess(),
                                          preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
+
+    // Direct connections: each result is on disk before the panel shows it or the paste goes out.
+    m_historyRecorder = std::make_unique<HistoryRecorder>(
+        m_services.historyStore(), m_services.historySettings(), m_services.activeWindowInfo());
+    connect(m_explainSequence.get(), &ExplainSequence::explanationFinished, m_historyRecorder.get(),
+            &HistoryRecorder::recordExplanation);
+    connect(m_transcribeSequence.get(), &TranscribeSequence::transcriptReceived, m_historyRecorder.get(),
+            &HistoryRecorder::recordTranscript);
+    connect(m_transcribeSequence.get(), &TranscribeSequence::transcriptPasted, m_historyRecorder.get(),
+            &HistoryRecorder::transcriptPasted);
 
     m_overlayPanelController->onFetchDetail =
         queued(m_explainSequence.get(), &ExplainSequence::fetchDetailedExplanation);
@@ -261,6 +274,9 @@ void AppDelegate::perform(RemoteAction action) {
     case RemoteAction::preferences:
         showPreferences();
         break;
+    case RemoteAction::history:
+        showHistory();
+        break;
     case RemoteAction::quit:
         // After the reply to the caller has gone out.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -272,7 +288,7 @@ void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
             m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
-            m_services.authService(), m_services.audioInputList());
+            m_services.authService(), m_services.audioInputList(), m_services.historySettings());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {
@@ -281,6 +297,12 @@ void AppDelegate::showPreferences() {
         reportShortcutProblems();
     }
     m_preferencesWindow->showPreferences();
+}
+
+void AppDelegate::showHistory() {
+    if (!m_historyWindow)
+        m_historyWindow = std::make_unique<HistoryWindow>(m_services.historyStore(), m_services.clipboard());
+    m_historyWindow->present();
 }
 
 } // namespace quill

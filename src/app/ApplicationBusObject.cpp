@@ -65,7 +65,7 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
     if (!action) {
         sendErrorReply(QDBusError::InvalidArgs,
                        QStringLiteral("Unknown action \"%1\"; the actions are explain, transcribe, cancel, "
-                                      "preferences and quit")
+                                      "preferences, history and quit")
                            .arg(actionName));
         return;
     }

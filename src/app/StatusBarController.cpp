@@ -129,6 +129,8 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         separator,
         {tr("Quit Quillpoint"), &StatusBarController::quitClicked, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
+    if (m_callbacks.history)
+        items.insert(items.end() - 4, {tr("History..."), &StatusBarController::historyClicked, {}});
     // Builds whose updates come from the package manager have no update check.
     if (m_callbacks.checkForUpdates)
         items.insert(items.end() - 2,
@@ -186,6 +188,11 @@ void StatusBarController::transcribeClicked() {
 void StatusBarController::preferencesClicked() {
     if (m_callbacks.preferences)
         m_callbacks.preferences();
+}
+
+void StatusBarController::historyClicked() {
+    if (m_callbacks.history)
+        m_callbacks.history();
 }
 
 void StatusBarController::checkForUpdatesClicked() {

@@ -29,6 +29,7 @@ public:
         std::function<void()> preferences;
         std::function<void()> requestAccessibility;
         std::function<void()> checkForUpdates;
+        std::function<void()> history;
     };
 
     // The tray icon: the installed symbolic icon, which reaches the tray host by name so that the
@@ -71,6 +72,7 @@ public:
     void explainClicked();
     void transcribeClicked();
     void preferencesClicked();
+    void historyClicked();
     void checkForUpdatesClicked();
     void quitClicked();
     void requestPermissions();

@@ -2,6 +2,7 @@
 
 #include "AccountPreferencesView.h"
 #include "GeneralPreferencesView.h"
+#include "HistoryPreferencesView.h"
 #include "TranscriptionPreferencesView.h"
 
 #include <QIcon>
@@ -12,7 +13,7 @@ namespace quill {
 
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
-                                 AudioInputList& audioInputs, QWidget* parent)
+                                 AudioInputList& audioInputs, HistorySettings& history, QWidget* parent)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager);
     m_general = general;
@@ -26,6 +27,8 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const Sh
                    QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), tr("Account"));
     m_tabs->addTab(new TranscriptionPreferencesView(preferencesManager, audioInputs),
                    QIcon(QStringLiteral(":/preferences/icons/microphone.svg")), tr("Transcription"));
+    m_tabs->addTab(new HistoryPreferencesView(history),
+                   QIcon(QStringLiteral(":/preferences/icons/clock.svg")), tr("History"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -12,17 +12,18 @@ namespace quill {
 class AudioInputList;
 class AuthService;
 class GeneralPreferencesView;
+class HistorySettings;
 class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutNames;
 
-// The content of the preferences window: the General, Account and Transcription tabs.
+// The content of the preferences window: the General, Account, Transcription and History tabs.
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                     PreferencesManager& preferencesManager, AuthService& authService,
-                    AudioInputList& audioInputs, QWidget* parent = nullptr);
+                    AudioInputList& audioInputs, HistorySettings& history, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

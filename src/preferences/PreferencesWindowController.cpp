@@ -12,20 +12,22 @@ PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& 
                                                          const ShortcutNames& shortcutNames,
                                                          PreferencesManager& preferencesManager,
                                                          AuthService& authService,
-                                                         AudioInputList& audioInputs, QObject* parent)
+                                                         AudioInputList& audioInputs,
+                                                         HistorySettings& history, QObject* parent)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_shortcutNames(shortcutNames)
     , m_preferencesManager(preferencesManager)
     , m_authService(authService)
-    , m_audioInputs(audioInputs) {}
+    , m_audioInputs(audioInputs)
+    , m_history(history) {}
 
 PreferencesWindowController::~PreferencesWindowController() = default;
 
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
         m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_shortcutNames, m_preferencesManager,
-                                                     m_authService, m_audioInputs);
+                                                     m_authService, m_audioInputs, m_history);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle());

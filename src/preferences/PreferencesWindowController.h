@@ -12,6 +12,7 @@ namespace quill {
 
 class AudioInputList;
 class AuthService;
+class HistorySettings;
 class PreferencesManager;
 class PreferencesView;
 class ShortcutConfiguration;
@@ -28,7 +29,8 @@ public:
 
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                 PreferencesManager& preferencesManager, AuthService& authService,
-                                AudioInputList& audioInputs, QObject* parent = nullptr);
+                                AudioInputList& audioInputs, HistorySettings& history,
+                                QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -47,6 +49,7 @@ private:
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
     AudioInputList& m_audioInputs;
+    HistorySettings& m_history;
     std::unique_ptr<PreferencesView> m_window;
     std::map<ShortcutAction, QString> m_shortcutProblems;
 };

@@ -32,6 +32,8 @@ void TestCommandLine::parses_data() {
                              << "";
     QTest::newRow("cancel") << QStringList{"--cancel"} << M::run << "cancel"
                             << "";
+    QTest::newRow("history") << QStringList{"--history"} << M::run << "history"
+                             << "";
     QTest::newRow("help wins over an action") << QStringList{"--explain", "-h"} << M::help << ""
                                               << "--transcribe";
     QTest::newRow("version") << QStringList{"--version"} << M::version << ""

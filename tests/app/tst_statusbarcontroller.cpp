@@ -69,6 +69,7 @@ struct Fixture {
                                        [this] { calls << "preferences"; },
                                        [this] { calls << "accessibility"; },
                                        [this] { calls << "updates"; },
+                                       [this] { calls << "history"; },
                                    },
                                    [this] { return trusted; },
                                    auth,
@@ -126,6 +127,7 @@ void TestStatusBarController::itemsFollowTheStates() {
         accessibilityRow,
         signInRow,
         "-",
+        "History...|1|",
         "Preferences...|1|Ctrl+,",
         "Check for Updates...|1|",
         "-",
@@ -145,6 +147,7 @@ void TestStatusBarController::itemsRunTheirActions() {
         {"Transcribe Mode", "transcribe"},
         {"⚠ Accessibility Required", "accessibility"},
         {"⚠ Sign In Required", "preferences"},
+        {"History...", "history"},
         {"Preferences...", "preferences"},
         {"Check for Updates...", "updates"},
         {"Quit Quillpoint", "quit"},
@@ -168,7 +171,7 @@ void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
     Fixture f;
     StatusBarController controller{ctrl1,
                                    ctrl2,
-                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, {}},
+                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, {}, {}},
                                    [] { return true; },
                                    f.auth,
                                    f.names};

@@ -3,6 +3,7 @@
 #include "app/StatusBarController.h"
 #include "app/Translations.h"
 #include "backend/AuthService.h"
+#include "history/HistorySettings.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
@@ -73,16 +74,17 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeKeyboardLayout layout;
     ShortcutNames names{layout};
-    StatusBarController controller{{18, 0x100},
-                                   {19, 0x100},
-                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, [] {}},
-                                   [] { return false; },
-                                   auth,
-                                   names};
+    StatusBarController controller{
+        {18, 0x100},
+        {19, 0x100},
+        StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, [] {}, [] {}},
+        [] { return false; },
+        auth,
+        names};
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
              (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",
-                          "✓ Angemeldet", "Einstellungen …", "Nach Aktualisierungen suchen …",
+                          "✓ Angemeldet", "Verlauf …", "Einstellungen …", "Nach Aktualisierungen suchen …",
                           "Quillpoint beenden"}));
     QCOMPARE(controller.tooltipText(), QStringLiteral("Quillpoint – Ctrl+1 Erklären | Ctrl+2 Diktieren"));
 
@@ -93,7 +95,8 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     FakeAudioInputList audioInputs;
-    PreferencesView view(shortcuts, names, preferences, auth, audioInputs);
+    HistorySettings history{settings};
+    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, history);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("Allgemein"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Konto"));
     const QStringList texts = labels(&view);

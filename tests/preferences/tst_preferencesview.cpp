@@ -1,6 +1,7 @@
 #include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "backend/AuthService.h"
+#include "history/HistorySettings.h"
 #include "platform/AutostartRegistrar.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -47,6 +49,7 @@ struct Stores {
     PreferencesManager preferences{settings, autostart};
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeAudioInputList audioInputs;
+    HistorySettings history{settings};
 };
 
 QPushButton* shortcutButton(QWidget* view, ShortcutAction action) {
@@ -88,11 +91,12 @@ private slots:
     void recordingStateReachesTheController();
     void everyControlFitsTheWindow();
     void transcriptionTabEditsTheDictationSettings();
+    void historyTabEditsTheRetention();
 };
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
@@ -101,7 +105,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
     QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
     QVERIFY(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
     QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
-    QCOMPARE(view.tabs()->count(), 3);
+    QCOMPARE(view.tabs()->count(), 4);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
     QCOMPARE(view.tabs()->tabText(2), QStringLiteral("Transcription"));
@@ -112,7 +116,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -155,7 +159,7 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
@@ -173,7 +177,7 @@ void TestPreferencesView::followsChangesMadeElsewhere() {
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
     QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
@@ -187,7 +191,7 @@ void TestPreferencesView::modelChoiceIsStoredAtOnce() {
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -202,7 +206,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -221,7 +225,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -237,7 +241,8 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
+                                           s.history);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -261,7 +266,8 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
+                                           s.history);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -283,7 +289,8 @@ void TestPreferencesView::recordingStateReachesTheController() {
 
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
-    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
+                                           s.history);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
@@ -304,7 +311,7 @@ void TestPreferencesView::everyControlFitsTheWindow() {
 void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     Stores s;
     s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     QCOMPARE(s.audioInputs.watchCalls, 1);
     auto* hold = view.findChild<QCheckBox*>("holdToTalk");
     auto* keep = view.findChild<QCheckBox*>("keepClipboard");
@@ -339,10 +346,40 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
 
     // A second view (the window made again) shows what is stored.
-    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs);
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
     QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
     QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
     QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
+}
+
+void TestPreferencesView::historyTabEditsTheRetention() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    QCOMPARE(view.tabs()->tabText(3), QStringLiteral("History"));
+    auto* enabled = view.findChild<QCheckBox*>("historyEnabled");
+    auto* days = view.findChild<QSpinBox*>("historyKeepDays");
+    auto* entries = view.findChild<QSpinBox*>("historyKeepEntries");
+    QVERIFY(enabled && days && entries);
+    QVERIFY(enabled->isChecked());
+    QCOMPARE(days->value(), 30);
+    QCOMPARE(entries->value(), 1000);
+
+    enabled->click();
+    QCOMPARE(s.settings.values().value("historyEnabled"), QVariant(false));
+    // Typing "5000" passes through 5, 50 and 500: only the finished number counts.
+    entries->setFocus();
+    entries->selectAll();
+    QTest::keyClicks(entries, "5000");
+    QVERIFY(!s.settings.values().contains("historyKeepEntries"));
+    QTest::keyClick(entries, Qt::Key_Return);
+    QCOMPARE(s.settings.values().value("historyKeepEntries"), QVariant(5000));
+    days->setValue(7);
+    QCOMPARE(s.history.retention().days, 7);
+
+    s.history.setKeepDays(90);
+    QCOMPARE(days->value(), 90);
+    s.history.setEnabled(true);
+    QVERIFY(enabled->isChecked());
 }
 
 QTEST_MAIN(TestPreferencesView)
