@@ -130,7 +130,7 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         {tr("Quit Quillpoint"), &StatusBarController::quitClicked, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
     if (m_callbacks.history)
-        items.insert(items.end() - 4, {tr("History..."), &StatusBarController::historyClicked, {}});
+        items.insert(items.end() - 3, {tr("History..."), &StatusBarController::historyClicked, {}});
     // Builds whose updates come from the package manager have no update check.
     if (m_callbacks.checkForUpdates)
         items.insert(items.end() - 2,

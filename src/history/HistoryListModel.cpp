@@ -65,8 +65,8 @@ const HistoryEntry* HistoryListModel::entryAt(int row) const {
         return nullptr;
     if (!m_rows.contains(id)) {
         const int first = row - row % pageSize;
-        for (HistoryEntry& entry : m_store.summaries(m_ids.mid(first, pageSize)))
-            m_rows.insert(entry.id, std::move(entry));
+        for (const HistoryEntry& entry : m_store.summaries(m_ids.mid(first, pageSize)))
+            m_rows.insert(entry.id, entry);
     }
     const auto it = m_rows.constFind(id);
     return it == m_rows.constEnd() ? nullptr : &*it;

@@ -309,8 +309,8 @@ QList<HistoryEntry> HistoryStore::summaries(const QList<qint64>& ids) const {
         return entries;
     QHash<qint64, HistoryEntry> found;
     while (query.next()) {
-        HistoryEntry entry = entryFrom(query);
-        found.insert(entry.id, std::move(entry));
+        const HistoryEntry entry = entryFrom(query);
+        found.insert(entry.id, entry);
     }
     entries.reserve(found.size());
     for (const qint64 id : ids)

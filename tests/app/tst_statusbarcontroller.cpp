@@ -244,7 +244,7 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
     f.controller.setupStatusItem();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Ctrl+2 Transcribe"));
-    QCOMPARE(describe(f.controller.menu()).size(), 12);
+    QCOMPARE(describe(f.controller.menu()).size(), 13);
     QCOMPARE(f.controller.trayIcon()->contextMenu(), f.controller.menu());
 
     f.controller.setTranscribeShortcut({49, modifier::ctrl | modifier::shift});

@@ -18,7 +18,7 @@ using namespace quill::test;
 
 namespace {
 
-HistoryEntry explanation(const QString& input, const QString& output, QDateTime time = {}) {
+HistoryEntry explanation(const QString& input, const QString& output, const QDateTime& time = {}) {
     HistoryEntry entry;
     entry.kind = HistoryKind::explanation;
     entry.application = QStringLiteral("Mousepad");
