@@ -1,6 +1,6 @@
 // Prints the name of every list item that the application with the given process id shows on the
-// accessibility bus, one a line, as a screen reader would read them; waits up to ten seconds
-// for the application and its first item to appear. Exits 1 when none appeared.
+// accessibility bus, each ended by a NUL (a name may span lines), as a screen reader reads them; waits up to
+// ten seconds for the application and its first item to appear. Exits 1 when none appeared.
 //
 //   history_atspi_names PID
 
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
             g_object_unref(app);
             if (!names.empty()) {
                 for (const std::string& name : names)
-                    std::printf("%s\n", name.c_str());
+                    std::fwrite(name.c_str(), 1, name.size() + 1, stdout);
                 return 0;
             }
         }

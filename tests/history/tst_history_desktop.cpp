@@ -40,16 +40,16 @@ void TestHistoryDesktop::historyWindowListsAnExplanationAndATranscript() {
     reader.start(QStringLiteral(HISTORY_ATSPI_NAMES), {QString::number(app.pid())});
     QVERIFY(reader.waitForFinished(20000));
     const QStringList names =
-        QString::fromUtf8(reader.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QString::fromUtf8(reader.readAllStandardOutput()).split(QChar(0), Qt::SkipEmptyParts);
     QCOMPARE(reader.exitCode(), 0);
     QCOMPARE(names.size(), 2);
     QVERIFY2(names[0].startsWith(QStringLiteral("Transcript (3 s) \u00b7 XTerm \u00b7 ")),
              qPrintable(names[0]));
     QVERIFY2(names[0].contains(QStringLiteral("Not pasted")), qPrintable(names[0]));
-    QVERIFY2(names[0].endsWith(QStringLiteral("Meet me at noon")), qPrintable(names[0]));
+    QVERIFY2(names[0].endsWith(QStringLiteral("\nMeet me at noon")), qPrintable(names[0]));
     QVERIFY2(names[1].startsWith(QStringLiteral("Explanation \u00b7 Mousepad \u00b7 ")),
              qPrintable(names[1]));
-    QVERIFY2(names[1].endsWith(QStringLiteral("Plants turn light into sugar.")), qPrintable(names[1]));
+    QVERIFY2(names[1].endsWith(QStringLiteral("\nPlants turn light into sugar.")), qPrintable(names[1]));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryDesktop)
