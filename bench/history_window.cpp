@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     }
     out << "entries " << store.count() << Qt::endl;
     out << "write: median " << percentile(writes, 0.5) << " ms, p99 " << percentile(writes, 0.99)
-        << " ms, max " << *std::max_element(writes.begin(), writes.end()) << " ms" << Qt::endl;
+        << " ms, max " << *std::max_element(writes.begin(), writes.end()) << " ms; processor median "
+        << percentile(writesCpu, 0.5) << " ms, p99 " << percentile(writesCpu, 0.99) << " ms" << Qt::endl;
 
     QtClipboard clipboard;
     Stopwatch watch;
