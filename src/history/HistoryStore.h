@@ -12,7 +12,7 @@ namespace quill {
 
 // The history database: one SQLite file in write-ahead-log mode, committed entry by entry, so
 // that a process killed at any moment leaves every entry it had written. Its directory is 0700
-// and the file and its log 0600. Main thread only; a write takes well under a millisecond.
+// and the file and its log 0600. Main thread only; a write takes under a millisecond.
 class HistoryStore : public QObject {
     Q_OBJECT
 public:
