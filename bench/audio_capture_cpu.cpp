@@ -1,16 +1,19 @@
 // Processor cost of recording: the whole process's CPU time (all threads) while idle and while
 // recording from the default microphone, each over the same wall-clock span, in percent of
-// one core. Also the time the main thread spends in startRecording and stopRecording.
+// one core. The panel shows the level meter meanwhile, as in the program. Also the time the
+// main thread spends in startRecording and stopRecording.
 //
 //   bench/audio_capture_cpu.sh build/<dir>/bench/audio_capture_cpu [seconds]
 // runs it in the headless test desktop with speech playing into the microphone.
 
 #include "capture/AudioCaptureService.h"
 #include "capture/AudioRecorder.h"
+#include "overlay/OverlayPanelController.h"
+#include "platform/PlatformNull.h"
 #include "platform/audio/AacFileWriter.h"
 #include "platform/audio/PulsePcmSource.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -49,8 +52,11 @@ double measure(int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
+
+    NullPanelWindowHelper helper;
+    OverlayPanelController overlay(helper);
 
     AudioCaptureService service([] {
         return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>(),
@@ -58,17 +64,18 @@ int main(int argc, char** argv) {
     });
     int levelReports = 0;
     float loudest = 0.0f;
-    service.onAudioLevel = [&](float level) {
+    QObject::connect(&service, &AudioCaptureService::audioLevel, &service, [&](float level) {
         ++levelReports;
         loudest = std::max(loudest, level);
-    };
-    service.onMaxDurationReached = [] {};
+        overlay.viewModel().setAudioLevel(level);
+    });
     service.maxDuration = seconds + 10.0;
 
     const double idle = measure(seconds);
 
     QElapsedTimer call;
     call.start();
+    overlay.showRecording(QStringLiteral("Listening... (Esc to cancel)"));
     if (!service.startRecording()) {
         std::fprintf(stderr, "cannot record: no sound server or no microphone\n");
         return 1;

@@ -5,6 +5,8 @@
 set -euo pipefail
 [[ $# -ge 1 ]] || { echo "usage: $0 BENCH_BINARY [SECONDS]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
+# The inner script expands its variables inside the test desktop, not here.
+# shellcheck disable=SC2016
 exec "$here/../scripts/test-desktop.sh" run --mic-fifo -- bash -c '
     speech=$QUILL_TEST_DESKTOP_ROOT/speech.raw
     espeak-ng --stdout "Recording costs almost nothing while the user speaks into the microphone." \

@@ -10,6 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build/release}
 shift || true
 build=$(cd "$build" && pwd)
+# The inner script expands its variables inside the test desktop, not here.
+# shellcheck disable=SC2016
 exec "$here/../scripts/test-desktop.sh" run --mic-fifo -- bash -c '
     build=$1
     shift

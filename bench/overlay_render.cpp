@@ -59,6 +59,15 @@ const QString detail =
                    "1. Make writes idempotent with a client-chosen key.\n"
                    "2. Store the key with the result and return that result for repeats.");
 
+const QString codeAnswer =
+    QStringLiteral("### Counting lines\n\n"
+                   "`wc -l` counts the lines of each file; with a **loop** you get one line per file:\n\n"
+                   "```bash\nfor f in *.txt; do\n    printf '%s\\t%s\\n' \"$(wc -l < \"$f\")\" \"$f\"  # "
+                   "count, then the name\ndone\n```\n\n"
+                   "> `find . -name '*.txt' -exec wc -l {} +` does the same for a whole tree.\n\n"
+                   "| Option | Counts |\n|---|---|\n| `-l` | lines |\n| `-w` | words |\n\n"
+                   "See the [coreutils manual](https://www.gnu.org/software/coreutils/manual/).");
+
 struct Scene {
     QString name;
     std::function<void(OverlayPanelController&)> setUp;
@@ -92,6 +101,14 @@ int main(int argc, char** argv) {
              c.viewModel().setState(ExplanationState::content(answer));
              c.viewModel().setDetailedText(detail);
              c.viewModel().setIsExpanded(true);
+             c.finishStreaming();
+         }},
+        {QStringLiteral("code"),
+         [](OverlayPanelController& c) {
+             c.viewModel().reset();
+             c.viewModel().setState(ExplanationState::loading());
+             c.showPanel();
+             c.viewModel().setState(ExplanationState::content(codeAnswer));
              c.finishStreaming();
          }},
         {QStringLiteral("transcribe-content"),

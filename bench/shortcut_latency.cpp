@@ -44,14 +44,12 @@ int main(int argc, char** argv) {
     quill::NullKeyboardLayout layout;
     const quill::ShortcutNames names(layout);
     quill::ShortcutRegistry registry(grabber, names);
-    quill::GlobalShortcutService service(
-        quill::Shortcut{18, quill::modifier::ctrl},
-        [&] {
-            triggeredAt = Clock::now();
-            triggered = true;
-            ++triggers;
-        },
-        registry);
+    quill::GlobalShortcutService service(quill::Shortcut{18, quill::modifier::ctrl}, registry);
+    QObject::connect(&service, &quill::GlobalShortcutService::triggered, &service, [&] {
+        triggeredAt = Clock::now();
+        triggered = true;
+        ++triggers;
+    });
     service.registerShortcut();
     if (!service.isRegistered()) {
         std::fprintf(stderr, "%s\n", qPrintable(service.registrationError().value_or(QString())));

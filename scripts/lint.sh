@@ -1,26 +1,47 @@
 #!/usr/bin/env bash
-# Static checks of the C++ sources: clang-format on every file, then clang-tidy on every
-# translation unit of src/ with the compile commands of a configured build (default: `dev`).
-# Exits non-zero on the first kind of finding. `scripts/lint.sh format` runs only the format check,
-# `scripts/lint.sh tidy` only clang-tidy.
+# Static checks: clang-format on every C++ file, shellcheck on every shell script, then
+# clang-tidy on every translation unit of src/, tests/ and bench/ with the compile commands of a
+# configured build (default: `dev`). Exits non-zero on the first kind of finding.
+#   scripts/lint.sh [format | shellcheck | tidy]    (no argument: all three)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what=${1:-all}
-if [[ $what != tidy ]]; then
+case $what in
+all | format | shellcheck | tidy) ;;
+*)
+    echo "usage: $0 [format | shellcheck | tidy]" >&2
+    exit 2
+    ;;
+esac
+
+if [[ $what == all || $what == format ]]; then
     mapfile -t files < <(git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
     echo "== clang-format (${#files[@]} files)"
     clang-format --dry-run --Werror "${files[@]}"
 fi
-[[ $what == format ]] && exit 0
 
+if [[ $what == all || $what == shellcheck ]]; then
+    mapfile -t scripts < <(git ls-files -- 'scripts/*.sh' 'tests/*.sh' 'bench/*.sh' 'scripts/hooks/*' .ci/run)
+    echo "== shellcheck (${#scripts[@]} files)"
+    shellcheck --severity=style "${scripts[@]}"
+fi
+
+[[ $what == all || $what == tidy ]] || exit 0
 build=${LINT_BUILD_DIR:-build/dev}
-[[ -f $build/compile_commands.json ]] || { echo "lint: configure $build first (cmake --preset dev)" >&2; exit 1; }
-mapfile -t units < <(git ls-files -- 'src/*.cpp')
+[[ -f $build/compile_commands.json ]] || {
+    echo "lint: configure $build first (cmake --preset dev)" >&2
+    exit 1
+}
+# Every file the build compiles (a build without benchmarks has no bench/ units).
+mapfile -t units < <(
+    grep -Fxf <(sed -n 's/^ *"file": "\(.*\)",\?$/\1/p' "$build/compile_commands.json") \
+        <(git ls-files -- 'src/*.cpp' 'tests/*.cpp' 'bench/*.cpp' | sed "s|^|$PWD/|")
+)
 echo "== clang-tidy (${#units[@]} files)"
 # Generated moc and resource files must exist before tidy reads the sources that include them.
-cmake --build "$build" --target quillpoint >/dev/null
-run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${units[@]/#/$PWD/}" >"$build/clang-tidy.log" 2>&1 || {
+cmake --build "$build" >/dev/null
+run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${units[@]}" >"$build/clang-tidy.log" 2>&1 || {
     grep -E 'warning:|error:' "$build/clang-tidy.log" | sort -u >&2
     echo "lint: clang-tidy found problems (full output in $build/clang-tidy.log)" >&2
     exit 1

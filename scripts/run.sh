@@ -12,7 +12,9 @@ cmake --preset release >/dev/null
 cmake --build --preset release
 
 backend_pid=
-cleanup() { [[ -n $backend_pid ]] && kill "$backend_pid" 2>/dev/null || true; }
+cleanup() {
+    if [[ -n $backend_pid ]]; then kill "$backend_pid" 2>/dev/null || true; fi
+}
 trap cleanup EXIT INT TERM
 
 port=${PORT:-8787}

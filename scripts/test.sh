@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, checks the C++ formatting, lints and tests the
-# reference backend, then builds the `dev` and `asan` presets and runs the whole suite in each
-# (unit tests offscreen, desktop tests each in their own headless desktop); clang-tidy runs on
-# the `dev` build's compile commands.
+# Runs every test: installs what is missing, checks the C++ formatting and the shell scripts,
+# lints and tests the reference backend, then builds the `dev` and `asan` presets and runs the
+# whole suite in each (unit tests offscreen, desktop tests each in their own headless desktop);
+# clang-tidy runs on the `dev` build's compile commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,7 @@ scripts/install-deps.sh
 [[ -d /usr/include/node ]] && export npm_config_nodedir=${npm_config_nodedir:-/usr}
 
 scripts/lint.sh format
+scripts/lint.sh shellcheck
 
 if [[ -f backend/package.json ]]; then
     echo "== backend"

@@ -79,6 +79,21 @@
     </message>
 </context>
 <context>
+    <name>quill::CodeBlockView</name>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy code</source>
+        <translation>Code kopieren</translation>
+    </message>
+    <message>
+        <source>Copied!</source>
+        <translation>Kopiert!</translation>
+    </message>
+</context>
+<context>
     <name>quill::ExplainSequence</name>
     <message>
         <source>Please sign in via Preferences (Ctrl+,)</source>
@@ -91,6 +106,16 @@
     <message>
         <source>No response received</source>
         <translation>Keine Antwort erhalten</translation>
+    </message>
+    <message>
+        <source>Accessibility required.
+
+If already turned on, log out and back in, then start Quillpoint again:
+%1</source>
+        <translation>Barrierefreiheit erforderlich.
+
+Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starten Sie Quillpoint dann erneut:
+%1</translation>
     </message>
 </context>
 <context>
@@ -141,6 +166,18 @@
     <message>
         <source>Cancel Recording</source>
         <translation>Aufnahme abbrechen</translation>
+    </message>
+    <message>
+        <source>Runs on this computer: your text does not leave it.</source>
+        <translation>Läuft auf diesem Computer: Ihr Text verlässt ihn nicht.</translation>
+    </message>
+    <message>
+        <source>The backend no longer offers %1. Quillpoint uses %2 until you choose a model.</source>
+        <translation>Das Backend bietet %1 nicht mehr an. Quillpoint verwendet %2, bis Sie ein Modell wählen.</translation>
+    </message>
+    <message>
+        <source>The backend has no model to answer with. Run Ollama or llama.cpp on this computer, or give the backend an upstream service.</source>
+        <translation>Das Backend hat kein Modell, mit dem es antworten kann. Starten Sie Ollama oder llama.cpp auf diesem Computer oder geben Sie dem Backend einen Upstream-Dienst.</translation>
     </message>
 </context>
 <context>
@@ -525,6 +562,22 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>%1 (not connected)</source>
         <translation>%1 (nicht verbunden)</translation>
+    </message>
+    <message>
+        <source>Words to recognise</source>
+        <translation>Zu erkennende Wörter</translation>
+    </message>
+    <message>
+        <source>Names and jargon, separated by commas</source>
+        <translation>Namen und Fachbegriffe, durch Kommas getrennt</translation>
+    </message>
+    <message>
+        <source>Sent with each recording so that the transcript spells them right.</source>
+        <translation>Wird mit jeder Aufnahme gesendet, damit das Transkript sie richtig schreibt.</translation>
+    </message>
+    <message>
+        <source>Only the first %L1 characters are kept; shorten the list to keep what matters most.</source>
+        <translation>Nur die ersten %L1 Zeichen werden behalten; kürzen Sie die Liste auf das Wichtigste.</translation>
     </message>
 </context>
 <context>

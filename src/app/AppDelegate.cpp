@@ -8,6 +8,7 @@
 #include "StatusBarController.h"
 #include "TranscribeSequence.h"
 #include "backend/AuthService.h"
+#include "backend/ModelCatalog.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
 #include "history/HistoryRecorder.h"
@@ -19,7 +20,6 @@
 #include "shortcuts/GlobalShortcutService.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <QTimer>
 
 namespace quill {
@@ -34,25 +34,11 @@ QString shortcutName(const char* name) {
     return QCoreApplication::translate("quill::GeneralPreferencesView", name);
 }
 
-// A callback that runs `method` of `object` while the object exists: at once, or queued on a
-// later turn of the main loop.
-template <typename T> std::function<void()> weakly(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        if (self)
-            (self.data()->*method)();
-    };
-}
-
-template <typename T> std::function<void()> queued(T* object, void (T::*method)()) {
-    return [self = QPointer<T>(object), method] {
-        QMetaObject::invokeMethod(
-            self,
-            [self, method] {
-                if (self)
-                    (self.data()->*method)();
-            },
-            Qt::QueuedConnection);
-    };
+QList<ModelInfo> builtInModels() {
+    QList<ModelInfo> models;
+    for (const ModelChoice& choice : availableModels)
+        models.append({QString::fromLatin1(choice.identifier), QString::fromLatin1(choice.label), false});
+    return models;
 }
 
 } // namespace
@@ -94,31 +80,34 @@ void AppDelegate::setupApplication() {
 
     ShortcutConfiguration& shortcuts = m_services.shortcutConfiguration();
     PermissionManager& permissions = m_services.permissionManager();
-    StatusBarController::Callbacks callbacks;
-    callbacks.explain = queued(m_explainSequence.get(), &ExplainSequence::handleExplain);
-    callbacks.transcribe = weakly(m_transcribeSequence.get(), &TranscribeSequence::toggleTranscription);
-    callbacks.quit = [] { QApplication::quit(); };
-    callbacks.preferences = weakly(this, &AppDelegate::showPreferences);
-    callbacks.history = weakly(this, &AppDelegate::showHistory);
-    callbacks.requestAccessibility = [&permissions] { permissions.showAccessibilityAlert(); };
-    if constexpr (updateCheckBuiltIn)
-        callbacks.checkForUpdates = [&services = m_services] { services.updateService().checkForUpdates(); };
     m_statusBarController = std::make_unique<StatusBarController>(
         shortcuts.shortcut(ShortcutAction::explainSelection),
-        shortcuts.shortcut(ShortcutAction::transcribeOnly), std::move(callbacks),
+        shortcuts.shortcut(ShortcutAction::transcribeOnly),
+        updateCheckBuiltIn ? StatusBarController::UpdateCheck::offered
+                           : StatusBarController::UpdateCheck::none,
         [&permissions] { return permissions.isAccessibilityEnabled(); }, m_services.authService(),
         m_services.shortcutNames());
+    StatusBarController* statusBar = m_statusBarController.get();
+    connect(statusBar, &StatusBarController::explainRequested, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
+    connect(statusBar, &StatusBarController::transcribeRequested, m_transcribeSequence.get(),
+            &TranscribeSequence::toggleTranscription);
+    connect(statusBar, &StatusBarController::quitRequested, qApp, &QCoreApplication::quit);
+    connect(statusBar, &StatusBarController::preferencesRequested, this, &AppDelegate::showPreferences);
+    connect(statusBar, &StatusBarController::historyRequested, this, &AppDelegate::showHistory);
+    connect(statusBar, &StatusBarController::accessibilityRequested, &permissions,
+            &PermissionManager::showAccessibilityAlert);
+    // The update service is made at the first check, not at launch.
+    connect(statusBar, &StatusBarController::updateCheckRequested, this,
+            [&services = m_services] { services.updateService().checkForUpdates(); });
     m_statusBarController->setupStatusItem();
 
-    permissions.startAccessibilityMonitoring([self = QPointer(this)](bool) {
-        if (self)
-            self->m_statusBarController->buildMenu();
-    });
+    connect(&permissions, &PermissionManager::accessibilityUpdated, m_statusBarController.get(),
+            &StatusBarController::buildMenu);
+    permissions.startAccessibilityMonitoring();
 
-    m_shortcutObserver = shortcuts.subscribe(this, [self = QPointer(this)](const ShortcutMap& delivered) {
-        if (self)
-            self->applyShortcuts(delivered);
-    });
+    m_shortcutObserver =
+        shortcuts.subscribe(this, [this](const ShortcutMap& delivered) { applyShortcuts(delivered); });
 
     // A keyring waiting for the user to unlock it answers later; only a finished check that did
     // not sign in asks the user to.
@@ -137,8 +126,11 @@ void AppDelegate::setupApplication() {
 void AppDelegate::setupServices() {
     PreferencesManager& preferences = m_services.preferencesManager();
     m_apiClient = std::make_unique<QuillAPIClient>(
-        KeychainHelper(m_services.secretStore()), [&preferences] { return preferences.selectedModel(); },
+        KeychainHelper(m_services.secretStore()), [this] { return m_modelCatalog->effectiveModel(); },
         m_services.settingsStore(), nullptr, m_timing.apiIdleTimeoutMs);
+    m_modelCatalog = std::make_unique<ModelCatalog>(
+        *m_apiClient, m_services.authService(), builtInModels(),
+        [&preferences] { return preferences.hasChosenModel() ? preferences.selectedModel() : QString(); });
     m_textCaptureService = std::make_unique<TextCaptureService>(
         m_services.accessibilityReader(), m_services.keyEventPoster(), m_services.activeWindowInfo(),
         m_services.clipboard(), m_timing.textCapture);
@@ -178,32 +170,31 @@ void AppDelegate::setupServices() {
     connect(m_transcribeSequence.get(), &TranscribeSequence::transcriptPasted, m_historyRecorder.get(),
             &HistoryRecorder::transcriptPasted);
 
-    m_overlayPanelController->onFetchDetail =
-        queued(m_explainSequence.get(), &ExplainSequence::fetchDetailedExplanation);
-    m_overlayPanelController->onPaste = [sequence = QPointer(m_explainSequence.get())](const QString& text) {
-        if (sequence)
-            sequence->pasteFromOverlay(text);
-    };
+    connect(m_overlayPanelController.get(), &OverlayPanelController::detailRequested, m_explainSequence.get(),
+            &ExplainSequence::fetchDetailedExplanation, Qt::QueuedConnection);
+    connect(m_overlayPanelController.get(), &OverlayPanelController::pasteRequested, m_explainSequence.get(),
+            &ExplainSequence::pasteFromOverlay);
 
     // The explain trigger returns at once; the sequence runs on a later turn of the main loop.
     m_explainShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::explainSelection),
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain), registry);
+        shortcuts.shortcut(ShortcutAction::explainSelection), registry);
+    connect(m_explainShortcutService.get(), &GlobalShortcutService::triggered, m_explainSequence.get(),
+            &ExplainSequence::handleExplain, Qt::QueuedConnection);
     m_explainShortcutService->setDescription(shortcutName("Explainer Mode"));
     m_explainShortcutService->registerShortcut();
-    m_transcribeShortcutService = std::make_unique<GlobalShortcutService>(
-        shortcuts.shortcut(ShortcutAction::transcribeOnly),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutPressed),
-        weakly(m_transcribeSequence.get(), &TranscribeSequence::shortcutReleased), registry);
+    m_transcribeShortcutService =
+        std::make_unique<GlobalShortcutService>(shortcuts.shortcut(ShortcutAction::transcribeOnly), registry);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::triggered, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutPressed);
+    connect(m_transcribeShortcutService.get(), &GlobalShortcutService::released, m_transcribeSequence.get(),
+            &TranscribeSequence::shortcutReleased);
     m_transcribeShortcutService->setDescription(shortcutName("Transcribe Mode"));
     m_transcribeShortcutService->registerShortcut();
     m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
-    registry.onLateFailure = [self = QPointer(this)](const QString& message) {
-        if (!self)
-            return;
-        self->m_overlayPanelController->showError(message, true);
-        self->reportShortcutProblems();
-    };
+    connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        m_overlayPanelController->showError(message, true);
+        reportShortcutProblems();
+    });
 
     std::optional<QString> error = m_explainShortcutService->registrationError();
     if (!error || error->isEmpty())
@@ -261,7 +252,8 @@ void AppDelegate::perform(RemoteAction action) {
         return;
     switch (action) {
     case RemoteAction::explain:
-        queued(m_explainSequence.get(), &ExplainSequence::handleExplain)();
+        QMetaObject::invokeMethod(m_explainSequence.get(), &ExplainSequence::handleExplain,
+                                  Qt::QueuedConnection);
         break;
     case RemoteAction::transcribe:
         m_transcribeSequence->toggleTranscription();
@@ -288,7 +280,8 @@ void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
             m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
-            m_services.authService(), m_services.audioInputList(), m_services.historySettings());
+            m_services.authService(), m_services.audioInputList(), *m_modelCatalog,
+            m_services.historySettings());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {
@@ -296,6 +289,8 @@ void AppDelegate::showPreferences() {
                 });
         reportShortcutProblems();
     }
+    // The backend may have started, or changed its models, since it was last asked.
+    m_modelCatalog->refresh();
     m_preferencesWindow->showPreferences();
 }
 

@@ -18,6 +18,7 @@ class FrontApplicationTracker;
 class GlobalShortcutService;
 class HistoryRecorder;
 class HistoryWindow;
+class ModelCatalog;
 class PreferencesWindowController;
 class QuillAPIClient;
 class Services;
@@ -75,6 +76,7 @@ public:
     const FrontApplicationTracker* frontApplication() const { return m_frontApplication.get(); }
     // None before the first showHistory.
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
+    ModelCatalog* modelCatalog() const { return m_modelCatalog.get(); }
 
 private:
     void setupApplication();
@@ -86,6 +88,7 @@ private:
 
     std::unique_ptr<FrontApplicationTracker> m_frontApplication;
     std::unique_ptr<QuillAPIClient> m_apiClient;
+    std::unique_ptr<ModelCatalog> m_modelCatalog;
     std::unique_ptr<TextCaptureService> m_textCaptureService;
     std::unique_ptr<AudioCaptureService> m_audioCaptureService;
     std::unique_ptr<OverlayPanelController> m_overlayPanelController;

@@ -6,9 +6,9 @@
 
 namespace quill {
 
-ApplicationBusObject::ApplicationBusObject(std::function<void(RemoteAction)> perform, QObject* parent)
-    : QObject(parent)
-    , m_perform(std::move(perform)) {}
+ApplicationBusObject::ApplicationBusObject(QObject* parent) : QObject(parent) {
+    m_clock.start();
+}
 
 bool ApplicationBusObject::claim(const QString& busName) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -34,6 +34,20 @@ bool ApplicationBusObject::isRunning(const QString& busName, int timeoutMs) {
     const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
            reply.arguments().constFirst().toBool();
+}
+
+std::optional<qint64> ApplicationBusObject::ownerProcessId(const QString& busName, int timeoutMs) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return std::nullopt;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    call << busName;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return reply.arguments().constFirst().toLongLong();
 }
 
 QString ApplicationBusObject::forward(const QString& busName, std::optional<RemoteAction> action,
@@ -63,13 +77,25 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
                                           const QVariantMap&) {
     const std::optional<RemoteAction> action = remoteActionNamed(actionName);
     if (!action) {
+        // The caller's text is echoed only as far as a real action name could go.
+        constexpr qsizetype echoed = 40;
+        const QString shown = actionName.size() > echoed ? actionName.left(echoed) + u'…' : actionName;
         sendErrorReply(QDBusError::InvalidArgs,
                        QStringLiteral("Unknown action \"%1\"; the actions are explain, transcribe, cancel, "
                                       "preferences, history and quit")
-                           .arg(actionName));
+                           .arg(shown));
         return;
     }
-    m_perform(*action);
+    if (!m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
+        return;
+    // The caller has its answer before the action runs.
+    QMetaObject::invokeMethod(
+        this,
+        [this, requested = *action] {
+            emit actionRequested(requested);
+            m_throttle.performed(requested, std::chrono::milliseconds(m_clock.elapsed()));
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace quill

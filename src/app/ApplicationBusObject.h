@@ -1,13 +1,14 @@
 #pragma once
 
+#include "ActionThrottle.h"
 #include "CommandLine.h"
 
 #include <QDBusContext>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
-#include <functional>
 #include <optional>
 
 namespace quill {
@@ -22,7 +23,7 @@ public:
     static inline const QString applicationObjectPath = QStringLiteral("/app/quillpoint/Quillpoint");
     static inline const QString applicationInterface = QStringLiteral("org.freedesktop.Application");
 
-    explicit ApplicationBusObject(std::function<void(RemoteAction)> perform, QObject* parent = nullptr);
+    explicit ApplicationBusObject(QObject* parent = nullptr);
 
     // Puts this object on the session bus and takes the bus name; false when another process
     // owns the name (or there is no session bus).
@@ -32,15 +33,25 @@ public:
     // most `timeoutMs`. Returns the error text, empty on success.
     static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs);
     static bool isRunning(const QString& busName, int timeoutMs);
+    // The process that owns `busName`; none when nobody owns it or the bus does not say.
+    static std::optional<qint64> ownerProcessId(const QString& busName, int timeoutMs);
 
 public slots:
+    // The methods of org.freedesktop.Application, named as the interface names them.
+    // NOLINTBEGIN(readability-identifier-naming)
     void Activate(const QVariantMap& platformData);
     void Open(const QStringList& uris, const QVariantMap& platformData);
     void ActivateAction(const QString& actionName, const QVariantList& parameter,
                         const QVariantMap& platformData);
+    // NOLINTEND(readability-identifier-naming)
+
+signals:
+    // A caller asked for a known action; emitted on a later turn, once the reply has gone out.
+    void actionRequested(quill::RemoteAction action);
 
 private:
-    std::function<void(RemoteAction)> m_perform;
+    ActionThrottle m_throttle;
+    QElapsedTimer m_clock;
 };
 
 } // namespace quill

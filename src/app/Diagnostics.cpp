@@ -10,11 +10,74 @@ QString line(const QString& item, const QString& state, const QString& advice = 
 
 const QString notAnswered = QStringLiteral("no answer in time");
 
+QString describe(const ModelInfo& model) {
+    return model.local ? model.name + QStringLiteral(" (on this computer)") : model.name;
+}
+
+// Whether the backend can answer explanations and transcriptions, by the models it lists; a
+// backend that does not list them, or was not asked, is not judged here.
+struct ModelVerdict {
+    bool explain = true;
+    bool transcribe = true;
+};
+
+ModelVerdict reportModels(const DiagnosticsInput& in, QStringList& lines) {
+    ModelVerdict verdict;
+    const QString item = QStringLiteral("Models");
+    if (in.token != DiagnosticsInput::Token::present) {
+        lines << line(item, QStringLiteral("not checked without a device token"));
+        return verdict;
+    }
+    if (!in.modelsStatus) {
+        lines << line(item, QStringLiteral("not checked: the backend did not answer"));
+        return verdict;
+    }
+    if (*in.modelsStatus == 401 || *in.modelsStatus == 403) {
+        lines << line(item, QStringLiteral("not checked: the backend refuses the device token"));
+        return verdict;
+    }
+    if (*in.modelsStatus == 404) {
+        lines << line(item, QStringLiteral("not listed by this backend (an older version); Quillpoint offers "
+                                           "its built-in models"));
+        return verdict;
+    }
+    if (*in.modelsStatus != 200 || !in.models) {
+        lines << line(item, QStringLiteral("the list could not be read (HTTP %1)").arg(*in.modelsStatus));
+        return verdict;
+    }
+    const QString restart = QStringLiteral("; the backend looks for a local model server when it starts, so "
+                                           "restart it afterwards");
+    if (in.models->models.isEmpty()) {
+        verdict.explain = false;
+        lines << line(item, QStringLiteral("none: the backend has no model to answer with"),
+                      QStringLiteral("run Ollama (`ollama serve`) or a llama.cpp server (`llama-server`) on "
+                                     "this computer, or set an upstream for the backend (OPENAI_API_KEY, or "
+                                     "OPENAI_BASE_URL for another OpenAI-compatible service; see "
+                                     "backend/README.md)") +
+                          restart);
+    } else {
+        QStringList names;
+        for (const ModelInfo& model : in.models->models)
+            names << describe(model);
+        lines << line(item, names.join(QStringLiteral(", ")));
+    }
+    if (in.models->transcription) {
+        lines << line(QStringLiteral("Speech model"), describe(*in.models->transcription));
+    } else {
+        verdict.transcribe = false;
+        lines << line(QStringLiteral("Speech model"), QStringLiteral("none: the backend cannot transcribe"),
+                      QStringLiteral("set TRANSCRIBE_BASE_URL for the backend (a whisper.cpp server or an "
+                                     "OpenAI-compatible speech service; see backend/README.md), or "
+                                     "OPENAI_API_KEY"));
+    }
+    return verdict;
+}
+
 } // namespace
 
 DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     DiagnosticsReport report;
-    const platform::SessionFacts& s = in.session;
+    const SessionFacts& s = in.session;
     const bool x11 = s.x11.connected;
     const bool wayland = !in.waylandDisplay.isEmpty();
     // In a Wayland session, XWayland hosts our windows only: key grabs, XTEST and the active
@@ -240,6 +303,8 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
         break;
     }
 
+    const ModelVerdict models = reportModels(in, report.lines);
+
     if (s.bus.statusNotifierHost || s.x11.xembedTray)
         report.lines << line(QStringLiteral("Tray"), s.bus.statusNotifierHost
                                                          ? QStringLiteral("StatusNotifier host")
@@ -258,8 +323,8 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
 
     const bool backendUsable = healthy && authorised && keyringUsable;
     const bool readsSelections = accessibilityBus || keystrokes;
-    report.explainWorks = backendUsable && readsSelections;
-    report.transcribeWorks = backendUsable && soundUsable && keystrokes;
+    report.explainWorks = backendUsable && readsSelections && models.explain;
+    report.transcribeWorks = backendUsable && soundUsable && keystrokes && models.transcribe;
     const auto verdict = [](bool works) {
         return works ? QStringLiteral("can work") : QStringLiteral("cannot work");
     };

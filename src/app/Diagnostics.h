@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/ModelList.h"
 #include "platform/SessionProbe.h"
 
 #include <QString>
@@ -10,7 +11,7 @@ namespace quill {
 
 // Everything `quillpoint --diagnose` found, gathered before any of it is judged.
 struct DiagnosticsInput {
-    platform::SessionFacts session;
+    SessionFacts session;
     QString display; // $DISPLAY
     QString waylandDisplay;
     // The configured shortcuts, by name ("Explain", ...), in the order of session.x11.grabs.
@@ -24,6 +25,9 @@ struct DiagnosticsInput {
     Token token = Token::none;
     // HTTP status of an authenticated request that the backend turns away before doing any work.
     std::optional<int> authStatus;
+    // HTTP status of GET /api/models with the device token, and the list a 200 answer held.
+    std::optional<int> modelsStatus;
+    std::optional<ModelList> models;
     QString secretsFile;
     QString autostartPath;
     bool autostartExists = false;

@@ -72,7 +72,7 @@ int runDiagnostics(int& argc, char** argv) {
     // A locked keyring would ask the user to unlock it, and asking for one that is not running
     // would start it: only an open keyring, or else the file, is read.
     std::optional<QString> token;
-    const platform::KeyringFacts& keyring = input.session.keyring;
+    const KeyringFacts& keyring = input.session.keyring;
     if (keyring.answered && (!keyring.serviceRunning || keyring.locked == false)) {
         const std::unique_ptr<SecretStore> store = keyring.serviceRunning
                                                        ? platform::createSecretStore(keyringTimeoutMs)
@@ -81,7 +81,7 @@ int runDiagnostics(int& argc, char** argv) {
         if (result.ok()) {
             token = QString::fromUtf8(result.value);
             input.token = DiagnosticsInput::Token::present;
-        } else if (result.status == SecretResult::Status::Failed) {
+        } else if (result.status == SecretResult::Status::failed) {
             input.token = DiagnosticsInput::Token::unreadable;
         }
     } else {
@@ -96,6 +96,7 @@ int runDiagnostics(int& argc, char** argv) {
     health.setTransferTimeout(networkBudgetMs);
     QNetworkReply* healthReply = network.get(health);
     QNetworkReply* authReply = nullptr;
+    QNetworkReply* modelsReply = nullptr;
     if (token) {
         // Turned away for its content type after the token was checked: no model runs, no quota is used.
         QNetworkRequest request(QUrl(input.backendAddress + QuillAPIClient::explainPath));
@@ -103,31 +104,46 @@ int runDiagnostics(int& argc, char** argv) {
         request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain"));
         authReply = network.post(request, QByteArray());
+        QNetworkRequest models(QUrl(input.backendAddress + QuillAPIClient::modelsPath));
+        models.setTransferTimeout(networkBudgetMs);
+        models.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+        modelsReply = network.get(models);
     }
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto allFinished = [&] {
+        return healthReply->isFinished() && (!authReply || authReply->isFinished()) &&
+               (!modelsReply || modelsReply->isFinished());
+    };
     const auto checkDone = [&] {
-        if (healthReply->isFinished() && (!authReply || authReply->isFinished()))
+        if (allFinished())
             loop.quit();
     };
     QObject::connect(healthReply, &QNetworkReply::finished, &loop, checkDone);
-    if (authReply)
-        QObject::connect(authReply, &QNetworkReply::finished, &loop, checkDone);
+    for (QNetworkReply* reply : {authReply, modelsReply}) {
+        if (reply)
+            QObject::connect(reply, &QNetworkReply::finished, &loop, checkDone);
+    }
     deadline.start(networkBudgetMs + 100);
-    if (!healthReply->isFinished() || (authReply && !authReply->isFinished()))
+    if (!allFinished())
         loop.exec();
     input.healthStatus = httpStatus(healthReply, &input.healthError);
     if (authReply)
         input.authStatus = httpStatus(authReply, nullptr);
+    if (modelsReply) {
+        input.modelsStatus = httpStatus(modelsReply, nullptr);
+        if (input.modelsStatus == 200 && modelsReply->isFinished())
+            input.models = parseModelList(modelsReply->read(ModelList::maxReplyBytes + 1));
+    }
 
     const DiagnosticsReport report = buildDiagnosticsReport(input);
     for (const QString& text : report.lines)
         std::fprintf(stdout, "%s\n", qPrintable(text));
     std::fflush(stdout);
     const int status = report.ok() ? 0 : 1;
-    const platform::SessionFacts& s = input.session;
+    const SessionFacts& s = input.session;
     // A probe still waiting for a hung peer must not hold the process: leave without running
     // destructors that would wait for it.
     if (!s.x11.answered || !s.sound.answered || !s.keyring.answered || !s.bus.answered)

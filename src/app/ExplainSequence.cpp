@@ -31,9 +31,9 @@ ExplainSequence::ExplainSequence(Dependencies dependencies, QString executablePa
     , m_pasteDelay(pasteDelay) {}
 
 QString ExplainSequence::accessibilityRequiredMessage(const QString& executablePath) {
-    return QStringLiteral("Accessibility required.\n\nIf already turned on, log out and back in, then start "
-                          "Quillpoint again:\n") +
-           executablePath;
+    return tr("Accessibility required.\n\nIf already turned on, log out and back in, then start "
+              "Quillpoint again:\n%1")
+        .arg(executablePath);
 }
 
 void ExplainSequence::handleExplain() {

@@ -90,14 +90,14 @@ void PermissionManager::showAccessibilityAlert() {
 }
 
 void PermissionManager::openAccessibilitySettings() {
-    m_settings.open(SettingsLauncher::Pane::Accessibility);
+    m_settings.open(SettingsLauncher::Pane::accessibility);
     // The desktop's own switch, which applications started from now on read.
     m_accessibility.setEnabled(true);
 }
 
 void PermissionManager::requestMicrophoneAccess(std::function<void(bool)> completion) {
     switch (m_microphone.authorization()) {
-    case MicrophoneAccess::Authorization::NotDetermined: {
+    case MicrophoneAccess::Authorization::notDetermined: {
         QPointer<PermissionManager> self(this);
         // The answer may come from another thread; the completion runs on ours.
         m_microphone.requestAccess([self, completion = std::move(completion)](bool granted) {
@@ -107,35 +107,34 @@ void PermissionManager::requestMicrophoneAccess(std::function<void(bool)> comple
         });
         break;
     }
-    case MicrophoneAccess::Authorization::Restricted:
+    case MicrophoneAccess::Authorization::restricted:
         m_presentAlert(microphoneRestrictedAlert());
         break;
-    case MicrophoneAccess::Authorization::Denied:
+    case MicrophoneAccess::Authorization::denied:
         if (m_presentAlert(microphoneDeniedAlert()) == firstButtonReturn)
             openMicrophoneSettings();
         break;
-    case MicrophoneAccess::Authorization::Authorized:
+    case MicrophoneAccess::Authorization::authorized:
         completion(true);
         break;
     }
 }
 
 void PermissionManager::openMicrophoneSettings() {
-    m_settings.open(SettingsLauncher::Pane::Microphone);
+    m_settings.open(SettingsLauncher::Pane::microphone);
 }
 
-void PermissionManager::startAccessibilityMonitoring(std::function<void(bool)> onUpdate) {
+void PermissionManager::startAccessibilityMonitoring() {
     // Told by the bus where it can: a timer that asks every few seconds keeps an idle program
     // waking up all day.
-    if (m_accessibility.watch([self = QPointer(this), onUpdate] {
+    if (m_accessibility.watch([self = QPointer(this)] {
             if (self)
-                onUpdate(self->isAccessibilityEnabled());
+                emit self->accessibilityUpdated(self->isAccessibilityEnabled());
         }))
         return;
     auto* timer = new QTimer(this);
     timer->setInterval(m_monitoringIntervalMs);
-    connect(timer, &QTimer::timeout, this,
-            [this, onUpdate = std::move(onUpdate)] { onUpdate(isAccessibilityEnabled()); });
+    connect(timer, &QTimer::timeout, this, [this] { emit accessibilityUpdated(isAccessibilityEnabled()); });
     timer->start();
 }
 

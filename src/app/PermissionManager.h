@@ -46,10 +46,13 @@ public:
     void openAccessibilitySettings();
     void requestMicrophoneAccess(std::function<void(bool granted)> completion);
     void openMicrophoneSettings();
-    // Calls `onUpdate` with the current accessibility state, for the life of this manager: when
-    // the desktop announces a change where it can, else every monitoring interval (the first
-    // call one interval after the start). Never at once.
-    void startAccessibilityMonitoring(std::function<void(bool enabled)> onUpdate);
+    // From now on, for the life of this manager, emits accessibilityUpdated() with the current
+    // state: when the desktop announces a change where it can, else every monitoring interval
+    // (the first one interval after the start). Never at once.
+    void startAccessibilityMonitoring();
+
+signals:
+    void accessibilityUpdated(bool enabled);
 
 private:
     AccessibilityStatus& m_accessibility;

@@ -35,48 +35,81 @@ namespace {
 constexpr int forwardTimeoutMs = 2000;
 constexpr int startupWaitMs = 3000;
 
-int handOver(std::optional<RemoteAction> action) {
+void log(const QString& message) {
+    logLine(lcApp(), QStringLiteral("QuillpointApp"), message);
+}
+
+// The running instance is the process that holds the instance lock; the bus name is only how it
+// is reached. A process that owns the name without holding the lock is not this program, and
+// what the user asked for must not go to it.
+int handOver(std::optional<RemoteAction> action, const QString& lockPath) {
     if (!action) {
-        logLine(lcApp(), QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is already running"));
+        log(QStringLiteral("Quillpoint is already running"));
         return 1;
     }
-    const QString error = ApplicationBusObject::forward(bundleIdentifier(), action, forwardTimeoutMs);
+    const QString busName = bundleIdentifier();
+    const std::optional<qint64> holder = InstanceGuard::holderProcessId(lockPath);
+    // The holder may still be starting (a key binding pressed twice in quick succession) and
+    // not yet on the bus.
+    QDeadlineTimer starting(startupWaitMs);
+    std::optional<qint64> owner = ApplicationBusObject::ownerProcessId(busName, forwardTimeoutMs);
+    while ((!owner || (holder && *owner != *holder)) && !starting.hasExpired()) {
+        QThread::msleep(100);
+        owner = ApplicationBusObject::ownerProcessId(busName, forwardTimeoutMs);
+    }
+    const QString refused = QStringLiteral("Could not pass --%1 to the running Quillpoint: %2");
+    if (!owner) {
+        log(refused.arg(remoteActionName(*action), QStringLiteral("it is not on the session bus")));
+        return 1;
+    }
+    if (holder && *owner != *holder) {
+        log(refused.arg(remoteActionName(*action),
+                        QStringLiteral("%1 on the session bus belongs to another program (process %2), "
+                                       "not to Quillpoint (process %3)")
+                            .arg(busName)
+                            .arg(*owner)
+                            .arg(*holder)));
+        return 1;
+    }
+    const QString error = ApplicationBusObject::forward(busName, action, forwardTimeoutMs);
     if (error.isEmpty())
         return 0;
-    logLine(lcApp(), QStringLiteral("QuillpointApp"),
-            QStringLiteral("Could not pass --%1 to the running Quillpoint: %2")
-                .arg(remoteActionName(*action), error));
+    log(refused.arg(remoteActionName(*action), error.left(200)));
     return 1;
+}
+
+bool needsNoInstance(std::optional<RemoteAction> action) {
+    return action == RemoteAction::quit || action == RemoteAction::cancel;
 }
 
 } // namespace
 
-int QuillpointApp::forwardOnly(std::optional<RemoteAction> action) {
-    if (!action || !ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
-        return 1;
-    return handOver(action);
+std::optional<int> QuillpointApp::forwardOnly(std::optional<RemoteAction> action) {
+    if (!action)
+        return std::nullopt;
+    const QString lockPath = InstanceGuard::defaultLockPath(bundleIdentifier());
+    if (InstanceGuard(lockPath).tryAcquire()) {
+        if (!needsNoInstance(action))
+            return std::nullopt;
+        log(QStringLiteral("Quillpoint is not running"));
+        return 0;
+    }
+    return handOver(action, lockPath);
 }
 
 int QuillpointApp::run(std::optional<RemoteAction> action) {
-    if (ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
-        return handOver(action);
-    m_instanceGuard = std::make_unique<InstanceGuard>(InstanceGuard::defaultLockPath(bundleIdentifier()));
-    if (!m_instanceGuard->tryAcquire()) {
-        // The holder may still be starting (a key binding pressed twice in quick succession) and
-        // not yet on the bus.
-        QDeadlineTimer starting(startupWaitMs);
-        while (action && !starting.hasExpired() &&
-               !ApplicationBusObject::isRunning(bundleIdentifier(), forwardTimeoutMs))
-            QThread::msleep(100);
-        return handOver(action);
-    }
+    const QString lockPath = InstanceGuard::defaultLockPath(bundleIdentifier());
+    m_instanceGuard = std::make_unique<InstanceGuard>(lockPath);
+    if (!m_instanceGuard->tryAcquire())
+        return handOver(action, lockPath);
     // Starting the program only to quit it or to cancel a recording it cannot have is no use.
-    if (action == RemoteAction::quit || action == RemoteAction::cancel) {
-        logLine(lcApp(), QStringLiteral("QuillpointApp"), QStringLiteral("Quillpoint is not running"));
+    if (needsNoInstance(action)) {
+        log(QStringLiteral("Quillpoint is not running"));
         return 0;
     }
     // A call that started this process through D-Bus activation can arrive before the launch.
-    m_busObject = std::make_unique<ApplicationBusObject>([this](RemoteAction requested) {
+    m_busObject = std::make_unique<ApplicationBusObject>();
+    connect(m_busObject.get(), &ApplicationBusObject::actionRequested, this, [this](RemoteAction requested) {
         if (m_launched)
             m_appDelegate->perform(requested);
         else
@@ -84,10 +117,12 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
     });
     if (action)
         m_pendingActions.push_back(*action);
-    if (!m_busObject->claim(bundleIdentifier()))
-        logLine(lcApp(), QStringLiteral("QuillpointApp"),
-                QStringLiteral("Not reachable on the session bus as ") + bundleIdentifier() +
-                    QStringLiteral("; command-line actions cannot reach this instance"));
+    if (!m_busObject->claim(bundleIdentifier())) {
+        const auto owner = ApplicationBusObject::ownerProcessId(bundleIdentifier(), forwardTimeoutMs);
+        log(QStringLiteral("Not reachable on the session bus as ") + bundleIdentifier() +
+            (owner ? QStringLiteral(", which another program (process %1) owns").arg(*owner) : QString()) +
+            QStringLiteral("; command-line actions cannot reach this instance"));
+    }
     m_terminationSignals = std::make_unique<TerminationSignals>();
     connect(m_terminationSignals.get(), &TerminationSignals::terminationRequested, this,
             &QCoreApplication::quit);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quill {
@@ -23,13 +24,15 @@ public:
     QuillpointApp(int& argc, char** argv);
     ~QuillpointApp() override;
 
-    // Runs the event loop. When another copy runs, hands it `action` and returns 0, or returns 1
-    // at once without one. Otherwise `action` is performed once the launch has run.
+    // Runs the event loop. When another copy holds the instance lock, hands it `action` and
+    // returns 0, or returns 1 at once without one. Otherwise `action` is performed once the
+    // launch has run.
     int run(std::optional<RemoteAction> action = std::nullopt);
 
-    // For when this process cannot start (no display): hands `action` to a running copy. Needs
-    // only a QCoreApplication; returns the exit status.
-    static int forwardOnly(std::optional<RemoteAction> action);
+    // For when this process cannot start (no display): hands `action` to a running copy and
+    // returns the exit status; answers 0 at once for an action that needs no running copy
+    // (quit, cancel). Needs only a QCoreApplication. None when nothing runs to take `action`.
+    static std::optional<int> forwardOnly(std::optional<RemoteAction> action);
 
     AppDelegate* appDelegate() const { return m_appDelegate.get(); }
 

@@ -53,12 +53,13 @@ QIcon lettersIcon() {
 } // namespace
 
 StatusBarController::StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut,
-                                         Callbacks callbacks, std::function<bool()> isAccessibilityEnabled,
-                                         AuthService& auth, const ShortcutNames& names, QObject* parent)
+                                         UpdateCheck updateCheck,
+                                         std::function<bool()> isAccessibilityEnabled, AuthService& auth,
+                                         const ShortcutNames& names, QObject* parent)
     : QObject(parent)
     , m_explainShortcut(explainShortcut)
     , m_transcribeShortcut(transcribeShortcut)
-    , m_callbacks(std::move(callbacks))
+    , m_updateCheck(updateCheck)
     , m_isAccessibilityEnabled(std::move(isAccessibilityEnabled))
     , m_auth(auth)
     , m_names(names) {}
@@ -115,26 +116,24 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
     std::vector<Item> items = {
         {tr("Quillpoint"), nullptr, {}},
         separator,
-        {tr("Explainer Mode"), &StatusBarController::explainClicked, menuKeys(m_names, m_explainShortcut)},
-        {tr("Transcribe Mode"), &StatusBarController::transcribeClicked,
+        {tr("Explainer Mode"), &StatusBarController::explainRequested, menuKeys(m_names, m_explainShortcut)},
+        {tr("Transcribe Mode"), &StatusBarController::transcribeRequested,
          menuKeys(m_names, m_transcribeShortcut)},
         separator,
         trusted ? Item{tr("✓ Accessibility Enabled"), nullptr, {}}
-                : Item{tr("⚠ Accessibility Required"), &StatusBarController::requestPermissions, {}},
+                : Item{tr("⚠ Accessibility Required"), &StatusBarController::accessibilityRequested, {}},
         signedIn ? Item{tr("✓ Signed In"), nullptr, {}}
-                 : Item{tr("⚠ Sign In Required"), &StatusBarController::preferencesClicked, {}},
+                 : Item{tr("⚠ Sign In Required"), &StatusBarController::preferencesRequested, {}},
         separator,
-        {tr("Preferences..."), &StatusBarController::preferencesClicked,
+        {tr("History..."), &StatusBarController::historyRequested, {}},
+        {tr("Preferences..."), &StatusBarController::preferencesRequested,
          QKeySequence(Qt::CTRL | Qt::Key_Comma)},
         separator,
-        {tr("Quit Quillpoint"), &StatusBarController::quitClicked, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {tr("Quit Quillpoint"), &StatusBarController::quitRequested, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
-    if (m_callbacks.history)
-        items.insert(items.end() - 3, {tr("History..."), &StatusBarController::historyClicked, {}});
-    // Builds whose updates come from the package manager have no update check.
-    if (m_callbacks.checkForUpdates)
+    if (m_updateCheck == UpdateCheck::offered)
         items.insert(items.end() - 2,
-                     {tr("Check for Updates..."), &StatusBarController::checkForUpdatesClicked, {}});
+                     {tr("Check for Updates..."), &StatusBarController::updateCheckRequested, {}});
     return items;
 }
 
@@ -162,7 +161,7 @@ void StatusBarController::buildMenu() {
         action->setShortcutContext(Qt::WidgetShortcut);
         action->setEnabled(item.action != nullptr);
         if (item.action) {
-            // Queued, because a callback may open a dialog whose event loop runs the periodic
+            // Queued, because a receiver may open a dialog whose event loop runs the periodic
             // rebuild, which must be free to replace the action that is still being triggered.
             connect(action, &QAction::triggered, this, item.action, Qt::QueuedConnection);
         }
@@ -173,41 +172,6 @@ void StatusBarController::buildMenu() {
     m_menu->addActions(list);
     m_publishedSignature = signature;
     ++m_menuRevision;
-}
-
-void StatusBarController::explainClicked() {
-    if (m_callbacks.explain)
-        m_callbacks.explain();
-}
-
-void StatusBarController::transcribeClicked() {
-    if (m_callbacks.transcribe)
-        m_callbacks.transcribe();
-}
-
-void StatusBarController::preferencesClicked() {
-    if (m_callbacks.preferences)
-        m_callbacks.preferences();
-}
-
-void StatusBarController::historyClicked() {
-    if (m_callbacks.history)
-        m_callbacks.history();
-}
-
-void StatusBarController::checkForUpdatesClicked() {
-    if (m_callbacks.checkForUpdates)
-        m_callbacks.checkForUpdates();
-}
-
-void StatusBarController::quitClicked() {
-    if (m_callbacks.quit)
-        m_callbacks.quit();
-}
-
-void StatusBarController::requestPermissions() {
-    if (m_callbacks.requestAccessibility)
-        m_callbacks.requestAccessibility();
 }
 
 } // namespace quill

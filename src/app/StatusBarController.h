@@ -18,20 +18,11 @@ namespace quill {
 class AuthService;
 
 // The tray icon, its tooltip and its menu. It knows nothing about the sequences it starts: the
-// owner hands it the shortcuts and the callbacks, and rebuilds the menu to keep it current.
+// owner hands it the shortcuts, connects to the signals its items emit, and rebuilds the menu to
+// keep it current.
 class StatusBarController : public QObject {
     Q_OBJECT
 public:
-    struct Callbacks {
-        std::function<void()> explain;
-        std::function<void()> transcribe;
-        std::function<void()> quit;
-        std::function<void()> preferences;
-        std::function<void()> requestAccessibility;
-        std::function<void()> checkForUpdates;
-        std::function<void()> history;
-    };
-
     // The tray icon: the installed symbolic icon, which reaches the tray host by name so that the
     // panel tints it for light and dark themes; else our own artwork, then the desktop theme's
     // icon of this application, then the letters "QP" drawn at runtime, so the tray never shows
@@ -44,8 +35,11 @@ public:
     static inline const QString iconResource = QStringLiteral(":/icons/tray.svg");
     static Icon statusIcon(const QString& resourcePath, const QString& themeName);
 
+    // Builds whose updates come from the package manager have no update check.
+    enum class UpdateCheck { offered, none };
+
     // Without an accessibility check the menu reports the right as missing.
-    StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut, Callbacks callbacks,
+    StatusBarController(Shortcut explainShortcut, Shortcut transcribeShortcut, UpdateCheck updateCheck,
                         std::function<bool()> isAccessibilityEnabled, AuthService& auth,
                         const ShortcutNames& names, QObject* parent = nullptr);
     ~StatusBarController() override;
@@ -69,13 +63,15 @@ public:
     // How many times the menu content was published; stays put while nothing changes.
     int menuRevision() const { return m_menuRevision; }
 
-    void explainClicked();
-    void transcribeClicked();
-    void preferencesClicked();
-    void historyClicked();
-    void checkForUpdatesClicked();
-    void quitClicked();
-    void requestPermissions();
+signals:
+    // The menu's items, each on a later turn of the main loop than the click.
+    void explainRequested();
+    void transcribeRequested();
+    void preferencesRequested();
+    void historyRequested();
+    void updateCheckRequested();
+    void quitRequested();
+    void accessibilityRequested();
 
 private:
     struct Item;
@@ -83,7 +79,7 @@ private:
 
     Shortcut m_explainShortcut;
     Shortcut m_transcribeShortcut;
-    Callbacks m_callbacks;
+    UpdateCheck m_updateCheck;
     std::function<bool()> m_isAccessibilityEnabled;
     AuthService& m_auth;
     const ShortcutNames& m_names;

@@ -25,35 +25,15 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
     : QObject(parent)
     , m_deps(dependencies)
     , m_pasteDelay(pasteDelay)
-    , m_cancelShortcutService(std::make_unique<GlobalShortcutService>(
-          cancelShortcut,
-          [self = QPointer(this)] {
-              if (self)
-                  self->abortTranscription();
-          },
-          dependencies.shortcutRegistry)) {
-    m_deps.audioCapture.onMaxDurationReached = [self = QPointer(this)] {
-        QMetaObject::invokeMethod(
-            self,
-            [self] {
-                if (self)
-                    self->stopAndTranscribe();
-            },
+    , m_cancelShortcutService(
+          std::make_unique<GlobalShortcutService>(cancelShortcut, dependencies.shortcutRegistry)) {
+    connect(m_cancelShortcutService.get(), &GlobalShortcutService::triggered, this,
+            &TranscribeSequence::abortTranscription);
+    connect(&m_deps.audioCapture, &AudioCaptureService::maxDurationReached, this,
+            &TranscribeSequence::stopAndTranscribe, Qt::QueuedConnection);
+    connect(&m_deps.audioCapture, &AudioCaptureService::audioLevel, this, &TranscribeSequence::showLevel,
             Qt::QueuedConnection);
-    };
-    m_deps.audioCapture.onAudioLevel = [self = QPointer(this)](float level) {
-        QMetaObject::invokeMethod(
-            self,
-            [self, level] {
-                if (self)
-                    self->showLevel(level);
-            },
-            Qt::QueuedConnection);
-    };
-    m_deps.audioCapture.onInputLost = [self = QPointer(this)](const QString& description) {
-        if (self)
-            self->inputLost(description);
-    };
+    connect(&m_deps.audioCapture, &AudioCaptureService::inputLost, this, &TranscribeSequence::inputLost);
 }
 
 TranscribeSequence::~TranscribeSequence() = default;
@@ -70,7 +50,7 @@ void TranscribeSequence::toggleNow() {
 }
 
 void TranscribeSequence::startTranscription() {
-    if (m_deps.microphone.authorization() != MicrophoneAccess::Authorization::Authorized) {
+    if (m_deps.microphone.authorization() != MicrophoneAccess::Authorization::authorized) {
         m_deps.permissions.requestMicrophoneAccess([self = QPointer(this)](bool granted) {
             if (granted && self)
                 self->startTranscription();
@@ -189,7 +169,7 @@ void TranscribeSequence::stopAndTranscribe() {
             }
             deliver(result.value(), seconds);
         },
-        m_deps.preferences.transcriptionLanguage());
+        m_deps.preferences.transcriptionLanguage(), m_deps.preferences.transcriptionVocabulary());
 }
 
 void TranscribeSequence::deliver(const QString& text, double seconds) {

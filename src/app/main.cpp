@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     if (const auto problem = quill::platform::prepareDisplay()) {
         // A copy running elsewhere in this session can still take the action.
         QCoreApplication app(argc, argv);
-        if (commandLine.action && quill::QuillpointApp::forwardOnly(commandLine.action) == 0)
-            return 0;
+        if (const auto status = quill::QuillpointApp::forwardOnly(commandLine.action))
+            return *status;
         std::fprintf(stderr, "Quillpoint cannot start: %s\nRun `quillpoint --diagnose` for details.\n",
                      qPrintable(*problem));
         return 1;

@@ -28,7 +28,7 @@ bool KeychainHelper::save(const QString& key, const QString& value) {
 
 KeychainHelper::Read KeychainHelper::read(const QString& key) {
     const SecretResult result = m_store.lookup(m_serviceName, key);
-    if (result.status == SecretResult::Status::NotFound)
+    if (result.status == SecretResult::Status::notFound)
         return {Read::Status::absent, {}, {}};
     if (!result.ok())
         return {Read::Status::failed, {}, result.message};
@@ -49,7 +49,7 @@ std::optional<QString> KeychainHelper::load(const QString& key) {
 
 bool KeychainHelper::deleteItem(const QString& key) {
     const SecretResult result = m_store.clear(m_serviceName, key);
-    return result.ok() || result.status == SecretResult::Status::NotFound;
+    return result.ok() || result.status == SecretResult::Status::notFound;
 }
 
 } // namespace quill

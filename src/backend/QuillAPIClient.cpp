@@ -12,21 +12,23 @@
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 
 namespace quill {
 namespace {
 
-// Waits for the whole transcription reply, holding at most the cap of body bytes.
-class TranscriptionExchange : public QObject {
+// Waits for the whole reply to a request, holding at most `maxBytes` of its body, and hands
+// over the body of a 200 answer or the error.
+class BoundedExchange : public QObject {
 public:
-    TranscriptionExchange(QNetworkAccessManager& network, const QNetworkRequest& request,
-                          const QByteArray& audioData, QObject* context,
-                          std::function<void(const TranscriptionResult&)> done)
+    using Done = std::function<void(const Result<QByteArray, RequestError>&)>;
+
+    BoundedExchange(QNetworkAccessManager& network, QNetworkReply* reply, qsizetype maxBytes,
+                    QObject* context, Done done)
         : QObject(&network)
         , m_context(context)
-        , m_done(std::move(done)) {
-        m_reply = network.post(request, audioData);
+        , m_done(std::move(done))
+        , m_reply(reply)
+        , m_maxBytes(maxBytes) {
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
     }
@@ -34,7 +36,7 @@ public:
 private:
     void readBody() {
         m_body += m_reply->readAll();
-        if (m_body.size() > QuillAPIClient::maxTranscriptionReplyBytes) {
+        if (m_body.size() > m_maxBytes) {
             const auto error = statusError(*m_reply);
             finish(RequestError(error ? *error : APIError::serverError(200)));
         }
@@ -52,16 +54,10 @@ private:
             finish(RequestError(*error));
             return;
         }
-        const QJsonDocument document = QJsonDocument::fromJson(m_body);
-        const QJsonValue text = document.object().value(QLatin1StringView("text"));
-        if (!document.isObject() || !text.isString()) {
-            finish(RequestError(APIError::serverError(200)));
-            return;
-        }
-        finish(text.toString());
+        finish(m_body);
     }
 
-    void finish(const TranscriptionResult& result) {
+    void finish(const Result<QByteArray, RequestError>& result) {
         m_finished = true;
         m_reply->disconnect(this);
         QTimer::singleShot(0, m_reply, [reply = m_reply] {
@@ -76,11 +72,18 @@ private:
     }
 
     QPointer<QObject> m_context;
-    std::function<void(const TranscriptionResult&)> m_done;
-    QNetworkReply* m_reply = nullptr;
+    Done m_done;
+    QNetworkReply* m_reply;
+    qsizetype m_maxBytes;
     QByteArray m_body;
     bool m_finished = false;
 };
+
+// Calls `done` with `error` on a later turn of the event loop, unless `context` is gone by then.
+template <typename Done, typename Error> void failLater(QObject* context, Done done, const Error& error) {
+    QMetaObject::invokeMethod(
+        context, [done = std::move(done), error] { done(RequestError(error)); }, Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -120,7 +123,8 @@ Result<QNetworkRequest, APIError> QuillAPIClient::prepareRequest(const QString& 
         return APIError::invalidURL(urlText);
 
     QNetworkRequest request(url);
-    request.setRawHeader("Content-Type", contentType);
+    if (!contentType.isEmpty())
+        request.setRawHeader("Content-Type", contentType);
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     request.setTransferTimeout(m_idleTimeoutMs);
     // Both endpoints follow a moved backend alike, but never from HTTPS to plain HTTP.
@@ -142,23 +146,62 @@ ExplainResult QuillAPIClient::explain(const QString& text, bool detailed) {
 }
 
 void QuillAPIClient::transcribe(const QByteArray& audioData, QObject* context,
-                                std::function<void(const TranscriptionResult&)> done,
-                                const QString& language) {
+                                std::function<void(const TranscriptionResult&)> done, const QString& language,
+                                const QString& prompt) {
     auto request = prepareRequest(transcribePath, "audio/mp4");
-    if (request && !language.isEmpty()) {
-        QUrl url = request.value().url();
-        QUrlQuery query(url);
-        query.addQueryItem(QStringLiteral("language"), language);
-        url.setQuery(query);
-        request.value().setUrl(url);
-    }
     if (!request) {
-        QMetaObject::invokeMethod(
-            context, [done = std::move(done), error = request.error()] { done(RequestError(error)); },
-            Qt::QueuedConnection);
+        failLater(context, std::move(done), request.error());
         return;
     }
-    new TranscriptionExchange(*m_network, request.value(), audioData, context, std::move(done));
+    // Encoded by hand: a QUrlQuery would leave "+" as it is, which the backend reads as a space.
+    QByteArray query;
+    const auto add = [&query](const char* name, const QString& value) {
+        if (value.isEmpty())
+            return;
+        query += (query.isEmpty() ? "" : "&") + QByteArray(name) + '=' + QUrl::toPercentEncoding(value);
+    };
+    add("language", language);
+    add("prompt", prompt);
+    if (!query.isEmpty()) {
+        QUrl url = request.value().url();
+        url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+        request.value().setUrl(url);
+    }
+    QNetworkReply* reply = m_network->post(request.value(), audioData);
+    new BoundedExchange(*m_network, reply, maxTranscriptionReplyBytes, context,
+                        [done = std::move(done)](const Result<QByteArray, RequestError>& body) {
+                            if (!body) {
+                                done(body.error());
+                                return;
+                            }
+                            const QJsonDocument document = QJsonDocument::fromJson(body.value());
+                            const QJsonValue text = document.object().value(QLatin1StringView("text"));
+                            if (!document.isObject() || !text.isString())
+                                done(RequestError(APIError::serverError(200)));
+                            else
+                                done(text.toString());
+                        });
+}
+
+void QuillAPIClient::fetchModels(QObject* context, std::function<void(const ModelListResult&)> done) {
+    auto request = prepareRequest(modelsPath, {});
+    if (!request) {
+        failLater(context, std::move(done), request.error());
+        return;
+    }
+    QNetworkReply* reply = m_network->get(request.value());
+    new BoundedExchange(*m_network, reply, ModelList::maxReplyBytes, context,
+                        [done = std::move(done)](const Result<QByteArray, RequestError>& body) {
+                            if (!body) {
+                                done(body.error());
+                                return;
+                            }
+                            const auto list = parseModelList(body.value());
+                            if (list)
+                                done(*list);
+                            else
+                                done(RequestError(APIError::serverError(200)));
+                        });
 }
 
 } // namespace quill

@@ -3,6 +3,7 @@
 #include "APIError.h"
 #include "ExplanationStream.h"
 #include "KeychainHelper.h"
+#include "ModelList.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -19,6 +20,7 @@ class SettingsStore;
 
 using ExplainResult = Result<std::unique_ptr<ExplanationStream>, APIError>;
 using TranscriptionResult = Result<QString, RequestError>;
+using ModelListResult = Result<ModelList, RequestError>;
 
 // The one component that talks to the backend. It keeps no state between calls: the base URL,
 // the bearer token and the model are read afresh for every request, so a change of any of them
@@ -30,6 +32,7 @@ public:
     static inline const QString baseURLOverrideKey = QStringLiteral("quillpoint_api_base_url_override");
     static inline const QString explainPath = QStringLiteral("/api/explain");
     static inline const QString transcribePath = QStringLiteral("/api/transcribe");
+    static inline const QString modelsPath = QStringLiteral("/api/models");
     // Longest wait for the next bytes of a reply, not a limit on the whole exchange.
     static constexpr int defaultIdleTimeoutMs = 30'000;
     // A transcription reply larger than this is not a transcription.
@@ -58,9 +61,15 @@ public:
     // error, always later from the event loop, never from inside this call. `done` is not
     // called when `context` has been destroyed by then. Errors are APIErrors, or the transport's
     // own error unchanged. A `language` (ISO 639-1) tells the speech model what is spoken;
-    // without one it detects the language itself.
+    // without one it detects the language itself. A `prompt` holds words the speech model should
+    // expect (names, jargon).
     void transcribe(const QByteArray& audioData, QObject* context,
-                    std::function<void(const TranscriptionResult&)> done, const QString& language = {});
+                    std::function<void(const TranscriptionResult&)> done, const QString& language = {},
+                    const QString& prompt = {});
+
+    // Asks the backend which models it serves and calls `done` with the list or the error, on
+    // the same terms as transcribe. A backend that predates the list answers 404.
+    void fetchModels(QObject* context, std::function<void(const ModelListResult&)> done);
 
 private:
     // Token first, then the URL: without a token nothing else is looked at.

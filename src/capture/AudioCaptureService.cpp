@@ -39,20 +39,12 @@ bool AudioCaptureService::startRecording() {
     m_audioRecorder = std::move(recorder);
     m_isRecording = true;
     m_clock.start();
-    connect(m_audioRecorder.get(), &AudioRecorder::inputLost, this, [this](const QString& description) {
-        if (onInputLost) {
-            onInputLost(description);
-        }
-    });
+    connect(m_audioRecorder.get(), &AudioRecorder::inputLost, this, &AudioCaptureService::inputLost);
 
     m_durationTimer = new QTimer(this);
     m_durationTimer->setSingleShot(true);
     m_durationTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_durationTimer, &QTimer::timeout, this, [this] {
-        if (onMaxDurationReached) {
-            onMaxDurationReached();
-        }
-    });
+    connect(m_durationTimer, &QTimer::timeout, this, &AudioCaptureService::maxDurationReached);
     m_durationTimer->start(std::chrono::milliseconds(qint64(maxDuration * 1000.0)));
 
     m_meteringTimer = new QTimer(this);
@@ -60,10 +52,7 @@ bool AudioCaptureService::startRecording() {
         if (!m_audioRecorder) {
             return;
         }
-        const float level = levelForPower(m_audioRecorder->averagePower());
-        if (onAudioLevel) {
-            onAudioLevel(level);
-        }
+        emit audioLevel(levelForPower(m_audioRecorder->averagePower()));
     });
     m_meteringTimer->start(meteringInterval);
     return true;
@@ -71,9 +60,9 @@ bool AudioCaptureService::startRecording() {
 
 std::optional<QString> AudioCaptureService::stopRecording() {
     stopTimers();
-    const auto outcome = m_audioRecorder ? m_audioRecorder->stop() : AudioRecorder::Outcome::Saved;
+    const auto outcome = m_audioRecorder ? m_audioRecorder->stop() : AudioRecorder::Outcome::saved;
     m_isRecording = false;
-    if (outcome == AudioRecorder::Outcome::Empty || outcome == AudioRecorder::Outcome::Failed) {
+    if (outcome == AudioRecorder::Outcome::empty || outcome == AudioRecorder::Outcome::failed) {
         return std::nullopt;
     }
     return m_recordingPath;

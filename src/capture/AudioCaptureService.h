@@ -48,13 +48,15 @@ public:
 
     double maxDuration = 30.0; // seconds
     std::chrono::milliseconds meteringInterval{100};
-    std::function<void()> onMaxDurationReached;
-    std::function<void(float level)> onAudioLevel;
-    // The chosen microphone is missing or went away; the recording goes on from the default one.
-    std::function<void(const QString& description)> onInputLost;
 
     // Time since the running recording started; zero when none runs.
     std::chrono::milliseconds elapsed() const;
+
+signals:
+    void maxDurationReached();
+    void audioLevel(float level);
+    // The chosen microphone is missing or went away; the recording goes on from the default one.
+    void inputLost(const QString& description);
 
 private:
     void stopTimers();

@@ -31,7 +31,7 @@ bool AudioRecorder::record(const QString& path) {
         QMetaObject::invokeMethod(
             this,
             [this, reason] {
-                if (m_outcome != Outcome::Recording) {
+                if (m_outcome != Outcome::recording) {
                     return;
                 }
                 logLine(lcCapture(), QStringLiteral("AudioRecorder"),
@@ -53,11 +53,11 @@ bool AudioRecorder::record(const QString& path) {
             },
             Qt::QueuedConnection);
     };
-    m_outcome = Outcome::Recording;
+    m_outcome = Outcome::recording;
     if (!m_source->start(kSampleRate, std::move(handler))) {
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                 QStringLiteral("cannot record: ") + m_source->errorString());
-        m_outcome = Outcome::Discarded;
+        m_outcome = Outcome::discarded;
         m_writer->discard();
         return false;
     }
@@ -76,19 +76,19 @@ float AudioRecorder::averagePower() {
 }
 
 AudioRecorder::Outcome AudioRecorder::stop() {
-    if (m_outcome == Outcome::Recording) {
+    if (m_outcome == Outcome::recording) {
         finish();
     }
     return m_outcome;
 }
 
 void AudioRecorder::discard() {
-    if (m_outcome != Outcome::Recording) {
+    if (m_outcome != Outcome::recording) {
         return;
     }
     m_source->stop();
     m_writer->discard();
-    m_outcome = Outcome::Discarded;
+    m_outcome = Outcome::discarded;
 }
 
 void AudioRecorder::receive(std::span<const float> samples) {
@@ -118,14 +118,14 @@ void AudioRecorder::finish() {
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                 QStringLiteral("no sound arrived from the microphone"));
         m_writer->discard();
-        m_outcome = Outcome::Empty;
+        m_outcome = Outcome::empty;
     } else if (!m_writeFailed && m_writer->finish()) {
-        m_outcome = Outcome::Saved;
+        m_outcome = Outcome::saved;
     } else {
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                 QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
         m_writer->discard();
-        m_outcome = Outcome::Failed;
+        m_outcome = Outcome::failed;
     }
 }
 

@@ -21,11 +21,11 @@ public:
     static constexpr int kSampleRate = 16000;
 
     enum class Outcome {
-        Recording, // still running
-        Saved,     // the file is complete and holds the recording
-        Empty,     // no sample arrived; the file was removed
-        Failed,    // the file could not be written; it was removed
-        Discarded, // dropped on request; the file was removed
+        recording, // still running
+        saved,     // the file is complete and holds the recording
+        empty,     // no sample arrived; the file was removed
+        failed,    // the file could not be written; it was removed
+        discarded, // dropped on request; the file was removed
     };
 
     AudioRecorder(std::unique_ptr<PcmSource> source, std::unique_ptr<AudioFileWriter> writer,
@@ -56,7 +56,7 @@ private:
     std::unique_ptr<PcmSource> m_source;
     std::unique_ptr<AudioFileWriter> m_writer;
     QString m_path;
-    Outcome m_outcome = Outcome::Discarded;
+    Outcome m_outcome = Outcome::discarded;
     std::atomic<qint64> m_samplesWritten = 0; // written on the source's thread
     std::atomic_bool m_writeFailed = false;
 

@@ -1,10 +1,13 @@
 #include "TextCaptureService.h"
 
+#include "platform/Log.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSet>
 #include <QTextBoundaryFinder>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace quill {
@@ -82,6 +85,21 @@ QString cut(const QString& value, TextRange range) {
     return value.mid(boundaries.at(start), boundaries.at(end) - boundaries.at(start));
 }
 
+// Whether `text` holds more than white space and U+FFFC, the stand-in for an embedded object
+// (a paragraph of a web page, an image) that some applications report in place of its text.
+bool isReadable(const std::optional<QString>& text) {
+    return text && std::any_of(text->cbegin(), text->cend(),
+                               [](QChar c) { return c != QChar(0xFFFC) && !c.isSpace(); });
+}
+
+std::optional<QString> readable(std::optional<QString> text, const QString& how) {
+    if (!isReadable(text))
+        return std::nullopt;
+    logLine(lcCapture(), QStringLiteral("TextCaptureService"),
+            QStringLiteral("read %1 characters of selected text through %2").arg(text->size()).arg(how));
+    return text;
+}
+
 } // namespace
 
 TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
@@ -106,20 +124,23 @@ std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::opt
         m_accessibility.focusedText(processId ? std::optional<qint64>(*processId) : std::nullopt);
     if (!focused)
         return std::nullopt;
+    const QString how = QStringLiteral("accessibility");
     if (focused->selectedText && !focused->selectedText->isEmpty())
-        return focused->selectedText;
+        return readable(focused->selectedText, how);
     if (!focused->range || !focused->value || focused->range->length < 1)
         return std::nullopt;
-    return cut(*focused->value, *focused->range);
+    return readable(cut(*focused->value, *focused->range), how);
 }
 
 std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     if (m_copying)
         return std::nullopt;
-    const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     // The primary selection is the text last selected anywhere: the terminal's only if it holds it.
-    if (terminal == TerminalKind::SelectionOnly)
-        return m_activeWindow.holdsPrimarySelection() ? m_clipboard.selectionText() : std::nullopt;
+    if (terminal == TerminalKind::selectionOnly)
+        return m_activeWindow.holdsPrimarySelection()
+                   ? readable(m_clipboard.selectionText(), QStringLiteral("the primary selection"))
+                   : std::nullopt;
     m_copying = true;
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
@@ -131,7 +152,7 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
         restoreClipboard(saved);
     }
     m_copying = false;
-    return text;
+    return readable(text, QStringLiteral("a copy"));
 }
 
 bool TextCaptureService::pasteText(const QString& text) {
@@ -182,29 +203,29 @@ void TextCaptureService::finishPendingRestore() {
 }
 
 bool TextCaptureService::paste(const QString& text) {
-    const TerminalKind terminal = terminalKind(m_activeWindow.windowClass());
+    const TerminalKind terminal = terminalKind(m_activeWindow.applicationNames());
     m_clipboard.clear();
     m_clipboard.setText(text);
-    if (terminal == TerminalKind::SelectionOnly)
+    if (terminal == TerminalKind::selectionOnly)
         m_clipboard.setSelectionText(text);
     // When the X server refused us the selection, a paste would insert someone else's text.
     const bool owned = m_clipboard.text() == text &&
-                       (terminal != TerminalKind::SelectionOnly || m_clipboard.selectionText() == text);
+                       (terminal != TerminalKind::selectionOnly || m_clipboard.selectionText() == text);
     if (!owned || !waitForModifierRelease())
         return false;
     postCommandKey(Qt::Key_V, terminal);
     return true;
 }
 
-TerminalKind TextCaptureService::terminalKind(const QStringList& windowClass) {
-    for (const QString& name : windowClass) {
+TerminalKind TextCaptureService::terminalKind(const QStringList& applicationNames) {
+    for (const QString& name : applicationNames) {
         const QString lower = name.toLower();
         if (kSelectionOnlyTerminals.contains(lower))
-            return TerminalKind::SelectionOnly;
+            return TerminalKind::selectionOnly;
         if (kClipboardKeyTerminals.contains(lower))
-            return TerminalKind::ClipboardKeys;
+            return TerminalKind::clipboardKeys;
     }
-    return TerminalKind::None;
+    return TerminalKind::none;
 }
 
 TextCaptureService::SavedClipboard TextCaptureService::saveClipboard() {
@@ -249,13 +270,13 @@ bool TextCaptureService::waitUntil(const std::function<bool()>& condition) {
 
 void TextCaptureService::postCommandKey(Qt::Key key, TerminalKind terminal) {
     switch (terminal) {
-    case TerminalKind::None:
+    case TerminalKind::none:
         m_keys.postKey(key, Qt::ControlModifier);
         break;
-    case TerminalKind::ClipboardKeys:
+    case TerminalKind::clipboardKeys:
         m_keys.postKey(key, Qt::ControlModifier | Qt::ShiftModifier);
         break;
-    case TerminalKind::SelectionOnly:
+    case TerminalKind::selectionOnly:
         // Such terminals paste the primary selection with Shift+Insert and have no copy key.
         if (key == Qt::Key_V)
             m_keys.postKey(Qt::Key_Insert, Qt::ShiftModifier);

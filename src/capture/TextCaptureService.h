@@ -16,9 +16,9 @@ namespace quill {
 // How a terminal emulator copies and pastes from the keyboard. In every terminal a plain
 // Ctrl+C interrupts the running program.
 enum class TerminalKind {
-    None,          // not a terminal
-    ClipboardKeys, // copies with Ctrl+Shift+C and pastes with Ctrl+Shift+V
-    SelectionOnly, // Ctrl+Shift+C is an interrupt too: its selection is the primary selection
+    none,          // not a terminal
+    clipboardKeys, // copies with Ctrl+Shift+C and pastes with Ctrl+Shift+V
+    selectionOnly, // Ctrl+Shift+C is an interrupt too: its selection is the primary selection
 };
 
 // Reads the text the user selected in another application and pastes text into it as if typed.
@@ -58,7 +58,7 @@ public:
     // the clipboard changed meanwhile. Returns before the restore, false like pasteText.
     bool pasteTextKeepingClipboard(const QString& text);
 
-    static TerminalKind terminalKind(const QStringList& windowClass);
+    static TerminalKind terminalKind(const QStringList& applicationNames);
 
 private:
     using SavedClipboard = std::optional<QList<ClipboardFormat>>;

@@ -13,9 +13,10 @@ HistoryRecorder::HistoryRecorder(HistoryStore& store, const HistorySettings& set
     , m_settings(settings)
     , m_activeWindow(activeWindow) {}
 
-// The window class names the application ("Mousepad"); the instance name is the fallback.
+// The most general of the names reads best in a list: the X11 class name ("Mousepad"), or on
+// Wayland the executable's name.
 QString HistoryRecorder::frontApplication() const {
-    const QStringList names = m_activeWindow.windowClass();
+    const QStringList names = m_activeWindow.applicationNames();
     return names.isEmpty() ? QString() : names.constLast();
 }
 

@@ -15,9 +15,8 @@ constexpr qreal detailSpinnerScale = 0.6;
 
 } // namespace
 
-ActionBar::ActionBar(Callbacks callbacks, QWidget* parent)
+ActionBar::ActionBar(QWidget* parent)
     : QWidget(parent)
-    , m_callbacks(std::move(callbacks))
     , m_more(new PlainTextButton(this))
     , m_spinner(new SpinnerView(detailSpinnerScale, this))
     , m_paste(new PillButton(PillButton::Tint::accent, this))
@@ -33,10 +32,7 @@ ActionBar::ActionBar(Callbacks callbacks, QWidget* parent)
     m_paste->setText(tr("Paste"));
     m_paste->setIconName(QStringLiteral("paste"));
     connect(m_more, &QAbstractButton::clicked, this, &ActionBar::toggleExpanded);
-    connect(m_paste, &QAbstractButton::clicked, this, [this] {
-        if (m_callbacks.onPaste)
-            m_callbacks.onPaste();
-    });
+    connect(m_paste, &QAbstractButton::clicked, this, &ActionBar::pasteRequested);
     connect(m_copy, &QAbstractButton::clicked, this, &ActionBar::copy);
     setCopied(false);
 }
@@ -55,17 +51,16 @@ void ActionBar::showState(ViewMode mode, bool isExpanded, bool isLoadingDetail,
 
 void ActionBar::toggleExpanded() {
     if (m_isExpanded) {
-        m_callbacks.setExpanded(false);
+        emit expansionRequested(false);
         return;
     }
-    if (!m_detailedText && m_callbacks.onFetchDetail)
-        m_callbacks.onFetchDetail();
-    m_callbacks.setExpanded(true);
+    if (!m_detailedText)
+        emit detailRequested();
+    emit expansionRequested(true);
 }
 
 void ActionBar::copy() {
-    if (m_callbacks.onCopy)
-        m_callbacks.onCopy();
+    emit copyRequested();
     setCopied(true);
     QTimer::singleShot(m_copiedDuration, this, [this, generation = m_generation] {
         if (generation == m_generation)

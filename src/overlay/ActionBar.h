@@ -3,7 +3,6 @@
 #include "ExplanationViewModel.h"
 
 #include <QWidget>
-#include <functional>
 #include <optional>
 
 namespace quill {
@@ -16,14 +15,7 @@ class SpinnerView;
 class ActionBar : public QWidget {
     Q_OBJECT
 public:
-    struct Callbacks {
-        std::function<void(bool)> setExpanded;
-        std::function<void()> onFetchDetail;
-        std::function<void()> onCopy;
-        std::function<void()> onPaste;
-    };
-
-    ActionBar(Callbacks callbacks, QWidget* parent = nullptr);
+    explicit ActionBar(QWidget* parent = nullptr);
 
     void showState(ViewMode mode, bool isExpanded, bool isLoadingDetail,
                    const std::optional<QString>& detailedText);
@@ -38,12 +30,19 @@ public:
     PillButton* pasteButton() const { return m_paste; }
     PillButton* copyButton() const { return m_copy; }
 
+signals:
+    // "more" asks for the detail when there is none yet, before it asks to unfold.
+    void detailRequested();
+    void expansionRequested(bool expanded);
+    // Before the button says "Copied!".
+    void copyRequested();
+    void pasteRequested();
+
 private:
     void toggleExpanded();
     void copy();
     void setCopied(bool copied);
 
-    Callbacks m_callbacks;
     PlainTextButton* m_more;
     SpinnerView* m_spinner;
     PillButton* m_paste;

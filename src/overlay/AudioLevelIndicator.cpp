@@ -3,6 +3,7 @@
 #include "OverlayStyle.h"
 
 #include <QPainter>
+#include <cmath>
 
 namespace quill {
 
@@ -27,7 +28,7 @@ AudioLevelIndicator::AudioLevelIndicator(int barCount, QWidget* parent)
     : QWidget(parent)
     , m_barCount(barCount) {
     setFixedSize(AudioLevelIndicator::sizeHint());
-    m_shown = targetBars();
+    m_shown = m_drawn = targetBars();
     m_animation.setDuration(levelAnimationMs);
     m_animation.setEasingCurve(easeOut());
     m_animation.setStartValue(0.0);
@@ -35,11 +36,12 @@ AudioLevelIndicator::AudioLevelIndicator(int barCount, QWidget* parent)
     connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         const qreal t = value.toReal();
         const QVector<Bar> target = targetBars();
+        QVector<Bar> next = m_shown;
         for (int i = 0; i < m_barCount; ++i) {
-            m_shown[i].height = m_from[i].height + (target[i].height - m_from[i].height) * t;
-            m_shown[i].lit = m_from[i].lit + (target[i].lit - m_from[i].lit) * t;
+            next[i].height = m_from[i].height + (target[i].height - m_from[i].height) * t;
+            next[i].lit = m_from[i].lit + (target[i].lit - m_from[i].lit) * t;
         }
-        update();
+        present(next);
     });
 }
 
@@ -63,15 +65,47 @@ QVector<AudioLevelIndicator::Bar> AudioLevelIndicator::targetBars() const {
 }
 
 void AudioLevelIndicator::setLevel(float level) {
+    const QVector<Bar> before = targetBars();
     m_level = level;
-    m_from = m_shown;
+    const QVector<Bar> target = targetBars();
+    // Most new levels light the same bars: nothing to draw, and a running animation keeps going.
+    if (target == before && (m_animation.state() == QAbstractAnimation::Running || m_shown == target))
+        return;
     m_animation.stop();
     if (m_animation.duration() <= 0 || !isVisible()) {
-        m_shown = targetBars();
-        update();
+        present(target);
         return;
     }
+    m_from = m_shown;
     m_animation.start();
+}
+
+QRect AudioLevelIndicator::barRect(int bar) const {
+    const int rowWidth = m_barCount * barWidth + (m_barCount - 1) * barSpacing;
+    const int x = (width() - rowWidth) / 2 + bar * (barWidth + barSpacing);
+    return {x - 1, 0, barWidth + 2, height()};
+}
+
+void AudioLevelIndicator::present(const QVector<Bar>& bars) {
+    // Steps below what a pixel shows are not drawn: the end of each eased change moves little.
+    const QVector<Bar> target = targetBars();
+    QRegion dirty;
+    for (int i = 0; i < m_barCount; ++i) {
+        const Bar& was = m_drawn[i];
+        const Bar& now = bars[i];
+        const bool visible =
+            std::abs(was.height - now.height) >= 0.25 || std::abs(was.lit - now.lit) >= 1.0 / 64;
+        if (visible || (now != was && now == target[i]))
+            dirty += barRect(i);
+    }
+    m_shown = bars;
+    if (dirty.isEmpty())
+        return;
+    for (int i = 0; i < m_barCount; ++i) {
+        if (dirty.intersects(barRect(i)))
+            m_drawn[i] = bars[i];
+    }
+    update(dirty);
 }
 
 void AudioLevelIndicator::paintEvent(QPaintEvent*) {
@@ -81,7 +115,7 @@ void AudioLevelIndicator::paintEvent(QPaintEvent*) {
     const QColor unlit = OverlayStyle::withOpacity(OverlayStyle::secondary(palette()), 0.3);
     const int rowWidth = m_barCount * barWidth + (m_barCount - 1) * barSpacing;
     qreal x = (width() - rowWidth) / 2.0;
-    for (const Bar& bar : m_shown) {
+    for (const Bar& bar : m_drawn) {
         QColor color;
         color.setRgbF(unlit.redF() + (lit.redF() - unlit.redF()) * bar.lit,
                       unlit.greenF() + (lit.greenF() - unlit.greenF()) * bar.lit,

@@ -30,13 +30,18 @@ private:
     struct Bar {
         qreal height;
         qreal lit; // 0 unlit .. 1 lit, blended while animating
+        bool operator==(const Bar&) const = default;
     };
     QVector<Bar> targetBars() const;
+    QRect barRect(int bar) const;
+    // Takes `bars` as the shown state and repaints the bars whose drawing changes.
+    void present(const QVector<Bar>& bars);
 
     int m_barCount;
     float m_level = 0.0f;
     QVector<Bar> m_from;
     QVector<Bar> m_shown;
+    QVector<Bar> m_drawn;
     QVariantAnimation m_animation;
 };
 

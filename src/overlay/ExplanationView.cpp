@@ -28,6 +28,11 @@ constexpr int contentPadding = 16;
 constexpr int headerIconSize = 16;
 constexpr int dismissIconSize = 16;
 
+void putOnClipboard(const QString& text) {
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(text);
+}
+
 } // namespace
 
 QString copyText(const ExplanationViewModel& viewModel) {
@@ -37,10 +42,9 @@ QString copyText(const ExplanationViewModel& viewModel) {
     return text;
 }
 
-ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks callbacks, QWidget* parent)
+ExplanationView::ExplanationView(ExplanationViewModel& viewModel, QWidget* parent)
     : QWidget(parent)
     , m_viewModel(viewModel)
-    , m_callbacks(std::move(callbacks))
     , m_icon(new QLabel(this))
     , m_title(new QLabel(tr("Quillpoint"), this))
     , m_dismiss(new IconButton(QStringLiteral("dismiss"), dismissIconSize, this))
@@ -63,10 +67,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
     m_icon->setFixedSize(headerIconSize, headerIconSize);
     m_dismiss->setToolTip(tr("Dismiss (Esc)"));
     m_dismiss->setAccessibleName(tr("Dismiss"));
-    connect(m_dismiss, &QAbstractButton::clicked, this, [this] {
-        if (m_callbacks.onDismiss)
-            m_callbacks.onDismiss();
-    });
+    connect(m_dismiss, &QAbstractButton::clicked, this, &ExplanationView::dismissRequested);
 
     auto* content = new QVBoxLayout(m_content);
     content->setContentsMargins(contentPadding, contentPadding, contentPadding, contentPadding);
@@ -75,6 +76,7 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
     content->addWidget(m_text);
     content->addWidget(m_error);
     content->addStretch();
+    connect(m_text, &TextContent::codeCopyRequested, this, &putOnClipboard);
     m_scroll->setWidget(m_content);
     m_content->setAutoFillBackground(false);
     m_scroll->setWidgetResizable(true);
@@ -84,21 +86,13 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, Callbacks call
     m_scroll->setAutoFillBackground(false);
     m_scroll->viewport()->setAutoFillBackground(false);
 
-    ActionBar::Callbacks actions;
-    actions.setExpanded = [this](bool expanded) { m_viewModel.setIsExpanded(expanded); };
-    actions.onFetchDetail = [this] {
-        if (m_callbacks.onFetchDetail)
-            m_callbacks.onFetchDetail();
-    };
-    actions.onCopy = [this] {
-        QGuiApplication::clipboard()->clear();
-        QGuiApplication::clipboard()->setText(copyText(m_viewModel));
-    };
-    actions.onPaste = [this] {
-        if (m_callbacks.onPaste)
-            m_callbacks.onPaste(m_viewModel.state().text());
-    };
-    m_actionBar = new ActionBar(std::move(actions), this);
+    m_actionBar = new ActionBar(this);
+    connect(m_actionBar, &ActionBar::detailRequested, this, &ExplanationView::detailRequested);
+    connect(m_actionBar, &ActionBar::expansionRequested, this,
+            [this](bool expanded) { m_viewModel.setIsExpanded(expanded); });
+    connect(m_actionBar, &ActionBar::copyRequested, this, [this] { putOnClipboard(copyText(m_viewModel)); });
+    connect(m_actionBar, &ActionBar::pasteRequested, this,
+            [this] { emit pasteRequested(m_viewModel.state().text()); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -3,7 +3,6 @@
 #include "ExplanationViewModel.h"
 
 #include <QWidget>
-#include <functional>
 
 class QLabel;
 class QScrollArea;
@@ -24,15 +23,10 @@ QString copyText(const ExplanationViewModel& viewModel);
 class ExplanationView : public QWidget {
     Q_OBJECT
 public:
-    struct Callbacks {
-        std::function<void()> onDismiss;
-        std::function<void()> onFetchDetail;
-        std::function<void(const QString&)> onPaste;
-    };
     static constexpr int cornerRadius = 12;
     static constexpr int minimumWidth = 380;
 
-    ExplanationView(ExplanationViewModel& viewModel, Callbacks callbacks, QWidget* parent = nullptr);
+    explicit ExplanationView(ExplanationViewModel& viewModel, QWidget* parent = nullptr);
 
     // The width the card would take with nothing limiting it.
     int fittingWidth() const;
@@ -51,6 +45,12 @@ public:
     Divider* actionDivider() const { return m_actionDivider; }
     QScrollArea* scrollArea() const { return m_scroll; }
 
+signals:
+    void dismissRequested();
+    void detailRequested();
+    // The text shown, for the application in front.
+    void pasteRequested(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -60,7 +60,6 @@ private:
     void applyStyle();
 
     ExplanationViewModel& m_viewModel;
-    Callbacks m_callbacks;
     QLabel* m_icon;
     QLabel* m_title;
     IconButton* m_dismiss;

@@ -1,242 +1,131 @@
 #include "MarkdownView.h"
 
-#include "OverlayStyle.h"
+#include "CodeBlockView.h"
+#include "MarkdownSegments.h"
+#include "MarkdownTextView.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QEvent>
 #include <QRegularExpression>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextDocumentFragment>
-#include <cmath>
 
 namespace quill {
 
 namespace {
 
-// Raw HTML in the text stays text: a tag is shown as written, never interpreted.
-const QTextDocument::MarkdownFeatures markdownFeatures =
-    QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub) | QTextDocument::MarkdownNoHTML;
+// Space between a code block and the prose around it.
+constexpr int blockSpacing = 8;
 
-// What the server sends is text, not a page: nothing it names is fetched, neither a local file
-// nor anything from the network.
-class TextOnlyDocument : public QTextDocument {
-public:
-    using QTextDocument::QTextDocument;
+int partHeight(const QWidget* part, int width) {
+    return part->heightForWidth(width);
+}
 
-protected:
-    QVariant loadResource(int, const QUrl&) override { return {}; }
-};
-
-// An image in the text shows as its description; its address is never looked at.
-void replaceImagesWithAltText(QTextDocument& doc) {
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        QList<std::pair<int, QString>> images;
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (fragment.isValid() && fragment.charFormat().isImageFormat())
-                images.append(
-                    {fragment.position(), fragment.charFormat().stringProperty(QTextFormat::ImageAltText)});
-        }
-        for (auto image = images.crbegin(); image != images.crend(); ++image) {
-            QTextCursor cursor(&doc);
-            cursor.setPosition(image->first);
-            cursor.setPosition(image->first + 1, QTextCursor::KeepAnchor);
-            QTextCharFormat format = cursor.charFormat();
-            format.clearProperty(QTextFormat::ObjectType);
-            format.clearProperty(QTextFormat::ImageName);
-            format.clearProperty(QTextFormat::ImageTitle);
-            format.clearProperty(QTextFormat::ImageAltText);
-            format.clearProperty(QTextFormat::ImageWidth);
-            format.clearProperty(QTextFormat::ImageHeight);
-            cursor.insertText(image->second, format);
-        }
-    }
+// A link reference definition applies to the whole text: each piece of prose gets them all.
+QString linkDefinitions(const QString& markdown) {
+    static const QRegularExpression definition(QStringLiteral("^ {0,3}\\[[^\\]]+\\]:.*$"),
+                                               QRegularExpression::MultilineOption);
+    QStringList lines;
+    for (auto it = definition.globalMatch(markdown); it.hasNext();)
+        lines << it.next().captured();
+    return lines.isEmpty() ? QString() : QStringLiteral("\n\n") + lines.join(u'\n');
 }
 
 } // namespace
 
 MarkdownView::MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent)
-    : QTextEdit(parent)
+    : QWidget(parent)
     , m_font(font)
     , m_lineSpacing(lineSpacing) {
-    setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setFocusPolicy(Qt::NoFocus);
-    setContextMenuPolicy(Qt::DefaultContextMenu);
-    viewport()->setAutoFillBackground(false);
-    setAutoFillBackground(false);
-    viewport()->setCursor(Qt::IBeamCursor);
-    setDocument(new TextOnlyDocument(this));
-    document()->setDocumentMargin(0);
-    document()->setUndoRedoEnabled(false);
-    document()->setIndentWidth(18);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
-    applyStyle();
 }
 
 void MarkdownView::setMarkdown(const QString& markdown) {
     if (markdown == m_markdown)
         return;
     m_markdown = markdown;
-    render();
-}
-
-QStringList independentMarkdownParts(const QString& markdown) {
-    QStringList parts;
-    qsizetype start = 0;
-    qsizetype pos = 0;
-    bool inFence = false;
-    bool previousBlank = false;
-    while (pos < markdown.size()) {
-        const qsizetype newline = markdown.indexOf(QLatin1Char('\n'), pos);
-        const qsizetype end = newline < 0 ? markdown.size() : newline;
-        const QStringView line = QStringView(markdown).mid(pos, end - pos);
-        const QStringView trimmed = line.trimmed();
-        const bool blank = trimmed.isEmpty();
-        if (!inFence && previousBlank && !blank && pos > start) {
-            const QChar first = line.front();
-            const bool listItem = trimmed.startsWith(u"- ") || trimmed.startsWith(u"* ") ||
-                                  trimmed.startsWith(u"+ ") || first.isDigit();
-            if (!first.isSpace() && !listItem && first != u'>' && first != u'|' && first != u'<') {
-                parts << markdown.mid(start, pos - start);
-                start = pos;
+    const QList<MarkdownSegment> segments = splitMarkdownSegments(markdown);
+    const bool severalProse = segments.size() > 1;
+    const QString definitions = severalProse ? linkDefinitions(markdown) : QString();
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const MarkdownSegment& segment = segments[i];
+        const bool code = segment.kind == MarkdownSegment::Kind::code;
+        QWidget* part = i < m_parts.size() ? m_parts[i] : nullptr;
+        if (part && (qobject_cast<CodeBlockView*>(part) != nullptr) != code) {
+            while (m_parts.size() > i)
+                delete m_parts.takeLast();
+            part = nullptr;
+        }
+        if (!part) {
+            if (code) {
+                auto* block = new CodeBlockView(m_font, this);
+                connect(block, &CodeBlockView::copyRequested, this, &MarkdownView::codeCopyRequested);
+                part = block;
+            } else {
+                part = new MarkdownTextView(m_font, m_lineSpacing, this);
             }
+            part->setVisible(true);
+            m_parts.append(part);
         }
-        if (trimmed.startsWith(u"```") || trimmed.startsWith(u"~~~"))
-            inFence = !inFence;
-        previousBlank = blank;
-        pos = newline < 0 ? markdown.size() : newline + 1;
+        if (code)
+            static_cast<CodeBlockView*>(part)->setCode(segment.text, segment.language);
+        else
+            static_cast<MarkdownTextView*>(part)->setMarkdown(segment.text + definitions);
     }
-    parts << markdown.mid(start);
-    return parts;
-}
-
-namespace {
-
-// A link reference definition anywhere changes links before it: such text is parsed whole.
-bool hasLinkDefinitions(const QString& markdown) {
-    static const QRegularExpression definition(QStringLiteral("^ {0,3}\\[[^\\]]+\\]:"),
-                                               QRegularExpression::MultilineOption);
-    return markdown.contains(definition);
-}
-
-} // namespace
-
-void MarkdownView::render() {
-    QTextDocument* doc = document();
-    const bool extendsStable = m_stableLength > 0 && !hasLinkDefinitions(m_markdown) &&
-                               QStringView(m_markdown).left(m_stableLength) == QStringView(m_previousStable);
-    if (!extendsStable) {
-        doc->clear();
-        m_stableLength = 0;
-        m_stableEnd = 0;
-        m_previousStable.clear();
-    } else {
-        QTextCursor tail(doc);
-        tail.setPosition(m_stableEnd);
-        tail.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        tail.removeSelectedText();
-    }
-    const QStringList parts = hasLinkDefinitions(m_markdown)
-                                  ? QStringList{m_markdown}
-                                  : independentMarkdownParts(m_markdown.mid(m_stableLength));
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        append(parts[i]);
-        if (i + 1 < parts.size()) {
-            m_stableLength += parts[i].size();
-            QTextCursor end(doc);
-            end.movePosition(QTextCursor::End);
-            m_stableEnd = end.position();
-        }
-    }
-    m_previousStable = m_markdown.left(m_stableLength);
+    while (m_parts.size() > segments.size())
+        delete m_parts.takeLast();
     updateGeometry();
+    arrange();
 }
 
-void MarkdownView::append(const QString& part) {
-    TextOnlyDocument parsed;
-    parsed.setMarkdown(part, markdownFeatures);
-    replaceImagesWithAltText(parsed);
-    // A code fence just opened, for one, shows nothing yet.
-    if (parsed.isEmpty() && parsed.begin().blockFormat() == QTextBlockFormat())
-        return;
-    QTextDocument* doc = document();
-    QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::End);
-    if (!doc->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-    const int start = cursor.position();
-    cursor.insertFragment(QTextDocumentFragment(&parsed));
-    // An inserted fragment leaves the block it lands in with that block's format.
-    QTextCursor first(doc);
-    first.setPosition(start);
-    first.setBlockFormat(parsed.begin().blockFormat());
-    first.setBlockCharFormat(parsed.begin().charFormat());
-
-    QTextCursor inserted(doc);
-    inserted.setPosition(start);
-    inserted.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    QTextBlockFormat spacing;
-    spacing.setLineHeight(m_lineSpacing, QTextBlockFormat::LineDistanceHeight);
-    inserted.mergeBlockFormat(spacing);
+QString MarkdownView::toPlainText() const {
+    QStringList texts;
+    for (const QWidget* part : m_parts) {
+        if (const auto* code = qobject_cast<const CodeBlockView*>(part))
+            texts << code->code();
+        else
+            texts << static_cast<const MarkdownTextView*>(part)->toPlainText();
+    }
+    return texts.join(u'\n');
 }
 
 int MarkdownView::idealWidth() const {
-    std::unique_ptr<QTextDocument> copy(document()->clone());
-    copy->setTextWidth(-1);
-    return static_cast<int>(std::ceil(copy->idealWidth()));
+    int width = 0;
+    for (const QWidget* part : m_parts) {
+        if (const auto* code = qobject_cast<const CodeBlockView*>(part))
+            width = std::max(width, code->idealWidth());
+        else
+            width = std::max(width, static_cast<const MarkdownTextView*>(part)->idealWidth());
+    }
+    return width;
 }
 
 int MarkdownView::heightForWidth(int width) const {
-    const QTextDocument* doc = document();
-    if (std::abs(doc->textWidth() - width) < 0.5)
-        return static_cast<int>(std::ceil(doc->size().height()));
-    std::unique_ptr<QTextDocument> copy(doc->clone());
-    copy->setTextWidth(width);
-    return static_cast<int>(std::ceil(copy->size().height()));
+    int height = 0;
+    for (qsizetype i = 0; i < m_parts.size(); ++i) {
+        if (i > 0)
+            height += blockSpacing;
+        height += partHeight(m_parts[i], width);
+    }
+    return height;
 }
 
 QSize MarkdownView::sizeHint() const {
-    const int width = std::max(1, static_cast<int>(document()->textWidth()));
-    return {width, heightForWidth(width)};
-}
-
-QSize MarkdownView::minimumSizeHint() const {
-    return {0, 0};
+    const int w = std::max(1, width());
+    return {w, heightForWidth(w)};
 }
 
 void MarkdownView::resizeEvent(QResizeEvent* event) {
-    const qreal before = document()->textWidth();
-    QTextEdit::resizeEvent(event);
-    if (std::abs(document()->textWidth() - before) >= 0.5)
-        updateGeometry();
-    verticalScrollBar()->setValue(0);
+    QWidget::resizeEvent(event);
+    arrange();
 }
 
-void MarkdownView::changeEvent(QEvent* event) {
-    QTextEdit::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        applyStyle();
-}
-
-void MarkdownView::applyStyle() {
-    QPalette palette = this->palette();
-    const QColor text = OverlayStyle::primary(palette);
-    if (palette.color(QPalette::Text) != text || palette.color(QPalette::Base) != Qt::transparent) {
-        palette.setColor(QPalette::Text, text);
-        palette.setColor(QPalette::Base, Qt::transparent);
-        setPalette(palette);
+void MarkdownView::arrange() {
+    const int w = width();
+    int y = 0;
+    for (QWidget* part : m_parts) {
+        const int h = partHeight(part, w);
+        part->setGeometry(0, y, w, h);
+        y += h + blockSpacing;
     }
-    document()->setDefaultFont(m_font);
-    setFont(m_font);
 }
 
 } // namespace quill

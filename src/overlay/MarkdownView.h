@@ -1,17 +1,27 @@
 #pragma once
 
-#include <QTextEdit>
+#include <QWidget>
 
 namespace quill {
 
-// Selectable Markdown text that takes exactly the height its content needs at a given width.
-class MarkdownView : public QTextEdit {
+class CodeBlockView;
+class MarkdownTextView;
+
+// Markdown as the panel shows it: prose, and fenced code in blocks of their own, stacked at
+// exactly the height they need at a given width. Streamed text only grows at its end, so the
+// blocks already shown are updated in place and never rebuilt.
+class MarkdownView : public QWidget {
     Q_OBJECT
 public:
     MarkdownView(const QFont& font, qreal lineSpacing, QWidget* parent = nullptr);
 
     void setMarkdown(const QString& markdown);
     const QString& markdown() const { return m_markdown; }
+    // What is shown, as plain text: the prose and the code, block after block.
+    QString toPlainText() const;
+
+    // The prose views and code blocks, top to bottom.
+    const QList<QWidget*>& parts() const { return m_parts; }
 
     // The widest line when nothing wraps: how wide the text would like to be.
     int idealWidth() const;
@@ -19,29 +29,22 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+signals:
+    // The user asked for a code block's code on the clipboard.
+    void codeCopyRequested(const QString& code);
 
 protected:
-    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void render();
-    void append(const QString& chunk);
-    void applyStyle();
+    void arrange();
 
     QFont m_font;
     qreal m_lineSpacing;
     QString m_markdown;
-    // Streaming text only grows at its end. Blocks that later text can no longer change are
-    // kept in the document; only the text after them is parsed again.
-    qsizetype m_stableLength = 0;
-    QString m_previousStable;
-    int m_stableEnd = 0;
+    QList<QWidget*> m_parts;
 };
-
-// Splits Markdown at the starts of top-level paragraphs and headings that follow a blank line
-// outside code: each part parses to the same blocks alone as inside the whole text.
-QStringList independentMarkdownParts(const QString& markdown);
 
 } // namespace quill

@@ -28,6 +28,13 @@ OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, Timing
     m_resizeThrottle.setInterval(m_timing.resizeThrottleMs);
     connect(&m_resizeThrottle, &QTimer::timeout, this, [this] { updatePanelSize(false); });
 
+    m_pointerWait.setSingleShot(true);
+    m_pointerWait.setInterval(m_timing.pointerWaitMs);
+    connect(&m_pointerWait, &QTimer::timeout, this, [this] {
+        m_waitingForPointer = false;
+        placeAndShow(std::nullopt);
+    });
+
     m_resizeAnimation.setDuration(m_timing.resizeAnimationMs);
     m_resizeAnimation.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&m_resizeAnimation, &QVariantAnimation::valueChanged, this,
@@ -49,21 +56,10 @@ DisplayLayout OverlayPanelController::currentDisplayLayout(PanelWindowHelper& he
 
 void OverlayPanelController::setupPanel() {
     m_panel = std::make_unique<OverlayPanelWindow>(m_helper);
-    const QPointer<OverlayPanelController> self(this);
-    ExplanationView::Callbacks callbacks;
-    callbacks.onDismiss = [self] {
-        if (self)
-            self->hide();
-    };
-    callbacks.onFetchDetail = [self] {
-        if (self && self->onFetchDetail)
-            self->onFetchDetail();
-    };
-    callbacks.onPaste = [self](const QString& text) {
-        if (self && self->onPaste)
-            self->onPaste(text);
-    };
-    m_contentView = new ExplanationView(m_viewModel, std::move(callbacks), m_panel.get());
+    m_contentView = new ExplanationView(m_viewModel, m_panel.get());
+    connect(m_contentView, &ExplanationView::dismissRequested, this, &OverlayPanelController::hide);
+    connect(m_contentView, &ExplanationView::detailRequested, this, &OverlayPanelController::detailRequested);
+    connect(m_contentView, &ExplanationView::pasteRequested, this, &OverlayPanelController::pasteRequested);
     m_panel->setCard(m_contentView);
     m_panel->setCardGeometry(QRect(QPoint(0, 0), PanelPlacement::minSize));
 }
@@ -73,10 +69,35 @@ void OverlayPanelController::showPanel() {
     m_dismissTimer.stop();
     if (!m_panel || !m_contentView)
         return;
+    const quint64 placement = ++m_placement;
+    m_waitingForPointer = true;
+    const QPointer<OverlayPanelController> self(this);
+    m_helper.refreshPointerPosition([self, placement](std::optional<QPoint> pointer) {
+        if (self && self->m_placement == placement)
+            self->pointerAnswered(pointer);
+    });
+    if (m_waitingForPointer)
+        m_pointerWait.start();
+}
+
+void OverlayPanelController::pointerAnswered(std::optional<QPoint> pointer) {
+    if (m_waitingForPointer) {
+        m_waitingForPointer = false;
+        m_pointerWait.stop();
+        placeAndShow(pointer);
+    } else if (pointer && m_panel->isVisible()) {
+        placeAndShow(pointer);
+    }
+}
+
+void OverlayPanelController::placeAndShow(std::optional<QPoint> pointer) {
     // Text wraps at the width the panel will have, so that is the width to measure its height at.
     const int width = PanelPlacement::clampedWidth(m_contentView->fittingWidth());
     const QSize fitting(width, m_contentView->fittingHeight(width));
-    const std::optional<QRect> frame = PanelPlacement::place(fitting, m_displayLayout());
+    DisplayLayout layout = m_displayLayout();
+    if (pointer)
+        layout.pointer = pointer;
+    const std::optional<QRect> frame = PanelPlacement::place(fitting, layout);
     if (!frame)
         return;
     m_resizeAnimation.stop();
@@ -90,6 +111,10 @@ void OverlayPanelController::showPanel() {
 
 void OverlayPanelController::hide() {
     m_dismissTimer.stop();
+    // A pointer answer still on its way must not bring the panel back.
+    ++m_placement;
+    m_waitingForPointer = false;
+    m_pointerWait.stop();
     if (m_panel)
         m_panel->hide();
     m_viewModel.reset();

@@ -24,6 +24,9 @@ public:
         int dismissMs = 5000;
         int resizeThrottleMs = 150;
         int resizeAnimationMs = 200;
+        // How long the panel waits for the window system to say where the pointer is; a later
+        // answer moves the panel that is shown meanwhile.
+        int pointerWaitMs = 40;
     };
     using DisplayLayoutProvider = std::function<DisplayLayout()>;
 
@@ -48,15 +51,18 @@ public:
     bool isDismissPending() const { return m_dismissTimer.isActive(); }
     bool isResizePending() const { return m_resizeThrottle.isActive(); }
 
-    // The application assigns these once at launch.
-    std::function<void()> onFetchDetail;
-    std::function<void(const QString&)> onPaste;
-
     // The pointer and the screens as the window system reports them.
     static DisplayLayout currentDisplayLayout(PanelWindowHelper& helper);
 
+signals:
+    // The user's requests from the panel; a dismissal the controller handles itself.
+    void detailRequested();
+    void pasteRequested(const QString& text);
+
 private:
     void setupPanel();
+    void pointerAnswered(std::optional<QPoint> pointer);
+    void placeAndShow(std::optional<QPoint> pointer);
 
     ExplanationViewModel m_viewModel;
     PanelWindowHelper& m_helper;
@@ -66,6 +72,9 @@ private:
     ExplanationView* m_contentView = nullptr;
     QTimer m_dismissTimer;
     QTimer m_resizeThrottle;
+    QTimer m_pointerWait;
+    quint64 m_placement = 0;
+    bool m_waitingForPointer = false;
     QVariantAnimation m_resizeAnimation;
 };
 

@@ -26,6 +26,8 @@ TextContent::TextContent(QWidget* parent)
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
     m_detailSection->hide();
+    connect(m_text, &MarkdownView::codeCopyRequested, this, &TextContent::codeCopyRequested);
+    connect(m_detail, &MarkdownView::codeCopyRequested, this, &TextContent::codeCopyRequested);
 
     m_reveal.setDuration(revealMs);
     m_reveal.setEasingCurve(QEasingCurve::OutCubic);

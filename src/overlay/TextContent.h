@@ -31,6 +31,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return {0, 0}; }
 
+signals:
+    // The user asked for a code block's code on the clipboard.
+    void codeCopyRequested(const QString& code);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

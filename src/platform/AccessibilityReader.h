@@ -23,10 +23,18 @@ struct FocusedText {
 // Reads other applications' focused text elements through the desktop's accessibility bus.
 class AccessibilityReader {
 public:
+    // The application whose window is the active one, as it names itself on the bus.
+    struct ActiveApplication {
+        qint64 processId = 0;
+        QString name;
+    };
+
     virtual ~AccessibilityReader() = default;
     // The focused element of the front application, or of the application with process id `pid`.
     // None when that application or its focused element cannot be found. Never asks this process.
     virtual std::optional<FocusedText> focusedText(std::optional<qint64> pid) = 0;
+    // None when no application's window is marked active; this process never counts.
+    virtual std::optional<ActiveApplication> activeApplication() = 0;
 };
 
 } // namespace quill

@@ -23,7 +23,7 @@ public:
     virtual void watch() = 0;
     virtual QList<AudioInput> inputs() const = 0;
 
-Q_SIGNALS:
+signals:
     void changed();
 };
 

@@ -40,7 +40,7 @@ public:
     virtual std::optional<QString> selectionText() = 0;
     virtual void setSelectionText(const QString& text) = 0;
 
-Q_SIGNALS:
+signals:
     // The clipboard's contents changed, whoever changed them.
     void changed();
     // Another program read data from contents this program put on the clipboard.

@@ -17,6 +17,15 @@ bool InstanceGuard::tryAcquire() {
     return m_lock->tryLock(0);
 }
 
+std::optional<qint64> InstanceGuard::holderProcessId(const QString& lockPath) {
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!QLockFile(lockPath).getLockInfo(&pid, &host, &application) || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
 QString InstanceGuard::defaultLockPath(const QString& appId) {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())

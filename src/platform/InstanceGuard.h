@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QLockFile;
 
@@ -15,6 +16,9 @@ public:
     ~InstanceGuard();
     bool tryAcquire();
     static QString defaultLockPath(const QString& appId);
+    // The process that holds the lock at `lockPath`, as it wrote itself into the file; none when
+    // the file names nobody.
+    static std::optional<qint64> holderProcessId(const QString& lockPath);
 
 private:
     std::unique_ptr<QLockFile> m_lock;

@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QPoint>
 #include <QRegion>
+#include <functional>
 #include <optional>
 
 class QWindow;
@@ -26,6 +27,12 @@ public:
     // Wayland a client does not learn the pointer's position over other clients' windows,
     // and XWayland's stays where the pointer last left an X11 window.
     virtual std::optional<QPoint> pointerPosition() { return QCursor::pos(); }
+    // Asks for a fresher position than pointerPosition() knows, without waiting for it: `done`
+    // runs once on the main thread with the position, or none when there is nothing fresher.
+    // Sessions that know the pointer at once answer none right away.
+    virtual void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) {
+        done(std::nullopt);
+    }
 };
 
 } // namespace quill

@@ -92,12 +92,11 @@ void addX11(Platform& p, xcb_connection_t* connection) {
 // plugin offers only through a private, application-wide shell integration. What reaches other
 // applications' windows goes through Wayland, KWin or the portals.
 void addWayland(Platform& p, xcb_connection_t* xwayland) {
-    std::shared_ptr<KWinQuery> kwin;
-    if (KWinQuery::isAvailable())
-        kwin = std::make_shared<KWinQuery>();
+    // Whether KWin answers shows in its first answer: asking it first would block start-up.
+    const auto kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
-        p.keyGrabber = std::make_unique<portal::PortalGlobalShortcuts>(bus);
+        p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);
     else
         p.keyGrabber = std::make_unique<NullKeyGrabber>();
     // XWayland's keymap follows the compositor's, so keys are named as the user's layout has them.
@@ -108,21 +107,12 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        p.keyEventPoster = std::make_unique<portal::PortalKeyEventPoster>(bus, *p.settingsStore);
+        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
-    WaylandActiveWindowInfo::AccessibleApplication accessible;
-    if (auto* reader = dynamic_cast<AtspiAccessibilityReader*>(p.accessibilityReader.get())) {
-        accessible = [reader]() -> std::optional<std::pair<qint64, QString>> {
-            const auto application = reader->activeApplication();
-            if (!application)
-                return std::nullopt;
-            return std::pair(application->processId, application->name);
-        };
-    }
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
-        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, std::move(accessible));
+        xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, p.accessibilityReader.get());
     std::unique_ptr<PanelWindowHelper> windows;
     if (xwayland)
         windows = std::make_unique<X11PanelWindowHelper>(xwayland);

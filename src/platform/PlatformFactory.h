@@ -4,10 +4,14 @@
 
 #include <QString>
 
-namespace quill::platform {
+namespace quill {
 
 // The display systems the program knows how to work with.
 enum class Session { x11, wayland, none };
+
+} // namespace quill
+
+namespace quill::platform {
 
 // The session this process runs in: Wayland whenever a compositor answers at WAYLAND_DISPLAY,
 // even while Qt talks X11 to XWayland (an X11 key grab, XTEST and _NET_ACTIVE_WINDOW reach only

@@ -19,11 +19,12 @@ namespace quill {
 class NullAccessibilityReader final : public AccessibilityReader {
 public:
     std::optional<FocusedText> focusedText(std::optional<qint64>) override { return std::nullopt; }
+    std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
 };
 
 class NullActiveWindowInfo final : public ActiveWindowInfo {
 public:
-    QStringList windowClass() override { return {}; }
+    QStringList applicationNames() override { return {}; }
     bool holdsPrimarySelection() override { return false; }
 };
 

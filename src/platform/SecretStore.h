@@ -11,17 +11,17 @@ namespace quill {
 // The outcome of one secret-store call. Errors are values: callers decide what a failure means.
 struct SecretResult {
     enum class Status {
-        Ok,          // done; for lookups, `value` holds the secret
-        NotFound,    // lookups only: no such item
-        Unavailable, // no secret store exists in this session at all
-        Failed,      // the store exists but refused, timed out or broke
+        ok,          // done; for lookups, `value` holds the secret
+        notFound,    // lookups only: no such item
+        unavailable, // no secret store exists in this session at all
+        failed,      // the store exists but refused, timed out or broke
     };
-    Status status = Status::Failed;
+    Status status = Status::failed;
     QByteArray value;
     int code = 0; // the platform's error code, 0 when there is none
     QString message;
 
-    bool ok() const { return status == Status::Ok; }
+    bool ok() const { return status == Status::ok; }
 };
 
 // Small secrets kept by (service, account), one item each. The calls may be made from any

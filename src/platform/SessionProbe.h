@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-namespace quill::platform {
+namespace quill {
 
 // What a session offers, as found by looking without changing anything. Each field is filled by
 // one probe; a probe that did not answer in time leaves `answered` false.
@@ -65,6 +65,10 @@ struct SessionFacts {
     KeyringFacts keyring;
     BusFacts bus;
 };
+
+} // namespace quill
+
+namespace quill::platform {
 
 // Whether a compositor accepts connections at WAYLAND_DISPLAY.
 bool waylandAnswers();

@@ -9,7 +9,7 @@ namespace quill {
 // Opens panes of the desktop's own settings program.
 class SettingsLauncher {
 public:
-    enum class Pane { Accessibility, Microphone };
+    enum class Pane { accessibility, microphone };
     virtual ~SettingsLauncher() = default;
     // False when this desktop has no settings program for the pane.
     virtual bool open(Pane pane) = 0;

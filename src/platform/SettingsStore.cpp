@@ -9,23 +9,23 @@ struct QSettingsStore::Impl {
                        QStringLiteral("Quillpoint")};
 };
 
-QSettingsStore::QSettingsStore() : d(std::make_unique<Impl>()) {}
+QSettingsStore::QSettingsStore() : m_impl(std::make_unique<Impl>()) {}
 QSettingsStore::~QSettingsStore() = default;
 
 std::optional<QVariant> QSettingsStore::value(const QString& key) const {
-    if (!d->settings.contains(key))
+    if (!m_impl->settings.contains(key))
         return std::nullopt;
-    return d->settings.value(key);
+    return m_impl->settings.value(key);
 }
 
 void QSettingsStore::setValue(const QString& key, const QVariant& value) {
-    d->settings.setValue(key, value);
-    d->settings.sync();
+    m_impl->settings.setValue(key, value);
+    m_impl->settings.sync();
 }
 
 void QSettingsStore::remove(const QString& key) {
-    d->settings.remove(key);
-    d->settings.sync();
+    m_impl->settings.remove(key);
+    m_impl->settings.sync();
 }
 
 std::optional<QVariant> MemorySettingsStore::value(const QString& key) const {

@@ -29,7 +29,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 // Settings that live only as long as the object; for tests and for a sandbox without a home.

@@ -2,16 +2,16 @@
 
 #include "PreferencesManager.h"
 #include "PreferencesSections.h"
+#include "backend/ModelCatalog.h"
 #include "shortcuts/ShortcutConfiguration.h"
 #include "shortcuts/ShortcutNames.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace quill {
@@ -33,11 +33,13 @@ constexpr std::array<ShortcutRow, 3> shortcutRows = {{
 
 GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutConfig,
                                                const ShortcutNames& shortcutNames,
-                                               PreferencesManager& preferencesManager, QWidget* parent)
+                                               PreferencesManager& preferencesManager, ModelCatalog& models,
+                                               QWidget* parent)
     : QWidget(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_shortcutNames(shortcutNames)
-    , m_preferencesManager(preferencesManager) {
+    , m_preferencesManager(preferencesManager)
+    , m_modelCatalog(models) {
     QVBoxLayout* sections = addScrollingSections(this);
     sections->addWidget(buildShortcutsSection(sections->parentWidget()));
     sections->addWidget(buildStartupSection(sections->parentWidget()));
@@ -51,7 +53,8 @@ GeneralPreferencesView::GeneralPreferencesView(ShortcutConfiguration& shortcutCo
     connect(&m_preferencesManager, &PreferencesManager::launchAtLoginChanged, this,
             &GeneralPreferencesView::showLaunchAtLogin);
     connect(&m_preferencesManager, &PreferencesManager::selectedModelChanged, this,
-            &GeneralPreferencesView::showSelectedModel);
+            &GeneralPreferencesView::showModels);
+    connect(&m_modelCatalog, &ModelCatalog::modelsChanged, this, &GeneralPreferencesView::showModels);
 }
 
 QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
@@ -65,10 +68,6 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         const ShortcutAction action = entry.action;
         ShortcutBinding binding{
             [this, action] { return m_shortcutConfig.shortcut(action); },
-            [this, action](const Shortcut& shortcut) {
-                m_shortcutConfig.setShortcut(action, shortcut);
-                m_shortcutConfig.saveShortcut(shortcut, action);
-            },
             defaultShortcut(action),
             [this, action](const Shortcut& shortcut) -> std::optional<QString> {
                 for (const ShortcutRow& other : shortcutRows) {
@@ -87,6 +86,11 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         label->setMinimumHeight(recorder->sizeHint().height());
         grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
         grid->addWidget(recorder, row, 2, Qt::AlignRight);
+        connect(recorder, &ShortcutRecorderView::shortcutChosen, this,
+                [this, action](const Shortcut& shortcut) {
+                    m_shortcutConfig.setShortcut(action, shortcut);
+                    m_shortcutConfig.saveShortcut(shortcut, action);
+                });
         connect(recorder, &ShortcutRecorderView::recordingChanged, this,
                 &GeneralPreferencesView::recorderRecordingChanged);
         m_recorders[action] = recorder;
@@ -109,26 +113,25 @@ QWidget* GeneralPreferencesView::buildStartupSection(QWidget* parent) {
 
 QWidget* GeneralPreferencesView::buildModelSection(QWidget* parent) {
     auto* section = new QGroupBox(tr("Model"), parent);
-    auto* layout = new QHBoxLayout(section);
-    layout->setContentsMargins(preferencesSectionMargins);
+    auto* grid = new QGridLayout(section);
+    grid->setContentsMargins(preferencesSectionMargins);
+    grid->setColumnStretch(1, 1);
+    m_models = new QComboBox(section);
+    m_models->setObjectName(QStringLiteral("model"));
+    m_models->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_models->setMinimumContentsLength(16);
     auto* label = new QLabel(tr("AI Model"), section);
-    layout->addWidget(label);
-    layout->addStretch();
-    auto* choices = new QHBoxLayout;
-    choices->setSpacing(12);
-    m_models = new QButtonGroup(section);
-    for (const ModelChoice& model : availableModels) {
-        auto* button = new QRadioButton(QString::fromLatin1(model.label), section);
-        button->setProperty("modelIdentifier", QString::fromLatin1(model.identifier));
-        m_models->addButton(button);
-        choices->addWidget(button);
-    }
-    layout->addLayout(choices);
-    showSelectedModel(m_preferencesManager.selectedModel());
-    connect(m_models, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* button, bool checked) {
-        const QString identifier = button->property("modelIdentifier").toString();
-        if (checked && identifier != m_preferencesManager.selectedModel())
-            m_preferencesManager.setSelectedModel(identifier);
+    label->setBuddy(m_models);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(m_models, 0, 2);
+    m_modelNotice = new QLabel(section);
+    m_modelNotice->setObjectName(QStringLiteral("modelNotice"));
+    m_modelNotice->setWordWrap(true);
+    m_modelNotice->setTextFormat(Qt::PlainText);
+    grid->addWidget(m_modelNotice, 1, 0, 1, 3);
+    showModels();
+    connect(m_models, &QComboBox::activated, this, [this](int index) {
+        m_preferencesManager.setSelectedModel(m_models->itemData(index).toString());
     });
     return section;
 }
@@ -138,15 +141,30 @@ void GeneralPreferencesView::showLaunchAtLogin(bool enabled) {
     m_launchAtLogin->setChecked(enabled);
 }
 
-void GeneralPreferencesView::showSelectedModel(const QString& identifier) {
-    // A stored identifier that is not offered here leaves every choice unchecked.
-    const QSignalBlocker groupBlocker(m_models);
-    m_models->setExclusive(false);
-    for (QAbstractButton* button : m_models->buttons()) {
-        const QSignalBlocker blocker(button);
-        button->setChecked(button->property("modelIdentifier").toString() == identifier);
+void GeneralPreferencesView::showModels() {
+    const QSignalBlocker blocker(m_models);
+    m_models->clear();
+    for (const ModelInfo& model : m_modelCatalog.models()) {
+        m_models->addItem(model.name, model.id);
+        if (model.local)
+            m_models->setItemData(m_models->count() - 1,
+                                  tr("Runs on this computer: your text does not leave it."), Qt::ToolTipRole);
     }
-    m_models->setExclusive(true);
+    // A stored identifier that is offered nowhere leaves the choice empty; it is still sent.
+    m_models->setCurrentIndex(m_models->findData(m_modelCatalog.effectiveModel()));
+
+    QString notice;
+    if (m_modelCatalog.choiceUnavailable()) {
+        const QString chosen = m_preferencesManager.selectedModel();
+        notice = tr("The backend no longer offers %1. Quillpoint uses %2 until you choose a model.")
+                     .arg(m_modelCatalog.displayName(chosen),
+                          m_modelCatalog.displayName(m_modelCatalog.effectiveModel()));
+    } else if (m_modelCatalog.source() == ModelCatalog::Source::backendWithoutModels) {
+        notice = tr("The backend has no model to answer with. Run Ollama or llama.cpp on this computer, "
+                    "or give the backend an upstream service.");
+    }
+    m_modelNotice->setText(notice);
+    m_modelNotice->setVisible(!notice.isEmpty());
 }
 
 void GeneralPreferencesView::recorderRecordingChanged(bool recording) {

@@ -6,22 +6,26 @@
 #include <map>
 #include <optional>
 
-class QButtonGroup;
 class QCheckBox;
+class QComboBox;
+class QLabel;
 
 namespace quill {
 
+class ModelCatalog;
 class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutNames;
 class ShortcutRecorderView;
 
-// Shortcuts, start at login and the AI model. Every change is written to its store at once.
+// Shortcuts, start at login and the AI model (from the models the backend offers). Every change
+// is written to its store at once.
 class GeneralPreferencesView : public QWidget {
     Q_OBJECT
 public:
     GeneralPreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
-                           PreferencesManager& preferencesManager, QWidget* parent = nullptr);
+                           PreferencesManager& preferencesManager, ModelCatalog& models,
+                           QWidget* parent = nullptr);
 
     // Shows under the action's recorder why its shortcut does not work; none clears it.
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
@@ -35,16 +39,18 @@ private:
     QWidget* buildStartupSection(QWidget* parent);
     QWidget* buildModelSection(QWidget* parent);
     void showLaunchAtLogin(bool enabled);
-    void showSelectedModel(const QString& identifier);
+    void showModels();
     void recorderRecordingChanged(bool recording);
 
     ShortcutConfiguration& m_shortcutConfig;
     const ShortcutNames& m_shortcutNames;
     PreferencesManager& m_preferencesManager;
+    ModelCatalog& m_modelCatalog;
     std::map<ShortcutAction, ShortcutRecorderView*> m_recorders;
     int m_recordingCount = 0;
     QCheckBox* m_launchAtLogin = nullptr;
-    QButtonGroup* m_models = nullptr;
+    QComboBox* m_models = nullptr;
+    QLabel* m_modelNotice = nullptr;
 };
 
 } // namespace quill

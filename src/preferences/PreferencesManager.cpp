@@ -12,6 +12,7 @@ const QString holdToTalkKey = QStringLiteral("transcriptionHoldToTalk");
 const QString microphoneKey = QStringLiteral("transcriptionMicrophone");
 const QString languageKey = QStringLiteral("transcriptionLanguage");
 const QString keepClipboardKey = QStringLiteral("transcriptionKeepClipboard");
+const QString vocabularyKey = QStringLiteral("transcriptionVocabulary");
 
 // Only two lower-case letters can be a language code; anything else stored reads as automatic
 // detection rather than a request the backend refuses.
@@ -31,11 +32,13 @@ PreferencesManager::PreferencesManager(SettingsStore& settings, AutostartRegistr
     // have removed it or switched it off with another tool since.
     m_launchAtLogin = m_autostart.isEnabled();
     const auto model = m_settings.value(selectedModelKey);
-    m_selectedModel = model ? model->toString() : defaultModel();
+    m_hasChosenModel = model && !model->toString().isEmpty();
+    m_selectedModel = m_hasChosenModel ? model->toString() : defaultModel();
     m_holdToTalk = m_settings.value(holdToTalkKey).value_or(false).toBool();
     m_microphone = m_settings.value(microphoneKey).value_or(QString()).toString();
     m_transcriptionLanguage = validLanguage(m_settings.value(languageKey).value_or(QString()).toString());
     m_keepClipboard = m_settings.value(keepClipboardKey).value_or(false).toBool();
+    m_vocabulary = boundedVocabulary(m_settings.value(vocabularyKey).value_or(QString()).toString());
 }
 
 void PreferencesManager::setLaunchAtLogin(bool enabled) {
@@ -50,6 +53,7 @@ void PreferencesManager::setLaunchAtLogin(bool enabled) {
 
 void PreferencesManager::setSelectedModel(const QString& identifier) {
     m_selectedModel = identifier;
+    m_hasChosenModel = true;
     emit selectedModelChanged(identifier);
     m_settings.setValue(selectedModelKey, identifier);
 }
@@ -76,6 +80,31 @@ void PreferencesManager::setKeepClipboard(bool enabled) {
     m_keepClipboard = enabled;
     emit keepClipboardChanged(enabled);
     m_settings.setValue(keepClipboardKey, enabled);
+}
+
+void PreferencesManager::setTranscriptionVocabulary(const QString& words) {
+    const QString bounded = boundedVocabulary(words);
+    if (bounded == m_vocabulary)
+        return;
+    m_vocabulary = bounded;
+    emit transcriptionVocabularyChanged(m_vocabulary);
+    m_settings.setValue(vocabularyKey, m_vocabulary);
+}
+
+QString PreferencesManager::boundedVocabulary(const QString& words) {
+    QString text = words;
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control && c != u'\n' && c != u'\t')
+            c = u' ';
+    }
+    text = text.trimmed();
+    if (text.size() > maxVocabularyLength) {
+        qsizetype end = maxVocabularyLength;
+        if (text.at(end - 1).isHighSurrogate())
+            --end;
+        text = text.left(end).trimmed();
+    }
+    return text;
 }
 
 } // namespace quill

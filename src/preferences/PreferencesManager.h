@@ -21,7 +21,8 @@ inline constexpr std::array<ModelChoice, 2> availableModels = {{
 }};
 
 // The general settings (launch at login, the AI model) and how dictation works (hold to talk,
-// the microphone, the spoken language, keeping the clipboard). Every write is saved at once.
+// the microphone, the spoken language, keeping the clipboard, the words to recognise). Every write is saved
+// at once.
 class PreferencesManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
@@ -33,6 +34,8 @@ public:
     void setLaunchAtLogin(bool enabled);
     QString selectedModel() const { return m_selectedModel; }
     void setSelectedModel(const QString& identifier);
+    // Whether the user ever chose a model; until then selectedModel() is the default.
+    bool hasChosenModel() const { return m_hasChosenModel; }
 
     static QString defaultModel() { return QString::fromLatin1(availableModels.front().identifier); }
 
@@ -48,6 +51,15 @@ public:
     // Whether the clipboard's earlier content comes back once a transcript has been pasted.
     bool keepClipboard() const { return m_keepClipboard; }
     void setKeepClipboard(bool enabled);
+    // Names and jargon the speech model should expect, sent with each recording. Stored as
+    // boundedVocabulary() makes it.
+    QString transcriptionVocabulary() const { return m_vocabulary; }
+    void setTranscriptionVocabulary(const QString& words);
+
+    static constexpr qsizetype maxVocabularyLength = 1000;
+    // At most maxVocabularyLength characters (never half of one), control characters other than
+    // line breaks and tabs turned into spaces, surrounding white space removed.
+    static QString boundedVocabulary(const QString& words);
 
 signals:
     void launchAtLoginChanged(bool enabled);
@@ -56,16 +68,19 @@ signals:
     void microphoneChanged(const QString& input);
     void transcriptionLanguageChanged(const QString& code);
     void keepClipboardChanged(bool enabled);
+    void transcriptionVocabularyChanged(const QString& words);
 
 private:
     SettingsStore& m_settings;
     AutostartRegistrar& m_autostart;
     bool m_launchAtLogin = false;
     QString m_selectedModel;
+    bool m_hasChosenModel = false;
     bool m_holdToTalk = false;
     QString m_microphone;
     QString m_transcriptionLanguage;
     bool m_keepClipboard = false;
+    QString m_vocabulary;
 };
 
 } // namespace quill

@@ -13,9 +13,10 @@ namespace quill {
 
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
-                                 AudioInputList& audioInputs, HistorySettings& history, QWidget* parent)
+                                 AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
+                                 QWidget* parent)
     : QWidget(parent) {
-    auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager);
+    auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager, models);
     m_general = general;
     connect(general, &GeneralPreferencesView::shortcutRecordingChanged, this,
             &PreferencesView::shortcutRecordingChanged);

@@ -12,6 +12,7 @@ namespace quill {
 class AudioInputList;
 class AuthService;
 class GeneralPreferencesView;
+class ModelCatalog;
 class HistorySettings;
 class PreferencesManager;
 class ShortcutConfiguration;
@@ -23,7 +24,8 @@ class PreferencesView : public QWidget {
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                     PreferencesManager& preferencesManager, AuthService& authService,
-                    AudioInputList& audioInputs, HistorySettings& history, QWidget* parent = nullptr);
+                    AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
+                    QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

@@ -12,7 +12,7 @@ PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& 
                                                          const ShortcutNames& shortcutNames,
                                                          PreferencesManager& preferencesManager,
                                                          AuthService& authService,
-                                                         AudioInputList& audioInputs,
+                                                         AudioInputList& audioInputs, ModelCatalog& models,
                                                          HistorySettings& history, QObject* parent)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
@@ -20,6 +20,7 @@ PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& 
     , m_preferencesManager(preferencesManager)
     , m_authService(authService)
     , m_audioInputs(audioInputs)
+    , m_models(models)
     , m_history(history) {}
 
 PreferencesWindowController::~PreferencesWindowController() = default;
@@ -27,7 +28,7 @@ PreferencesWindowController::~PreferencesWindowController() = default;
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
         m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_shortcutNames, m_preferencesManager,
-                                                     m_authService, m_audioInputs, m_history);
+                                                     m_authService, m_audioInputs, m_models, m_history);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle());

@@ -12,6 +12,7 @@ namespace quill {
 
 class AudioInputList;
 class AuthService;
+class ModelCatalog;
 class HistorySettings;
 class PreferencesManager;
 class PreferencesView;
@@ -29,7 +30,7 @@ public:
 
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                 PreferencesManager& preferencesManager, AuthService& authService,
-                                AudioInputList& audioInputs, HistorySettings& history,
+                                AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
                                 QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
@@ -49,6 +50,7 @@ private:
     PreferencesManager& m_preferencesManager;
     AuthService& m_authService;
     AudioInputList& m_audioInputs;
+    ModelCatalog& m_models;
     HistorySettings& m_history;
     std::unique_ptr<PreferencesView> m_window;
     std::map<ShortcutAction, QString> m_shortcutProblems;

@@ -10,6 +10,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -35,6 +36,7 @@ TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& p
     , m_inputs(inputs) {
     QVBoxLayout* sections = addScrollingSections(this);
     sections->addWidget(buildRecordingSection(sections->parentWidget()));
+    sections->addWidget(buildVocabularySection(sections->parentWidget()));
     sections->addWidget(buildClipboardSection(sections->parentWidget()));
     sections->addStretch();
 
@@ -47,6 +49,16 @@ TranscriptionPreferencesView::TranscriptionPreferencesView(PreferencesManager& p
         const QSignalBlocker blocker(m_holdToTalk);
         m_holdToTalk->setChecked(enabled);
     });
+    connect(&m_preferencesManager, &PreferencesManager::transcriptionVocabularyChanged, this,
+            [this](const QString& words) {
+                // Only a change made elsewhere replaces the text: the user's own typing, trailing
+                // space included, stays as typed.
+                if (PreferencesManager::boundedVocabulary(m_vocabulary->toPlainText()) != words) {
+                    const QSignalBlocker blocker(m_vocabulary);
+                    m_vocabulary->setPlainText(words);
+                    m_vocabularyLimit->setVisible(false);
+                }
+            });
     connect(&m_preferencesManager, &PreferencesManager::keepClipboardChanged, this, [this](bool enabled) {
         const QSignalBlocker blocker(m_keepClipboard);
         m_keepClipboard->setChecked(enabled);
@@ -88,6 +100,41 @@ QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
     });
     form->addRow(tr("Language"), m_language);
     return section;
+}
+
+QWidget* TranscriptionPreferencesView::buildVocabularySection(QWidget* parent) {
+    auto* section = new QGroupBox(tr("Words to recognise"), parent);
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(preferencesSectionMargins);
+    m_vocabulary = new QPlainTextEdit(section);
+    m_vocabulary->setObjectName(QStringLiteral("vocabulary"));
+    m_vocabulary->setAccessibleName(tr("Words to recognise"));
+    m_vocabulary->setPlaceholderText(tr("Names and jargon, separated by commas"));
+    m_vocabulary->setTabChangesFocus(true);
+    m_vocabulary->setFixedHeight(m_vocabulary->fontMetrics().lineSpacing() * 3 + 12);
+    m_vocabulary->setPlainText(m_preferencesManager.transcriptionVocabulary());
+    connect(m_vocabulary, &QPlainTextEdit::textChanged, this,
+            &TranscriptionPreferencesView::vocabularyEdited);
+    layout->addWidget(m_vocabulary);
+    m_vocabularyLimit = new QLabel(section);
+    m_vocabularyLimit->setObjectName(QStringLiteral("vocabularyLimit"));
+    m_vocabularyLimit->setWordWrap(true);
+    m_vocabularyLimit->setVisible(false);
+    layout->addWidget(m_vocabularyLimit);
+    layout->addWidget(
+        hint(tr("Sent with each recording so that the transcript spells them right."), section));
+    return section;
+}
+
+void TranscriptionPreferencesView::vocabularyEdited() {
+    const QString text = m_vocabulary->toPlainText();
+    const bool tooLong = text.size() > PreferencesManager::maxVocabularyLength;
+    m_vocabularyLimit->setText(
+        tooLong ? tr("Only the first %L1 characters are kept; shorten the list to keep what matters most.")
+                      .arg(PreferencesManager::maxVocabularyLength)
+                : QString());
+    m_vocabularyLimit->setVisible(tooLong);
+    m_preferencesManager.setTranscriptionVocabulary(text);
 }
 
 QWidget* TranscriptionPreferencesView::buildClipboardSection(QWidget* parent) {

@@ -4,14 +4,16 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
+class QPlainTextEdit;
 
 namespace quill {
 
 class AudioInputList;
 class PreferencesManager;
 
-// How dictation works: hold to talk, the microphone, the spoken language and whether the
-// clipboard is kept. Every change is written to the preferences at once.
+// How dictation works: hold to talk, the microphone, the spoken language, the words to
+// recognise and whether the clipboard is kept. Every change is written to the preferences at once.
 class TranscriptionPreferencesView : public QWidget {
     Q_OBJECT
 public:
@@ -20,7 +22,9 @@ public:
 
 private:
     QWidget* buildRecordingSection(QWidget* parent);
+    QWidget* buildVocabularySection(QWidget* parent);
     QWidget* buildClipboardSection(QWidget* parent);
+    void vocabularyEdited();
     void showMicrophones();
     void showLanguage(const QString& code);
 
@@ -29,6 +33,8 @@ private:
     QCheckBox* m_holdToTalk = nullptr;
     QComboBox* m_microphone = nullptr;
     QComboBox* m_language = nullptr;
+    QPlainTextEdit* m_vocabulary = nullptr;
+    QLabel* m_vocabularyLimit = nullptr;
     QCheckBox* m_keepClipboard = nullptr;
 };
 

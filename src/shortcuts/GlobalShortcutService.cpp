@@ -3,28 +3,10 @@
 #include <QCoreApplication>
 
 namespace quill {
-namespace {
 
-// Runs the function while its owner still holds it: a press posted just before a service goes
-// away then does nothing.
-std::function<void()> weakCall(const std::shared_ptr<const std::function<void()>>& function) {
-    return [weak = std::weak_ptr(function)] {
-        const auto call = weak.lock();
-        if (call && *call)
-            (*call)();
-    };
-}
-
-} // namespace
-
-GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
-                                             ShortcutRegistry& registry)
-    : GlobalShortcutService(shortcut, std::move(onTrigger), {}, registry) {}
-
-GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
-                                             std::function<void()> onRelease, ShortcutRegistry& registry)
-    : m_onTrigger(std::make_shared<const std::function<void()>>(std::move(onTrigger)))
-    , m_onRelease(onRelease ? std::make_shared<const std::function<void()>>(std::move(onRelease)) : nullptr)
+GlobalShortcutService::GlobalShortcutService(const Shortcut& shortcut, ShortcutRegistry& registry,
+                                             QObject* parent)
+    : QObject(parent)
     , m_currentShortcut(shortcut)
     , m_registry(registry) {}
 
@@ -49,9 +31,9 @@ void GlobalShortcutService::registerShortcut() {
                                         "settings.");
         return;
     }
-    if (auto failure = m_registry.add(m_currentShortcut, weakCall(m_onTrigger),
-                                      m_onRelease ? weakCall(m_onRelease) : ShortcutRegistry::Handler{},
-                                      m_description)) {
+    if (auto failure = m_registry.add(
+            m_currentShortcut, this, [this] { emit triggered(); }, [this] { emit released(); },
+            m_description)) {
         m_isRegistered = false;
         m_registrationError = std::move(failure);
         return;

@@ -3,27 +3,22 @@
 #include "Shortcut.h"
 #include "ShortcutRegistry.h"
 
+#include <QObject>
 #include <QString>
-#include <functional>
-#include <memory>
 #include <optional>
 
 namespace quill {
 
 // Makes one shortcut work in every application: while registered, pressing its key with exactly
-// its modifiers runs `onTrigger` (once, however long the key is held), letting go of it runs
-// `onRelease`, and neither reaches the application in front.
-class GlobalShortcutService {
+// its modifiers emits triggered() (once, however long the key is held), letting go of it
+// released(), both on a later turn of the main loop, and neither key event reaches the
+// application in front.
+class GlobalShortcutService : public QObject {
+    Q_OBJECT
 public:
-    GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
-                          ShortcutRegistry& registry);
-    GlobalShortcutService(const Shortcut& shortcut, std::function<void()> onTrigger,
-                          std::function<void()> onRelease, ShortcutRegistry& registry);
-    ~GlobalShortcutService();
-    GlobalShortcutService(const GlobalShortcutService&) = delete;
-    GlobalShortcutService& operator=(const GlobalShortcutService&) = delete;
+    GlobalShortcutService(const Shortcut& shortcut, ShortcutRegistry& registry, QObject* parent = nullptr);
+    ~GlobalShortcutService() override;
 
-    const std::function<void()>& onTrigger() const { return *m_onTrigger; }
     bool isRegistered() const { return m_isRegistered; }
     // Why the last registration failed, or why the desktop refused the key afterwards; none
     // after a successful one.
@@ -40,11 +35,11 @@ public:
     void unregister();
     void updateShortcut(const Shortcut& shortcut);
 
+signals:
+    void triggered();
+    void released();
+
 private:
-    // Shared with the registry's handler only weakly: a press posted just before this service
-    // goes away then does nothing.
-    const std::shared_ptr<const std::function<void()>> m_onTrigger;
-    const std::shared_ptr<const std::function<void()>> m_onRelease;
     bool m_isRegistered = false;
     bool m_wanted = false;
     std::optional<QString> m_registrationError;

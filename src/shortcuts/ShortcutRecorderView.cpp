@@ -1,14 +1,10 @@
 #include "ShortcutRecorderView.h"
 
-#include "KeyCodes.h"
-#include "platform/PhysicalKeys.h"
+#include "KeyCaptureButton.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -27,67 +23,12 @@ bool isReserved(const Shortcut& shortcut) {
 
 } // namespace
 
-// The shortcut button takes the key presses itself while recording, before Tab moves the focus
-// and before any shortcut of the window can claim them.
-class KeyCaptureButton final : public QPushButton {
-public:
-    KeyCaptureButton(std::function<void(std::optional<Shortcut>)> onCapture, QWidget* parent)
-        : QPushButton(parent)
-        , m_onCapture(std::move(onCapture)) {}
-
-    void setRecording(bool recording) { m_recording = recording; }
-
-protected:
-    bool event(QEvent* event) override {
-        if (m_recording && event->type() == QEvent::ShortcutOverride) {
-            event->accept();
-            return true;
-        }
-        if (m_recording && event->type() == QEvent::KeyPress) {
-            keyDown(*static_cast<QKeyEvent*>(event));
-            return true;
-        }
-        return QPushButton::event(event);
-    }
-
-private:
-    void keyDown(const QKeyEvent& event) {
-        if (event.key() == Qt::Key_Escape) {
-            m_onCapture(std::nullopt);
-            return;
-        }
-        const uint32_t modifiers = modifiersFromQt(event.modifiers());
-        if (modifiers == 0)
-            return;
-        // A modifier pressed on its own, or a key without a stored code, keeps the recording going.
-        const auto keyCode = storedKeyCode(event);
-        if (!keyCode)
-            return;
-        m_onCapture(Shortcut{*keyCode, modifiers});
-    }
-
-    // The key the user pressed, not what it types: on AZERTY the key with "1" on it types "&"
-    // under Ctrl, and the global grab must take that same key.
-    static std::optional<uint32_t> storedKeyCode(const QKeyEvent& event) {
-        static const bool scanCodesAreLinuxKeys = QGuiApplication::platformName() == QLatin1String("xcb") ||
-                                                  QGuiApplication::platformName() == QLatin1String("wayland");
-        if (scanCodesAreLinuxKeys && event.nativeScanCode() != 0) {
-            const Qt::Key physical = physicalKeyForScanCode(event.nativeScanCode());
-            if (physical == Qt::Key_unknown)
-                return std::nullopt;
-            return keyCodeForQtKey(physical);
-        }
-        return keyCodeForQtKey(event.key());
-    }
-
-    bool m_recording = false;
-    std::function<void(std::optional<Shortcut>)> m_onCapture;
-};
-
 ShortcutRecorderView::ShortcutRecorderView(ShortcutBinding binding, QWidget* parent)
     : QWidget(parent)
     , m_binding(std::move(binding)) {
-    m_shortcutButton = new KeyCaptureButton([this](std::optional<Shortcut> s) { capture(s); }, this);
+    m_shortcutButton = new KeyCaptureButton(this);
+    connect(m_shortcutButton, &KeyCaptureButton::captured, this, &ShortcutRecorderView::capture);
+    connect(m_shortcutButton, &KeyCaptureButton::cancelled, this, [this] { capture(std::nullopt); });
     m_shortcutButton->setObjectName(QStringLiteral("shortcutButton"));
     m_shortcutButton->setMinimumWidth(80 + 2 * 12);
     m_shortcutButton->setAutoDefault(false);
@@ -144,14 +85,14 @@ void ShortcutRecorderView::capture(std::optional<Shortcut> captured) {
         setError(reservedText());
         return;
     }
-    tryWrite(*captured);
+    tryChoose(*captured);
 }
 
 void ShortcutRecorderView::reset() {
-    tryWrite(m_binding.defaultValue);
+    tryChoose(m_binding.defaultValue);
 }
 
-void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
+void ShortcutRecorderView::tryChoose(const Shortcut& shortcut) {
     if (shortcut != m_binding.read() && m_binding.usedBy) {
         if (const auto other = m_binding.usedBy(shortcut)) {
             setError(tr("%1 is already used by %2").arg(m_binding.name(shortcut), *other));
@@ -159,7 +100,7 @@ void ShortcutRecorderView::tryWrite(const Shortcut& shortcut) {
         }
     }
     setError(std::nullopt);
-    m_binding.write(shortcut);
+    emit shortcutChosen(shortcut);
     refresh();
 }
 

@@ -13,11 +13,10 @@ namespace quill {
 
 class KeyCaptureButton;
 
-// Where a recorder reads the shortcut it shows and writes the one the user records; the owner
-// of the binding decides what a write does.
+// What a recorder asks its owner: the shortcut it shows, and the names it shows. The owner
+// stores what the user chooses (ShortcutRecorderView::shortcutChosen).
 struct ShortcutBinding {
     std::function<Shortcut()> read;
-    std::function<void(const Shortcut&)> write;
     // What "Reset to default" writes: the default of the action this recorder edits.
     Shortcut defaultValue;
     // The name of another action that already uses the shortcut, none when it is free; two
@@ -48,6 +47,9 @@ public:
 
 signals:
     void recordingChanged(bool recording);
+    // The user recorded a shortcut no other action uses, or reset to the default; the owner
+    // stores it before the recorder shows the bound value again.
+    void shortcutChosen(const quill::Shortcut& shortcut);
 
 protected:
     void hideEvent(QHideEvent* event) override;
@@ -57,8 +59,8 @@ private:
     void capture(std::optional<Shortcut> captured);
     void reset();
     void setRecording(bool recording);
-    // Writes `shortcut` unless another action uses it.
-    void tryWrite(const Shortcut& shortcut);
+    // Chooses `shortcut` unless another action uses it.
+    void tryChoose(const Shortcut& shortcut);
 
     ShortcutBinding m_binding;
     bool m_recording = false;

@@ -36,8 +36,9 @@ QString unusableMessage(const QString& shortcut) {
 
 } // namespace
 
-ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names)
-    : m_grabber(grabber)
+ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names, QObject* parent)
+    : QObject(parent)
+    , m_grabber(grabber)
     , m_names(names) {}
 
 void ShortcutRegistry::installEventTap() {
@@ -80,16 +81,15 @@ void ShortcutRegistry::grabRefused(const KeyCombination& combination, KeyGrabber
         return;
     logLine(lcShortcuts(), QStringLiteral("GlobalShortcutService"), *message);
     m_lateFailures[key->second] = *message;
-    if (onLateFailure)
-        QMetaObject::invokeMethod(
-            &m_context, [this, text = *message] { onLateFailure(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text = *message] { emit lateFailureReported(text); }, Qt::QueuedConnection);
 }
 
-std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler onPress, Handler onRelease,
-                                             const QString& description) {
+std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, QObject* receiver, Handler onPress,
+                                             Handler onRelease, const QString& description) {
     const ShortcutKey key(shortcut);
     if (const auto it = m_handlers.find(key); it != m_handlers.end()) {
-        it->second = {std::move(onPress), std::move(onRelease)};
+        it->second = {receiver, std::move(onPress), std::move(onRelease)};
         return std::nullopt;
     }
     const auto combination = keyCombination(shortcut);
@@ -103,7 +103,7 @@ std::optional<QString> ShortcutRegistry::add(const Shortcut& shortcut, Handler o
         return failure;
     if (m_suspended)
         m_grabber.ungrab(*combination);
-    m_handlers.emplace(key, Handlers{std::move(onPress), std::move(onRelease)});
+    m_handlers.emplace(key, Handlers{receiver, std::move(onPress), std::move(onRelease)});
     m_keys.emplace(*combination, key);
     return std::nullopt;
 }
@@ -159,14 +159,15 @@ const ShortcutRegistry::Handlers* ShortcutRegistry::handlersFor(const KeyCombina
 }
 
 void ShortcutRegistry::keyPressed(const KeyCombination& combination) {
-    if (const Handlers* handlers = handlersFor(combination))
-        QMetaObject::invokeMethod(&m_context, handlers->onPress, Qt::QueuedConnection);
+    const Handlers* handlers = handlersFor(combination);
+    if (handlers && handlers->receiver && handlers->onPress)
+        QMetaObject::invokeMethod(handlers->receiver, handlers->onPress, Qt::QueuedConnection);
 }
 
 void ShortcutRegistry::keyReleased(const KeyCombination& combination) {
     const Handlers* handlers = handlersFor(combination);
-    if (handlers && handlers->onRelease)
-        QMetaObject::invokeMethod(&m_context, handlers->onRelease, Qt::QueuedConnection);
+    if (handlers && handlers->receiver && handlers->onRelease)
+        QMetaObject::invokeMethod(handlers->receiver, handlers->onRelease, Qt::QueuedConnection);
 }
 
 } // namespace quill

@@ -5,6 +5,7 @@
 #include "platform/KeyGrabber.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -15,24 +16,25 @@ namespace quill {
 // The state every global shortcut shares for the life of the process: one keyboard hook and one
 // table of handlers keyed by ShortcutKey. A press of a key in the table runs its handler, and the
 // release that ends the press its release handler, on a later turn of the main loop, never while
-// the window system's event is being dispatched. A held key is one press.
-class ShortcutRegistry {
+// the window system's event is being dispatched, and only while the handlers' receiver exists. A
+// held key is one press.
+class ShortcutRegistry : public QObject {
+    Q_OBJECT
 public:
     using Handler = std::function<void()>;
 
-    ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names);
-    ShortcutRegistry(const ShortcutRegistry&) = delete;
-    ShortcutRegistry& operator=(const ShortcutRegistry&) = delete;
+    ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names, QObject* parent = nullptr);
 
     // Sets up the keyboard hook on the first call only: a failed attempt is never repeated.
     void installEventTap();
     bool hasEventTap() const { return m_hasEventTap; }
 
-    // Puts the handlers under the shortcut's key, replacing those already there. Returns the
-    // reason when the key cannot be taken from the other applications. `description` names the
-    // action for desktops that list the shortcuts they hand out.
-    std::optional<QString> add(const Shortcut& shortcut, Handler onPress, Handler onRelease = {},
-                               const QString& description = {});
+    // Puts the handlers under the shortcut's key, replacing those already there; they run in the
+    // context of `receiver`, so that a press posted just before it goes away does nothing.
+    // Returns the reason when the key cannot be taken from the other applications.
+    // `description` names the action for desktops that list the shortcuts they hand out.
+    std::optional<QString> add(const Shortcut& shortcut, QObject* receiver, Handler onPress,
+                               Handler onRelease = {}, const QString& description = {});
     void remove(const Shortcut& shortcut);
     // Why `shortcut` could not be added now, without adding it; none when it could.
     std::optional<QString> check(const Shortcut& shortcut);
@@ -46,9 +48,10 @@ public:
     // Why the desktop refused `shortcut` after add() had answered; none while it has not.
     std::optional<QString> lateFailure(const Shortcut& shortcut) const;
 
-    // Where a desktop refuses a key only after add() has answered (the GlobalShortcuts portal),
-    // this receives the reason, on a later turn of the main loop.
-    std::function<void(const QString&)> onLateFailure;
+signals:
+    // Where a desktop refuses a key only after add() has answered (the GlobalShortcuts portal):
+    // the reason, on a later turn of the main loop.
+    void lateFailureReported(const QString& message);
 
 private:
     std::optional<QString> failureMessage(const Shortcut& shortcut, KeyGrabber::GrabResult result) const;
@@ -56,6 +59,7 @@ private:
     // Takes the key from the other applications; the reason when it cannot be taken.
     std::optional<QString> grab(const Shortcut& shortcut, const KeyCombination& combination);
     struct Handlers {
+        QPointer<QObject> receiver;
         Handler onPress;
         Handler onRelease;
     };
@@ -72,8 +76,6 @@ private:
     std::unordered_map<ShortcutKey, Handlers> m_handlers;
     std::unordered_map<KeyCombination, ShortcutKey> m_keys;
     std::unordered_map<ShortcutKey, QString> m_lateFailures;
-    // Receives the posted handler calls.
-    QObject m_context;
 };
 
 } // namespace quill

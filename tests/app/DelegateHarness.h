@@ -38,6 +38,8 @@ inline constexpr qint64 ownProcess = 4000;
 struct DelegateHarness {
     DelegateHarness() {
         settings.setValue(QuillAPIClient::baseURLOverrideKey, server.baseUrl());
+        // A backend that does not list its models: the built-in ones are offered.
+        server.answer("/api/models", ScriptedReply::status(404, "application/json").write("{}"));
         accessibility.enabled = true;
     }
 

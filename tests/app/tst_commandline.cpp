@@ -1,3 +1,4 @@
+#include "app/ActionThrottle.h"
 #include "app/CommandLine.h"
 #include "app/Diagnostics.h"
 
@@ -11,6 +12,7 @@ private slots:
     void parses_data();
     void parses();
     void actionNamesRoundTrip();
+    void aBurstOfOneActionIsOneAction();
     void verdicts_data();
     void verdicts();
     void aWaylandSessionReportsThePortalAndThePanel();
@@ -71,6 +73,28 @@ void TestCommandLine::actionNamesRoundTrip() {
     QVERIFY(!remoteActionNamed(""));
 }
 
+void TestCommandLine::aBurstOfOneActionIsOneAction() {
+    using std::chrono::milliseconds;
+    ActionThrottle throttle;
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(1000)));
+    // Requests closer than the window to the one before are dropped, however long they go on.
+    for (int t = 1040; t < 2000; t += 40)
+        QVERIFY(!throttle.admit(RemoteAction::explain, milliseconds(t)));
+    // Another action is not part of the burst.
+    QVERIFY(throttle.admit(RemoteAction::cancel, milliseconds(1990)));
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(2100)));
+    QVERIFY(throttle.admit(RemoteAction::explain, milliseconds(2200)));
+
+    // A second transcribe right after the first is a bounce; a stop a second later is not.
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(3000)));
+    QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(3200)));
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(4000)));
+    // Requests that waited while the action ran are measured from its end.
+    throttle.performed(RemoteAction::transcribe, milliseconds(4600));
+    QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(4800)));
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(5200)));
+}
+
 namespace {
 
 // A working X11 desktop with everything in place.
@@ -87,6 +111,9 @@ DiagnosticsInput workingDesktop() {
     in.healthStatus = 200;
     in.token = DiagnosticsInput::Token::present;
     in.authStatus = 415;
+    in.modelsStatus = 200;
+    in.models =
+        ModelList{{{"gpt-5.2", "OpenAI GPT-5.2", false}}, ModelInfo{"whisper-1", "OpenAI Whisper", false}};
     return in;
 }
 
@@ -140,6 +167,25 @@ void TestCommandLine::verdicts_data() {
     in.token = DiagnosticsInput::Token::none;
     in.authStatus.reset();
     QTest::newRow("first start still to come") << in << true << true << "Sign-in: no device token yet";
+    in = workingDesktop();
+    in.models->models.clear();
+    QTest::newRow("a backend without a model to answer with")
+        << in << false << true
+        << "Models: none: the backend has no model to answer with -- run Ollama (`ollama serve`) or a "
+           "llama.cpp server (`llama-server`) on this computer, or set an upstream for the backend";
+    in = workingDesktop();
+    in.models->transcription.reset();
+    QTest::newRow("a backend without a speech model")
+        << in << true << false << "Speech model: none: the backend cannot transcribe";
+    in = workingDesktop();
+    in.models->models = {{"llama3.2:latest", "llama3.2", true}, {"qwen2.5:7b", "qwen2.5:7b", true}};
+    QTest::newRow("local models by name")
+        << in << true << true << "Models: llama3.2 (on this computer), qwen2.5:7b (on this computer)";
+    in = workingDesktop();
+    in.modelsStatus = 404;
+    in.models.reset();
+    QTest::newRow("a backend from before the list")
+        << in << true << true << "Models: not listed by this backend (an older version)";
     in = workingDesktop();
     in.session.sound.defaultSourceIsMonitor = true;
     QTest::newRow("monitor source") << in << true << false << "default source mic is a monitor";

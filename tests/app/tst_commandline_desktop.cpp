@@ -2,10 +2,14 @@
 #include "DesktopTools.h"
 #include "TestBackend.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +76,8 @@ private slots:
     void actionsReachTheRunningInstanceLikeTheShortcut();
     void anActionCanStartItThroughDBusActivation();
     void anActionArrivingDuringACopyWaitsForIt();
+    void anotherOwnerOfTheBusNameIsNotTakenForQuillpoint();
+    void aFloodOfCallsIsOneActionAndAnsweredAtOnce();
 
 private:
     QList<QJsonObject> explainRequests() const;
@@ -129,6 +135,13 @@ void TestCommandLineDesktop::withoutADisplayItSaysSoAndExits() {
     QCOMPARE(none.status, QProcess::NormalExit);
     QCOMPARE(none.code, 1);
     QVERIFY2(none.err.contains("neither DISPLAY nor WAYLAND_DISPLAY is set"), qPrintable(none.err));
+
+    // Quitting or cancelling what does not run is done, display or not.
+    for (const char* option : {"--quit", "--cancel"}) {
+        const Finished nothing = runQuillpoint({option}, noDesktop);
+        QCOMPARE(nothing.code, 0);
+        QVERIFY2(nothing.err.contains("Quillpoint is not running"), qPrintable(nothing.err));
+    }
 
     // A Wayland socket without XWayland, and an X display where nobody listens.
     const Finished dead =
@@ -296,6 +309,81 @@ void TestCommandLineDesktop::anActionArrivingDuringACopyWaitsForIt() {
     copier.waitForFinished();
     owner.kill();
     owner.waitForFinished();
+}
+
+void TestCommandLineDesktop::anotherOwnerOfTheBusNameIsNotTakenForQuillpoint() {
+    // This test process squats the program's bus name and answers none of its methods.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService("app.quillpoint.Quillpoint"));
+    auto releaseName = qScopeGuard([&] { bus.unregisterService("app.quillpoint.Quillpoint"); });
+
+    const Finished quit = runQuillpoint({"--quit"});
+    QCOMPARE(quit.code, 0);
+    QVERIFY2(quit.err.contains("Quillpoint is not running"), qPrintable(quit.err));
+
+    // The instance lock decides: the program starts, and says who holds its name.
+    AppProcess app;
+    app.start({"QT_QPA_PLATFORM=offscreen", "DISPLAY="});
+    const QString owner = QString::number(QCoreApplication::applicationPid());
+    QVERIFY2(app.waitForLine("which another program (process " + owner + ") owns"),
+             qPrintable(app.lines().join('\n')));
+    QCOMPARE(app.process().state(), QProcess::Running);
+
+    // An action is not handed to the squatter.
+    const Finished explain = runQuillpoint({"--explain"});
+    QCOMPARE(explain.code, 1);
+    QVERIFY2(explain.err.contains("belongs to another program (process " + owner + ")"),
+             qPrintable(explain.err));
+
+    app.process().terminate();
+    QVERIFY(app.waitForExit(5000));
+    QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+}
+
+void TestCommandLineDesktop::aFloodOfCallsIsOneActionAndAnsweredAtOnce() {
+    AppProcess app;
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: "), qPrintable(app.lines().join('\n')));
+    QTRY_VERIFY_WITH_TIMEOUT(activateAction("cancel").code == 0, 10000);
+    const auto transcribeRequests = [this] {
+        int count = 0;
+        for (const QJsonObject& request : backend.requests())
+            count += request["path"].toString() == "/api/transcribe";
+        return count;
+    };
+    const int before = transcribeRequests();
+
+    // A script firing two thousand calls without waiting for the answers: one recording starts.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto call = [](const QString& action) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall("app.quillpoint.Quillpoint", "/app/quillpoint/Quillpoint",
+                                           "org.freedesktop.Application", "ActivateAction");
+        message << action << QVariant::fromValue(QVariantList{}) << QVariant::fromValue(QVariantMap{});
+        return message;
+    };
+    QList<QDBusPendingCall> flood;
+    for (int i = 0; i < 2000; ++i)
+        flood << bus.asyncCall(call("transcribe"), 20000);
+    for (QDBusPendingCall& pending : flood) {
+        pending.waitForFinished();
+        QVERIFY2(!pending.isError(), qPrintable(pending.error().message()));
+    }
+    // One more, after the burst, stops it: exactly one recording reaches the backend.
+    QTest::qWait(500);
+    QCOMPARE(activateAction("transcribe").code, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(transcribeRequests(), before + 1, 15000);
+    QTest::qWait(1000); // nothing else may follow
+    QCOMPARE(transcribeRequests(), before + 1);
+
+    // An unknown action's name is not echoed back whole.
+    const QDBusMessage huge = bus.call(call(QString(1 << 20, u'x')), QDBus::Block, 10000);
+    QCOMPARE(huge.type(), QDBusMessage::ErrorMessage);
+    QVERIFY2(huge.errorMessage().size() < 300, qPrintable(huge.errorMessage().left(300)));
+    QVERIFY(huge.errorMessage().contains("Unknown action"));
+
+    QCOMPARE(runQuillpoint({"--quit"}).code, 0);
+    QVERIFY(app.waitForExit(5000));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineDesktop)

@@ -97,6 +97,7 @@ private slots:
     void aMissingSoundServerOrAMonitorSourceFails();
     void noAccessibilityBusAndNoKeyringAreNamed();
     void hungPeersCannotHoldItUp();
+    void aBackendWithoutAnyModelSaysWhatToDo();
     void aLockedKeyringFails();
 
 private:
@@ -143,6 +144,8 @@ void TestDiagnoseDesktop::theFullDesktopWorksAndNothingChanges() {
     QCOMPARE(d.line("Backend address"), "Backend address: " + backend.baseUrl());
     QCOMPARE(d.line("Backend /health"), QStringLiteral("Backend /health: answers"));
     QCOMPARE(d.line("Sign-in"), QStringLiteral("Sign-in: the backend accepts the device token"));
+    QVERIFY2(d.line("Models").startsWith("Models: OpenAI GPT-5.2 (demo)"), qPrintable(d.all()));
+    QVERIFY2(d.line("Speech model").startsWith("Speech model: "), qPrintable(d.all()));
     QCOMPARE(d.line("Tray"), QStringLiteral("Tray: StatusNotifier host"));
     QVERIFY(d.line("Autostart entry").contains("none"));
     QCOMPARE(d.lines.constLast(), QStringLiteral("Result: Explain can work, Transcribe can work"));
@@ -242,6 +245,29 @@ void TestDiagnoseDesktop::hungPeersCannotHoldItUp() {
     QVERIFY2(d.line("Keyring").startsWith("Keyring: no answer in time"), qPrintable(d.all()));
     QVERIFY2(d.line("Sound server").startsWith("Sound server: no answer in time"), qPrintable(d.all()));
     QVERIFY2(d.line("Backend /health").startsWith("Backend /health: no answer"), qPrintable(d.all()));
+    QCOMPARE(d.lines.constLast(), QStringLiteral("Result: Explain cannot work, Transcribe cannot work"));
+}
+
+void TestDiagnoseDesktop::aBackendWithoutAnyModelSaysWhatToDo() {
+    // A backend as it starts with nothing configured and no local model server to find.
+    TestBackend bare;
+    QVERIFY(bare.start({"-QUILLPOINT_DEMO", "-OPENAI_API_KEY", "-OPENAI_BASE_URL", "-XAI_API_KEY",
+                        "-XAI_BASE_URL", "-TRANSCRIBE_API_KEY", "-TRANSCRIBE_BASE_URL",
+                        "QUILLPOINT_LOCAL_MODELS=off"}));
+    QTemporaryDir dir;
+    const QString configHome = dir.filePath("config");
+    QVERIFY(!writeProgramSettings(bare.baseUrl(), {}, configHome).isEmpty());
+
+    const Diagnosis d = diagnose({"XDG_CONFIG_HOME=" + configHome});
+    QCOMPARE(d.code, 1);
+    QCOMPARE(d.line("Sign-in"), QStringLiteral("Sign-in: the backend accepts the device token"));
+    QVERIFY2(
+        d.line("Models").startsWith("Models: none: the backend has no model to answer with -- run Ollama"),
+        qPrintable(d.all()));
+    QVERIFY2(d.line("Speech model")
+                 .startsWith("Speech model: none: the backend cannot transcribe -- set "
+                             "TRANSCRIBE_BASE_URL"),
+             qPrintable(d.all()));
     QCOMPARE(d.lines.constLast(), QStringLiteral("Result: Explain cannot work, Transcribe cannot work"));
 }
 

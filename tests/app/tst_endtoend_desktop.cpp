@@ -111,6 +111,7 @@ void TestEndToEndDesktop::transcriptionIsPastedIntoTheEditor() {
     QCOMPARE(recordings(), QStringList());
 
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    // The program's paste keystrokes have no end the test can see; ours must not fall among them.
     QTest::qWait(1000);
     QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
     QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+s"}));

@@ -31,6 +31,18 @@ FocusedText selection(const QString& text) {
     return FocusedText{text, std::nullopt, std::nullopt};
 }
 
+// Where an explain can end before it shows an explanation.
+enum class Stop {
+    nothingSelected,
+    onlyBlanks,
+    signedOut,
+    unreadable,
+    emptyStream,
+    rateLimited,
+    droppedMidStream,
+    backendDown
+};
+
 } // namespace
 
 // The explain sequence through the real delegate, overlay and API client.
@@ -84,67 +96,74 @@ void TestExplainSequence::streamsTheUntrimmedSelectionAndFetchesDetail() {
 }
 
 void TestExplainSequence::everyStopShowsItsMessage_data() {
-    QTest::addColumn<QString>("situation");
+    QTest::addColumn<Stop>("stop");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("autoDismiss");
     QTest::addColumn<int>("requests");
-    QTest::newRow("nothing selected") << "none"
-                                      << "No text selected" << true << 0;
-    QTest::newRow("only blanks") << "blank"
-                                 << "No text selected" << true << 0;
-    QTest::newRow("signed out") << "signedOut"
-                                << "Please sign in via Preferences (Ctrl+,)" << true << 0;
+    QTest::newRow("nothing selected") << Stop::nothingSelected << "No text selected" << true << 0;
+    QTest::newRow("only blanks") << Stop::onlyBlanks << "No text selected" << true << 0;
+    QTest::newRow("signed out") << Stop::signedOut << "Please sign in via Preferences (Ctrl+,)" << true << 0;
     QTest::newRow("no way to read a selection")
-        << "unreadable"
+        << Stop::unreadable
         << "Accessibility required.\n\nIf already turned on, log out and back in, then start Quillpoint "
            "again:\n/opt/Quillpoint/bin/quillpoint"
         << false << 0;
-    QTest::newRow("stream without text") << "empty"
-                                         << "No response received" << true << 1;
-    QTest::newRow("rate limited") << "429" << APIError::rateLimited().message() << true << 1;
+    QTest::newRow("stream without text") << Stop::emptyStream << "No response received" << true << 1;
+    QTest::newRow("rate limited") << Stop::rateLimited << APIError::rateLimited().message() << true << 1;
     QTest::newRow("failure after pieces replaces them")
-        << "drop" << APIError::connectionRefused().message() << true << 1;
-    QTest::newRow("backend down") << "refused" << APIError::connectionRefused().message() << true << 0;
+        << Stop::droppedMidStream << APIError::connectionRefused().message() << true << 1;
+    QTest::newRow("backend down") << Stop::backendDown << APIError::connectionRefused().message() << true
+                                  << 0;
 }
 
 void TestExplainSequence::everyStopShowsItsMessage() {
-    QFETCH(QString, situation);
+    QFETCH(Stop, stop);
     QFETCH(QString, message);
     QFETCH(bool, autoDismiss);
     QFETCH(int, requests);
     h->reader.answer = selection(QStringLiteral("text"));
-    if (situation == "none")
+    switch (stop) {
+    case Stop::nothingSelected:
         h->reader.answer.reset();
-    if (situation == "blank")
+        break;
+    case Stop::onlyBlanks:
         h->reader.answer = selection(QStringLiteral(" \n\t "));
-    if (situation == "unreadable") {
+        break;
+    case Stop::unreadable:
         h->accessibility.enabled.reset();
         h->keys.available = false;
-    }
-    if (situation == "empty")
+        break;
+    case Stop::emptyStream:
         h->server.enqueue(streamOf({}));
-    if (situation == "429")
+        break;
+    case Stop::rateLimited:
         h->server.enqueue(ScriptedReply::status(429, "application/json").write("{}"));
-    if (situation == "drop")
+        break;
+    case Stop::droppedMidStream:
         h->server.enqueue(ScriptedReply::raw("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
                                              "Content-Length: 4000\r\n\r\n" +
                                              chunk("partial"))
                               .pause(50)
                               .drop());
-    if (situation == "refused")
+        break;
+    case Stop::backendDown:
         h->settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://127.0.0.1:1"));
+        break;
+    case Stop::signedOut:
+        break;
+    }
 
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
-    if (situation == "signedOut")
+    if (stop == Stop::signedOut)
         h->auth.signOut(); // signs in again on a later turn of the event loop
 
     delegate->explainSequence()->handleExplain();
     QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error(message));
     QCOMPARE(overlay.isDismissPending(), autoDismiss);
     QCOMPARE(h->server.requests.size(), requests);
-    QCOMPARE(h->launcher.opened.size(), situation == "unreadable" ? 1 : 0);
-    if (situation == "none")
+    QCOMPARE(h->launcher.opened.size(), stop == Stop::unreadable ? 1 : 0);
+    if (stop == Stop::nothingSelected)
         QCOMPARE(delegate->explainSequence()->currentExplainText(), QString());
 }
 

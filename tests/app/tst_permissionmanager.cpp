@@ -116,7 +116,7 @@ void TestPermissionManager::openSystemSettingsTurnsAccessibilityOn() {
     accessibility.enabled = false;
     settings.exists = false; // a desktop without a settings program still gets the switch
     manager().showAccessibilityAlert();
-    QCOMPARE(settings.opened, QList<SettingsLauncher::Pane>{SettingsLauncher::Pane::Accessibility});
+    QCOMPARE(settings.opened, QList<SettingsLauncher::Pane>{SettingsLauncher::Pane::accessibility});
     QCOMPARE(accessibility.setCalls, QList<bool>{true});
     QVERIFY(manager().isAccessibilityEnabled());
 }
@@ -139,16 +139,16 @@ void TestPermissionManager::microphoneAccess_data() {
     QTest::addColumn<QString>("alert");
     QTest::addColumn<bool>("opensSettings");
     const int first = PermissionManager::firstButtonReturn;
-    QTest::newRow("authorized") << A::Authorized << false << first << QList<bool>{true} << QString() << false;
-    QTest::newRow("asked, allowed") << A::NotDetermined << true << first << QList<bool>{true} << QString()
+    QTest::newRow("authorized") << A::authorized << false << first << QList<bool>{true} << QString() << false;
+    QTest::newRow("asked, allowed") << A::notDetermined << true << first << QList<bool>{true} << QString()
                                     << false;
-    QTest::newRow("asked, refused") << A::NotDetermined << false << first << QList<bool>{false} << QString()
+    QTest::newRow("asked, refused") << A::notDetermined << false << first << QList<bool>{false} << QString()
                                     << false;
-    QTest::newRow("restricted") << A::Restricted << true << first << QList<bool>{}
+    QTest::newRow("restricted") << A::restricted << true << first << QList<bool>{}
                                 << "Microphone Access Restricted" << false;
     QTest::newRow("denied, open settings")
-        << A::Denied << true << first << QList<bool>{} << "Microphone Permission Required" << true;
-    QTest::newRow("denied, later") << A::Denied << true << first + 1 << QList<bool>{}
+        << A::denied << true << first << QList<bool>{} << "Microphone Permission Required" << true;
+    QTest::newRow("denied, later") << A::denied << true << first + 1 << QList<bool>{}
                                    << "Microphone Permission Required" << false;
 }
 
@@ -167,7 +167,7 @@ void TestPermissionManager::microphoneAccess() {
     QCoreApplication::processEvents();
     QCOMPARE(answers, completions);
     QCOMPARE(shown.isEmpty() ? QString() : shown[0].messageText, alert);
-    QCOMPARE(settings.opened.contains(SettingsLauncher::Pane::Microphone), opensSettings);
+    QCOMPARE(settings.opened.contains(SettingsLauncher::Pane::microphone), opensSettings);
     if (alert == QLatin1String("Microphone Access Restricted")) {
         QCOMPARE(shown[0].buttons, QStringList{"OK"});
         QCOMPARE(shown[0].style, QMessageBox::Warning);
@@ -177,7 +177,9 @@ void TestPermissionManager::microphoneAccess() {
 void TestPermissionManager::monitoringReportsEveryIntervalAndNeverAtOnce() {
     accessibility.enabled = true;
     QList<bool> reports;
-    manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
+    connect(&manager(), &PermissionManager::accessibilityUpdated, this,
+            [&reports](bool enabled) { reports << enabled; });
+    manager().startAccessibilityMonitoring();
     QVERIFY(reports.isEmpty());
     QTRY_VERIFY(reports.size() >= 2);
     QCOMPARE(reports.mid(0, 2), (QList<bool>{true, true}));
@@ -196,7 +198,9 @@ void TestPermissionManager::monitoringOfAWatchedStatusReportsChangesOnlyAndNever
     accessibility.watchable = true;
     accessibility.enabled = false;
     QList<bool> reports;
-    manager().startAccessibilityMonitoring([&reports](bool enabled) { reports << enabled; });
+    connect(&manager(), &PermissionManager::accessibilityUpdated, this,
+            [&reports](bool enabled) { reports << enabled; });
+    manager().startAccessibilityMonitoring();
     QVERIFY(accessibility.changed);
     QTest::qWait(100); // five monitoring intervals
     QVERIFY(reports.isEmpty());
@@ -238,8 +242,8 @@ void TestPermissionManager::settingsProgramForTheDesktop_data() {
     QTest::addColumn<QStringList>("installed");
     QTest::addColumn<int>("pane");
     QTest::addColumn<QStringList>("command");
-    const int a11y = int(SettingsLauncher::Pane::Accessibility);
-    const int mic = int(SettingsLauncher::Pane::Microphone);
+    const int a11y = int(SettingsLauncher::Pane::accessibility);
+    const int mic = int(SettingsLauncher::Pane::microphone);
     const QStringList all{"gnome-control-center", "systemsettings", "xfce4-accessibility-settings",
                           "pavucontrol"};
     QTest::newRow("GNOME") << "ubuntu:GNOME" << all << a11y

@@ -75,7 +75,7 @@ void TestPreferencesDesktop::recordedShortcutReplacesTheOldOne() {
     // Nothing is selected anywhere, so a triggered explain ends in its message.
     QCOMPARE(viewModel.state(), ExplanationState::idle());
     QVERIFY(xdotool({"key", "ctrl+1"}));
-    QTest::qWait(1500);
+    QTest::qWait(1500); // the old key is no longer ours: nothing comes of it
     QCOMPARE(viewModel.state(), ExplanationState::idle());
     QVERIFY(xdotool({"key", "ctrl+alt+k"}));
     QTRY_COMPARE_WITH_TIMEOUT(viewModel.state(), ExplanationState::error("No text selected"), 5000);

@@ -60,20 +60,22 @@ struct Fixture {
     QStringList calls;
     FakeKeyboardLayout layout;
     ShortcutNames names{layout};
-    StatusBarController controller{ctrl1,
-                                   ctrl2,
-                                   StatusBarController::Callbacks{
-                                       [this] { calls << "explain"; },
-                                       [this] { calls << "transcribe"; },
-                                       [this] { calls << "quit"; },
-                                       [this] { calls << "preferences"; },
-                                       [this] { calls << "accessibility"; },
-                                       [this] { calls << "updates"; },
-                                       [this] { calls << "history"; },
-                                   },
-                                   [this] { return trusted; },
-                                   auth,
-                                   names};
+    StatusBarController controller{
+        ctrl1, ctrl2, StatusBarController::UpdateCheck::offered, [this] { return trusted; }, auth, names};
+
+    Fixture() {
+        const std::pair<void (StatusBarController::*)(), const char*> requests[] = {
+            {&StatusBarController::explainRequested, "explain"},
+            {&StatusBarController::transcribeRequested, "transcribe"},
+            {&StatusBarController::quitRequested, "quit"},
+            {&StatusBarController::preferencesRequested, "preferences"},
+            {&StatusBarController::historyRequested, "history"},
+            {&StatusBarController::accessibilityRequested, "accessibility"},
+            {&StatusBarController::updateCheckRequested, "updates"},
+        };
+        for (const auto& [request, name] : requests)
+            QObject::connect(&controller, request, &controller, [this, name = name] { calls << name; });
+    }
 };
 
 } // namespace
@@ -169,12 +171,8 @@ void TestStatusBarController::itemsRunTheirActions() {
 
 void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
     Fixture f;
-    StatusBarController controller{ctrl1,
-                                   ctrl2,
-                                   StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, {}, {}},
-                                   [] { return true; },
-                                   f.auth,
-                                   f.names};
+    StatusBarController controller{
+        ctrl1, ctrl2, StatusBarController::UpdateCheck::none, [] { return true; }, f.auth, f.names};
     controller.buildMenu();
     const QStringList expected = {
         "Quillpoint|0|",
@@ -185,6 +183,7 @@ void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
         "✓ Accessibility Enabled|0|",
         "✓ Signed In|0|",
         "-",
+        "History...|1|",
         "Preferences...|1|Ctrl+,",
         "-",
         "Quit Quillpoint|1|Ctrl+Q",

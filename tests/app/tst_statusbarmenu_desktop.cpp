@@ -82,14 +82,15 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
     AuthService auth(KeychainHelper(secrets), hostInfo, 60000);
     bool trusted = true;
     QStringList calls;
-    StatusBarController::Callbacks callbacks;
-    callbacks.explain = [&] { calls << "explain"; };
-    callbacks.requestAccessibility = [&] { calls << "accessibility"; };
-    callbacks.checkForUpdates = [&] { calls << "updates"; };
     FakeKeyboardLayout layout;
     ShortcutNames names{layout};
     StatusBarController controller(
-        {18, 0x100}, {19, 0x100 | 0x200}, callbacks, [&] { return trusted; }, auth, names);
+        {18, 0x100}, {19, 0x100 | 0x200}, StatusBarController::UpdateCheck::offered, [&] { return trusted; },
+        auth, names);
+    connect(&controller, &StatusBarController::explainRequested, this, [&] { calls << "explain"; });
+    connect(&controller, &StatusBarController::accessibilityRequested, this,
+            [&] { calls << "accessibility"; });
+    connect(&controller, &StatusBarController::updateCheckRequested, this, [&] { calls << "updates"; });
 
     controller.setupStatusItem();
     QTRY_COMPARE_WITH_TIMEOUT(registered.size(), 1, 10000);

@@ -11,6 +11,10 @@ namespace {
 constexpr KeyCombination escape{Qt::Key_Escape, {}};
 constexpr KeyCombination ctrl2{Qt::Key_2, Qt::ControlModifier};
 const std::vector<float> speech(1600, 0.25f); // 100 ms at 16 kHz
+
+// How a recording can end without a transcript to paste.
+enum class Failure { noMicrophone, silence, serverError, emptyText, notJson };
+
 } // namespace
 
 // The transcribe sequence through the real delegate, overlay, API client and audio service.
@@ -103,7 +107,7 @@ void TestTranscribeSequence::escapeDiscardsTheRecording() {
     QVERIFY(!delegate->overlayPanelController()->panel()->isVisible());
     QVERIFY(!h->grabber.grabbed.contains(escape));
     QCOMPARE(recordings(), QStringList());
-    QTest::qWait(30);
+    QTest::qWait(30); // and no upload follows
     QCOMPARE(h->server.requests.size(), 0);
     // Cancel while idle only hides the panel.
     delegate->transcribeSequence()->abortTranscription();
@@ -122,34 +126,41 @@ void TestTranscribeSequence::maximumDurationUploadsByItself() {
 }
 
 void TestTranscribeSequence::failuresAreShownAndNothingIsPasted_data() {
-    QTest::addColumn<QString>("situation");
+    QTest::addColumn<Failure>("failure");
     QTest::addColumn<QString>("message"); // empty: the panel is hidden without a message
     QTest::addColumn<int>("requests");
-    QTest::newRow("no microphone") << "noMicrophone"
-                                   << "Failed to start recording" << 0;
-    QTest::newRow("no sound arrived") << "silence" << QString() << 0;
-    QTest::newRow("server error") << "500" << APIError::serverError(500).message() << 1;
-    QTest::newRow("empty transcription") << "emptyText" << QString() << 1;
-    QTest::newRow("not valid JSON") << "garbage" << APIError::serverError(200).message() << 1;
+    QTest::newRow("no microphone") << Failure::noMicrophone << "Failed to start recording" << 0;
+    QTest::newRow("no sound arrived") << Failure::silence << QString() << 0;
+    QTest::newRow("server error") << Failure::serverError << APIError::serverError(500).message() << 1;
+    QTest::newRow("empty transcription") << Failure::emptyText << QString() << 1;
+    QTest::newRow("not valid JSON") << Failure::notJson << APIError::serverError(200).message() << 1;
 }
 
 void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
-    QFETCH(QString, situation);
+    QFETCH(Failure, failure);
     QFETCH(QString, message);
     QFETCH(int, requests);
-    if (situation == "noMicrophone")
+    switch (failure) {
+    case Failure::noMicrophone:
         h->mic.available = false;
-    if (situation == "500")
+        break;
+    case Failure::serverError:
         h->server.enqueue(ScriptedReply::status(500, "application/json").write("{}"));
-    if (situation == "emptyText")
+        break;
+    case Failure::emptyText:
         h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":""})"));
-    if (situation == "garbage")
+        break;
+    case Failure::notJson:
         h->server.enqueue(ScriptedReply::status(200, "application/json").write("<html>"));
+        break;
+    case Failure::silence:
+        break;
+    }
     const auto delegate = h->launch();
     OverlayPanelController& overlay = *delegate->overlayPanelController();
 
     delegate->transcribeSequence()->toggleTranscription();
-    if (situation != "silence")
+    if (failure != Failure::silence)
         h->mic.push(speech);
     delegate->transcribeSequence()->toggleTranscription();
     if (message.isEmpty())
@@ -157,7 +168,7 @@ void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
     else
         QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error(message));
     QVERIFY(!delegate->transcribeSequence()->isTranscribing());
-    QTest::qWait(30);
+    QTest::qWait(30); // nothing more goes out afterwards
     QCOMPARE(h->server.requests.size(), requests);
     QVERIFY(h->keys.posted.isEmpty());
 }
@@ -192,11 +203,14 @@ void TestTranscribeSequence::holdToTalkStopsAtTheReleaseOfALongPress() {
     QVERIFY(h->grabber.press(ctrl2));
     QTRY_VERIFY(sequence.isTranscribing());
     h->mic.push(speech);
-    QTest::qWait(holdMs);
+    QTest::qWait(holdMs); // how long the key is held decides
     h->grabber.release(ctrl2);
-    QTest::qWait(50);
-    QCOMPARE(sequence.isTranscribing(), !stopsAtRelease);
-    if (!stopsAtRelease) {
+    if (stopsAtRelease) {
+        QTRY_VERIFY(!sequence.isTranscribing());
+    } else {
+        // The release leaves the recording running.
+        QTest::qWait(50);
+        QVERIFY(sequence.isTranscribing());
         // The next press stops it, and its own release changes nothing.
         QVERIFY(h->grabber.press(ctrl2));
         h->grabber.release(ctrl2);
@@ -204,6 +218,7 @@ void TestTranscribeSequence::holdToTalkStopsAtTheReleaseOfALongPress() {
     }
     QTRY_COMPARE(h->server.requests.size(), 1);
     QTRY_COMPARE(h->clipboard.text(), std::optional<QString>("held"));
+    // No press is left over to start another recording.
     QTest::qWait(50);
     QVERIFY(!sequence.isTranscribing());
 }

@@ -3,6 +3,8 @@
 #include "app/StatusBarController.h"
 #include "app/Translations.h"
 #include "backend/AuthService.h"
+#include "backend/ModelCatalog.h"
+#include "backend/QuillAPIClient.h"
 #include "history/HistorySettings.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
@@ -74,13 +76,9 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeKeyboardLayout layout;
     ShortcutNames names{layout};
-    StatusBarController controller{
-        {18, 0x100},
-        {19, 0x100},
-        StatusBarController::Callbacks{[] {}, [] {}, [] {}, [] {}, [] {}, [] {}, [] {}},
-        [] { return false; },
-        auth,
-        names};
+    StatusBarController controller(
+        {18, 0x100}, {19, 0x100}, StatusBarController::UpdateCheck::offered, [] { return false; }, auth,
+        names);
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
              (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",
@@ -95,8 +93,13 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     ShortcutConfiguration shortcuts{settings};
     PreferencesManager preferences{settings, autostart};
     FakeAudioInputList audioInputs;
+    // Nothing listens there: the built-in models are offered.
+    settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://127.0.0.1:9"));
+    QuillAPIClient client(
+        KeychainHelper(secrets), [] { return QString(); }, settings);
+    ModelCatalog models(client, auth, {{"gpt-5.2", "OpenAI GPT-5.2", false}}, [] { return QString(); });
     HistorySettings history{settings};
-    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, history);
+    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, models, history);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("Allgemein"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Konto"));
     const QStringList texts = labels(&view);

@@ -58,10 +58,12 @@ QByteArray sse(const QByteArray& content) {
     return "data: {\"choices\":[{\"delta\":{\"content\":\"" + content + "\"}}]}\n\n";
 }
 
-std::optional<TranscriptionResult> transcribe(Rig& rig, const QByteArray& audio) {
+std::optional<TranscriptionResult> transcribe(Rig& rig, const QByteArray& audio, const QString& language = {},
+                                              const QString& prompt = {}) {
     std::optional<TranscriptionResult> result;
     QObject context;
-    rig.client->transcribe(audio, &context, [&](const TranscriptionResult& r) { result = r; });
+    rig.client->transcribe(
+        audio, &context, [&](const TranscriptionResult& r) { result = r; }, language, prompt);
     if (!QTest::qWaitFor([&] { return result.has_value(); }, 10'000))
         return std::nullopt;
     return result;
@@ -146,6 +148,7 @@ private slots:
     void explainSendsExactBytes_data();
     void explainSendsExactBytes();
     void transcribeSendsTheRawAudio();
+    void transcribeSendsLanguageAndWordsEncoded();
     void noTokenMeansNoTraffic();
     void unparsableOverrideIsInvalidURL();
     void streamOutcomes_data();
@@ -281,6 +284,23 @@ void TestQuillAPIClient::transcribeSendsTheRawAudio() {
     QCOMPARE(request.header("Content-Type"), QByteArray("audio/mp4"));
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer device-box-1234ABCD"));
     QCOMPARE(request.body, audio);
+}
+
+void TestQuillAPIClient::transcribeSendsLanguageAndWordsEncoded() {
+    Rig rig;
+    for (int i = 0; i < 3; ++i)
+        rig.server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"ok"})"));
+    // "+" must not arrive as a space, nor "&" and "=" split the query.
+    QVERIFY(transcribe(rig, "audio", "de", "C++, AT&T = 100%\nMüller #1")->ok());
+    QVERIFY(transcribe(rig, "audio", {}, "Kubernetes")->ok());
+    QVERIFY(transcribe(rig, "audio", "fr", {})->ok());
+    QCOMPARE(rig.server.requests.size(), 3);
+    QCOMPARE(
+        rig.server.requests[0].path,
+        QByteArray(
+            "/api/transcribe?language=de&prompt=C%2B%2B%2C%20AT%26T%20%3D%20100%25%0AM%C3%BCller%20%231"));
+    QCOMPARE(rig.server.requests[1].path, QByteArray("/api/transcribe?prompt=Kubernetes"));
+    QCOMPARE(rig.server.requests[2].path, QByteArray("/api/transcribe?language=fr"));
 }
 
 void TestQuillAPIClient::noTokenMeansNoTraffic() {

@@ -111,11 +111,11 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
         speechPcm(QStringLiteral("Testing the microphone, one two three, the quick brown fox."));
     QVERIFY(pcm.size() > 16000 * 2);
     MicFeeder feeder(pcm);
-    QTest::qWait(300);
+    QTRY_VERIFY(feeder.isFeeding());
 
     AudioCaptureService service{soundServerRecorders()};
     QList<float> levels;
-    service.onAudioLevel = [&](float level) { levels.append(level); };
+    connect(&service, &AudioCaptureService::audioLevel, this, [&](float level) { levels.append(level); });
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();
@@ -168,7 +168,7 @@ void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
     QVERIFY(!headset.module.isEmpty());
     MicFeeder defaultMic(tone(defaultTone));
     MicFeeder chosenMic(tone(chosenTone), headset.fifo);
-    QTest::qWait(300);
+    QTRY_VERIFY(defaultMic.isFeeding() && chosenMic.isFeeding());
 
     for (const auto& [input, expected] : {std::pair{QString("quill_headset"), u'c'}, {QString(), u'd'}}) {
         AudioCaptureService service{[input] {
@@ -176,7 +176,8 @@ void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
                                                    std::make_unique<AacFileWriter>());
         }};
         QStringList lost;
-        service.onInputLost = [&](const QString& description) { lost << description; };
+        connect(&service, &AudioCaptureService::inputLost, this,
+                [&](const QString& description) { lost << description; });
         QVERIFY(service.startRecording());
         QTest::qWait(1500);
         const auto path = service.stopRecording();
@@ -193,14 +194,15 @@ void TestAudioCaptureDesktop::unpluggedInputFallsBackToTheDefaultWithoutLoss() {
     SecondMicrophone headset;
     MicFeeder defaultMic(tone(defaultTone));
     auto chosenMic = std::make_unique<MicFeeder>(tone(chosenTone), headset.fifo);
-    QTest::qWait(300);
+    QTRY_VERIFY(defaultMic.isFeeding() && chosenMic->isFeeding());
 
     AudioCaptureService service{[] {
         return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>("quill_headset"),
                                                std::make_unique<AacFileWriter>());
     }};
     QStringList lost;
-    service.onInputLost = [&](const QString& description) { lost << description; };
+    connect(&service, &AudioCaptureService::inputLost, this,
+            [&](const QString& description) { lost << description; });
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();

@@ -49,8 +49,9 @@ std::unique_ptr<AudioCaptureService> TestAudioCaptureService::makeService() {
                                                std::make_unique<test::FakeAudioFileWriter>(disk));
     });
     created->meteringInterval = 10ms;
-    created->onAudioLevel = [this](float level) { levels.append(level); };
-    created->onMaxDurationReached = [this] { ++maxDurationCalls; };
+    connect(created.get(), &AudioCaptureService::audioLevel, this,
+            [this](float level) { levels.append(level); });
+    connect(created.get(), &AudioCaptureService::maxDurationReached, this, [this] { ++maxDurationCalls; });
     return created;
 }
 

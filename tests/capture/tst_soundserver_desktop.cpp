@@ -38,10 +38,8 @@ bool TestSoundServerDesktop::startServer() {
     if (!server.waitForStarted()) {
         return false;
     }
-    for (int i = 0; i < 100 && QProcess::execute("pactl", {"info"}) != 0; ++i) {
-        QTest::qWait(100);
-    }
-    return QProcess::execute("pactl", {"set-default-source", "quill_mic"}) == 0;
+    return QTest::qWaitFor([] { return QProcess::execute("pactl", {"info"}) == 0; }, 10000) &&
+           QProcess::execute("pactl", {"set-default-source", "quill_mic"}) == 0;
 }
 
 void TestSoundServerDesktop::noSoundServer() {

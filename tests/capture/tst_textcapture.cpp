@@ -27,6 +27,7 @@ private slots:
     void copyWithoutAnAnswerRestoresAndReturnsNone();
     void copyWithAnEmptyClipboardLeavesItEmpty();
     void copyWaitsForTextNotForAnyChange();
+    void copyOfPlaceholdersOrWhiteSpaceIsNoSelection();
     void terminalKind_data();
     void terminalKind();
     void terminalsNeverGetAPlainCtrlC();
@@ -80,6 +81,19 @@ void TestTextCapture::readsSelectionThroughAccessibility_data() {
     QTest::newRow("selected text, untrimmed")
         << std::optional<FocusedText>(FocusedText{QString("  spaced \n"), TextRange{0, 10}, std::nullopt})
         << Text("  spaced \n");
+    // Web pages and office documents stand an embedded object's text in with U+FFFC.
+    QTest::newRow("object placeholders only")
+        << std::optional<FocusedText>(
+               FocusedText{QStringLiteral("\ufffc \ufffc\n"), std::nullopt, std::nullopt})
+        << Text();
+    QTest::newRow("placeholders cut from the value")
+        << std::optional<FocusedText>(
+               FocusedText{QString(), TextRange{1, 2}, QStringLiteral("a\ufffc\ufffcb")})
+        << Text();
+    QTest::newRow("text around a placeholder is kept")
+        << std::optional<FocusedText>(
+               FocusedText{QStringLiteral("see \ufffc here"), std::nullopt, std::nullopt})
+        << Text(QStringLiteral("see \ufffc here"));
     QTest::newRow("range path") << std::optional<FocusedText>(
                                        FocusedText{QString(), TextRange{2, 3}, "abcdefg"})
                                 << Text("cde");
@@ -137,6 +151,19 @@ void TestTextCapture::copyRestoresEveryRealFormatByteForByte() {
     QCOMPARE(clipboard.contents, expected);
 }
 
+void TestTextCapture::copyOfPlaceholdersOrWhiteSpaceIsNoSelection() {
+    for (const QString& copied :
+         {QStringLiteral("\ufffc"), QStringLiteral(" \n\t"), QStringLiteral("\ufffc\n\ufffc")}) {
+        clipboard.contents = {{"text/plain", "earlier"}};
+        keys.onPost = [this, copied] { clipboard.changeLater({{"text/plain", copied.toUtf8()}}); };
+        QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
+        QCOMPARE(clipboard.contents, (QList<ClipboardFormat>{{"text/plain", "earlier"}}));
+    }
+    window.names = {"xterm", "XTerm"};
+    clipboard.selection = QStringLiteral("\ufffc ");
+    QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
+}
+
 void TestTextCapture::copyWithoutAnAnswerRestoresAndReturnsNone() {
     clipboard.contents = {{"image/png", kPng}};
     QCOMPARE(service().selectedTextViaCopy(), std::nullopt);
@@ -163,26 +190,26 @@ void TestTextCapture::copyWaitsForTextNotForAnyChange() {
 }
 
 void TestTextCapture::terminalKind_data() {
-    QTest::addColumn<QStringList>("windowClass");
+    QTest::addColumn<QStringList>("applicationNames");
     QTest::addColumn<TerminalKind>("kind");
-    QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::None;
-    QTest::newRow("nothing active") << QStringList{} << TerminalKind::None;
+    QTest::newRow("editor") << QStringList{"mousepad", "Mousepad"} << TerminalKind::none;
+    QTest::newRow("nothing active") << QStringList{} << TerminalKind::none;
     QTest::newRow("gnome-terminal") << QStringList{"gnome-terminal-server", "Gnome-terminal"}
-                                    << TerminalKind::ClipboardKeys;
-    QTest::newRow("konsole") << QStringList{"konsole", "konsole"} << TerminalKind::ClipboardKeys;
-    QTest::newRow("kitty by class") << QStringList{"main", "kitty"} << TerminalKind::ClipboardKeys;
+                                    << TerminalKind::clipboardKeys;
+    QTest::newRow("konsole") << QStringList{"konsole", "konsole"} << TerminalKind::clipboardKeys;
+    QTest::newRow("kitty by class") << QStringList{"main", "kitty"} << TerminalKind::clipboardKeys;
     QTest::newRow("wezterm") << QStringList{"org.wezfurlong.wezterm", "org.wezfurlong.wezterm"}
-                             << TerminalKind::ClipboardKeys;
-    QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << TerminalKind::SelectionOnly;
-    QTest::newRow("urxvt") << QStringList{"urxvt", "URxvt"} << TerminalKind::SelectionOnly;
+                             << TerminalKind::clipboardKeys;
+    QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << TerminalKind::selectionOnly;
+    QTest::newRow("urxvt") << QStringList{"urxvt", "URxvt"} << TerminalKind::selectionOnly;
     QTest::newRow("name containing term")
-        << QStringList{"determination", "Determination"} << TerminalKind::None;
+        << QStringList{"determination", "Determination"} << TerminalKind::none;
 }
 
 void TestTextCapture::terminalKind() {
-    QFETCH(QStringList, windowClass);
+    QFETCH(QStringList, applicationNames);
     QFETCH(TerminalKind, kind);
-    QCOMPARE(TextCaptureService::terminalKind(windowClass), kind);
+    QCOMPARE(TextCaptureService::terminalKind(applicationNames), kind);
 }
 
 void TestTextCapture::terminalsNeverGetAPlainCtrlC() {

@@ -72,7 +72,7 @@ void TestOverlayDesktop::appearsBesidePointerAndLeavesFocusAlone() {
     QCOMPARE(panel->cardGeometry().topLeft(), QPoint(320, 280));
     QVERIFY(run({"xprop", "-id", id, "_NET_WM_DESKTOP"}).endsWith(QStringLiteral("4294967295")));
 
-    QTest::qWait(300);
+    QTest::qWait(300); // the panel never takes the focus, not even a little later
     QCOMPARE(run({"xdotool", "getactivewindow"}), front);
 
     // A click on the dismiss button hides the panel and still leaves the editor in front.
@@ -106,7 +106,7 @@ void TestOverlayDesktop::resizesByItsCornerWithinTheLimits() {
         for (int step = 1; step <= 4; ++step) {
             const QPoint to = from + by * step / 4;
             run({"xdotool", "mousemove", "--sync", QString::number(to.x()), QString::number(to.y())});
-            QTest::qWait(50);
+            QTest::qWait(50); // a drag at a hand's pace, not one jump
         }
         run({"xdotool", "mouseup", "1"});
     };

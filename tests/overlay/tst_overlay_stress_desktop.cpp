@@ -117,11 +117,12 @@ void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
     // Streams still running at the end go before the controller they write to.
     QObject streams;
     int detailRequests = 0;
-    controller.onFetchDetail = [&] {
+    const auto requestDetail = [&] {
         ++detailRequests;
         controller.viewModel().setIsLoadingDetail(true);
         new ScriptedStream(controller, true, random, &streams);
     };
+    connect(&controller, &OverlayPanelController::detailRequested, this, requestDetail);
 
     QProcess reader;
     reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -155,7 +156,7 @@ void TestOverlayStressDesktop::backToBackExplainsUnderAnAccessibilityClient() {
         }
         }
         if (random.bounded(5) == 0)
-            controller.onFetchDetail();
+            requestDetail();
         if (random.bounded(10) == 0)
             controller.showRecording(QStringLiteral("Listening... (Esc to cancel)"));
         spin(10 + random.bounded(80));

@@ -39,6 +39,18 @@ void drag(QWidget* widget, QPoint by) {
     QApplication::sendEvent(widget, &release);
 }
 
+// A session that learns the pointer's position only after asking, as a Wayland compositor does.
+class AskingPanelWindowHelper final : public PanelWindowHelper {
+public:
+    bool compositorActive() const override { return true; }
+    void showOnAllDesktops(QWindow*) override {}
+    void setInputRegion(QWindow*, const QRegion&) override {}
+    void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) override {
+        pending.push_back(done);
+    }
+    std::vector<std::function<void(std::optional<QPoint>)>> pending;
+};
+
 } // namespace
 
 class TestOverlayPanelController : public QObject {
@@ -60,6 +72,7 @@ private slots:
     void viewActionsReachTheApplication();
     void firstPlacementMeasuresTheHeightAtTheClampedWidth();
     void userResizesWithinTheSizeLimits();
+    void pointerAnsweredLaterPlacesThePanelWithinABound();
 
 private:
     QRect card() const { return controller->panel()->cardGeometry(); }
@@ -249,14 +262,15 @@ void TestOverlayPanelController::viewActionsReachTheApplication() {
     ExplanationViewModel& model = controller->viewModel();
     showLoading();
     model.setState(ExplanationState::content(QStringLiteral("A")));
-    // Nothing assigned yet: the actions do nothing.
+    // Nothing connected yet: the actions do nothing.
     QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
     model.setIsExpanded(false);
 
     int fetches = 0;
     QStringList pasted;
-    controller->onFetchDetail = [&] { ++fetches; };
-    controller->onPaste = [&](const QString& text) { pasted << text; };
+    connect(controller.get(), &OverlayPanelController::detailRequested, this, [&] { ++fetches; });
+    connect(controller.get(), &OverlayPanelController::pasteRequested, this,
+            [&](const QString& text) { pasted << text; });
     QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
     QCOMPARE(fetches, 1);
     model.setMode(ViewMode::transcribe);
@@ -314,6 +328,40 @@ void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
     controller->updatePanelSize(false);
     QCOMPARE(card().width(), 500);
     QCOMPARE(card().height(), PanelPlacement::clampedHeight(controller->contentView()->fittingHeight(500)));
+}
+
+void TestOverlayPanelController::pointerAnsweredLaterPlacesThePanelWithinABound() {
+    AskingPanelWindowHelper asking;
+    const DisplayLayout layout{QPoint(100, 100), {{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}}, {}};
+    OverlayPanelController::Timing timing{dismissMs, throttleMs, 0};
+    timing.pointerWaitMs = 40;
+    OverlayPanelController late(asking, timing, [layout] { return layout; });
+    late.viewModel().setState(ExplanationState::loading());
+
+    // An answer within the bound: the panel shows once, where the answer says.
+    late.showPanel();
+    QVERIFY(!late.panel()->isVisible());
+    QCOMPARE(asking.pending.size(), size_t(1));
+    asking.pending.back()(QPoint(600, 500));
+    QVERIFY(late.panel()->isVisible());
+    const QRect answered = late.panel()->cardGeometry();
+    QVERIFY(answered.left() >= 600 && answered.top() >= 500);
+
+    // No answer: the panel shows where the layout says once the bound has passed, and the
+    // answer moves it when it comes.
+    late.hide();
+    late.showPanel();
+    QVERIFY(!late.panel()->isVisible());
+    QTRY_VERIFY(late.panel()->isVisible());
+    QVERIFY(late.panel()->cardGeometry().left() < 600);
+    asking.pending.back()(QPoint(600, 500));
+    QCOMPARE(late.panel()->cardGeometry().topLeft(), answered.topLeft());
+
+    // An answer to a panel already hidden does not bring it back.
+    late.showPanel();
+    late.hide();
+    asking.pending.back()(QPoint(300, 300));
+    QVERIFY(!late.panel()->isVisible());
 }
 
 QTEST_MAIN(TestOverlayPanelController)

@@ -1,19 +1,27 @@
 #include "overlay/ActionBar.h"
 #include "overlay/AudioLevelIndicator.h"
+#include "overlay/CodeBlockView.h"
 #include "overlay/Divider.h"
 #include "overlay/ErrorView.h"
 #include "overlay/ExplanationView.h"
 #include "overlay/LoadingView.h"
+#include "overlay/MarkdownDocumentStyle.h"
+#include "overlay/MarkdownSegments.h"
+#include "overlay/MarkdownTextView.h"
 #include "overlay/MarkdownView.h"
 #include "overlay/OverlayButtons.h"
+#include "overlay/OverlayStyle.h"
 #include "overlay/SpinnerView.h"
 #include "overlay/TextContent.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QImage>
 #include <QLabel>
+#include <QMap>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -54,6 +62,18 @@ private slots:
     void streamedMarkdownShowsWhatAWholeParseShows();
     void htmlAndImagesInTheTextStayText();
     void scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges();
+    void fencedCodeAtTheMarginBecomesBlocks_data();
+    void fencedCodeAtTheMarginBecomesBlocks();
+    void codeStandsApartAndCopiesExactlyTheCode();
+    void longCodeLinesScrollInsteadOfWrapping();
+    void tableCellsOfARowLineUp();
+    void codeIsReadableInBothPalettesAndFollowsAChange();
+    void linksOpenInTheBrowserOnlyForWebAndMail();
+    void streamingNeverMovesWhatIsShown();
+    void levelMeterRepaintsOnlyTheBarsThatChange();
+
+public slots:
+    void openUrl(const QUrl& url) { openedUrls << url; }
 
 private:
     bool shown(QWidget* widget) const { return !widget->isHidden(); }
@@ -63,17 +83,17 @@ private:
     int fetches = 0;
     int dismissals = 0;
     QStringList pastes;
+    QList<QUrl> openedUrls;
 };
 
 void TestOverlayViews::init() {
     fetches = dismissals = 0;
     pastes.clear();
     model = new ExplanationViewModel;
-    ExplanationView::Callbacks callbacks;
-    callbacks.onDismiss = [this] { ++dismissals; };
-    callbacks.onFetchDetail = [this] { ++fetches; };
-    callbacks.onPaste = [this](const QString& text) { pastes << text; };
-    view = new ExplanationView(*model, std::move(callbacks));
+    view = new ExplanationView(*model);
+    connect(view, &ExplanationView::dismissRequested, this, [this] { ++dismissals; });
+    connect(view, &ExplanationView::detailRequested, this, [this] { ++fetches; });
+    connect(view, &ExplanationView::pasteRequested, this, [this](const QString& text) { pastes << text; });
     view->textContent()->setRevealDuration(0);
     view->resize(380, 300);
     view->show();
@@ -213,7 +233,9 @@ void TestOverlayViews::contentShowsActionRowForItsMode() {
     // Rendered as Markdown and selectable.
     MarkdownView* text = view->textContent()->textView();
     QCOMPARE(text->toPlainText(), QStringLiteral("Bold text"));
-    QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QCOMPARE(text->parts().size(), 1);
+    QVERIFY(qobject_cast<MarkdownTextView*>(text->parts().first())->textInteractionFlags() &
+            Qt::TextSelectableByMouse);
 }
 
 void TestOverlayViews::detailShowsOnlyWhenExpandedAndPresent() {
@@ -348,7 +370,7 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows_data() {
 
 void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
     QFETCH(QString, markdown);
-    MarkdownView streamed(QApplication::font(), 4);
+    MarkdownTextView streamed(QApplication::font(), 4);
     for (qsizetype end = 1; end <= markdown.size(); end += 3) {
         const QString text = markdown.left(end);
         streamed.setMarkdown(text);
@@ -358,6 +380,7 @@ void TestOverlayViews::streamedMarkdownShowsWhatAWholeParseShows() {
         whole.setIndentWidth(streamed.document()->indentWidth());
         whole.setMarkdown(text, QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
                                                                 QTextDocument::MarkdownNoHTML));
+        applyMarkdownStyle(whole, streamed.palette(), QApplication::font());
         QTextCursor all(&whole);
         all.select(QTextCursor::Document);
         QTextBlockFormat spacing;
@@ -376,7 +399,7 @@ void TestOverlayViews::htmlAndImagesInTheTextStayText() {
     QVERIFY(red.save(image));
     const QString url = QUrl::fromLocalFile(image).toString();
 
-    MarkdownView view(QApplication::font(), 4);
+    MarkdownTextView view(QApplication::font(), 4);
     view.resize(380, 400);
     view.show();
     view.setMarkdown(QStringLiteral("Before <span style=\"font-size:72pt\">huge</span> after\n\n"
@@ -420,6 +443,343 @@ void TestOverlayViews::scrollAreaKeepsItsAccessibleChildrenWhileTheTextChanges()
         QVERIFY(scroll->child(i) && scroll->child(i)->isValid());
     model->setState(ExplanationState::error(QStringLiteral("No response received")));
     QCOMPARE(scroll->childCount(), counted);
+}
+
+void TestOverlayViews::fencedCodeAtTheMarginBecomesBlocks_data() {
+    using K = MarkdownSegment::Kind;
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<QList<MarkdownSegment>>("segments");
+    QTest::newRow("prose, code, prose")
+        << QStringLiteral("Run:\n\n```bash title\nmake\n\n\tmake install\n```\n\nDone.")
+        << QList<MarkdownSegment>{{K::prose, QStringLiteral("Run:\n\n"), {}},
+                                  {K::code, QStringLiteral("make\n\n\tmake install"), QStringLiteral("bash")},
+                                  {K::prose, QStringLiteral("\nDone."), {}}};
+    QTest::newRow("tildes, a longer closing fence, blank prose between")
+        << QStringLiteral("~~~~\n~~~\n~~~~~\n\n```\nb\n```")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("~~~"), {}}, {K::code, QStringLiteral("b"), {}}};
+    QTest::newRow("code in a list stays prose")
+        << QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test")
+        << QList<MarkdownSegment>{
+               {K::prose, QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test"), {}}};
+    QTest::newRow("inline backticks are no fence")
+        << QStringLiteral("```a``` b") << QList<MarkdownSegment>{{K::prose, QStringLiteral("```a``` b"), {}}};
+    QTest::newRow("unclosed fence runs to the end")
+        << QStringLiteral("```py\nx = 1\n``")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("x = 1\n``"), QStringLiteral("py")}};
+}
+
+void TestOverlayViews::fencedCodeAtTheMarginBecomesBlocks() {
+    QFETCH(QString, markdown);
+    QFETCH(QList<MarkdownSegment>, segments);
+    const QList<MarkdownSegment> actual = splitMarkdownSegments(markdown);
+    QCOMPARE(actual.size(), segments.size());
+    for (qsizetype i = 0; i < actual.size(); ++i) {
+        QCOMPARE(actual[i].kind, segments[i].kind);
+        QCOMPARE(actual[i].text, segments[i].text);
+        QCOMPARE(actual[i].language, segments[i].language);
+    }
+}
+
+namespace {
+
+// The first fragment whose text is `text`, in any prose part of `view`.
+std::optional<QTextCharFormat> formatOf(const MarkdownView& view, const QString& text) {
+    for (QWidget* part : view.parts()) {
+        auto* prose = qobject_cast<MarkdownTextView*>(part);
+        if (!prose)
+            continue;
+        for (QTextBlock block = prose->document()->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                if (it.fragment().text() == text)
+                    return it.fragment().charFormat();
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Contrast ratio of two opaque colours, as the web's accessibility guidelines define it.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+QColor over(const QColor& top, const QColor& below) {
+    const double a = top.alphaF();
+    return QColor::fromRgbF(float(top.redF() * a + below.redF() * (1 - a)),
+                            float(top.greenF() * a + below.greenF() * (1 - a)),
+                            float(top.blueF() * a + below.blueF() * (1 - a)));
+}
+
+QPalette darkPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(36, 36, 38));
+    palette.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    palette.setColor(QPalette::Base, QColor(28, 28, 30));
+    palette.setColor(QPalette::Text, QColor(235, 235, 240));
+    palette.setColor(QPalette::Highlight, QColor(53, 132, 228));
+    return palette;
+}
+
+} // namespace
+
+void TestOverlayViews::codeStandsApartAndCopiesExactlyTheCode() {
+    const QString code = QStringLiteral("for f in *.txt; do\n\twc -l \"$f\"\ndone");
+    model->setState(ExplanationState::content(
+        QStringLiteral("Count with `wc -l`:\n\n```sh\n%1\n```\n\nOr ask **git**.").arg(code)));
+    MarkdownView* text = view->textContent()->textView();
+    QCOMPARE(text->parts().size(), 3);
+    auto* block = qobject_cast<CodeBlockView*>(text->parts()[1]);
+    QVERIFY(block);
+    QCOMPARE(block->languageLabel()->text(), QStringLiteral("sh"));
+    QVERIFY(text->parts()[1]->y() > text->parts()[0]->geometry().bottom());
+    QVERIFY(text->parts()[2]->y() > text->parts()[1]->geometry().bottom());
+
+    const auto inlineCode = formatOf(*text, QStringLiteral("wc -l"));
+    QVERIFY(inlineCode);
+    QVERIFY(QFontInfo(inlineCode->font()).fixedPitch());
+    QVERIFY(inlineCode->background().color().alpha() > 0);
+    const auto plain = formatOf(*text, QStringLiteral("Count with "));
+    QVERIFY(plain && plain->background().style() == Qt::NoBrush);
+
+    ActionBar* bar = view->actionBar();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::mouseClick(block->copyButton(), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), code);
+    QCOMPARE(block->copyButton()->text(), QStringLiteral("Copied!"));
+    QVERIFY(!bar->copied());
+    // The panel's Copy still gives the whole answer.
+    QTest::mouseClick(bar->copyButton(), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), model->state().text());
+}
+
+void TestOverlayViews::longCodeLinesScrollInsteadOfWrapping() {
+    const QString longLine = QStringLiteral("curl --fail --silent --show-error --location --retry 3 "
+                                            "https://example.org/a/very/long/path/that/does/not/fit");
+    model->setState(ExplanationState::content(QStringLiteral("```\n%1\nshort\n```").arg(longLine)));
+    MarkdownView* text = view->textContent()->textView();
+    QTRY_VERIFY(text->width() > 0);
+    auto* block = qobject_cast<CodeBlockView*>(text->parts().first());
+    QVERIFY(block);
+    QScrollBar* bar = block->scrollArea()->horizontalScrollBar();
+    QTRY_VERIFY(bar->isVisible());
+    QVERIFY(bar->maximum() > 0);
+    QWidget* code = block->scrollArea()->widget();
+    // Two lines high: nothing wrapped.
+    const int lineHeight = QFontMetrics(code->font()).lineSpacing();
+    QVERIFY2(code->height() < 3 * lineHeight + 20, qPrintable(QString::number(code->height())));
+    QVERIFY(block->scrollArea()->viewport()->height() >= code->height());
+    QCOMPARE(text->toPlainText(), longLine + QStringLiteral("\nshort"));
+
+    // A screen reader walking the block by index while its scroll bar goes away.
+    QAccessibleInterface* scroll = QAccessible::queryAccessibleInterface(block->scrollArea());
+    QVERIFY(scroll);
+    const int counted = scroll->childCount();
+    model->setState(ExplanationState::content(QStringLiteral("```\nshort\n```")));
+    QTRY_VERIFY(!bar->isVisible());
+    QCOMPARE(scroll->childCount(), counted);
+    for (int i = 0; i < counted; ++i)
+        QVERIFY(scroll->child(i) && scroll->child(i)->isValid());
+}
+
+void TestOverlayViews::tableCellsOfARowLineUp() {
+    // After a quote, Qt's reader puts an empty line into the first cell.
+    model->setState(ExplanationState::content(
+        QStringLiteral("> Counted per file.\n\n| Option | Counts |\n|---|---|\n| `-l` | lines |")));
+    auto* prose = qobject_cast<MarkdownTextView*>(view->textContent()->textView()->parts().first());
+    QVERIFY(prose);
+    QTextDocument* doc = prose->document();
+    QMap<QString, QRectF> cells;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (QTextCursor(block).currentTable())
+            cells.insert(block.text(), doc->documentLayout()->blockBoundingRect(block));
+    }
+    QCOMPARE(cells.keys(), (QStringList{"-l", "Counts", "Option", "lines"}));
+    QCOMPARE(cells["Option"].top(), cells["Counts"].top());
+    QCOMPARE(cells["-l"].top(), cells["lines"].top());
+    QCOMPARE(formatOf(*view->textContent()->textView(), QStringLiteral("Option"))->fontWeight(),
+             formatOf(*view->textContent()->textView(), QStringLiteral("Counts"))->fontWeight());
+}
+
+void TestOverlayViews::codeIsReadableInBothPalettesAndFollowsAChange() {
+    const QPalette light = QApplication::palette();
+    for (const QPalette& palette : {light, darkPalette()}) {
+        const QColor card = OverlayStyle::cardBackground(palette, false);
+        const QColor tinted = over(codeBackground(palette), card);
+        const QColor text = OverlayStyle::primary(palette);
+        QVERIFY2(contrast(text, tinted) >= 7.0, qPrintable(QString::number(contrast(text, tinted))));
+        // The tint itself shows.
+        QVERIFY(std::abs(tinted.lightnessF() - card.lightnessF()) >= 0.04);
+    }
+
+    model->setState(ExplanationState::content(QStringLiteral("Call `run()`.\n\n```\nrun()\n```")));
+    MarkdownView* text = view->textContent()->textView();
+    QCOMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
+    QApplication::setPalette(darkPalette());
+    QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(),
+                 codeBackground(darkPalette()));
+    auto* block = qobject_cast<CodeBlockView*>(text->parts()[1]);
+    const QImage drawn = block->grab().toImage();
+    const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
+    QVERIFY2(middle.lightnessF() < 0.3, qPrintable(middle.name()));
+    // One tint behind the header and the code.
+    const QColor header = drawn.pixelColor(drawn.width() / 2, 4);
+    const QColor behindCode = drawn.pixelColor(4, block->scrollArea()->y() + 2);
+    QCOMPARE(behindCode.name(), header.name());
+    QApplication::setPalette(light);
+    QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
+}
+
+void TestOverlayViews::linksOpenInTheBrowserOnlyForWebAndMail() {
+    QVERIFY(isOpenableLink(QUrl(QStringLiteral("https://example.org"))));
+    QVERIFY(isOpenableLink(QUrl(QStringLiteral("mailto:a@example.org"))));
+    QVERIFY(!isOpenableLink(QUrl(QStringLiteral("file:///etc/passwd"))));
+    QVERIFY(!isOpenableLink(QUrl(QStringLiteral("javascript:alert(1)"))));
+    QVERIFY(!isOpenableLink(QUrl(QStringLiteral("relative/path"))));
+
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    model->setState(ExplanationState::content(
+        QStringLiteral("Read [the guide](https://example.org/guide) or [this](file:///etc/passwd).")));
+    auto* prose = qobject_cast<MarkdownTextView*>(view->textContent()->textView()->parts().first());
+    QVERIFY(prose);
+    const QString shown = prose->toPlainText();
+    const auto click = [&](const QString& word) {
+        QTextCursor cursor(prose->document());
+        cursor.setPosition(int(shown.indexOf(word)) + 1);
+        QTest::mouseClick(prose->viewport(), Qt::LeftButton, {}, prose->cursorRect(cursor).center());
+    };
+    click(QStringLiteral("guide"));
+    QTRY_COMPARE(openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://example.org/guide"))});
+    click(QStringLiteral("this"));
+    QTest::qWait(50);
+    QCOMPARE(openedUrls.size(), 1);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
+namespace {
+
+QString longAnswer() {
+    const QString section = QStringLiteral(
+        "## Step %1: reading the configuration\n\n"
+        "The loader reads **settings.toml** first, then applies the *environment* on top. "
+        "Values that are missing fall back to defaults, so a fresh install works without a file.\n\n"
+        "- `timeout` limits each request, in seconds\n"
+        "- `retries` is how often a failed request is sent again\n"
+        "  and it waits longer each time\n"
+        "- `endpoint` names the server, for example `https://api.example.org`\n\n"
+        "```python\nconfig = load(\"settings.toml\")\nfor key, value in os.environ.items():\n"
+        "    config.override(key, value)\n```\n\n"
+        "1. Check the file exists.\n2. Parse it and report the line of any error.\n\n"
+        "> A missing file is not an error.\n\n");
+    QString text;
+    for (int i = 1; i <= 3; ++i)
+        text += section.arg(i);
+    return text;
+}
+
+// Where each finished piece of the text is: every part but the last, and in the last part
+// every block but the one still growing.
+QMap<QPair<int, int>, QRect> settledLayout(const MarkdownView& view) {
+    QMap<QPair<int, int>, QRect> layout;
+    const QList<QWidget*>& parts = view.parts();
+    for (int i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        auto* prose = qobject_cast<MarkdownTextView*>(parts[i]);
+        if (!prose) {
+            layout.insert({i, -1}, last ? QRect(parts[i]->pos(), QSize()) : parts[i]->geometry());
+            continue;
+        }
+        layout.insert({i, -1}, QRect(parts[i]->pos(), QSize()));
+        QTextDocument* doc = prose->document();
+        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+            const QRectF rect = doc->documentLayout()->blockBoundingRect(block);
+            // The block still growing keeps its top: nothing may open up above it.
+            if (last && !block.next().isValid())
+                layout.insert({i, block.blockNumber()},
+                              QRect(QPoint(0, qRound(rect.top()) + parts[i]->y()), QSize()));
+            else
+                layout.insert({i, block.blockNumber()}, rect.translated(parts[i]->pos()).toAlignedRect());
+        }
+    }
+    return layout;
+}
+
+} // namespace
+
+void TestOverlayViews::streamingNeverMovesWhatIsShown() {
+    const QString answer = longAnswer();
+    MarkdownView streamed(QApplication::font(), 4);
+    streamed.resize(348, 100);
+    QMap<QPair<int, int>, QRect> before;
+    for (qsizetype end = 1; end <= answer.size(); ++end) {
+        streamed.setMarkdown(answer.left(end));
+        streamed.resize(348, streamed.heightForWidth(348));
+        const QMap<QPair<int, int>, QRect> now = settledLayout(streamed);
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            const QRect moved = now.value(it.key());
+            // A part or block still growing has only its top to keep, if it stays: the start of
+            // a code fence, shown as text, turns into the fence.
+            const bool kept = it.value().isValid()
+                                  ? now.contains(it.key()) && moved == it.value()
+                                  : !now.contains(it.key()) || moved.top() == it.value().top();
+            QVERIFY2(kept, qPrintable(QStringLiteral(
+                                          "part %1 block %2 moved from %3,%4 %5x%6 to %7,%8 %9x%10 at: %11")
+                                          .arg(it.key().first)
+                                          .arg(it.key().second)
+                                          .arg(it.value().x())
+                                          .arg(it.value().y())
+                                          .arg(it.value().width())
+                                          .arg(it.value().height())
+                                          .arg(moved.x())
+                                          .arg(moved.y())
+                                          .arg(moved.width())
+                                          .arg(moved.height())
+                                          .arg(answer.mid(std::max<qsizetype>(0, end - 40), 40))));
+        }
+        before = now;
+    }
+}
+
+void TestOverlayViews::levelMeterRepaintsOnlyTheBarsThatChange() {
+    struct PaintSpy : QObject {
+        QList<QRegion> regions;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                regions << static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } spy;
+    AudioLevelIndicator meter(5);
+    meter.setAnimationDuration(60);
+    meter.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&meter));
+    meter.setLevel(0.5f);
+    QTest::qWait(150);
+    meter.installEventFilter(&spy);
+    // Levels that light the same bars draw nothing.
+    for (float level : {0.45f, 0.55f, 0.42f, 0.59f})
+        meter.setLevel(level);
+    QTest::qWait(150);
+    QVERIFY2(spy.regions.isEmpty(), qPrintable(QString::number(spy.regions.size())));
+    // One more bar: only that bar is drawn, and at most once a frame.
+    meter.setLevel(0.65f);
+    QTest::qWait(150);
+    QVERIFY(!spy.regions.isEmpty());
+    QVERIFY(spy.regions.size() <= 8);
+    QRegion all;
+    for (const QRegion& region : spy.regions)
+        all += region;
+    QVERIFY2(all.boundingRect().width() <= 6, qPrintable(QString::number(all.boundingRect().width())));
+    QCOMPARE(meter.barHeight(3), 14);
 }
 
 QTEST_MAIN(TestOverlayViews)

@@ -22,6 +22,7 @@ private slots:
     void launchAtLoginTogglesTheAutostartEntry();
     void autostartEntryQuotesTheProgramPath();
     void dictationSettingsDefaultToTodaysBehaviourAndPersist();
+    void wordsToRecogniseAreBounded();
     void languagesAreNamedInTheUsersLanguage();
     void autostartEntrySwitchedOffByAnotherToolCountsAsOff_data();
     void autostartEntrySwitchedOffByAnotherToolCountsAsOff();
@@ -55,6 +56,32 @@ void TestPreferencesManager::dictationSettingsDefaultToTodaysBehaviourAndPersist
         settings.setValue("transcriptionLanguage", QString::fromUtf8(stored));
         QCOMPARE(PreferencesManager(settings, autostart).transcriptionLanguage(), QString());
     }
+}
+
+void TestPreferencesManager::wordsToRecogniseAreBounded() {
+    MemorySettingsStore settings;
+    NullAutostartRegistrar autostart;
+    PreferencesManager prefs(settings, autostart);
+    QCOMPARE(prefs.transcriptionVocabulary(), QString());
+    QSignalSpy changed(&prefs, &PreferencesManager::transcriptionVocabularyChanged);
+    prefs.setTranscriptionVocabulary(QStringLiteral("  Quillpoint, Müller\nKubernetes\t\r\agRPC \n"));
+    QCOMPARE(prefs.transcriptionVocabulary(), QStringLiteral("Quillpoint, Müller\nKubernetes\t  gRPC"));
+    QCOMPARE(settings.values().value("transcriptionVocabulary"), QVariant(prefs.transcriptionVocabulary()));
+    QCOMPARE(changed.size(), 1);
+    // Only a change of what is kept is a change.
+    prefs.setTranscriptionVocabulary(prefs.transcriptionVocabulary() + QStringLiteral("  "));
+    QCOMPARE(changed.size(), 1);
+
+    // Never more than the limit, and never half a character: the emoji at the cut is left out whole.
+    const QString upToTheCut = QString(999, u'a');
+    const QString words = upToTheCut + QStringLiteral("\U0001F600 and more");
+    prefs.setTranscriptionVocabulary(words);
+    QCOMPARE(prefs.transcriptionVocabulary(), upToTheCut);
+    QCOMPARE(PreferencesManager::boundedVocabulary(QString(1500, u'b')).size(), 1000);
+
+    // A hand-edited file is read the same way.
+    settings.setValue("transcriptionVocabulary", QString(1200, u'c'));
+    QCOMPARE(PreferencesManager(settings, autostart).transcriptionVocabulary(), QString(1000, u'c'));
 }
 
 void TestPreferencesManager::languagesAreNamedInTheUsersLanguage() {
@@ -93,8 +120,10 @@ void TestPreferencesManager::modelChoicePersists() {
     MemorySettingsStore settings;
     NullAutostartRegistrar autostart;
     PreferencesManager prefs(settings, autostart);
+    QVERIFY(!prefs.hasChosenModel());
     QSignalSpy changed(&prefs, &PreferencesManager::selectedModelChanged);
     prefs.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    QVERIFY(prefs.hasChosenModel());
     QCOMPARE(changed.size(), 1);
     QCOMPARE(settings.values().value("selectedModel").toString(),
              QStringLiteral("grok-4-1-fast-non-reasoning-latest"));

@@ -1,6 +1,9 @@
 #include "FakeAudio.h"
 #include "FakePlatform.h"
+#include "TestHttpServer.h"
 #include "backend/AuthService.h"
+#include "backend/ModelCatalog.h"
+#include "backend/QuillAPIClient.h"
 #include "history/HistorySettings.h"
 #include "platform/AutostartRegistrar.h"
 #include "platform/SettingsStore.h"
@@ -16,8 +19,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -31,11 +36,37 @@ using namespace quill::test;
 
 namespace {
 
-// The real stores over memory settings, a temporary autostart folder and an in-memory keyring.
+QList<ModelInfo> builtInModels() {
+    QList<ModelInfo> models;
+    for (const ModelChoice& choice : availableModels)
+        models.append({QString::fromLatin1(choice.identifier), QString::fromLatin1(choice.label), false});
+    return models;
+}
+
+// The real stores over memory settings, a temporary autostart folder and an in-memory keyring,
+// and the model list from a scripted backend (one that answers 404 unless given `models`).
 struct Stores {
-    Stores()
+    explicit Stores(const QByteArray& models = {})
         : autostart(configHome.path(), QStringLiteral("app.quillpoint.Quillpoint"),
-                    QStringLiteral("/opt/quillpoint/bin/quillpoint")) {}
+                    QStringLiteral("/opt/quillpoint/bin/quillpoint")) {
+        settings.setValue(QuillAPIClient::baseURLOverrideKey, server.baseUrl());
+        if (!models.isEmpty())
+            server.answer("/api/models", ScriptedReply::status(200, "application/json").write(models));
+    }
+
+    // The model list once the backend has answered.
+    ModelCatalog& catalog() {
+        if (!m_catalog) {
+            if (!QTest::qWaitFor([this] { return auth.isAuthenticated(); }))
+                qWarning("not signed in: the backend is not asked for its models");
+            m_catalog = std::make_unique<ModelCatalog>(client, auth, builtInModels(), [this] {
+                return preferences.hasChosenModel() ? preferences.selectedModel() : QString();
+            });
+            QSignalSpy changed(m_catalog.get(), &ModelCatalog::modelsChanged);
+            changed.wait(5000);
+        }
+        return *m_catalog;
+    }
 
     QTemporaryDir configHome;
     MemorySettingsStore settings;
@@ -50,6 +81,12 @@ struct Stores {
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeAudioInputList audioInputs;
     HistorySettings history{settings};
+    TestHttpServer server;
+    QNetworkAccessManager network;
+    QuillAPIClient client{KeychainHelper(secrets), [] { return QString(); }, settings, &network};
+
+private:
+    std::unique_ptr<ModelCatalog> m_catalog;
 };
 
 QPushButton* shortcutButton(QWidget* view, ShortcutAction action) {
@@ -84,6 +121,8 @@ private slots:
     void recordingSavesOnlyTheEditedAction();
     void followsChangesMadeElsewhere();
     void modelChoiceIsStoredAtOnce();
+    void offersTheBackendsModelsAndSaysWhenTheChoiceIsGone();
+    void saysWhenTheBackendHasNoModel();
     void launchAtLoginWritesTheAutostartEntry();
     void accountTabFollowsSignOutAndAutomaticSignIn();
     void signInButtonOnlyActsWhenSignedOut();
@@ -92,19 +131,20 @@ private slots:
     void everyControlFitsTheWindow();
     void transcriptionTabEditsTheDictationSettings();
     void historyTabEditsTheRetention();
+    void wordsToRecogniseAreStoredAndBounded();
 };
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
     for (const char* label : {"Explainer Mode", "Transcribe Mode", "Cancel Recording", "AI Model"})
         QVERIFY2(withText<QLabel>(&view, QString::fromLatin1(label)), label);
     QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
-    QVERIFY(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
-    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    QCOMPARE(view.findChild<QComboBox*>(QStringLiteral("model"))->currentText(),
+             QStringLiteral("OpenAI GPT-5.2"));
     QCOMPARE(view.tabs()->count(), 4);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
@@ -116,7 +156,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -159,39 +199,83 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
     s.preferences.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
-    QVERIFY(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
+    QCOMPARE(model->currentText(), QStringLiteral("xAI Grok 4"));
     s.preferences.setLaunchAtLogin(true);
     QVERIFY(withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
 
     // A model this version does not offer stays stored; no choice is shown as selected.
     s.preferences.setSelectedModel(QStringLiteral("some-future-model"));
-    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2"))->isChecked());
-    QVERIFY(!withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4"))->isChecked());
+    QCOMPARE(model->currentIndex(), -1);
     QCOMPARE(s.settings.values().value("selectedModel").toString(), QStringLiteral("some-future-model"));
 }
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
-    QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("xAI Grok 4")), Qt::LeftButton);
+    auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
+    QCOMPARE(model->count(), 2);
+    QCOMPARE(model->currentText(), QStringLiteral("OpenAI GPT-5.2"));
+    model->setCurrentIndex(1);
+    emit model->activated(1);
     QCOMPARE(s.settings.values().value("selectedModel").toString(),
              QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
-    QTest::mouseClick(withText<QRadioButton>(&view, QStringLiteral("OpenAI GPT-5.2")), Qt::LeftButton);
+    model->setCurrentIndex(0);
+    emit model->activated(0);
     QCOMPARE(s.settings.values().value("selectedModel").toString(), QStringLiteral("gpt-5.2"));
     QCOMPARE(changed.size(), 2);
+    QVERIFY(view.findChild<QLabel*>(QStringLiteral("modelNotice"))->isHidden());
     QVERIFY(!withText<QPushButton>(&view, QStringLiteral("Save")));
+}
+
+void TestPreferencesView::offersTheBackendsModelsAndSaysWhenTheChoiceIsGone() {
+    Stores s(R"({"models": [{"id": "llama3.2:latest", "name": "Llama 3.2", "local": true},
+                            {"id": "gpt-5.2", "name": "OpenAI GPT-5.2", "local": false}],
+                 "transcription": null})");
+    s.preferences.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
+    auto* notice = view.findChild<QLabel*>(QStringLiteral("modelNotice"));
+    QCOMPARE(model->count(), 2);
+    QCOMPARE(model->itemText(0), QStringLiteral("Llama 3.2"));
+    QVERIFY(!model->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+    QVERIFY(model->itemData(1, Qt::ToolTipRole).toString().isEmpty());
+    // The backend's first model stands in, and the user is told; the stored choice stays.
+    QCOMPARE(model->currentText(), QStringLiteral("Llama 3.2"));
+    QVERIFY(!notice->isHidden());
+    QCOMPARE(notice->text(),
+             QStringLiteral("The backend no longer offers xAI Grok 4. Quillpoint uses Llama 3.2 "
+                            "until you choose a model."));
+    QCOMPARE(s.settings.values().value("selectedModel").toString(),
+             QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
+
+    // Choosing the model shown settles it.
+    emit model->activated(0);
+    QCOMPARE(s.settings.values().value("selectedModel").toString(), QStringLiteral("llama3.2:latest"));
+    QVERIFY(notice->isHidden());
+}
+
+void TestPreferencesView::saysWhenTheBackendHasNoModel() {
+    Stores s(R"({"models": [], "transcription": null})");
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
+    QCOMPARE(model->count(), 2);
+    QCOMPARE(model->currentText(), QStringLiteral("OpenAI GPT-5.2"));
+    auto* notice = view.findChild<QLabel*>(QStringLiteral("modelNotice"));
+    QVERIFY(!notice->isHidden());
+    QVERIFY(notice->text().startsWith(QStringLiteral("The backend has no model to answer with.")));
 }
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -206,7 +290,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -225,7 +309,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -242,7 +326,7 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.history);
+                                           s.catalog(), s.history);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -267,7 +351,7 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.history);
+                                           s.catalog(), s.history);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -290,18 +374,21 @@ void TestPreferencesView::recordingStateReachesTheController() {
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.history);
+                                           s.catalog(), s.history);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
         window->tabs()->setCurrentIndex(tab);
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto* scroll = window->tabs()->currentWidget()->findChild<QScrollArea*>();
         for (QWidget* control : window->tabs()->currentWidget()->findChildren<QWidget*>()) {
             if (!control->isVisible() ||
                 !(qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control)))
                 continue;
-            // Fully on screen, and not squeezed below the size the control needs.
+            // Fully on screen once scrolled to, and not squeezed below the size the control needs.
             const QString name = control->objectName() + u' ' + control->metaObject()->className();
+            if (scroll)
+                scroll->ensureWidgetVisible(control, 0, 0);
             QVERIFY2(control->visibleRegion() == QRegion(control->rect()), qPrintable(name));
             QVERIFY2(control->height() >= control->minimumSizeHint().height(), qPrintable(name));
         }
@@ -311,7 +398,7 @@ void TestPreferencesView::everyControlFitsTheWindow() {
 void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     Stores s;
     s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(s.audioInputs.watchCalls, 1);
     auto* hold = view.findChild<QCheckBox*>("holdToTalk");
     auto* keep = view.findChild<QCheckBox*>("keepClipboard");
@@ -347,9 +434,12 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
 
     // A second view (the window made again) shows what is stored.
     PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
-    QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
-    QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
-    QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
+}
+
+PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
+QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
+QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
 }
 
 void TestPreferencesView::historyTabEditsTheRetention() {
@@ -380,6 +470,40 @@ void TestPreferencesView::historyTabEditsTheRetention() {
     QCOMPARE(days->value(), 90);
     s.history.setEnabled(true);
     QVERIFY(enabled->isChecked());
+}
+
+void TestPreferencesView::wordsToRecogniseAreStoredAndBounded() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    auto* words = view.findChild<QPlainTextEdit*>(QStringLiteral("vocabulary"));
+    auto* limit = view.findChild<QLabel*>(QStringLiteral("vocabularyLimit"));
+    QVERIFY(words && limit);
+    QVERIFY(words->toPlainText().isEmpty());
+
+    words->setFocus();
+    QTest::keyClicks(words, QStringLiteral("Quillpoint, gRPC, "));
+    // Stored as typed, the trailing space aside, which stays in the editor for the next word.
+    QCOMPARE(s.settings.values().value("transcriptionVocabulary"), QVariant("Quillpoint, gRPC,"));
+    QCOMPARE(words->toPlainText(), QStringLiteral("Quillpoint, gRPC, "));
+    QVERIFY(limit->isHidden());
+
+    // Too long: the editor keeps everything and says what is kept.
+    const QString longList = QString(990, u'x') + QStringLiteral(", Kubernetes");
+    words->setPlainText(longList);
+    QCOMPARE(words->toPlainText(), longList);
+    QVERIFY(!limit->isHidden());
+    QCOMPARE(limit->text(),
+             QStringLiteral(
+                 "Only the first 1,000 characters are kept; shorten the list to keep what matters most."));
+    QCOMPARE(s.preferences.transcriptionVocabulary(), longList.left(1000));
+
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    QCOMPARE(again.findChild<QPlainTextEdit*>(QStringLiteral("vocabulary"))->toPlainText(),
+             longList.left(1000));
+    // A change made elsewhere shows.
+    s.preferences.setTranscriptionVocabulary(QStringLiteral("Kubernetes"));
+    QCOMPARE(words->toPlainText(), QStringLiteral("Kubernetes"));
+    QVERIFY(limit->isHidden());
 }
 
 QTEST_MAIN(TestPreferencesView)

@@ -61,8 +61,11 @@ void TestUpdateFeed::comparesVersions() {
     const auto expected = order < 0
                               ? std::strong_ordering::less
                               : (order > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
+    const auto reversed = order > 0
+                              ? std::strong_ordering::less
+                              : (order < 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
     QVERIFY(compareVersions(*left, *right) == expected);
-    QVERIFY(compareVersions(*right, *left) == 0 <=> expected);
+    QVERIFY(compareVersions(*right, *left) == reversed);
 }
 
 void TestUpdateFeed::rejectsMalformedVersions_data() {

@@ -85,8 +85,8 @@ void TestGlobalShortcutDesktop::cleanupTestCase() {
 
 void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThrough() {
     int triggers = 0;
-    GlobalShortcutService service(
-        ctrl1, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service(ctrl1, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     service.registerShortcut();
     QVERIFY2(service.isRegistered(), qPrintable(service.registrationError().value_or(QString())));
     xdotool({"key", "ctrl+1"});
@@ -103,8 +103,8 @@ void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThro
     QTRY_COMPARE(editorTitle(), QStringLiteral("*Untitled 1 - Mousepad"));
     xdotool({"key", "ctrl+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("Untitled 1 - Mousepad"));
-    GlobalShortcutService undo(
-        Shortcut{6, modifier::ctrl}, [&] { ++triggers; }, *registry);
+    GlobalShortcutService undo(Shortcut{6, modifier::ctrl}, *registry);
+    connect(&undo, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     undo.registerShortcut();
     xdotool({"key", "ctrl+shift+z"});
     QTRY_COMPARE(editorTitle(), QStringLiteral("*Untitled 1 - Mousepad"));
@@ -118,8 +118,8 @@ void TestGlobalShortcutDesktop::grabbedPressIsConsumedAndExtraModifierPassesThro
 
 void TestGlobalShortcutDesktop::plainKeyIsTakenFromTheEditor() {
     int triggers = 0;
-    GlobalShortcutService service(
-        Shortcut{18, 0}, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service(Shortcut{18, 0}, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     service.registerShortcut();
     QVERIFY(service.isRegistered());
     xdotool({"key", "1"});
@@ -144,8 +144,8 @@ void TestGlobalShortcutDesktop::lockKeysDoNotMatter_data() {
 void TestGlobalShortcutDesktop::lockKeysDoNotMatter() {
     QFETCH(QStringList, locks);
     int triggers = 0;
-    GlobalShortcutService service(
-        ctrl1, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service(ctrl1, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     service.registerShortcut();
     for (const QString& lock : locks)
         xdotool({"key", lock});
@@ -161,8 +161,9 @@ void TestGlobalShortcutDesktop::heldShortcutTriggersOnceAndReportsOneRelease() {
     QTest::qWait(200);
     int presses = 0;
     int releases = 0;
-    GlobalShortcutService service(
-        ctrl1, [&] { ++presses; }, [&] { ++releases; }, *registry);
+    GlobalShortcutService service(ctrl1, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++presses; });
+    connect(&service, &GlobalShortcutService::released, this, [&] { ++releases; });
     service.registerShortcut();
     // The server repeats a key held this long about twenty times.
     xdotool({"keydown", "ctrl+1"});
@@ -192,8 +193,7 @@ void TestGlobalShortcutDesktop::shortcutHeldByAnotherClientIsReportedAndNothingS
     QFETCH(uint16_t, heldLockState);
     X11TestClient other;
     QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | heldLockState, keycodeOf1));
-    GlobalShortcutService service(
-        ctrl1, [] {}, *registry);
+    GlobalShortcutService service(ctrl1, *registry);
     service.registerShortcut();
     QVERIFY(!service.isRegistered());
     QCOMPARE(service.registrationError(), QStringLiteral("Ctrl+1 is already used by another application"));
@@ -228,8 +228,8 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
     QFETCH(QString, name);
     X11TestClient other;
     int triggers = 0;
-    GlobalShortcutService service(
-        shortcut, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service(shortcut, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
 
     // Grabbed before the layout changes and after it: both take the key itself.
     service.registerShortcut();

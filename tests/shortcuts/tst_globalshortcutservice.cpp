@@ -69,8 +69,8 @@ void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPre
     QFETCH(Qt::Key, key);
     QFETCH(Qt::KeyboardModifiers, qtModifiers);
     int triggers = 0;
-    GlobalShortcutService service(
-        {keyCode, modifiers}, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service({keyCode, modifiers}, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     QVERIFY(!service.isRegistered());
     QVERIFY(grabber->grabbed.empty());
 
@@ -89,8 +89,8 @@ void TestGlobalShortcutService::registeredShortcutTriggersOnALaterTurnOncePerPre
 
 void TestGlobalShortcutService::unregisterAndDestructionReleaseTheKey() {
     int triggers = 0;
-    auto service = std::make_unique<GlobalShortcutService>(
-        commandOne, [&] { ++triggers; }, *registry);
+    auto service = std::make_unique<GlobalShortcutService>(commandOne, *registry);
+    connect(service.get(), &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     service->registerShortcut();
     service->unregister();
     QVERIFY(!service->isRegistered());
@@ -108,8 +108,8 @@ void TestGlobalShortcutService::unregisterAndDestructionReleaseTheKey() {
 
 void TestGlobalShortcutService::updateShortcutMovesOnlyARegisteredShortcut() {
     int triggers = 0;
-    GlobalShortcutService service(
-        commandOne, [&] { ++triggers; }, *registry);
+    GlobalShortcutService service(commandOne, *registry);
+    connect(&service, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
     service.updateShortcut(commandTwo);
     QCOMPARE(service.currentShortcut(), commandTwo);
     QVERIFY(!service.isRegistered());
@@ -153,10 +153,10 @@ void TestGlobalShortcutService::updateShortcutMovesOnlyARegisteredShortcut() {
 void TestGlobalShortcutService::laterRegistrationOfTheSameShortcutWins() {
     int first = 0;
     int second = 0;
-    GlobalShortcutService a(
-        commandOne, [&] { ++first; }, *registry);
-    GlobalShortcutService b(
-        commandOne, [&] { ++second; }, *registry);
+    GlobalShortcutService a(commandOne, *registry);
+    connect(&a, &GlobalShortcutService::triggered, this, [&] { ++first; });
+    GlobalShortcutService b(commandOne, *registry);
+    connect(&b, &GlobalShortcutService::triggered, this, [&] { ++second; });
     a.registerShortcut();
     b.registerShortcut();
     QVERIFY(grabber->press(ctrl1));
@@ -192,8 +192,7 @@ void TestGlobalShortcutService::failedRegistrationExplainsWhy() {
         grabber->takenByOthers.insert(
             {Qt::Key_K, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier});
     }
-    GlobalShortcutService service(
-        shortcut, [] {}, *registry);
+    GlobalShortcutService service(shortcut, *registry);
     service.registerShortcut();
     QVERIFY(!service.isRegistered());
     QCOMPARE(service.registrationError(), error);
@@ -210,10 +209,8 @@ void TestGlobalShortcutService::failedRegistrationExplainsWhy() {
 
 void TestGlobalShortcutService::withoutAKeyboardHookEveryServiceFailsAndTheHookIsTriedOnce() {
     grabber->available = false;
-    GlobalShortcutService a(
-        commandOne, [] {}, *registry);
-    GlobalShortcutService b(
-        commandTwo, [] {}, *registry);
+    GlobalShortcutService a(commandOne, *registry);
+    GlobalShortcutService b(commandTwo, *registry);
     a.registerShortcut();
     b.registerShortcut();
     a.registerShortcut();
@@ -230,12 +227,10 @@ void TestGlobalShortcutService::withoutAKeyboardHookEveryServiceFailsAndTheHookI
 
 void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServices() {
     int triggers = 0;
-    GlobalShortcutService explain(
-        commandOne, [&] { ++triggers; }, *registry);
-    GlobalShortcutService transcribe(
-        commandTwo, [] {}, *registry);
-    GlobalShortcutService cancel(
-        Shortcut{53, 0}, [] {}, *registry);
+    GlobalShortcutService explain(commandOne, *registry);
+    connect(&explain, &GlobalShortcutService::triggered, this, [&] { ++triggers; });
+    GlobalShortcutService transcribe(commandTwo, *registry);
+    GlobalShortcutService cancel(Shortcut{53, 0}, *registry);
     explain.registerShortcut();
     transcribe.registerShortcut();
 
@@ -262,16 +257,17 @@ void TestGlobalShortcutService::suspensionReleasesEveryKeyWithoutChangingTheServ
 
 void TestGlobalShortcutService::releaseRunsItsOwnHandlerLaterAndOnlyWhileRegistered() {
     QStringList calls;
-    auto service = std::make_unique<GlobalShortcutService>(
-        commandTwo, [&] { calls << "press"; }, [&] { calls << "release"; }, *registry);
-    GlobalShortcutService pressOnly(
-        commandOne, [&] { calls << "other press"; }, *registry);
+    auto service = std::make_unique<GlobalShortcutService>(commandTwo, *registry);
+    connect(service.get(), &GlobalShortcutService::triggered, this, [&] { calls << "press"; });
+    connect(service.get(), &GlobalShortcutService::released, this, [&] { calls << "release"; });
+    GlobalShortcutService pressOnly(commandOne, *registry);
+    connect(&pressOnly, &GlobalShortcutService::triggered, this, [&] { calls << "other press"; });
     service->registerShortcut();
     pressOnly.registerShortcut();
 
     QVERIFY(grabber->press(ctrl2));
     grabber->release(ctrl2);
-    grabber->release(ctrl1); // a service without a release handler ignores it
+    grabber->release(ctrl1); // nobody listens to the other service's release
     QVERIFY(calls.isEmpty());
     QTRY_COMPARE(calls, (QStringList{"press", "release"}));
 

@@ -27,12 +27,7 @@ public:
                              std::map<QString, Shortcut> others = {})
         : value(initial)
         , otherActions(std::move(others))
-        , recorder(ShortcutBinding{[this] { return value; },
-                                   [this](const Shortcut& s) {
-                                       value = s;
-                                       ++writes;
-                                   },
-                                   defaultValue,
+        , recorder(ShortcutBinding{[this] { return value; }, defaultValue,
                                    [this](const Shortcut& s) -> std::optional<QString> {
                                        for (const auto& [name, shortcut] : otherActions) {
                                            if (shortcut == s)
@@ -41,6 +36,11 @@ public:
                                        return std::nullopt;
                                    },
                                    [](const Shortcut& s) { return displayString(s); }}) {
+        QObject::connect(&recorder, &ShortcutRecorderView::shortcutChosen, &recorder,
+                         [this](const Shortcut& s) {
+                             value = s;
+                             ++writes;
+                         });
         recorder.show();
     }
     QPushButton* button() { return recorder.findChild<QPushButton*>(QStringLiteral("shortcutButton")); }

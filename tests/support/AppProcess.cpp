@@ -1,6 +1,5 @@
 #include "AppProcess.h"
 
-#include <QDeadlineTimer>
 #include <QProcessEnvironment>
 #include <QTest>
 
@@ -39,22 +38,11 @@ void AppProcess::start(const QStringList& extraEnvironment, const QStringList& a
 }
 
 bool AppProcess::waitForLine(const QString& text, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        for (const QString& line : m_lines) {
-            if (line.contains(text))
-                return true;
-        }
-        QTest::qWait(20);
-    }
-    return false;
+    return QTest::qWaitFor([&] { return !m_lines.filter(text).isEmpty(); }, timeoutMs);
 }
 
 bool AppProcess::waitForExit(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(20);
-    return m_process.state() == QProcess::NotRunning;
+    return QTest::qWaitFor([this] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 } // namespace quill::test

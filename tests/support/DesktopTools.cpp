@@ -108,7 +108,9 @@ void MicFeeder::run() {
     constexpr qsizetype chunk = 640; // 20 ms
     auto next = std::chrono::steady_clock::now();
     for (qsizetype offset = 0; !m_stop; offset = (offset + chunk) % (m_pcm.size() - chunk)) {
-        if (::write(fd, m_pcm.constData() + offset, chunk) < 0 && errno != EAGAIN) {
+        if (::write(fd, m_pcm.constData() + offset, chunk) >= 0) {
+            m_feeding = true;
+        } else if (errno != EAGAIN) {
             break;
         }
         next += std::chrono::milliseconds(20);

@@ -54,12 +54,16 @@ public:
     MicFeeder(const MicFeeder&) = delete;
     MicFeeder& operator=(const MicFeeder&) = delete;
 
+    // True once the first samples are in the pipe.
+    bool isFeeding() const { return m_feeding; }
+
 private:
     void run();
 
     QByteArray m_pcm;
     QString m_fifo;
     std::atomic_bool m_stop = false;
+    std::atomic_bool m_feeding = false;
     std::thread m_thread;
 };
 

@@ -17,13 +17,14 @@ public:
         askedPids << pid.value_or(-1);
         return answer;
     }
+    std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
     std::optional<FocusedText> answer;
     QList<qint64> askedPids;
 };
 
 class FakeWindow final : public ActiveWindowInfo {
 public:
-    QStringList windowClass() override { return names; }
+    QStringList applicationNames() override { return names; }
     bool holdsPrimarySelection() override { return holdsSelection; }
     QStringList names{"mousepad", "Mousepad"};
     bool holdsSelection = true;
@@ -53,7 +54,7 @@ public:
     }
     void clear() override {
         contents.clear();
-        Q_EMIT changed();
+        emit changed();
     }
     void setText(const QString& text) override { setFormats({{"text/plain", text.toUtf8()}}); }
     void setFormats(const QList<ClipboardFormat>& formats) override {
@@ -61,7 +62,7 @@ public:
             return;
         contents = formats;
         ++writes;
-        Q_EMIT changed();
+        emit changed();
     }
     std::optional<QString> selectionText() override { return selection; }
     void setSelectionText(const QString& text) override {
@@ -70,12 +71,12 @@ public:
     }
 
     // Another program reads what we put there.
-    void readByOtherProgram() { Q_EMIT contentsRead(); }
+    void readByOtherProgram() { emit contentsRead(); }
 
     void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
         QTimer::singleShot(delayMs, this, [this, formats] {
             contents = formats;
-            Q_EMIT changed();
+            emit changed();
         });
     }
 

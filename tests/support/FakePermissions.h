@@ -48,7 +48,7 @@ public:
         ++requests;
         answer(userAnswer);
     }
-    Authorization state = Authorization::Authorized;
+    Authorization state = Authorization::authorized;
     bool userAnswer = true;
     int requests = 0;
 };

@@ -19,11 +19,11 @@ SecretResult result(SecretResult::Status status, int code = 0) {
 SecretResult FakeSecretStore::store(const QString& service, const QString& account, const QByteArray& value) {
     ++storeCalls;
     if (unavailable)
-        return result(SecretResult::Status::Unavailable, 2);
+        return result(SecretResult::Status::unavailable, 2);
     if (failStores)
-        return result(SecretResult::Status::Failed, 13);
+        return result(SecretResult::Status::failed, 13);
     items.insert(key(service, account), value);
-    return result(SecretResult::Status::Ok);
+    return result(SecretResult::Status::ok);
 }
 
 SecretResult FakeSecretStore::lookup(const QString& service, const QString& account) {
@@ -31,25 +31,25 @@ SecretResult FakeSecretStore::lookup(const QString& service, const QString& acco
     if (beforeLookup)
         beforeLookup();
     if (failLookups) {
-        SecretResult locked = result(SecretResult::Status::Failed, 5);
+        SecretResult locked = result(SecretResult::Status::failed, 5);
         locked.message = QStringLiteral("the collection is locked");
         return locked;
     }
     if (unavailable)
-        return result(SecretResult::Status::Unavailable, 2);
+        return result(SecretResult::Status::unavailable, 2);
     const auto it = items.constFind(key(service, account));
     if (it == items.cend())
-        return result(SecretResult::Status::NotFound);
-    SecretResult r = result(SecretResult::Status::Ok);
+        return result(SecretResult::Status::notFound);
+    SecretResult r = result(SecretResult::Status::ok);
     r.value = *it;
     return r;
 }
 
 SecretResult FakeSecretStore::clear(const QString& service, const QString& account) {
     if (unavailable)
-        return result(SecretResult::Status::Unavailable, 2);
-    return result(items.remove(key(service, account)) ? SecretResult::Status::Ok
-                                                      : SecretResult::Status::NotFound);
+        return result(SecretResult::Status::unavailable, 2);
+    return result(items.remove(key(service, account)) ? SecretResult::Status::ok
+                                                      : SecretResult::Status::notFound);
 }
 
 namespace {

@@ -1,10 +1,12 @@
 #include "TestBackend.h"
 
-#include <QDeadlineTimer>
+#include "DesktopTools.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QTest>
 
 namespace quill::test {
 
@@ -21,25 +23,27 @@ TestBackend::~TestBackend() {
     m_process.waitForFinished(1000);
 }
 
-bool TestBackend::start() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PORT", "0");
-    env.insert("HOST", "127.0.0.1");
-    env.insert("QUILLPOINT_DEMO", "1");
-    env.insert("QUILLPOINT_DATA_DIR", m_dir.path() + "/data");
-    env.insert("QUILLPOINT_REQUEST_LOG", m_dir.path() + "/requests.jsonl");
-    m_process.setProcessEnvironment(env);
+bool TestBackend::start(const QStringList& changes) {
+    QStringList settings{"PORT=0", "HOST=127.0.0.1", "QUILLPOINT_DEMO=1",
+                         "QUILLPOINT_DATA_DIR=" + m_dir.path() + "/data",
+                         "QUILLPOINT_REQUEST_LOG=" + m_dir.path() + "/requests.jsonl"};
+    m_process.setProcessEnvironment(environmentWith(settings + changes));
     m_process.start("node", {qEnvironmentVariable("QUILLPOINT_SOURCE_DIR") + "/backend/src/main.js"});
     static const QRegularExpression listening(R"(listening on (http://127\.0\.0\.1:\d+))");
     QByteArray output;
-    QDeadlineTimer deadline(20000);
-    while (!deadline.hasExpired() && m_process.waitForReadyRead(int(deadline.remainingTime()))) {
-        output += m_process.readAll();
-        if (const auto match = listening.match(QString::fromUtf8(output)); match.hasMatch()) {
-            m_baseUrl = match.captured(1);
-            return true;
-        }
-    }
+    // The event loop keeps turning meanwhile: a fake upstream of this process answers the
+    // backend's questions at start-up.
+    const bool started = QTest::qWaitFor(
+        [&] {
+            output += m_process.readAll();
+            const auto match = listening.match(QString::fromUtf8(output));
+            if (match.hasMatch())
+                m_baseUrl = match.captured(1);
+            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+        },
+        20000);
+    if (started && !m_baseUrl.isEmpty())
+        return true;
     qWarning("backend did not start: %s", output.constData());
     return false;
 }

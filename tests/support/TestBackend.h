@@ -8,7 +8,8 @@
 namespace quill::test {
 
 // The reference backend from backend/, on a free loopback port, in demo mode (fixed answers, no
-// upstream) and with its test-only request log, so a test sees exactly what the program sent.
+// upstream) unless told otherwise, and with its test-only request log, so a test sees exactly
+// what the program sent.
 class TestBackend {
 public:
     TestBackend();
@@ -16,7 +17,9 @@ public:
     TestBackend(const TestBackend&) = delete;
     TestBackend& operator=(const TestBackend&) = delete;
 
-    bool start();
+    // `changes` to its environment: "NAME=value" sets, "-NAME" removes ("-QUILLPOINT_DEMO" to
+    // talk to the upstreams it is given).
+    bool start(const QStringList& changes = {});
     QString baseUrl() const { return m_baseUrl; }
     // Every request logged so far, oldest first.
     QList<QJsonObject> requests() const;

@@ -109,6 +109,12 @@ void TestHttpServer::readFrom(Connection* connection) {
         return;
     request.body = connection->received.mid(headEnd + 4, contentLength);
     connection->answered = true;
+    if (const auto fixed = m_fixed.constFind(request.path.split('?').constFirst()); fixed != m_fixed.cend()) {
+        fixedRequests.append(request);
+        connection->steps = fixed->steps;
+        runNextStep(connection);
+        return;
+    }
     requests.append(request);
     connection->steps = m_replies.isEmpty()
                             ? ScriptedReply::status(404, "text/plain").write("not found").steps

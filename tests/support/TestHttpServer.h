@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -49,7 +50,8 @@ public:
 };
 
 // A small HTTP/1.1 server on a loopback port. Replies are served in the order they were queued,
-// one per request; a request with none queued gets 404.
+// one per request; a request with none queued gets 404. A request for a path given its own
+// reply gets that reply every time, takes none from the queue and is counted apart.
 class TestHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -58,8 +60,12 @@ public:
     QString baseUrl() const;
     quint16 port() const { return m_server.serverPort(); }
     void enqueue(ScriptedReply reply) { m_replies.append(std::move(reply)); }
+    // Every request whose path (query left out) is `path` gets `reply`, from now on.
+    void answer(const QByteArray& path, ScriptedReply reply) { m_fixed.insert(path, std::move(reply)); }
 
     QList<RecordedRequest> requests;
+    // The requests answered by a reply of their path's own.
+    QList<RecordedRequest> fixedRequests;
     // Connections the client closed while the server still had steps to run.
     int clientClosedEarly = 0;
     // Connections whose script ran to its end.
@@ -76,6 +82,7 @@ private:
 
     QTcpServer m_server;
     QList<ScriptedReply> m_replies;
+    QHash<QByteArray, ScriptedReply> m_fixed;
 };
 
 } // namespace quill::test

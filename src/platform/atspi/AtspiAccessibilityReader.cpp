@@ -1,6 +1,11 @@
 #include "AtspiAccessibilityReader.h"
 
+#include "platform/Log.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QTextBoundaryFinder>
+#include <algorithm>
 #include <atspi/atspi.h>
 #include <future>
 #include <thread>
@@ -9,9 +14,14 @@
 namespace quill {
 namespace {
 
-// Large documents and deep trees are cut off rather than walked for seconds.
+// Bounds of one read's walk of the tree (see Budget).
 constexpr int kMaxWalkedNodes = 4000;
 constexpr int kMaxWalkDepth = 64;
+constexpr qint64 kWalkTimeMs = 600;
+// Objects embedded in objects embedded in text: a web page nests blocks a few levels deep.
+constexpr int kMaxEmbedDepth = 16;
+// Where an embedded object (a paragraph, a link, an image) sits in its parent's text.
+constexpr QChar kPlaceholder(0xFFFC);
 
 // Owns one reference to a GObject-derived libatspi object.
 template <typename T> class Ref {
@@ -71,15 +81,36 @@ bool hasState(AtspiAccessible* node, AtspiStateType state) {
     return states && atspi_state_set_contains(states.get(), state);
 }
 
-std::vector<Ref<AtspiAccessible>> children(AtspiAccessible* node) {
-    std::vector<Ref<AtspiAccessible>> result;
+// What one read may spend on the tree: a huge document or a deep tree is cut off rather than
+// walked for seconds while the user waits for the panel.
+class Budget {
+public:
+    Budget() { m_clock.start(); }
+    // Whether one more object may be visited.
+    bool spend() { return --m_nodes >= 0 && !m_clock.hasExpired(kWalkTimeMs); }
+
+private:
+    int m_nodes = kMaxWalkedNodes;
+    QElapsedTimer m_clock;
+};
+
+int childCount(AtspiAccessible* node) {
     Error error;
     const int count = atspi_accessible_get_child_count(node, error.out());
-    if (error.failed())
-        return result;
+    return error.failed() ? 0 : count;
+}
+
+Ref<AtspiAccessible> childAt(AtspiAccessible* node, int index) {
+    Error error;
+    Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, index, error.out()));
+    return error.failed() ? Ref<AtspiAccessible>() : std::move(child);
+}
+
+std::vector<Ref<AtspiAccessible>> children(AtspiAccessible* node) {
+    std::vector<Ref<AtspiAccessible>> result;
+    const int count = childCount(node);
     for (int i = 0; i < count; ++i) {
-        Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, error.out()));
-        if (!error.failed() && child)
+        if (auto child = childAt(node, i))
             result.push_back(std::move(child));
     }
     return result;
@@ -121,6 +152,12 @@ std::optional<Application> findApplication(std::optional<qint64> pid) {
     return std::nullopt;
 }
 
+// GTK 4 never reports SHOWING: inside the active window VISIBLE stands in for it.
+bool isOnScreen(AtspiStateSet* states, bool windowActive) {
+    return atspi_state_set_contains(states, ATSPI_STATE_SHOWING) ||
+           (windowActive && atspi_state_set_contains(states, ATSPI_STATE_VISIBLE));
+}
+
 // GTK answers a Collection query for the FOCUSED state in one round trip.
 Ref<AtspiAccessible> focusedByCollection(AtspiAccessible* root) {
     Ref<AtspiCollection> collection(atspi_accessible_get_collection_iface(root));
@@ -148,30 +185,33 @@ Ref<AtspiAccessible> focusedByCollection(AtspiAccessible* root) {
     return found;
 }
 
-// Qt has no Collection interface: walk the visible part of the tree, depth first.
-Ref<AtspiAccessible> focusedByWalk(AtspiAccessible* node, int depth, int& budget) {
-    for (auto& child : children(node)) {
-        if (--budget < 0)
-            return {};
-        Ref<AtspiStateSet> states(atspi_accessible_get_state_set(child.get()));
-        if (!states || !atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING))
+// Qt has no Collection interface: walk the visible part of the tree, depth first. Qt and KDE
+// mark the containers above an editor FOCUSED as well, so the deepest focused object wins.
+Ref<AtspiAccessible> focusedByWalk(AtspiAccessible* node, int depth, bool windowActive, Budget& budget) {
+    const int count = childCount(node);
+    for (int i = 0; i < count && budget.spend(); ++i) {
+        Ref<AtspiAccessible> child = childAt(node, i);
+        if (!child)
             continue;
+        Ref<AtspiStateSet> states(atspi_accessible_get_state_set(child.get()));
+        if (!states || !isOnScreen(states.get(), windowActive))
+            continue;
+        Ref<AtspiAccessible> deeper;
+        if (depth < kMaxWalkDepth)
+            deeper = focusedByWalk(child.get(), depth + 1, windowActive, budget);
+        if (deeper)
+            return deeper;
         if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
-            return std::move(child);
-        if (depth < kMaxWalkDepth) {
-            if (auto found = focusedByWalk(child.get(), depth + 1, budget))
-                return found;
-        }
+            return child;
     }
     return {};
 }
 
-Ref<AtspiAccessible> focusedElement(const Application& application) {
+Ref<AtspiAccessible> focusedElement(const Application& application, Budget& budget) {
     AtspiAccessible* root = application.activeWindow ? application.activeWindow.get() : application.app.get();
     if (auto found = focusedByCollection(root))
         return found;
-    int budget = kMaxWalkedNodes;
-    return focusedByWalk(root, 0, budget);
+    return focusedByWalk(root, 0, static_cast<bool>(application.activeWindow), budget);
 }
 
 // Qt counts text offsets in UTF-16 units, GTK and the rest in code points.
@@ -193,50 +233,324 @@ qsizetype graphemesBefore(const QString& text, qsizetype utf16Pos) {
     return count;
 }
 
-std::optional<FocusedText> readFocusedText(std::optional<qint64> pid) {
+struct Range {
+    int start = 0;
+    int end = 0;
+    bool isEmpty() const { return end <= start; }
+};
+
+int characterCount(AtspiText* text) {
+    Error error;
+    const int count = atspi_text_get_character_count(text, error.out());
+    return error.failed() ? 0 : count;
+}
+
+// The first selection of a text object; none when it has none or cannot say. GTK 4 answers
+// with garbage offsets for a label without a selection, so a range must lie inside the text.
+std::optional<Range> firstSelection(AtspiText* text) {
+    Error error;
+    const int selections = atspi_text_get_n_selections(text, error.out());
+    if (!error.failed() && selections < 1)
+        return std::nullopt;
+    AtspiRange* selection = atspi_text_get_selection(text, 0, error.out());
+    if (error.failed() || !selection)
+        return std::nullopt;
+    const Range range{std::min(selection->start_offset, selection->end_offset),
+                      std::max(selection->start_offset, selection->end_offset)};
+    g_free(selection);
+    if (range.start < 0 || range.end > characterCount(text))
+        return std::nullopt;
+    return range;
+}
+
+QString textBetween(AtspiText* text, Range range) {
+    Error error;
+    QString result = takeString(atspi_text_get_text(text, range.start, range.end, error.out()));
+    return error.failed() ? QString() : result;
+}
+
+// Web content lays its objects out as blocks (paragraphs, list items, cells) or within a line
+// (links, emphasis); browsers say which in the "display" attribute, other toolkits by the role.
+bool isBlock(AtspiAccessible* node) {
+    Error error;
+    GHashTable* attributes = atspi_accessible_get_attributes(node, error.out());
+    if (attributes) {
+        const auto* display = static_cast<const char*>(g_hash_table_lookup(attributes, "display"));
+        const std::optional<bool> block =
+            display ? std::optional<bool>(!g_str_has_prefix(display, "inline")) : std::nullopt;
+        g_hash_table_unref(attributes);
+        if (block)
+            return *block;
+    }
+    switch (atspi_accessible_get_role(node, error.out())) {
+    case ATSPI_ROLE_LINK:
+    case ATSPI_ROLE_STATIC:
+    case ATSPI_ROLE_TEXT:
+    case ATSPI_ROLE_MARK:
+    case ATSPI_ROLE_SUBSCRIPT:
+    case ATSPI_ROLE_SUPERSCRIPT:
+    case ATSPI_ROLE_CONTENT_DELETION:
+    case ATSPI_ROLE_CONTENT_INSERTION:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Joins what a person reads: blocks start a new paragraph, inline pieces continue the line.
+class ReadingText {
+public:
+    void addCharacters(const QString& characters) {
+        // White space that only stands between two blocks is layout, not text.
+        if (m_breakPending && characters.trimmed().isEmpty())
+            return;
+        flushBreak();
+        m_text += characters;
+    }
+    void addBlock(const QString& block) {
+        if (block.trimmed().isEmpty())
+            return;
+        m_breakPending = !m_text.isEmpty();
+        flushBreak();
+        m_text += block;
+        m_breakPending = true;
+    }
+    void addInline(const QString& piece) { addCharacters(piece); }
+    QString text() const { return m_text; }
+
+private:
+    void flushBreak() {
+        if (!m_breakPending || m_text.isEmpty()) {
+            m_breakPending = false;
+            return;
+        }
+        while (!m_text.isEmpty() && m_text.back().isSpace())
+            m_text.chop(1);
+        m_text += QStringLiteral("\n\n");
+        m_breakPending = false;
+    }
+
+    QString m_text;
+    bool m_breakPending = false;
+};
+
+QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget);
+
+// The text an embedded object contributes to its parent's selection: its own selection, or the
+// whole object when it lies inside the parent's selection but reports none of its own.
+std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool atEdge, int depth,
+                                    Budget& budget, bool* block) {
+    if (!budget.spend())
+        return std::nullopt;
+    Error error;
+    const int index = atspi_hypertext_get_link_index(hypertext, offset, error.out());
+    if (error.failed() || index < 0)
+        return std::nullopt;
+    Ref<AtspiHyperlink> link(atspi_hypertext_get_link(hypertext, index, error.out()));
+    if (error.failed() || !link)
+        return std::nullopt;
+    Ref<AtspiAccessible> child(atspi_hyperlink_get_object(link.get(), 0, error.out()));
+    if (error.failed() || !child)
+        return std::nullopt;
+    Ref<AtspiText> childText(atspi_accessible_get_text_iface(child.get()));
+    if (!childText)
+        return std::nullopt;
+    *block = isBlock(child.get());
+    std::optional<Range> selection = firstSelection(childText.get());
+    if (!selection || selection->isEmpty()) {
+        // At the edge of the parent's selection the object is touched, not selected.
+        if (atEdge)
+            return std::nullopt;
+        selection = Range{0, characterCount(childText.get())};
+    }
+    return readableText(child.get(), childText.get(), *selection, depth + 1, budget);
+}
+
+// `range` of `text` with each U+FFFC, an embedded object's place, replaced by that object's
+// selected text, recursively. Placeholders that lead nowhere are dropped.
+QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget) {
+    QString raw = textBetween(text, range);
+    if (!raw.contains(kPlaceholder))
+        return raw;
+    Ref<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(node));
+    ReadingText reading;
+    int offset = range.start;
+    const qsizetype last = raw.lastIndexOf(kPlaceholder);
+    const qsizetype first = raw.indexOf(kPlaceholder);
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < raw.size(); ++offset) {
+        const qsizetype width = (raw.at(i).isHighSurrogate() && i + 1 < raw.size()) ? 2 : 1;
+        if (raw.at(i) == kPlaceholder) {
+            reading.addCharacters(raw.mid(runStart, i - runStart));
+            bool block = false;
+            const bool atEdge =
+                raw.size() > 1 && ((i == first && i == 0) || (i == last && i == raw.size() - 1));
+            const std::optional<QString> piece =
+                hypertext && depth < kMaxEmbedDepth
+                    ? embeddedText(hypertext.get(), offset, atEdge, depth, budget, &block)
+                    : std::nullopt;
+            if (piece && block)
+                reading.addBlock(*piece);
+            else if (piece)
+                reading.addInline(*piece);
+            runStart = i + 1;
+        }
+        i += width;
+    }
+    reading.addCharacters(raw.mid(runStart));
+    return reading.text();
+}
+
+bool isPlaceholderOnly(const QString& text) {
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == kPlaceholder || c.isSpace(); });
+}
+
+// The selection found in one text object, with that object for the log.
+struct Selection {
+    QString text;
+    Ref<AtspiAccessible> holder;
+};
+
+// The selected text at or below `node`: the node's own selection, else the selections of the
+// text objects inside it in reading order (a document whose paragraphs are objects of their own).
+// None when no text object there has a selection; an empty text when the focused text object
+// has a caret and nothing selected.
+std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bool windowActive,
+                                        Budget& budget) {
+    Ref<AtspiText> text(atspi_accessible_get_text_iface(node.get()));
+    if (text) {
+        const std::optional<Range> range = firstSelection(text.get());
+        if (range && !range->isEmpty())
+            return Selection{readableText(node.get(), text.get(), *range, 0, budget), std::move(node)};
+        // A caret in the focused text, or an empty field: nothing is selected.
+        if (depth == 0 && (characterCount(text.get()) > 0 || childCount(node.get()) == 0))
+            return Selection{QString(), std::move(node)};
+    }
+    if (depth >= kMaxWalkDepth)
+        return std::nullopt;
+    std::optional<Selection> found;
+    QStringList pieces;
+    const int count = childCount(node.get());
+    for (int i = 0; i < count && budget.spend(); ++i) {
+        Ref<AtspiAccessible> child = childAt(node.get(), i);
+        if (!child)
+            continue;
+        Ref<AtspiStateSet> states(atspi_accessible_get_state_set(child.get()));
+        if (!states || !isOnScreen(states.get(), windowActive))
+            continue;
+        auto below = selectionBelow(std::move(child), depth + 1, windowActive, budget);
+        if (!below || below->text.isEmpty())
+            continue;
+        pieces << below->text;
+        if (!found)
+            found = std::move(below);
+    }
+    if (found)
+        found->text = pieces.join(u'\n');
+    return found;
+}
+
+QString roleName(AtspiAccessible* node) {
+    Error error;
+    QString role = takeString(atspi_accessible_get_role_name(node, error.out()));
+    return error.failed() ? QStringLiteral("unknown object") : role;
+}
+
+QString applicationName(AtspiAccessible* app) {
+    Error error;
+    QString name = takeString(atspi_accessible_get_name(app, error.out()));
+    return error.failed() ? QString() : name;
+}
+
+// When a toolkit returns the selected characters as nothing, they are cut from the whole value.
+std::optional<FocusedText> rangeInValue(AtspiAccessible* app, AtspiText* text, Range range) {
+    FocusedText result;
+    Error error;
+    const int count = characterCount(text);
+    QString value = takeString(atspi_text_get_text(text, 0, count, error.out()));
+    if (error.failed())
+        return result;
+    const QString toolkit = takeString(atspi_accessible_get_toolkit_name(app, error.out()));
+    const bool countsUtf16 = toolkit.compare(QLatin1String("Qt"), Qt::CaseInsensitive) == 0;
+    const qsizetype from = graphemesBefore(value, utf16Position(value, range.start, countsUtf16));
+    const qsizetype to = graphemesBefore(value, utf16Position(value, range.end, countsUtf16));
+    result.range = TextRange{from, to - from};
+    result.value = std::move(value);
+    return result;
+}
+
+// LibreOffice makes each paragraph of a document an object of its own, in a container without
+// text: a selection across paragraphs is read from the container.
+Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
+    Error error;
+    if (atspi_accessible_get_role(focused.get(), error.out()) != ATSPI_ROLE_PARAGRAPH)
+        return focused;
+    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(focused.get(), error.out()));
+    if (error.failed() || !parent)
+        return focused;
+    Ref<AtspiText> parentText(atspi_accessible_get_text_iface(parent.get()));
+    return parentText ? std::move(focused) : std::move(parent);
+}
+
+// The object the application with `pid` last announced as focused, when it still is. Focus
+// implies the application's window is the active one.
+Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, std::optional<qint64> pid) {
+    if (!announced || !pid || *pid == getpid() || processId(announced) != pid ||
+        !hasState(announced, ATSPI_STATE_FOCUSED))
+        return {};
+    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(announced)));
+}
+
+// The selection in the application with `pid` (or the one in front): where it announced focus,
+// else where the tree says focus is, else wherever its active window shows a selection.
+std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
+                                       Budget& budget) {
+    if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid)) {
+        if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+            return selection;
+    }
     auto application = findApplication(pid);
     if (!application)
         return std::nullopt;
-    Ref<AtspiAccessible> focused = focusedElement(*application);
-    if (!focused)
+    const bool windowActive = static_cast<bool>(application->activeWindow);
+    std::optional<Selection> selection;
+    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget))
+        selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
+    if (!selection && windowActive) {
+        Ref<AtspiAccessible> window(
+            static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
+        selection = selectionBelow(std::move(window), 1, windowActive, budget);
+    }
+    if (!selection)
+        logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+                QStringLiteral("no text with a selection found in %1")
+                    .arg(applicationName(application->app.get())));
+    return selection;
+}
+
+std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+    Budget budget;
+    std::optional<Selection> selection = findSelection(pid, announced, budget);
+    if (!selection)
         return std::nullopt;
-    FocusedText result;
-    Ref<AtspiText> text(atspi_accessible_get_text_iface(focused.get()));
-    if (!text)
-        return result;
     Error error;
-    AtspiRange* selection = atspi_text_get_selection(text.get(), 0, error.out());
-    if (error.failed() || !selection)
-        return result;
-    const int start = std::min(selection->start_offset, selection->end_offset);
-    const int end = std::max(selection->start_offset, selection->end_offset);
-    g_free(selection);
-    if (start < 0)
-        return result;
-    if (end == start) {
+    Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
+    const QString role = roleName(selection->holder.get());
+    const QString appName = app ? applicationName(app.get()) : QString();
+    FocusedText result;
+    Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
+    const std::optional<Range> range = text ? firstSelection(text.get()) : std::nullopt;
+    if (selection->text.isEmpty() && app && text && range && !range->isEmpty() &&
+        textBetween(text.get(), *range).isEmpty())
+        result = rangeInValue(app.get(), text.get(), *range).value_or(FocusedText{});
+    else if (isPlaceholderOnly(selection->text))
         result.selectedText = QString();
-        result.range = TextRange{0, 0};
-        return result;
-    }
-    QString selected = takeString(atspi_text_get_text(text.get(), start, end, error.out()));
-    if (!error.failed()) {
-        result.selectedText = std::move(selected);
-        if (!result.selectedText->isEmpty())
-            return result;
-    }
-    const int count = atspi_text_get_character_count(text.get(), error.out());
-    if (error.failed())
-        return result;
-    QString value = takeString(atspi_text_get_text(text.get(), 0, count, error.out()));
-    if (error.failed())
-        return result;
-    const QString toolkit =
-        takeString(atspi_accessible_get_toolkit_name(application->app.get(), error.out()));
-    const bool countsUtf16 = toolkit.compare(QLatin1String("Qt"), Qt::CaseInsensitive) == 0;
-    const qsizetype from = graphemesBefore(value, utf16Position(value, start, countsUtf16));
-    const qsizetype to = graphemesBefore(value, utf16Position(value, end, countsUtf16));
-    result.range = TextRange{from, to - from};
-    result.value = std::move(value);
+    else
+        result.selectedText = QString(selection->text).remove(kPlaceholder);
+    const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
+    logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+            found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
+                  : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
     return result;
 }
 
@@ -271,9 +585,17 @@ struct AtspiAccessibilityReader::Worker {
                 // thread iterates; move it here.
                 atspi_set_main_context(context);
                 atspi_set_timeout(callTimeoutMs, callTimeoutMs * 4);
+                // Applications announce where focus goes: knowing it spares walking their trees.
+                focusListener = atspi_event_listener_new(&Worker::onFocusChanged, this, nullptr);
+                atspi_event_listener_register(focusListener, "object:state-changed:focused", nullptr);
             }
             started.set_value(ok);
             g_main_loop_run(loop);
+            if (focusListener) {
+                atspi_event_listener_deregister(focusListener, "object:state-changed:focused", nullptr);
+                g_object_unref(focusListener);
+            }
+            lastFocused.reset();
             g_main_context_pop_thread_default(context);
         });
         available = ready.get();
@@ -308,10 +630,21 @@ struct AtspiAccessibilityReader::Worker {
         return future;
     }
 
+    static void onFocusChanged(AtspiEvent* event, void* data) {
+        auto* worker = static_cast<Worker*>(data);
+        if (event->detail1 == 1 && event->source)
+            worker->lastFocused =
+                Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        g_boxed_free(atspi_event_get_type(), event);
+    }
+
     GMainContext* context;
     GMainLoop* loop;
     std::thread thread;
     bool available = false;
+    // Used on the worker thread only.
+    AtspiEventListener* focusListener = nullptr;
+    Ref<AtspiAccessible> lastFocused;
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
@@ -323,9 +656,13 @@ AtspiAccessibilityReader::~AtspiAccessibilityReader() = default;
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
     if (!m_worker->available)
         return std::nullopt;
-    auto answer = m_worker->submit([pid] { return readFocusedText(pid); });
-    if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready)
+    Worker* worker = m_worker.get();
+    auto answer = m_worker->submit([pid, worker] { return readFocusedText(pid, worker->lastFocused.get()); });
+    if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready) {
+        logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+                QStringLiteral("no answer from the application within %1 ms").arg(m_waitMs));
         return std::nullopt;
+    }
     return answer.get();
 }
 

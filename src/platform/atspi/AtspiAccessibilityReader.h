@@ -16,14 +16,7 @@ public:
     AtspiAccessibilityReader& operator=(const AtspiAccessibilityReader&) = delete;
 
     std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
-
-    // The application whose window is the active one, as it names itself on the bus; this
-    // process never counts.
-    struct ActiveApplication {
-        qint64 processId = 0;
-        QString name;
-    };
-    std::optional<ActiveApplication> activeApplication();
+    std::optional<ActiveApplication> activeApplication() override;
 
 private:
     struct Worker;

@@ -4,7 +4,10 @@
 #include "AacFileWriter.h"
 #include "AudioEncoderModule.h"
 
+// The loader looks this symbol up by its C name (AudioEncoderModule::factorySymbol).
+// NOLINTBEGIN(readability-identifier-naming)
 extern "C" __attribute__((visibility("default"))) quill::AudioFileWriter*
 quillpoint_create_audio_file_writer() {
     return new quill::AacFileWriter();
 }
+// NOLINTEND(readability-identifier-naming)

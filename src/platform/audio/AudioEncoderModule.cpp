@@ -1,5 +1,6 @@
 #include "AudioEncoderModule.h"
 
+#include "ElfImageCheck.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -52,6 +53,14 @@ std::unique_ptr<AudioFileWriter> AudioEncoderModule::createWriter(QString& error
         if (found.isEmpty()) {
             error = QStringLiteral("the audio encoder module %1 is missing (looked for %2)")
                         .arg(QLatin1String(fileName), m_candidates.join(QStringLiteral(", ")));
+            return nullptr;
+        }
+        // A module that would fault while loading, like one that fails to load, stays broken
+        // until the program restarts.
+        if (const auto problem = audio::elfImageProblem(found)) {
+            m_loadError =
+                QStringLiteral("the audio encoder module %1 %2; reinstall Quillpoint").arg(found, *problem);
+            error = m_loadError;
             return nullptr;
         }
         QElapsedTimer clock;

@@ -7,7 +7,7 @@ namespace quill::audio {
 namespace {
 
 struct State {
-    platform::SoundFacts facts;
+    SoundFacts facts;
     pa_context* context = nullptr;
     bool done = false;
 };
@@ -64,7 +64,7 @@ void onContextState(pa_context* context, void* data) {
 
 } // namespace
 
-platform::SoundFacts probe(int timeoutMs) {
+SoundFacts probe(int timeoutMs) {
     State state;
     pa_mainloop* loop = pa_mainloop_new();
     state.context = pa_context_new(pa_mainloop_get_api(loop), "Quillpoint diagnostics");

@@ -6,6 +6,6 @@ namespace quill::audio {
 
 // Asks the sound server (PulseAudio, or PipeWire's PulseAudio service) for its name and default
 // source; never starts a server. Gives up after `timeoutMs`.
-platform::SoundFacts probe(int timeoutMs);
+SoundFacts probe(int timeoutMs);
 
 } // namespace quill::audio

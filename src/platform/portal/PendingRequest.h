@@ -1,13 +1,14 @@
 #pragma once
 
-#include "PortalRequest.h"
+#include "PortalReply.h"
 
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QTimer>
 #include <chrono>
 #include <functional>
 
-namespace quill::portal {
+namespace quill {
 
 // Lives as a child of the caller's context, so a caller that goes away takes its pending
 // requests (and their subscriptions) with it.
@@ -36,4 +37,4 @@ private:
     bool m_finished = false;
 };
 
-} // namespace quill::portal
+} // namespace quill

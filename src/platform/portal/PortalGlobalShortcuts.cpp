@@ -1,13 +1,14 @@
 #include "PortalGlobalShortcuts.h"
 
 #include "PortalKeys.h"
+#include "PortalRequest.h"
 #include "platform/Log.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QTimer>
 
-namespace quill::portal {
+namespace quill {
 namespace {
 
 const QString interfaceName = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
@@ -23,7 +24,7 @@ void log(const QString& text) {
 }
 
 QString triggerOf(const KeyCombination& combination) {
-    return triggerFor(combination.key, combination.modifiers);
+    return portal::triggerFor(combination.key, combination.modifiers);
 }
 
 // An object path element: letters, digits and underscores.
@@ -42,7 +43,7 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus)
 PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus, Options options)
     : m_bus(std::move(bus))
     , m_options(std::move(options)) {
-    registerPortalShortcutTypes();
+    portal::registerPortalShortcutTypes();
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts() = default;
@@ -55,11 +56,11 @@ bool PortalGlobalShortcuts::install(PressHandler onPress, ReleaseHandler onRelea
     if (!m_bus.isConnected())
         return false;
     m_installed = true;
-    m_bus.connect(QString(), desktopPath, interfaceName, QStringLiteral("Activated"), this,
+    m_bus.connect(QString(), portal::desktopPath, interfaceName, QStringLiteral("Activated"), this,
                   SLOT(onActivated(QDBusMessage)));
-    m_bus.connect(QString(), desktopPath, interfaceName, QStringLiteral("Deactivated"), this,
+    m_bus.connect(QString(), portal::desktopPath, interfaceName, QStringLiteral("Deactivated"), this,
                   SLOT(onDeactivated(QDBusMessage)));
-    m_bus.connect(QString(), desktopPath, interfaceName, QStringLiteral("ShortcutsChanged"), this,
+    m_bus.connect(QString(), portal::desktopPath, interfaceName, QStringLiteral("ShortcutsChanged"), this,
                   SLOT(onShortcutsChanged(QDBusMessage)));
     return true;
 }
@@ -140,7 +141,7 @@ void PortalGlobalShortcuts::bind(const QString& id, Binding& binding) {
           {QStringLiteral("preferred_trigger"), id}}}};
     const QVariantMap options{{QStringLiteral("session_handle_token"), tokenFor(m_options.sessionPrefix, id)},
                               {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts)}};
-    callWithRequest(
+    portal::callWithRequest(
         m_bus, interfaceName, QStringLiteral("CreateSession"), {}, options, m_options.timeout, this,
         [this, id, serial = binding.serial](const PortalReply& reply) { sessionCreated(id, serial, reply); });
 }
@@ -172,7 +173,8 @@ void PortalGlobalShortcuts::sessionCreated(const QString& id, quint64 serial, co
         closed->pressed = false;
         refuse(*closed, GrabResult::refused);
     });
-    const PortalShortcutList given = portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
+    const PortalShortcutList given =
+        portal::portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
     if (std::any_of(given.begin(), given.end(),
                     [&](const PortalShortcut& entry) { return entry.id == id; })) {
         bound(id, serial, reply);
@@ -182,10 +184,11 @@ void PortalGlobalShortcuts::sessionCreated(const QString& id, quint64 serial, co
         {id,
          {{QStringLiteral("description"), binding->description.isEmpty() ? id : binding->description},
           {QStringLiteral("preferred_trigger"), id}}}};
-    callWithRequest(m_bus, interfaceName, QStringLiteral("BindShortcuts"),
-                    {QVariant::fromValue(QDBusObjectPath(handle)), QVariant::fromValue(shortcuts), QString()},
-                    {}, m_options.bindTimeout, this,
-                    [this, id, serial](const PortalReply& answer) { bound(id, serial, answer); });
+    portal::callWithRequest(
+        m_bus, interfaceName, QStringLiteral("BindShortcuts"),
+        {QVariant::fromValue(QDBusObjectPath(handle)), QVariant::fromValue(shortcuts), QString()}, {},
+        m_options.bindTimeout, this,
+        [this, id, serial](const PortalReply& answer) { bound(id, serial, answer); });
 }
 
 void PortalGlobalShortcuts::bound(const QString& id, quint64 serial, const PortalReply& reply) {
@@ -197,7 +200,8 @@ void PortalGlobalShortcuts::bound(const QString& id, quint64 serial, const Porta
         refuse(*binding, GrabResult::refused);
         return;
     }
-    const PortalShortcutList given = portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
+    const PortalShortcutList given =
+        portal::portalShortcutList(reply.results.value(QStringLiteral("shortcuts")));
     const auto entry = std::find_if(given.begin(), given.end(),
                                     [&](const PortalShortcut& shortcut) { return shortcut.id == id; });
     if (entry == given.end()) {
@@ -262,7 +266,7 @@ void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
     const auto [id, binding] = bindingFor(message);
     if (!binding)
         return;
-    for (const auto& entry : portalShortcutList(message.arguments().at(1))) {
+    for (const auto& entry : portal::portalShortcutList(message.arguments().at(1))) {
         if (entry.id != id)
             continue;
         const QString trigger = entry.properties.value(QStringLiteral("trigger_description")).toString();
@@ -275,4 +279,4 @@ void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
     }
 }
 
-} // namespace quill::portal
+} // namespace quill

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "PortalRequest.h"
+#include "PortalReply.h"
+#include "PortalSession.h"
 #include "PortalShortcuts.h"
 #include "platform/KeyGrabber.h"
 
@@ -12,7 +13,7 @@
 #include <memory>
 #include <unordered_map>
 
-namespace quill::portal {
+namespace quill {
 
 // Global shortcuts through the GlobalShortcuts portal (Wayland). The portal hands out actions,
 // not keys: each grabbed combination becomes one action whose id is its trigger ("CTRL+1") and
@@ -102,4 +103,4 @@ private:
     std::unordered_map<KeyCombination, QString> m_descriptions;
 };
 
-} // namespace quill::portal
+} // namespace quill

@@ -1,6 +1,7 @@
 #include "PortalKeyEventPoster.h"
 
 #include "PortalKeys.h"
+#include "PortalRequest.h"
 #include "platform/Log.h"
 #include "platform/SettingsStore.h"
 
@@ -11,7 +12,7 @@
 #include <QDBusVariant>
 #include <xkbcommon/xkbcommon.h>
 
-namespace quill::portal {
+namespace quill {
 namespace {
 
 const QString interfaceName = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
@@ -34,7 +35,7 @@ PortalKeyEventPoster::PortalKeyEventPoster(QDBusConnection bus, SettingsStore& s
     , m_options(options) {
     // Restore tokens came with version 2 of the interface; version 1 (xdg-desktop-portal 1.16)
     // drops their options unread, so they are sent only where they mean something.
-    auto call = QDBusMessage::createMethodCall(desktopService, desktopPath,
+    auto call = QDBusMessage::createMethodCall(portal::desktopService, portal::desktopPath,
                                                QStringLiteral("org.freedesktop.DBus.Properties"),
                                                QStringLiteral("Get"));
     call.setArguments({interfaceName, QStringLiteral("version")});
@@ -71,7 +72,7 @@ bool PortalKeyEventPoster::isKeyHeld() {
 }
 
 void PortalKeyEventPoster::postKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
-    if (keysymForKey(key) == 0)
+    if (portal::keysymForKey(key) == 0)
         return;
     switch (m_state) {
     case State::started:
@@ -87,21 +88,21 @@ void PortalKeyEventPoster::postKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
 
 void PortalKeyEventPoster::connectSession(uint version) {
     m_version = version;
-    callWithRequest(m_bus, interfaceName, QStringLiteral("CreateSession"), {},
-                    {{QStringLiteral("session_handle_token"), newToken()}}, m_options.timeout, this,
-                    [this](const PortalReply& reply) {
-                        if (!reply.ok())
-                            return fail(QStringLiteral("CreateSession"), reply);
-                        const QVariant handle = reply.results.value(QStringLiteral("session_handle"));
-                        m_session = std::make_unique<PortalSession>(
-                            m_bus, handle.canConvert<QDBusObjectPath>()
-                                       ? handle.value<QDBusObjectPath>().path()
-                                       : handle.toString());
-                        connect(m_session.get(), &PortalSession::closed, this, [this] {
-                            fail(QStringLiteral("session"), {PortalReply::Status::ended, {}, {}});
-                        });
-                        selectDevices();
-                    });
+    portal::callWithRequest(m_bus, interfaceName, QStringLiteral("CreateSession"), {},
+                            {{QStringLiteral("session_handle_token"), portal::newToken()}}, m_options.timeout,
+                            this, [this](const PortalReply& reply) {
+                                if (!reply.ok())
+                                    return fail(QStringLiteral("CreateSession"), reply);
+                                const QVariant handle = reply.results.value(QStringLiteral("session_handle"));
+                                m_session = std::make_unique<PortalSession>(
+                                    m_bus, handle.canConvert<QDBusObjectPath>()
+                                               ? handle.value<QDBusObjectPath>().path()
+                                               : handle.toString());
+                                connect(m_session.get(), &PortalSession::closed, this, [this] {
+                                    fail(QStringLiteral("session"), {PortalReply::Status::ended, {}, {}});
+                                });
+                                selectDevices();
+                            });
 }
 
 void PortalKeyEventPoster::selectDevices() {
@@ -112,33 +113,34 @@ void PortalKeyEventPoster::selectDevices() {
         if (token && !token->toString().isEmpty())
             options.insert(QStringLiteral("restore_token"), token->toString());
     }
-    callWithRequest(m_bus, interfaceName, QStringLiteral("SelectDevices"),
-                    {QVariant::fromValue(QDBusObjectPath(m_session->handle()))}, options, m_options.timeout,
-                    this, [this](const PortalReply& reply) {
-                        if (!reply.ok())
-                            return fail(QStringLiteral("SelectDevices"), reply);
-                        start();
-                    });
+    portal::callWithRequest(m_bus, interfaceName, QStringLiteral("SelectDevices"),
+                            {QVariant::fromValue(QDBusObjectPath(m_session->handle()))}, options,
+                            m_options.timeout, this, [this](const PortalReply& reply) {
+                                if (!reply.ok())
+                                    return fail(QStringLiteral("SelectDevices"), reply);
+                                start();
+                            });
 }
 
 void PortalKeyEventPoster::start() {
-    callWithRequest(m_bus, interfaceName, QStringLiteral("Start"),
-                    {QVariant::fromValue(QDBusObjectPath(m_session->handle())), QString()}, {},
-                    m_options.timeout, this, [this](const PortalReply& reply) {
-                        if (!reply.ok())
-                            return fail(QStringLiteral("Start"), reply);
-                        if (!(reply.results.value(QStringLiteral("devices")).toUInt() & keyboardDevice))
-                            return fail(QStringLiteral("Start"),
-                                        {PortalReply::Status::ended, {}, QStringLiteral("no keyboard")});
-                        // A token is good for one restore: the portal hands out a new one each time.
-                        const QString token = reply.results.value(QStringLiteral("restore_token")).toString();
-                        if (!token.isEmpty())
-                            m_settings.setValue(restoreTokenKey, token);
-                        m_state = State::started;
-                        if (const auto pending = std::exchange(m_pending, std::nullopt))
-                            sendKey(pending->first, pending->second);
-                        emit sessionSettled();
-                    });
+    portal::callWithRequest(
+        m_bus, interfaceName, QStringLiteral("Start"),
+        {QVariant::fromValue(QDBusObjectPath(m_session->handle())), QString()}, {}, m_options.timeout, this,
+        [this](const PortalReply& reply) {
+            if (!reply.ok())
+                return fail(QStringLiteral("Start"), reply);
+            if (!(reply.results.value(QStringLiteral("devices")).toUInt() & keyboardDevice))
+                return fail(QStringLiteral("Start"),
+                            {PortalReply::Status::ended, {}, QStringLiteral("no keyboard")});
+            // A token is good for one restore: the portal hands out a new one each time.
+            const QString token = reply.results.value(QStringLiteral("restore_token")).toString();
+            if (!token.isEmpty())
+                m_settings.setValue(restoreTokenKey, token);
+            m_state = State::started;
+            if (const auto pending = std::exchange(m_pending, std::nullopt))
+                sendKey(pending->first, pending->second);
+            emit sessionSettled();
+        });
 }
 
 void PortalKeyEventPoster::fail(const QString& step, const PortalReply& reply) {
@@ -166,7 +168,7 @@ void PortalKeyEventPoster::sendNextKeyEvent() {
         return;
     const KeyEvent event = m_keyEvents.front();
     m_keyEvents.pop_front();
-    auto call = QDBusMessage::createMethodCall(desktopService, desktopPath, interfaceName,
+    auto call = QDBusMessage::createMethodCall(portal::desktopService, portal::desktopPath, interfaceName,
                                                QStringLiteral("NotifyKeyboardKeysym"));
     call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session->handle())), QVariantMap(),
                        int(event.keysym), uint(event.pressed ? 1 : 0)});
@@ -195,10 +197,10 @@ void PortalKeyEventPoster::sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
         held.push_back(XKB_KEY_Alt_L);
     for (uint32_t modifier : held)
         send(modifier, true);
-    send(keysymForKey(key), true);
-    send(keysymForKey(key), false);
+    send(portal::keysymForKey(key), true);
+    send(portal::keysymForKey(key), false);
     for (auto it = held.rbegin(); it != held.rend(); ++it)
         send(*it, false);
 }
 
-} // namespace quill::portal
+} // namespace quill

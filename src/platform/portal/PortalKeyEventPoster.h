@@ -1,6 +1,7 @@
 #pragma once
 
-#include "PortalRequest.h"
+#include "PortalReply.h"
+#include "PortalSession.h"
 #include "platform/KeyEventPoster.h"
 
 #include <QDBusConnection>
@@ -11,10 +12,8 @@
 #include <optional>
 
 namespace quill {
-class SettingsStore;
-}
 
-namespace quill::portal {
+class SettingsStore;
 
 // Key presses through the RemoteDesktop portal's keyboard (Wayland): a session with the keyboard
 // alone, started once; the desktop may ask the user to allow it. Where the portal can keep that
@@ -79,4 +78,4 @@ private:
     bool m_keyEventInFlight = false;
 };
 
-} // namespace quill::portal
+} // namespace quill

@@ -2,7 +2,7 @@
 
 #include <QDBusMetaType>
 
-namespace quill::portal {
+namespace quill {
 
 QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
     argument.beginStructure();
@@ -17,6 +17,10 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
     argument.endStructure();
     return argument;
 }
+
+} // namespace quill
+
+namespace quill::portal {
 
 void registerPortalShortcutTypes() {
     qDBusRegisterMetaType<PortalShortcut>();

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QVariantMap>
 
-namespace quill::portal {
+namespace quill {
 
 // One entry of the GlobalShortcuts portal's shortcut lists, D-Bus type (sa{sv}): the id and its
 // properties ("description", "preferred_trigger" going out; "trigger_description" coming back).
@@ -18,10 +18,15 @@ using PortalShortcutList = QList<PortalShortcut>;
 
 QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
 const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
+
+} // namespace quill
+
+namespace quill::portal {
+
 void registerPortalShortcutTypes();
 // The list in a result map's or a signal's variant, however QtDBus delivered it.
 PortalShortcutList portalShortcutList(const QVariant& value);
 
 } // namespace quill::portal
 
-Q_DECLARE_METATYPE(quill::portal::PortalShortcut)
+Q_DECLARE_METATYPE(quill::PortalShortcut)

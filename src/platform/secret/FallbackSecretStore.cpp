@@ -11,7 +11,7 @@ FallbackSecretStore::FallbackSecretStore(std::unique_ptr<SecretStore> primary,
 
 template <typename Call> SecretResult FallbackSecretStore::withFallback(Call call) {
     SecretResult r = call(*m_primary);
-    if (r.status != SecretResult::Status::Unavailable)
+    if (r.status != SecretResult::Status::unavailable)
         return r;
     if (!m_announced.exchange(true)) {
         logLine(lcPlatform(), QStringLiteral("KeychainHelper"),

@@ -69,22 +69,22 @@ SecretResult FileSecretStore::store(const QString& service, const QString& accou
     QString error;
     auto items = readItems(m_path, &error);
     if (!items)
-        return status(SecretResult::Status::Failed, error);
+        return status(SecretResult::Status::failed, error);
     items->insert(itemKey(service, account), QString::fromLatin1(value.toBase64()));
     if (!writeItems(m_path, *items, &error))
-        return status(SecretResult::Status::Failed, error);
-    return status(SecretResult::Status::Ok);
+        return status(SecretResult::Status::failed, error);
+    return status(SecretResult::Status::ok);
 }
 
 SecretResult FileSecretStore::lookup(const QString& service, const QString& account) {
     QString error;
     const auto items = readItems(m_path, &error);
     if (!items)
-        return status(SecretResult::Status::Failed, error);
+        return status(SecretResult::Status::failed, error);
     const auto it = items->constFind(itemKey(service, account));
     if (it == items->constEnd() || !it->isString())
-        return status(SecretResult::Status::NotFound);
-    SecretResult r = status(SecretResult::Status::Ok);
+        return status(SecretResult::Status::notFound);
+    SecretResult r = status(SecretResult::Status::ok);
     r.value = QByteArray::fromBase64(it->toString().toLatin1());
     return r;
 }
@@ -93,13 +93,13 @@ SecretResult FileSecretStore::clear(const QString& service, const QString& accou
     QString error;
     auto items = readItems(m_path, &error);
     if (!items)
-        return status(SecretResult::Status::Failed, error);
+        return status(SecretResult::Status::failed, error);
     if (!items->contains(itemKey(service, account)))
-        return status(SecretResult::Status::NotFound);
+        return status(SecretResult::Status::notFound);
     items->remove(itemKey(service, account));
     if (!writeItems(m_path, *items, &error))
-        return status(SecretResult::Status::Failed, error);
-    return status(SecretResult::Status::Ok);
+        return status(SecretResult::Status::failed, error);
+    return status(SecretResult::Status::ok);
 }
 
 } // namespace quill

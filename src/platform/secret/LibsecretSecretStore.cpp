@@ -108,7 +108,7 @@ bool meansNoService(const GError* error) {
 
 SecretResult fromError(GError* error) {
     SecretResult r;
-    r.status = meansNoService(error) ? SecretResult::Status::Unavailable : SecretResult::Status::Failed;
+    r.status = meansNoService(error) ? SecretResult::Status::unavailable : SecretResult::Status::failed;
     r.code = error->code;
     r.message = QString::fromUtf8(error->message);
     if (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED)
@@ -139,7 +139,7 @@ SecretResult LibsecretSecretStore::store(const QString& service, const QString& 
     if (error)
         return fromError(error);
     SecretResult r;
-    r.status = done ? SecretResult::Status::Ok : SecretResult::Status::Failed;
+    r.status = done ? SecretResult::Status::ok : SecretResult::Status::failed;
     return r;
 }
 
@@ -158,7 +158,7 @@ SecretResult LibsecretSecretStore::lookup(const QString& service, const QString&
         return fromError(error);
     SecretResult r;
     if (!found) {
-        r.status = SecretResult::Status::NotFound;
+        r.status = SecretResult::Status::notFound;
         return r;
     }
     SecretValue* value = secret_retrievable_retrieve_secret_sync(SECRET_RETRIEVABLE(found->data),
@@ -172,7 +172,7 @@ SecretResult LibsecretSecretStore::lookup(const QString& service, const QString&
     }
     gsize length = 0;
     const gchar* bytes = secret_value_get(value, &length);
-    r.status = SecretResult::Status::Ok;
+    r.status = SecretResult::Status::ok;
     r.value = QByteArray(bytes, qsizetype(length));
     secret_value_unref(value);
     return r;
@@ -187,7 +187,7 @@ SecretResult LibsecretSecretStore::clear(const QString& service, const QString& 
     if (error)
         return fromError(error);
     SecretResult r;
-    r.status = removed ? SecretResult::Status::Ok : SecretResult::Status::NotFound;
+    r.status = removed ? SecretResult::Status::ok : SecretResult::Status::notFound;
     return r;
 }
 

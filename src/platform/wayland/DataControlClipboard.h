@@ -6,6 +6,8 @@
 
 namespace quill {
 
+class DataControlConnection;
+
 // The clipboard and the primary selection of a Wayland seat through wlr data-control, which
 // lets a client without keyboard focus read and set both. KWin's XWayland bridge hands an X11
 // client's selection to Wayland clients only while an X11 window has the focus, so a program
@@ -32,13 +34,11 @@ public:
     // The MIME types a text is offered as, and the order text is looked for in an offer.
     static const QStringList& textMimeTypes();
 
-    class Connection;
-
 private:
-    explicit DataControlClipboard(std::shared_ptr<Connection> connection);
+    explicit DataControlClipboard(std::shared_ptr<DataControlConnection> connection);
     std::optional<QString> textOf(bool primary);
 
-    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<DataControlConnection> m_connection;
 };
 
 } // namespace quill

@@ -20,40 +20,42 @@ void addExecutableName(QStringList& names, qint64 processId) {
 
 WaylandActiveWindowInfo::WaylandActiveWindowInfo(std::unique_ptr<ActiveWindowInfo> xwayland,
                                                  std::shared_ptr<KWinQuery> kwin,
-                                                 AccessibleApplication accessible)
+                                                 AccessibilityReader* accessibility)
     : m_xwayland(std::move(xwayland))
     , m_kwin(std::move(kwin))
-    , m_accessible(std::move(accessible)) {}
+    , m_accessibility(accessibility) {
+    if (m_kwin)
+        m_kwin->followActiveWindow();
+}
 
-QStringList WaylandActiveWindowInfo::windowClass() {
+QStringList WaylandActiveWindowInfo::applicationNames() {
     if (m_xwayland) {
-        if (QStringList names = m_xwayland->windowClass(); !names.isEmpty())
+        if (QStringList names = m_xwayland->applicationNames(); !names.isEmpty())
             return names;
     }
     QStringList names;
-    if (m_kwin) {
-        const auto answer = m_kwin->ask();
-        if (!answer)
-            return {};
-        for (const QString& name : {answer->resourceName, answer->resourceClass}) {
+    // Until KWin reports a window (elsewhere it never does), the accessibility bus stands in.
+    if (m_kwin && m_kwin->activeWindow()) {
+        const KWinQuery::Answer& answer = *m_kwin->activeWindow();
+        for (const QString& name : {answer.resourceName, answer.resourceClass}) {
             if (!name.isEmpty())
                 names << name;
         }
-        addExecutableName(names, answer->processId);
-    } else if (m_accessible) {
-        const auto application = m_accessible();
+        addExecutableName(names, answer.processId);
+    } else if (m_accessibility) {
+        const auto application = m_accessibility->activeApplication();
         if (!application)
             return {};
-        if (!application->second.isEmpty())
-            names << application->second;
-        addExecutableName(names, application->first);
+        if (!application->name.isEmpty())
+            names << application->name;
+        addExecutableName(names, application->processId);
     }
     return names;
 }
 
 bool WaylandActiveWindowInfo::holdsPrimarySelection() {
     // Only XWayland tells who owns the primary selection; a native window never does.
-    return m_xwayland && !m_xwayland->windowClass().isEmpty() && m_xwayland->holdsPrimarySelection();
+    return m_xwayland && !m_xwayland->applicationNames().isEmpty() && m_xwayland->holdsPrimarySelection();
 }
 
 } // namespace quill

@@ -21,7 +21,9 @@ public:
     void setInputRegion(QWindow* window, const QRegion& region) override {
         m_windows->setInputRegion(window, region);
     }
+    // Where KWin last said the pointer was.
     std::optional<QPoint> pointerPosition() override;
+    void refreshPointerPosition(const std::function<void(std::optional<QPoint>)>& done) override;
 
 private:
     std::unique_ptr<PanelWindowHelper> m_windows;

@@ -9,7 +9,7 @@ namespace quill::wayland {
 namespace {
 
 void global(void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
-    auto* facts = static_cast<platform::WaylandFacts*>(data);
+    auto* facts = static_cast<WaylandFacts*>(data);
     if (std::strcmp(interface, "zwlr_data_control_manager_v1") == 0)
         facts->dataControl = true;
 }
@@ -18,8 +18,8 @@ constexpr wl_registry_listener kListener{&global, &globalRemove};
 
 } // namespace
 
-platform::WaylandFacts probe() {
-    platform::WaylandFacts facts;
+WaylandFacts probe() {
+    WaylandFacts facts;
     if (wl_display* display = wl_display_connect(nullptr)) {
         facts.connected = true;
         wl_registry* registry = wl_display_get_registry(display);

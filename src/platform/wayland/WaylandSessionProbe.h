@@ -6,6 +6,6 @@ namespace quill::wayland {
 
 // Connects to the compositor at WAYLAND_DISPLAY and lists what it offers; asks KWin whether its
 // scripting answers. Changes nothing.
-platform::WaylandFacts probe();
+WaylandFacts probe();
 
 } // namespace quill::wayland

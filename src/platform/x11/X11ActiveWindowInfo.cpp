@@ -67,7 +67,7 @@ X11ActiveWindowInfo::X11ActiveWindowInfo() : m_connection(std::make_unique<Conne
 
 X11ActiveWindowInfo::~X11ActiveWindowInfo() = default;
 
-QStringList X11ActiveWindowInfo::windowClass() {
+QStringList X11ActiveWindowInfo::applicationNames() {
     Connection& c = *m_connection;
     const xcb_window_t window = c.activeWindow();
     if (window == XCB_NONE)

@@ -14,7 +14,7 @@ public:
     X11ActiveWindowInfo(const X11ActiveWindowInfo&) = delete;
     X11ActiveWindowInfo& operator=(const X11ActiveWindowInfo&) = delete;
 
-    QStringList windowClass() override;
+    QStringList applicationNames() override;
     bool holdsPrimarySelection() override;
 
 private:

@@ -81,8 +81,8 @@ bool canConnect(const QByteArray& display) {
     return connection.ok();
 }
 
-platform::X11Facts probe(const QList<KeyCombination>& shortcuts) {
-    platform::X11Facts facts;
+X11Facts probe(const QList<KeyCombination>& shortcuts) {
+    X11Facts facts;
     facts.answered = true;
     const Connection connection(nullptr);
     xcb_screen_t* screen = connection.ok() ? screenOf(connection) : nullptr;

@@ -8,6 +8,6 @@ namespace quill::x11 {
 bool canConnect(const QByteArray& display);
 
 // Opens its own connection to $DISPLAY; every grab it tries is released before it returns.
-platform::X11Facts probe(const QList<KeyCombination>& shortcuts);
+X11Facts probe(const QList<KeyCombination>& shortcuts);
 
 } // namespace quill::x11

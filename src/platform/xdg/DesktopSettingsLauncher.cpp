@@ -13,7 +13,7 @@ struct Candidate {
 
 // The desktop's own program first; the others serve desktops without one.
 QList<Candidate> candidates(SettingsLauncher::Pane pane) {
-    if (pane == SettingsLauncher::Pane::Accessibility) {
+    if (pane == SettingsLauncher::Pane::accessibility) {
         return {
             {{"GNOME", "Unity", "Budgie", "Pantheon"}, {"gnome-control-center", "universal-access"}},
             {{"KDE"}, {"systemsettings", "kcm_access"}},

@@ -17,7 +17,7 @@ QString senderElement(const QDBusMessage& message) {
     return sender.replace(QLatin1Char('.'), QLatin1Char('_'));
 }
 
-portal::PortalShortcutList shortcutsArgument(const QVariant& value) {
+PortalShortcutList shortcutsArgument(const QVariant& value) {
     return portal::portalShortcutList(value);
 }
 
@@ -67,7 +67,7 @@ QVariantMap FakePortal::defaultResults(const QDBusMessage& message, const QStrin
         if (message.interface().endsWith(QLatin1String("GlobalShortcuts")) && bindsInCreateSession) {
             const auto wanted =
                 shortcutsArgument(qdbus_cast<QVariantMap>(args.last()).value(QStringLiteral("shortcuts")));
-            portal::PortalShortcutList given;
+            PortalShortcutList given;
             for (const auto& shortcut : wanted)
                 given.append(
                     {shortcut.id,
@@ -82,7 +82,7 @@ QVariantMap FakePortal::defaultResults(const QDBusMessage& message, const QStrin
         return results;
     }
     if (member == QLatin1String("BindShortcuts")) {
-        portal::PortalShortcutList given;
+        PortalShortcutList given;
         for (const auto& shortcut : shortcutsArgument(args.at(1)))
             given.append(
                 {shortcut.id,

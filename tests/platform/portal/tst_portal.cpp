@@ -317,12 +317,11 @@ void TestPortal::desktopRefusalsReachTheRegistryAsLateFailures() {
     const ShortcutNames names(layout);
     ShortcutRegistry registry(shortcuts, names);
     QStringList failures;
-    registry.onLateFailure = [&](const QString& message) { failures << message; };
-    GlobalShortcutService explain(
-        Shortcut{18, modifier::ctrl}, [] {}, registry);
+    connect(&registry, &ShortcutRegistry::lateFailureReported, this,
+            [&](const QString& message) { failures << message; });
+    GlobalShortcutService explain(Shortcut{18, modifier::ctrl}, registry);
     explain.setDescription(QStringLiteral("Explainer Mode"));
-    GlobalShortcutService transcribe(
-        Shortcut{19, modifier::ctrl}, [] {}, registry);
+    GlobalShortcutService transcribe(Shortcut{19, modifier::ctrl}, registry);
     explain.registerShortcut();
     transcribe.registerShortcut();
     QVERIFY(explain.isRegistered());

@@ -58,8 +58,8 @@ void TestSecretFallback::unreadableFileIsNeverOverwritten() {
     file.write("{ not json");
     file.close();
     FileSecretStore store(path);
-    QCOMPARE(store.lookup("s", "a").status, SecretResult::Status::Failed);
-    QCOMPARE(store.store("s", "a", "v").status, SecretResult::Status::Failed);
+    QCOMPARE(store.lookup("s", "a").status, SecretResult::Status::failed);
+    QCOMPARE(store.store("s", "a", "v").status, SecretResult::Status::failed);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("{ not json"));
 }

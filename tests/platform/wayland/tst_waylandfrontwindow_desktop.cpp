@@ -1,3 +1,4 @@
+#include "platform/PlatformNull.h"
 #include "platform/atspi/AtspiAccessibilityReader.h"
 #include "platform/wayland/KWinQuery.h"
 #include "platform/wayland/WaylandActiveWindowInfo.h"
@@ -6,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace quill;
@@ -37,9 +39,29 @@ QProcess* TestWaylandFrontWindow::start(const QString& program, const QStringLis
     return process;
 }
 
+namespace {
+
+// Asks KWin and waits for its answer, as the panel's placement does without waiting.
+std::optional<KWinQuery::Answer> answerOf(KWinQuery& kwin) {
+    QSignalSpy answered(&kwin, &KWinQuery::answered);
+    QSignalSpy failed(&kwin, &KWinQuery::failed);
+    kwin.ask();
+    // The question returns at once; the answer comes through the event loop.
+    if (!answered.isEmpty() || !failed.isEmpty())
+        return std::nullopt;
+    if (!QTest::qWaitFor([&] { return !answered.isEmpty() || !failed.isEmpty(); }, 5000) ||
+        answered.isEmpty())
+        return std::nullopt;
+    return answered.first().first().value<KWinQuery::Answer>();
+}
+
+} // namespace
+
 void TestWaylandFrontWindow::initTestCase() {
     QVERIFY(KWinQuery::isAvailable());
-    kwin = std::make_shared<KWinQuery>(1000);
+    // The test desktop's KWin draws in software: on a busy machine it takes over a second to load
+    // a script while a window opens. What is checked here is the answer, not its speed.
+    kwin = std::make_shared<KWinQuery>(5000);
     info = std::make_unique<WaylandActiveWindowInfo>(std::make_unique<X11ActiveWindowInfo>(), kwin);
 }
 
@@ -54,14 +76,14 @@ void TestWaylandFrontWindow::cleanupTestCase() {
 }
 
 void TestWaylandFrontWindow::kwinNamesTheNativeWindowAndThePointer() {
-    const auto nothing = kwin->ask();
+    const auto nothing = answerOf(*kwin);
     QVERIFY(nothing);
     QCOMPARE(nothing->processId, 0);
-    QCOMPARE(info->windowClass(), QStringList());
+    QCOMPARE(info->applicationNames(), QStringList());
 
     editor = start("mousepad", {"--disable-server"}, true);
-    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass().contains("mousepad"), 15000);
-    const auto answer = kwin->ask();
+    QTRY_VERIFY_WITH_TIMEOUT(info->applicationNames().contains("mousepad"), 15000);
+    const auto answer = answerOf(*kwin);
     QVERIFY(answer);
     QCOMPARE(answer->processId, editor->processId());
     // Headless KWin keeps its pointer in the middle of the screen.
@@ -69,27 +91,32 @@ void TestWaylandFrontWindow::kwinNamesTheNativeWindowAndThePointer() {
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 10; ++i)
-        QVERIFY(kwin->ask());
+        QVERIFY(answerOf(*kwin));
     qInfo("one question to KWin takes %.1f ms", double(timer.elapsed()) / 10);
     QVERIFY(!info->holdsPrimarySelection());
 
+    // The panel's placement asks without waiting and gets the pointer through the event loop.
+    WaylandPanelWindowHelper panel(std::make_unique<NullPanelWindowHelper>(), kwin);
+    std::optional<std::optional<QPoint>> placed;
+    panel.refreshPointerPosition([&placed](std::optional<QPoint> pointer) { placed = pointer; });
+    QVERIFY(!placed);
+    QTRY_VERIFY_WITH_TIMEOUT(placed, 5000);
+    QCOMPARE(*placed, std::optional<QPoint>(QPoint(639, 511)));
+    QCOMPARE(panel.pointerPosition(), std::optional<QPoint>(QPoint(639, 511)));
+
     // Without KWin, the application the accessibility bus marks active names the window.
     AtspiAccessibilityReader reader;
-    WaylandActiveWindowInfo accessible(std::make_unique<X11ActiveWindowInfo>(), nullptr, [&reader] {
-        const auto application = reader.activeApplication();
-        return application ? std::optional(std::pair(application->processId, application->name))
-                           : std::nullopt;
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(accessible.windowClass(), QStringList({"mousepad", "mousepad"}), 5000);
+    WaylandActiveWindowInfo accessible(std::make_unique<X11ActiveWindowInfo>(), nullptr, &reader);
+    QTRY_COMPARE_WITH_TIMEOUT(accessible.applicationNames(), QStringList({"mousepad", "mousepad"}), 5000);
 }
 
 void TestWaylandFrontWindow::anXWaylandWindowInFrontIsNamedByXWayland() {
     terminal = start("xterm", {}, false);
-    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass() == QStringList({"xterm", "XTerm"}), 15000);
-    QCOMPARE(kwin->ask()->processId, terminal->processId());
+    QTRY_VERIFY_WITH_TIMEOUT(info->applicationNames() == QStringList({"xterm", "XTerm"}), 15000);
+    QCOMPARE(answerOf(*kwin)->processId, terminal->processId());
     terminal->kill();
     terminal->waitForFinished(3000);
-    QTRY_VERIFY_WITH_TIMEOUT(info->windowClass().contains("mousepad"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(info->applicationNames().contains("mousepad"), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestWaylandFrontWindow)

@@ -1,0 +1,308 @@
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "TestBackend.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+using namespace quill::test;
+
+namespace {
+
+// A page laid out so that its lines sit at the same place on screen in every browser: whatever
+// the height of the browser's toolbars and bars of notices (70 to 140 pixels), row 290 of the
+// window falls on the first paragraph's line, row 480 on the second's and row 680 in the text area.
+const QByteArray kPage = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Quill test page</title>
+<style>
+body { margin: 120px 0 0 100px; font: 24px/120px "DejaVu Sans", sans-serif; }
+p { margin: 0 0 60px; white-space: nowrap; }
+textarea { font: 20px "DejaVu Sans", sans-serif; width: 600px; height: 200px; }
+</style></head><body>
+<p>Mitochondria make the <a href="#energy">chemical energy</a> a cell needs.</p>
+<p>Ribosomes build proteins.</p>
+<textarea></textarea>
+</body></html>
+)";
+const QString kPageSelection =
+    QStringLiteral("Mitochondria make the chemical energy a cell needs.\n\nRibosomes build proteins.");
+
+const QString kDocument = QStringLiteral("Photosynthesis turns light into chemical energy.");
+
+// How an application is started and where a person selects text and types in it.
+struct Application {
+    QString program;
+    // %DIR is a fresh directory of its own, %PAGE the test page's URL, %FILE a text document
+    // holding kDocument, %TYPED the file a terminal writes what is typed into it to
+    QStringList arguments;
+    QStringList environment;
+    QString windowClass;
+    enum Kind { Page, Editor, Terminal } kind = Editor;
+    QString readThrough; // how the program is expected to read the selection
+    QString role = {};   // the accessible role it reads it from, when through accessibility
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Application)
+
+// The real program on the test desktop with real applications in front: browsers showing a
+// local page, editors, an office suite and a terminal. In each, text is selected as a person
+// does, Explain must send exactly that text, and Transcribe must type into the application.
+class TestApplicationsDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void explainAndTranscribe_data();
+    void explainAndTranscribe();
+
+private:
+    QList<QJsonObject> requestsTo(const QString& path) const;
+    // The `index`th explain request's text, once it arrives.
+    QString explainedText(qsizetype index);
+    QStringList linesSince(qsizetype first) const { return app.lines().mid(first); }
+    QString startApplication(const Application& application);
+    bool transcribe();
+
+    TestBackend backend;
+    std::unique_ptr<MicFeeder> microphone;
+    AppProcess app;
+    QTemporaryDir files;
+    QProcess target;
+};
+
+void TestApplicationsDesktop::initTestCase() {
+    QVERIFY(backend.start());
+    QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
+    QFile page(files.filePath("page.html"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(kPage);
+    page.close();
+
+    microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
+    // The shortcuts are grabbed during launch, once the event loop runs.
+    QTest::qWait(1500);
+}
+
+void TestApplicationsDesktop::cleanup() {
+    // Browsers and office suites run helper processes: end the whole session of them.
+    if (target.state() != QProcess::NotRunning) {
+        ::kill(-static_cast<pid_t>(target.processId()), SIGKILL);
+        target.waitForFinished(5000);
+    }
+}
+
+QList<QJsonObject> TestApplicationsDesktop::requestsTo(const QString& path) const {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& request : backend.requests()) {
+        if (request["path"].toString() == path)
+            matching << request;
+    }
+    return matching;
+}
+
+QString TestApplicationsDesktop::explainedText(qsizetype index) {
+    if (!QTest::qWaitFor([&] { return requestsTo("/api/explain").size() > index; }, 10000))
+        return QStringLiteral("(no request)");
+    return requestsTo("/api/explain").at(index)["json"].toObject()["text"].toString();
+}
+
+QString TestApplicationsDesktop::startApplication(const Application& application) {
+    const QString dir = files.filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+    QDir().mkpath(dir + "/profile");
+    QFile document(dir + "/notes.txt");
+    if (!document.open(QIODevice::WriteOnly))
+        return {};
+    document.write(kDocument.toUtf8() + "\n");
+    document.close();
+    QStringList arguments;
+    for (QString argument : application.arguments) {
+        argument.replace("%DIR", dir + "/profile");
+        argument.replace("%PAGE", QUrl::fromLocalFile(files.filePath("page.html")).toString());
+        argument.replace("%FILE", document.fileName());
+        argument.replace("%TYPED", files.filePath("typed.txt"));
+        arguments << argument;
+    }
+    target.setProcessEnvironment(environmentWith(application.environment));
+    target.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    target.setStandardOutputFile(QProcess::nullDevice());
+    target.setChildProcessModifier([] { ::setsid(); });
+    target.start(application.program, arguments);
+    if (!target.waitForStarted())
+        return {};
+    QString windows;
+    QElapsedTimer waited;
+    waited.start();
+    while (!xdotool({"search", "--onlyvisible", "--class", application.windowClass}, &windows)) {
+        if (waited.hasExpired(40000))
+            return {};
+        QTest::qWait(250);
+    }
+    QString window = windows.split('\n').constLast();
+    // The window maps before its content is laid out and known on the accessibility bus; a
+    // browser names its window after the page once the page has loaded.
+    if (application.kind == Application::Page) {
+        while (!xdotool({"search", "--onlyvisible", "--name", "Quill test page"}, &windows)) {
+            if (waited.hasExpired(50000))
+                return {};
+            QTest::qWait(250);
+        }
+        window = windows.split('\n').constFirst();
+    }
+    QTest::qWait(2500);
+    xdotool({"windowactivate", "--sync", window});
+    return window;
+}
+
+bool TestApplicationsDesktop::transcribe() {
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    if (!xdotool({"key", "--clearmodifiers", "ctrl+2"}))
+        return false;
+    QTest::qWait(2500);
+    if (!xdotool({"key", "--clearmodifiers", "ctrl+2"}))
+        return false;
+    if (!QTest::qWaitFor([&] { return requestsTo("/api/transcribe").size() > before; }, 15000))
+        return false;
+    // The paste follows the answer.
+    QTest::qWait(1500);
+    return true;
+}
+
+void TestApplicationsDesktop::explainAndTranscribe_data() {
+    QTest::addColumn<Application>("application");
+    QTest::newRow("firefox") << Application{"firefox-esr",
+                                            {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"},
+                                            {},
+                                            "firefox-esr",
+                                            Application::Page,
+                                            "accessibility",
+                                            "document web"};
+    // Chromium refuses to run as root inside its sandbox; the other switches keep a fresh
+    // profile from reaching out to the network and from opening its first-run pages, and leave
+    // the GPU process out, which a virtual X server cannot serve anyway.
+    const QStringList chromium = {"--no-sandbox",
+                                  "--user-data-dir=%DIR",
+                                  "--no-first-run",
+                                  "--disable-background-networking",
+                                  "--disable-component-update",
+                                  "--disable-sync",
+                                  "--disable-gpu",
+                                  "--password-store=basic"};
+    QTest::newRow("chromium") << Application{
+        "chromium", chromium + QStringList{"%PAGE"}, {}, "chromium", Application::Page, "a copy"};
+    // What a screen reader switches on.
+    QTest::newRow("chromium-accessibility")
+        << Application{"chromium",
+                       chromium + QStringList{"--force-renderer-accessibility", "%PAGE"},
+                       {},
+                       "chromium",
+                       Application::Page,
+                       "accessibility",
+                       "document web"};
+    QTest::newRow("gnome-text-editor")
+        << Application{"gnome-text-editor", {"--standalone", "%FILE"}, {},    "gnome-text-editor",
+                       Application::Editor, "accessibility",           "text"};
+    QTest::newRow("kwrite") << Application{"kwrite",        {"%FILE"}, {}, "kwrite", Application::Editor,
+                                           "accessibility", "text"};
+    QTest::newRow("libreoffice-writer")
+        << Application{"soffice",
+                       {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
+                       {"SAL_USE_VCLPLUGIN=gtk3"},
+                       "libreoffice",
+                       Application::Editor,
+                       "accessibility",
+                       "paragraph"};
+    QTest::newRow("xterm") << Application{"xterm",
+                                          {"-fa", "DejaVu Sans Mono", "-fs", "14", "-e", "sh", "-c",
+                                           "printf '%s\\n' '" + kDocument + "'; cat > %TYPED"},
+                                          {},
+                                          "xterm",
+                                          Application::Terminal,
+                                          "the primary selection"};
+}
+
+void TestApplicationsDesktop::explainAndTranscribe() {
+    QFETCH(Application, application);
+    if (QStandardPaths::findExecutable(application.program).isEmpty())
+        QSKIP("not installed");
+    const qsizetype firstLine = app.lines().size();
+    const qsizetype explained = requestsTo("/api/explain").size();
+    const QString window = startApplication(application);
+    QVERIFY2(!window.isEmpty(), "the application showed no window");
+
+    QString expected = kDocument;
+    switch (application.kind) {
+    case Application::Page:
+        QVERIFY(xdotool({"mousemove", "--window", window, "60", "290", "mousedown", "1"}));
+        QVERIFY(xdotool({"mousemove", "--window", window, "400", "380"}));
+        QVERIFY(xdotool({"mousemove", "--window", window, "600", "480", "mouseup", "1"}));
+        expected = kPageSelection;
+        break;
+    case Application::Editor:
+        QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+        break;
+    case Application::Terminal:
+        QVERIFY(xdotool({"mousemove", "--window", window, "2", "10", "mousedown", "1"}));
+        QVERIFY(xdotool({"mousemove", "--window", window, "900", "10", "mouseup", "1"}));
+        break;
+    }
+    // A person takes a moment between selecting and pressing the shortcut; browsers and office
+    // suites update what they tell the accessibility bus in that time.
+    QTest::qWait(2000);
+    QVERIFY(xdotool({"key", "ctrl+1"}));
+    const QString sent = explainedText(explained).trimmed();
+    const QStringList lines = linesSince(firstLine);
+    QVERIFY2(sent == expected, qPrintable(sent + "\n--- the program's log:\n" + lines.join('\n')));
+    QVERIFY2(!lines.filter("through " + application.readThrough).isEmpty(), qPrintable(lines.join('\n')));
+    if (!application.role.isEmpty())
+        QVERIFY2(!lines.filter("selection of a " + application.role + " in").isEmpty(),
+                 qPrintable(lines.join('\n')));
+
+    // Transcribe types where the person's cursor is: the page's text area, the end of the
+    // document, the terminal's input. Reading it back proves it landed in an editable place.
+    switch (application.kind) {
+    case Application::Page:
+        QVERIFY(xdotool({"mousemove", "--window", window, "300", "680", "click", "1"}));
+        break;
+    case Application::Editor:
+        QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+End"}));
+        break;
+    case Application::Terminal:
+        break;
+    }
+    QVERIFY(transcribe());
+    const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
+    const QString transcript = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    if (application.kind == Application::Terminal) {
+        QVERIFY(xdotool({"key", "--clearmodifiers", "Return"}));
+        const auto typed = [this] {
+            QFile file(files.filePath("typed.txt"));
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(typed(), transcript + "\n", 5000);
+        return;
+    }
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+    QTest::qWait(300);
+    QVERIFY(xdotool({"key", "ctrl+1"}));
+    const QString readBack = explainedText(explained + 1);
+    QVERIFY2(readBack.endsWith(transcript), qPrintable(readBack));
+    if (application.kind == Application::Page)
+        QCOMPARE(readBack, transcript);
+}
+
+QTEST_MAIN(TestApplicationsDesktop)
+#include "tst_applications_desktop.moc"
