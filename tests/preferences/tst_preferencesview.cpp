@@ -433,18 +433,15 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
 
     // A second view (the window made again) shows what is stored.
-    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
-}
-
-PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
-QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
-QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
-QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
+    QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
+    QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
 }
 
 void TestPreferencesView::historyTabEditsTheRetention() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.history);
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(view.tabs()->tabText(3), QStringLiteral("History"));
     auto* enabled = view.findChild<QCheckBox*>("historyEnabled");
     auto* days = view.findChild<QSpinBox*>("historyKeepDays");
