@@ -64,7 +64,7 @@ void TestCommandLine::parses() {
 }
 
 void TestCommandLine::actionNamesRoundTrip() {
-    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "quit"}) {
+    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "history", "quit"}) {
         const auto action = remoteActionNamed(name);
         QVERIFY(action);
         QCOMPARE(remoteActionName(*action), name);
