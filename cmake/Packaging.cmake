@@ -92,6 +92,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_NAME quillpoint)
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_SHLIBDEPS ON)
+# Qt's SQLite driver is a plugin the history loads, so the computed dependencies miss it.
+set(CPACK_DEBIAN_QUILLPOINT_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_DEBIAN_QUILLPOINT_DEBUGINFO_PACKAGE ON)
 # Reached at run time rather than linked: the accessibility bus, a Secret Service, a sound
 # server and Qt's own translations (the standard buttons of dialogs). Without them the program

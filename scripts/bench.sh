@@ -10,6 +10,7 @@ desktop=scripts/test-desktop.sh
 
 "$bin/bench_explanationdecoder"
 QT_QPA_PLATFORM=offscreen "$bin/overlay_stream"
+"$desktop" run --no-pulse -- "$bin/history_window" 10000
 "$desktop" run --no-pulse -- "$bin/shortcut_latency" 200
 "$desktop" run -- "$bin/sequence_latency" explain 50
 "$desktop" run -- "$bin/sequence_latency" copy 50

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     build-essential cmake ninja-build pkg-config clang-format clang-tidy shellcheck
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 qt6-l10n-tools libqt6sql6-sqlite
     libsecret-1-dev libglib2.0-dev libatspi2.0-dev at-spi2-core
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-shape0-dev libxkbcommon-dev libxkbcommon-x11-dev libgl-dev
     libwayland-dev

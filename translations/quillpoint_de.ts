@@ -200,6 +200,130 @@ Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starte
     </message>
 </context>
 <context>
+    <name>quill::HistoryListModel</name>
+    <message>
+        <source>Explanation</source>
+        <translation>Erklärung</translation>
+    </message>
+    <message>
+        <source>Action</source>
+        <translation>Aktion</translation>
+    </message>
+    <message>
+        <source>Transcript (%1 s)</source>
+        <translation>Diktat (%1 s)</translation>
+    </message>
+    <message>
+        <source>Not pasted</source>
+        <translation>Nicht eingefügt</translation>
+    </message>
+</context>
+<context>
+    <name>quill::HistoryPreferencesView</name>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Keep a history of results</source>
+        <translation>Verlauf der Ergebnisse führen</translation>
+    </message>
+    <message>
+        <source> days</source>
+        <translation> Tage</translation>
+    </message>
+    <message>
+        <source>Keep for</source>
+        <translation>Aufbewahren für</translation>
+    </message>
+    <message>
+        <source> entries</source>
+        <translation> Einträge</translation>
+    </message>
+    <message>
+        <source>Keep at most</source>
+        <translation>Höchstens behalten</translation>
+    </message>
+    <message>
+        <source>Explanations and transcripts are kept on this computer only. Turning the history off keeps what is there; Clear All in the History window deletes it.</source>
+        <translation>Erklärungen und Diktate bleiben nur auf diesem Computer. Wird der Verlauf ausgeschaltet, bleibt das Vorhandene erhalten; „Alle löschen“ im Verlaufsfenster löscht es.</translation>
+    </message>
+</context>
+<context>
+    <name>quill::HistoryStore</name>
+    <message>
+        <source>Cannot open the history</source>
+        <translation>Der Verlauf lässt sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>Qt&apos;s SQLite driver is missing (Debian: libqt6sql6-sqlite)</source>
+        <translation>Der SQLite-Treiber von Qt fehlt (Debian: libqt6sql6-sqlite)</translation>
+    </message>
+    <message>
+        <source>Cannot open the history %1</source>
+        <translation>Der Verlauf %1 lässt sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>cannot create the folder %1</source>
+        <translation>der Ordner %1 lässt sich nicht anlegen</translation>
+    </message>
+    <message>
+        <source>Cannot write to the history %1</source>
+        <translation>In den Verlauf %1 lässt sich nicht schreiben</translation>
+    </message>
+</context>
+<context>
+    <name>quill::HistoryWindow</name>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Entry</source>
+        <translation>Eintrag</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Clear All...</source>
+        <translation>Alle löschen …</translation>
+    </message>
+    <message>
+        <source>No entries yet</source>
+        <translation>Noch keine Einträge</translation>
+    </message>
+    <message>
+        <source>Nothing found</source>
+        <translation>Nichts gefunden</translation>
+    </message>
+    <message>
+        <source>Selected text:</source>
+        <translation>Markierter Text:</translation>
+    </message>
+    <message>
+        <source>Clear History</source>
+        <translation>Verlauf löschen</translation>
+    </message>
+    <message>
+        <source>Delete every entry of the history? This cannot be undone.</source>
+        <translation>Alle Einträge des Verlaufs löschen? Das lässt sich nicht rückgängig machen.</translation>
+    </message>
+    <message>
+        <source>Delete All</source>
+        <translation>Alle löschen</translation>
+    </message>
+</context>
+<context>
     <name>quill::LoadingView</name>
     <message>
         <source>Analyzing...</source>
@@ -276,6 +400,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>Transcription</source>
         <translation>Transkription</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
     </message>
 </context>
 <context>
@@ -360,6 +488,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>Check for Updates...</source>
         <translation>Nach Aktualisierungen suchen …</translation>
+    </message>
+    <message>
+        <source>History...</source>
+        <translation>Verlauf …</translation>
     </message>
 </context>
 <context>

@@ -11,6 +11,8 @@
 #include "backend/ModelCatalog.h"
 #include "backend/QuillAPIClient.h"
 #include "capture/AudioCaptureService.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryWindow.h"
 #include "platform/Log.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/PreferencesWindowController.h"
@@ -92,6 +94,7 @@ void AppDelegate::setupApplication() {
             &TranscribeSequence::toggleTranscription);
     connect(statusBar, &StatusBarController::quitRequested, qApp, &QCoreApplication::quit);
     connect(statusBar, &StatusBarController::preferencesRequested, this, &AppDelegate::showPreferences);
+    connect(statusBar, &StatusBarController::historyRequested, this, &AppDelegate::showHistory);
     connect(statusBar, &StatusBarController::accessibilityRequested, &permissions,
             &PermissionManager::showAccessibilityAlert);
     // The update service is made at the first check, not at launch.
@@ -156,6 +159,16 @@ void AppDelegate::setupServices() {
                                          m_services.permissionManager(), m_services.microphoneAccess(),
                                          preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
+
+    // Direct connections: each result is on disk before the panel shows it or the paste goes out.
+    m_historyRecorder = std::make_unique<HistoryRecorder>(
+        m_services.historyStore(), m_services.historySettings(), m_services.activeWindowInfo());
+    connect(m_explainSequence.get(), &ExplainSequence::explanationFinished, m_historyRecorder.get(),
+            &HistoryRecorder::recordExplanation);
+    connect(m_transcribeSequence.get(), &TranscribeSequence::transcriptReceived, m_historyRecorder.get(),
+            &HistoryRecorder::recordTranscript);
+    connect(m_transcribeSequence.get(), &TranscribeSequence::transcriptPasted, m_historyRecorder.get(),
+            &HistoryRecorder::transcriptPasted);
 
     connect(m_overlayPanelController.get(), &OverlayPanelController::detailRequested, m_explainSequence.get(),
             &ExplainSequence::fetchDetailedExplanation, Qt::QueuedConnection);
@@ -253,6 +266,9 @@ void AppDelegate::perform(RemoteAction action) {
     case RemoteAction::preferences:
         showPreferences();
         break;
+    case RemoteAction::history:
+        showHistory();
+        break;
     case RemoteAction::quit:
         // After the reply to the caller has gone out.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -264,7 +280,8 @@ void AppDelegate::showPreferences() {
     if (!m_preferencesWindow) {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
             m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
-            m_services.authService(), m_services.audioInputList(), *m_modelCatalog);
+            m_services.authService(), m_services.audioInputList(), *m_modelCatalog,
+            m_services.historySettings());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {
@@ -275,6 +292,12 @@ void AppDelegate::showPreferences() {
     // The backend may have started, or changed its models, since it was last asked.
     m_modelCatalog->refresh();
     m_preferencesWindow->showPreferences();
+}
+
+void AppDelegate::showHistory() {
+    if (!m_historyWindow)
+        m_historyWindow = std::make_unique<HistoryWindow>(m_services.historyStore(), m_services.clipboard());
+    m_historyWindow->present();
 }
 
 } // namespace quill

@@ -16,6 +16,8 @@ class CaptureGate;
 class ExplainSequence;
 class FrontApplicationTracker;
 class GlobalShortcutService;
+class HistoryRecorder;
+class HistoryWindow;
 class ModelCatalog;
 class PreferencesWindowController;
 class QuillAPIClient;
@@ -57,6 +59,7 @@ public:
     void reportShortcutProblems();
 
     void showPreferences();
+    void showHistory();
 
     // An action asked for from outside (command line, D-Bus, a desktop key binding), done as its
     // shortcut or menu item would do it. Nothing happens before the launch has run.
@@ -71,6 +74,8 @@ public:
     GlobalShortcutService* cancelShortcutService() const;
     OverlayPanelController* overlayPanelController() const { return m_overlayPanelController.get(); }
     const FrontApplicationTracker* frontApplication() const { return m_frontApplication.get(); }
+    // None before the first showHistory.
+    HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
     ModelCatalog* modelCatalog() const { return m_modelCatalog.get(); }
 
 private:
@@ -91,11 +96,13 @@ private:
     // After the components they use, so that they go first.
     std::unique_ptr<ExplainSequence> m_explainSequence;
     std::unique_ptr<TranscribeSequence> m_transcribeSequence;
+    std::unique_ptr<HistoryRecorder> m_historyRecorder;
     std::unique_ptr<GlobalShortcutService> m_explainShortcutService;
     std::unique_ptr<GlobalShortcutService> m_transcribeShortcutService;
     std::unique_ptr<StatusBarController> m_statusBarController;
     std::unique_ptr<ShortcutSubscription> m_shortcutObserver;
     std::unique_ptr<PreferencesWindowController> m_preferencesWindow;
+    std::unique_ptr<HistoryWindow> m_historyWindow;
 };
 
 } // namespace quill

@@ -82,7 +82,7 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
         const QString shown = actionName.size() > echoed ? actionName.left(echoed) + u'…' : actionName;
         sendErrorReply(QDBusError::InvalidArgs,
                        QStringLiteral("Unknown action \"%1\"; the actions are explain, transcribe, cancel, "
-                                      "preferences and quit")
+                                      "preferences, history and quit")
                            .arg(shown));
         return;
     }

@@ -7,11 +7,12 @@
 namespace quill {
 namespace {
 
-constexpr std::array<std::pair<RemoteAction, const char*>, 5> actionNames{{
+constexpr std::array<std::pair<RemoteAction, const char*>, 6> actionNames{{
     {RemoteAction::explain, "explain"},
     {RemoteAction::transcribe, "transcribe"},
     {RemoteAction::cancel, "cancel"},
     {RemoteAction::preferences, "preferences"},
+    {RemoteAction::history, "history"},
     {RemoteAction::quit, "quit"},
 }};
 
@@ -52,12 +53,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
                                     QStringLiteral("Discard the running recording."));
     const QCommandLineOption preferences(QStringLiteral("preferences"),
                                          QStringLiteral("Open the preferences window."));
+    const QCommandLineOption history(
+        QStringLiteral("history"),
+        QStringLiteral("Open the History window: the kept explanations and transcripts."));
     const QCommandLineOption quit(QStringLiteral("quit"), QStringLiteral("Quit the running Quillpoint."));
     const QCommandLineOption diagnose(
         QStringLiteral("diagnose"),
         QStringLiteral("Check what this session offers Quillpoint, print one line per item and exit "
                        "(status 0 when Explain and Transcribe can both work)."));
-    parser.addOptions({help, version, explain, transcribe, cancel, preferences, quit, diagnose});
+    parser.addOptions({help, version, explain, transcribe, cancel, preferences, history, quit, diagnose});
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -85,11 +89,12 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         return result;
     }
 
-    const std::array<std::pair<const QCommandLineOption*, RemoteAction>, 5> actions{{
+    const std::array<std::pair<const QCommandLineOption*, RemoteAction>, 6> actions{{
         {&explain, RemoteAction::explain},
         {&transcribe, RemoteAction::transcribe},
         {&cancel, RemoteAction::cancel},
         {&preferences, RemoteAction::preferences},
+        {&history, RemoteAction::history},
         {&quit, RemoteAction::quit},
     }};
     QStringList chosen;

@@ -8,7 +8,7 @@ namespace quill {
 
 // What the running program can be asked to do from outside: the actions of the
 // org.freedesktop.Application interface and the matching command-line options.
-enum class RemoteAction { explain, transcribe, cancel, preferences, quit };
+enum class RemoteAction { explain, transcribe, cancel, preferences, history, quit };
 
 std::optional<RemoteAction> remoteActionNamed(const QString& name);
 QString remoteActionName(RemoteAction action);

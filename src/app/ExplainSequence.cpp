@@ -75,11 +75,13 @@ void ExplainSequence::explainSelection() {
             overlay.viewModel().setState(ExplanationState::content(accumulated));
             overlay.scheduleResize();
         },
-        [&overlay](const std::optional<APIError>& error, const QString& accumulated) {
+        [this, &overlay, selected = *text](const std::optional<APIError>& error, const QString& accumulated) {
             if (error) {
                 overlay.showError(error->message(), true);
                 return;
             }
+            if (!accumulated.isEmpty())
+                emit explanationFinished(selected, accumulated);
             overlay.finishStreaming();
             if (accumulated.isEmpty())
                 overlay.showError(tr("No response received"), true);
@@ -103,12 +105,15 @@ void ExplainSequence::requestDetail() {
             overlay.viewModel().setDetailedText(accumulated);
             overlay.scheduleResize();
         },
-        [&overlay](const std::optional<APIError>& error, const QString&) {
+        [this, &overlay, selected = m_currentExplainText](const std::optional<APIError>& error,
+                                                          const QString& accumulated) {
             if (error) {
                 overlay.viewModel().setIsLoadingDetail(false);
                 overlay.showError(error->message(), true);
                 return;
             }
+            if (!accumulated.isEmpty())
+                emit explanationFinished(selected, accumulated);
             overlay.finishDetailLoading();
         });
 }

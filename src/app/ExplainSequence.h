@@ -49,6 +49,11 @@ public:
     // The explain message when no way of reading another application's selection exists.
     static QString accessibilityRequiredMessage(const QString& executablePath);
 
+signals:
+    // A whole explanation (or detailed explanation) of `text`, emitted before the panel shows it
+    // as complete, so that a directly connected history has it first.
+    void explanationFinished(const QString& text, const QString& explanation);
+
 private:
     void explainSelection();
     void requestDetail();

@@ -2,6 +2,8 @@
 
 #include "backend/AuthService.h"
 #include "backend/KeychainHelper.h"
+#include "history/HistorySettings.h"
+#include "history/HistoryStore.h"
 #include "platform/PlatformFactory.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/UpdateService.h"
@@ -69,6 +71,19 @@ UpdateService& Services::updateService() {
                                                           m_options.version);
     }
     return *m_updateService;
+}
+
+HistorySettings& Services::historySettings() {
+    if (!m_historySettings)
+        m_historySettings = std::make_unique<HistorySettings>(settingsStore());
+    return *m_historySettings;
+}
+
+HistoryStore& Services::historyStore() {
+    if (!m_historyStore)
+        m_historyStore = std::make_unique<HistoryStore>(
+            m_options.historyPath.isEmpty() ? HistoryStore::defaultPath() : m_options.historyPath);
+    return *m_historyStore;
 }
 
 } // namespace quill

@@ -12,6 +12,8 @@ class QNetworkAccessManager;
 namespace quill {
 
 class AuthService;
+class HistorySettings;
+class HistoryStore;
 class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutRegistry;
@@ -33,6 +35,8 @@ public:
         qint64 processId = 0;
         QString executablePath;
         QString version;
+        // The history database; empty for the user's own.
+        QString historyPath;
     };
 
     Services(Platform platform, Options options);
@@ -69,6 +73,8 @@ public:
     AuthService& authService();
     PermissionManager& permissionManager();
     UpdateService& updateService();
+    HistorySettings& historySettings();
+    HistoryStore& historyStore();
 
     const Options& options() const { return m_options; }
 
@@ -84,6 +90,8 @@ private:
     std::unique_ptr<PermissionManager> m_permissionManager;
     std::unique_ptr<QNetworkAccessManager> m_network;
     std::unique_ptr<UpdateService> m_updateService;
+    std::unique_ptr<HistorySettings> m_historySettings;
+    std::unique_ptr<HistoryStore> m_historyStore;
 };
 
 } // namespace quill

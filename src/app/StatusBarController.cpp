@@ -125,6 +125,7 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         signedIn ? Item{tr("✓ Signed In"), nullptr, {}}
                  : Item{tr("⚠ Sign In Required"), &StatusBarController::preferencesRequested, {}},
         separator,
+        {tr("History..."), &StatusBarController::historyRequested, {}},
         {tr("Preferences..."), &StatusBarController::preferencesRequested,
          QKeySequence(Qt::CTRL | Qt::Key_Comma)},
         separator,

@@ -68,6 +68,7 @@ signals:
     void explainRequested();
     void transcribeRequested();
     void preferencesRequested();
+    void historyRequested();
     void updateCheckRequested();
     void quitRequested();
     void accessibilityRequested();

@@ -139,6 +139,7 @@ void TranscribeSequence::stopAndTranscribe() {
     m_holding = false;
 
     OverlayPanelController& overlay = m_deps.overlay;
+    const double seconds = std::chrono::duration<double>(m_deps.audioCapture.elapsed()).count();
     const std::optional<QString> location = m_deps.audioCapture.stopRecording();
     if (!location) {
         overlay.hide();
@@ -161,33 +162,35 @@ void TranscribeSequence::stopAndTranscribe() {
 
     m_deps.apiClient.transcribe(
         data, this,
-        [this](const TranscriptionResult& result) {
+        [this, seconds](const TranscriptionResult& result) {
             if (!result) {
                 m_deps.overlay.showError(result.error().message(), true);
                 return;
             }
-            deliver(result.value());
+            deliver(result.value(), seconds);
         },
         m_deps.preferences.transcriptionLanguage(), m_deps.preferences.transcriptionVocabulary());
 }
 
-void TranscribeSequence::deliver(const QString& text) {
+void TranscribeSequence::deliver(const QString& text, double seconds) {
     OverlayPanelController& overlay = m_deps.overlay;
     if (text.isEmpty()) {
         overlay.hide();
         return;
     }
+    const quint64 serial = ++m_transcriptSerial;
+    emit transcriptReceived(serial, text, seconds);
     ExplanationViewModel& viewModel = overlay.viewModel();
     viewModel.setMode(ViewMode::transcribe);
     viewModel.setState(ExplanationState::content(text));
     overlay.updatePanelSize(true);
     overlay.hide();
-    QTimer::singleShot(m_pasteDelay, this, [this, text] {
-        m_deps.captureGate.run(this, [this, text] {
-            if (m_deps.preferences.keepClipboard())
-                m_deps.textCapture.pasteTextKeepingClipboard(text);
-            else
-                m_deps.textCapture.pasteText(text);
+    QTimer::singleShot(m_pasteDelay, this, [this, text, serial] {
+        m_deps.captureGate.run(this, [this, text, serial] {
+            const bool pasted = m_deps.preferences.keepClipboard()
+                                    ? m_deps.textCapture.pasteTextKeepingClipboard(text)
+                                    : m_deps.textCapture.pasteText(text);
+            emit transcriptPasted(serial, pasted);
         });
     });
 }

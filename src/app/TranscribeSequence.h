@@ -66,10 +66,16 @@ public:
     bool isTranscribing() const { return m_isTranscribing; }
     GlobalShortcutService& cancelShortcutService() { return *m_cancelShortcutService; }
 
+signals:
+    // A transcript of a recording `seconds` long, emitted before it is shown or pasted; `serial`
+    // names it in transcriptPasted, which tells whether the paste key went out.
+    void transcriptReceived(quint64 serial, const QString& transcript, double seconds);
+    void transcriptPasted(quint64 serial, bool pasted);
+
 private:
     void toggleNow();
     void abortNow();
-    void deliver(const QString& text);
+    void deliver(const QString& text, double seconds);
     void showLevel(float level);
     void inputLost(const QString& description);
     void updateRecordingMessage();
@@ -84,6 +90,7 @@ private:
     QString m_listeningMessage;
     std::optional<QString> m_inputNotice;
     std::optional<qint64> m_secondsLeft;
+    quint64 m_transcriptSerial = 0;
 };
 
 } // namespace quill

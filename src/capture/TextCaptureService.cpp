@@ -155,23 +155,25 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     return readable(text, QStringLiteral("a copy"));
 }
 
-void TextCaptureService::pasteText(const QString& text) {
+bool TextCaptureService::pasteText(const QString& text) {
     // The transcript now stays on the clipboard: a restore still waiting would take it away.
     m_restoreContext.reset();
     m_keptContent.reset();
-    paste(text);
+    return paste(text);
 }
 
-void TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
+bool TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
     // While an earlier kept paste waits, the clipboard holds its text, not the user's content.
     if (!m_restoreContext)
         m_keptContent = saveClipboard();
     m_restoreContext.reset();
     m_pastedText = text;
-    if (paste(text))
-        restoreAfterRead();
-    else
+    if (!paste(text)) {
         finishPendingRestore();
+        return false;
+    }
+    restoreAfterRead();
+    return true;
 }
 
 void TextCaptureService::restoreAfterRead() {

@@ -50,12 +50,13 @@ public:
     // (without user input) for at most about `modifierReleaseTimeoutMs` + the save's time budget
     // + `copyTimeoutMs`; a call made while one is running gets none.
     std::optional<QString> selectedTextViaCopy();
-    // Leaves `text` on the clipboard and pastes it into the front application.
-    void pasteText(const QString& text);
+    // Leaves `text` on the clipboard and pastes it into the front application. False when the
+    // paste key could not be sent (the clipboard was refused us, or the keys stayed held).
+    bool pasteText(const QString& text);
     // Pastes `text` like pasteText and puts the clipboard's earlier content back once the
     // application in front has read the text (or has not within `pasteReadTimeoutMs`), unless
-    // the clipboard changed meanwhile. Returns before the restore.
-    void pasteTextKeepingClipboard(const QString& text);
+    // the clipboard changed meanwhile. Returns before the restore, false like pasteText.
+    bool pasteTextKeepingClipboard(const QString& text);
 
     static TerminalKind terminalKind(const QStringList& applicationNames);
 

@@ -2,6 +2,7 @@
 
 #include "AccountPreferencesView.h"
 #include "GeneralPreferencesView.h"
+#include "HistoryPreferencesView.h"
 #include "TranscriptionPreferencesView.h"
 
 #include <QIcon>
@@ -12,7 +13,8 @@ namespace quill {
 
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
-                                 AudioInputList& audioInputs, ModelCatalog& models, QWidget* parent)
+                                 AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
+                                 QWidget* parent)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager, models);
     m_general = general;
@@ -26,6 +28,8 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const Sh
                    QIcon(QStringLiteral(":/preferences/icons/person-circle.svg")), tr("Account"));
     m_tabs->addTab(new TranscriptionPreferencesView(preferencesManager, audioInputs),
                    QIcon(QStringLiteral(":/preferences/icons/microphone.svg")), tr("Transcription"));
+    m_tabs->addTab(new HistoryPreferencesView(history),
+                   QIcon(QStringLiteral(":/preferences/icons/clock.svg")), tr("History"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -13,17 +13,19 @@ class AudioInputList;
 class AuthService;
 class GeneralPreferencesView;
 class ModelCatalog;
+class HistorySettings;
 class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutNames;
 
-// The content of the preferences window: the General, Account and Transcription tabs.
+// The content of the preferences window: the General, Account, Transcription and History tabs.
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                     PreferencesManager& preferencesManager, AuthService& authService,
-                    AudioInputList& audioInputs, ModelCatalog& models, QWidget* parent = nullptr);
+                    AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
+                    QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

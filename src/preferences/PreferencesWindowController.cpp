@@ -13,21 +13,22 @@ PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& 
                                                          PreferencesManager& preferencesManager,
                                                          AuthService& authService,
                                                          AudioInputList& audioInputs, ModelCatalog& models,
-                                                         QObject* parent)
+                                                         HistorySettings& history, QObject* parent)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_shortcutNames(shortcutNames)
     , m_preferencesManager(preferencesManager)
     , m_authService(authService)
     , m_audioInputs(audioInputs)
-    , m_models(models) {}
+    , m_models(models)
+    , m_history(history) {}
 
 PreferencesWindowController::~PreferencesWindowController() = default;
 
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
         m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_shortcutNames, m_preferencesManager,
-                                                     m_authService, m_audioInputs, m_models);
+                                                     m_authService, m_audioInputs, m_models, m_history);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle());

@@ -13,6 +13,7 @@ namespace quill {
 class AudioInputList;
 class AuthService;
 class ModelCatalog;
+class HistorySettings;
 class PreferencesManager;
 class PreferencesView;
 class ShortcutConfiguration;
@@ -29,7 +30,8 @@ public:
 
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                 PreferencesManager& preferencesManager, AuthService& authService,
-                                AudioInputList& audioInputs, ModelCatalog& models, QObject* parent = nullptr);
+                                AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
+                                QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -49,6 +51,7 @@ private:
     AuthService& m_authService;
     AudioInputList& m_audioInputs;
     ModelCatalog& m_models;
+    HistorySettings& m_history;
     std::unique_ptr<PreferencesView> m_window;
     std::map<ShortcutAction, QString> m_shortcutProblems;
 };

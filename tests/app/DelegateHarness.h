@@ -24,6 +24,7 @@
 #include "preferences/PreferencesManager.h"
 #include "shortcuts/GlobalShortcutService.h"
 
+#include <QTemporaryDir>
 #include <memory>
 
 namespace quill::test {
@@ -81,10 +82,12 @@ struct DelegateHarness {
         o.authRecheckDelayMs = 0;
         o.processId = ownProcess;
         o.executablePath = QStringLiteral("/opt/Quillpoint/bin/quillpoint");
+        o.historyPath = historyDir.filePath(QStringLiteral("history.sqlite3"));
         return o;
     }
 
     LogCapture log;
+    QTemporaryDir historyDir;
     FakeMicrophone mic;
     // The input each recording was asked to come from; empty for the default one.
     QStringList pcmInputs;

@@ -34,6 +34,8 @@ void TestCommandLine::parses_data() {
                              << "";
     QTest::newRow("cancel") << QStringList{"--cancel"} << M::run << "cancel"
                             << "";
+    QTest::newRow("history") << QStringList{"--history"} << M::run << "history"
+                             << "";
     QTest::newRow("help wins over an action") << QStringList{"--explain", "-h"} << M::help << ""
                                               << "--transcribe";
     QTest::newRow("version") << QStringList{"--version"} << M::version << ""
@@ -62,7 +64,7 @@ void TestCommandLine::parses() {
 }
 
 void TestCommandLine::actionNamesRoundTrip() {
-    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "quit"}) {
+    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "history", "quit"}) {
         const auto action = remoteActionNamed(name);
         QVERIFY(action);
         QCOMPARE(remoteActionName(*action), name);

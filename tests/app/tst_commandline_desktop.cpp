@@ -114,7 +114,7 @@ void TestCommandLineDesktop::helpVersionAndMistakesNeedNoDisplay() {
     const Finished help = runQuillpoint({"--help"}, noDesktop);
     QCOMPARE(help.code, 0);
     for (const char* option :
-         {"--explain", "--transcribe", "--cancel", "--preferences", "--quit", "--diagnose"})
+         {"--explain", "--transcribe", "--cancel", "--preferences", "--history", "--quit", "--diagnose"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
     QVERIFY(help.out.startsWith("Usage: quillpoint [options]"));
 

@@ -69,6 +69,7 @@ struct Fixture {
             {&StatusBarController::transcribeRequested, "transcribe"},
             {&StatusBarController::quitRequested, "quit"},
             {&StatusBarController::preferencesRequested, "preferences"},
+            {&StatusBarController::historyRequested, "history"},
             {&StatusBarController::accessibilityRequested, "accessibility"},
             {&StatusBarController::updateCheckRequested, "updates"},
         };
@@ -128,6 +129,7 @@ void TestStatusBarController::itemsFollowTheStates() {
         accessibilityRow,
         signInRow,
         "-",
+        "History...|1|",
         "Preferences...|1|Ctrl+,",
         "Check for Updates...|1|",
         "-",
@@ -147,6 +149,7 @@ void TestStatusBarController::itemsRunTheirActions() {
         {"Transcribe Mode", "transcribe"},
         {"⚠ Accessibility Required", "accessibility"},
         {"⚠ Sign In Required", "preferences"},
+        {"History...", "history"},
         {"Preferences...", "preferences"},
         {"Check for Updates...", "updates"},
         {"Quit Quillpoint", "quit"},
@@ -180,6 +183,7 @@ void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
         "✓ Accessibility Enabled|0|",
         "✓ Signed In|0|",
         "-",
+        "History...|1|",
         "Preferences...|1|Ctrl+,",
         "-",
         "Quit Quillpoint|1|Ctrl+Q",
@@ -239,7 +243,7 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
     f.controller.setupStatusItem();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Ctrl+2 Transcribe"));
-    QCOMPARE(describe(f.controller.menu()).size(), 12);
+    QCOMPARE(describe(f.controller.menu()).size(), 13);
     QCOMPARE(f.controller.trayIcon()->contextMenu(), f.controller.menu());
 
     f.controller.setTranscribeShortcut({49, modifier::ctrl | modifier::shift});

@@ -113,6 +113,7 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
             "✓ Accessibility Enabled|0|",
             "✓ Signed In|0|",
             "-",
+            "History...|1|",
             "Preferences...|1|Control+,",
             "Check for Updates...|1|",
             "-",

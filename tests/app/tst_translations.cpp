@@ -5,6 +5,7 @@
 #include "backend/AuthService.h"
 #include "backend/ModelCatalog.h"
 #include "backend/QuillAPIClient.h"
+#include "history/HistorySettings.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
 #include "preferences/PreferencesManager.h"
@@ -81,7 +82,7 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
              (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",
-                          "✓ Angemeldet", "Einstellungen …", "Nach Aktualisierungen suchen …",
+                          "✓ Angemeldet", "Verlauf …", "Einstellungen …", "Nach Aktualisierungen suchen …",
                           "Quillpoint beenden"}));
     QCOMPARE(controller.tooltipText(), QStringLiteral("Quillpoint – Ctrl+1 Erklären | Ctrl+2 Diktieren"));
 
@@ -97,7 +98,8 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     QuillAPIClient client(
         KeychainHelper(secrets), [] { return QString(); }, settings);
     ModelCatalog models(client, auth, {{"gpt-5.2", "OpenAI GPT-5.2", false}}, [] { return QString(); });
-    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, models);
+    HistorySettings history{settings};
+    PreferencesView view(shortcuts, names, preferences, auth, audioInputs, models, history);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("Allgemein"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Konto"));
     const QStringList texts = labels(&view);

@@ -4,6 +4,7 @@
 #include "backend/AuthService.h"
 #include "backend/ModelCatalog.h"
 #include "backend/QuillAPIClient.h"
+#include "history/HistorySettings.h"
 #include "platform/AutostartRegistrar.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/XdgAutostartRegistrar.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -78,6 +80,7 @@ struct Stores {
     PreferencesManager preferences{settings, autostart};
     AuthService auth{KeychainHelper(secrets), host, 100};
     FakeAudioInputList audioInputs;
+    HistorySettings history{settings};
     TestHttpServer server;
     QNetworkAccessManager network;
     QuillAPIClient client{KeychainHelper(secrets), [] { return QString(); }, settings, &network};
@@ -127,12 +130,13 @@ private slots:
     void recordingStateReachesTheController();
     void everyControlFitsTheWindow();
     void transcriptionTabEditsTheDictationSettings();
+    void historyTabEditsTheRetention();
     void wordsToRecogniseAreStoredAndBounded();
 };
 
 void TestPreferencesView::emptyStoreShowsTheDefaults() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(), QStringLiteral("Ctrl+1"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::transcribeOnly)->text(), QStringLiteral("Ctrl+2"));
     QCOMPARE(shortcutButton(&view, ShortcutAction::cancelTranscription)->text(), QStringLiteral("Esc"));
@@ -141,7 +145,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
     QVERIFY(!withText<QCheckBox>(&view, QStringLiteral("Launch at Login"))->isChecked());
     QCOMPARE(view.findChild<QComboBox*>(QStringLiteral("model"))->currentText(),
              QStringLiteral("OpenAI GPT-5.2"));
-    QCOMPARE(view.tabs()->count(), 3);
+    QCOMPARE(view.tabs()->count(), 4);
     QCOMPARE(view.tabs()->tabText(0), QStringLiteral("General"));
     QCOMPARE(view.tabs()->tabText(1), QStringLiteral("Account"));
     QCOMPARE(view.tabs()->tabText(2), QStringLiteral("Transcription"));
@@ -152,7 +156,7 @@ void TestPreferencesView::emptyStoreShowsTheDefaults() {
 
 void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     QSignalSpy published(&s.shortcuts, &ShortcutConfiguration::shortcutsChanged);
     QPushButton* transcribe = shortcutButton(&view, ShortcutAction::transcribeOnly);
@@ -195,7 +199,7 @@ void TestPreferencesView::recordingSavesOnlyTheEditedAction() {
 
 void TestPreferencesView::followsChangesMadeElsewhere() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     s.shortcuts.setShortcut(ShortcutAction::explainSelection, Shortcut{96, 0x1200});
     QCOMPARE(shortcutButton(&view, ShortcutAction::explainSelection)->text(),
              QStringLiteral("Shift+Super+F5"));
@@ -213,7 +217,7 @@ void TestPreferencesView::followsChangesMadeElsewhere() {
 
 void TestPreferencesView::modelChoiceIsStoredAtOnce() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     QSignalSpy changed(&s.preferences, &PreferencesManager::selectedModelChanged);
     auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
@@ -236,7 +240,7 @@ void TestPreferencesView::offersTheBackendsModelsAndSaysWhenTheChoiceIsGone() {
                             {"id": "gpt-5.2", "name": "OpenAI GPT-5.2", "local": false}],
                  "transcription": null})");
     s.preferences.setSelectedModel(QStringLiteral("grok-4-1-fast-non-reasoning-latest"));
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
     auto* notice = view.findChild<QLabel*>(QStringLiteral("modelNotice"));
     QCOMPARE(model->count(), 2);
@@ -260,7 +264,7 @@ void TestPreferencesView::offersTheBackendsModelsAndSaysWhenTheChoiceIsGone() {
 
 void TestPreferencesView::saysWhenTheBackendHasNoModel() {
     Stores s(R"({"models": [], "transcription": null})");
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     auto* model = view.findChild<QComboBox*>(QStringLiteral("model"));
     QCOMPARE(model->count(), 2);
     QCOMPARE(model->currentText(), QStringLiteral("OpenAI GPT-5.2"));
@@ -271,7 +275,7 @@ void TestPreferencesView::saysWhenTheBackendHasNoModel() {
 
 void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     auto* toggle = withText<QCheckBox>(&view, QStringLiteral("Launch at Login"));
     const QString entry = s.autostart.entryPath();
@@ -286,7 +290,7 @@ void TestPreferencesView::launchAtLoginWritesTheAutostartEntry() {
 
 void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     view.show();
     view.tabs()->setCurrentIndex(1);
     auto* state = view.findChild<QStackedWidget*>(QStringLiteral("accountState"));
@@ -305,7 +309,7 @@ void TestPreferencesView::accountTabFollowsSignOutAndAutomaticSignIn() {
 
 void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     auto* signIn = withText<QPushButton>(&view, QStringLiteral("Sign in with Apple"));
     const int lines = s.log.lines.size();
     signIn->click();
@@ -322,7 +326,7 @@ void TestPreferencesView::signInButtonOnlyActsWhenSignedOut() {
 void TestPreferencesView::oneWindowReusedAfterClose() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.catalog());
+                                           s.catalog(), s.history);
     QVERIFY(!controller.window());
     controller.showPreferences();
     PreferencesView* window = controller.window();
@@ -347,7 +351,7 @@ void TestPreferencesView::oneWindowReusedAfterClose() {
 void TestPreferencesView::recordingStateReachesTheController() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.catalog());
+                                           s.catalog(), s.history);
     QSignalSpy recording(&controller, &PreferencesWindowController::shortcutRecordingChanged);
     controller.showPreferences();
     QPushButton* explain = shortcutButton(controller.window(), ShortcutAction::explainSelection);
@@ -370,7 +374,7 @@ void TestPreferencesView::recordingStateReachesTheController() {
 void TestPreferencesView::everyControlFitsTheWindow() {
     Stores s;
     PreferencesWindowController controller(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs,
-                                           s.catalog());
+                                           s.catalog(), s.history);
     controller.showPreferences();
     PreferencesView* window = controller.window();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
@@ -394,7 +398,7 @@ void TestPreferencesView::everyControlFitsTheWindow() {
 void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     Stores s;
     s.audioInputs.list = {{"alsa_input.usb-headset", "USB Headset"}};
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(s.audioInputs.watchCalls, 1);
     auto* hold = view.findChild<QCheckBox*>("holdToTalk");
     auto* keep = view.findChild<QCheckBox*>("keepClipboard");
@@ -429,15 +433,45 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     QCOMPARE(s.settings.values().value("transcriptionKeepClipboard"), QVariant(true));
 
     // A second view (the window made again) shows what is stored.
-    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
     QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
     QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
 }
 
+void TestPreferencesView::historyTabEditsTheRetention() {
+    Stores s;
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    QCOMPARE(view.tabs()->tabText(3), QStringLiteral("History"));
+    auto* enabled = view.findChild<QCheckBox*>("historyEnabled");
+    auto* days = view.findChild<QSpinBox*>("historyKeepDays");
+    auto* entries = view.findChild<QSpinBox*>("historyKeepEntries");
+    QVERIFY(enabled && days && entries);
+    QVERIFY(enabled->isChecked());
+    QCOMPARE(days->value(), 30);
+    QCOMPARE(entries->value(), 1000);
+
+    enabled->click();
+    QCOMPARE(s.settings.values().value("historyEnabled"), QVariant(false));
+    // Typing "5000" passes through 5, 50 and 500: only the finished number counts.
+    entries->setFocus();
+    entries->selectAll();
+    QTest::keyClicks(entries, "5000");
+    QVERIFY(!s.settings.values().contains("historyKeepEntries"));
+    QTest::keyClick(entries, Qt::Key_Return);
+    QCOMPARE(s.settings.values().value("historyKeepEntries"), QVariant(5000));
+    days->setValue(7);
+    QCOMPARE(s.history.retention().days, 7);
+
+    s.history.setKeepDays(90);
+    QCOMPARE(days->value(), 90);
+    s.history.setEnabled(true);
+    QVERIFY(enabled->isChecked());
+}
+
 void TestPreferencesView::wordsToRecogniseAreStoredAndBounded() {
     Stores s;
-    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     auto* words = view.findChild<QPlainTextEdit*>(QStringLiteral("vocabulary"));
     auto* limit = view.findChild<QLabel*>(QStringLiteral("vocabularyLimit"));
     QVERIFY(words && limit);
@@ -460,7 +494,7 @@ void TestPreferencesView::wordsToRecogniseAreStoredAndBounded() {
                  "Only the first 1,000 characters are kept; shorten the list to keep what matters most."));
     QCOMPARE(s.preferences.transcriptionVocabulary(), longList.left(1000));
 
-    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog());
+    PreferencesView again(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
     QCOMPARE(again.findChild<QPlainTextEdit*>(QStringLiteral("vocabulary"))->toPlainText(),
              longList.left(1000));
     // A change made elsewhere shows.
