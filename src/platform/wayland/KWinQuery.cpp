@@ -152,7 +152,7 @@ bool KWinQuery::isAvailable() {
 }
 
 void KWinQuery::loadScript(const QByteArray& source, const QString& plugin,
-                           std::function<void(bool)> loaded) {
+                           const std::function<void(bool)>& loaded) {
     auto file =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/quillpoint-kwin-XXXXXX.js"));
     if (!file->open() || file->write(source) < 0 || !file->flush()) {

@@ -55,7 +55,7 @@ signals:
 
 private:
     class Receiver;
-    void loadScript(const QByteArray& source, const QString& plugin, std::function<void(bool)> loaded);
+    void loadScript(const QByteArray& source, const QString& plugin, const std::function<void(bool)>& loaded);
     void finish(std::optional<Answer> answer);
     void receive(const QString& token, const Answer& answer);
 
