@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
         for (const Scene& scene : scenes) {
             const DisplayLayout layout{
                 QPoint(40, 40), {{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}}, {}};
-            OverlayPanelController controller(helper, {}, [layout] { return layout; });
+            OverlayPanelController controller(helper, {},
+                                              [layout]() -> const DisplayLayout& { return layout; });
             scene.setUp(controller);
             wait(450);
             OverlayPanelWindow* panel = controller.panel();

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
 
     NullPanelWindowHelper helper;
     const DisplayLayout layout{QPoint(40, 40), {{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}}, {}};
-    OverlayPanelController controller(helper, {}, [layout] { return layout; });
+    OverlayPanelController controller(helper, {}, [layout]() -> const DisplayLayout& { return layout; });
     ExplanationViewModel& model = controller.viewModel();
     model.reset();
     model.setState(ExplanationState::loading());

@@ -54,8 +54,10 @@ int main(int argc, char** argv) {
         }
         QGuiApplication::clipboard()->setMimeData(data.release());
         out << "owned" << Qt::endl;
-        while (hang)
-            pause();
+        if (hang) {
+            for (;;)
+                pause();
+        }
         return app.exec();
     }
     if (args.value(0) == QLatin1String("copier") && args.size() == 3) {

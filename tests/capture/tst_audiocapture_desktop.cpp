@@ -29,7 +29,7 @@ constexpr double chosenTone = 1320.0;
 // A sine at `hz` as 16 kHz mono s16le, a whole number of periods long so that it loops cleanly.
 QByteArray tone(double hz) {
     const int samples = 16000;
-    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    QByteArray pcm(qsizetype(samples) * 2, Qt::Uninitialized);
     auto* out = reinterpret_cast<qint16*>(pcm.data());
     for (int i = 0; i < samples; ++i)
         out[i] = qint16(12000.0 * std::sin(2.0 * M_PI * hz * i / 16000.0));
@@ -109,7 +109,7 @@ private slots:
 void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     const QByteArray pcm =
         speechPcm(QStringLiteral("Testing the microphone, one two three, the quick brown fox."));
-    QVERIFY(pcm.size() > 16000 * 2);
+    QVERIFY(pcm.size() > qsizetype(16000) * 2);
     MicFeeder feeder(pcm);
     QTRY_VERIFY(feeder.isFeeding());
 
@@ -171,7 +171,7 @@ void TestAudioCaptureDesktop::chosenInputIsTheOneRecorded() {
     QTRY_VERIFY(defaultMic.isFeeding() && chosenMic.isFeeding());
 
     for (const auto& [input, expected] : {std::pair{QString("quill_headset"), u'c'}, {QString(), u'd'}}) {
-        AudioCaptureService service{[input] {
+        AudioCaptureService service{[input = input] {
             return std::make_unique<AudioRecorder>(std::make_unique<PulsePcmSource>(input),
                                                    std::make_unique<AacFileWriter>());
         }};

@@ -85,7 +85,8 @@ private:
 void TestOverlayPanelController::init() {
     const DisplayLayout layout{QPoint(100, 100), {{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}}, {}};
     controller = std::make_unique<OverlayPanelController>(
-        helper, OverlayPanelController::Timing{dismissMs, throttleMs, 0}, [layout] { return layout; });
+        helper, OverlayPanelController::Timing{dismissMs, throttleMs, 0},
+        [layout]() -> const DisplayLayout& { return layout; });
 }
 
 void TestOverlayPanelController::cleanup() {
@@ -335,7 +336,7 @@ void TestOverlayPanelController::pointerAnsweredLaterPlacesThePanelWithinABound(
     const DisplayLayout layout{QPoint(100, 100), {{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}}, {}};
     OverlayPanelController::Timing timing{dismissMs, throttleMs, 0};
     timing.pointerWaitMs = 40;
-    OverlayPanelController late(asking, timing, [layout] { return layout; });
+    OverlayPanelController late(asking, timing, [layout]() -> const DisplayLayout& { return layout; });
     late.viewModel().setState(ExplanationState::loading());
 
     // An answer within the bound: the panel shows once, where the answer says.

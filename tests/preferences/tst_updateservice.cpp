@@ -131,8 +131,9 @@ void TestUpdateService::fetchesAndReports_data() {
                              << S::failed << "The update server answered with HTTP 404.";
     QTest::newRow("bad JSON") << QByteArray("200 OK") << QByteArray("{\"versions\": [") << qint64(-1) << false
                               << S::failed << "The update feed is not valid JSON";
-    QTest::newRow("too large") << QByteArray("200 OK") << QByteArray(64 * 1024, ' ') << qint64(8 << 20)
-                               << false << S::failed << "The update feed is larger than 1024 KB.";
+    QTest::newRow("too large") << QByteArray("200 OK") << QByteArray(qsizetype(64) * 1024, ' ')
+                               << qint64(8 << 20) << false << S::failed
+                               << "The update feed is larger than 1024 KB.";
     QTest::newRow("no answer") << QByteArray("200 OK") << QByteArray() << qint64(-1) << true << S::failed
                                << "The update server did not answer within 0.3 seconds.";
 }

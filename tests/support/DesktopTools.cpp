@@ -26,7 +26,7 @@ QString activateWindow(const QString& windowClass) {
     QString windows;
     if (!xdotool({"search", "--sync", "--onlyvisible", "--class", windowClass}, &windows))
         return {};
-    const QString window = windows.split('\n').constFirst();
+    QString window = windows.split('\n').constFirst();
     xdotool({"windowactivate", "--sync", window});
     return window;
 }

@@ -73,7 +73,7 @@ public:
     // Another program reads what we put there.
     void readByOtherProgram() { emit contentsRead(); }
 
-    void changeLater(QList<ClipboardFormat> formats, int delayMs = 5) {
+    void changeLater(const QList<ClipboardFormat>& formats, int delayMs = 5) {
         QTimer::singleShot(delayMs, this, [this, formats] {
             contents = formats;
             emit changed();

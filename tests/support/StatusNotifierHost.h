@@ -40,6 +40,8 @@ public:
     static QString itemProperty(const QString& service, const QString& property,
                                 QDBus::CallMode mode = QDBus::Block);
 
+    // The watcher's D-Bus interface: the names are the protocol's.
+    // NOLINTBEGIN(readability-identifier-naming)
 public slots:
     void RegisterStatusNotifierItem(const QString& service);
     void RegisterStatusNotifierHost(const QString& service);
@@ -48,6 +50,7 @@ signals:
     void StatusNotifierItemRegistered(const QString& service);
     void StatusNotifierItemUnregistered(const QString& service);
     void StatusNotifierHostRegistered();
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     QStringList m_items;

@@ -61,7 +61,7 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     void enqueue(ScriptedReply reply) { m_replies.append(std::move(reply)); }
     // Every request whose path (query left out) is `path` gets `reply`, from now on.
-    void answer(const QByteArray& path, ScriptedReply reply) { m_fixed.insert(path, std::move(reply)); }
+    void answer(const QByteArray& path, const ScriptedReply& reply) { m_fixed.insert(path, reply); }
 
     QList<RecordedRequest> requests;
     // The requests answered by a reply of their path's own.
