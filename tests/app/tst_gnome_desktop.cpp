@@ -193,9 +193,12 @@ void TestGnomeDesktop::initTestCase() {
     editor = std::make_unique<Editor>(editorProcess.processId());
     QTRY_VERIFY_WITH_TIMEOUT(editor->find(), 15000);
     // mutter does not focus a window that no user action started: the user switches to it.
-    for (int tries = 0; tries < 10 && !editor->isActive(); ++tries) {
+    for (int tries = 0; tries < 10; ++tries) {
+        if (editor->isActive())
+            break;
         pressKeys("alt+tab");
-        QTest::qWaitFor([this] { return editor->isActive(); }, 1000);
+        if (QTest::qWaitFor([this] { return editor->isActive(); }, 1000))
+            break;
     }
     QVERIFY(editor->isActive());
 
@@ -240,11 +243,17 @@ QString TestGnomeDesktop::clipboard() const {
 void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
     QVERIFY(editor->selectAll());
     QElapsedTimer pressed;
-    pressed.start();
-    QVERIFY(pressKeys("ctrl+1"));
-    QTRY_VERIFY2_WITH_TIMEOUT(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')),
-                              10000);
-    qInfo("Ctrl+1 -> explain request: %lld ms", qint64(pressed.elapsed()));
+    // The session's keyboard may drop the first events after a focus change, and GNOME takes
+    // a moment to grab a key newly bound: a key that went nowhere is pressed again, as a user would.
+    int presses = 0;
+    while (requestsTo("/api/explain").isEmpty() && presses < 5) {
+        pressed.start();
+        QVERIFY(pressKeys("ctrl+1"));
+        ++presses;
+        (void)QTest::qWaitFor([this] { return !requestsTo("/api/explain").isEmpty(); }, 3000);
+    }
+    QVERIFY2(requestsTo("/api/explain").size() == 1, qPrintable(app.lines().join(u'\n')));
+    qInfo("Ctrl+1 -> explain request: %lld ms (press %d)", qint64(pressed.elapsed()), presses);
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
     QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
     QString panel;
