@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atspi/atspi.h>
@@ -151,6 +152,7 @@ private Q_SLOTS:
     void explainReadsTheSelectionWithoutTakingTheFocus();
     void firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard();
     void escapeCancelsARecordingAndIsGivenBackAfterwards();
+    void diagnoseNamesTheMechanisms();
     void bindingsGoAtQuitAndTheUsersStay();
 
 private:
@@ -241,6 +243,8 @@ QString TestGnomeDesktop::clipboard() const {
 }
 
 void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
+    // A first key lets the session's keyboard settle on the focused editor.
+    QVERIFY(pressKeys("End"));
     QVERIFY(editor->selectAll());
     QElapsedTimer pressed;
     // The session's keyboard may drop the first events after a focus change, and GNOME takes
@@ -316,6 +320,16 @@ void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
     QTest::qWait(1000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
     QVERIFY(editor->isActive());
+}
+
+void TestGnomeDesktop::diagnoseNamesTheMechanisms() {
+    const QString report = run(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--diagnose"});
+    QVERIFY2(report.contains(
+                 QRegularExpression("Global shortcuts.*GNOME custom key bindings.*Explain Ctrl\\+1 free")),
+             qPrintable(report));
+    QVERIFY2(report.contains(QRegularExpression("Clipboard.*GNOME passes it to Wayland windows")),
+             qPrintable(report));
+    QVERIFY2(!report.contains("only while a Quillpoint window has focus"), qPrintable(report));
 }
 
 void TestGnomeDesktop::bindingsGoAtQuitAndTheUsersStay() {
