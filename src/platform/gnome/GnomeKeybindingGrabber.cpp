@@ -30,6 +30,7 @@ GnomeKeybindingGrabber::~GnomeKeybindingGrabber() {
     if (!m_installed)
         return;
     m_keybindings.removeAll();
+    GnomeKeybindings::flush();
     m_bus.unregisterObject(objectPath);
 }
 

@@ -116,7 +116,6 @@ void GnomeKeybindings::set(const QString& id, const QString& name, const QString
         paths << pathOf(id);
         setStrings(list.get(), "custom-keybindings", paths);
     }
-    g_settings_sync();
 }
 
 void GnomeKeybindings::remove(const QString& id) {
@@ -131,12 +130,15 @@ void GnomeKeybindings::remove(const QString& id) {
         for (const char* key : {"name", "command", "binding"})
             g_settings_reset(custom.get(), key);
     }
-    g_settings_sync();
 }
 
 void GnomeKeybindings::removeAll() {
     for (const QString& id : ids())
         remove(id);
+}
+
+void GnomeKeybindings::flush() {
+    g_settings_sync();
 }
 
 QStringList GnomeKeybindings::ids() const {

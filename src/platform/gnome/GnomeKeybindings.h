@@ -30,6 +30,9 @@ public:
     void remove(const QString& id);
     // Removes every binding of ours, also those a previous run left behind.
     void removeAll();
+    // Changes go to the settings service in the background, and later reads see them at once;
+    // this waits until the service has them, for a process about to exit.
+    static void flush();
     QStringList ids() const;
 
     // The name of a binding or GNOME setting other than ours whose key `matches` accepts: a custom
