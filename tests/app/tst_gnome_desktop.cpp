@@ -322,8 +322,8 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
     const QString before = editor->text();
     QVERIFY(pressUntil(
                 "ctrl+2", [this] { return recordings().isEmpty(); }, &stopped) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(editor->text().size() > before.size() && editor->text().endsWith("audio."),
-                             15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().size() > before.size() && editor->text().endsWith("audio."),
+                              qPrintable(editor->text() + '\n' + app.lines().join('\n')), 15000);
     qInfo("Ctrl+2 (stop) -> pasted: %lld ms", qint64(stopped.elapsed()));
     QVERIFY(editor->isActive());
     QTRY_COMPARE_WITH_TIMEOUT(clipboard(), QStringLiteral("user's own clipboard"), 10000);
