@@ -142,6 +142,25 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
         report.lines << line(QStringLiteral("Global shortcuts"),
                              QStringLiteral("through the desktop's GlobalShortcuts portal; the desktop may "
                                             "ask to confirm them and changes them in its shortcut settings"));
+    } else if (waylandSession && s.bus.gnomeShell) {
+        QStringList parts;
+        bool anyTaken = false;
+        for (qsizetype i = 0; i < in.shortcutNames.size(); ++i) {
+            const QString key = i < in.shortcutKeys.size() ? in.shortcutKeys.at(i) : QString();
+            const auto elsewhere =
+                i < s.bus.gnomeBoundElsewhere.size() ? s.bus.gnomeBoundElsewhere.at(i) : std::nullopt;
+            anyTaken = anyTaken || elsewhere.has_value();
+            parts << QStringLiteral("%1 %2 %3")
+                         .arg(in.shortcutNames.at(i), key,
+                              elsewhere ? QStringLiteral("bound to \"%1\" in GNOME").arg(*elsewhere)
+                                        : QStringLiteral("free"));
+        }
+        report.lines << line(
+            QStringLiteral("Global shortcuts"),
+            QStringLiteral("GNOME custom key bindings, put in GNOME's keyboard settings while "
+                           "Quillpoint runs (no key release: hold to talk is off): ") +
+                parts.join(QStringLiteral(", ")),
+            anyTaken ? QStringLiteral("choose other keys in Preferences") : QString());
     } else if (s.bus.globalShortcutsPortal) {
         report.lines << line(
             QStringLiteral("Global shortcuts"),
@@ -168,7 +187,12 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     else
         report.lines << line(QStringLiteral("Accessibility bus"), QStringLiteral("running, enabled"));
 
-    if (waylandKeys)
+    if (waylandKeys && s.bus.gnomeShell)
+        report.lines << line(
+            QStringLiteral("Keystrokes"),
+            QStringLiteral("through the desktop's RemoteDesktop portal (keyboard only); GNOME "
+                           "asks to allow it at the first paste of each session"));
+    else if (waylandKeys)
         report.lines << line(QStringLiteral("Keystrokes"),
                              QStringLiteral("through the desktop's RemoteDesktop portal (keyboard only); the "
                                             "desktop may ask once to allow it"));
@@ -190,6 +214,10 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     if (waylandSession && s.wayland.dataControl)
         report.lines << line(QStringLiteral("Clipboard"),
                              QStringLiteral("Wayland data-control (read and set without focus)"));
+    else if (waylandSession && x11 && s.bus.gnomeShell)
+        report.lines << line(QStringLiteral("Clipboard"),
+                             QStringLiteral("X11 CLIPBOARD through XWayland; GNOME passes it to Wayland "
+                                            "windows (read and set without focus)"));
     else if (waylandSession)
         report.lines << line(QStringLiteral("Clipboard"),
                              QStringLiteral("Wayland (only while a Quillpoint window has focus)"));

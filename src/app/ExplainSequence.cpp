@@ -55,6 +55,24 @@ void ExplainSequence::explainSelection() {
 
     std::optional<QString> text =
         m_deps.textCapture.selectedTextViaAccessibility(m_deps.frontApplication.selectionOwner());
+    if (!text && !m_deps.textCapture.keyboardReady() && m_deps.textCapture.isKeyboardAvailable()) {
+        // The copy needs the keyboard, and the desktop may now ask the user for it in a dialog
+        // of its own: the panel says what it is for, and the selection is read once it is answered.
+        ExplanationViewModel& viewModel = overlay.viewModel();
+        viewModel.reset();
+        viewModel.setState(ExplanationState::loading());
+        viewModel.setLoadingMessage(
+            tr("To copy the selected text, Quillpoint asks the desktop for permission "
+               "to type. Allow it in the dialog that opens."));
+        overlay.showPanel();
+        m_deps.textCapture.prepareKeyboard(this, [this](bool ready) {
+            if (ready)
+                handleExplain();
+            else
+                m_deps.overlay.showError(tr("No text selected"), true);
+        });
+        return;
+    }
     if (!text)
         text = m_deps.textCapture.selectedTextViaCopy();
     if (!text || text->trimmed().isEmpty()) {

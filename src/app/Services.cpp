@@ -44,8 +44,10 @@ ShortcutRegistry& Services::shortcutRegistry() {
 }
 
 PreferencesManager& Services::preferencesManager() {
-    if (!m_preferencesManager)
+    if (!m_preferencesManager) {
         m_preferencesManager = std::make_unique<PreferencesManager>(settingsStore(), autostartRegistrar());
+        m_preferencesManager->setShortcutHost(keyGrabber().reportsRelease(), keyGrabber().settingsNote());
+    }
     return *m_preferencesManager;
 }
 

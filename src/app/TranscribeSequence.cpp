@@ -184,15 +184,47 @@ void TranscribeSequence::deliver(const QString& text, double seconds) {
     viewModel.setMode(ViewMode::transcribe);
     viewModel.setState(ExplanationState::content(text));
     overlay.updatePanelSize(true);
-    overlay.hide();
+    if (m_deps.textCapture.keyboardReady()) {
+        overlay.hide();
+        paste(text, serial);
+        return;
+    }
+    // The desktop may now show a dialog of its own: the panel says what it is for.
+    viewModel.setState(ExplanationState::loading());
+    viewModel.setLoadingMessage(tr("To paste the transcript, Quillpoint asks the desktop for permission to "
+                                   "type. Allow it in the dialog that opens."));
+    overlay.showPanel();
+    m_deps.textCapture.prepareKeyboard(this, [this, text, serial](bool ready) {
+        if (serial != m_transcriptSerial || m_isTranscribing)
+            return;
+        if (!ready) {
+            leaveOnClipboard(text, serial);
+            return;
+        }
+        m_deps.overlay.hide();
+        paste(text, serial);
+    });
+}
+
+void TranscribeSequence::paste(const QString& text, quint64 serial) {
     QTimer::singleShot(m_pasteDelay, this, [this, text, serial] {
         m_deps.captureGate.run(this, [this, text, serial] {
+            if (!m_deps.textCapture.isKeyboardAvailable()) {
+                leaveOnClipboard(text, serial);
+                return;
+            }
             const bool pasted = m_deps.preferences.keepClipboard()
                                     ? m_deps.textCapture.pasteTextKeepingClipboard(text)
                                     : m_deps.textCapture.pasteText(text);
             emit transcriptPasted(serial, pasted);
         });
     });
+}
+
+void TranscribeSequence::leaveOnClipboard(const QString& text, quint64 serial) {
+    m_deps.textCapture.pasteText(text);
+    m_deps.overlay.showError(tr("The transcript is on the clipboard. Press Ctrl+V to paste"), false);
+    emit transcriptPasted(serial, false);
 }
 
 void TranscribeSequence::abortTranscription() {

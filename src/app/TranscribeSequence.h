@@ -76,6 +76,9 @@ private:
     void toggleNow();
     void abortNow();
     void deliver(const QString& text, double seconds);
+    void paste(const QString& text, quint64 serial);
+    // The keyboard was refused: the transcript waits on the clipboard for the user's own paste.
+    void leaveOnClipboard(const QString& text, quint64 serial);
     void showLevel(float level);
     void inputLost(const QString& description);
     void updateRecordingMessage();

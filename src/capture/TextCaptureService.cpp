@@ -211,7 +211,8 @@ bool TextCaptureService::paste(const QString& text) {
     // When the X server refused us the selection, a paste would insert someone else's text.
     const bool owned = m_clipboard.text() == text &&
                        (terminal != TerminalKind::selectionOnly || m_clipboard.selectionText() == text);
-    if (!owned || !waitForModifierRelease())
+    // Without a keyboard the text stays on the clipboard for the user to paste.
+    if (!owned || !m_keys.isAvailable() || !waitForModifierRelease())
         return false;
     postCommandKey(Qt::Key_V, terminal);
     return true;

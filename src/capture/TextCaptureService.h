@@ -58,6 +58,14 @@ public:
     // the clipboard changed meanwhile. Returns before the restore, false like pasteText.
     bool pasteTextKeepingClipboard(const QString& text);
 
+    // Whether synthetic keys go out now; prepareKeyboard() asks the desktop for them (it may ask
+    // the user) and tells `done` whether they can, possibly at once.
+    bool keyboardReady() const { return m_keys.isReady(); }
+    bool isKeyboardAvailable() const { return m_keys.isAvailable(); }
+    void prepareKeyboard(QObject* context, const std::function<void(bool ready)>& done) {
+        m_keys.prepare(context, done);
+    }
+
     static TerminalKind terminalKind(const QStringList& applicationNames);
 
 private:

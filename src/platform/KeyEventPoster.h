@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <Qt>
+#include <functional>
 
 namespace quill {
 
@@ -16,6 +18,15 @@ public:
     // Presses `modifiers` (Ctrl, Shift, Alt in that order), taps `key` and releases the
     // modifiers in reverse order. Does nothing when the current keyboard has no such key.
     virtual void postKey(Qt::Key key, Qt::KeyboardModifiers modifiers) = 0;
+
+    // False while the desktop has yet to let us post keys (it may ask the user first).
+    virtual bool isReady() const { return isAvailable(); }
+    // Asks the desktop for the keyboard where it has not been asked yet; `done` learns whether
+    // keys can be posted, at once or on a later turn, in the context of `context` (not at all
+    // once that is gone).
+    virtual void prepare(QObject* /*context*/, const std::function<void(bool ready)>& done) {
+        done(isAvailable());
+    }
 };
 
 } // namespace quill

@@ -42,6 +42,12 @@ public:
     // What a combination is for, in the user's words, for desktops that list the shortcuts they
     // hand out; called before grab().
     virtual void describe(const KeyCombination&, const QString&) {}
+    // False where the desktop runs a command on a key press and says nothing of its release, so
+    // that a key cannot be held to talk.
+    virtual bool reportsRelease() const { return true; }
+    // Where the user sees and changes the keys, when the desktop keeps them in its own settings;
+    // a sentence for the preferences window, empty otherwise.
+    virtual QString settingsNote() const { return {}; }
 };
 
 } // namespace quill

@@ -12,6 +12,7 @@
 #include "audio/PulseAudioInputList.h"
 #include "audio/PulsePcmSource.h"
 #include "audio/SessionMicrophoneAccess.h"
+#include "gnome/GnomeKeybindingGrabber.h"
 #include "portal/PortalGlobalShortcuts.h"
 #include "portal/PortalKeyEventPoster.h"
 #include "secret/FallbackSecretStore.h"
@@ -95,8 +96,14 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     // Whether KWin answers shows in its first answer: asking it first would block start-up.
     const auto kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool gnomeShell = GnomeKeybindingGrabber::sessionOffers(bus);
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
         p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);
+    else if (gnomeShell)
+        p.keyGrabber = std::make_unique<GnomeKeybindingGrabber>(
+            bus, GnomeKeybindingGrabber::Options{
+                     .busName = bundleIdentifier(),
+                     .gdbusPath = QStandardPaths::findExecutable(QStringLiteral("gdbus"))});
     else
         p.keyGrabber = std::make_unique<NullKeyGrabber>();
     // XWayland's keymap follows the compositor's, so keys are named as the user's layout has them.
@@ -107,7 +114,9 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
+        // GNOME asks in every session: it asks when a paste needs the keyboard, not at start.
+        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(
+            bus, *p.settingsStore, PortalKeyEventPoster::Options{.startOnFirstUse = gnomeShell});
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
@@ -121,6 +130,11 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
     if (auto clipboard = DataControlClipboard::create())
         p.clipboard = std::move(clipboard);
+    else if (xwayland && gnomeShell)
+        // Measured on GNOME 43: mutter hands an XWayland clipboard owner's content to Wayland
+        // windows whichever window has the focus.
+        logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
+                QStringLiteral("The clipboard goes through XWayland; GNOME passes it to Wayland windows"));
     else
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("The compositor offers no data-control; the clipboard works only while a "

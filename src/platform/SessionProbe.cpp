@@ -2,6 +2,7 @@
 
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/PulseSessionProbe.h"
+#include "gnome/GnomeKeybindingGrabber.h"
 #include "wayland/WaylandSessionProbe.h"
 #include "x11/X11SessionProbe.h"
 
@@ -76,7 +77,7 @@ bool portalOffers(const QString& interface) {
 
 namespace {
 
-BusFacts probeBus(const QString& ownBusName) {
+BusFacts probeBus(const QList<KeyCombination>& shortcuts, const QString& ownBusName) {
     BusFacts facts;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     facts.sessionBus = bus.isConnected();
@@ -90,6 +91,11 @@ BusFacts probeBus(const QString& ownBusName) {
                                                    watcher, QStringLiteral("IsStatusNotifierHostRegistered"))
                                               .value_or(false)
                                               .toBool();
+        facts.gnomeShell = GnomeKeybindingGrabber::sessionOffers(bus);
+        if (facts.gnomeShell) {
+            for (const KeyCombination& combination : shortcuts)
+                facts.gnomeBoundElsewhere.append(GnomeKeybindingGrabber::boundElsewhere(combination));
+        }
         DBusAccessibilityStatus accessibility(busCallTimeoutMs);
         facts.accessibilityEnabled = accessibility.isEnabled();
     }
@@ -215,8 +221,9 @@ SessionFacts probeSession(const QList<KeyCombination>& shortcuts, const QString&
     launch(shared,
            [budgetMs] { return [facts = audio::probe(budgetMs)](SessionFacts& all) { all.sound = facts; }; });
     launch(shared, [] { return [facts = probeKeyring()](SessionFacts& all) { all.keyring = facts; }; });
-    launch(shared,
-           [ownBusName] { return [facts = probeBus(ownBusName)](SessionFacts& all) { all.bus = facts; }; });
+    launch(shared, [shortcuts, ownBusName] {
+        return [facts = probeBus(shortcuts, ownBusName)](SessionFacts& all) { all.bus = facts; };
+    });
 
     std::unique_lock lock(shared->mutex);
     shared->finished.wait_for(lock, std::chrono::milliseconds(budgetMs),

@@ -56,6 +56,11 @@ struct BusFacts {
     // Whether the accessibility bus answers, and its "enabled" switch.
     std::optional<bool> accessibilityEnabled;
     bool quillpointRunning = false;
+    // GNOME Shell with its custom key bindings, which Quillpoint uses for its shortcuts where
+    // no GlobalShortcuts portal is offered; for each shortcut asked about, the GNOME setting or
+    // custom binding other than ours that already has its key.
+    bool gnomeShell = false;
+    QList<std::optional<QString>> gnomeBoundElsewhere;
 };
 
 struct SessionFacts {

@@ -96,6 +96,13 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
         m_recorders[action] = recorder;
         ++row;
     }
+    if (const QString note = m_preferencesManager.shortcutSettingsNote(); !note.isEmpty()) {
+        auto* label = new QLabel(note, section);
+        label->setObjectName(QStringLiteral("shortcutSettingsNote"));
+        label->setWordWrap(true);
+        label->setForegroundRole(QPalette::PlaceholderText);
+        grid->addWidget(label, row, 0, 1, 3);
+    }
     return section;
 }
 

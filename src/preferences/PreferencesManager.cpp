@@ -107,4 +107,9 @@ QString PreferencesManager::boundedVocabulary(const QString& words) {
     return text;
 }
 
+void PreferencesManager::setShortcutHost(bool reportsRelease, const QString& settingsNote) {
+    m_keyReleaseReported = reportsRelease;
+    m_shortcutSettingsNote = settingsNote;
+}
+
 } // namespace quill

@@ -61,6 +61,13 @@ public:
     // line breaks and tabs turned into spaces, surrounding white space removed.
     static QString boundedVocabulary(const QString& words);
 
+    // What the desktop's shortcut mechanism allows, told at start-up and never stored: whether
+    // letting go of a key is reported (hold to talk needs it), and where the desktop keeps the
+    // keys when it keeps them in its own settings (empty otherwise).
+    void setShortcutHost(bool reportsRelease, const QString& settingsNote);
+    bool keyReleaseReported() const { return m_keyReleaseReported; }
+    QString shortcutSettingsNote() const { return m_shortcutSettingsNote; }
+
 signals:
     void launchAtLoginChanged(bool enabled);
     void selectedModelChanged(const QString& identifier);
@@ -81,6 +88,8 @@ private:
     QString m_transcriptionLanguage;
     bool m_keepClipboard = false;
     QString m_vocabulary;
+    bool m_keyReleaseReported = true;
+    QString m_shortcutSettingsNote;
 };
 
 } // namespace quill

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -77,9 +78,21 @@ QWidget* TranscriptionPreferencesView::buildRecordingSection(QWidget* parent) {
     m_holdToTalk->setChecked(m_preferencesManager.holdToTalk());
     connect(m_holdToTalk, &QCheckBox::toggled, &m_preferencesManager, &PreferencesManager::setHoldToTalk);
     form->addRow(m_holdToTalk);
-    form->addRow(hint(tr("Hold the Transcribe shortcut while you speak; letting go transcribes. "
-                         "A short press starts and stops as before."),
-                      section));
+    if (m_preferencesManager.keyReleaseReported()) {
+        form->addRow(hint(tr("Hold the Transcribe shortcut while you speak; letting go transcribes. "
+                             "A short press starts and stops as before."),
+                          section));
+    } else {
+        // Shown off without storing it: the choice stays for a desktop that reports releases.
+        const QSignalBlocker blocker(m_holdToTalk);
+        m_holdToTalk->setEnabled(false);
+        m_holdToTalk->setChecked(false);
+        auto* unavailable = hint(tr("Not available on this desktop: its shortcuts report no key release. "
+                                    "Press the Transcribe shortcut once to start and once to stop."),
+                                 section);
+        unavailable->setObjectName(QStringLiteral("holdToTalkUnavailable"));
+        form->addRow(unavailable);
+    }
 
     m_microphone = new QComboBox(section);
     m_microphone->setObjectName(QStringLiteral("microphone"));

@@ -16,6 +16,7 @@ private slots:
     void verdicts_data();
     void verdicts();
     void aWaylandSessionReportsThePortalAndThePanel();
+    void aGnomeSessionReportsItsKeyBindingsAndTheBridgedClipboard();
     void aShortcutHeldByAnotherProgramSaysWhatToDo();
 };
 
@@ -232,6 +233,38 @@ void TestCommandLine::aWaylandSessionReportsThePortalAndThePanel() {
     QVERIFY(
         lines.contains("Panel: an XWayland window at the top centre of the main screen (Wayland hides the "
                        "pointer's position)"));
+}
+
+// GNOME without the GlobalShortcuts portal: Quillpoint's own custom key bindings, and mutter's
+// bridge for the XWayland clipboard.
+void TestCommandLine::aGnomeSessionReportsItsKeyBindingsAndTheBridgedClipboard() {
+    DiagnosticsInput in = workingDesktop();
+    in.waylandDisplay = "wayland-0";
+    in.session.wayland = {true, true, false, false};
+    in.session.bus.gnomeShell = true;
+    in.session.bus.remoteDesktopPortal = true;
+    in.shortcutNames = {"Explain", "Transcribe"};
+    in.shortcutKeys = {"Ctrl+1", "Ctrl+2"};
+    in.session.bus.gnomeBoundElsewhere = {std::nullopt, QStringLiteral("switch-to-workspace-2")};
+    QStringList lines = buildDiagnosticsReport(in).lines;
+    QCOMPARE(
+        lines.filter("Global shortcuts").constFirst(),
+        QStringLiteral("Global shortcuts: GNOME custom key bindings, put in GNOME's keyboard settings while "
+                       "Quillpoint runs (no key release: hold to talk is off): Explain Ctrl+1 free, "
+                       "Transcribe Ctrl+2 bound to \"switch-to-workspace-2\" in GNOME -- choose other keys "
+                       "in Preferences"));
+    QVERIFY2(
+        lines.contains("Clipboard: X11 CLIPBOARD through XWayland; GNOME passes it to Wayland windows (read "
+                       "and set without focus)"),
+        qPrintable(lines.join('\n')));
+    QVERIFY(lines.filter("GNOME asks to allow it at the first paste").size() == 1);
+
+    // Where GNOME offers the portal, the portal holds the keys.
+    in.session.bus.globalShortcutsPortal = true;
+    lines = buildDiagnosticsReport(in).lines;
+    QVERIFY(lines.filter("Global shortcuts")
+                .constFirst()
+                .startsWith("Global shortcuts: through the desktop's GlobalShortcuts portal"));
 }
 
 void TestCommandLine::aShortcutHeldByAnotherProgramSaysWhatToDo() {

@@ -58,6 +58,8 @@ private slots:
     void triggersDuringACaptureWaitForItsEnd();
     void aNewExplainSupersedesTheEarlierRunAndItsDetail();
     void pasteHidesThePanelThenPastes();
+    void copyWaitsForTheDesktopToAllowTheKeyboard_data();
+    void copyWaitsForTheDesktopToAllowTheKeyboard();
 
 private:
     std::unique_ptr<DelegateHarness> h;
@@ -208,6 +210,41 @@ void TestExplainSequence::triggersDuringACaptureWaitForItsEnd() {
     QCOMPARE(events, (QStringList{"copy 1", "first capture ended", "copy 2"}));
     QCOMPARE(QJsonDocument::fromJson(h->server.requests.last().body)["text"].toString(),
              QStringLiteral("copied 2"));
+}
+
+void TestExplainSequence::copyWaitsForTheDesktopToAllowTheKeyboard_data() {
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("allowed") << true;
+    QTest::newRow("refused") << false;
+}
+
+void TestExplainSequence::copyWaitsForTheDesktopToAllowTheKeyboard() {
+    QFETCH(bool, allowed);
+    // Nothing to read over accessibility, and a desktop that asks the user before we may type.
+    h->keys.asking = true;
+    h->server.enqueue(streamOf({"explained"}));
+    h->keys.onPost = [this] { h->clipboard.changeLater({{"text/plain", QByteArray("copied words")}}, 20); };
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+
+    delegate->explainSequence()->handleExplain();
+    // The copy key is not sent into the desktop's dialog; the panel says what the dialog is for.
+    QTRY_COMPARE(h->keys.prepareCalls, 1);
+    QVERIFY(h->keys.posted.isEmpty());
+    QVERIFY(overlay.panel()->isVisible());
+    QVERIFY(overlay.viewModel().loadingMessage().value_or(QString()).contains("permission to type"));
+
+    h->keys.answerConsent(allowed);
+    if (!allowed) {
+        QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error("No text selected"));
+        QVERIFY(h->keys.posted.isEmpty());
+        QCOMPARE(h->server.requests.size(), 0);
+        return;
+    }
+    QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::content("explained"));
+    QCOMPARE(h->keys.posted, (QList<PostedKey>{{Qt::Key_C, Qt::ControlModifier}}));
+    QCOMPARE(QJsonDocument::fromJson(h->server.requests.last().body)["text"].toString(),
+             QStringLiteral("copied words"));
 }
 
 void TestExplainSequence::aNewExplainSupersedesTheEarlierRunAndItsDetail() {

@@ -26,6 +26,8 @@ private slots:
     void cleanup();
     void secondPressUploadsTheRecordingAndPastesTheText();
     void escapeDiscardsTheRecording();
+    void keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused_data();
+    void keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused();
     void maximumDurationUploadsByItself();
     void failuresAreShownAndNothingIsPasted_data();
     void failuresAreShownAndNothingIsPasted();
@@ -96,6 +98,52 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     delegate->transcribeSequence()->stopAndTranscribe();
     QTest::qWait(30);
     QCOMPARE(h->server.requests.size(), 1);
+}
+
+void TestTranscribeSequence::keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused_data() {
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<bool>("keepClipboard");
+    QTest::newRow("allowed") << true << false;
+    QTest::newRow("allowed, keeping the clipboard") << true << true;
+    QTest::newRow("refused") << false << false;
+    QTest::newRow("refused, keeping the clipboard") << false << true;
+}
+
+void TestTranscribeSequence::keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused() {
+    QFETCH(bool, allowed);
+    QFETCH(bool, keepClipboard);
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"Hello there"})"));
+    h->keys.asking = true;
+    h->clipboard.setText("the user's text");
+    h->preferences.setKeepClipboard(keepClipboard);
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+
+    // While the desktop's dialog is up the panel says what it is for, and nothing is pasted.
+    QTRY_COMPARE(h->keys.prepareCalls, 1);
+    QVERIFY(overlay.panel()->isVisible());
+    QVERIFY(overlay.viewModel().loadingMessage().value_or(QString()).contains("permission to type"));
+    QTest::qWait(30);
+    QVERIFY(h->keys.posted.isEmpty());
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("the user's text"));
+
+    h->keys.answerConsent(allowed);
+    if (allowed) {
+        QTRY_COMPARE(h->keys.posted.size(), 1);
+        QCOMPARE(h->keys.posted[0], (PostedKey{Qt::Key_V, Qt::ControlModifier}));
+        QVERIFY(!overlay.panel()->isVisible());
+        return;
+    }
+    QTRY_COMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::error);
+    QVERIFY(overlay.viewModel().state().text().contains("Press Ctrl+V to paste"));
+    QVERIFY(overlay.panel()->isVisible());
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("Hello there"));
+    QTest::qWait(50);
+    QVERIFY(h->keys.posted.isEmpty());
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("Hello there"));
 }
 
 void TestTranscribeSequence::escapeDiscardsTheRecording() {

@@ -130,6 +130,7 @@ private slots:
     void recordingStateReachesTheController();
     void everyControlFitsTheWindow();
     void transcriptionTabEditsTheDictationSettings();
+    void desktopKeepingTheKeysSaysSoAndOffersNoHoldToTalk();
     void historyTabEditsTheRetention();
     void wordsToRecogniseAreStoredAndBounded();
 };
@@ -437,6 +438,26 @@ void TestPreferencesView::transcriptionTabEditsTheDictationSettings() {
     QVERIFY(again.findChild<QCheckBox*>("holdToTalk")->isChecked());
     QCOMPARE(again.findChild<QComboBox*>("language")->currentData(), QVariant("de"));
     QCOMPARE(again.findChild<QComboBox*>("microphone")->currentText(), QStringLiteral("Webcam"));
+}
+
+void TestPreferencesView::desktopKeepingTheKeysSaysSoAndOffersNoHoldToTalk() {
+    Stores s;
+    s.preferences.setHoldToTalk(true);
+    PreferencesView usual(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    QVERIFY(!usual.findChild<QLabel*>("shortcutSettingsNote"));
+    QVERIFY(!usual.findChild<QLabel*>("holdToTalkUnavailable"));
+
+    s.preferences.setShortcutHost(false, QStringLiteral("Set in GNOME's keyboard settings"));
+    PreferencesView view(s.shortcuts, s.names, s.preferences, s.auth, s.audioInputs, s.catalog(), s.history);
+    auto* note = view.findChild<QLabel*>("shortcutSettingsNote");
+    QVERIFY(note);
+    QCOMPARE(note->text(), QStringLiteral("Set in GNOME's keyboard settings"));
+    auto* hold = view.findChild<QCheckBox*>("holdToTalk");
+    QVERIFY(!hold->isEnabled() && !hold->isChecked());
+    QVERIFY(view.findChild<QLabel*>("holdToTalkUnavailable"));
+    // The stored choice stays for a desktop that reports key releases.
+    QCOMPARE(s.settings.values().value("transcriptionHoldToTalk"), QVariant(true));
+    QVERIFY(s.preferences.holdToTalk());
 }
 
 void TestPreferencesView::historyTabEditsTheRetention() {

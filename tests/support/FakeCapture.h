@@ -5,8 +5,11 @@
 #include "platform/Clipboard.h"
 #include "platform/KeyEventPoster.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace quill::test {
 
@@ -107,6 +110,27 @@ public:
         if (onPost)
             onPost();
     }
+    // A desktop that asks the user for the keyboard: not ready until answerConsent().
+    bool isReady() const override { return available && !asking; }
+    void prepare(QObject* context, const std::function<void(bool ready)>& done) override {
+        if (!asking) {
+            done(available);
+            return;
+        }
+        ++prepareCalls;
+        waiting.emplace_back(context, done);
+    }
+    void answerConsent(bool allowed) {
+        asking = false;
+        available = allowed;
+        for (auto& [context, done] : std::exchange(waiting, {})) {
+            if (context)
+                done(allowed);
+        }
+    }
+    bool asking = false;
+    int prepareCalls = 0;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(bool)>>> waiting;
     bool available = true;
     int keyHeldPolls = 0; // how many more polls still find the shortcut's key down
     Qt::KeyboardModifiers held;

@@ -33,6 +33,18 @@ PortalKeyEventPoster::PortalKeyEventPoster(QDBusConnection bus, SettingsStore& s
     : m_bus(std::move(bus))
     , m_settings(settings)
     , m_options(options) {
+    connect(this, &PortalKeyEventPoster::sessionSettled, this, [this] {
+        for (auto& [context, done] : std::exchange(m_waiting, {})) {
+            if (context)
+                done(isStarted());
+        }
+    });
+    if (!m_options.startOnFirstUse)
+        begin();
+}
+
+void PortalKeyEventPoster::begin() {
+    m_state = State::connecting;
     // Restore tokens came with version 2 of the interface; version 1 (xdg-desktop-portal 1.16)
     // drops their options unread, so they are sent only where they mean something.
     auto call = QDBusMessage::createMethodCall(portal::desktopService, portal::desktopPath,
@@ -78,11 +90,31 @@ void PortalKeyEventPoster::postKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
     case State::started:
         sendKey(key, modifiers);
         break;
+    case State::idle:
+        m_pending = {key, modifiers};
+        begin();
+        break;
     case State::connecting:
         m_pending = {key, modifiers};
         break;
     case State::refused:
         break;
+    }
+}
+
+void PortalKeyEventPoster::prepare(QObject* context, const std::function<void(bool ready)>& done) {
+    switch (m_state) {
+    case State::started:
+    case State::refused:
+        done(isStarted());
+        return;
+    case State::idle:
+        m_waiting.emplace_back(context, done);
+        begin();
+        return;
+    case State::connecting:
+        m_waiting.emplace_back(context, done);
+        return;
     }
 }
 

@@ -6,10 +6,12 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QPointer>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quill {
 
@@ -20,9 +22,9 @@ class SettingsStore;
 // consent (interface version 2 and later) its restore token is stored in the settings, so the
 // next run starts without asking again.
 //
-// The session starts on construction, in the background. A key posted before it has started
-// is sent once it has; of several such keys only the last is kept, since a paste asked for long
-// ago is worse than none.
+// The session starts on construction, in the background, or with the first use where the
+// options say so. A key posted before it has started is sent once it has; of several such keys
+// only the last is kept, since a paste asked for long ago is worse than none.
 //
 // Key events go out one at a time, each after the portal has answered the one before: the
 // portal handles calls on threads of its own, and two in flight may reach the desktop swapped
@@ -35,6 +37,10 @@ public:
     struct Options {
         // Covers a consent dialog that the user has to read first.
         std::chrono::milliseconds timeout{std::chrono::minutes(2)};
+        // Where the desktop asks the user in every session, asking at start-up, before the user
+        // has done anything that needs the keyboard, makes no sense: the session then starts
+        // with the first key or prepare().
+        bool startOnFirstUse = false;
     };
 
     PortalKeyEventPoster(QDBusConnection bus, SettingsStore& settings);
@@ -46,6 +52,8 @@ public:
     Qt::KeyboardModifiers heldModifiers() override;
     bool isKeyHeld() override;
     void postKey(Qt::Key key, Qt::KeyboardModifiers modifiers) override;
+    bool isReady() const override { return m_state == State::started; }
+    void prepare(QObject* context, const std::function<void(bool ready)>& done) override;
 
     bool isStarted() const { return m_state == State::started; }
 
@@ -54,7 +62,8 @@ signals:
     void sessionSettled();
 
 private:
-    enum class State { connecting, started, refused };
+    enum class State { idle, connecting, started, refused };
+    void begin();
     void connectSession(uint version);
     void selectDevices();
     void start();
@@ -66,7 +75,8 @@ private:
     QDBusConnection m_bus;
     SettingsStore& m_settings;
     Options m_options;
-    State m_state = State::connecting;
+    State m_state = State::idle;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(bool)>>> m_waiting;
     uint m_version = 0;
     std::unique_ptr<PortalSession> m_session;
     std::optional<std::pair<Qt::Key, Qt::KeyboardModifiers>> m_pending;

@@ -1,0 +1,395 @@
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "TestBackend.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atspi/atspi.h>
+#include <functional>
+#include <memory>
+
+using namespace quill::test;
+
+namespace {
+
+const QString supportDir = QStringLiteral(QUILL_TEST_SUPPORT_DIR);
+
+// A key press as the user's keyboard makes it, through mutter's RemoteDesktop API (the session's
+// keyboard helper): GNOME sees it like any other key.
+bool pressKeys(const QString& combination) {
+    QProcess keys;
+    keys.start(supportDir + "/session-keys", {"key", combination});
+    return keys.waitForFinished(30000) && keys.exitCode() == 0;
+}
+
+QString run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString customBindings() {
+    return run("gsettings", {"get", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"});
+}
+
+AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
+    if (depth > 30)
+        return nullptr;
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool editable = states && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
+                          atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states)
+        g_object_unref(states);
+    if (editable) {
+        if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
+            g_object_unref(text);
+            return static_cast<AtspiAccessible*>(g_object_ref(node));
+        }
+    }
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count; ++i) {
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
+        if (!child)
+            continue;
+        AtspiAccessible* found = findEditable(child, depth + 1);
+        g_object_unref(child);
+        if (found)
+            return found;
+    }
+    return nullptr;
+}
+
+AtspiAccessible* application(qint64 pid) {
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    AtspiAccessible* found = nullptr;
+    const int count = atspi_accessible_get_child_count(desktop, nullptr);
+    for (int i = 0; i < count && !found; ++i) {
+        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        if (app && atspi_accessible_get_process_id(app, nullptr) == pid)
+            found = app;
+        else if (app)
+            g_object_unref(app);
+    }
+    g_object_unref(desktop);
+    return found;
+}
+
+// The native Wayland editor, seen through AT-SPI.
+class Editor {
+public:
+    explicit Editor(qint64 pid) : m_pid(pid) {}
+    ~Editor() {
+        if (m_text)
+            g_object_unref(m_text);
+    }
+    bool find() {
+        if (m_text)
+            return true;
+        if (AtspiAccessible* app = application(m_pid)) {
+            if (AtspiAccessible* editable = findEditable(app)) {
+                m_text = atspi_accessible_get_text_iface(editable);
+                g_object_unref(editable);
+            }
+            g_object_unref(app);
+        }
+        return m_text != nullptr;
+    }
+    QString text() {
+        gchar* value = atspi_text_get_text(m_text, 0, -1, nullptr);
+        QString result = QString::fromUtf8(value);
+        g_free(value);
+        return result;
+    }
+    bool selectAll() {
+        const int count = atspi_text_get_character_count(m_text, nullptr);
+        atspi_text_remove_selection(m_text, 0, nullptr);
+        return atspi_text_add_selection(m_text, 0, count, nullptr);
+    }
+    bool caretAtEnd() {
+        return atspi_text_get_caret_offset(m_text, nullptr) ==
+               atspi_text_get_character_count(m_text, nullptr);
+    }
+    bool placeCaretAtEnd() {
+        atspi_text_remove_selection(m_text, 0, nullptr);
+        return atspi_text_set_caret_offset(m_text, atspi_text_get_character_count(m_text, nullptr), nullptr);
+    }
+    bool isActive() {
+        AtspiAccessible* app = application(m_pid);
+        if (!app)
+            return false;
+        bool active = false;
+        const int count = atspi_accessible_get_child_count(app, nullptr);
+        for (int i = 0; i < count && !active; ++i) {
+            AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr);
+            if (!window)
+                continue;
+            AtspiStateSet* states = atspi_accessible_get_state_set(window);
+            active = states && atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
+            if (states)
+                g_object_unref(states);
+            g_object_unref(window);
+        }
+        g_object_unref(app);
+        return active;
+    }
+
+private:
+    qint64 m_pid;
+    AtspiText* m_text = nullptr;
+};
+
+} // namespace
+
+// The real program in headless GNOME Shell 43 (no GlobalShortcuts portal), mousepad as a native
+// Wayland window in front, the reference backend on a loopback port and speech playing into the
+// microphone. Every key is pressed on the session's keyboard, as a user presses it.
+class TestGnomeDesktop : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void explainReadsTheSelectionWithoutTakingTheFocus();
+    void firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard();
+    void escapeCancelsARecordingAndIsGivenBackAfterwards();
+    void diagnoseNamesTheMechanisms();
+    void bindingsGoAtQuitAndTheUsersStay();
+    void refusedKeyboardLeavesTheTranscriptOnTheClipboard();
+
+private:
+    QList<QJsonObject> requestsTo(const QString& path) const;
+    QStringList recordings() const;
+    QString clipboard() const;
+    // Presses a combination until `done` holds, at most a few times: the session's keyboard
+    // may drop the first events after a focus change, and GNOME takes a moment to grab a key
+    // newly bound. The number of presses it took, 0 when it never held; `lastPress` starts
+    // at the last one.
+    int pressUntil(const QString& combination, const std::function<bool()>& done,
+                   QElapsedTimer* lastPress = nullptr);
+
+    TestBackend backend;
+    QTemporaryDir documents;
+    QProcess editorProcess;
+    std::unique_ptr<Editor> editor;
+    std::unique_ptr<MicFeeder> microphone;
+    AppProcess app;
+};
+
+void TestGnomeDesktop::initTestCase() {
+    QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    QVERIFY(!qEnvironmentVariableIsEmpty("QUILL_TEST_KEYS"));
+    QVERIFY(backend.start());
+    QVERIFY(!writeProgramSettings(backend.baseUrl(), "transcriptionKeepClipboard=true\n").isEmpty());
+    // A binding of the user's own, which must survive everything below.
+    run("gsettings", {"set", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings",
+                      "['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/']"});
+    run("gsettings",
+        {"set",
+         "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/"
+         "plugins/media-keys/custom-keybindings/custom0/",
+         "binding", "<Control>9"});
+
+    const QString documentPath = documents.path() + "/notes.txt";
+    QFile document(documentPath);
+    QVERIFY(document.open(QIODevice::WriteOnly));
+    document.write("Photosynthesis turns light into chemical energy.");
+    document.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("GDK_BACKEND", "wayland");
+    editorProcess.setProcessEnvironment(env);
+    editorProcess.start("mousepad", {documentPath});
+    QVERIFY(editorProcess.waitForStarted());
+    editor = std::make_unique<Editor>(editorProcess.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(editor->find(), 15000);
+    // mutter does not focus a window that no user action started: the user switches to it.
+    for (int tries = 0; tries < 10; ++tries) {
+        if (editor->isActive())
+            break;
+        pressKeys("alt+tab");
+        if (QTest::qWaitFor([this] { return editor->isActive(); }, 1000))
+            break;
+    }
+    QVERIFY(editor->isActive());
+
+    microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
+    // The user's clipboard, set by a native Wayland client.
+    for (int tries = 0; tries < 3 && clipboard() != QStringLiteral("user's own clipboard"); ++tries) {
+        QProcess::startDetached("wl-copy", {"user's own clipboard"});
+        (void)QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 5000);
+    }
+    QCOMPARE(clipboard(), QStringLiteral("user's own clipboard"));
+
+    app.start();
+    QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
+    QTRY_VERIFY2_WITH_TIMEOUT(customBindings().contains("quillpoint-control-1") &&
+                                  customBindings().contains("quillpoint-control-2"),
+                              qPrintable(customBindings() + '\n' + app.lines().join('\n')), 20000);
+    QVERIFY(customBindings().contains("custom0"));
+    // Escape stays with the applications while no recording runs.
+    QVERIFY(!customBindings().contains("quillpoint-escape"));
+    QVERIFY(editor->isActive());
+}
+
+void TestGnomeDesktop::cleanupTestCase() {
+    microphone.reset();
+    editorProcess.kill();
+    editorProcess.waitForFinished(3000);
+}
+
+QList<QJsonObject> TestGnomeDesktop::requestsTo(const QString& path) const {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& request : backend.requests()) {
+        if (request["path"].toString() == path)
+            matching << request;
+    }
+    return matching;
+}
+
+QStringList TestGnomeDesktop::recordings() const {
+    return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
+}
+
+QString TestGnomeDesktop::clipboard() const {
+    return run("wl-paste", {"--no-newline"});
+}
+
+int TestGnomeDesktop::pressUntil(const QString& combination, const std::function<bool()>& done,
+                                 QElapsedTimer* lastPress) {
+    for (int presses = 1; presses <= 4; ++presses) {
+        if (lastPress)
+            lastPress->start();
+        if (!pressKeys(combination))
+            return 0;
+        if (QTest::qWaitFor(done, 2500))
+            return presses;
+    }
+    return 0;
+}
+
+void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
+    QVERIFY(pressKeys("End"));
+    QTRY_VERIFY_WITH_TIMEOUT(editor->caretAtEnd(), 5000);
+    QVERIFY(editor->selectAll());
+    QElapsedTimer pressed;
+    const int presses = pressUntil(
+        "ctrl+1", [this] { return !requestsTo("/api/explain").isEmpty(); }, &pressed);
+    QVERIFY2(presses > 0, qPrintable(app.lines().join(u'\n')));
+    qInfo("Ctrl+1 -> explain request: %lld ms (press %d)", qint64(pressed.elapsed()), presses);
+    QCOMPARE(requestsTo("/api/explain").size(), 1);
+    const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
+    QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+    QString panel;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", "^Quillpoint$"},
+                &panel),
+        5000);
+    QTest::qWait(500);
+    QVERIFY(editor->isActive());
+    QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+    QCOMPARE(clipboard(), QStringLiteral("user's own clipboard"));
+}
+
+void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
+    QVERIFY(editor->placeCaretAtEnd());
+    QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
+    QTest::qWait(1500);
+    // GNOME asks at the first paste; the user allows it in the dialog.
+    QProcess consent;
+    consent.start(supportDir + "/answer-consent", {"--timeout", "30"});
+    QElapsedTimer stopped;
+    QVERIFY(pressUntil(
+                "ctrl+2", [this] { return recordings().isEmpty(); }, &stopped) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), 1, 15000);
+    QVERIFY2(consent.waitForFinished(40000) && consent.exitCode() == 0,
+             qPrintable(QString::fromUtf8(consent.readAllStandardError())));
+    const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
+    const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().endsWith(expected),
+                              qPrintable(editor->text() + '\n' + app.lines().join('\n')), 15000);
+    qInfo("Ctrl+2 (stop) -> pasted, with the consent dialog: %lld ms", qint64(stopped.elapsed()));
+    QVERIFY(editor->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard(), QStringLiteral("user's own clipboard"), 10000);
+
+    // Later pastes need no dialog.
+    QVERIFY(editor->placeCaretAtEnd());
+    QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
+    QTest::qWait(1200);
+    const QString before = editor->text();
+    QVERIFY(pressUntil(
+                "ctrl+2", [this] { return recordings().isEmpty(); }, &stopped) > 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().size() > before.size() && editor->text().endsWith("audio."),
+                              qPrintable(editor->text() + '\n' + app.lines().join('\n')), 15000);
+    qInfo("Ctrl+2 (stop) -> pasted: %lld ms", qint64(stopped.elapsed()));
+    QVERIFY(editor->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard(), QStringLiteral("user's own clipboard"), 10000);
+}
+
+void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(customBindings().contains("quillpoint-escape"), 5000);
+    QTest::qWait(800);
+    QVERIFY(pressUntil("Escape", [this] { return recordings().isEmpty(); }) > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!customBindings().contains("quillpoint-escape"), 5000);
+    QTest::qWait(1000);
+    QCOMPARE(requestsTo("/api/transcribe").size(), before);
+    QVERIFY(editor->isActive());
+}
+
+void TestGnomeDesktop::diagnoseNamesTheMechanisms() {
+    const QString report = run(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--diagnose"});
+    QVERIFY2(report.contains(
+                 QRegularExpression("Global shortcuts.*GNOME custom key bindings.*Explain Ctrl\\+1 free")),
+             qPrintable(report));
+    QVERIFY2(report.contains(QRegularExpression("Clipboard.*GNOME passes it to Wayland windows")),
+             qPrintable(report));
+    QVERIFY2(!report.contains("only while a Quillpoint window has focus"), qPrintable(report));
+}
+
+void TestGnomeDesktop::bindingsGoAtQuitAndTheUsersStay() {
+    QVERIFY(QProcess::execute(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--quit"}) == 0);
+    QVERIFY(app.waitForExit(15000));
+    const QString left = customBindings();
+    QVERIFY2(!left.contains("quillpoint"), qPrintable(left));
+    QVERIFY2(left.contains("custom0"), qPrintable(left));
+}
+
+void TestGnomeDesktop::refusedKeyboardLeavesTheTranscriptOnTheClipboard() {
+    // A new run asks again; this time the user cancels the dialog.
+    AppProcess again;
+    again.start();
+    QVERIFY2(again.waitForLine("AuthService: Using existing device token"),
+             qPrintable(again.lines().join(QChar(10))));
+    QTRY_VERIFY_WITH_TIMEOUT(customBindings().contains("quillpoint-control-2"), 10000);
+    QVERIFY(pressKeys("End"));
+    const QString before = editor->text();
+    QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
+    QTest::qWait(1200);
+    QProcess consent;
+    consent.start(supportDir + "/answer-consent", {"--cancel", "--timeout", "30"});
+    const qsizetype transcribed = requestsTo("/api/transcribe").size();
+    QVERIFY(pressUntil("ctrl+2", [this] { return recordings().isEmpty(); }) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), transcribed + 1, 15000);
+    QVERIFY2(consent.waitForFinished(40000) && consent.exitCode() == 0,
+             qPrintable(QString::fromUtf8(consent.readAllStandardError())));
+    const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
+    const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard(), expected, 10000);
+    // The panel stays up with the message (its text is painted, out of AT-SPI's sight).
+    QString panel;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        xdotool({"search", "--onlyvisible", "--pid", QString::number(again.pid()), "--name", "^Quillpoint$"},
+                &panel),
+        5000);
+    QCOMPARE(editor->text(), before);
+    QVERIFY(QProcess::execute(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--quit"}) == 0);
+    QVERIFY(again.waitForExit(15000));
+}
+
+QTEST_MAIN(TestGnomeDesktop)
+#include "tst_gnome_desktop.moc"
