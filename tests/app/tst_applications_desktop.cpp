@@ -55,8 +55,8 @@ struct Application {
     // found: X11 tools see none.
     QString accessibleName = {};
     // A terminal's first line of text in pixels below the top its window reports, when the pointer
-    // is to be moved in screen coordinates: xdotool's moves relative to Konsole's window land
-    // 20 pixels too high.
+    // is to be moved in screen coordinates: xdotool's moves relative to Konsole's window miss
+    // its terminal.
     int firstLineBelowTop = -1;
 };
 
@@ -336,9 +336,9 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     QVERIFY2(!window.isEmpty(), "the application showed no window");
 
     // A person drags the mouse over a page's paragraphs and a terminal's line and selects all
-    // of an editor's text with Ctrl+A. KWin lets no test move the pointer over a Wayland
-    // window, where the keys select everything: a page's two paragraphs and its empty text area
-    // read the same as the drag over the paragraphs.
+    // of an editor's text with Ctrl+A. In KWin no client learns where a Wayland window is on
+    // the screen, so keys select everything there: a page's two paragraphs and its empty text
+    // area read the same as the drag over the paragraphs.
     const QString expected = application.kind == Application::Page ? kPageSelection : kDocument;
     if (onKWin()) {
         QVERIFY(pressKeys({"ctrl+a"}));
