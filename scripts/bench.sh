@@ -15,6 +15,9 @@ QT_QPA_PLATFORM=offscreen "$bin/overlay_stream"
 "$desktop" run -- "$bin/sequence_latency" explain 50
 "$desktop" run -- "$bin/sequence_latency" copy 50
 "$desktop" run -- "$bin/sequence_latency" transcribe 20
+export QUILLPOINT_BINARY=$PWD/build/release/src/app/quillpoint QUILLPOINT_SOURCE_DIR=$PWD
+"$desktop" run --no-pulse -- "$bin/application_latency" 15
+"$desktop" run --wayland --no-pulse -- "$bin/application_latency" 15
 bench/audio_capture_cpu.sh "$bin/audio_capture_cpu" 30
 bench/footprint.sh build/release
 (cd backend && npm run --silent bench)

@@ -100,6 +100,8 @@ class Exchange {
     this.res = res;
     this.services = services;
     this.startedAt = performance.now();
+    // On the system's monotonic clock, which the program's latency marks read too.
+    this.arrivedAt = process.hrtime.bigint();
     const [path, query] = req.url.split('?');
     this.path = path;
     this.query = new URLSearchParams(query ?? '');
@@ -141,6 +143,7 @@ class Exchange {
     if (!requestLog) return;
     const line = JSON.stringify({
       time: new Date().toISOString(),
+      arrivedMs: Number(this.arrivedAt) / 1e6,
       method: this.req.method,
       path: this.path,
       status,

@@ -54,7 +54,7 @@ describe('service', () => {
       const entries = readFileSync(log, 'utf8').trim().split('\n').map(JSON.parse);
       const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
       assert.deepEqual(
-        entries.map(({ time, ...entry }) => entry),
+        entries.map(({ time, arrivedMs, ...entry }) => entry),
         [
           {
             method: 'POST',
@@ -85,6 +85,10 @@ describe('service', () => {
             bodySha256: null,
           },
         ],
+      );
+      assert.ok(
+        entries.every(({ arrivedMs }, i) => arrivedMs > 0 && (i === 0 || arrivedMs >= entries[i - 1].arrivedMs)),
+        'each request carries its arrival on the monotonic clock, in order',
       );
       assert.ok(!service.output().includes('secret'), 'the log holds no token and no text');
     } finally {

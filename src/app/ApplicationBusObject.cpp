@@ -1,5 +1,7 @@
 #include "ApplicationBusObject.h"
 
+#include "platform/Log.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -88,6 +90,7 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
     }
     if (!m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
         return;
+    logLatencyMark("key event");
     // The caller has its answer before the action runs.
     QMetaObject::invokeMethod(
         this,

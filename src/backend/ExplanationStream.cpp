@@ -2,6 +2,7 @@
 
 #include "ExplanationDecoder.h"
 #include "ReplyStatus.h"
+#include "platform/Log.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -20,6 +21,7 @@ public:
         , m_stream(stream) {
         stream->m_producer = this;
         m_reply = network.post(request, body);
+        connect(m_reply, &QNetworkReply::requestSent, this, [] { logLatencyMark("explain request sent"); });
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });

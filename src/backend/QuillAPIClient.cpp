@@ -2,6 +2,7 @@
 
 #include "AuthService.h"
 #include "ReplyStatus.h"
+#include "platform/Log.h"
 #include "platform/SettingsStore.h"
 
 #include <QJsonDocument>
@@ -168,6 +169,7 @@ void QuillAPIClient::transcribe(const QByteArray& audioData, QObject* context,
         request.value().setUrl(url);
     }
     QNetworkReply* reply = m_network->post(request.value(), audioData);
+    connect(reply, &QNetworkReply::requestSent, reply, [] { logLatencyMark("transcribe request sent"); });
     new BoundedExchange(*m_network, reply, maxTranscriptionReplyBytes, context,
                         [done = std::move(done)](const Result<QByteArray, RequestError>& body) {
                             if (!body) {

@@ -95,6 +95,7 @@ bool isReadable(const std::optional<QString>& text) {
 std::optional<QString> readable(std::optional<QString> text, const QString& how) {
     if (!isReadable(text))
         return std::nullopt;
+    logLatencyMark("selection read");
     logLine(lcCapture(), QStringLiteral("TextCaptureService"),
             QStringLiteral("read %1 characters of selected text through %2").arg(text->size()).arg(how));
     return text;

@@ -15,9 +15,16 @@ Q_DECLARE_LOGGING_CATEGORY(lcOverlay)
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 Q_DECLARE_LOGGING_CATEGORY(lcPreferences)
 Q_DECLARE_LOGGING_CATEGORY(lcShortcuts)
+// Off unless asked for (QT_LOGGING_RULES="quillpoint.latency.debug=true"): time marks that a
+// benchmark pairs up.
+Q_DECLARE_LOGGING_CATEGORY(lcLatency)
 
 // Sparse log output: one plain line per event, "Component: message", at info level.
 void logLine(const QLoggingCategory& category, const QString& component, const QString& message);
+
+// "quillpoint.latency: EVENT at MS ms", MS on the system's monotonic clock, which every process
+// shares, so that marks of this program and of its peers line up.
+void logLatencyMark(const char* event);
 
 // How the program prints messages: info lines (ours) exactly as logLine wrote them, warnings
 // and errors with their category in front. QT_MESSAGE_PATTERN still overrides it.

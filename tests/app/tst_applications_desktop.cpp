@@ -1,5 +1,6 @@
 #include "AppProcess.h"
 #include "DesktopTools.h"
+#include "SessionInput.h"
 #include "TestBackend.h"
 
 #include <QDateTime>
@@ -50,7 +51,34 @@ struct Application {
     enum Kind { Page, Editor, Terminal } kind = Editor;
     QString readThrough; // how the program is expected to read the selection
     QString role = {};   // the accessible role it reads it from, when through accessibility
+    // The application's name on the accessibility bus, by which a native Wayland window is
+    // found: X11 tools see none.
+    QString accessibleName = {};
+    // A terminal's first line of text in pixels below the top its window reports, when the pointer
+    // is to be moved in screen coordinates: xdotool's moves relative to Konsole's window miss
+    // its terminal.
+    int firstLineBelowTop = -1;
 };
+
+// Drags the pointer along the row `y` below the top of the X11 window `window`, from its left
+// edge to beyond its right one, as a person selects a line in a terminal.
+bool dragAlongScreenRow(const QString& window, int y) {
+    QString geometry;
+    if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))
+        return false;
+    int left = 0;
+    int top = 0;
+    for (const QString& line : geometry.split('\n')) {
+        if (line.startsWith("X="))
+            left = line.mid(2).toInt();
+        else if (line.startsWith("Y="))
+            top = line.mid(2).toInt();
+    }
+    const QString row = QString::number(top + y);
+    return xdotool({"mousemove", QString::number(left + 2), row, "mousedown", "1"}) &&
+           xdotool({"mousemove", QString::number(left + 400), row}) &&
+           xdotool({"mousemove", QString::number(left + 1200), row, "mouseup", "1"});
+}
 
 } // namespace
 
@@ -73,6 +101,7 @@ private:
     QString explainedText(qsizetype index);
     QStringList linesSince(qsizetype first) const { return app.lines().mid(first); }
     QString startApplication(const Application& application);
+    bool waitForWindow(const Application& application, QString* window);
     bool transcribe();
 
     TestBackend backend;
@@ -142,36 +171,56 @@ QString TestApplicationsDesktop::startApplication(const Application& application
     target.start(application.program, arguments);
     if (!target.waitForStarted())
         return {};
-    QString windows;
+    QString window;
+    if (!waitForWindow(application, &window))
+        return {};
+    QTest::qWait(2500);
+    if (!onKWin())
+        xdotool({"windowactivate", "--sync", window});
+    return window;
+}
+
+// A browser names its window after the page once the page has loaded.
+bool TestApplicationsDesktop::waitForWindow(const Application& application, QString* window) {
+    const QString title =
+        application.kind == Application::Page ? QStringLiteral("Quill test page") : QString();
     QElapsedTimer waited;
     waited.start();
-    while (!xdotool({"search", "--onlyvisible", "--class", application.windowClass}, &windows)) {
-        if (waited.hasExpired(40000))
-            return {};
-        QTest::qWait(250);
-    }
-    QString window = windows.split('\n').constLast();
-    // The window maps before its content is laid out and known on the accessibility bus; a
-    // browser names its window after the page once the page has loaded.
-    if (application.kind == Application::Page) {
-        while (!xdotool({"search", "--onlyvisible", "--name", "Quill test page"}, &windows)) {
-            if (waited.hasExpired(50000))
-                return {};
+    if (onKWin()) {
+        // KWin activates a new window; it is known on the accessibility bus once laid out.
+        *window = application.accessibleName;
+        while (!accessibleWindowIsActive(application.accessibleName, title)) {
+            if (waited.hasExpired(60000))
+                return false;
             QTest::qWait(250);
         }
-        window = windows.split('\n').constFirst();
+        return true;
     }
-    QTest::qWait(2500);
-    xdotool({"windowactivate", "--sync", window});
-    return window;
+    QString windows;
+    while (!xdotool({"search", "--onlyvisible", "--class", application.windowClass}, &windows)) {
+        if (waited.hasExpired(40000))
+            return false;
+        QTest::qWait(250);
+    }
+    *window = windows.split('\n').constLast();
+    // The window maps before its content is laid out and known on the accessibility bus.
+    if (!title.isEmpty()) {
+        while (!xdotool({"search", "--onlyvisible", "--name", title}, &windows)) {
+            if (waited.hasExpired(50000))
+                return false;
+            QTest::qWait(250);
+        }
+        *window = windows.split('\n').constFirst();
+    }
+    return true;
 }
 
 bool TestApplicationsDesktop::transcribe() {
     const qsizetype before = requestsTo("/api/transcribe").size();
-    if (!xdotool({"key", "--clearmodifiers", "ctrl+2"}))
+    if (!pressKeys({"ctrl+2"}))
         return false;
     QTest::qWait(2500);
-    if (!xdotool({"key", "--clearmodifiers", "ctrl+2"}))
+    if (!pressKeys({"ctrl+2"}))
         return false;
     if (!QTest::qWaitFor([&] { return requestsTo("/api/transcribe").size() > before; }, 15000))
         return false;
@@ -182,16 +231,10 @@ bool TestApplicationsDesktop::transcribe() {
 
 void TestApplicationsDesktop::explainAndTranscribe_data() {
     QTest::addColumn<Application>("application");
-    QTest::newRow("firefox") << Application{"firefox-esr",
-                                            {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"},
-                                            {},
-                                            "firefox-esr",
-                                            Application::Page,
-                                            "accessibility",
-                                            "document web"};
+    const QString terminalCommand = "printf '%s\\n' '" + kDocument + "'; cat > %TYPED";
     // Chromium refuses to run as root inside its sandbox; the other switches keep a fresh
     // profile from reaching out to the network and from opening its first-run pages, and leave
-    // the GPU process out, which a virtual X server cannot serve anyway.
+    // the GPU process out, which a virtual display cannot serve anyway.
     const QStringList chromium = {"--no-sandbox",
                                   "--user-data-dir=%DIR",
                                   "--no-first-run",
@@ -200,9 +243,47 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
                                   "--disable-sync",
                                   "--disable-gpu",
                                   "--password-store=basic"};
+    const QStringList firefox = {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"};
+    // "--force-renderer-accessibility" is what a screen reader switches on.
+    if (onKWin()) {
+        // Each as a native Wayland client.
+        QTest::newRow("firefox") << Application{"firefox-esr",  firefox,           {"MOZ_ENABLE_WAYLAND=1"},
+                                                "firefox-esr",  Application::Page, "accessibility",
+                                                "document web", "Firefox"};
+        QTest::newRow("chromium") << Application{"chromium",
+                                                 chromium + QStringList{"--ozone-platform=wayland", "%PAGE"},
+                                                 {},
+                                                 "chromium",
+                                                 Application::Page,
+                                                 "a copy",
+                                                 {},
+                                                 "Chromium"};
+        QTest::newRow("chromium-accessibility") << Application{
+            "chromium",
+            chromium + QStringList{"--ozone-platform=wayland", "--force-renderer-accessibility", "%PAGE"},
+            {},
+            "chromium",
+            Application::Page,
+            "accessibility",
+            "document web",
+            "Chromium"};
+        QTest::newRow("gnome-text-editor") << Application{"gnome-text-editor",
+                                                          {"--standalone", "%FILE"},
+                                                          {"GDK_BACKEND=wayland"},
+                                                          "gnome-text-editor",
+                                                          Application::Editor,
+                                                          "accessibility",
+                                                          "text",
+                                                          "gnome-text-editor"};
+        QTest::newRow("kwrite") << Application{
+            "kwrite", {"%FILE"}, {"QT_QPA_PLATFORM=wayland"}, "kwrite", Application::Editor, "accessibility",
+            "text",   "kwrite"};
+        return;
+    }
+    QTest::newRow("firefox") << Application{
+        "firefox-esr", firefox, {}, "firefox-esr", Application::Page, "accessibility", "document web"};
     QTest::newRow("chromium") << Application{
         "chromium", chromium + QStringList{"%PAGE"}, {}, "chromium", Application::Page, "a copy"};
-    // What a screen reader switches on.
     QTest::newRow("chromium-accessibility")
         << Application{"chromium",
                        chromium + QStringList{"--force-renderer-accessibility", "%PAGE"},
@@ -224,13 +305,24 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
                        Application::Editor,
                        "accessibility",
                        "paragraph"};
-    QTest::newRow("xterm") << Application{"xterm",
-                                          {"-fa", "DejaVu Sans Mono", "-fs", "14", "-e", "sh", "-c",
-                                           "printf '%s\\n' '" + kDocument + "'; cat > %TYPED"},
-                                          {},
-                                          "xterm",
-                                          Application::Terminal,
-                                          "the primary selection"};
+    QTest::newRow("xterm") << Application{
+        "xterm",
+        {"-fa", "DejaVu Sans Mono", "-fs", "14", "-e", "sh", "-c", terminalCommand},
+        {},
+        "xterm",
+        Application::Terminal,
+        "the primary selection"};
+    // Its tool bar stays above the terminal; the copy key is Ctrl+Shift+C.
+    QTest::newRow("konsole") << Application{
+        "konsole",
+        {"--separate", "--hide-menubar", "--hide-tabbar", "-e", "sh", "-c", terminalCommand},
+        {},
+        "konsole",
+        Application::Terminal,
+        "accessibility",
+        "terminal",
+        {},
+        20};
 }
 
 void TestApplicationsDesktop::explainAndTranscribe() {
@@ -242,26 +334,37 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     const QString window = startApplication(application);
     QVERIFY2(!window.isEmpty(), "the application showed no window");
 
-    QString expected = kDocument;
-    switch (application.kind) {
-    case Application::Page:
-        QVERIFY(xdotool({"mousemove", "--window", window, "60", "290", "mousedown", "1"}));
-        QVERIFY(xdotool({"mousemove", "--window", window, "400", "380"}));
-        QVERIFY(xdotool({"mousemove", "--window", window, "600", "480", "mouseup", "1"}));
-        expected = kPageSelection;
-        break;
-    case Application::Editor:
-        QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
-        break;
-    case Application::Terminal:
-        QVERIFY(xdotool({"mousemove", "--window", window, "2", "10", "mousedown", "1"}));
-        QVERIFY(xdotool({"mousemove", "--window", window, "900", "10", "mouseup", "1"}));
-        break;
+    // A person drags the mouse over a page's paragraphs and a terminal's line and selects all
+    // of an editor's text with Ctrl+A. In KWin no client learns where a Wayland window is on
+    // the screen, so keys select everything there: a page's two paragraphs and its empty text
+    // area read the same as the drag over the paragraphs.
+    const QString expected = application.kind == Application::Page ? kPageSelection : kDocument;
+    if (onKWin()) {
+        QVERIFY(pressKeys({"ctrl+a"}));
+    } else {
+        switch (application.kind) {
+        case Application::Page:
+            QVERIFY(xdotool({"mousemove", "--window", window, "60", "290", "mousedown", "1"}));
+            QVERIFY(xdotool({"mousemove", "--window", window, "400", "380"}));
+            QVERIFY(xdotool({"mousemove", "--window", window, "600", "480", "mouseup", "1"}));
+            break;
+        case Application::Editor:
+            QVERIFY(pressKeys({"ctrl+a"}));
+            break;
+        case Application::Terminal:
+            if (application.firstLineBelowTop >= 0) {
+                QVERIFY(dragAlongScreenRow(window, application.firstLineBelowTop));
+            } else {
+                QVERIFY(xdotool({"mousemove", "--window", window, "2", "10", "mousedown", "1"}));
+                QVERIFY(xdotool({"mousemove", "--window", window, "900", "10", "mouseup", "1"}));
+            }
+            break;
+        }
     }
     // A person takes a moment between selecting and pressing the shortcut; browsers and office
     // suites update what they tell the accessibility bus in that time.
     QTest::qWait(2000);
-    QVERIFY(xdotool({"key", "ctrl+1"}));
+    QVERIFY(pressKeys({"ctrl+1"}));
     const QString sent = explainedText(explained).trimmed();
     const QStringList lines = linesSince(firstLine);
     QVERIFY2(sent == expected, qPrintable(sent + "\n--- the program's log:\n" + lines.join('\n')));
@@ -270,14 +373,18 @@ void TestApplicationsDesktop::explainAndTranscribe() {
         QVERIFY2(!lines.filter("selection of a " + application.role + " in").isEmpty(),
                  qPrintable(lines.join('\n')));
 
-    // Transcribe types where the person's cursor is: the page's text area, the end of the
-    // document, the terminal's input. Reading it back proves it landed in an editable place.
+    // Transcribe types where the person's cursor is: the page's text area (two Tabs away, past
+    // the link), the end of the document, the terminal's input. Reading it back proves it
+    // landed in an editable place.
     switch (application.kind) {
     case Application::Page:
-        QVERIFY(xdotool({"mousemove", "--window", window, "300", "680", "click", "1"}));
+        if (onKWin())
+            QVERIFY(pressKeys({"Tab", "Tab"}));
+        else
+            QVERIFY(xdotool({"mousemove", "--window", window, "300", "680", "click", "1"}));
         break;
     case Application::Editor:
-        QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+End"}));
+        QVERIFY(pressKeys({"ctrl+End"}));
         break;
     case Application::Terminal:
         break;
@@ -286,7 +393,7 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
     const QString transcript = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
     if (application.kind == Application::Terminal) {
-        QVERIFY(xdotool({"key", "--clearmodifiers", "Return"}));
+        QVERIFY(pressKeys({"Return"}));
         const auto typed = [this] {
             QFile file(files.filePath("typed.txt"));
             return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -294,9 +401,9 @@ void TestApplicationsDesktop::explainAndTranscribe() {
         QTRY_COMPARE_WITH_TIMEOUT(typed(), transcript + "\n", 5000);
         return;
     }
-    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+    QVERIFY(pressKeys({"ctrl+a"}));
     QTest::qWait(300);
-    QVERIFY(xdotool({"key", "ctrl+1"}));
+    QVERIFY(pressKeys({"ctrl+1"}));
     const QString readBack = explainedText(explained + 1);
     QVERIFY2(readBack.endsWith(transcript), qPrintable(readBack));
     if (application.kind == Application::Page)

@@ -249,6 +249,7 @@ void PortalGlobalShortcuts::onActivated(const QDBusMessage& message) {
     if (!binding || message.arguments().at(1).toString() != id || binding->pressed)
         return;
     binding->pressed = true;
+    logLatencyMark("key event");
     if (m_onPress)
         m_onPress(binding->combination);
 }

@@ -253,6 +253,7 @@ bool X11KeyGrabber::keyPressed(const xcb_key_press_event_t& press) {
         if (modifierMaskFor(combination.modifiers) == modifiers &&
             std::ranges::find(keycodes, press.detail) != keycodes.end()) {
             m_held.insert_or_assign(press.detail, combination);
+            logLatencyMark("key event");
             if (m_onPress)
                 m_onPress(combination);
             return true;

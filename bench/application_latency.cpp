@@ -1,0 +1,287 @@
+// Explain's key press to its request, in the real program, with real applications in front: from
+// the X event, or the portal's Activated signal in KWin, to the selection read and the request
+// sent (the program's own time marks, QT_LOGGING_RULES="quillpoint.latency.debug=true"), and to
+// the reference backend's arrival time of the request on the same monotonic clock.
+// scripts/bench.sh runs it on X11 and in KWin; the key presses come from the session's keyboard,
+// the text is selected with Ctrl+A.
+//
+//   application_latency [ROUNDS] [APPLICATION...]
+
+#include "AppProcess.h"
+#include "DesktopTools.h"
+#include "SessionInput.h"
+#include "TestBackend.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <unistd.h>
+
+using namespace quill::test;
+
+namespace {
+
+const QByteArray kPage = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Quill test page</title></head><body>
+<p>Mitochondria make the <a href="#energy">chemical energy</a> a cell needs.</p>
+<p>Ribosomes build proteins.</p>
+</body></html>
+)";
+
+struct Application {
+    QString name;
+    QString program;
+    QStringList arguments; // %DIR a fresh profile directory, %PAGE the page, %FILE a document
+    QStringList environment;
+    QString windowClass;    // on X11
+    QString accessibleName; // in KWin
+    QString title = {};     // what the window's name holds once its content is there
+};
+
+QList<Application> applications() {
+    const bool wayland = onKWin();
+    const QStringList chromium = {"--no-sandbox",
+                                  "--user-data-dir=%DIR",
+                                  "--no-first-run",
+                                  "--disable-background-networking",
+                                  "--disable-component-update",
+                                  "--disable-sync",
+                                  "--disable-gpu",
+                                  "--password-store=basic",
+                                  wayland ? "--ozone-platform=wayland" : "--ozone-platform=x11"};
+    const QStringList qt = {wayland ? "QT_QPA_PLATFORM=wayland" : "QT_QPA_PLATFORM=xcb"};
+    const QString gdk = wayland ? "GDK_BACKEND=wayland" : "GDK_BACKEND=x11";
+    return {
+        {"firefox",
+         "firefox-esr",
+         {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"},
+         {wayland ? "MOZ_ENABLE_WAYLAND=1" : "MOZ_ENABLE_WAYLAND=0"},
+         "firefox-esr",
+         "Firefox",
+         "Quill test page"},
+        {"chromium",
+         "chromium",
+         chromium + QStringList{"%PAGE"},
+         {},
+         "chromium",
+         "Chromium",
+         "Quill test page"},
+        {"chromium-accessibility",
+         "chromium",
+         chromium + QStringList{"--force-renderer-accessibility", "%PAGE"},
+         {},
+         "chromium",
+         "Chromium",
+         "Quill test page"},
+        {"gnome-text-editor",
+         "gnome-text-editor",
+         {"--standalone", "%FILE"},
+         {gdk},
+         "gnome-text-editor",
+         "gnome-text-editor"},
+        {"kwrite", "kwrite", {"%FILE"}, qt, "kwrite", "kwrite"},
+    };
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The time of the last mark `event` among `lines`.
+std::optional<double> mark(const QStringList& lines, const QString& event) {
+    const QRegularExpression pattern("quillpoint\\.latency: " + event + " at ([0-9.]+) ms");
+    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+        const auto match = pattern.match(lines[i]);
+        if (match.hasMatch())
+            return match.captured(1).toDouble();
+    }
+    return std::nullopt;
+}
+
+class Bench {
+public:
+    bool start() {
+        if (!backend.start() || writeProgramSettings(backend.baseUrl()).isEmpty())
+            return false;
+        QFile page(files.filePath("page.html"));
+        if (!page.open(QIODevice::WriteOnly))
+            return false;
+        page.write(kPage);
+        page.close();
+        program.start({"QT_LOGGING_RULES=quillpoint.latency.debug=true"});
+        if (!program.waitForLine("AuthService: Auto-authenticated as "))
+            return false;
+        QTest::qWait(1500);
+        return true;
+    }
+
+    void measure(const Application& application, int rounds) {
+        if (QStandardPaths::findExecutable(application.program).isEmpty()) {
+            std::printf("%-24s not installed\n", qPrintable(application.name));
+            return;
+        }
+        if (!open(application)) {
+            std::printf("%-24s showed no window\n", qPrintable(application.name));
+            close();
+            return;
+        }
+        pressKeys({"ctrl+a"});
+        QTest::qWait(1500);
+        QList<double> toRead, toSent, toArrival;
+        QString how;
+        for (int round = 0; round < rounds; ++round) {
+            const qsizetype first = program.lines().size();
+            const qsizetype requests = explainRequests();
+            pressKeys({"ctrl+1"});
+            if (!QTest::qWaitFor([&] { return explainRequests() > requests && sentMark(first); }, 10000)) {
+                std::printf("%-24s round %d: no request\n", qPrintable(application.name), round);
+                break;
+            }
+            const QStringList lines = program.lines().mid(first);
+            const auto key = mark(lines, "key event");
+            const auto read = mark(lines, "selection read");
+            const auto sent = mark(lines, "explain request sent");
+            if (!key || !read || !sent)
+                break;
+            toRead << *read - *key;
+            toSent << *sent - *key;
+            toArrival << lastExplainArrival() - *key;
+            for (const QString& line : lines) {
+                const qsizetype through = line.indexOf(" through ");
+                if (line.startsWith("TextCaptureService: read") && through >= 0)
+                    how = line.mid(through + 9);
+            }
+            // The answer streams in before the next press, as when a person reads it.
+            QTest::qWait(700);
+        }
+        close();
+        if (toArrival.isEmpty())
+            return;
+        std::printf("%-24s %-22s key→read %6.1f, →sent %6.1f, →backend %6.1f ms (medians of %lld; backend "
+                    "%.1f–%.1f)\n",
+                    qPrintable(application.name), qPrintable("through " + how), median(toRead),
+                    median(toSent), median(toArrival), static_cast<long long>(toArrival.size()),
+                    *std::min_element(toArrival.cbegin(), toArrival.cend()),
+                    *std::max_element(toArrival.cbegin(), toArrival.cend()));
+        std::fflush(stdout);
+        byPath[how] << toArrival;
+    }
+
+    void summary() const {
+        for (const auto& [how, times] : byPath)
+            std::printf("%s: through %s, key→backend median %.1f ms over %lld presses\n",
+                        qPrintable(qEnvironmentVariable("QUILL_TEST_SESSION")), qPrintable(how),
+                        median(times), static_cast<long long>(times.size()));
+    }
+
+private:
+    qsizetype explainRequests() const {
+        const QList<QJsonObject> requests = backend.requests();
+        return std::count_if(requests.cbegin(), requests.cend(),
+                             [](const QJsonObject& request) { return request["path"] == "/api/explain"; });
+    }
+    double lastExplainArrival() const {
+        const QList<QJsonObject> requests = backend.requests();
+        for (qsizetype i = requests.size() - 1; i >= 0; --i) {
+            if (requests[i]["path"] == "/api/explain")
+                return requests[i]["arrivedMs"].toDouble();
+        }
+        return 0;
+    }
+    bool sentMark(qsizetype first) const {
+        return mark(program.lines().mid(first), "explain request sent").has_value();
+    }
+
+    bool open(const Application& application) {
+        const QString dir = files.filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+        QDir().mkpath(dir + "/profile");
+        QFile document(dir + "/notes.txt");
+        if (!document.open(QIODevice::WriteOnly))
+            return false;
+        document.write("Photosynthesis turns light into chemical energy.\n");
+        document.close();
+        QStringList arguments;
+        for (QString argument : application.arguments) {
+            argument.replace("%DIR", dir + "/profile");
+            argument.replace("%PAGE", QUrl::fromLocalFile(files.filePath("page.html")).toString());
+            argument.replace("%FILE", document.fileName());
+            arguments << argument;
+        }
+        target.setProcessEnvironment(environmentWith(application.environment));
+        target.setStandardOutputFile(QProcess::nullDevice());
+        target.setStandardErrorFile(QProcess::nullDevice());
+        target.setChildProcessModifier([] { ::setsid(); });
+        target.start(application.program, arguments);
+        if (!target.waitForStarted())
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        QString windows;
+        const auto shown = [&] {
+            if (onKWin())
+                return accessibleWindowIsActive(application.accessibleName, application.title);
+            return xdotool({"search", "--onlyvisible", "--class", application.windowClass}, &windows) &&
+                   (application.title.isEmpty() ||
+                    xdotool({"search", "--onlyvisible", "--name", application.title}, &windows));
+        };
+        while (!shown()) {
+            if (waited.hasExpired(60000))
+                return false;
+            QTest::qWait(250);
+        }
+        QTest::qWait(2500);
+        if (!onKWin())
+            xdotool({"windowactivate", "--sync", windows.split('\n').constFirst()});
+        return true;
+    }
+
+    void close() {
+        if (target.state() != QProcess::NotRunning) {
+            ::kill(-static_cast<pid_t>(target.processId()), SIGKILL);
+            target.waitForFinished(5000);
+        }
+    }
+
+    TestBackend backend;
+    AppProcess program;
+    QTemporaryDir files;
+    QProcess target;
+    std::map<QString, QList<double>> byPath;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QStringList arguments = application.arguments().mid(1);
+    const int rounds = arguments.isEmpty() ? 10 : arguments.takeFirst().toInt();
+    Bench bench;
+    if (!bench.start()) {
+        std::fprintf(stderr, "application_latency: the program did not start\n");
+        return 1;
+    }
+    std::printf("application_latency (%s): key event → explain request on the socket\n",
+                qPrintable(qEnvironmentVariable("QUILL_TEST_SESSION")));
+    for (const Application& candidate : applications()) {
+        if (arguments.isEmpty() || arguments.contains(candidate.name))
+            bench.measure(candidate, rounds);
+    }
+    bench.summary();
+    return 0;
+}
