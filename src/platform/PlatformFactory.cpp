@@ -16,10 +16,14 @@
 #include "portal/PortalKeyEventPoster.h"
 #include "secret/FallbackSecretStore.h"
 #include "secret/LibsecretSecretStore.h"
+#include "sway/SwayIpcConnection.h"
+#include "sway/SwayKeyGrabber.h"
+#include "sway/SwayPanelWindowHelper.h"
 #include "wayland/DataControlClipboard.h"
 #include "wayland/KWinQuery.h"
 #include "wayland/WaylandActiveWindowInfo.h"
 #include "wayland/WaylandPanelWindowHelper.h"
+#include "wayland/WaylandVirtualKeyboard.h"
 #include "x11/X11ActiveWindowInfo.h"
 #include "x11/X11ActiveWindowTracker.h"
 #include "x11/X11Clipboard.h"
@@ -33,6 +37,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QGuiApplication>
+#include <QLocalSocket>
 #include <QStandardPaths>
 
 namespace quill::platform {
@@ -87,6 +92,18 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.clipboard = std::make_unique<X11Clipboard>();
 }
 
+// sway's IPC socket, when sway answers there. Connecting to a local socket does not wait for sway.
+QString swaySocket() {
+    const QString path = qEnvironmentVariable("SWAYSOCK");
+    if (path.isEmpty())
+        return {};
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    const bool answers = probe.waitForConnected(100);
+    probe.abort();
+    return answers ? path : QString();
+}
+
 // In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the
 // panel where we ask and, since it accepts no focus, never activates it, which Qt's Wayland
 // plugin offers only through a private, application-wide shell integration. What reaches other
@@ -95,7 +112,10 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     // Whether KWin answers shows in its first answer: asking it first would block start-up.
     const auto kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
+    const QString sway = swaySocket();
+    if (!sway.isEmpty())
+        p.keyGrabber = std::make_unique<SwayKeyGrabber>(std::make_unique<SwayIpcConnection>(sway));
+    else if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
         p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);
     else
         p.keyGrabber = std::make_unique<NullKeyGrabber>();
@@ -108,17 +128,26 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
     if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
         p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
+    else if (auto keyboard = WaylandVirtualKeyboard::create())
+        p.keyEventPoster = std::move(keyboard);
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
         xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, p.accessibilityReader.get());
     std::unique_ptr<PanelWindowHelper> windows;
+    // sway focuses every window it manages, so the panel is one it does not.
     if (xwayland)
-        windows = std::make_unique<X11PanelWindowHelper>(xwayland);
+        windows = std::make_unique<X11PanelWindowHelper>(
+            xwayland, sway.isEmpty() ? X11PanelWindowHelper::Management::managed
+                                     : X11PanelWindowHelper::Management::unmanaged);
     else
         windows = std::make_unique<NullPanelWindowHelper>();
-    p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
+    if (!sway.isEmpty())
+        p.panelWindowHelper = std::make_unique<SwayPanelWindowHelper>(
+            std::move(windows), std::make_unique<SwayIpcConnection>(sway));
+    else
+        p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
     if (auto clipboard = DataControlClipboard::create())
         p.clipboard = std::move(clipboard);
     else
