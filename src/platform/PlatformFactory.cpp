@@ -126,10 +126,15 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
         p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
-    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
-    else if (auto keyboard = WaylandVirtualKeyboard::create())
+    // sway's portal may list RemoteDesktop without a backend that serves it.
+    std::unique_ptr<WaylandVirtualKeyboard> keyboard =
+        sway.isEmpty() ? nullptr : WaylandVirtualKeyboard::create();
+    if (keyboard)
         p.keyEventPoster = std::move(keyboard);
+    else if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
+        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
+    else if (auto virtualKeyboard = WaylandVirtualKeyboard::create())
+        p.keyEventPoster = std::move(virtualKeyboard);
     else
         p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
