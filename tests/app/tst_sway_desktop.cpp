@@ -147,10 +147,13 @@ private Q_SLOTS:
     void ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus();
     void ctrl2PastesTheTranscriptAndKeepsTheClipboard();
     void escapeCancelsARecordingAndIsFreeAgainAfterwards();
+    void aKeySwaysConfigurationBindsIsLeftToItAfterAReload();
+    void quittingTakesTheBindingsOut();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
     QStringList recordings() const;
+    QString bindingsRunBy(const QString& combination);
     QString panelWindow();
     // Waits for `condition`, checking often so that the time it took is measured closely.
     static qint64 millisecondsUntil(const std::function<bool()>& condition, int timeoutMs);
@@ -212,6 +215,21 @@ QList<QJsonObject> TestSwayDesktop::requestsTo(const QString& path) const {
             matching << request;
     }
     return matching;
+}
+
+// The commands of the bindings sway runs while `combination` is typed.
+QString TestSwayDesktop::bindingsRunBy(const QString& combination) {
+    QProcess events;
+    events.start("swaymsg", {"-t", "subscribe", "-m", R"(["binding"])"});
+    if (!events.waitForStarted())
+        return "swaymsg did not start";
+    QTest::qWait(500); // swaymsg says nothing once it has subscribed
+    if (!keys({"key", combination}))
+        return "the key was not typed";
+    QTest::qWait(500); // time for an event that must not come
+    events.kill();
+    events.waitForFinished(3000);
+    return QString::fromUtf8(events.readAllStandardOutput());
 }
 
 QStringList TestSwayDesktop::recordings() const {
@@ -280,17 +298,43 @@ void TestSwayDesktop::escapeCancelsARecordingAndIsFreeAgainAfterwards() {
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
 
     // Without a recording, sway runs no binding of ours for Escape: the key is the editor's.
-    QProcess events;
-    events.start("swaymsg", {"-t", "subscribe", "-m", R"(["binding"])"});
-    QVERIFY(events.waitForStarted());
-    QTest::qWait(500); // swaymsg says nothing once it has subscribed
-    QVERIFY(keys({"key", "Escape"}));
-    QTest::qWait(500); // time for an event that must not come
-    events.kill();
-    events.waitForFinished(3000);
-    const QString ran = QString::fromUtf8(events.readAllStandardOutput());
+    const QString ran = bindingsRunBy("Escape");
     QVERIFY2(!ran.contains("quillpoint"), qPrintable(ran));
     QVERIFY(editor->hasFocus());
+}
+
+// The user binds Ctrl+2 in sway's configuration and reloads it while Quillpoint runs: the key
+// runs the user's command and Quillpoint says it is taken; Ctrl+1, still free, works again.
+void TestSwayDesktop::aKeySwaysConfigurationBindsIsLeftToItAfterAReload() {
+    const QString root = qEnvironmentVariable("QUILL_TEST_DESKTOP_ROOT");
+    QDir(root).mkdir("bound");
+    // sway runs the user's commands as its own user.
+    QFile::setPermissions(root + "/bound", QFileDevice::Permissions(0x7777));
+    const QString marker = root + "/bound/ctrl2";
+    QFile config(root + "/sway.config");
+    QVERIFY(config.open(QIODevice::Append));
+    config.write(QStringLiteral("bindsym Ctrl+2 exec touch %1\n").arg(marker).toUtf8());
+    config.close();
+    QCOMPARE(QProcess::execute("swaymsg", {"-q", "reload"}), 0);
+    QVERIFY2(app.waitForLine("Ctrl+2 is already used by another application"),
+             qPrintable(app.lines().join('\n')));
+
+    QVERIFY(keys({"key", "ctrl+2"}));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 5000);
+    QTest::qWait(500); // no recording starts
+    QCOMPARE(recordings(), QStringList());
+
+    const qsizetype explained = requestsTo("/api/explain").size();
+    QVERIFY(keys({"key", "ctrl+a"}));
+    QVERIFY(keys({"key", "ctrl+1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/explain").size(), explained + 1, 5000);
+}
+
+void TestSwayDesktop::quittingTakesTheBindingsOut() {
+    app.process().terminate();
+    QVERIFY(app.waitForExit());
+    const QString ran = bindingsRunBy("ctrl+1");
+    QVERIFY2(!ran.contains("quillpoint"), qPrintable(ran));
 }
 
 QTEST_MAIN(TestSwayDesktop)

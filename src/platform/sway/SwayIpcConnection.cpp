@@ -60,6 +60,11 @@ QJsonDocument SwayIpcConnection::sendAndWait(quint32 type, const QByteArray& pay
     // The reply may come after this returns, when only the handler still holds the place for it.
     auto answer = std::make_shared<QJsonDocument>();
     send(type, payload, [answer](const QJsonDocument& reply) { *answer = reply; });
+    waitForReplies(timeoutMs);
+    return *answer;
+}
+
+void SwayIpcConnection::waitForReplies(int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     if (m_socket.state() == QLocalSocket::ConnectingState)
         m_socket.waitForConnected(int(deadline.remainingTime()));
@@ -68,7 +73,6 @@ QJsonDocument SwayIpcConnection::sendAndWait(quint32 type, const QByteArray& pay
         if (m_socket.waitForReadyRead(int(deadline.remainingTime())))
             onReadyRead();
     }
-    return *answer;
 }
 
 void SwayIpcConnection::onReadyRead() {

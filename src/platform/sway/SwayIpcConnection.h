@@ -41,6 +41,8 @@ public:
     // event loop turns any more and sway drops the commands of a client that hangs up before it
     // has read them.
     QJsonDocument sendAndWait(quint32 type, const QByteArray& payload, int timeoutMs);
+    // Waits, in the same places, at most `timeoutMs` for the replies to everything sent so far.
+    void waitForReplies(int timeoutMs);
     bool isUsable() const { return m_socket.state() != QLocalSocket::UnconnectedState; }
 
     static QByteArray frame(quint32 type, const QByteArray& payload);

@@ -47,6 +47,11 @@ SwayKeyGrabber::SwayKeyGrabber(std::unique_ptr<SwayIpcConnection> ipc, QObject* 
 }
 
 SwayKeyGrabber::~SwayKeyGrabber() {
+    // Whoever received presses and refusals may be gone by now; replies still come below.
+    m_ipc->disconnect(this);
+    m_onPress = nullptr;
+    m_onRelease = nullptr;
+    m_onRefusal = nullptr;
     QByteArray commands;
     for (const auto& combination : m_grabbed) {
         if (std::find(m_waiting.begin(), m_waiting.end(), combination) != m_waiting.end())
@@ -55,8 +60,12 @@ SwayKeyGrabber::~SwayKeyGrabber() {
             commands += "; ";
         commands += unbindCommands(combination);
     }
-    if (!commands.isEmpty() && m_ipc->isUsable())
-        m_ipc->sendAndWait(SwayIpcConnection::runCommand, commands, unbindTimeoutMs);
+    if (!m_ipc->isUsable())
+        return;
+    if (!commands.isEmpty())
+        m_ipc->send(SwayIpcConnection::runCommand, commands);
+    // Ungrabs at quit are sent after the last turn of the event loop, if at all.
+    m_ipc->waitForReplies(unbindTimeoutMs);
 }
 
 QString SwayKeyGrabber::bindingCommand(const KeyCombination& combination, bool release) {

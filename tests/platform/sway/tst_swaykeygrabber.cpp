@@ -186,6 +186,18 @@ private slots:
                  QStringLiteral("unbindcode Ctrl+10; unbindcode --release Ctrl+10"));
     }
 
+    // At quit the event loop turns no more: what the last ungrab sent must still reach sway.
+    void anUngrabRightBeforeTheEndStillReachesSway() {
+        start(QString());
+        m_grabber->grab(ctrl1);
+        QTRY_COMPARE(m_sway->commands().size(), 1);
+        m_grabber->ungrab(ctrl1);
+        m_grabber.reset();
+        QTRY_COMPARE(m_sway->commands().size(), 2);
+        QCOMPARE(m_sway->commands().last(),
+                 QStringLiteral("unbindcode Ctrl+10; unbindcode --release Ctrl+10"));
+    }
+
     void aCombinationTheUsersConfigurationBindsIsTakenAndLeftAlone() {
         const QString config = QStringLiteral("set $mod Mod4\nset $quick Control\n"
                                               "bindsym $quick+1 exec foot\n");
