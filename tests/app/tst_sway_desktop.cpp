@@ -5,12 +5,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atspi/atspi.h>
 #include <memory>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 using namespace quill::test;
@@ -132,6 +135,44 @@ bool isUnmanaged(uint32_t id) {
     free(attributes);
     xcb_disconnect(connection);
     return unmanaged;
+}
+
+// Where the card takes pointer input: the bounding box of the window's input shape, in root
+// coordinates.
+QRect inputArea(uint32_t window) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    QRect area;
+    xcb_shape_get_rectangles_reply_t* reply = xcb_shape_get_rectangles_reply(
+        connection, xcb_shape_get_rectangles(connection, window, XCB_SHAPE_SK_INPUT), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, window, root, 0, 0), nullptr);
+    if (reply && origin) {
+        const xcb_rectangle_t* rectangles = xcb_shape_get_rectangles_rectangles(reply);
+        for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+            area |= QRect(rectangles[i].x, rectangles[i].y, rectangles[i].width, rectangles[i].height);
+        area.translate(origin->dst_x, origin->dst_y);
+    }
+    free(reply);
+    free(origin);
+    xcb_disconnect(connection);
+    return area;
+}
+
+// The rectangle of the window sway's tree marks focused.
+QRect focusedWindow(const QJsonObject& node) {
+    if (node["focused"].toBool() && node["type"].toString() == "con") {
+        const QJsonObject r = node["rect"].toObject();
+        return {r["x"].toInt(), r["y"].toInt(), r["width"].toInt(), r["height"].toInt()};
+    }
+    for (const char* children : {"nodes", "floating_nodes"}) {
+        for (const auto& child : node[children].toArray()) {
+            const QRect found = focusedWindow(child.toObject());
+            if (found.isValid())
+                return found;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -262,6 +303,13 @@ void TestSwayDesktop::ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus() {
 
     QTRY_VERIFY_WITH_TIMEOUT(!panelWindow().isEmpty(), 5000);
     QVERIFY(isUnmanaged(panelWindow().toUInt()));
+    // sway does not tell where the pointer is: the card opens in the upper middle of the editor.
+    const QRect editorWindow = focusedWindow(
+        QJsonDocument::fromJson(commandOutput("swaymsg", {"-t", "get_tree"}).toUtf8()).object());
+    QVERIFY(editorWindow.isValid());
+    QCOMPARE(inputArea(panelWindow().toUInt()).topLeft(),
+             QPoint(editorWindow.center().x(), editorWindow.top() + editorWindow.height() / 4) +
+                 QPoint(20, 20));
     QTest::qWait(500);
     QVERIFY(editor->hasFocus());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
