@@ -126,17 +126,16 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
         p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
-    // sway's portal may list RemoteDesktop without a backend that serves it.
-    std::unique_ptr<WaylandVirtualKeyboard> keyboard =
-        sway.isEmpty() ? nullptr : WaylandVirtualKeyboard::create();
-    if (keyboard)
-        p.keyEventPoster = std::move(keyboard);
-    else if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
-    else if (auto virtualKeyboard = WaylandVirtualKeyboard::create())
-        p.keyEventPoster = std::move(virtualKeyboard);
-    else
-        p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    // In sway the compositor's own virtual keyboard comes first: sway's portal may list a
+    // RemoteDesktop that nothing serves. Elsewhere the portal asks the user and is the desktop's way.
+    std::unique_ptr<KeyEventPoster> keys;
+    if (!sway.isEmpty())
+        keys = WaylandVirtualKeyboard::create();
+    if (!keys && bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
+        keys = std::make_unique<PortalKeyEventPoster>(bus, *p.settingsStore);
+    if (!keys && sway.isEmpty())
+        keys = WaylandVirtualKeyboard::create();
+    p.keyEventPoster = keys ? std::move(keys) : std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
         xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, p.accessibilityReader.get());
