@@ -188,8 +188,9 @@ private Q_SLOTS:
     void ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus();
     void ctrl2PastesTheTranscriptAndKeepsTheClipboard();
     void escapeCancelsARecordingAndIsFreeAgainAfterwards();
-    void aKeySwaysConfigurationBindsIsLeftToItAfterAReload();
     void quittingTakesTheBindingsOut();
+    void holdingCtrl2RecordsUntilItIsReleased();
+    void aKeySwaysConfigurationBindsIsLeftToItAfterAReload();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
@@ -204,7 +205,7 @@ private:
     QProcess editorProcess;
     std::unique_ptr<Editor> editor;
     std::unique_ptr<MicFeeder> microphone;
-    AppProcess app;
+    std::unique_ptr<AppProcess> app;
 };
 
 qint64 TestSwayDesktop::millisecondsUntil(const std::function<bool()>& condition, int timeoutMs) {
@@ -236,8 +237,9 @@ void TestSwayDesktop::initTestCase() {
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
 
-    app.start();
-    QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
+    app = std::make_unique<AppProcess>();
+    app->start();
+    QVERIFY2(app->waitForLine("AuthService: Auto-authenticated as "), qPrintable(app->lines().join('\n')));
     // Start-up shows nothing that takes the focus from the editor.
     QTest::qWait(1000);
     QVERIFY(editor->hasFocus());
@@ -279,7 +281,7 @@ QStringList TestSwayDesktop::recordings() const {
 
 QString TestSwayDesktop::panelWindow() {
     QString windows;
-    if (!xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", "^Quillpoint$"},
+    if (!xdotool({"search", "--onlyvisible", "--pid", QString::number(app->pid()), "--name", "^Quillpoint$"},
                  &windows))
         return {};
     return windows.split('\n').constFirst();
@@ -296,7 +298,7 @@ void TestSwayDesktop::ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus() {
         QVERIFY(keys({"key", "ctrl+1"}));
         toRequest = millisecondsUntil([this] { return !requestsTo("/api/explain").isEmpty(); }, 1000);
     }
-    QVERIFY2(toRequest >= 0, qPrintable(app.lines().join('\n')));
+    QVERIFY2(toRequest >= 0, qPrintable(app->lines().join('\n')));
     qInfo("Ctrl+1 to the explain request: %lld ms", toRequest);
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
     QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
@@ -328,7 +330,7 @@ void TestSwayDesktop::ctrl2PastesTheTranscriptAndKeepsTheClipboard() {
     const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
     const qint64 toPaste = millisecondsUntil([&] { return editor->text().endsWith(expected); }, 10000);
-    QVERIFY2(toPaste >= 0, qPrintable(editor->text() + '\n' + app.lines().join('\n')));
+    QVERIFY2(toPaste >= 0, qPrintable(editor->text() + '\n' + app->lines().join('\n')));
     qInfo("Ctrl+2 (stop) to the transcript in the editor: %lld ms", stopped.elapsed());
     QVERIFY(editor->hasFocus());
     QTRY_COMPARE_WITH_TIMEOUT(commandOutput("wl-paste", {"--no-newline"}),
@@ -351,6 +353,41 @@ void TestSwayDesktop::escapeCancelsARecordingAndIsFreeAgainAfterwards() {
     QVERIFY(editor->hasFocus());
 }
 
+void TestSwayDesktop::quittingTakesTheBindingsOut() {
+    app->process().terminate();
+    QVERIFY(app->waitForExit());
+    const QString ran = bindingsRunBy("ctrl+1");
+    QVERIFY2(!ran.contains("quillpoint"), qPrintable(ran));
+}
+
+// sway reports the release of a binding too, so hold to talk works: the recording runs while
+// Ctrl+2 is held and is pasted when it goes up.
+void TestSwayDesktop::holdingCtrl2RecordsUntilItIsReleased() {
+    QVERIFY(!writeProgramSettings(backend.baseUrl(), "transcriptionHoldToTalk=true\n").isEmpty());
+    app = std::make_unique<AppProcess>();
+    app->start();
+    QVERIFY2(app->waitForLine("AuthService: "), qPrintable(app->lines().join('\n')));
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    QVERIFY(keys({"key", "End"}));
+    // The bindings are made while the program starts; a press before they are in place is tried again.
+    bool recording = false;
+    for (int attempt = 0; attempt < 10 && !recording; ++attempt) {
+        QVERIFY(keys({"press", "ctrl+2"}));
+        recording = QTest::qWaitFor([this] { return recordings().size() == 1; }, 1000);
+        if (!recording)
+            QVERIFY(keys({"release", "ctrl+2"}));
+    }
+    QVERIFY2(recording, qPrintable(app->lines().join('\n')));
+    QTest::qWait(1500); // the key held down, longer than the keyboard's repeat delay
+    QCOMPARE(requestsTo("/api/transcribe").size(), before);
+    QVERIFY(keys({"release", "ctrl+2"}));
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), before + 1, 15000);
+    const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
+    const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().endsWith(expected), qPrintable(editor->text()), 10000);
+    QVERIFY(editor->hasFocus());
+}
+
 // The user binds Ctrl+2 in sway's configuration and reloads it while Quillpoint runs: the key
 // runs the user's command and Quillpoint says it is taken; Ctrl+1, still free, works again.
 void TestSwayDesktop::aKeySwaysConfigurationBindsIsLeftToItAfterAReload() {
@@ -364,8 +401,8 @@ void TestSwayDesktop::aKeySwaysConfigurationBindsIsLeftToItAfterAReload() {
     config.write(QStringLiteral("bindsym Ctrl+2 exec touch %1\n").arg(marker).toUtf8());
     config.close();
     QCOMPARE(QProcess::execute("swaymsg", {"-q", "reload"}), 0);
-    QVERIFY2(app.waitForLine("Ctrl+2 is already used by another application"),
-             qPrintable(app.lines().join('\n')));
+    QVERIFY2(app->waitForLine("Ctrl+2 is already used by another application"),
+             qPrintable(app->lines().join('\n')));
 
     QVERIFY(keys({"key", "ctrl+2"}));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 5000);
@@ -376,13 +413,6 @@ void TestSwayDesktop::aKeySwaysConfigurationBindsIsLeftToItAfterAReload() {
     QVERIFY(keys({"key", "ctrl+a"}));
     QVERIFY(keys({"key", "ctrl+1"}));
     QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/explain").size(), explained + 1, 5000);
-}
-
-void TestSwayDesktop::quittingTakesTheBindingsOut() {
-    app.process().terminate();
-    QVERIFY(app.waitForExit());
-    const QString ran = bindingsRunBy("ctrl+1");
-    QVERIFY2(!ran.contains("quillpoint"), qPrintable(ran));
 }
 
 QTEST_MAIN(TestSwayDesktop)
