@@ -333,6 +333,9 @@ void TestSwayDesktop::ctrl2PastesTheTranscriptAndKeepsTheClipboard() {
     QVERIFY2(toPaste >= 0, qPrintable(editor->text() + '\n' + app->lines().join('\n')));
     qInfo("Ctrl+2 (stop) to the transcript in the editor: %lld ms", stopped.elapsed());
     QVERIFY(editor->hasFocus());
+    // The first key the user types after the paste, on another keyboard, is not lost.
+    QVERIFY(keys({"type", "!"}));
+    QTRY_VERIFY2_WITH_TIMEOUT(editor->text().endsWith(expected + "!"), qPrintable(editor->text()), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(commandOutput("wl-paste", {"--no-newline"}),
                               QStringLiteral("the user's own words"), 5000);
 }
