@@ -60,6 +60,8 @@ SwayKeyGrabber::~SwayKeyGrabber() {
             commands += "; ";
         commands += unbindCommands(combination);
     }
+    // A configuration that arrives while the replies are awaited below binds nothing more.
+    m_waiting.clear();
     if (!m_ipc->isUsable())
         return;
     if (!commands.isEmpty())
