@@ -290,16 +290,20 @@ QString TestSwayDesktop::panelWindow() {
 void TestSwayDesktop::ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus() {
     QVERIFY(keys({"key", "ctrl+a"}));
     QElapsedTimer pressed;
-    qint64 toRequest = -1;
+    qint64 keyTool = 0;
+    bool requested = false;
     // The bindings are made while the program starts; a press before they are in place reaches
     // the editor, so it is pressed again.
-    for (int attempt = 0; attempt < 10 && toRequest < 0; ++attempt) {
+    for (int attempt = 0; attempt < 10 && !requested; ++attempt) {
         pressed.start();
         QVERIFY(keys({"key", "ctrl+1"}));
-        toRequest = millisecondsUntil([this] { return !requestsTo("/api/explain").isEmpty(); }, 1000);
+        keyTool = pressed.elapsed();
+        requested = millisecondsUntil([this] { return !requestsTo("/api/explain").isEmpty(); }, 1000) >= 0;
     }
-    QVERIFY2(toRequest >= 0, qPrintable(app->lines().join('\n')));
-    qInfo("Ctrl+1 to the explain request: %lld ms", toRequest);
+    QVERIFY2(requested, qPrintable(app->lines().join('\n')));
+    // An upper bound: the time includes starting the key tool, which the key press is part of.
+    qInfo("Ctrl+1 to the explain request: at most %lld ms (the key tool ran %lld ms)", pressed.elapsed(),
+          keyTool);
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
     QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
 
@@ -326,12 +330,14 @@ void TestSwayDesktop::ctrl2PastesTheTranscriptAndKeepsTheClipboard() {
     QElapsedTimer stopped;
     stopped.start();
     QVERIFY(keys({"key", "ctrl+2"}));
-    QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), 1, 15000);
+    const qint64 keyTool = stopped.elapsed();
+    QVERIFY(millisecondsUntil([this] { return !requestsTo("/api/transcribe").isEmpty(); }, 15000) >= 0);
     const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
     const qint64 toPaste = millisecondsUntil([&] { return editor->text().endsWith(expected); }, 10000);
     QVERIFY2(toPaste >= 0, qPrintable(editor->text() + '\n' + app->lines().join('\n')));
-    qInfo("Ctrl+2 (stop) to the transcript in the editor: %lld ms", stopped.elapsed());
+    qInfo("Ctrl+2 (stop) to the transcript in the editor: at most %lld ms (the key tool ran %lld ms)",
+          stopped.elapsed(), keyTool);
     QVERIFY(editor->hasFocus());
     // The first key the user types after the paste, on another keyboard, is not lost.
     QVERIFY(keys({"type", "!"}));

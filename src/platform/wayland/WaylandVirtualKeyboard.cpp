@@ -89,8 +89,7 @@ bool roundtrip(wl_display* display) {
         }
         wl_display_dispatch_pending(display);
     }
-    if (!done)
-        wl_callback_destroy(callback);
+    wl_callback_destroy(callback);
     return done;
 }
 
@@ -108,9 +107,11 @@ bool WaylandVirtualKeyboard::connectToCompositor() {
     if (!m_display)
         return false;
     std::pair<wl_seat*, zwp_virtual_keyboard_manager_v1*> globals{nullptr, nullptr};
-    m_registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(m_registry, &registryListener, &globals);
+    wl_registry* registry = wl_display_get_registry(m_display);
+    wl_registry_add_listener(registry, &registryListener, &globals);
     const bool answered = roundtrip(m_display);
+    // Globals announced later would reach `globals`, gone by then; the bound objects stay.
+    wl_registry_destroy(registry);
     m_seat = globals.first;
     m_manager = globals.second;
     if (!answered || !m_seat || !m_manager)
@@ -140,8 +141,6 @@ WaylandVirtualKeyboard::~WaylandVirtualKeyboard() {
         zwp_virtual_keyboard_manager_v1_destroy(m_manager);
     if (m_seat)
         wl_seat_destroy(m_seat);
-    if (m_registry)
-        wl_registry_destroy(m_registry);
     if (m_display) {
         wl_display_flush(m_display);
         wl_display_disconnect(m_display);

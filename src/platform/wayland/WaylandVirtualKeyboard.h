@@ -5,7 +5,6 @@
 #include <memory>
 
 struct wl_display;
-struct wl_registry;
 struct wl_seat;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
@@ -39,7 +38,6 @@ private:
     void sendKey(quint32 evdevCode, bool pressed);
 
     wl_display* m_display = nullptr;
-    wl_registry* m_registry = nullptr;
     wl_seat* m_seat = nullptr;
     zwp_virtual_keyboard_manager_v1* m_manager = nullptr;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
