@@ -21,10 +21,10 @@ SwayIpcConnection::SwayIpcConnection(const QString& socketPath, QObject* parent)
         m_unsent.clear();
     });
     connect(&m_socket, &QLocalSocket::readyRead, this, &SwayIpcConnection::onReadyRead);
-    connect(&m_socket, &QLocalSocket::disconnected, this, &SwayIpcConnection::onDisconnected);
+    connect(&m_socket, &QLocalSocket::disconnected, this, &SwayIpcConnection::failPending);
     connect(&m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError) {
         if (m_socket.state() == QLocalSocket::UnconnectedState)
-            onDisconnected();
+            failPending();
     });
     m_socket.connectToServer(socketPath);
 }
@@ -103,11 +103,6 @@ void SwayIpcConnection::onReadyRead() {
                 handler(document.isNull() ? QJsonDocument(QJsonObject()) : document);
         }
     }
-}
-
-void SwayIpcConnection::onDisconnected() {
-    failPending();
-    emit closed();
 }
 
 void SwayIpcConnection::failPending() {

@@ -21,7 +21,6 @@ public:
         runCommand = 0,
         subscribe = 2,
         getTree = 4,
-        getVersion = 7,
         getConfig = 9,
     };
     static constexpr quint32 eventBit = 0x80000000U;
@@ -49,11 +48,9 @@ public:
 
 signals:
     void eventReceived(quint32 type, const QJsonObject& event);
-    void closed();
 
 private:
     void onReadyRead();
-    void onDisconnected();
     void failPending();
 
     QLocalSocket m_socket;
