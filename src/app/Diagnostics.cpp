@@ -83,7 +83,10 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     // In a Wayland session, XWayland hosts our windows only: key grabs, XTEST and the active
     // window reach X11 windows alone, so shortcuts and keystrokes go through the portal.
     const bool waylandSession = wayland && (s.wayland.connected || !x11);
-    const bool waylandKeys = waylandSession && s.bus.remoteDesktopPortal;
+    const bool waylandKeys = waylandSession && (s.bus.remoteDesktopPortal || s.wayland.virtualKeyboard);
+    const bool sway = waylandSession && s.sway.ipc;
+    // As the program chooses: in sway the compositor's virtual keyboard before any portal.
+    const bool virtualKeyboard = s.wayland.virtualKeyboard && (sway || !s.bus.remoteDesktopPortal);
     const bool keystrokes = waylandSession ? waylandKeys : x11 && s.x11.xtest;
 
     QString displayState;
@@ -138,6 +141,25 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
                              QStringLiteral("X11 key grabs: ") + parts.join(QStringLiteral(", ")),
                              anyTaken ? QStringLiteral("choose other keys in Preferences, or ") + bindAdvice
                                       : QString());
+    } else if (sway) {
+        QStringList parts;
+        bool anyTaken = false;
+        for (qsizetype i = 0; i < s.sway.bindings.size(); ++i) {
+            const QString name = i < in.shortcutNames.size() ? in.shortcutNames.at(i) : QString();
+            const QString key = i < in.shortcutKeys.size() ? in.shortcutKeys.at(i) : QString();
+            const bool taken = s.sway.bindings.at(i).second == KeyGrabber::GrabResult::taken;
+            anyTaken = anyTaken || taken;
+            parts << QStringLiteral("%1 %2 %3")
+                         .arg(name, key,
+                              taken ? QStringLiteral("bound in sway's configuration")
+                                    : QStringLiteral("free"));
+        }
+        report.lines << line(QStringLiteral("Global shortcuts"),
+                             QStringLiteral("sway bindings that Quillpoint makes while it runs: ") +
+                                 parts.join(QStringLiteral(", ")),
+                             anyTaken ? QStringLiteral("choose other keys in Preferences, or take the "
+                                                       "binding out of sway's configuration")
+                                      : QString());
     } else if (waylandSession && s.bus.globalShortcutsPortal) {
         report.lines << line(QStringLiteral("Global shortcuts"),
                              QStringLiteral("through the desktop's GlobalShortcuts portal; the desktop may "
@@ -187,15 +209,18 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     else
         report.lines << line(QStringLiteral("Accessibility bus"), QStringLiteral("running, enabled"));
 
-    if (waylandKeys && s.bus.gnomeShell)
+    if (waylandKeys && !virtualKeyboard && s.bus.gnomeShell)
         report.lines << line(
             QStringLiteral("Keystrokes"),
             QStringLiteral("through the desktop's RemoteDesktop portal (keyboard only); GNOME "
                            "asks to allow it at the first paste of each session"));
-    else if (waylandKeys)
+    else if (waylandKeys && !virtualKeyboard)
         report.lines << line(QStringLiteral("Keystrokes"),
                              QStringLiteral("through the desktop's RemoteDesktop portal (keyboard only); the "
                                             "desktop may ask once to allow it"));
+    else if (waylandKeys)
+        report.lines << line(QStringLiteral("Keystrokes"),
+                             QStringLiteral("through a virtual keyboard of the compositor (US layout)"));
     else if (waylandSession)
         report.lines << line(QStringLiteral("Keystrokes"), QStringLiteral("none in this Wayland session"),
                              QStringLiteral("transcripts cannot be pasted; Quillpoint needs the desktop "
@@ -231,7 +256,9 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
 
     if (waylandSession)
         report.lines << line(QStringLiteral("Panel"),
-                             !x11 ? QStringLiteral("a Wayland window, placed by the compositor")
+                             !x11   ? QStringLiteral("a Wayland window, placed by the compositor")
+                             : sway ? QStringLiteral("an XWayland window that sway does not manage (it never "
+                                                     "takes the focus), over the focused window")
                              : s.wayland.kwinScripting
                                  ? QStringLiteral("an XWayland window beside the pointer, whose "
                                                   "position KWin reports")

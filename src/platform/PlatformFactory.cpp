@@ -17,10 +17,14 @@
 #include "portal/PortalKeyEventPoster.h"
 #include "secret/FallbackSecretStore.h"
 #include "secret/LibsecretSecretStore.h"
+#include "sway/SwayIpcConnection.h"
+#include "sway/SwayKeyGrabber.h"
+#include "sway/SwayPanelWindowHelper.h"
 #include "wayland/DataControlClipboard.h"
 #include "wayland/KWinQuery.h"
 #include "wayland/WaylandActiveWindowInfo.h"
 #include "wayland/WaylandPanelWindowHelper.h"
+#include "wayland/WaylandVirtualKeyboard.h"
 #include "x11/X11ActiveWindowInfo.h"
 #include "x11/X11ActiveWindowTracker.h"
 #include "x11/X11Clipboard.h"
@@ -34,6 +38,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QGuiApplication>
+#include <QLocalSocket>
 #include <QStandardPaths>
 
 namespace quill::platform {
@@ -88,6 +93,18 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.clipboard = std::make_unique<X11Clipboard>();
 }
 
+// sway's IPC socket, when sway answers there. Connecting to a local socket does not wait for sway.
+QString swaySocket() {
+    const QString path = qEnvironmentVariable("SWAYSOCK");
+    if (path.isEmpty())
+        return {};
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    const bool answers = probe.waitForConnected(100);
+    probe.abort();
+    return answers ? path : QString();
+}
+
 // In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the
 // panel where we ask and, since it accepts no focus, never activates it, which Qt's Wayland
 // plugin offers only through a private, application-wide shell integration. What reaches other
@@ -97,7 +114,10 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
     const auto kwin = std::make_shared<KWinQuery>();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     const bool gnomeShell = GnomeKeybindingGrabber::sessionOffers(bus);
-    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
+    const QString sway = swaySocket();
+    if (!sway.isEmpty())
+        p.keyGrabber = std::make_unique<SwayKeyGrabber>(std::make_unique<SwayIpcConnection>(sway));
+    else if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts")))
         p.keyGrabber = std::make_unique<PortalGlobalShortcuts>(bus);
     else if (gnomeShell)
         p.keyGrabber = std::make_unique<GnomeKeybindingGrabber>(
@@ -113,21 +133,34 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
         p.keyboardLayout = std::make_unique<NullKeyboardLayout>();
     // The accessibility reader finds the active application by its "active" window state.
     p.activeWindowTracker = std::make_unique<NullActiveWindowTracker>();
-    if (bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
-        // GNOME asks in every session: it asks when a paste needs the keyboard, not at start.
-        p.keyEventPoster = std::make_unique<PortalKeyEventPoster>(
+    // In sway the compositor's own virtual keyboard comes first: sway's portal may list a
+    // RemoteDesktop that nothing serves. Elsewhere the portal asks the user and is the desktop's way;
+    // GNOME asks in every session: it asks when a paste needs the keyboard, not at start.
+    std::unique_ptr<KeyEventPoster> keys;
+    if (!sway.isEmpty())
+        keys = WaylandVirtualKeyboard::create();
+    if (!keys && bus.isConnected() && portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop")))
+        keys = std::make_unique<PortalKeyEventPoster>(
             bus, *p.settingsStore, PortalKeyEventPoster::Options{.startOnFirstUse = gnomeShell});
-    else
-        p.keyEventPoster = std::make_unique<NullKeyEventPoster>();
+    if (!keys && sway.isEmpty())
+        keys = WaylandVirtualKeyboard::create();
+    p.keyEventPoster = keys ? std::move(keys) : std::make_unique<NullKeyEventPoster>();
     // The reader outlives the window info: Platform destroys its members in reverse order.
     p.activeWindowInfo = std::make_unique<WaylandActiveWindowInfo>(
         xwayland ? std::make_unique<X11ActiveWindowInfo>() : nullptr, kwin, p.accessibilityReader.get());
     std::unique_ptr<PanelWindowHelper> windows;
+    // sway focuses every window it manages, so the panel is one it does not.
     if (xwayland)
-        windows = std::make_unique<X11PanelWindowHelper>(xwayland);
+        windows = std::make_unique<X11PanelWindowHelper>(
+            xwayland, sway.isEmpty() ? X11PanelWindowHelper::Management::managed
+                                     : X11PanelWindowHelper::Management::unmanaged);
     else
         windows = std::make_unique<NullPanelWindowHelper>();
-    p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
+    if (!sway.isEmpty())
+        p.panelWindowHelper = std::make_unique<SwayPanelWindowHelper>(
+            std::move(windows), std::make_unique<SwayIpcConnection>(sway));
+    else
+        p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
     if (auto clipboard = DataControlClipboard::create())
         p.clipboard = std::move(clipboard);
     else if (xwayland && gnomeShell)

@@ -3,6 +3,7 @@
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/PulseSessionProbe.h"
 #include "gnome/GnomeKeybindingGrabber.h"
+#include "sway/SwaySessionProbe.h"
 #include "wayland/WaylandSessionProbe.h"
 #include "x11/X11SessionProbe.h"
 
@@ -218,6 +219,13 @@ SessionFacts probeSession(const QList<KeyCombination>& shortcuts, const QString&
         launch(shared, [] { return [facts = wayland::probe()](SessionFacts& all) { all.wayland = facts; }; });
     else
         shared->facts.wayland.answered = true;
+    if (!qEnvironmentVariableIsEmpty("SWAYSOCK")) {
+        launch(shared, [shortcuts, budgetMs] {
+            return [facts = sway::probe(shortcuts, budgetMs)](SessionFacts& all) { all.sway = facts; };
+        });
+    } else {
+        shared->facts.sway.answered = true;
+    }
     launch(shared,
            [budgetMs] { return [facts = audio::probe(budgetMs)](SessionFacts& all) { all.sound = facts; }; });
     launch(shared, [] { return [facts = probeKeyring()](SessionFacts& all) { all.keyring = facts; }; });

@@ -29,6 +29,16 @@ struct WaylandFacts {
     bool dataControl = false;
     // KWin's scripting answers, which tells the pointer's position and the active window.
     bool kwinScripting = false;
+    // The compositor lets a client type through a virtual keyboard of its own (wlroots).
+    bool virtualKeyboard = false;
+};
+
+struct SwayFacts {
+    bool answered = false;
+    // sway answers at $SWAYSOCK.
+    bool ipc = false;
+    // Each shortcut asked about: `taken` when sway's configuration binds it, else `grabbed`.
+    QList<std::pair<KeyCombination, KeyGrabber::GrabResult>> bindings;
 };
 
 struct SoundFacts {
@@ -66,6 +76,7 @@ struct BusFacts {
 struct SessionFacts {
     X11Facts x11;
     WaylandFacts wayland;
+    SwayFacts sway;
     SoundFacts sound;
     KeyringFacts keyring;
     BusFacts bus;

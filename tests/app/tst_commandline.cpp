@@ -18,6 +18,7 @@ private slots:
     void aWaylandSessionReportsThePortalAndThePanel();
     void aGnomeSessionReportsItsKeyBindingsAndTheBridgedClipboard();
     void aShortcutHeldByAnotherProgramSaysWhatToDo();
+    void swayReportsItsBindingsItsKeyboardAndThePanel();
 };
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
@@ -283,6 +284,33 @@ void TestCommandLine::aShortcutHeldByAnotherProgramSaysWhatToDo() {
     in.session.bus.quillpointRunning = true;
     shortcuts = buildDiagnosticsReport(in).lines.filter("Global shortcuts").constFirst();
     QVERIFY(shortcuts.endsWith("Explain Ctrl+1 held by the running Quillpoint, Transcribe Ctrl+2 free"));
+}
+
+// In sway the shortcuts are sway bindings, keys come from a virtual keyboard and the panel
+// is an unmanaged window over the focused one.
+void TestCommandLine::swayReportsItsBindingsItsKeyboardAndThePanel() {
+    DiagnosticsInput in = workingDesktop();
+    in.waylandDisplay = "wayland-1";
+    in.session.wayland = {true, true, true, false, true};
+    in.session.sway.answered = true;
+    in.session.sway.ipc = true;
+    // sway's portal may list a RemoteDesktop that nothing serves; the program does not use it.
+    in.session.bus.remoteDesktopPortal = true;
+    in.shortcutNames = {"Explain", "Transcribe"};
+    in.shortcutKeys = {"Ctrl+1", "Ctrl+2"};
+    in.session.sway.bindings = {{{Qt::Key_1, Qt::ControlModifier}, KeyGrabber::GrabResult::grabbed},
+                                {{Qt::Key_2, Qt::ControlModifier}, KeyGrabber::GrabResult::taken}};
+    const DiagnosticsReport report = buildDiagnosticsReport(in);
+    const QStringList& lines = report.lines;
+    QVERIFY2(lines.contains("Global shortcuts: sway bindings that Quillpoint makes while it runs: Explain "
+                            "Ctrl+1 free, Transcribe Ctrl+2 bound in sway's configuration -- choose other "
+                            "keys in Preferences, or take the binding out of sway's configuration"),
+             qPrintable(lines.join('\n')));
+    QVERIFY(lines.contains("Keystrokes: through a virtual keyboard of the compositor (US layout)"));
+    QVERIFY(lines.contains("Clipboard: Wayland data-control (read and set without focus)"));
+    QVERIFY(lines.contains("Panel: an XWayland window that sway does not manage (it never takes the focus), "
+                           "over the focused window"));
+    QVERIFY(report.transcribeWorks);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -12,6 +12,8 @@ void global(void* data, wl_registry*, uint32_t, const char* interface, uint32_t)
     auto* facts = static_cast<WaylandFacts*>(data);
     if (std::strcmp(interface, "zwlr_data_control_manager_v1") == 0)
         facts->dataControl = true;
+    else if (std::strcmp(interface, "zwp_virtual_keyboard_manager_v1") == 0)
+        facts->virtualKeyboard = true;
 }
 void globalRemove(void*, wl_registry*, uint32_t) {}
 constexpr wl_registry_listener kListener{&global, &globalRemove};

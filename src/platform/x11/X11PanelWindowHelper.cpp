@@ -14,10 +14,11 @@ constexpr uint32_t allDesktops = 0xFFFFFFFF;
 
 } // namespace
 
-X11PanelWindowHelper::X11PanelWindowHelper(xcb_connection_t* connection)
+X11PanelWindowHelper::X11PanelWindowHelper(xcb_connection_t* connection, Management management)
     : m_connection(connection)
     , m_compositorSelection(atom("_NET_WM_CM_S0"))
-    , m_wmDesktop(atom("_NET_WM_DESKTOP")) {
+    , m_wmDesktop(atom("_NET_WM_DESKTOP"))
+    , m_management(management) {
     const xcb_query_extension_reply_t* shape =
         m_connection ? xcb_get_extension_data(m_connection, &xcb_shape_id) : nullptr;
     m_hasShape = shape && shape->present;
@@ -44,9 +45,18 @@ bool X11PanelWindowHelper::compositorActive() const {
 }
 
 void X11PanelWindowHelper::showOnAllDesktops(QWindow* window) {
-    if (!window || m_wmDesktop == XCB_ATOM_NONE)
+    if (!window)
         return;
     const auto id = static_cast<xcb_window_t>(window->winId());
+    if (m_management == Management::unmanaged) {
+        // Read when the window is next mapped; an unmanaged window is on every desktop anyway.
+        const uint32_t overrideRedirect = 1;
+        xcb_change_window_attributes(m_connection, id, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+        xcb_flush(m_connection);
+        return;
+    }
+    if (m_wmDesktop == XCB_ATOM_NONE)
+        return;
     // Before mapping the property is read by the window manager; while mapped it only
     // listens to requests sent to the root window.
     xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, id, m_wmDesktop, XCB_ATOM_CARDINAL, 32, 1,

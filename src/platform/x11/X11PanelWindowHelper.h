@@ -8,7 +8,11 @@ namespace quill {
 
 class X11PanelWindowHelper final : public PanelWindowHelper {
 public:
-    explicit X11PanelWindowHelper(xcb_connection_t* connection);
+    // `unmanaged` keeps the window away from the window manager (override-redirect), for
+    // window managers that give every window they manage the focus, such as sway's XWayland.
+    enum class Management { managed, unmanaged };
+
+    explicit X11PanelWindowHelper(xcb_connection_t* connection, Management management = Management::managed);
 
     bool compositorActive() const override;
     void showOnAllDesktops(QWindow* window) override;
@@ -21,6 +25,7 @@ private:
     xcb_atom_t m_compositorSelection;
     xcb_atom_t m_wmDesktop;
     bool m_hasShape;
+    Management m_management;
 };
 
 } // namespace quill
