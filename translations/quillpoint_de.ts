@@ -516,6 +516,22 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
         <source> — %1 s left</source>
         <translation> – noch %1 s</translation>
     </message>
+    <message>
+        <source>The recording is kept in %1</source>
+        <translation>Die Aufnahme liegt in %1</translation>
+    </message>
+    <message>
+        <source>The recording could not be saved: %1</source>
+        <translation>Die Aufnahme konnte nicht gespeichert werden: %1</translation>
+    </message>
+    <message>
+        <source>What was recorded is kept in %1</source>
+        <translation>Das Aufgenommene liegt in %1</translation>
+    </message>
+    <message>
+        <source>Nothing of it could be kept</source>
+        <translation>Davon konnte nichts aufbewahrt werden</translation>
+    </message>
 </context>
 <context>
     <name>quill::TranscriptionPreferencesView</name>
