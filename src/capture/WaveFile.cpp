@@ -35,7 +35,7 @@ bool WaveFile::write(const QString& path, std::span<const qint16> samples, int s
     append32(header, dataBytes);
 
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
                    QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         error = file.errorString();
         return false;
