@@ -2,6 +2,7 @@
 #include "Diagnostics.h"
 #include "QuillpointApp.h"
 #include "platform/SessionProbe.h"
+#include "platform/atspi/AccessibilityBusGuard.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
                      qPrintable(*problem));
         return 1;
     }
+    quill::AccessibilityBusGuard accessibilityBus(std::chrono::seconds(1));
     quill::QuillpointApp app(argc, argv);
+    accessibilityBus.release();
     return app.run(commandLine.action);
 }
