@@ -198,6 +198,10 @@ Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starte
         <source>No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint --transcribe` to keys in your desktop&apos;s keyboard settings.</source>
         <translation>Keine globalen Tastenkürzel in dieser Sitzung: Legen Sie `quillpoint --explain` und `quillpoint --transcribe` in den Tastatureinstellungen Ihrer Arbeitsumgebung auf Tasten.</translation>
     </message>
+    <message>
+        <source>%1 cannot be used: Quillpoint cannot watch the keyboard in this session</source>
+        <translation>%1 kann nicht verwendet werden: Quillpoint kann die Tastatur in dieser Sitzung nicht beobachten</translation>
+    </message>
 </context>
 <context>
     <name>quill::HistoryListModel</name>
