@@ -55,7 +55,11 @@ struct BusFacts {
     bool statusNotifierHost = false;
     // Whether the accessibility bus answers, and its "enabled" switch.
     std::optional<bool> accessibilityEnabled;
+    // A Quillpoint holds the instance lock and owns its name on the session bus.
     bool quillpointRunning = false;
+    // Another program owns Quillpoint's name on the session bus: its process and what it runs.
+    std::optional<qint64> foreignNameOwner;
+    QString foreignNameOwnerCommand;
 };
 
 struct SessionFacts {

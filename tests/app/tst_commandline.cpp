@@ -17,6 +17,7 @@ private slots:
     void verdicts();
     void aWaylandSessionReportsThePortalAndThePanel();
     void aShortcutHeldByAnotherProgramSaysWhatToDo();
+    void aForeignOwnerOfTheBusNameIsNamed();
 };
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
@@ -250,6 +251,17 @@ void TestCommandLine::aShortcutHeldByAnotherProgramSaysWhatToDo() {
     in.session.bus.quillpointRunning = true;
     shortcuts = buildDiagnosticsReport(in).lines.filter("Global shortcuts").constFirst();
     QVERIFY(shortcuts.endsWith("Explain Ctrl+1 held by the running Quillpoint, Transcribe Ctrl+2 free"));
+}
+
+void TestCommandLine::aForeignOwnerOfTheBusNameIsNamed() {
+    DiagnosticsInput in = workingDesktop();
+    QVERIFY(buildDiagnosticsReport(in).lines.filter("Session bus name").isEmpty());
+    in.session.bus.foreignNameOwner = 4242;
+    in.session.bus.foreignNameOwnerCommand = "squatter";
+    QCOMPARE(buildDiagnosticsReport(in).lines.filter("Session bus name"),
+             QStringList{"Session bus name: app.quillpoint.Quillpoint belongs to another program, squatter "
+                         "(process 4242) -- `quillpoint --explain` and the other actions cannot reach "
+                         "Quillpoint until that program ends"});
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
