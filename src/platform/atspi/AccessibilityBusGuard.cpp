@@ -60,6 +60,8 @@ Answer askLauncher(std::chrono::steady_clock::time_point deadline, QByteArray& a
     dbus_connection_set_exit_on_disconnect(session.get(), FALSE);
     const Message call(
         dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
+    // Asked as Qt's bridge asks: a launcher that is not running is not started for it.
+    dbus_message_set_auto_start(call.get(), FALSE);
     const Message reply(
         dbus_connection_send_with_reply_and_block(session.get(), call.get(), remainingMs(deadline), &error));
     if (!reply)
