@@ -298,7 +298,6 @@ void PulsePcmSource::streamStateChanged(pa_stream* stream, void* self) {
     auto* source = static_cast<PulsePcmSource*>(self);
     if (pa_stream_get_state(stream) == PA_STREAM_READY && source->m_running && source->m_checkingDevice) {
         source->checkNewDevice(stream);
-        return;
     }
     const bool serverGood = PA_CONTEXT_IS_GOOD(pa_context_get_state(source->m_context));
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && source->m_running && source->m_onChosenInput &&
