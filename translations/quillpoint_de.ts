@@ -198,6 +198,10 @@ Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starte
         <source>No global shortcuts in this session: bind `quillpoint --explain` and `quillpoint --transcribe` to keys in your desktop&apos;s keyboard settings.</source>
         <translation>Keine globalen Tastenkürzel in dieser Sitzung: Legen Sie `quillpoint --explain` und `quillpoint --transcribe` in den Tastatureinstellungen Ihrer Arbeitsumgebung auf Tasten.</translation>
     </message>
+    <message>
+        <source>%1 cannot be used: Quillpoint cannot watch the keyboard in this session</source>
+        <translation>%1 kann nicht verwendet werden: Quillpoint kann die Tastatur in dieser Sitzung nicht beobachten</translation>
+    </message>
 </context>
 <context>
     <name>quill::HistoryListModel</name>
@@ -515,6 +519,22 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source> — %1 s left</source>
         <translation> – noch %1 s</translation>
+    </message>
+    <message>
+        <source>The recording is kept in %1</source>
+        <translation>Die Aufnahme liegt in %1</translation>
+    </message>
+    <message>
+        <source>The recording could not be saved: %1</source>
+        <translation>Die Aufnahme konnte nicht gespeichert werden: %1</translation>
+    </message>
+    <message>
+        <source>What was recorded is kept in %1</source>
+        <translation>Das Aufgenommene liegt in %1</translation>
+    </message>
+    <message>
+        <source>Nothing of it could be kept</source>
+        <translation>Davon konnte nichts aufbewahrt werden</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,7 @@
 #include "Diagnostics.h"
 
+#include "platform/AppInfo.h"
+
 namespace quill {
 namespace {
 
@@ -133,6 +135,10 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
             case KeyGrabber::GrabResult::refused:
                 anyTaken = true;
                 state = QStringLiteral("refused by the desktop");
+                break;
+            case KeyGrabber::GrabResult::unwatched:
+                anyTaken = true;
+                state = QStringLiteral("the keyboard cannot be watched");
                 break;
             }
             parts << QStringLiteral("%1 %2 %3").arg(name, key, state);
@@ -359,6 +365,19 @@ DiagnosticsReport buildDiagnosticsReport(const DiagnosticsInput& in) {
     }
 
     const ModelVerdict models = reportModels(in, report.lines);
+
+    if (s.bus.foreignNameOwner) {
+        const QString owner = s.bus.foreignNameOwnerCommand.isEmpty()
+                                  ? QStringLiteral("process %1").arg(*s.bus.foreignNameOwner)
+                                  : QStringLiteral("%1 (process %2)")
+                                        .arg(s.bus.foreignNameOwnerCommand)
+                                        .arg(*s.bus.foreignNameOwner);
+        report.lines << line(
+            QStringLiteral("Session bus name"),
+            QStringLiteral("%1 belongs to another program, %2").arg(bundleIdentifier(), owner),
+            QStringLiteral("`quillpoint --explain` and the other actions cannot reach "
+                           "Quillpoint until that program ends"));
+    }
 
     if (s.bus.statusNotifierHost || s.x11.xembedTray)
         report.lines << line(QStringLiteral("Tray"), s.bus.statusNotifierHost

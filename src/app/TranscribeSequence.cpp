@@ -34,6 +34,8 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
     connect(&m_deps.audioCapture, &AudioCaptureService::audioLevel, this, &TranscribeSequence::showLevel,
             Qt::QueuedConnection);
     connect(&m_deps.audioCapture, &AudioCaptureService::inputLost, this, &TranscribeSequence::inputLost);
+    connect(&m_deps.audioCapture, &AudioCaptureService::recordingFailed, this,
+            &TranscribeSequence::stopAndTranscribe, Qt::QueuedConnection);
 }
 
 TranscribeSequence::~TranscribeSequence() = default;
@@ -142,14 +144,17 @@ void TranscribeSequence::stopAndTranscribe() {
     const double seconds = std::chrono::duration<double>(m_deps.audioCapture.elapsed()).count();
     const std::optional<QString> location = m_deps.audioCapture.stopRecording();
     if (!location) {
-        overlay.hide();
+        if (const std::optional<QString> failure = m_deps.audioCapture.failure())
+            showRecordingFailure(*failure);
+        else
+            overlay.hide();
         return;
     }
     QByteArray data;
     if (QFile file(*location); file.open(QIODevice::ReadOnly))
         data = file.readAll();
-    AudioCaptureService::deleteRecording(*location);
     if (data.isEmpty()) {
+        AudioCaptureService::deleteRecording(*location);
         overlay.hide();
         return;
     }
@@ -160,16 +165,30 @@ void TranscribeSequence::stopAndTranscribe() {
     viewModel.setLoadingMessage(tr("Transcribing..."));
     overlay.showPanel();
 
+    // The file goes only once its text has arrived: a failed upload must not lose the dictation.
     m_deps.apiClient.transcribe(
         data, this,
-        [this, seconds](const TranscriptionResult& result) {
+        [this, seconds, path = *location](const TranscriptionResult& result) {
             if (!result) {
-                m_deps.overlay.showError(result.error().message(), true);
+                const std::optional<QString> kept = AudioCaptureService::keepRecording(path);
+                m_deps.overlay.showError(kept ? result.error().message() + u'\n' +
+                                                    tr("The recording is kept in %1").arg(*kept)
+                                              : result.error().message(),
+                                         !kept);
                 return;
             }
+            AudioCaptureService::deleteRecording(path);
             deliver(result.value(), seconds);
         },
         m_deps.preferences.transcriptionLanguage(), m_deps.preferences.transcriptionVocabulary());
+}
+
+void TranscribeSequence::showRecordingFailure(const QString& failure) {
+    const std::optional<QString> kept = m_deps.audioCapture.keepUnsavedRecording();
+    const QString message =
+        tr("The recording could not be saved: %1").arg(failure) + u'\n' +
+        (kept ? tr("What was recorded is kept in %1").arg(*kept) : tr("Nothing of it could be kept"));
+    m_deps.overlay.showError(message, false);
 }
 
 void TranscribeSequence::deliver(const QString& text, double seconds) {
@@ -180,16 +199,15 @@ void TranscribeSequence::deliver(const QString& text, double seconds) {
     }
     const quint64 serial = ++m_transcriptSerial;
     emit transcriptReceived(serial, text, seconds);
-    ExplanationViewModel& viewModel = overlay.viewModel();
-    viewModel.setMode(ViewMode::transcribe);
-    viewModel.setState(ExplanationState::content(text));
-    overlay.updatePanelSize(true);
     if (m_deps.textCapture.keyboardReady()) {
+        // The text goes into the front application, not the panel, which steps aside for it.
         overlay.hide();
         paste(text, serial);
         return;
     }
     // The desktop may now show a dialog of its own: the panel says what it is for.
+    ExplanationViewModel& viewModel = overlay.viewModel();
+    viewModel.setMode(ViewMode::transcribe);
     viewModel.setState(ExplanationState::loading());
     viewModel.setLoadingMessage(tr("To paste the transcript, Quillpoint asks the desktop for permission to "
                                    "type. Allow it in the dialog that opens."));

@@ -82,6 +82,7 @@ private:
     void showLevel(float level);
     void inputLost(const QString& description);
     void updateRecordingMessage();
+    void showRecordingFailure(const QString& failure);
 
     Dependencies m_deps;
     std::chrono::milliseconds m_pasteDelay;

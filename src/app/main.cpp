@@ -1,10 +1,14 @@
 #include "CommandLine.h"
 #include "Diagnostics.h"
 #include "QuillpointApp.h"
+#include "platform/AppInfo.h"
+#include "platform/InstanceGuard.h"
 #include "platform/SessionProbe.h"
+#include "platform/atspi/AccessibilityBusGuard.h"
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -34,6 +38,12 @@ int main(int argc, char** argv) {
                      qPrintable(*problem));
         return 1;
     }
+    // Only the instance shows windows: a launch that hands its action over need not ask the bus.
+    std::optional<quill::AccessibilityBusGuard> accessibilityBus;
+    if (quill::InstanceGuard(quill::InstanceGuard::defaultLockPath(quill::bundleIdentifier())).tryAcquire())
+        accessibilityBus.emplace(std::chrono::seconds(1));
     quill::QuillpointApp app(argc, argv);
+    if (accessibilityBus)
+        accessibilityBus->release();
     return app.run(commandLine.action);
 }

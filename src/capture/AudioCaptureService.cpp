@@ -1,5 +1,8 @@
 #include "AudioCaptureService.h"
 
+#include "WaveFile.h"
+#include "platform/Log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -32,6 +35,7 @@ AudioCaptureService::~AudioCaptureService() {
 bool AudioCaptureService::startRecording() {
     m_recordingPath = recordingDirectory() + QStringLiteral("/quill_recording_") +
                       QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a");
+    m_audioRecorder.reset();
     auto recorder = m_createRecorder ? m_createRecorder() : nullptr;
     if (!recorder || !recorder->record(*m_recordingPath)) {
         return false;
@@ -40,6 +44,7 @@ bool AudioCaptureService::startRecording() {
     m_isRecording = true;
     m_clock.start();
     connect(m_audioRecorder.get(), &AudioRecorder::inputLost, this, &AudioCaptureService::inputLost);
+    connect(m_audioRecorder.get(), &AudioRecorder::failed, this, &AudioCaptureService::recordingFailed);
 
     m_durationTimer = new QTimer(this);
     m_durationTimer->setSingleShot(true);
@@ -81,6 +86,49 @@ void AudioCaptureService::cancelRecording() {
 
 std::chrono::milliseconds AudioCaptureService::elapsed() const {
     return m_isRecording ? std::chrono::milliseconds(m_clock.elapsed()) : std::chrono::milliseconds(0);
+}
+
+std::optional<QString> AudioCaptureService::failure() const {
+    if (m_isRecording || !m_audioRecorder || m_audioRecorder->outcome() != AudioRecorder::Outcome::failed)
+        return std::nullopt;
+    return m_audioRecorder->failure();
+}
+
+namespace {
+
+QString keptName(const QString& suffix) {
+    return QStringLiteral("quill_kept_recording_") +
+           QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix;
+}
+
+} // namespace
+
+std::optional<QString> AudioCaptureService::keepRecording(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    const QString kept = info.absoluteDir().filePath(keptName(QStringLiteral(".m4a")));
+    return QFile::rename(path, kept) ? kept : path;
+}
+
+std::optional<QString> AudioCaptureService::keepUnsavedRecording() {
+    if (!failure())
+        return std::nullopt;
+    const std::vector<qint16> samples = m_audioRecorder->takeUnsavedSamples();
+    if (samples.empty())
+        return std::nullopt;
+    const QString name = u'/' + keptName(QStringLiteral(".wav"));
+    QStringList directories{recordingDirectory()};
+    if (QDir::tempPath() != directories.constFirst())
+        directories.append(QDir::tempPath());
+    for (const QString& directory : std::as_const(directories)) {
+        QString error;
+        if (WaveFile::write(directory + name, samples, AudioRecorder::kSampleRate, error))
+            return directory + name;
+        logLine(lcCapture(), QStringLiteral("AudioCaptureService"),
+                QStringLiteral("cannot keep the recording in %1: %2").arg(directory, error));
+    }
+    return std::nullopt;
 }
 
 void AudioCaptureService::deleteRecording(const QString& path) {

@@ -33,6 +33,15 @@ public:
     std::optional<QString> stopRecording();
     // Ends the recording and deletes its file.
     void cancelRecording();
+    // Why the last recording failed, when its file could not be written; none otherwise.
+    std::optional<QString> failure() const;
+    // Writes what the last, failed recording captured to a .wav file the user can still use,
+    // in the recording directory or else the temporary directory, and gives its path. None when
+    // there is nothing to keep or no room anywhere. Once only.
+    std::optional<QString> keepUnsavedRecording();
+    // Moves a recording file whose upload failed out of the way of the clean-up at quit, and
+    // gives where it now is; none when it is gone.
+    static std::optional<QString> keepRecording(const QString& path);
     // Removes a recording file; a missing file or a refusal is not an error worth reporting.
     static void deleteRecording(const QString& path);
     // Where recordings go: $XDG_RUNTIME_DIR, private to the user and kept in memory, else the
@@ -57,6 +66,9 @@ signals:
     void audioLevel(float level);
     // The chosen microphone is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
+    // The file could not be written while recording: the recording has stopped by itself,
+    // and stopRecording() gives none with failure() set.
+    void recordingFailed();
 
 private:
     void stopTimers();

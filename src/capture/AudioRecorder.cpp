@@ -3,10 +3,19 @@
 #include "platform/Log.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace quill {
+namespace {
+
+// Ten minutes, far beyond any recording's maximum, so that the copy in memory has a bound of its
+// own (19 MB); room for 30 s is made at the start, so the sound server's thread rarely allocates.
+constexpr size_t kMaxUnsavedSamples = size_t(AudioRecorder::kSampleRate) * 600;
+constexpr size_t kReservedSamples = size_t(AudioRecorder::kSampleRate) * 30;
+
+} // namespace
 
 AudioRecorder::AudioRecorder(std::unique_ptr<PcmSource> source, std::unique_ptr<AudioFileWriter> writer,
                              QObject* parent)
@@ -39,6 +48,8 @@ bool AudioRecorder::record(const QString& path) {
                             .arg(reason)
                             .arg(double(m_samplesWritten.load()) / kSampleRate, 0, 'f', 1));
                 finish();
+                if (m_outcome == Outcome::failed)
+                    emit failed();
             },
             Qt::QueuedConnection);
     };
@@ -53,6 +64,10 @@ bool AudioRecorder::record(const QString& path) {
             },
             Qt::QueuedConnection);
     };
+    {
+        std::lock_guard lock(m_meterMutex);
+        m_unsaved.reserve(kReservedSamples);
+    }
     m_outcome = Outcome::recording;
     if (!m_source->start(kSampleRate, std::move(handler))) {
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),
@@ -89,24 +104,43 @@ void AudioRecorder::discard() {
     m_source->stop();
     m_writer->discard();
     m_outcome = Outcome::discarded;
+    std::lock_guard lock(m_meterMutex);
+    m_unsaved = {};
+}
+
+std::vector<qint16> AudioRecorder::takeUnsavedSamples() {
+    if (m_outcome != Outcome::failed)
+        return {};
+    std::lock_guard lock(m_meterMutex);
+    return std::exchange(m_unsaved, {});
 }
 
 void AudioRecorder::receive(std::span<const float> samples) {
-    if (m_writeFailed) {
-        return;
-    }
     {
         std::lock_guard lock(m_meterMutex);
         for (const float sample : samples) {
             m_sumOfSquares += double(sample) * double(sample);
+            if (m_unsaved.size() < kMaxUnsavedSamples)
+                m_unsaved.push_back(qint16(std::lround(std::clamp(sample, -1.0f, 1.0f) * 32767.0f)));
         }
         m_meteredSamples += qint64(samples.size());
     }
+    if (m_writeFailed) {
+        return;
+    }
     if (!m_writer->write(samples)) {
         m_writeFailed = true;
-        // Stop at once rather than at the user's next press, so a full disk fills no further.
+        // Stop at once rather than at the user's next press, so the user knows to stop talking
+        // and a full disk fills no further.
         QMetaObject::invokeMethod(
-            this, [this] { stop(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (m_outcome != Outcome::recording)
+                    return;
+                stop();
+                emit failed();
+            },
+            Qt::QueuedConnection);
         return;
     }
     m_samplesWritten += qint64(samples.size());
@@ -121,9 +155,12 @@ void AudioRecorder::finish() {
         m_outcome = Outcome::empty;
     } else if (!m_writeFailed && m_writer->finish()) {
         m_outcome = Outcome::saved;
+        std::lock_guard lock(m_meterMutex);
+        m_unsaved = {};
     } else {
+        m_failure = m_writer->errorString();
         logLine(lcCapture(), QStringLiteral("AudioRecorder"),
-                QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_writer->errorString()));
+                QStringLiteral("recording failed, %1 removed: %2").arg(m_path, m_failure));
         m_writer->discard();
         m_outcome = Outcome::failed;
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <vector>
 
 namespace quill {
 
@@ -24,7 +25,7 @@ public:
         recording, // still running
         saved,     // the file is complete and holds the recording
         empty,     // no sample arrived; the file was removed
-        failed,    // the file could not be written; it was removed
+        failed,    // the file could not be written; it was removed, the samples are kept
         discarded, // dropped on request; the file was removed
     };
 
@@ -44,8 +45,16 @@ public:
     // Ends the recording and removes its file.
     void discard();
     Outcome outcome() const { return m_outcome; }
+    // Why the file could not be written, once the outcome is `failed`.
+    QString failure() const { return m_failure; }
+    // Every sample of a failed recording, as 16-bit PCM at kSampleRate, so that it can be kept
+    // some other way; empty otherwise.
+    std::vector<qint16> takeUnsavedSamples();
 
 signals:
+    // The file could not be written (disk full, no encoder): the recording has stopped and
+    // outcome() is `failed`.
+    void failed();
     // The chosen input is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
 
@@ -56,6 +65,7 @@ private:
     std::unique_ptr<PcmSource> m_source;
     std::unique_ptr<AudioFileWriter> m_writer;
     QString m_path;
+    QString m_failure;
     Outcome m_outcome = Outcome::discarded;
     std::atomic<qint64> m_samplesWritten = 0; // written on the source's thread
     std::atomic_bool m_writeFailed = false;
@@ -63,6 +73,9 @@ private:
     std::mutex m_meterMutex;
     double m_sumOfSquares = 0.0;
     qint64 m_meteredSamples = 0;
+    // Everything that arrived, until the file is known to be complete: a 30 s recording takes
+    // under 1 MB.
+    std::vector<qint16> m_unsaved;
 };
 
 } // namespace quill

@@ -24,7 +24,8 @@ public:
         grabbed,
         taken,     // another client holds the combination; nothing of it stays grabbed
         noSuchKey, // `key` is no physical key this grabber knows, or the keyboard lacks it
-        refused    // the desktop answered that it gives this program no such shortcut
+        refused,   // the desktop answered that it gives this program no such shortcut
+        unwatched  // the grabber cannot watch the keyboard: no display connection, or not installed
     };
     using PressHandler = std::function<void(const KeyCombination&)>;
     using ReleaseHandler = std::function<void(const KeyCombination&)>;
@@ -37,7 +38,8 @@ public:
     virtual void ungrab(const KeyCombination& combination) = 0;
 
     // A grabber that asks the desktop (the GlobalShortcuts portal) learns the outcome only later:
-    // its grab() answers `grabbed` at once and a refusal arrives here, on the main thread.
+    // its grab() answers `grabbed` at once and a refusal arrives here, on the main thread. A
+    // grabber that loses a combination it held (after a keyboard change) reports it here too.
     virtual void setRefusalHandler(const RefusalHandler& /*handler*/) {}
     // What a combination is for, in the user's words, for desktops that list the shortcuts they
     // hand out; called before grab().

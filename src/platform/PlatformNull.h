@@ -67,7 +67,7 @@ public:
 class NullKeyGrabber final : public KeyGrabber {
 public:
     bool install(PressHandler, ReleaseHandler) override { return false; }
-    GrabResult grab(const KeyCombination&) override { return GrabResult::taken; }
+    GrabResult grab(const KeyCombination&) override { return GrabResult::unwatched; }
     void ungrab(const KeyCombination&) override {}
 };
 

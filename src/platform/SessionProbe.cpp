@@ -1,5 +1,7 @@
 #include "SessionProbe.h"
 
+#include "AppInfo.h"
+#include "InstanceGuard.h"
 #include "atspi/DBusAccessibilityStatus.h"
 #include "audio/PulseSessionProbe.h"
 #include "gnome/GnomeKeybindingGrabber.h"
@@ -15,6 +17,7 @@
 #include <QLibraryInfo>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -83,7 +86,28 @@ BusFacts probeBus(const QList<KeyCombination>& shortcuts, const QString& ownBusN
     const QDBusConnection bus = QDBusConnection::sessionBus();
     facts.sessionBus = bus.isConnected();
     if (facts.sessionBus) {
-        facts.quillpointRunning = nameHasOwner(bus, ownBusName);
+        if (nameHasOwner(bus, ownBusName)) {
+            const QDBusMessage reply =
+                busCall(bus, QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
+                        {ownBusName});
+            const std::optional<qint64> owner =
+                reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+                    ? std::optional(reply.arguments().constFirst().toLongLong())
+                    : std::nullopt;
+            // The instance lock says which process is Quillpoint; the name alone can be anyone's.
+            const std::optional<qint64> holder =
+                InstanceGuard::holderProcessId(InstanceGuard::defaultLockPath(bundleIdentifier()));
+            const bool holderAlive = holder && ::kill(pid_t(*holder), 0) == 0;
+            facts.quillpointRunning = !owner || (holderAlive && owner == holder);
+            if (!facts.quillpointRunning) {
+                facts.foreignNameOwner = owner;
+                QFile command(QStringLiteral("/proc/%1/comm").arg(*owner));
+                if (command.open(QIODevice::ReadOnly))
+                    facts.foreignNameOwnerCommand =
+                        QString::fromLocal8Bit(command.readAll().left(64)).trimmed();
+            }
+        }
         facts.globalShortcutsPortal = portalOffers(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"));
         facts.remoteDesktopPortal = portalOffers(QStringLiteral("org.freedesktop.portal.RemoteDesktop"));
         const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");

@@ -65,12 +65,16 @@ struct BusFacts {
     bool statusNotifierHost = false;
     // Whether the accessibility bus answers, and its "enabled" switch.
     std::optional<bool> accessibilityEnabled;
+    // A Quillpoint holds the instance lock and owns its name on the session bus.
     bool quillpointRunning = false;
     // GNOME Shell with its custom key bindings, which Quillpoint uses for its shortcuts where
     // no GlobalShortcuts portal is offered; for each shortcut asked about, the GNOME setting or
     // custom binding other than ours that already has its key.
     bool gnomeShell = false;
     QList<std::optional<QString>> gnomeBoundElsewhere;
+    // Another program owns Quillpoint's name on the session bus: its process and what it runs.
+    std::optional<qint64> foreignNameOwner;
+    QString foreignNameOwnerCommand;
 };
 
 struct SessionFacts {

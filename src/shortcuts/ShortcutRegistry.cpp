@@ -34,6 +34,13 @@ QString unusableMessage(const QString& shortcut) {
         .arg(shortcut);
 }
 
+QString unwatchedMessage(const QString& shortcut) {
+    return QCoreApplication::translate("quill::GlobalShortcutService",
+                                       "%1 cannot be used: Quillpoint cannot watch the keyboard in this "
+                                       "session")
+        .arg(shortcut);
+}
+
 } // namespace
 
 ShortcutRegistry::ShortcutRegistry(KeyGrabber& grabber, const ShortcutNames& names, QObject* parent)
@@ -62,6 +69,8 @@ std::optional<QString> ShortcutRegistry::failureMessage(const Shortcut& shortcut
         return unusableMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::refused:
         return refusedMessage(m_names.text(shortcut));
+    case KeyGrabber::GrabResult::unwatched:
+        return unwatchedMessage(m_names.text(shortcut));
     case KeyGrabber::GrabResult::grabbed:
         break;
     }

@@ -19,6 +19,7 @@ private slots:
     void aGnomeSessionReportsItsKeyBindingsAndTheBridgedClipboard();
     void aShortcutHeldByAnotherProgramSaysWhatToDo();
     void swayReportsItsBindingsItsKeyboardAndThePanel();
+    void aForeignOwnerOfTheBusNameIsNamed();
 };
 
 Q_DECLARE_METATYPE(CommandLine::Mode)
@@ -311,6 +312,17 @@ void TestCommandLine::swayReportsItsBindingsItsKeyboardAndThePanel() {
     QVERIFY(lines.contains("Panel: an XWayland window that sway does not manage (it never takes the focus), "
                            "over the focused window"));
     QVERIFY(report.transcribeWorks);
+}
+
+void TestCommandLine::aForeignOwnerOfTheBusNameIsNamed() {
+    DiagnosticsInput in = workingDesktop();
+    QVERIFY(buildDiagnosticsReport(in).lines.filter("Session bus name").isEmpty());
+    in.session.bus.foreignNameOwner = 4242;
+    in.session.bus.foreignNameOwnerCommand = "squatter";
+    QCOMPARE(buildDiagnosticsReport(in).lines.filter("Session bus name"),
+             QStringList{"Session bus name: app.quillpoint.Quillpoint belongs to another program, squatter "
+                         "(process 4242) -- `quillpoint --explain` and the other actions cannot reach "
+                         "Quillpoint until that program ends"});
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -99,6 +99,7 @@ private slots:
     void hungPeersCannotHoldItUp();
     void aBackendWithoutAnyModelSaysWhatToDo();
     void aLockedKeyringFails();
+    void aForeignOwnerOfTheBusNameIsNamed();
 
 private:
     TestBackend backend;
@@ -284,6 +285,25 @@ void TestDiagnoseDesktop::aLockedKeyringFails() {
     QVERIFY2(d.line("Keyring").startsWith("Keyring: Secret Service running, login keyring locked -- unlock"),
              qPrintable(d.all()));
     QCOMPARE(d.lines.constLast(), QStringLiteral("Result: Explain cannot work, Transcribe cannot work"));
+}
+
+void TestDiagnoseDesktop::aForeignOwnerOfTheBusNameIsNamed() {
+    const QString name = QStringLiteral("squatter");
+    {
+        QDBusConnection squatter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        QVERIFY(squatter.registerService("app.quillpoint.Quillpoint"));
+        const Diagnosis d = diagnose();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QCoreApplication::applicationPid()));
+        QVERIFY(comm.open(QIODevice::ReadOnly));
+        QCOMPARE(d.line("Session bus name"),
+                 QStringLiteral("Session bus name: app.quillpoint.Quillpoint belongs to another program, %1 "
+                                "(process %2) -- `quillpoint --explain` and the other actions cannot reach "
+                                "Quillpoint until that program ends")
+                     .arg(QString::fromLocal8Bit(comm.readAll()).trimmed())
+                     .arg(QCoreApplication::applicationPid()));
+        QVERIFY2(d.line("Global shortcuts").contains("Ctrl+1 free"), qPrintable(d.all()));
+    }
+    QDBusConnection::disconnectFromBus(name);
 }
 
 QTEST_GUILESS_MAIN(TestDiagnoseDesktop)

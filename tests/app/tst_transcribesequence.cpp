@@ -1,6 +1,9 @@
 #include "DelegateHarness.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,10 +39,16 @@ private slots:
     void holdToTalkStopsAtTheReleaseOfALongPress();
     void chosenMicrophoneAndLanguageAreUsedAndTheClipboardComesBackAfterTheRead();
     void lostMicrophoneAndLastSecondsAreShownWithoutLosingAudio();
+    void fullDiskStopsAtOnceAndKeepsWhatWasSaid();
+    void failedUploadKeepsTheRecordingAndSaysWhere();
+    void deliveredTranscriptLeavesThePanelAlone();
 
 private:
     QStringList recordings() const {
         return QDir(tempDir.path()).entryList({"quill_recording_*"}, QDir::Files);
+    }
+    QStringList kept() const {
+        return QDir(tempDir.path()).entryList({"quill_kept_recording_*"}, QDir::Files);
     }
 
     QTemporaryDir tempDir;
@@ -58,6 +67,8 @@ void TestTranscribeSequence::init() {
 void TestTranscribeSequence::cleanup() {
     h.reset();
     QCOMPARE(recordings(), QStringList());
+    for (const QString& name : kept())
+        QFile::remove(tempDir.filePath(name));
 }
 
 void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
@@ -78,7 +89,7 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     delegate->transcribeSequence()->toggleTranscription();
     QVERIFY(!delegate->transcribeSequence()->isTranscribing());
     QVERIFY(!h->grabber.grabbed.contains(escape));
-    QCOMPARE(recordings(), QStringList()); // read into memory and deleted before the upload
+    QCOMPARE(recordings().size(), 1); // until its text has arrived
     QCOMPARE(overlay.viewModel().loadingMessage(), std::optional<QString>("Transcribing..."));
     QCOMPARE(overlay.viewModel().mode(), ViewMode::explain);
 
@@ -86,6 +97,7 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     QCOMPARE(h->keys.posted[0], (PostedKey{Qt::Key_V, Qt::ControlModifier}));
     QCOMPARE(h->clipboard.text(), std::optional<QString>(" Hello there"));
     QVERIFY(!overlay.panel()->isVisible());
+    QCOMPARE(recordings(), QStringList());
 
     QCOMPARE(h->server.requests.size(), 1);
     const RecordedRequest& request = h->server.requests[0];
@@ -214,7 +226,9 @@ void TestTranscribeSequence::failuresAreShownAndNothingIsPasted() {
     if (message.isEmpty())
         QTRY_VERIFY(!overlay.panel()->isVisible());
     else
-        QTRY_COMPARE(overlay.viewModel().state(), ExplanationState::error(message));
+        QTRY_COMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::error);
+    if (!message.isEmpty())
+        QCOMPARE(overlay.viewModel().state().text().section(u'\n', 0, 0), message);
     QVERIFY(!delegate->transcribeSequence()->isTranscribing());
     QTest::qWait(30); // nothing more goes out afterwards
     QCOMPARE(h->server.requests.size(), requests);
@@ -328,6 +342,71 @@ void TestTranscribeSequence::lostMicrophoneAndLastSecondsAreShownWithoutLosingAu
     delegate->transcribeSequence()->stopAndTranscribe();
     QTRY_COMPARE(h->server.requests.size(), 1);
     QCOMPARE(h->server.requests[0].body.size(), qsizetype(2 * speech.size() * sizeof(float)));
+}
+
+void TestTranscribeSequence::fullDiskStopsAtOnceAndKeepsWhatWasSaid() {
+    h->disk.writesBeforeFull = 1;
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    h->mic.push(speech); // the disk is full now
+
+    // The user learns at once, without pressing again, and the file that could not be completed
+    // gives way to one that holds everything said.
+    QTRY_COMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::error);
+    QVERIFY(!delegate->transcribeSequence()->isTranscribing());
+    QVERIFY(!h->grabber.grabbed.contains(escape));
+    QCOMPARE(recordings(), QStringList());
+    QCOMPARE(kept().size(), 1);
+    const QString path = tempDir.filePath(kept().constFirst());
+    QCOMPARE(overlay.viewModel().state().text(),
+             "The recording could not be saved: No space left on device\nWhat was recorded is kept in " +
+                 path);
+    QCOMPARE(QFileInfo(path).size(), qint64(44 + 2 * 2 * speech.size()));
+    QVERIFY(overlay.panel()->isVisible());
+    QTest::qWait(30);
+    QCOMPARE(h->server.requests.size(), 0);
+    QVERIFY(h->keys.posted.isEmpty());
+}
+
+void TestTranscribeSequence::failedUploadKeepsTheRecordingAndSaysWhere() {
+    h->server.enqueue(ScriptedReply::status(503, "application/json").write("{}"));
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+    QTRY_COMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::error);
+    QCOMPARE(recordings(), QStringList());
+    QCOMPARE(kept().size(), 1);
+    const QString path = tempDir.filePath(kept().constFirst());
+    QVERIFY2(overlay.viewModel().state().text().endsWith("\nThe recording is kept in " + path),
+             qPrintable(overlay.viewModel().state().text()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), h->server.requests[0].body);
+    // It stays on screen until the user has read where the recording is.
+    QVERIFY(!overlay.isDismissPending());
+}
+
+void TestTranscribeSequence::deliveredTranscriptLeavesThePanelAlone() {
+    QString transcript;
+    for (int i = 0; i < 40; ++i)
+        transcript += QStringLiteral("A sentence long enough to wrap across the panel. ");
+    h->server.enqueue(ScriptedReply::status(200, "application/json")
+                          .write(QJsonDocument(QJsonObject{{"text", transcript}}).toJson()));
+    const auto delegate = h->launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+    QVERIFY(overlay.panel()->isVisible());
+    const QRect transcribing = overlay.panel()->cardGeometry();
+    QTRY_VERIFY(!overlay.panel()->isVisible());
+    QTest::qWait(300); // longer than a resize animation
+    QCOMPARE(overlay.panel()->cardGeometry(), transcribing);
+    QTRY_COMPARE(h->clipboard.text(), std::optional<QString>(transcript));
 }
 
 QTEST_MAIN(TestTranscribeSequence)

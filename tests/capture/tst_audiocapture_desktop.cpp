@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -104,6 +105,7 @@ private slots:
     void outputMonitorIsNoMicrophone();
     void chosenInputIsTheOneRecorded();
     void unpluggedInputFallsBackToTheDefaultWithoutLoss();
+    void unpluggedDefaultInputIsSaidAndAMonitorNeverRecorded();
 };
 
 void TestAudioCaptureDesktop::recordsTheDefaultSource() {
@@ -228,6 +230,51 @@ void TestAudioCaptureDesktop::unpluggedInputFallsBackToTheDefaultWithoutLoss() {
     QTRY_COMPARE(lost.size(), 2);
     QCOMPARE(lost.last(), QStringLiteral("quill_headset"));
     service.cancelRecording();
+}
+
+void TestAudioCaptureDesktop::unpluggedDefaultInputIsSaidAndAMonitorNeverRecorded() {
+    const auto restoreDefault = qScopeGuard([] {
+        QProcess::execute("pactl", {"set-default-source", "quill_mic"});
+    });
+    MicFeeder defaultMic(tone(defaultTone));
+    for (const bool monitorLeft : {false, true}) {
+        SecondMicrophone headset;
+        auto headsetMic = std::make_unique<MicFeeder>(tone(chosenTone), headset.fifo);
+        QTRY_VERIFY(defaultMic.isFeeding() && headsetMic->isFeeding());
+        QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_headset"}), 0);
+
+        test::LogCapture log;
+        AudioCaptureService service{soundServerRecorders()};
+        QStringList lost;
+        connect(&service, &AudioCaptureService::inputLost, this,
+                [&](const QString& description) { lost << description; });
+        QVERIFY(service.startRecording());
+        QTest::qWait(1500);
+        // The server moves the recording to its default input, which is what the speakers play
+        // when no microphone is left.
+        QCOMPARE(QProcess::execute(
+                     "pactl", {"set-default-source", monitorLeft ? "quill_speaker.monitor" : "quill_mic"}),
+                 0);
+        headset.unplug();
+        headsetMic.reset();
+        if (monitorLeft)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                log.lines.join('\n').contains("Test-Headset is gone and no other input is left"), 5000);
+        else
+            QTRY_COMPARE(lost, QStringList{"Test-Headset"});
+        QTest::qWait(1500);
+        const auto path = service.stopRecording();
+        QVERIFY(path.has_value());
+        const QString tones = tonesOf(decode(*path));
+        AudioCaptureService::deleteRecording(*path);
+        if (monitorLeft) {
+            QCOMPARE(lost, QStringList());
+            // The headset's part and nothing after it.
+            QVERIFY2(tones.count(u'c') >= 6 && tones.count(u'.') <= 2, qPrintable(tones));
+        } else {
+            QVERIFY2(tones.startsWith("cccccc") && tones.endsWith("dddddd"), qPrintable(tones));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAudioCaptureDesktop)

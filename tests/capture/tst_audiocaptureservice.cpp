@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <cmath>
 #include <limits>
 
@@ -28,7 +30,7 @@ private slots:
     void doubleStop();
     void cancelDeletesFileAndIdleCancelIsHarmless();
     void startFailure();
-    void writeFailureRemovesFile();
+    void writeFailureRemovesFileAndKeepsTheSamples();
     void recordingWithoutSamplesIsNoData();
     void sourceEndingKeepsWhatWasCaptured();
     void destructionRemovesFiles();
@@ -215,20 +217,55 @@ void TestAudioCaptureService::startFailure() {
     QCOMPARE(log.lines, QStringList{"AudioRecorder: cannot record: no input device"});
 }
 
-void TestAudioCaptureService::writeFailureRemovesFile() {
+void TestAudioCaptureService::writeFailureRemovesFileAndKeepsTheSamples() {
     test::LogCapture log;
+    QSignalSpy failed(service.get(), &AudioCaptureService::recordingFailed);
     disk.writesBeforeFull = 2;
     QVERIFY(service->startRecording());
     const QString path = service->recordingPath().value();
+    const std::vector<float> block{0.5f, -1.0f, 2.0f, 0.0f};
     for (int i = 0; i < 4; ++i) {
-        mic.push(std::vector<float>(800, 0.5f));
+        mic.push(block);
     }
     QTRY_VERIFY(!QFile::exists(path)); // removed at once, not at the next press
+    QCOMPARE(failed.size(), 1);
     QVERIFY(!mic.running);
     QCOMPARE(service->stopRecording(), std::nullopt);
+    QCOMPARE(service->failure(), std::optional<QString>("No space left on device"));
     QCOMPARE(log.lines.size(), 1);
     QVERIFY2(log.lines.first().startsWith("AudioRecorder: recording failed, " + path + " removed"),
              qPrintable(log.lines.first()));
+
+    // Every block, also those the file no longer took, as 16-bit PCM at 16 kHz.
+    const auto kept = service->keepUnsavedRecording();
+    QVERIFY(kept.has_value());
+    QCOMPARE(QFileInfo(*kept).absolutePath(),
+             QFileInfo(AudioCaptureService::recordingDirectory()).absoluteFilePath());
+    QCOMPARE(QFileInfo(*kept).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+    QFile file(*kept);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray wave = file.readAll();
+    file.remove();
+    QCOMPARE(wave.size(), 44 + 4 * 4 * 2);
+    QCOMPARE(wave.left(4), QByteArray("RIFF"));
+    QCOMPARE(qFromLittleEndian<quint32>(wave.constData() + 24), 16000u);
+    QCOMPARE(qFromLittleEndian<quint32>(wave.constData() + 40), quint32(4 * 4 * 2));
+    const auto sample = [&](int i) { return qFromLittleEndian<qint16>(wave.constData() + 44 + 2 * i); };
+    QCOMPARE(sample(0), qint16(16384));
+    QCOMPARE(sample(1), qint16(-32767));
+    QCOMPARE(sample(2), qint16(32767)); // clipped
+    QCOMPARE(sample(15), qint16(0));
+    QCOMPARE(service->keepUnsavedRecording(), std::nullopt); // once only
+
+    // A recording that worked has nothing to keep and no failure.
+    disk = {};
+    QVERIFY(service->startRecording());
+    mic.push(block);
+    const auto saved = service->stopRecording();
+    QVERIFY(saved.has_value());
+    QCOMPARE(service->failure(), std::nullopt);
+    QCOMPARE(service->keepUnsavedRecording(), std::nullopt);
+    AudioCaptureService::deleteRecording(*saved);
 }
 
 void TestAudioCaptureService::recordingWithoutSamplesIsNoData() {

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 #include <xcb/xcb.h>
@@ -47,6 +48,8 @@ private slots:
     void shortcutHeldByAnotherClientIsReportedAndNothingStaysGrabbed();
     void otherLayoutsKeepTheKeyThatWasRecorded_data();
     void otherLayoutsKeepTheKeyThatWasRecorded();
+    void keyLostAfterAKeyboardChangeIsReported();
+    void grabberThatCannotWatchTheKeyboardSaysSo();
 
 private:
     QString editorTitle() { return xdotool({QStringLiteral("getwindowname"), editorWindow}); }
@@ -255,6 +258,38 @@ void TestGlobalShortcutDesktop::otherLayoutsKeepTheKeyThatWasRecorded() {
     QTest::qWait(300);
     QVERIFY(other.pressWithControl(keycode));
     QTRY_COMPARE(triggers, 2);
+}
+
+void TestGlobalShortcutDesktop::keyLostAfterAKeyboardChangeIsReported() {
+    X11TestClient other;
+    // Another client holds Ctrl+1 only together with Mod3, which no key sets yet.
+    QVERIFY(other.grab(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_3, keycodeOf1));
+    QSignalSpy late(registry.get(), &ShortcutRegistry::lateFailureReported);
+    GlobalShortcutService service(ctrl1, *registry);
+    service.registerShortcut();
+    QVERIFY(service.isRegistered());
+    QVERIFY(!registry->lateFailure(ctrl1));
+
+    // Num Lock moves to Mod3: the grab for "Num Lock on" is now the other client's.
+    QCOMPARE(QProcess::execute("xmodmap", {"-e", "clear mod2", "-e", "add mod3 = Num_Lock"}), 0);
+    auto restore = qScopeGuard([] {
+        QProcess::execute("xmodmap", {"-e", "clear mod3", "-e", "add mod2 = Num_Lock"});
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(late.size(), 1, 10000);
+    const QString message = names->text(ctrl1) + " is already used by another application";
+    QCOMPARE(late.at(0).at(0).toString(), message);
+    QCOMPARE(registry->lateFailure(ctrl1), std::optional<QString>(message));
+    service.unregister();
+}
+
+void TestGlobalShortcutDesktop::grabberThatCannotWatchTheKeyboardSaysSo() {
+    // Not installed: it has no keyboard map to grab by, which is not another application's doing.
+    X11KeyGrabber idle(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    QCOMPARE(idle.grab(KeyCombination{Qt::Key_1, Qt::ControlModifier}), KeyGrabber::GrabResult::unwatched);
+    ShortcutRegistry idleRegistry(idle, *names);
+    QCOMPARE(idleRegistry.check(ctrl1),
+             std::optional<QString>(names->text(ctrl1) +
+                                    " cannot be used: Quillpoint cannot watch the keyboard in this session"));
 }
 
 QTEST_MAIN(TestGlobalShortcutDesktop)

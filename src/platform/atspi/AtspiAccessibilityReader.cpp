@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTextBoundaryFinder>
 #include <algorithm>
+#include <atomic>
 #include <atspi/atspi.h>
 #include <future>
 #include <thread>
@@ -569,38 +570,49 @@ std::optional<AtspiAccessibilityReader::ActiveApplication> readActiveApplication
 } // namespace
 
 // A thread that owns libatspi: its main context carries the accessibility bus connection and
-// is iterated only here, so the GUI thread's event loop never touches it.
+// is iterated only here, so the GUI thread's event loop never touches it. Connecting to the bus
+// happens on that thread too, and nobody waits for it: a bus that accepts the connection and
+// never answers leaves the reader unavailable until it does, and the program free to run and
+// to quit.
 struct AtspiAccessibilityReader::Worker {
-    explicit Worker(int callTimeoutMs)
-        : context(g_main_context_new())
-        , loop(g_main_loop_new(context, FALSE)) {
-        std::promise<bool> started;
-        auto ready = started.get_future();
-        thread = std::thread([this, callTimeoutMs, &started] {
-            g_main_context_push_thread_default(context);
-            // Without a bus, any later libatspi call aborts the process.
-            const bool ok = atspi_init() == 0;
-            if (ok) {
-                // atspi_init attaches the bus connection to the default context, which the GUI
-                // thread iterates; move it here.
-                atspi_set_main_context(context);
-                atspi_set_timeout(callTimeoutMs, callTimeoutMs * 4);
-                // Applications announce where focus goes: knowing it spares walking their trees.
-                focusListener = atspi_event_listener_new(&Worker::onFocusChanged, this, nullptr);
-                atspi_event_listener_register(focusListener, "object:state-changed:focused", nullptr);
-            }
-            started.set_value(ok);
-            g_main_loop_run(loop);
-            if (focusListener) {
-                atspi_event_listener_deregister(focusListener, "object:state-changed:focused", nullptr);
-                g_object_unref(focusListener);
-            }
-            lastFocused.reset();
-            g_main_context_pop_thread_default(context);
-        });
-        available = ready.get();
-    }
+    Worker() : context(g_main_context_new()), loop(g_main_loop_new(context, FALSE)) {}
     ~Worker() {
+        g_main_loop_unref(loop);
+        g_main_context_unref(context);
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // The thread holds the worker as long as it runs, which can be longer than the reader.
+    static void run(const std::shared_ptr<Worker>& worker, int callTimeoutMs) {
+        g_main_context_push_thread_default(worker->context);
+        // Without a bus, any later libatspi call aborts the process.
+        const bool ok = atspi_init() == 0;
+        worker->connected = true;
+        if (ok && !worker->stopping) {
+            // atspi_init attaches the bus connection to the default context, which the GUI
+            // thread iterates; move it here.
+            atspi_set_main_context(worker->context);
+            atspi_set_timeout(callTimeoutMs, callTimeoutMs * 4);
+            // Applications announce where focus goes: knowing it spares walking their trees.
+            worker->focusListener = atspi_event_listener_new(&Worker::onFocusChanged, worker.get(), nullptr);
+            atspi_event_listener_register(worker->focusListener, "object:state-changed:focused", nullptr);
+            worker->available = true;
+            g_main_loop_run(worker->loop);
+            worker->available = false;
+            atspi_event_listener_deregister(worker->focusListener, "object:state-changed:focused", nullptr);
+            g_object_unref(worker->focusListener);
+            worker->focusListener = nullptr;
+        } else if (!ok) {
+            logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+                    QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
+        }
+        worker->lastFocused.reset();
+        g_main_context_pop_thread_default(worker->context);
+    }
+
+    void stop() {
+        stopping = true;
         g_main_context_invoke(
             context,
             [](gpointer data) {
@@ -608,9 +620,6 @@ struct AtspiAccessibilityReader::Worker {
                 return G_SOURCE_REMOVE;
             },
             loop);
-        thread.join();
-        g_main_loop_unref(loop);
-        g_main_context_unref(context);
     }
 
     template <typename Function> auto submit(Function function) -> std::future<decltype(function())> {
@@ -640,18 +649,33 @@ struct AtspiAccessibilityReader::Worker {
 
     GMainContext* context;
     GMainLoop* loop;
-    std::thread thread;
-    bool available = false;
+    std::atomic_bool connected = false; // atspi_init has returned
+    std::atomic_bool available = false;
+    std::atomic_bool stopping = false;
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
     Ref<AtspiAccessible> lastFocused;
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
-    : m_worker(std::make_unique<Worker>(callTimeoutMs))
-    , m_waitMs(waitMs) {}
+    : m_worker(std::make_shared<Worker>())
+    , m_waitMs(waitMs) {
+    m_thread = std::thread([worker = m_worker, callTimeoutMs] { Worker::run(worker, callTimeoutMs); });
+}
 
-AtspiAccessibilityReader::~AtspiAccessibilityReader() = default;
+AtspiAccessibilityReader::~AtspiAccessibilityReader() {
+    m_worker->stop();
+    // Still connecting to a bus that does not answer: leave the thread to finish by itself
+    // rather than keep the program from quitting.
+    if (m_worker->connected)
+        m_thread.join();
+    else
+        m_thread.detach();
+}
+
+bool AtspiAccessibilityReader::isAvailable() const {
+    return m_worker->available;
+}
 
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
     if (!m_worker->available)

@@ -3,6 +3,7 @@
 #include "platform/AccessibilityReader.h"
 
 #include <memory>
+#include <thread>
 
 namespace quill {
 
@@ -17,10 +18,13 @@ public:
 
     std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
     std::optional<ActiveApplication> activeApplication() override;
+    // Connected to the accessibility bus; until then every read answers none at once.
+    bool isAvailable() const;
 
 private:
     struct Worker;
-    std::unique_ptr<Worker> m_worker;
+    std::shared_ptr<Worker> m_worker;
+    std::thread m_thread;
     int m_waitMs;
 };
 

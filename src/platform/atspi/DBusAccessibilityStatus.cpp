@@ -12,6 +12,7 @@ const QString kService = QStringLiteral("org.a11y.Bus");
 const QString kPath = QStringLiteral("/org/a11y/bus");
 const QString kStatusInterface = QStringLiteral("org.a11y.Status");
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+constexpr qint64 kSilenceMs = 5000;
 
 } // namespace
 
@@ -51,7 +52,16 @@ std::optional<bool> DBusAccessibilityStatus::isEnabled() {
         QDBusMessage::createMethodCall(kService, kPath, kPropertiesInterface, QStringLiteral("Get"));
     call << kStatusInterface << QStringLiteral("IsEnabled");
     call.setAutoStartService(false);
+    if (m_silence.isValid() && !m_silence.hasExpired(kSilenceMs))
+        return std::nullopt;
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, m_timeoutMs);
+    // A launcher that holds its name and does not answer (stopped, hung) would cost every caller
+    // the whole wait; for a while it is taken as absent without asking again.
+    if (reply.type() == QDBusMessage::ErrorMessage &&
+        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+        m_silence.start();
+    else
+        m_silence.invalidate();
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
     return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();

@@ -2,6 +2,7 @@
 
 #include "platform/AccessibilityStatus.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <memory>
 
@@ -11,7 +12,8 @@ class QDBusServiceWatcher;
 namespace quill {
 
 // The org.a11y.Bus service on the session bus (property org.a11y.Status.IsEnabled). Each call
-// waits at most `timeoutMs`; the service is never started on demand.
+// waits at most `timeoutMs`, and after an unanswered one isEnabled() answers none at once for a
+// few seconds; the service is never started on demand.
 class DBusAccessibilityStatus final : public QObject, public AccessibilityStatus {
     Q_OBJECT
 public:
@@ -27,6 +29,7 @@ private slots:
 
 private:
     int m_timeoutMs;
+    QElapsedTimer m_silence; // since a call went unanswered
     std::function<void()> m_changed;
     std::unique_ptr<QDBusServiceWatcher> m_serviceWatcher;
 };

@@ -53,6 +53,7 @@ void PulsePcmSource::stop() {
     }
     pa_threaded_mainloop_lock(m_loop);
     m_running = false;
+    m_checkingDevice = false;
     cancelTimeout();
     if (m_stream) {
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
@@ -295,6 +296,9 @@ void PulsePcmSource::contextStateChanged(pa_context* context, void* self) {
 
 void PulsePcmSource::streamStateChanged(pa_stream* stream, void* self) {
     auto* source = static_cast<PulsePcmSource*>(self);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY && source->m_running && source->m_checkingDevice) {
+        source->checkNewDevice(stream);
+    }
     const bool serverGood = PA_CONTEXT_IS_GOOD(pa_context_get_state(source->m_context));
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && source->m_running && source->m_onChosenInput &&
         serverGood) {
@@ -307,16 +311,48 @@ void PulsePcmSource::streamStateChanged(pa_stream* stream, void* self) {
 }
 
 void PulsePcmSource::streamMoved(pa_stream* stream, void* self) {
-    // Sound servers that rescue the streams of an unplugged input move them to another one.
+    // Sound servers that rescue the streams of an unplugged input move them to another one,
+    // the chosen input's as well as the default input's, and that can be an output's monitor.
     auto* source = static_cast<PulsePcmSource*>(self);
     const char* device = pa_stream_get_device_name(stream);
-    if (!source->m_running || !source->m_onChosenInput || !device || source->m_sourceName == device) {
+    if (!source->m_running || !device || source->m_sourceName == device) {
+        return;
+    }
+    source->checkNewDevice(stream);
+}
+
+void PulsePcmSource::checkNewDevice(pa_stream* stream) {
+    // Nothing is delivered until the new device is known not to be what the speakers play.
+    m_checkingDevice = true;
+    pa_operation* operation = pa_context_get_source_info_by_index(
+        m_context, pa_stream_get_device_index(stream), &PulsePcmSource::newDeviceDescribed, this);
+    if (operation) {
+        pa_operation_unref(operation);
+    } else {
+        notifyEnded(QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
+    }
+}
+
+void PulsePcmSource::newDeviceDescribed(pa_context*, const pa_source_info* info, int eol, void* self) {
+    auto* source = static_cast<PulsePcmSource*>(self);
+    if (eol > 0 || !source->m_checkingDevice) {
+        return;
+    }
+    source->m_checkingDevice = false;
+    const QString lost = source->m_sourceDescription;
+    if (eol < 0 || !info) {
+        source->notifyEnded(QStringLiteral("%1 is gone").arg(lost));
+        return;
+    }
+    if (info->monitor_of_sink != PA_INVALID_INDEX) {
+        source->notifyEnded(QStringLiteral("%1 is gone and no other input is left").arg(lost));
         return;
     }
     source->m_onChosenInput = false;
-    source->m_sourceName = device;
+    source->m_sourceName = info->name;
+    source->m_sourceDescription = QString::fromUtf8(info->description ? info->description : info->name);
     if (source->m_handler.fellBack) {
-        source->m_handler.fellBack(source->m_sourceDescription);
+        source->m_handler.fellBack(lost);
     }
 }
 
@@ -330,13 +366,12 @@ void PulsePcmSource::fallBack() {
     m_deadStreams.push_back(m_stream);
     m_stream = nullptr;
     m_sourceName.clear();
-    // No device: the server's default input, whichever it is by now.
+    // No device: the server's default input, whichever it is by now. Once it is connected we
+    // know which one that is; until then nothing is delivered.
+    m_checkingDevice = true;
     if (!openStream(nullptr)) {
         notifyEnded(QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
         return;
-    }
-    if (m_handler.fellBack) {
-        m_handler.fellBack(m_sourceDescription);
     }
 }
 
@@ -348,7 +383,7 @@ void PulsePcmSource::streamReadable(pa_stream* stream, size_t, void* self) {
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
             return;
         }
-        if (source->m_running && source->m_handler.samples) {
+        if (source->m_running && !source->m_checkingDevice && source->m_handler.samples) {
             const size_t count = bytes / sizeof(float);
             if (data) {
                 source->m_handler.samples(std::span(static_cast<const float*>(data), count));

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct pa_context;
+struct pa_source_info;
 struct pa_stream;
 struct pa_threaded_mainloop;
 struct pa_time_event;
@@ -18,8 +19,9 @@ namespace quill {
 // service): the one named at construction, or the default one. Each start opens a fresh
 // connection, so a server that was started, restarted or switched to another default microphone
 // since the last recording is found. A chosen source that is missing, or goes away while
-// recording, gives way to the default one without a break in the delivery. Samples are delivered
-// on libpulse's own thread.
+// recording, gives way to the default one, and an unplugged default input to the next one; an
+// output's monitor is never recorded, the recording ends instead. Samples are delivered on
+// libpulse's own thread.
 class PulsePcmSource final : public PcmSource {
 public:
     explicit PulsePcmSource(QString input = {},
@@ -40,6 +42,7 @@ private:
     bool openStream(const char* device);
     bool connectStream();
     void fallBack();
+    void checkNewDevice(pa_stream* stream);
     template <typename Done> bool waitFor(Done done);
     void cancelTimeout();
     bool fail(const QString& what);
@@ -49,6 +52,7 @@ private:
     static void streamStateChanged(pa_stream* stream, void* self);
     static void streamReadable(pa_stream* stream, size_t bytes, void* self);
     static void streamMoved(pa_stream* stream, void* self);
+    static void newDeviceDescribed(pa_context* context, const pa_source_info* info, int eol, void* self);
 
     const QString m_input;
     std::chrono::milliseconds m_connectTimeout;
@@ -61,7 +65,8 @@ private:
     Handler m_handler;
     QByteArray m_sourceName;
     QString m_sourceDescription;
-    bool m_onChosenInput = false; // guarded by the loop lock
+    bool m_onChosenInput = false;  // guarded by the loop lock
+    bool m_checkingDevice = false; // the stream was moved or reopened; guarded by the loop lock
     bool m_lookupDone = false;
     pa_time_event* m_timeout = nullptr;
     bool m_timedOut = false;

@@ -1,5 +1,6 @@
 #include "DataControlConnection.h"
 
+#include "BoundedRoundtrip.h"
 #include "PipeWriter.h"
 
 #include <cstring>
@@ -97,14 +98,17 @@ bool DataControlConnection::connect() {
     m_display = wl_display_connect(nullptr);
     if (!m_display)
         return false;
+    // The program's start waits for this: a compositor that does not answer in time is treated
+    // as one without data-control.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &kRegistryListener, this);
-    if (wl_display_roundtrip(m_display) < 0 || !m_manager || !m_seat)
+    if (!boundedRoundtrip(m_display, deadline) || !m_manager || !m_seat)
         return false;
     m_device = zwlr_data_control_manager_v1_get_data_device(m_manager, m_seat);
     zwlr_data_control_device_v1_add_listener(m_device, &kDeviceListener, this);
     // The first selection events arrive in answer to the device.
-    if (wl_display_roundtrip(m_display) < 0)
+    if (!boundedRoundtrip(m_display, deadline))
         return false;
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     return m_wake >= 0;

@@ -1,5 +1,6 @@
 #include "WaylandSessionProbe.h"
 
+#include "BoundedRoundtrip.h"
 #include "KWinQuery.h"
 
 #include <cstring>
@@ -26,7 +27,7 @@ WaylandFacts probe() {
         facts.connected = true;
         wl_registry* registry = wl_display_get_registry(display);
         wl_registry_add_listener(registry, &kListener, &facts);
-        wl_display_roundtrip(display);
+        boundedRoundtrip(display, std::chrono::steady_clock::now() + std::chrono::seconds(1));
         wl_registry_destroy(registry);
         wl_display_disconnect(display);
     }

@@ -73,7 +73,7 @@ bool X11KeyGrabber::install(PressHandler onPress, ReleaseHandler onRelease) {
 
 KeyGrabber::GrabResult X11KeyGrabber::grab(const KeyCombination& combination) {
     if (!m_connection || !m_keySymbols)
-        return GrabResult::taken;
+        return GrabResult::unwatched;
     if (m_grabs.contains(combination))
         return GrabResult::grabbed;
     const std::vector<xcb_keycode_t> keycodes = keycodesFor(combination.key);
@@ -199,17 +199,25 @@ void X11KeyGrabber::regrabAll() {
     for (const auto& [combination, keycodes] : m_grabs)
         ungrabKeycodes(combination, keycodes);
     reloadKeyboard();
+    std::vector<std::pair<KeyCombination, GrabResult>> lost;
     for (auto it = m_grabs.begin(); it != m_grabs.end();) {
         it->second = keycodesFor(it->first.key);
-        if (!it->second.empty() && grabKeycodes(it->first, it->second)) {
+        const bool present = !it->second.empty();
+        if (present && grabKeycodes(it->first, it->second)) {
             ++it;
             continue;
         }
         logLine(lcPlatform(), QStringLiteral("X11KeyGrabber"),
                 QStringLiteral("Lost the key 0x%1 after a keyboard change").arg(int(it->first.key), 0, 16));
+        lost.emplace_back(it->first, present ? GrabResult::taken : GrabResult::noSuchKey);
         it = m_grabs.erase(it);
     }
     xcb_flush(m_connection);
+    // After the loop: whoever hears of it may grab or ungrab in turn.
+    if (m_onRefusal) {
+        for (const auto& [combination, result] : lost)
+            m_onRefusal(combination, result);
+    }
 }
 
 bool X11KeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

@@ -25,6 +25,7 @@ public:
     bool install(PressHandler onPress, ReleaseHandler onRelease) override;
     GrabResult grab(const KeyCombination& combination) override;
     void ungrab(const KeyCombination& combination) override;
+    void setRefusalHandler(const RefusalHandler& handler) override { m_onRefusal = handler; }
 
 private:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -52,6 +53,7 @@ private:
     bool m_regrabPending = false;
     PressHandler m_onPress;
     ReleaseHandler m_onRelease;
+    RefusalHandler m_onRefusal;
     // Grabbed keys that are down, and the combination each was pressed as.
     std::unordered_map<xcb_keycode_t, KeyCombination> m_held;
     // Releases of held keys that a repeated press may still take back, with their server time.
