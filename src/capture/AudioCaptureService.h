@@ -57,6 +57,9 @@ signals:
     void audioLevel(float level);
     // The chosen microphone is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
+    // The recording could not get going after startRecording() had answered (the sound server
+    // or the input was missing): it is over, and its file gone.
+    void recordingFailed();
 
 private:
     void stopTimers();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -31,6 +32,7 @@ private slots:
     void writeFailureRemovesFile();
     void recordingWithoutSamplesIsNoData();
     void sourceEndingKeepsWhatWasCaptured();
+    void sourceEndingBeforeAnySoundFailsTheRecording();
     void destructionRemovesFiles();
 
 private:
@@ -254,6 +256,21 @@ void TestAudioCaptureService::sourceEndingKeepsWhatWasCaptured() {
     QCOMPARE(path, service->recordingPath());
     QCOMPARE(QFileInfo(*path).size(), qint64(8000 * sizeof(float)));
     AudioCaptureService::deleteRecording(*path);
+}
+
+void TestAudioCaptureService::sourceEndingBeforeAnySoundFailsTheRecording() {
+    // A source that reaches its sound server in the background learns only then that it cannot.
+    test::LogCapture log;
+    QSignalSpy failed(service.get(), &AudioCaptureService::recordingFailed);
+    QVERIFY(service->startRecording());
+    const QString path = service->recordingPath().value();
+    mic.end("Connection refused");
+    QTRY_COMPARE(failed.size(), 1);
+    QVERIFY(!service->isRecording());
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!mic.running);
+    QCOMPARE(log.lines, QStringList{"AudioRecorder: cannot record: Connection refused"});
+    QCOMPARE(service->stopRecording(), std::nullopt);
 }
 
 void TestAudioCaptureService::destructionRemovesFiles() {

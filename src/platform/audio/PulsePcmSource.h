@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 struct pa_context;
@@ -18,8 +19,10 @@ namespace quill {
 // service): the one named at construction, or the default one. Each start opens a fresh
 // connection, so a server that was started, restarted or switched to another default microphone
 // since the last recording is found. A chosen source that is missing, or goes away while
-// recording, gives way to the default one without a break in the delivery. Samples are delivered
-// on libpulse's own thread.
+// recording, gives way to the default one without a break in the delivery. Reaching the server
+// can take most of a second, so start() leaves it to a thread of its own and answers at once; a
+// connection that fails ends the source through the handler's `ended`. Samples are delivered on
+// libpulse's own thread.
 class PulsePcmSource final : public PcmSource {
 public:
     explicit PulsePcmSource(QString input = {},
@@ -33,6 +36,8 @@ public:
     QString errorString() const override { return m_error; }
 
 private:
+    // On the connecting thread: reaches the server, finds the input and starts the stream.
+    void connectInBackground();
     bool connectContext();
     bool findSource();
     bool lookUpDefaultName();
@@ -65,7 +70,9 @@ private:
     bool m_lookupDone = false;
     pa_time_event* m_timeout = nullptr;
     bool m_timedOut = false;
-    bool m_running = false; // guarded by the loop lock
+    bool m_running = false;   // guarded by the loop lock
+    bool m_abandoned = false; // guarded by the loop lock: stop() came while connecting
+    std::thread m_connector;
     QString m_error;
 };
 
