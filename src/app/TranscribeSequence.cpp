@@ -34,6 +34,8 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
     connect(&m_deps.audioCapture, &AudioCaptureService::audioLevel, this, &TranscribeSequence::showLevel,
             Qt::QueuedConnection);
     connect(&m_deps.audioCapture, &AudioCaptureService::inputLost, this, &TranscribeSequence::inputLost);
+    connect(&m_deps.audioCapture, &AudioCaptureService::recordingFailed, this,
+            &TranscribeSequence::recordingFailed);
 }
 
 TranscribeSequence::~TranscribeSequence() = default;
@@ -62,6 +64,7 @@ void TranscribeSequence::startTranscription() {
         return;
     }
     m_isTranscribing = true;
+    emit recordingChanged(true);
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
@@ -116,6 +119,16 @@ void TranscribeSequence::inputLost(const QString& description) {
     updateRecordingMessage();
 }
 
+void TranscribeSequence::recordingFailed() {
+    if (!m_isTranscribing)
+        return;
+    m_cancelShortcutService->unregister();
+    m_isTranscribing = false;
+    m_holding = false;
+    emit recordingChanged(false);
+    m_deps.overlay.showError(tr("Failed to start recording"), true);
+}
+
 void TranscribeSequence::updateRecordingMessage() {
     ExplanationViewModel& viewModel = m_deps.overlay.viewModel();
     // An explanation that took over the panel keeps it.
@@ -137,6 +150,7 @@ void TranscribeSequence::stopAndTranscribe() {
     m_cancelShortcutService->unregister();
     m_isTranscribing = false;
     m_holding = false;
+    emit recordingChanged(false);
 
     OverlayPanelController& overlay = m_deps.overlay;
     const double seconds = std::chrono::duration<double>(m_deps.audioCapture.elapsed()).count();
@@ -201,12 +215,13 @@ void TranscribeSequence::abortTranscription() {
 
 void TranscribeSequence::abortNow() {
     m_cancelShortcutService->unregister();
-    if (m_isTranscribing) {
+    const bool wasRecording = std::exchange(m_isTranscribing, false);
+    if (wasRecording)
         m_deps.audioCapture.cancelRecording();
-        m_isTranscribing = false;
-    }
     m_holding = false;
     m_deps.overlay.hide();
+    if (wasRecording)
+        emit recordingChanged(false);
 }
 
 } // namespace quill
