@@ -2,9 +2,11 @@
 #include "DesktopTools.h"
 #include "TestBackend.h"
 
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <algorithm>
 
 using namespace quill::test;
 
@@ -60,11 +62,10 @@ void TestPanelEscapeDesktop::initTestCase() {
     activateEditor();
 }
 
+// The panel is the program's only window titled so; the test's editor has a title of its own.
 bool TestPanelEscapeDesktop::panelVisible() {
     QString windows;
-    return xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", ".*"},
-                   &windows) &&
-           !windows.isEmpty();
+    return xdotool({"search", "--onlyvisible", "--name", "^Quillpoint$"}, &windows) && !windows.isEmpty();
 }
 
 void TestPanelEscapeDesktop::activateEditor() {
@@ -82,6 +83,13 @@ void TestPanelEscapeDesktop::escapeDismissesTheVisiblePanelWithoutReachingTheEdi
     editor.selectAll();
     QVERIFY(xdotool({"key", "ctrl+1"}));
     QTRY_VERIFY_WITH_TIMEOUT(panelVisible(), 10000);
+    // An explanation, which stays until dismissed, not an error that goes by itself.
+    const auto explained = [this] {
+        const QList<QJsonObject> requests = backend.requests();
+        return std::any_of(requests.cbegin(), requests.cend(),
+                           [](const QJsonObject& request) { return request["path"] == "/api/explain"; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(explained(), 10000);
     QVERIFY(editor.isActiveWindow());
 
     QVERIFY(xdotool({"key", "Escape"}));
