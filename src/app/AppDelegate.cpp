@@ -209,6 +209,10 @@ void AppDelegate::setupServices() {
     m_transcribeShortcutService->registerShortcut();
     m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
     connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        // Escape only spares a click on the panel's close button: its refusal must not take the
+        // place of the answer in the panel.
+        if (message == m_panelDismissKey->refusal())
+            return;
         m_overlayPanelController->showError(message, true);
         reportShortcutProblems();
     });

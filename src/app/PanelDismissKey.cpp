@@ -3,6 +3,7 @@
 #include "TranscribeSequence.h"
 #include "overlay/OverlayPanelController.h"
 #include "shortcuts/GlobalShortcutService.h"
+#include "shortcuts/ShortcutRegistry.h"
 
 namespace quill {
 
@@ -20,12 +21,19 @@ PanelDismissKey::PanelDismissKey(OverlayPanelController& overlay, TranscribeSequ
     // Direct: the cancel key takes Escape over as soon as the recording starts, and hands it back
     // at once when it ends.
     connect(&m_transcribe, &TranscribeSequence::recordingChanged, this, &PanelDismissKey::update);
+    // Asking again at every show would only be refused again.
+    connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        if (!m_service->isRegistered() || m_service->registrationError() != message)
+            return;
+        m_refusal = message;
+        m_service->unregister();
+    });
 }
 
 PanelDismissKey::~PanelDismissKey() = default;
 
 void PanelDismissKey::update() {
-    const bool wanted = m_overlay.isPanelVisible() && !m_transcribe.isTranscribing();
+    const bool wanted = m_refusal.isEmpty() && m_overlay.isPanelVisible() && !m_transcribe.isTranscribing();
     if (wanted == m_service->isRegistered())
         return;
     if (wanted)

@@ -3,6 +3,7 @@
 #include "shortcuts/Shortcut.h"
 
 #include <QObject>
+#include <QString>
 #include <memory>
 
 namespace quill {
@@ -26,6 +27,9 @@ public:
     ~PanelDismissKey() override;
 
     GlobalShortcutService& shortcutService() { return *m_service; }
+    // Why the desktop refused Escape, if it did: then the key is not asked for again, and the
+    // panel's close button is the way to dismiss it.
+    const QString& refusal() const { return m_refusal; }
 
 private:
     void update();
@@ -33,6 +37,7 @@ private:
     OverlayPanelController& m_overlay;
     TranscribeSequence& m_transcribe;
     std::unique_ptr<GlobalShortcutService> m_service;
+    QString m_refusal;
 };
 
 } // namespace quill

@@ -52,6 +52,7 @@ private slots:
     void quitUnregistersExplainAndTranscribe();
     void escapeIsTakenWhileThePanelShowsAndDismissesIt();
     void duringARecordingEscapeIsTheCancelKey();
+    void escapeRefusedByTheDesktopIsNeitherShownNorAskedForAgain();
     void ourWindowsTakeThePanelAwayAndTheLastAnswerComesBack();
 
 private:
@@ -254,6 +255,27 @@ void TestAppDelegate::duringARecordingEscapeIsTheCancelKey() {
     QVERIFY(overlay.isPanelVisible());
     QVERIFY(dismiss.isRegistered());
     QVERIFY(grabber->grabbed.contains(escape));
+}
+
+void TestAppDelegate::escapeRefusedByTheDesktopIsNeitherShownNorAskedForAgain() {
+    const auto delegate = launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    ExplanationViewModel& model = overlay.viewModel();
+    const ExplanationState answer = ExplanationState::content(QStringLiteral("Light into sugar"));
+    model.reset();
+    model.setState(answer);
+    overlay.showPanel();
+    QTRY_VERIFY(grabber->grabbed.contains(escape));
+
+    grabber->refuse(escape);
+    QTRY_VERIFY(!delegate->dismissShortcutService()->isRegistered());
+    QCOMPARE(model.state(), answer);
+    overlay.hide();
+    overlay.showLastAnswer();
+    QVERIFY(overlay.isPanelVisible());
+    QCoreApplication::processEvents();
+    QVERIFY(!grabber->grabbed.contains(escape));
+    QCOMPARE(model.state(), answer);
 }
 
 void TestAppDelegate::ourWindowsTakeThePanelAwayAndTheLastAnswerComesBack() {
