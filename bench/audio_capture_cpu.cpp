@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     QElapsedTimer call;
     call.start();
     overlay.showRecording(QStringLiteral("Listening... (Esc to cancel)"));
+    const double showMs = double(call.nsecsElapsed()) / 1e6;
+    call.restart();
     if (!service.startRecording()) {
         std::fprintf(stderr, "cannot record: no sound server or no microphone\n");
         return 1;
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
     std::printf("idle                   %.2f %% of one core\n", idle);
     std::printf("recording              %.2f %% of one core\n", recording);
     std::printf("recording minus idle   %.2f %% of one core (target < 2 %%)\n", recording - idle);
+    std::printf("showRecording          %.1f ms on the main thread\n", showMs);
     std::printf("startRecording         %.1f ms on the main thread\n", startMs);
     std::printf("stopRecording          %.1f ms on the main thread\n", stopMs);
     std::printf("file                   %lld bytes\n", static_cast<long long>(bytes));

@@ -68,6 +68,15 @@ const QString codeAnswer =
                    "| Option | Counts |\n|---|---|\n| `-l` | lines |\n| `-w` | words |\n\n"
                    "See the [coreutils manual](https://www.gnu.org/software/coreutils/manual/).");
 
+const QString nestedCodeAnswer =
+    QStringLiteral("### Installing\n\n"
+                   "1. Fetch the sources:\n\n"
+                   "   ```bash\n   git clone https://example.org/tool.git\n   ```\n\n"
+                   "2. Build with `make`, then install:\n\n"
+                   "   ```bash\n   sudo make install\n   ```\n\n"
+                   "> Behind a proxy, set `https_proxy` first:\n>\n"
+                   "> ```bash\n> export https_proxy=http://proxy:3128\n> ```");
+
 struct Scene {
     QString name;
     std::function<void(OverlayPanelController&)> setUp;
@@ -109,6 +118,14 @@ int main(int argc, char** argv) {
              c.viewModel().setState(ExplanationState::loading());
              c.showPanel();
              c.viewModel().setState(ExplanationState::content(codeAnswer));
+             c.finishStreaming();
+         }},
+        {QStringLiteral("code-in-lists-and-quotes"),
+         [](OverlayPanelController& c) {
+             c.viewModel().reset();
+             c.viewModel().setState(ExplanationState::loading());
+             c.showPanel();
+             c.viewModel().setState(ExplanationState::content(nestedCodeAnswer));
              c.finishStreaming();
          }},
         {QStringLiteral("transcribe-content"),

@@ -335,6 +335,13 @@ Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starte
     </message>
 </context>
 <context>
+    <name>quill::PanelDismissKey</name>
+    <message>
+        <source>Dismiss Panel</source>
+        <translation>Antwortfenster schließen</translation>
+    </message>
+</context>
+<context>
     <name>quill::PermissionManager</name>
     <message>
         <source>Accessibility Permission Required</source>
@@ -496,6 +503,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>History...</source>
         <translation>Verlauf …</translation>
+    </message>
+    <message>
+        <source>Show Last Answer</source>
+        <translation>Letzte Antwort anzeigen</translation>
     </message>
 </context>
 <context>

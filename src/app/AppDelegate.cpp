@@ -3,6 +3,7 @@
 #include "CaptureGate.h"
 #include "ExplainSequence.h"
 #include "FrontApplicationTracker.h"
+#include "PanelDismissKey.h"
 #include "PermissionManager.h"
 #include "Services.h"
 #include "StatusBarController.h"
@@ -56,6 +57,10 @@ GlobalShortcutService* AppDelegate::cancelShortcutService() const {
     return m_transcribeSequence ? &m_transcribeSequence->cancelShortcutService() : nullptr;
 }
 
+GlobalShortcutService* AppDelegate::dismissShortcutService() const {
+    return m_panelDismissKey ? &m_panelDismissKey->shortcutService() : nullptr;
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
     setupApplication();
 }
@@ -95,6 +100,16 @@ void AppDelegate::setupApplication() {
     connect(statusBar, &StatusBarController::quitRequested, qApp, &QCoreApplication::quit);
     connect(statusBar, &StatusBarController::preferencesRequested, this, &AppDelegate::showPreferences);
     connect(statusBar, &StatusBarController::historyRequested, this, &AppDelegate::showHistory);
+    connect(statusBar, &StatusBarController::lastAnswerRequested, this, [this] {
+        // The recording's panel is the only sign that the microphone is open.
+        if (!m_transcribeSequence->isTranscribing())
+            m_overlayPanelController->showLastAnswer();
+    });
+    connect(m_overlayPanelController.get(), &OverlayPanelController::lastAnswerAvailable, statusBar,
+            [statusBar] {
+                statusBar->setLastAnswerAvailable(true);
+                statusBar->buildMenu();
+            });
     connect(statusBar, &StatusBarController::accessibilityRequested, &permissions,
             &PermissionManager::showAccessibilityAlert);
     // The update service is made at the first check, not at launch.
@@ -159,6 +174,8 @@ void AppDelegate::setupServices() {
                                          m_services.permissionManager(), m_services.microphoneAccess(),
                                          preferences, *m_captureGate, m_services.shortcutNames()},
         shortcuts.shortcut(ShortcutAction::cancelTranscription), m_timing.transcriptionPasteDelay);
+    m_panelDismissKey =
+        std::make_unique<PanelDismissKey>(*m_overlayPanelController, *m_transcribeSequence, registry);
 
     // Direct connections: each result is on disk before the panel shows it or the paste goes out.
     m_historyRecorder = std::make_unique<HistoryRecorder>(
@@ -192,6 +209,10 @@ void AppDelegate::setupServices() {
     m_transcribeShortcutService->registerShortcut();
     m_transcribeSequence->cancelShortcutService().setDescription(shortcutName("Cancel Recording"));
     connect(&registry, &ShortcutRegistry::lateFailureReported, this, [this](const QString& message) {
+        // Escape only spares a click on the panel's close button: its refusal must not take the
+        // place of the answer in the panel.
+        if (message == m_panelDismissKey->refusal())
+            return;
         m_overlayPanelController->showError(message, true);
         reportShortcutProblems();
     });
@@ -292,6 +313,7 @@ void AppDelegate::showPreferences() {
                 });
         reportShortcutProblems();
     }
+    hidePanelForWindow();
     // The backend may have started, or changed its models, since it was last asked.
     m_modelCatalog->refresh();
     m_preferencesWindow->showPreferences();
@@ -300,7 +322,14 @@ void AppDelegate::showPreferences() {
 void AppDelegate::showHistory() {
     if (!m_historyWindow)
         m_historyWindow = std::make_unique<HistoryWindow>(m_services.historyStore(), m_services.clipboard());
+    hidePanelForWindow();
     m_historyWindow->present();
+}
+
+void AppDelegate::hidePanelForWindow() {
+    // A running recording keeps its panel: nothing else shows that the microphone is open.
+    if (m_transcribeSequence && !m_transcribeSequence->isTranscribing())
+        m_overlayPanelController->hide();
 }
 
 } // namespace quill

@@ -19,6 +19,7 @@ class GlobalShortcutService;
 class HistoryRecorder;
 class HistoryWindow;
 class ModelCatalog;
+class PanelDismissKey;
 class PreferencesWindowController;
 class QuillAPIClient;
 class Services;
@@ -72,6 +73,8 @@ public:
     GlobalShortcutService* explainShortcutService() const { return m_explainShortcutService.get(); }
     GlobalShortcutService* transcribeShortcutService() const { return m_transcribeShortcutService.get(); }
     GlobalShortcutService* cancelShortcutService() const;
+    // Escape while the panel is on screen.
+    GlobalShortcutService* dismissShortcutService() const;
     OverlayPanelController* overlayPanelController() const { return m_overlayPanelController.get(); }
     const FrontApplicationTracker* frontApplication() const { return m_frontApplication.get(); }
     // None before the first showHistory.
@@ -82,6 +85,8 @@ private:
     void setupApplication();
     void setupServices();
     void checkPermissions();
+    // A window of ours is opening: the panel, which stays above every window, makes way for it.
+    void hidePanelForWindow();
 
     Services& m_services;
     const Timing m_timing;
@@ -96,6 +101,7 @@ private:
     // After the components they use, so that they go first.
     std::unique_ptr<ExplainSequence> m_explainSequence;
     std::unique_ptr<TranscribeSequence> m_transcribeSequence;
+    std::unique_ptr<PanelDismissKey> m_panelDismissKey;
     std::unique_ptr<HistoryRecorder> m_historyRecorder;
     std::unique_ptr<GlobalShortcutService> m_explainShortcutService;
     std::unique_ptr<GlobalShortcutService> m_transcribeShortcutService;

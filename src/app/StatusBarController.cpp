@@ -119,6 +119,9 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         {tr("Explainer Mode"), &StatusBarController::explainRequested, menuKeys(m_names, m_explainShortcut)},
         {tr("Transcribe Mode"), &StatusBarController::transcribeRequested,
          menuKeys(m_names, m_transcribeShortcut)},
+        {tr("Show Last Answer"),
+         m_lastAnswerAvailable ? &StatusBarController::lastAnswerRequested : nullptr,
+         {}},
         separator,
         trusted ? Item{tr("✓ Accessibility Enabled"), nullptr, {}}
                 : Item{tr("⚠ Accessibility Required"), &StatusBarController::accessibilityRequested, {}},

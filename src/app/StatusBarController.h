@@ -55,6 +55,8 @@ public:
     void setExplainShortcut(const Shortcut& shortcut) { m_explainShortcut = shortcut; }
     Shortcut transcribeShortcut() const { return m_transcribeShortcut; }
     void setTranscribeShortcut(const Shortcut& shortcut) { m_transcribeShortcut = shortcut; }
+    // Whether there is an explanation the panel can show again; takes effect at the next build.
+    void setLastAnswerAvailable(bool available) { m_lastAnswerAvailable = available; }
 
     QString tooltipText() const;
 
@@ -67,6 +69,7 @@ signals:
     // The menu's items, each on a later turn of the main loop than the click.
     void explainRequested();
     void transcribeRequested();
+    void lastAnswerRequested();
     void preferencesRequested();
     void historyRequested();
     void updateCheckRequested();
@@ -80,6 +83,7 @@ private:
     Shortcut m_explainShortcut;
     Shortcut m_transcribeShortcut;
     UpdateCheck m_updateCheck;
+    bool m_lastAnswerAvailable = false;
     std::function<bool()> m_isAccessibilityEnabled;
     AuthService& m_auth;
     const ShortcutNames& m_names;

@@ -35,7 +35,7 @@ TranscribeSequence::TranscribeSequence(Dependencies dependencies, const Shortcut
             Qt::QueuedConnection);
     connect(&m_deps.audioCapture, &AudioCaptureService::inputLost, this, &TranscribeSequence::inputLost);
     connect(&m_deps.audioCapture, &AudioCaptureService::recordingFailed, this,
-            &TranscribeSequence::stopAndTranscribe, Qt::QueuedConnection);
+            &TranscribeSequence::recordingFailed, Qt::QueuedConnection);
 }
 
 TranscribeSequence::~TranscribeSequence() = default;
@@ -64,6 +64,7 @@ void TranscribeSequence::startTranscription() {
         return;
     }
     m_isTranscribing = true;
+    emit recordingChanged(true);
     m_cancelShortcutService->registerShortcut();
 
     const Shortcut cancel = m_deps.shortcuts.shortcut(ShortcutAction::cancelTranscription);
@@ -118,6 +119,21 @@ void TranscribeSequence::inputLost(const QString& description) {
     updateRecordingMessage();
 }
 
+void TranscribeSequence::recordingFailed() {
+    if (!m_isTranscribing)
+        return;
+    // A file that failed while recording: what was recorded is kept, and the panel says where.
+    if (m_deps.audioCapture.failure()) {
+        stopAndTranscribe();
+        return;
+    }
+    m_cancelShortcutService->unregister();
+    m_isTranscribing = false;
+    m_holding = false;
+    emit recordingChanged(false);
+    m_deps.overlay.showError(tr("Failed to start recording"), true);
+}
+
 void TranscribeSequence::updateRecordingMessage() {
     ExplanationViewModel& viewModel = m_deps.overlay.viewModel();
     // An explanation that took over the panel keeps it.
@@ -139,6 +155,7 @@ void TranscribeSequence::stopAndTranscribe() {
     m_cancelShortcutService->unregister();
     m_isTranscribing = false;
     m_holding = false;
+    emit recordingChanged(false);
 
     OverlayPanelController& overlay = m_deps.overlay;
     const double seconds = std::chrono::duration<double>(m_deps.audioCapture.elapsed()).count();
@@ -251,12 +268,13 @@ void TranscribeSequence::abortTranscription() {
 
 void TranscribeSequence::abortNow() {
     m_cancelShortcutService->unregister();
-    if (m_isTranscribing) {
+    const bool wasRecording = std::exchange(m_isTranscribing, false);
+    if (wasRecording)
         m_deps.audioCapture.cancelRecording();
-        m_isTranscribing = false;
-    }
     m_holding = false;
     m_deps.overlay.hide();
+    if (wasRecording)
+        emit recordingChanged(false);
 }
 
 } // namespace quill

@@ -71,6 +71,8 @@ signals:
     // names it in transcriptPasted, which tells whether the paste key went out.
     void transcriptReceived(quint64 serial, const QString& transcript, double seconds);
     void transcriptPasted(quint64 serial, bool pasted);
+    // A recording started, before its cancel key is taken, or ended, after the key was let go.
+    void recordingChanged(bool recording);
 
 private:
     void toggleNow();
@@ -81,6 +83,7 @@ private:
     void leaveOnClipboard(const QString& text, quint64 serial);
     void showLevel(float level);
     void inputLost(const QString& description);
+    void recordingFailed();
     void updateRecordingMessage();
     void showRecordingFailure(const QString& failure);
 

@@ -44,7 +44,11 @@ bool AudioCaptureService::startRecording() {
     m_isRecording = true;
     m_clock.start();
     connect(m_audioRecorder.get(), &AudioRecorder::inputLost, this, &AudioCaptureService::inputLost);
-    connect(m_audioRecorder.get(), &AudioRecorder::failed, this, &AudioCaptureService::recordingFailed);
+    connect(m_audioRecorder.get(), &AudioRecorder::failed, this, [this] {
+        stopTimers();
+        m_isRecording = false;
+        emit recordingFailed();
+    });
 
     m_durationTimer = new QTimer(this);
     m_durationTimer->setSingleShot(true);

@@ -66,8 +66,9 @@ signals:
     void audioLevel(float level);
     // The chosen microphone is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
-    // The file could not be written while recording: the recording has stopped by itself,
-    // and stopRecording() gives none with failure() set.
+    // The recording ended by itself: it could not get going after startRecording() had answered
+    // (the sound server or the input was missing), or its file could not be written, which
+    // failure() then tells; stopRecording() gives no file either way.
     void recordingFailed();
 
 private:

@@ -43,6 +43,15 @@ bool AudioRecorder::record(const QString& path) {
                 if (m_outcome != Outcome::recording) {
                     return;
                 }
+                if (m_samplesWritten == 0 && !m_writeFailed) {
+                    logLine(lcCapture(), QStringLiteral("AudioRecorder"),
+                            QStringLiteral("cannot record: ") + reason);
+                    m_source->stop();
+                    m_writer->discard();
+                    m_outcome = Outcome::empty;
+                    emit failed();
+                    return;
+                }
                 logLine(lcCapture(), QStringLiteral("AudioRecorder"),
                         QStringLiteral("the sound server ended the recording (%1); keeping %2 s")
                             .arg(reason)

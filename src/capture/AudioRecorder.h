@@ -57,6 +57,9 @@ signals:
     void failed();
     // The chosen input is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
+    // The source ended before any sound arrived (no sound server, no input): the recording
+    // holds nothing and its file is gone.
+    void failed();
 
 private:
     void receive(std::span<const float> samples);

@@ -126,7 +126,7 @@ void applyMarkdownStyle(QTextDocument& document, const QPalette& palette, const 
             QTextCursor cursor(block);
             cursor.setBlockFormat(format);
         }
-        styleFragments(document, block, palette, font, codeBlock);
+        // The quote's colour first, so that code in a quote keeps the colour that reads on its tint.
         if (format.hasProperty(QTextFormat::BlockQuoteLevel)) {
             QTextCursor cursor(block);
             cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
@@ -134,6 +134,7 @@ void applyMarkdownStyle(QTextDocument& document, const QPalette& palette, const 
             quoted.setForeground(OverlayStyle::secondary(palette));
             cursor.mergeCharFormat(quoted);
         }
+        styleFragments(document, block, palette, font, codeBlock);
     }
     styleTables(document.rootFrame(), palette);
 }

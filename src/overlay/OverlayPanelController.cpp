@@ -39,6 +39,8 @@ OverlayPanelController::OverlayPanelController(PanelWindowHelper& helper, Timing
     m_resizeAnimation.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&m_resizeAnimation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { m_panel->setCardGeometry(value.toRect()); });
+    // Pieces that arrive after the panel went away still belong to the answer.
+    connect(&m_viewModel, &ExplanationViewModel::changed, this, &OverlayPanelController::keepAnswer);
     setupPanel();
 }
 
@@ -105,8 +107,11 @@ void OverlayPanelController::placeAndShow(std::optional<QPoint> pointer) {
     m_panel->setCardGeometry(*frame);
     m_panel->winId();
     m_helper.showOnAllDesktops(m_panel->windowHandle());
+    const bool wasVisible = m_panel->isVisible();
     m_panel->show();
     m_panel->raise();
+    if (!wasVisible)
+        emit panelVisibilityChanged(true);
 }
 
 void OverlayPanelController::hide() {
@@ -115,9 +120,40 @@ void OverlayPanelController::hide() {
     ++m_placement;
     m_waitingForPointer = false;
     m_pointerWait.stop();
+    const bool wasVisible = isPanelVisible();
     if (m_panel)
         m_panel->hide();
     m_viewModel.reset();
+    if (wasVisible)
+        emit panelVisibilityChanged(false);
+}
+
+bool OverlayPanelController::isPanelVisible() const {
+    return m_panel && m_panel->isVisible();
+}
+
+void OverlayPanelController::keepAnswer() {
+    if (m_viewModel.mode() != ViewMode::explain ||
+        m_viewModel.state().kind() != ExplanationState::Kind::content)
+        return;
+    const bool first = !m_lastAnswer;
+    m_lastAnswer = Answer{m_viewModel.state().text(), m_viewModel.detailedText(), m_viewModel.isExpanded()};
+    if (first)
+        emit lastAnswerAvailable();
+}
+
+void OverlayPanelController::showLastAnswer() {
+    if (!m_lastAnswer)
+        return;
+    // Copied: restoring the view model rewrites the kept answer as it goes.
+    const Answer answer = *m_lastAnswer;
+    m_dismissTimer.stop();
+    m_viewModel.reset();
+    m_viewModel.setMode(ViewMode::explain);
+    m_viewModel.setState(ExplanationState::content(answer.text));
+    m_viewModel.setDetailedText(answer.detailedText);
+    m_viewModel.setIsExpanded(answer.isExpanded);
+    showPanel();
 }
 
 void OverlayPanelController::showRecording(const QString& message) {

@@ -8,6 +8,7 @@
 #include <QVariantAnimation>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quill {
 
@@ -16,7 +17,8 @@ class OverlayPanelWindow;
 class PanelWindowHelper;
 
 // Owns the floating panel: shows it beside the pointer, keeps its height fitted to the
-// content while text streams in, hides it, and dismisses errors after a while.
+// content while text streams in, hides it, and dismisses errors after a while. Keeps the last
+// explanation it showed, so that the user can bring it back after the panel went away.
 class OverlayPanelController : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +50,11 @@ public:
     void finishStreaming();
     void finishDetailLoading();
 
+    bool isPanelVisible() const;
+    bool hasLastAnswer() const { return m_lastAnswer.has_value(); }
+    // Shows the last explanation again, as it was, without asking for it anew.
+    void showLastAnswer();
+
     bool isDismissPending() const { return m_dismissTimer.isActive(); }
     bool isResizePending() const { return m_resizeThrottle.isActive(); }
 
@@ -58,11 +65,21 @@ signals:
     // The user's requests from the panel; a dismissal the controller handles itself.
     void detailRequested();
     void pasteRequested(const QString& text);
+    // The panel came on screen or went away, whatever made it.
+    void panelVisibilityChanged(bool visible);
+    void lastAnswerAvailable();
 
 private:
     void setupPanel();
     void pointerAnswered(std::optional<QPoint> pointer);
     void placeAndShow(std::optional<QPoint> pointer);
+    void keepAnswer();
+
+    struct Answer {
+        QString text;
+        std::optional<QString> detailedText;
+        bool isExpanded = false;
+    };
 
     ExplanationViewModel m_viewModel;
     PanelWindowHelper& m_helper;
@@ -76,6 +93,7 @@ private:
     quint64 m_placement = 0;
     bool m_waitingForPointer = false;
     QVariantAnimation m_resizeAnimation;
+    std::optional<Answer> m_lastAnswer;
 };
 
 } // namespace quill

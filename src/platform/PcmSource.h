@@ -24,7 +24,8 @@ public:
     virtual ~PcmSource() = default;
     // Opens the input the source was made for (the default one unless chosen) and starts
     // delivering to `handler`. False, with errorString(), when there is no sound server or no
-    // input device.
+    // input device. A source that reaches its sound server in the background answers true at
+    // once and reports a failed start through `ended`, before any sample.
     virtual bool start(int sampleRate, Handler handler) = 0;
     // Stops delivering. When it returns no handler call is running and none will follow.
     // Safe to call more than once.

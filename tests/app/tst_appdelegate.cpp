@@ -5,8 +5,11 @@
 #include "platform/SettingsStore.h"
 #include "shortcuts/GlobalShortcutService.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 using namespace quill;
@@ -18,6 +21,19 @@ namespace {
 constexpr KeyCombination ctrl1{Qt::Key_1, Qt::ControlModifier};
 constexpr KeyCombination ctrl2{Qt::Key_2, Qt::ControlModifier};
 constexpr KeyCombination escape{Qt::Key_Escape, {}};
+
+qsizetype requestsTo(const TestHttpServer& server, const QByteArray& path) {
+    return std::count_if(server.requests.cbegin(), server.requests.cend(),
+                         [&](const RecordedRequest& request) { return request.path.startsWith(path); });
+}
+
+QAction* menuItem(const AppDelegate& delegate, const QString& title) {
+    for (QAction* action : delegate.statusBarController()->menu()->actions()) {
+        if (action->text() == title)
+            return action;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -34,6 +50,10 @@ private slots:
     void storeChangesReachServicesMenuAndTooltip();
     void lastActiveApplicationIgnoresThisProcess();
     void quitUnregistersExplainAndTranscribe();
+    void escapeIsTakenWhileThePanelShowsAndDismissesIt();
+    void duringARecordingEscapeIsTheCancelKey();
+    void escapeRefusedByTheDesktopIsNeitherShownNorAskedForAgain();
+    void ourWindowsTakeThePanelAwayAndTheLastAnswerComesBack();
 
 private:
     std::unique_ptr<AppDelegate> launch() { return h->launch(); }
@@ -75,8 +95,9 @@ void TestAppDelegate::launchRegistersExplainAndTranscribeAndDispatchesTheirPress
             ExplanationState::error("No text selected"));
     QTRY_COMPARE(delegate->overlayPanelController()->viewModel().state(),
                  ExplanationState::error("No text selected"));
-    // Escape is not taken from the applications while nothing records.
-    QVERIFY(!grabber->press(escape));
+    // Escape belongs to the applications again once the panel has gone.
+    QTRY_VERIFY(!delegate->overlayPanelController()->isPanelVisible());
+    QTRY_VERIFY(!grabber->grabbed.contains(escape));
 }
 
 void TestAppDelegate::theFirstRegistrationErrorIsShownAfterTheDelay_data() {
@@ -177,6 +198,120 @@ void TestAppDelegate::quitUnregistersExplainAndTranscribe() {
     QVERIFY(!delegate->explainShortcutService()->isRegistered());
     QVERIFY(!delegate->transcribeShortcutService()->isRegistered());
     QVERIFY(grabber->grabbed.empty());
+}
+
+void TestAppDelegate::escapeIsTakenWhileThePanelShowsAndDismissesIt() {
+    const auto delegate = launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    QVERIFY(!grabber->grabbed.contains(escape));
+
+    overlay.showError(QStringLiteral("Stays"), false);
+    QTRY_VERIFY(grabber->grabbed.contains(escape));
+    QVERIFY(grabber->press(escape));
+    QTRY_VERIFY(!overlay.isPanelVisible());
+    QTRY_VERIFY(!grabber->grabbed.contains(escape));
+
+    // Every other way the panel goes lets go of the key too: its own close button, Copy and
+    // close and the others end in hide(); an error goes by itself.
+    overlay.showError(QStringLiteral("Stays"), false);
+    QTRY_VERIFY(grabber->grabbed.contains(escape));
+    overlay.hide();
+    QTRY_VERIFY(!grabber->grabbed.contains(escape));
+    overlay.showError(QStringLiteral("Goes by itself"), true);
+    QTRY_VERIFY(grabber->grabbed.contains(escape));
+    QTRY_VERIFY(!grabber->grabbed.contains(escape));
+    QVERIFY(!overlay.isPanelVisible());
+}
+
+void TestAppDelegate::duringARecordingEscapeIsTheCancelKey() {
+    const auto delegate = launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    TranscribeSequence& transcribe = *delegate->transcribeSequence();
+    GlobalShortcutService& dismiss = *delegate->dismissShortcutService();
+    GlobalShortcutService& cancel = *delegate->cancelShortcutService();
+
+    // A panel on screen when the recording starts: the cancel key takes Escape over.
+    overlay.showError(QStringLiteral("On screen"), false);
+    QTRY_VERIFY(dismiss.isRegistered());
+    QVERIFY(grabber->press(ctrl2));
+    QTRY_VERIFY(transcribe.isTranscribing());
+    QVERIFY(cancel.isRegistered());
+    QVERIFY(!dismiss.isRegistered());
+    h->mic.push(std::vector<float>(160, 0.1f));
+    QVERIFY(grabber->press(escape));
+    QTRY_VERIFY(!transcribe.isTranscribing());
+    QCOMPARE(requestsTo(h->server, "/api/transcribe"), qsizetype(0));
+    QVERIFY(!overlay.isPanelVisible());
+    QVERIFY(!cancel.isRegistered());
+    QTRY_VERIFY(!grabber->grabbed.contains(escape));
+    QVERIFY(!dismiss.isRegistered());
+
+    // Stopped, the recording's panel waits for the transcript, and Escape takes it away.
+    QVERIFY(grabber->press(ctrl2));
+    QTRY_VERIFY(transcribe.isTranscribing());
+    h->mic.push(std::vector<float>(160, 0.1f));
+    QVERIFY(grabber->press(ctrl2));
+    QTRY_VERIFY(!transcribe.isTranscribing());
+    QVERIFY(overlay.isPanelVisible());
+    QVERIFY(dismiss.isRegistered());
+    QVERIFY(grabber->grabbed.contains(escape));
+}
+
+void TestAppDelegate::escapeRefusedByTheDesktopIsNeitherShownNorAskedForAgain() {
+    const auto delegate = launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    ExplanationViewModel& model = overlay.viewModel();
+    const ExplanationState answer = ExplanationState::content(QStringLiteral("Light into sugar"));
+    model.reset();
+    model.setState(answer);
+    overlay.showPanel();
+    QTRY_VERIFY(grabber->grabbed.contains(escape));
+
+    grabber->refuse(escape);
+    QTRY_VERIFY(!delegate->dismissShortcutService()->isRegistered());
+    QCOMPARE(model.state(), answer);
+    overlay.hide();
+    overlay.showLastAnswer();
+    QVERIFY(overlay.isPanelVisible());
+    QCoreApplication::processEvents();
+    QVERIFY(!grabber->grabbed.contains(escape));
+    QCOMPARE(model.state(), answer);
+}
+
+void TestAppDelegate::ourWindowsTakeThePanelAwayAndTheLastAnswerComesBack() {
+    const auto delegate = launch();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    ExplanationViewModel& model = overlay.viewModel();
+    QVERIFY(!menuItem(*delegate, QStringLiteral("Show Last Answer"))->isEnabled());
+
+    // An answer as the explain sequence leaves it.
+    model.reset();
+    model.setState(ExplanationState::loading());
+    overlay.showPanel();
+    model.setState(ExplanationState::content(QStringLiteral("**Photosynthesis** turns light")));
+    model.setDetailedText(QStringLiteral("In detail"));
+    QVERIFY(overlay.isPanelVisible());
+    QVERIFY(menuItem(*delegate, QStringLiteral("Show Last Answer"))->isEnabled());
+
+    for (void (AppDelegate::*open)() : {&AppDelegate::showPreferences, &AppDelegate::showHistory}) {
+        (delegate.get()->*open)();
+        QVERIFY(!overlay.isPanelVisible());
+        menuItem(*delegate, QStringLiteral("Show Last Answer"))->trigger();
+        QTRY_VERIFY(overlay.isPanelVisible());
+        QCOMPARE(model.state(), ExplanationState::content(QStringLiteral("**Photosynthesis** turns light")));
+        QCOMPARE(model.detailedText(), std::optional<QString>(QStringLiteral("In detail")));
+        QCOMPARE(requestsTo(h->server, "/api/explain"), qsizetype(0));
+    }
+
+    // A recording keeps its panel: it is the only sign that the microphone is open.
+    QVERIFY(grabber->press(ctrl2));
+    QTRY_VERIFY(delegate->transcribeSequence()->isTranscribing());
+    delegate->showPreferences();
+    QVERIFY(overlay.isPanelVisible());
+    menuItem(*delegate, QStringLiteral("Show Last Answer"))->trigger();
+    QCoreApplication::processEvents();
+    QCOMPARE(model.mode(), ViewMode::transcribe);
+    QVERIFY(delegate->transcribeSequence()->isTranscribing());
 }
 
 QTEST_MAIN(TestAppDelegate)

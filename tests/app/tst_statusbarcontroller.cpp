@@ -72,6 +72,7 @@ struct Fixture {
             {&StatusBarController::historyRequested, "history"},
             {&StatusBarController::accessibilityRequested, "accessibility"},
             {&StatusBarController::updateCheckRequested, "updates"},
+            {&StatusBarController::lastAnswerRequested, "last answer"},
         };
         for (const auto& [request, name] : requests)
             QObject::connect(&controller, request, &controller, [this, name = name] { calls << name; });
@@ -125,6 +126,7 @@ void TestStatusBarController::itemsFollowTheStates() {
         "-",
         "Explainer Mode|1|Ctrl+1",
         "Transcribe Mode|1|Ctrl+2",
+        "Show Last Answer|0|",
         "-",
         accessibilityRow,
         signInRow,
@@ -161,6 +163,12 @@ void TestStatusBarController::itemsRunTheirActions() {
         action->trigger();
         QTRY_COMPARE(f.calls, QStringList{call});
     }
+    // The last answer can be shown again once there is one.
+    f.calls.clear();
+    f.controller.setLastAnswerAvailable(true);
+    f.controller.buildMenu();
+    find(menu, QStringLiteral("Show Last Answer"))->trigger();
+    QTRY_COMPARE(f.calls, QStringList{"last answer"});
     // Granting the right turns the line into a plain status line at the next rebuild.
     f.trusted = true;
     f.controller.buildMenu();
@@ -179,6 +187,7 @@ void TestStatusBarController::noUpdateItemWithoutAnUpdateCheck() {
         "-",
         "Explainer Mode|1|Ctrl+1",
         "Transcribe Mode|1|Ctrl+2",
+        "Show Last Answer|0|",
         "-",
         "✓ Accessibility Enabled|0|",
         "✓ Signed In|0|",
@@ -243,7 +252,7 @@ void TestStatusBarController::tooltipNamesBothShortcuts() {
     f.controller.setupStatusItem();
     QCOMPARE(f.controller.trayIcon()->toolTip(),
              QStringLiteral("Quillpoint - Ctrl+1 Explain | Ctrl+2 Transcribe"));
-    QCOMPARE(describe(f.controller.menu()).size(), 13);
+    QCOMPARE(describe(f.controller.menu()).size(), 14);
     QCOMPARE(f.controller.trayIcon()->contextMenu(), f.controller.menu());
 
     f.controller.setTranscribeShortcut({49, modifier::ctrl | modifier::shift});

@@ -109,6 +109,7 @@ void TestStatusBarMenuDesktop::trayHostReadsTheMenuAndHearsOnlyRealChanges() {
             "-",
             "Explainer Mode|1|Control+1",
             "Transcribe Mode|1|Control+Shift+2",
+            "Show Last Answer|0|",
             "-",
             "✓ Accessibility Enabled|0|",
             "✓ Signed In|0|",

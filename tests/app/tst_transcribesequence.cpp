@@ -35,6 +35,7 @@ private slots:
     void failuresAreShownAndNothingIsPasted_data();
     void failuresAreShownAndNothingIsPasted();
     void changedCancelShortcutIsNamedInTheMessage();
+    void recordingThatNeverGetsGoingIsShownAsAFailure();
     void holdToTalkStopsAtTheReleaseOfALongPress_data();
     void holdToTalkStopsAtTheReleaseOfALongPress();
     void chosenMicrophoneAndLanguageAreUsedAndTheClipboardComesBackAfterTheRead();
@@ -88,7 +89,9 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
 
     delegate->transcribeSequence()->toggleTranscription();
     QVERIFY(!delegate->transcribeSequence()->isTranscribing());
-    QVERIFY(!h->grabber.grabbed.contains(escape));
+    // Escape no longer cancels: it dismisses the panel that waits for the transcript.
+    QVERIFY(!delegate->cancelShortcutService()->isRegistered());
+    QVERIFY(delegate->dismissShortcutService()->isRegistered());
     QCOMPARE(recordings().size(), 1); // until its text has arrived
     QCOMPARE(overlay.viewModel().loadingMessage(), std::optional<QString>("Transcribing..."));
     QCOMPARE(overlay.viewModel().mode(), ViewMode::explain);
@@ -98,6 +101,7 @@ void TestTranscribeSequence::secondPressUploadsTheRecordingAndPastesTheText() {
     QCOMPARE(h->clipboard.text(), std::optional<QString>(" Hello there"));
     QVERIFY(!overlay.panel()->isVisible());
     QCOMPARE(recordings(), QStringList());
+    QTRY_VERIFY(!h->grabber.grabbed.contains(escape));
 
     QCOMPARE(h->server.requests.size(), 1);
     const RecordedRequest& request = h->server.requests[0];
@@ -242,6 +246,24 @@ void TestTranscribeSequence::changedCancelShortcutIsNamedInTheMessage() {
     QCOMPARE(delegate->overlayPanelController()->viewModel().loadingMessage(),
              std::optional<QString>("Listening... (Super+X to cancel)"));
     delegate->transcribeSequence()->abortTranscription();
+}
+
+void TestTranscribeSequence::recordingThatNeverGetsGoingIsShownAsAFailure() {
+    const auto delegate = h->launch();
+    TranscribeSequence& sequence = *delegate->transcribeSequence();
+    sequence.startTranscription();
+    QVERIFY(sequence.isTranscribing());
+    // The sound server refuses the connection that the source made in the background.
+    h->mic.end(QStringLiteral("Connection refused"));
+    QTRY_COMPARE(delegate->overlayPanelController()->viewModel().state(),
+                 ExplanationState::error("Failed to start recording"));
+    QVERIFY(!sequence.isTranscribing());
+    QVERIFY(!sequence.cancelShortcutService().isRegistered());
+    // The next press starts a recording rather than stopping the failed one.
+    sequence.toggleTranscription();
+    QTRY_VERIFY(sequence.isTranscribing());
+    sequence.abortTranscription();
+    QTRY_VERIFY(!sequence.isTranscribing());
 }
 
 void TestTranscribeSequence::holdToTalkStopsAtTheReleaseOfALongPress_data() {

@@ -81,9 +81,9 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
         names);
     controller.buildMenu();
     QCOMPARE(menuTitles(controller.menu()),
-             (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "⚠ Barrierefreiheit erforderlich",
-                          "✓ Angemeldet", "Verlauf …", "Einstellungen …", "Nach Aktualisierungen suchen …",
-                          "Quillpoint beenden"}));
+             (QStringList{"Quillpoint", "Erklärmodus", "Diktiermodus", "Letzte Antwort anzeigen",
+                          "⚠ Barrierefreiheit erforderlich", "✓ Angemeldet", "Verlauf …", "Einstellungen …",
+                          "Nach Aktualisierungen suchen …", "Quillpoint beenden"}));
     QCOMPARE(controller.tooltipText(), QStringLiteral("Quillpoint – Ctrl+1 Erklären | Ctrl+2 Diktieren"));
 
     QTemporaryDir configHome;

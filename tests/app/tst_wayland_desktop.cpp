@@ -204,13 +204,17 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void explainReadsTheSelectionAndShowsThePanelWithoutFocus();
+    void escapeDismissesThePanelAndIsLetGoAfterwards();
     void transcriptIsPastedIntoTheNativeEditor();
     void cancelDiscardsARecording();
+    void escapeDiscardsARecording();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
     QStringList recordings() const;
     QString panelWindow();
+    std::unique_ptr<QDBusInterface> escapeComponent() const;
+    bool escapeHeld() const;
 
     TestBackend backend;
     QTemporaryDir documents;
@@ -266,6 +270,18 @@ QStringList TestWaylandDesktop::recordings() const {
     return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
 }
 
+// kglobalaccel's component of the program's Escape, which is active while the program holds the key.
+std::unique_ptr<QDBusInterface> TestWaylandDesktop::escapeComponent() const {
+    return std::make_unique<QDBusInterface>("org.kde.kglobalaccel", "/component/quillpoint_Escape",
+                                            "org.kde.kglobalaccel.Component");
+}
+
+bool TestWaylandDesktop::escapeHeld() const {
+    const auto component = escapeComponent();
+    return QDBusReply<bool>(component->call("isActive")).value() &&
+           QDBusReply<QStringList>(component->call("shortcutNames", "default")).value().contains("Escape");
+}
+
 // Our panel is an XWayland window, which X11 tools see.
 QString TestWaylandDesktop::panelWindow() {
     QString windows;
@@ -302,6 +318,18 @@ void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() 
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
 }
 
+void TestWaylandDesktop::escapeDismissesThePanelAndIsLetGoAfterwards() {
+    // The explanation's panel is still on screen, and kglobalaccel holds Escape for the program.
+    QVERIFY(!panelWindow().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(escapeHeld(), 10000);
+    escapeComponent()->call("invokeShortcut", "Escape", "default");
+    QTRY_VERIFY_WITH_TIMEOUT(panelWindow().isEmpty(), 5000);
+    QVERIFY(editor->isActive());
+    QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
+    // With the panel gone the desktop hands Escape to the applications again.
+    QTRY_VERIFY_WITH_TIMEOUT(!escapeHeld(), 5000);
+}
+
 void TestWaylandDesktop::transcriptIsPastedIntoTheNativeEditor() {
     QVERIFY(editor->placeCaretAtEnd());
     QVERIFY(runAction("transcribe"));
@@ -324,6 +352,18 @@ void TestWaylandDesktop::cancelDiscardsARecording() {
     QVERIFY(runAction("cancel"));
     QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
     QTest::qWait(1000);
+    QCOMPARE(requestsTo("/api/transcribe").size(), before);
+}
+
+void TestWaylandDesktop::escapeDiscardsARecording() {
+    const qsizetype before = requestsTo("/api/transcribe").size();
+    QVERIFY(runAction("transcribe"));
+    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(escapeHeld(), 10000);
+    escapeComponent()->call("invokeShortcut", "Escape", "default");
+    QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(panelWindow().isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!escapeHeld(), 5000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
 }
 

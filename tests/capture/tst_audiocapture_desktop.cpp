@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -155,9 +156,11 @@ void TestAudioCaptureDesktop::outputMonitorIsNoMicrophone() {
     QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_speaker.monitor"}), 0);
     test::LogCapture log;
     AudioCaptureService service{soundServerRecorders()};
-    const bool started = service.startRecording();
+    QSignalSpy failed(&service, &AudioCaptureService::recordingFailed);
+    QVERIFY(service.startRecording());
+    QTRY_COMPARE(failed.size(), 1);
     QCOMPARE(QProcess::execute("pactl", {"set-default-source", "quill_mic"}), 0);
-    QVERIFY(!started);
+    QVERIFY(!service.isRecording());
     QVERIFY(!QFile::exists(service.recordingPath().value()));
     QCOMPARE(log.lines.size(), 1);
     QVERIFY2(log.lines.first().contains("only monitors an output"), qPrintable(log.lines.first()));

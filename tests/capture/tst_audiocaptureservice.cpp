@@ -33,6 +33,7 @@ private slots:
     void writeFailureRemovesFileAndKeepsTheSamples();
     void recordingWithoutSamplesIsNoData();
     void sourceEndingKeepsWhatWasCaptured();
+    void sourceEndingBeforeAnySoundFailsTheRecording();
     void destructionRemovesFiles();
 
 private:
@@ -291,6 +292,21 @@ void TestAudioCaptureService::sourceEndingKeepsWhatWasCaptured() {
     QCOMPARE(path, service->recordingPath());
     QCOMPARE(QFileInfo(*path).size(), qint64(8000 * sizeof(float)));
     AudioCaptureService::deleteRecording(*path);
+}
+
+void TestAudioCaptureService::sourceEndingBeforeAnySoundFailsTheRecording() {
+    // A source that reaches its sound server in the background learns only then that it cannot.
+    test::LogCapture log;
+    QSignalSpy failed(service.get(), &AudioCaptureService::recordingFailed);
+    QVERIFY(service->startRecording());
+    const QString path = service->recordingPath().value();
+    mic.end("Connection refused");
+    QTRY_COMPARE(failed.size(), 1);
+    QVERIFY(!service->isRecording());
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!mic.running);
+    QCOMPARE(log.lines, QStringList{"AudioRecorder: cannot record: Connection refused"});
+    QCOMPARE(service->stopRecording(), std::nullopt);
 }
 
 void TestAudioCaptureService::destructionRemovesFiles() {

@@ -73,6 +73,8 @@ private slots:
     void firstPlacementMeasuresTheHeightAtTheClampedWidth();
     void userResizesWithinTheSizeLimits();
     void pointerAnsweredLaterPlacesThePanelWithinABound();
+    void lastAnswerIsTheLastExplanationAsItEnded();
+    void visibilityIsReportedOncePerChange();
 
 private:
     QRect card() const { return controller->panel()->cardGeometry(); }
@@ -363,6 +365,61 @@ void TestOverlayPanelController::pointerAnsweredLaterPlacesThePanelWithinABound(
     late.hide();
     asking.pending.back()(QPoint(300, 300));
     QVERIFY(!late.panel()->isVisible());
+}
+
+void TestOverlayPanelController::lastAnswerIsTheLastExplanationAsItEnded() {
+    ExplanationViewModel& model = controller->viewModel();
+    int announced = 0;
+    connect(controller.get(), &OverlayPanelController::lastAnswerAvailable, this, [&] { ++announced; });
+    // Nothing to bring back yet: the call shows nothing.
+    controller->showLastAnswer();
+    QVERIFY(!controller->panel()->isVisible());
+    QVERIFY(!controller->hasLastAnswer());
+
+    showLoading();
+    model.setState(ExplanationState::content(QStringLiteral("Light")));
+    controller->hide();
+    // Pieces that arrive after the panel went away, and the detail, belong to the answer.
+    model.setState(ExplanationState::content(QStringLiteral("Light into sugar")));
+    model.setDetailedText(QStringLiteral("In detail"));
+    model.setIsExpanded(true);
+    // Neither an error nor a transcript replaces it.
+    controller->showError(QStringLiteral("Offline"), false);
+    controller->hide();
+    model.setMode(ViewMode::transcribe);
+    model.setState(ExplanationState::content(QStringLiteral("dictated words")));
+    controller->hide();
+    QCOMPARE(announced, 1);
+
+    controller->showLastAnswer();
+    QVERIFY(controller->panel()->isVisible());
+    QCOMPARE(model.mode(), ViewMode::explain);
+    QCOMPARE(model.state(), ExplanationState::content(QStringLiteral("Light into sugar")));
+    QCOMPARE(model.detailedText(), std::optional<QString>(QStringLiteral("In detail")));
+    QVERIFY(model.isExpanded());
+    QVERIFY(!controller->isDismissPending());
+
+    // The next explanation is the one that comes back then.
+    showLoading();
+    model.setState(ExplanationState::content(QStringLiteral("Chlorophyll")));
+    controller->hide();
+    controller->showLastAnswer();
+    QCOMPARE(model.state(), ExplanationState::content(QStringLiteral("Chlorophyll")));
+    QCOMPARE(model.detailedText(), std::optional<QString>());
+    QVERIFY(!model.isExpanded());
+}
+
+void TestOverlayPanelController::visibilityIsReportedOncePerChange() {
+    QList<bool> reported;
+    connect(controller.get(), &OverlayPanelController::panelVisibilityChanged, this,
+            [&](bool visible) { reported << visible; });
+    controller->hide();
+    showLoading();
+    controller->showError(QStringLiteral("Offline"), true);
+    QCOMPARE(reported, QList<bool>{true});
+    QTRY_COMPARE(reported, (QList<bool>{true, false}));
+    controller->hide();
+    QCOMPARE(reported, (QList<bool>{true, false}));
 }
 
 QTEST_MAIN(TestOverlayPanelController)

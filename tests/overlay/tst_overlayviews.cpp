@@ -68,6 +68,7 @@ private slots:
     void longCodeLinesScrollInsteadOfWrapping();
     void tableCellsOfARowLineUp();
     void codeIsReadableInBothPalettesAndFollowsAChange();
+    void codeInListsAndQuotesIsSetApartAsAtTheMargin();
     void linksOpenInTheBrowserOnlyForWebAndMail();
     void streamingNeverMovesWhatIsShown();
     void levelMeterRepaintsOnlyTheBarsThatChange();
@@ -635,6 +636,36 @@ void TestOverlayViews::codeIsReadableInBothPalettesAndFollowsAChange() {
     QCOMPARE(behindCode.name(), header.name());
     QApplication::setPalette(light);
     QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
+}
+
+void TestOverlayViews::codeInListsAndQuotesIsSetApartAsAtTheMargin() {
+    model->setState(ExplanationState::content(
+        QStringLiteral("- Run `make` first\n- Then:\n\n  ```sh\n  make install\n  ```\n\n"
+                       "> Quoted `grep -r`\n>\n> ```\n> quoted code\n> ```\n\nAt the margin `ls`.")));
+    MarkdownView* text = view->textContent()->textView();
+    const auto margin = formatOf(*text, QStringLiteral("ls"));
+    QVERIFY(margin);
+    for (const QString& code : {QStringLiteral("make"), QStringLiteral("grep -r"),
+                                QStringLiteral("make install"), QStringLiteral("quoted code")}) {
+        const auto format = formatOf(*text, code);
+        QVERIFY2(format, qPrintable(code));
+        QVERIFY2(QFontInfo(format->font()).fixedPitch(), qPrintable(code));
+        QCOMPARE(format->font().pointSizeF(), margin->font().pointSizeF());
+        // The colour that reads on the tint, also inside a quote.
+        QCOMPARE(format->foreground().color(), margin->foreground().color());
+    }
+    QCOMPARE(formatOf(*text, QStringLiteral("grep -r"))->background(), margin->background());
+    QVERIFY(formatOf(*text, QStringLiteral("Quoted "))->foreground().color() != margin->foreground().color());
+    // A block's tint lies behind the whole block, its text wraps with the list item or quote.
+    auto* prose = qobject_cast<MarkdownTextView*>(text->parts().first());
+    QVERIFY(prose);
+    for (QTextBlock block = prose->document()->begin(); block.isValid(); block = block.next()) {
+        if (block.text() != QStringLiteral("make install") && block.text() != QStringLiteral("quoted code"))
+            continue;
+        QCOMPARE(block.blockFormat().background().color(), codeBackground(QApplication::palette()));
+        QVERIFY(!block.blockFormat().nonBreakableLines());
+        QVERIFY(block.blockFormat().indent() > 0 || block.blockFormat().leftMargin() > 0);
+    }
 }
 
 void TestOverlayViews::linksOpenInTheBrowserOnlyForWebAndMail() {

@@ -27,6 +27,14 @@ public:
         return GrabResult::grabbed;
     }
     void ungrab(const KeyCombination& combination) override { grabbed.erase(combination); }
+    void setRefusalHandler(const RefusalHandler& handler) override { m_onRefusal = handler; }
+
+    // The desktop takes back a key it had seemed to give, as the GlobalShortcuts portal does.
+    void refuse(const KeyCombination& combination) {
+        grabbed.erase(combination);
+        if (m_onRefusal)
+            m_onRefusal(combination, GrabResult::refused);
+    }
 
     bool press(const KeyCombination& combination) {
         if (!grabbed.contains(combination) || !m_onPress)
@@ -48,6 +56,7 @@ public:
 private:
     PressHandler m_onPress;
     ReleaseHandler m_onRelease;
+    RefusalHandler m_onRefusal;
 };
 
 // The window in front, set by the test; `activate` announces a switch.

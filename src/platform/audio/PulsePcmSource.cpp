@@ -36,20 +36,33 @@ bool PulsePcmSource::start(int sampleRate, Handler handler) {
         stop();
         return false;
     }
+    m_abandoned = false;
+    m_connector = std::thread([this] { connectInBackground(); });
+    return true;
+}
+
+void PulsePcmSource::connectInBackground() {
     pa_threaded_mainloop_lock(m_loop);
     const bool ok = connectContext() && findSource() && connectStream();
     cancelTimeout();
-    m_running = ok;
-    pa_threaded_mainloop_unlock(m_loop);
-    if (!ok) {
-        stop();
+    m_running = ok && !m_abandoned;
+    if (!ok && !m_abandoned && m_handler.ended) {
+        m_handler.ended(m_error);
     }
-    return ok;
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
 void PulsePcmSource::stop() {
     if (!m_loop) {
         return;
+    }
+    if (m_connector.joinable()) {
+        // A connection still on its way gives up at its next wait.
+        pa_threaded_mainloop_lock(m_loop);
+        m_abandoned = true;
+        pa_threaded_mainloop_signal(m_loop, 0);
+        pa_threaded_mainloop_unlock(m_loop);
+        m_connector.join();
     }
     pa_threaded_mainloop_lock(m_loop);
     m_running = false;
@@ -251,7 +264,7 @@ bool PulsePcmSource::connectStream() {
 }
 
 template <typename Done> bool PulsePcmSource::waitFor(Done done) {
-    while (!done() && !m_timedOut) {
+    while (!done() && !m_timedOut && !m_abandoned) {
         pa_threaded_mainloop_wait(m_loop);
     }
     return done();

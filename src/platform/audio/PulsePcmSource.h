@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 struct pa_context;
@@ -19,8 +20,11 @@ namespace quill {
 // service): the one named at construction, or the default one. Each start opens a fresh
 // connection, so a server that was started, restarted or switched to another default microphone
 // since the last recording is found. A chosen source that is missing, or goes away while
-// recording, gives way to the default one, and an unplugged default input to the next one; an
-// output's monitor is never recorded, the recording ends instead. Samples are delivered on
+// recording, gives way to the default one without a break in the delivery, and an unplugged
+// default input to the next one; an output's monitor is never recorded, the recording ends
+// instead. Reaching the server can take most of a second, so start() leaves it to a thread of its
+// own and answers at once; a connection that fails ends the source through the handler's `ended`.
+// Samples are delivered on
 // libpulse's own thread.
 class PulsePcmSource final : public PcmSource {
 public:
@@ -35,6 +39,8 @@ public:
     QString errorString() const override { return m_error; }
 
 private:
+    // On the connecting thread: reaches the server, finds the input and starts the stream.
+    void connectInBackground();
     bool connectContext();
     bool findSource();
     bool lookUpDefaultName();
@@ -70,7 +76,9 @@ private:
     bool m_lookupDone = false;
     pa_time_event* m_timeout = nullptr;
     bool m_timedOut = false;
-    bool m_running = false; // guarded by the loop lock
+    bool m_running = false;   // guarded by the loop lock
+    bool m_abandoned = false; // guarded by the loop lock: stop() came while connecting
+    std::thread m_connector;
     QString m_error;
 };
 
