@@ -24,8 +24,7 @@ namespace quill {
 // default input to the next one; an output's monitor is never recorded, the recording ends
 // instead. Reaching the server can take most of a second, so start() leaves it to a thread of its
 // own and answers at once; a connection that fails ends the source through the handler's `ended`.
-// Samples are delivered on
-// libpulse's own thread.
+// Samples are delivered on libpulse's own thread.
 class PulsePcmSource final : public PcmSource {
 public:
     explicit PulsePcmSource(QString input = {},
