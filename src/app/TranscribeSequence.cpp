@@ -187,12 +187,25 @@ void TranscribeSequence::deliver(const QString& text, double seconds) {
     overlay.hide();
     QTimer::singleShot(m_pasteDelay, this, [this, text, serial] {
         m_deps.captureGate.run(this, [this, text, serial] {
-            const bool pasted = m_deps.preferences.keepClipboard()
-                                    ? m_deps.textCapture.pasteTextKeepingClipboard(text)
-                                    : m_deps.textCapture.pasteText(text);
-            emit transcriptPasted(serial, pasted);
+            if (!m_deps.preferences.keepClipboard()) {
+                emit transcriptPasted(serial, m_deps.textCapture.pasteText(text));
+                return;
+            }
+            const KeptPaste outcome = m_deps.textCapture.pasteTextKeepingClipboard(text);
+            if (outcome == KeptPaste::clipboardInUse)
+                showUnpasted(text);
+            emit transcriptPasted(serial, outcome == KeptPaste::pasted);
         });
     });
+}
+
+void TranscribeSequence::showUnpasted(const QString& text) {
+    ExplanationViewModel& viewModel = m_deps.overlay.viewModel();
+    viewModel.reset();
+    viewModel.setMode(ViewMode::transcribe);
+    viewModel.setNotice(tr("Not pasted: the clipboard holds more than can be kept safely"));
+    viewModel.setState(ExplanationState::content(text));
+    m_deps.overlay.showPanel();
 }
 
 void TranscribeSequence::abortTranscription() {

@@ -76,6 +76,8 @@ private:
     void toggleNow();
     void abortNow();
     void deliver(const QString& text, double seconds);
+    // Shows a transcript that could not be pasted without losing the clipboard, to copy by hand.
+    void showUnpasted(const QString& text);
     void showLevel(float level);
     void inputLost(const QString& description);
     void updateRecordingMessage();

@@ -8,7 +8,7 @@
 
 namespace quill {
 
-QList<ClipboardFormat> X11Clipboard::readAll(const ClipboardReadLimits& limits) {
+ClipboardContents X11Clipboard::readAll(const ClipboardReadLimits& limits) {
     // Our own contents are at hand; asking through the server would need this very thread.
     if (QGuiApplication::clipboard()->ownsClipboard())
         return QtClipboard::readAll(limits);

@@ -11,7 +11,7 @@ class X11Clipboard final : public QtClipboard {
     Q_OBJECT
 public:
     using QtClipboard::QtClipboard;
-    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
+    ClipboardContents readAll(const ClipboardReadLimits& limits) override;
 };
 
 } // namespace quill
