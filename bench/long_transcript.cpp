@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     OverlayPanelController controller(helper, {}, [layout] { return layout; });
     QTextStream out(stdout);
     out << "long_transcript: ms on the interface thread to show it\n";
-    for (int kb = 16; kb <= largestKb; kb *= 2) {
+    for (int kb = 4; kb <= largestKb; kb *= 2) {
         const QString word(kb * 1024, QLatin1Char('a'));
         QString words;
         while (words.size() < kb * 1024)

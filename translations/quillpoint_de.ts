@@ -495,6 +495,13 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     </message>
 </context>
 <context>
+    <name>quill::TextContent</name>
+    <message>
+        <source>… %1 more characters not shown</source>
+        <translation>… %1 weitere Zeichen nicht angezeigt</translation>
+    </message>
+</context>
+<context>
     <name>quill::TranscribeSequence</name>
     <message>
         <source>Failed to start recording</source>
@@ -515,6 +522,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source> — %1 s left</source>
         <translation> – noch %1 s</translation>
+    </message>
+    <message>
+        <source>Not pasted: the clipboard holds more than can be kept safely</source>
+        <translation>Nicht eingefügt: Die Zwischenablage enthält mehr, als sicher bewahrt werden kann</translation>
     </message>
 </context>
 <context>
