@@ -67,6 +67,7 @@ void AppDelegate::applicationWillTerminate() {
         return;
     // The user's content goes back before the clipboard is handed on as the program ends.
     m_textCaptureService->finishPendingRestore();
+    m_services.clipboard().keepAfterExit();
     m_explainShortcutService->unregister();
     m_transcribeShortcutService->unregister();
 }

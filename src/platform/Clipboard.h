@@ -48,6 +48,9 @@ public:
     // The primary selection (the text last selected anywhere); none when it holds no text.
     virtual std::optional<QString> selectionText() = 0;
     virtual void setSelectionText(const QString& text) = 0;
+    // As the program ends: contents it holds that would go with it are handed to whoever keeps
+    // them afterwards (a clipboard manager, a keeper process). Returns once they have been.
+    virtual void keepAfterExit() {}
 
 signals:
     // The clipboard's contents changed, whoever changed them.

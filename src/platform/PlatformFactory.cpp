@@ -32,6 +32,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDir>
 #include <QGuiApplication>
 #include <QStandardPaths>
 
@@ -84,7 +85,9 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
     p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
-    p.clipboard = std::make_unique<X11Clipboard>();
+    p.clipboard = std::make_unique<X11Clipboard>(
+        connection,
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quillpoint-clipboard-keeper")));
 }
 
 // In a Wayland session our windows are XWayland windows where XWayland runs: KWin puts the
