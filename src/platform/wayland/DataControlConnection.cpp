@@ -219,23 +219,26 @@ void DataControlConnection::offered(void* data, zwlr_data_control_offer_v1* offe
 
 void DataControlConnection::send(void* data, zwlr_data_control_source_v1*, const char* mimeType, int32_t fd) {
     auto* source = static_cast<Source*>(data);
+    const ClipboardFormat* match = nullptr;
     // An exception must not unwind through libwayland's dispatch.
-    bool served = false;
     try {
         const QString wanted = QString::fromUtf8(mimeType);
         for (const ClipboardFormat& format : std::as_const(source->formats)) {
             if (format.first == wanted) {
-                served = true;
-                source->connection->m_writer.serve(fd, format.second);
-                if (!source->primary && source->connection->onOwnContentsRead)
-                    source->connection->onOwnContentsRead();
-                return;
+                match = &format;
+                break;
             }
         }
     } catch (...) {
+        match = nullptr;
     }
-    if (!served)
+    if (!match) {
         ::close(fd);
+        return;
+    }
+    source->connection->m_writer.serve(fd, match->second);
+    if (!source->primary && source->connection->onOwnContentsRead)
+        source->connection->onOwnContentsRead();
 }
 
 void DataControlConnection::cancelled(void* data, zwlr_data_control_source_v1* handle) {
