@@ -510,6 +510,13 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     </message>
 </context>
 <context>
+    <name>quill::TextContent</name>
+    <message>
+        <source>… %1 more characters not shown</source>
+        <translation>… %1 weitere Zeichen nicht angezeigt</translation>
+    </message>
+</context>
+<context>
     <name>quill::TranscribeSequence</name>
     <message>
         <source>Failed to start recording</source>
@@ -546,6 +553,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>Nothing of it could be kept</source>
         <translation>Davon konnte nichts aufbewahrt werden</translation>
+    </message>
+    <message>
+        <source>Not pasted: the clipboard holds more than can be kept safely</source>
+        <translation>Nicht eingefügt: Die Zwischenablage enthält mehr, als sicher bewahrt werden kann</translation>
     </message>
 </context>
 <context>

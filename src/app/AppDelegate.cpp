@@ -70,6 +70,9 @@ void AppDelegate::applicationWillTerminate() {
     // launch ran has nothing to undo.
     if (!m_explainShortcutService)
         return;
+    // The user's content goes back before the clipboard is handed on as the program ends.
+    m_textCaptureService->finishPendingRestore();
+    m_services.clipboard().keepAfterExit();
     m_explainShortcutService->unregister();
     m_transcribeShortcutService->unregister();
 }

@@ -248,10 +248,14 @@ void TranscribeSequence::paste(const QString& text, quint64 serial) {
                 leaveOnClipboard(text, serial);
                 return;
             }
-            const bool pasted = m_deps.preferences.keepClipboard()
-                                    ? m_deps.textCapture.pasteTextKeepingClipboard(text)
-                                    : m_deps.textCapture.pasteText(text);
-            emit transcriptPasted(serial, pasted);
+            if (!m_deps.preferences.keepClipboard()) {
+                emit transcriptPasted(serial, m_deps.textCapture.pasteText(text));
+                return;
+            }
+            const KeptPaste outcome = m_deps.textCapture.pasteTextKeepingClipboard(text);
+            if (outcome == KeptPaste::clipboardInUse)
+                showUnpasted(text);
+            emit transcriptPasted(serial, outcome == KeptPaste::pasted);
         });
     });
 }
@@ -260,6 +264,15 @@ void TranscribeSequence::leaveOnClipboard(const QString& text, quint64 serial) {
     m_deps.textCapture.pasteText(text);
     m_deps.overlay.showError(tr("The transcript is on the clipboard. Press Ctrl+V to paste"), false);
     emit transcriptPasted(serial, false);
+}
+
+void TranscribeSequence::showUnpasted(const QString& text) {
+    ExplanationViewModel& viewModel = m_deps.overlay.viewModel();
+    viewModel.reset();
+    viewModel.setMode(ViewMode::transcribe);
+    viewModel.setNotice(tr("Not pasted: the clipboard holds more than can be kept safely"));
+    viewModel.setState(ExplanationState::content(text));
+    m_deps.overlay.showPanel();
 }
 
 void TranscribeSequence::abortTranscription() {

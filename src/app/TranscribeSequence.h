@@ -81,6 +81,8 @@ private:
     void paste(const QString& text, quint64 serial);
     // The keyboard was refused: the transcript waits on the clipboard for the user's own paste.
     void leaveOnClipboard(const QString& text, quint64 serial);
+    // Shows a transcript that could not be pasted without losing the clipboard, to copy by hand.
+    void showUnpasted(const QString& text);
     void showLevel(float level);
     void inputLost(const QString& description);
     void recordingFailed();

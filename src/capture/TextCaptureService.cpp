@@ -146,11 +146,17 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
     if (waitForModifierRelease()) {
-        const SavedClipboard saved = saveClipboard();
-        m_clipboard.clear();
-        postCommandKey(Qt::Key_C, terminal);
-        text = awaitCopiedText();
-        restoreClipboard(saved);
+        // Copying replaces the clipboard: only a clipboard saved whole can be put back.
+        if (const std::optional<SavedClipboard> saved = saveClipboard()) {
+            m_clipboard.clear();
+            postCommandKey(Qt::Key_C, terminal);
+            text = awaitCopiedText();
+            restoreClipboard(*saved);
+        } else {
+            logLine(lcCapture(), QStringLiteral("TextCaptureService"),
+                    QStringLiteral("not copying the selection: the clipboard's contents could not all be "
+                                   "read within the limits, and copying would lose them"));
+        }
     }
     m_copying = false;
     return readable(text, QStringLiteral("a copy"));
@@ -163,18 +169,25 @@ bool TextCaptureService::pasteText(const QString& text) {
     return paste(text);
 }
 
-bool TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
+KeptPaste TextCaptureService::pasteTextKeepingClipboard(const QString& text) {
     // While an earlier kept paste waits, the clipboard holds its text, not the user's content.
-    if (!m_restoreContext)
+    if (!m_restoreContext) {
         m_keptContent = saveClipboard();
+        if (!m_keptContent) {
+            logLine(lcCapture(), QStringLiteral("TextCaptureService"),
+                    QStringLiteral("not pasting: the clipboard's contents could not all be read within "
+                                   "the limits, and pasting would lose them"));
+            return KeptPaste::clipboardInUse;
+        }
+    }
     m_restoreContext.reset();
     m_pastedText = text;
     if (!paste(text)) {
         finishPendingRestore();
-        return false;
+        return KeptPaste::notSent;
     }
     restoreAfterRead();
-    return true;
+    return KeptPaste::pasted;
 }
 
 void TextCaptureService::restoreAfterRead() {
@@ -195,12 +208,12 @@ void TextCaptureService::finishPendingRestore() {
     // Runs inside a signal of the context: delete it later.
     if (QObject* context = m_restoreContext.release())
         context->deleteLater();
-    const SavedClipboard saved = std::exchange(m_keptContent, std::nullopt);
+    const std::optional<SavedClipboard> saved = std::exchange(m_keptContent, std::nullopt);
     // Something copied since the paste is the user's newer content; a clipboard we were refused
     // is not ours to replace either.
-    if (m_clipboard.text() != m_pastedText)
+    if (!saved || m_clipboard.text() != m_pastedText)
         return;
-    restoreClipboard(saved);
+    restoreClipboard(*saved);
 }
 
 bool TextCaptureService::paste(const QString& text) {
@@ -230,18 +243,19 @@ TerminalKind TextCaptureService::terminalKind(const QStringList& applicationName
     return TerminalKind::none;
 }
 
-TextCaptureService::SavedClipboard TextCaptureService::saveClipboard() {
-    QList<ClipboardFormat> formats = m_clipboard.readAll(m_timing.saveLimits);
-    formats.removeIf([](const ClipboardFormat& format) { return kPseudoFormats.contains(format.first); });
-    if (formats.isEmpty())
+std::optional<TextCaptureService::SavedClipboard> TextCaptureService::saveClipboard() {
+    ClipboardContents contents = m_clipboard.readAll(m_timing.saveLimits);
+    if (!contents.complete)
         return std::nullopt;
-    return formats;
+    contents.formats.removeIf(
+        [](const ClipboardFormat& format) { return kPseudoFormats.contains(format.first); });
+    return contents.formats;
 }
 
 void TextCaptureService::restoreClipboard(const SavedClipboard& saved) {
     m_clipboard.clear();
-    if (saved)
-        m_clipboard.setFormats(*saved);
+    if (!saved.isEmpty())
+        m_clipboard.setFormats(saved);
 }
 
 bool TextCaptureService::waitForModifierRelease() {

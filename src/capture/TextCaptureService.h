@@ -21,6 +21,13 @@ enum class TerminalKind {
     selectionOnly, // Ctrl+Shift+C is an interrupt too: its selection is the primary selection
 };
 
+// How a paste that keeps the clipboard ended.
+enum class KeptPaste {
+    pasted,
+    notSent,        // the paste key could not be sent: the clipboard was refused us, or keys stayed held
+    clipboardInUse, // the clipboard could not be saved whole, so it was left alone and nothing pasted
+};
+
 // Reads the text the user selected in another application and pastes text into it as if typed.
 class TextCaptureService {
 public:
@@ -46,7 +53,8 @@ public:
     // with `processId`; the clipboard is left alone.
     std::optional<QString> selectedTextViaAccessibility(std::optional<qint32> processId = std::nullopt);
     // The selection as the front application copies it. The clipboard's earlier contents are
-    // back when this returns, as far as `saveLimits` let them be read. Runs a local event loop
+    // back when this returns; when `saveLimits` do not let them all be read, the clipboard is not
+    // touched and there is no selection. Runs a local event loop
     // (without user input) for at most about `modifierReleaseTimeoutMs` + the save's time budget
     // + `copyTimeoutMs`; a call made while one is running gets none.
     std::optional<QString> selectedTextViaCopy();
@@ -55,8 +63,11 @@ public:
     bool pasteText(const QString& text);
     // Pastes `text` like pasteText and puts the clipboard's earlier content back once the
     // application in front has read the text (or has not within `pasteReadTimeoutMs`), unless
-    // the clipboard changed meanwhile. Returns before the restore, false like pasteText.
-    bool pasteTextKeepingClipboard(const QString& text);
+    // the clipboard changed meanwhile. Returns before the restore. A clipboard that cannot be
+    // saved whole is left as it is and nothing is pasted.
+    KeptPaste pasteTextKeepingClipboard(const QString& text);
+    // Puts back at once the content a kept paste still waits to restore, as before quitting.
+    void finishPendingRestore();
 
     // Whether synthetic keys go out now; prepareKeyboard() asks the desktop for them (it may ask
     // the user) and tells `done` whether they can, possibly at once.
@@ -69,13 +80,13 @@ public:
     static TerminalKind terminalKind(const QStringList& applicationNames);
 
 private:
-    using SavedClipboard = std::optional<QList<ClipboardFormat>>;
+    using SavedClipboard = QList<ClipboardFormat>;
 
     // Whether the paste key was sent.
     bool paste(const QString& text);
     void restoreAfterRead();
-    void finishPendingRestore();
-    SavedClipboard saveClipboard();
+    // None when the clipboard could not be read whole.
+    std::optional<SavedClipboard> saveClipboard();
     void restoreClipboard(const SavedClipboard& saved);
     bool waitForModifierRelease();
     // Polls `condition` without taking user input until it holds (true) or the release time-out ends.
@@ -91,7 +102,7 @@ private:
     bool m_copying = false;
     // The clipboard's content before a kept paste, while its restore waits; the context carries
     // the waits' connections and timers.
-    SavedClipboard m_keptContent;
+    std::optional<SavedClipboard> m_keptContent;
     QString m_pastedText;
     std::unique_ptr<QObject> m_restoreContext;
 };

@@ -73,8 +73,8 @@ ExplanationView::ExplanationView(ExplanationViewModel& viewModel, QWidget* paren
     content->setContentsMargins(contentPadding, contentPadding, contentPadding, contentPadding);
     content->setSpacing(0);
     content->addWidget(m_loading);
-    content->addWidget(m_text);
     content->addWidget(m_error);
+    content->addWidget(m_text);
     content->addStretch();
     connect(m_text, &TextContent::codeCopyRequested, this, &putOnClipboard);
     m_scroll->setWidget(m_content);
@@ -124,12 +124,15 @@ void ExplanationView::refresh() {
         m_actionBar->showState(m_viewModel.mode(), m_viewModel.isExpanded(), m_viewModel.isLoadingDetail(),
                                m_viewModel.detailedText());
     }
+    const bool notice = kind == ExplanationState::Kind::content && m_viewModel.notice();
     if (kind == ExplanationState::Kind::error)
         m_error->setMessage(state.text());
+    else if (notice)
+        m_error->setMessage(*m_viewModel.notice());
 
     m_loading->setVisible(kind == ExplanationState::Kind::loading);
     m_text->setVisible(kind == ExplanationState::Kind::content);
-    m_error->setVisible(kind == ExplanationState::Kind::error);
+    m_error->setVisible(kind == ExplanationState::Kind::error || notice);
     m_actionDivider->setVisible(kind == ExplanationState::Kind::content);
     m_actionBar->setVisible(kind == ExplanationState::Kind::content);
     m_showedContent = kind == ExplanationState::Kind::content;

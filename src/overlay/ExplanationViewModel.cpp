@@ -40,6 +40,12 @@ void ExplanationViewModel::setMode(ViewMode mode) {
     emit changed();
 }
 
+void ExplanationViewModel::setNotice(std::optional<QString> notice) {
+    m_notice = std::move(notice);
+    emit noticeChanged();
+    emit changed();
+}
+
 void ExplanationViewModel::setAudioLevel(float level) {
     m_audioLevel = level;
     emit audioLevelChanged();
@@ -53,6 +59,7 @@ void ExplanationViewModel::reset() {
     setIsLoadingDetail(false);
     setLoadingMessage(std::nullopt);
     setMode(ViewMode::explain);
+    setNotice(std::nullopt);
     setAudioLevel(0.0f);
 }
 

@@ -45,6 +45,8 @@ public:
     bool isLoadingDetail() const { return m_isLoadingDetail; }
     const std::optional<QString>& loadingMessage() const { return m_loadingMessage; }
     ViewMode mode() const { return m_mode; }
+    // A line shown above the content, such as why a transcript was not pasted.
+    const std::optional<QString>& notice() const { return m_notice; }
     float audioLevel() const { return m_audioLevel; }
 
     void setState(ExplanationState state);
@@ -53,6 +55,7 @@ public:
     void setIsLoadingDetail(bool loading);
     void setLoadingMessage(std::optional<QString> message);
     void setMode(ViewMode mode);
+    void setNotice(std::optional<QString> notice);
     void setAudioLevel(float level);
 
     void reset();
@@ -64,6 +67,7 @@ signals:
     void isLoadingDetailChanged();
     void loadingMessageChanged();
     void modeChanged();
+    void noticeChanged();
     void audioLevelChanged();
     // After any of the above.
     void changed();
@@ -75,6 +79,7 @@ private:
     bool m_isLoadingDetail = false;
     std::optional<QString> m_loadingMessage;
     ViewMode m_mode = ViewMode::explain;
+    std::optional<QString> m_notice;
     float m_audioLevel = 0.0f;
 };
 

@@ -14,6 +14,35 @@ constexpr qreal calloutLineSpacing = 3;
 // The unfolding follows a lightly damped spring of 0.25 s; this curve and length match its look.
 constexpr int revealMs = 300;
 
+// Laying text out costs time that grows with the square of an unbroken run's length, and with
+// the text's length: a text of any size must not stall the interface. So the panel shows a
+// bounded beginning, with a break opportunity in every long run; Copy and Paste take it whole.
+constexpr qsizetype shownCharacters = 20'000;
+constexpr qsizetype longestRun = 400;
+
+QString shownText(const QString& text) {
+    qsizetype end = std::min(text.size(), shownCharacters);
+    if (end < text.size() && text.at(end - 1).isHighSurrogate())
+        --end;
+    QString shown;
+    shown.reserve(end + end / longestRun + 80);
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < end; ++i) {
+        const QChar c = text.at(i);
+        if (c.isSpace()) {
+            run = 0;
+        } else if (++run > longestRun && !c.isLowSurrogate() && c.category() != QChar::Mark_NonSpacing) {
+            shown += QChar(0x200B); // zero width space
+            run = 1;
+        }
+        shown += c;
+    }
+    if (end < text.size())
+        shown += QStringLiteral("\n\n") +
+                 TextContent::tr("\u2026 %1 more characters not shown").arg(text.size() - end);
+    return shown;
+}
+
 } // namespace
 
 TextContent::TextContent(QWidget* parent)
@@ -42,9 +71,12 @@ TextContent::TextContent(QWidget* parent)
 void TextContent::showText(const QString& text, const std::optional<QString>& detailedText) {
     const QString previousText = m_text->markdown();
     const QString previousDetail = m_detail->markdown();
-    m_text->setMarkdown(text);
-    if (detailedText)
-        m_detail->setMarkdown(*detailedText);
+    const QString shown = shownText(text);
+    const std::optional<QString> shownDetail =
+        detailedText ? std::optional(shownText(*detailedText)) : std::nullopt;
+    m_text->setMarkdown(shown);
+    if (shownDetail)
+        m_detail->setMarkdown(*shownDetail);
     const bool show = detailedText.has_value();
     const bool toggled = show != isDetailShown();
     if (toggled) {
@@ -56,7 +88,7 @@ void TextContent::showText(const QString& text, const std::optional<QString>& de
             m_reveal.start();
         }
     }
-    if (toggled || previousText != text || (show && previousDetail != *detailedText)) {
+    if (toggled || previousText != shown || (show && previousDetail != *shownDetail)) {
         updateGeometry();
         arrange();
     }

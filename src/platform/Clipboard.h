@@ -21,6 +21,14 @@ struct ClipboardReadLimits {
     qsizetype maxTotalBytes = qsizetype{32} * 1024 * 1024;
 };
 
+// What reading the whole clipboard got. Incomplete when anything the owner offers is missing:
+// a format over a cap, one that did not arrive within the time budget, or an owner that did not
+// say what it offers; then the formats cannot stand in for the clipboard.
+struct ClipboardContents {
+    QList<ClipboardFormat> formats;
+    bool complete = true;
+};
+
 // The desktop clipboard (the CLIPBOARD selection) and the primary selection.
 class Clipboard : public QObject {
     Q_OBJECT
@@ -28,8 +36,9 @@ public:
     using QObject::QObject;
     // The formats and bytes the clipboard holds, in the owner's order, as far as `limits` allow:
     // a format that does not arrive within the time budget, or that would exceed a cap, is left
-    // out. Events other than user input are handled while it waits. Empty formats are left out.
-    virtual QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) = 0;
+    // out and makes the result incomplete. Events other than user input are handled while it
+    // waits. Empty formats, and formats the owner refuses to hand out, are left out.
+    virtual ClipboardContents readAll(const ClipboardReadLimits& limits) = 0;
     // The plain-text value; none when the clipboard holds no text.
     virtual std::optional<QString> text() = 0;
     virtual void clear() = 0;
@@ -39,6 +48,9 @@ public:
     // The primary selection (the text last selected anywhere); none when it holds no text.
     virtual std::optional<QString> selectionText() = 0;
     virtual void setSelectionText(const QString& text) = 0;
+    // As the program ends: contents it holds that would go with it are handed to whoever keeps
+    // them afterwards (a clipboard manager, a keeper process). Returns once they have been.
+    virtual void keepAfterExit() {}
 
 signals:
     // The clipboard's contents changed, whoever changed them.

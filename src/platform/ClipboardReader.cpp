@@ -14,18 +14,25 @@ using namespace std::chrono_literals;
 // How long the caller waits past the budget for a transfer that is about to end.
 constexpr auto kGrace = 100ms;
 
-QList<ClipboardFormat> transferAll(ClipboardTransfer& transfer, const ClipboardReadLimits& limits,
-                                   Clock::time_point deadline) {
-    QList<ClipboardFormat> result;
+ClipboardContents transferAll(ClipboardTransfer& transfer, const ClipboardReadLimits& limits,
+                              Clock::time_point deadline) {
+    const std::optional<QStringList> formats = transfer.formats(deadline);
+    if (!formats)
+        return {{}, false};
+    ClipboardContents result;
     qsizetype total = 0;
-    for (const QString& format : transfer.formats(deadline)) {
-        if (Clock::now() >= deadline)
+    for (const QString& format : *formats) {
+        if (Clock::now() >= deadline) {
+            result.complete = false;
             break;
+        }
         const auto bytes =
             transfer.fetch(format, std::min(limits.maxFormatBytes, limits.maxTotalBytes - total), deadline);
-        if (bytes && !bytes->isEmpty()) {
+        if (!bytes) {
+            result.complete = false;
+        } else if (!bytes->isEmpty()) {
             total += bytes->size();
-            result.append({format, *bytes});
+            result.formats.append({format, *bytes});
         }
     }
     return result;
@@ -35,11 +42,11 @@ QList<ClipboardFormat> transferAll(ClipboardTransfer& transfer, const ClipboardR
 
 ClipboardReader::ClipboardReader(const ClipboardReadLimits& limits) : m_limits(limits) {}
 
-QList<ClipboardFormat> ClipboardReader::read(std::unique_ptr<ClipboardTransfer> transfer) const {
+ClipboardContents ClipboardReader::read(std::unique_ptr<ClipboardTransfer> transfer) const {
     const Clock::time_point deadline = Clock::now() + m_limits.timeBudget;
     // The thread owns what it uses, so that the wait below may end before it does.
-    auto result = std::make_shared<std::promise<QList<ClipboardFormat>>>();
-    std::future<QList<ClipboardFormat>> answer = result->get_future();
+    auto result = std::make_shared<std::promise<ClipboardContents>>();
+    std::future<ClipboardContents> answer = result->get_future();
     std::thread([transfer = std::move(transfer), limits = m_limits, deadline, result] {
         result->set_value(transferAll(*transfer, limits, deadline));
     }).detach();
@@ -54,7 +61,7 @@ QList<ClipboardFormat> ClipboardReader::read(std::unique_ptr<ClipboardTransfer> 
     if (answer.wait_for(0s) != std::future_status::ready)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (answer.wait_for(0s) != std::future_status::ready)
-        return {};
+        return {{}, false};
     return answer.get();
 }
 

@@ -16,8 +16,8 @@ public:
     explicit ClipboardReader(const ClipboardReadLimits& limits);
 
     // Each format the transfer offers, in its order, as far as the caps and the time budget
-    // allow; empty formats are left out.
-    QList<ClipboardFormat> read(std::unique_ptr<ClipboardTransfer> transfer) const;
+    // allow; empty formats are left out. Incomplete when a format was left out for the limits.
+    ClipboardContents read(std::unique_ptr<ClipboardTransfer> transfer) const;
 
 private:
     ClipboardReadLimits m_limits;

@@ -17,9 +17,11 @@ public:
 
     virtual ~ClipboardTransfer() = default;
     // The formats the owner offers, in its order, under the names the reader reports them by;
-    // empty when the owner cannot be asked or does not answer by `deadline`.
-    virtual QStringList formats(Clock::time_point deadline) = 0;
-    // All of one format's bytes; none when they do not arrive by `deadline` or exceed `cap`.
+    // empty when there is no owner, none when the owner cannot be asked or does not answer by
+    // `deadline`.
+    virtual std::optional<QStringList> formats(Clock::time_point deadline) = 0;
+    // All of one format's bytes, empty when the owner refuses it; none when they do not arrive
+    // by `deadline` or exceed `cap`.
     virtual std::optional<QByteArray> fetch(const QString& format, qsizetype cap,
                                             Clock::time_point deadline) = 0;
 };

@@ -37,6 +37,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -90,7 +91,9 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
     p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
-    p.clipboard = std::make_unique<X11Clipboard>();
+    p.clipboard = std::make_unique<X11Clipboard>(
+        connection,
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quillpoint-clipboard-keeper")));
 }
 
 // sway's IPC socket, when sway answers there. Connecting to a local socket does not wait for sway.

@@ -48,9 +48,9 @@ QtClipboard::QtClipboard(QObject* parent) : Clipboard(parent) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Clipboard::changed);
 }
 
-QList<ClipboardFormat> QtClipboard::readAll(const ClipboardReadLimits& limits) {
+ClipboardContents QtClipboard::readAll(const ClipboardReadLimits& limits) {
     const QScopedValueRollback own(m_readingOwn, true);
-    QList<ClipboardFormat> result;
+    ClipboardContents result;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data)
         return result;
@@ -58,14 +58,19 @@ QList<ClipboardFormat> QtClipboard::readAll(const ClipboardReadLimits& limits) {
     elapsed.start();
     qsizetype total = 0;
     for (const QString& format : data->formats()) {
-        if (elapsed.elapsed() >= limits.timeBudget.count())
+        if (elapsed.elapsed() >= limits.timeBudget.count()) {
+            result.complete = false;
             break;
+        }
         const QByteArray bytes = data->data(format);
-        if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
-            total + bytes.size() > limits.maxTotalBytes)
+        if (bytes.isEmpty())
             continue;
+        if (bytes.size() > limits.maxFormatBytes || total + bytes.size() > limits.maxTotalBytes) {
+            result.complete = false;
+            continue;
+        }
         total += bytes.size();
-        result.append({format, bytes});
+        result.formats.append({format, bytes});
     }
     return result;
 }

@@ -16,7 +16,7 @@ class QtClipboard : public Clipboard {
     Q_OBJECT
 public:
     explicit QtClipboard(QObject* parent = nullptr);
-    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
+    ClipboardContents readAll(const ClipboardReadLimits& limits) override;
     std::optional<QString> text() override;
     void clear() override;
     void setText(const QString& text) override;

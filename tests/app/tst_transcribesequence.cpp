@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,6 +44,7 @@ private slots:
     void fullDiskStopsAtOnceAndKeepsWhatWasSaid();
     void failedUploadKeepsTheRecordingAndSaysWhere();
     void deliveredTranscriptLeavesThePanelAlone();
+    void aClipboardThatCannotBeKeptIsLeftAndTheTranscriptShown();
 
 private:
     QStringList recordings() const {
@@ -342,6 +344,29 @@ void TestTranscribeSequence::chosenMicrophoneAndLanguageAreUsedAndTheClipboardCo
     h->clipboard.readByOtherProgram();
     QTest::qWait(300);
     QCOMPARE(h->clipboard.contents, newer);
+}
+
+void TestTranscribeSequence::aClipboardThatCannotBeKeptIsLeftAndTheTranscriptShown() {
+    h->preferences.setKeepClipboard(true);
+    const QList<ClipboardFormat> earlier{{"text/plain", "the user's"}};
+    h->clipboard.contents = earlier;
+    h->clipboard.ownerTimesOut = true;
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"Guten Tag"})"));
+    const auto delegate = h->launch();
+    QSignalSpy pasted(delegate->transcribeSequence(), &TranscribeSequence::transcriptPasted);
+
+    delegate->transcribeSequence()->toggleTranscription();
+    h->mic.push(speech);
+    delegate->transcribeSequence()->toggleTranscription();
+    QTRY_COMPARE(pasted.count(), 1);
+    QCOMPARE(pasted.at(0).at(1).toBool(), false);
+    QVERIFY(h->keys.posted.isEmpty());
+    QCOMPARE(h->clipboard.contents, earlier);
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    QTRY_VERIFY(overlay.panel()->isVisible());
+    QCOMPARE(overlay.viewModel().state(), ExplanationState::content("Guten Tag"));
+    QCOMPARE(overlay.viewModel().mode(), ViewMode::transcribe);
+    QVERIFY(overlay.viewModel().notice());
 }
 
 void TestTranscribeSequence::lostMicrophoneAndLastSecondsAreShownWithoutLosingAudio() {

@@ -38,6 +38,8 @@ private slots:
     void pasteInTerminals();
     void noPasteWithoutTheSelection();
     void keptClipboardComesBackAfterTheReadOrTheTimeOut();
+    void aClipboardNotSavedWholeIsNeverTaken();
+    void aWaitingRestoreCanBeFinishedAtOnce();
 
 private:
     TextCaptureService service();
@@ -63,6 +65,7 @@ void TestTextCapture::init() {
     clipboard.selection.reset();
     clipboard.writes = 0;
     clipboard.refuseWrites = false;
+    clipboard.ownerTimesOut = false;
 }
 
 TextCaptureService TestTextCapture::service() {
@@ -326,6 +329,45 @@ void TestTextCapture::keptClipboardComesBackAfterTheReadOrTheTimeOut() {
     capture.pasteText("left");
     QTest::qWait(200);
     QCOMPARE(clipboard.text(), std::optional<QString>("left"));
+}
+
+void TestTextCapture::aClipboardNotSavedWholeIsNeverTaken() {
+    const QList<ClipboardFormat> earlier{{"text/plain", "caption"}, {"image/png", QByteArray(64, 'p')}};
+    TextCaptureService::Timing timing;
+    timing.modifierReleaseTimeoutMs = 100;
+    timing.copyTimeoutMs = 100;
+    timing.saveLimits.maxFormatBytes = 32;
+    const auto check = [&](const char* what) {
+        qInfo() << what;
+        clipboard.contents = earlier;
+        clipboard.writes = 0;
+        keys.posted.clear();
+        keys.onPost = [this] { clipboard.changeLater({{"text/plain", "selection"}}); };
+        TextCaptureService capture(reader, keys, window, clipboard, timing);
+        QCOMPARE(capture.selectedTextViaCopy(), std::nullopt);
+        QCOMPARE(capture.pasteTextKeepingClipboard("transcript"), KeptPaste::clipboardInUse);
+        QVERIFY(keys.posted.isEmpty());
+        QCOMPARE(clipboard.writes, 0);
+        QCOMPARE(clipboard.contents, earlier);
+    };
+    check("a format over the cap");
+    timing.saveLimits = {};
+    clipboard.ownerTimesOut = true;
+    check("an owner that does not answer in time");
+}
+
+void TestTextCapture::aWaitingRestoreCanBeFinishedAtOnce() {
+    const QList<ClipboardFormat> earlier{{"text/plain", "caption"}};
+    clipboard.contents = earlier;
+    TextCaptureService capture(reader, keys, window, clipboard, {50, 5, 50, 60000, 20});
+    QCOMPARE(capture.pasteTextKeepingClipboard("transcript"), KeptPaste::pasted);
+    QCOMPARE(clipboard.text(), std::optional<QString>("transcript"));
+    capture.finishPendingRestore();
+    QCOMPARE(clipboard.contents, earlier);
+    // Nothing waits any more: a second call must not take what was copied since.
+    clipboard.contents = {{"text/plain", "newer"}};
+    capture.finishPendingRestore();
+    QCOMPARE(clipboard.text(), std::optional<QString>("newer"));
 }
 
 QTEST_GUILESS_MAIN(TestTextCapture)

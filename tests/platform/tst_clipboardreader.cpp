@@ -9,26 +9,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// An owner that hands out fixed contents, honouring the cap it is given as a real transfer does.
+// An owner that hands out fixed contents, honouring the cap it is given as a real transfer does;
+// it offers `refused` too but hands it out empty, and says nothing at all when `silent`.
 class ContentsTransfer final : public ClipboardTransfer {
 public:
     ContentsTransfer(QList<ClipboardFormat> contents, QList<qsizetype>& caps)
         : m_contents(std::move(contents))
         , m_caps(caps) {}
-    QStringList formats(Clock::time_point) override {
+    std::optional<QStringList> formats(Clock::time_point) override {
+        if (silent)
+            return std::nullopt;
         QStringList names;
         for (const auto& [name, bytes] : std::as_const(m_contents))
             names << name;
-        return names;
+        return names << refused;
     }
     std::optional<QByteArray> fetch(const QString& format, qsizetype cap, Clock::time_point) override {
         m_caps << cap;
         for (const auto& [name, bytes] : std::as_const(m_contents)) {
-            if (name == format && bytes.size() <= cap)
-                return bytes;
+            if (name == format)
+                return bytes.size() <= cap ? std::optional(bytes) : std::nullopt;
         }
-        return std::nullopt;
+        return QByteArray();
     }
+    QStringList refused;
+    bool silent = false;
 
 private:
     QList<ClipboardFormat> m_contents;
@@ -44,7 +49,7 @@ public:
     ~HungTransfer() override { m_gone->set_value(); }
     HungTransfer(const HungTransfer&) = delete;
     HungTransfer& operator=(const HungTransfer&) = delete;
-    QStringList formats(Clock::time_point) override { return {QStringLiteral("text/plain")}; }
+    std::optional<QStringList> formats(Clock::time_point) override { return QStringList{"text/plain"}; }
     std::optional<QByteArray> fetch(const QString&, qsizetype, Clock::time_point) override {
         m_release.wait();
         return QByteArray("late");
@@ -61,6 +66,7 @@ class TestClipboardReader : public QObject {
     Q_OBJECT
 private slots:
     void keepsTheOwnersOrderWithinTheCaps();
+    void isCompleteOnlyWhenNothingOfferedWasLeftOut();
     void givesUpOnAHungOwnerWhileEventsAreHandled();
 };
 
@@ -69,13 +75,33 @@ void TestClipboardReader::keepsTheOwnersOrderWithinTheCaps() {
     limits.maxFormatBytes = 8;
     limits.maxTotalBytes = 12;
     QList<qsizetype> caps;
-    const QList<ClipboardFormat> read = ClipboardReader(limits).read(std::make_unique<ContentsTransfer>(
+    const ClipboardContents read = ClipboardReader(limits).read(std::make_unique<ContentsTransfer>(
         QList<ClipboardFormat>{
             {"a", "12345"}, {"empty", ""}, {"large", "1234567890"}, {"d", "123456"}, {"e", "12"}},
         caps));
-    QCOMPARE(read, (QList<ClipboardFormat>{{"a", "12345"}, {"d", "123456"}}));
+    QCOMPARE(read.formats, (QList<ClipboardFormat>{{"a", "12345"}, {"d", "123456"}}));
+    QVERIFY(!read.complete);
     // A format never gets more than its own cap or what the total leaves; empty ones count nothing.
     QCOMPARE(caps, (QList<qsizetype>{8, 7, 7, 7, 1}));
+}
+
+void TestClipboardReader::isCompleteOnlyWhenNothingOfferedWasLeftOut() {
+    QList<qsizetype> caps;
+    // Formats the owner refuses or hands out empty hold nothing to lose.
+    auto refusing =
+        std::make_unique<ContentsTransfer>(QList<ClipboardFormat>{{"a", "1"}, {"empty", ""}}, caps);
+    refusing->refused = {"text/x-moz-url-priv"};
+    const ClipboardContents read = ClipboardReader(ClipboardReadLimits{}).read(std::move(refusing));
+    QCOMPARE(read.formats, (QList<ClipboardFormat>{{"a", "1"}}));
+    QVERIFY(read.complete);
+    // No owner: nothing to lose either.
+    QVERIFY(ClipboardReader(ClipboardReadLimits{})
+                .read(std::make_unique<ContentsTransfer>(QList<ClipboardFormat>{}, caps))
+                .complete);
+    // An owner that does not say what it holds may hold anything.
+    auto silent = std::make_unique<ContentsTransfer>(QList<ClipboardFormat>{{"a", "1"}}, caps);
+    silent->silent = true;
+    QVERIFY(!ClipboardReader(ClipboardReadLimits{}).read(std::move(silent)).complete);
 }
 
 void TestClipboardReader::givesUpOnAHungOwnerWhileEventsAreHandled() {
@@ -86,9 +112,10 @@ void TestClipboardReader::givesUpOnAHungOwnerWhileEventsAreHandled() {
     QTimer::singleShot(0, this, [&timerFired] { timerFired = true; });
     ClipboardReadLimits limits;
     limits.timeBudget = 50ms;
-    const QList<ClipboardFormat> read =
+    const ClipboardContents read =
         ClipboardReader(limits).read(std::make_unique<HungTransfer>(release.get_future().share(), gone));
-    QVERIFY(read.isEmpty());
+    QVERIFY(read.formats.isEmpty());
+    QVERIFY(!read.complete);
     QVERIFY(timerFired);
     // The transfer ends on its own thread once the owner answers, and its answer goes nowhere.
     release.set_value();

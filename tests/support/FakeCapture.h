@@ -36,15 +36,18 @@ public:
 // A clipboard owned by other programs: changes made by "them" arrive later, through the event loop.
 class FakeClipboard final : public Clipboard {
 public:
-    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override {
-        QList<ClipboardFormat> kept;
+    ClipboardContents readAll(const ClipboardReadLimits& limits) override {
+        ClipboardContents kept{{}, !ownerTimesOut};
         qsizetype total = 0;
         for (const auto& [name, bytes] : contents) {
-            if (bytes.isEmpty() || bytes.size() > limits.maxFormatBytes ||
-                total + bytes.size() > limits.maxTotalBytes)
+            if (bytes.isEmpty())
                 continue;
+            if (bytes.size() > limits.maxFormatBytes || total + bytes.size() > limits.maxTotalBytes) {
+                kept.complete = false;
+                continue;
+            }
             total += bytes.size();
-            kept.append({name, bytes});
+            kept.formats.append({name, bytes});
         }
         return kept;
     }
@@ -86,7 +89,8 @@ public:
     QList<ClipboardFormat> contents;
     std::optional<QString> selection;
     int writes = 0;
-    bool refuseWrites = false; // another program took the selection with a newer timestamp
+    bool refuseWrites = false;  // another program took the selection with a newer timestamp
+    bool ownerTimesOut = false; // the owner does not hand out its contents within the time budget
 };
 
 struct PostedKey {

@@ -7,16 +7,19 @@
 namespace quill {
 namespace {
 
-QList<ClipboardFormat> withinLimits(const QList<ClipboardFormat>& formats,
-                                    const ClipboardReadLimits& limits) {
-    QList<ClipboardFormat> result;
+ClipboardContents withinLimits(const QList<ClipboardFormat>& formats, const ClipboardReadLimits& limits) {
+    ClipboardContents result;
     qsizetype total = 0;
     for (const ClipboardFormat& format : formats) {
-        if (format.second.isEmpty() || format.second.size() > limits.maxFormatBytes ||
-            total + format.second.size() > limits.maxTotalBytes)
+        if (format.second.isEmpty())
             continue;
+        if (format.second.size() > limits.maxFormatBytes ||
+            total + format.second.size() > limits.maxTotalBytes) {
+            result.complete = false;
+            continue;
+        }
         total += format.second.size();
-        result.append(format);
+        result.formats.append(format);
     }
     return result;
 }
@@ -46,20 +49,31 @@ std::unique_ptr<DataControlClipboard> DataControlClipboard::create() {
 }
 
 DataControlClipboard::DataControlClipboard(std::shared_ptr<DataControlConnection> connection)
-    : m_connection(std::move(connection)) {
-    // Queued calls to this object are dropped by Qt once it is gone; the destructor stops new ones.
-    m_connection->call([this, c = m_connection.get()] {
-        c->onClipboardChanged = [this] {
-            QMetaObject::invokeMethod(this, &Clipboard::changed, Qt::QueuedConnection);
-        };
-        c->onOwnContentsRead = [this] {
-            QMetaObject::invokeMethod(this, &Clipboard::contentsRead, Qt::QueuedConnection);
-        };
+    : m_connection(std::move(connection))
+    , m_notifier(std::make_shared<Notifier>(this)) {
+    // Posting to the object is safe while the notifier still names it; Qt drops what was
+    // posted once it is gone. Runs inside Wayland callbacks, which nothing may throw out of.
+    const auto notify = [notifier = m_notifier](void (Clipboard::*signal)()) noexcept {
+        const std::lock_guard lock(notifier->mutex);
+        try {
+            if (notifier->clipboard)
+                QMetaObject::invokeMethod(notifier->clipboard, signal, Qt::QueuedConnection);
+        } catch (...) {
+            // A notice lost to a lack of memory: the next change brings another.
+        }
+    };
+    m_connection->call([notify, c = m_connection.get()] {
+        c->onClipboardChanged = [notify] { notify(&Clipboard::changed); };
+        c->onOwnContentsRead = [notify] { notify(&Clipboard::contentsRead); };
         return true;
     });
 }
 
 DataControlClipboard::~DataControlClipboard() {
+    {
+        const std::lock_guard lock(m_notifier->mutex);
+        m_notifier->clipboard = nullptr;
+    }
     m_connection->call([c = m_connection.get()] {
         c->onClipboardChanged = nullptr;
         c->onOwnContentsRead = nullptr;
@@ -67,10 +81,10 @@ DataControlClipboard::~DataControlClipboard() {
     });
 }
 
-QList<ClipboardFormat> DataControlClipboard::readAll(const ClipboardReadLimits& limits) {
+ClipboardContents DataControlClipboard::readAll(const ClipboardReadLimits& limits) {
     const auto contents = m_connection->call([c = m_connection.get()] { return c->contents(false); });
     if (!contents)
-        return {};
+        return {{}, false};
     if (contents->own)
         return withinLimits(*contents->own, limits);
     return ClipboardReader(limits).read(
@@ -97,7 +111,8 @@ std::optional<QString> DataControlClipboard::textOf(bool primary) {
             continue;
         const QList<ClipboardFormat> read =
             ClipboardReader(ClipboardReadLimits())
-                .read(std::make_unique<DataControlTransfer>(m_connection, primary, QStringList{type}));
+                .read(std::make_unique<DataControlTransfer>(m_connection, primary, QStringList{type}))
+                .formats;
         if (read.isEmpty())
             return std::nullopt;
         return type == QLatin1String("STRING") ? QString::fromLatin1(read.constFirst().second)

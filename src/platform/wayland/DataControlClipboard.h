@@ -3,6 +3,7 @@
 #include "platform/Clipboard.h"
 
 #include <memory>
+#include <mutex>
 
 namespace quill {
 
@@ -23,7 +24,7 @@ public:
     static std::unique_ptr<DataControlClipboard> create();
     ~DataControlClipboard() override;
 
-    QList<ClipboardFormat> readAll(const ClipboardReadLimits& limits) override;
+    ClipboardContents readAll(const ClipboardReadLimits& limits) override;
     std::optional<QString> text() override;
     void clear() override;
     void setText(const QString& text) override;
@@ -38,7 +39,16 @@ private:
     explicit DataControlClipboard(std::shared_ptr<DataControlConnection> connection);
     std::optional<QString> textOf(bool primary);
 
+    // What the connection's thread may still reach of this object, under its mutex: it may
+    // outlive the object when the destructor's call to that thread times out.
+    struct Notifier {
+        explicit Notifier(DataControlClipboard* target) : clipboard(target) {}
+        std::mutex mutex;
+        DataControlClipboard* clipboard;
+    };
+
     std::shared_ptr<DataControlConnection> m_connection;
+    std::shared_ptr<Notifier> m_notifier;
 };
 
 } // namespace quill

@@ -1,7 +1,6 @@
 #include "DataControlConnection.h"
 
 #include "BoundedRoundtrip.h"
-#include "PipeWriter.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -215,22 +214,36 @@ void DataControlConnection::finished(void* data, zwlr_data_control_device_v1* de
 void DataControlConnection::offered(void* data, zwlr_data_control_offer_v1* offer, const char* mimeType) {
     auto* self = static_cast<DataControlConnection*>(data);
     const auto it = self->m_offers.find(offer);
-    if (it != self->m_offers.end())
-        it->second.append(QString::fromUtf8(mimeType));
+    try {
+        if (it != self->m_offers.end())
+            it->second.append(QString::fromUtf8(mimeType));
+    } catch (...) {
+        // A type we have no room for is a type we do not offer to read.
+    }
 }
 
 void DataControlConnection::send(void* data, zwlr_data_control_source_v1*, const char* mimeType, int32_t fd) {
     auto* source = static_cast<Source*>(data);
-    const QString wanted = QString::fromUtf8(mimeType);
-    for (const ClipboardFormat& format : std::as_const(source->formats)) {
-        if (format.first == wanted) {
-            wayland::serve(fd, format.second);
-            if (!source->primary && source->connection->onOwnContentsRead)
-                source->connection->onOwnContentsRead();
-            return;
+    const ClipboardFormat* match = nullptr;
+    // An exception must not unwind through libwayland's dispatch.
+    try {
+        const QString wanted = QString::fromUtf8(mimeType);
+        for (const ClipboardFormat& format : std::as_const(source->formats)) {
+            if (format.first == wanted) {
+                match = &format;
+                break;
+            }
         }
+    } catch (...) {
+        match = nullptr;
     }
-    ::close(fd);
+    if (!match) {
+        ::close(fd);
+        return;
+    }
+    source->connection->m_writer.serve(fd, match->second);
+    if (!source->primary && source->connection->onOwnContentsRead)
+        source->connection->onOwnContentsRead();
 }
 
 void DataControlConnection::cancelled(void* data, zwlr_data_control_source_v1* handle) {

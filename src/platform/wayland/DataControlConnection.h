@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PipeWriter.h"
 #include "platform/Clipboard.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -114,6 +115,7 @@ private:
     const Source* m_ownClipboard = nullptr;
     const Source* m_ownPrimary = nullptr;
 
+    wayland::PipeWriter m_writer;
     int m_wake = -1;
     std::thread m_thread;
     std::mutex m_mutex;

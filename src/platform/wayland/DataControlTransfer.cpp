@@ -11,7 +11,7 @@ DataControlTransfer::DataControlTransfer(std::shared_ptr<DataControlConnection> 
     , m_primary(primary)
     , m_offered(std::move(offered)) {}
 
-QStringList DataControlTransfer::formats(Clock::time_point) {
+std::optional<QStringList> DataControlTransfer::formats(Clock::time_point) {
     return m_offered;
 }
 

@@ -16,7 +16,7 @@ public:
     // `offered` are the MIME types to read, as the owner offered them.
     DataControlTransfer(std::shared_ptr<DataControlConnection> connection, bool primary, QStringList offered);
 
-    QStringList formats(Clock::time_point deadline) override;
+    std::optional<QStringList> formats(Clock::time_point deadline) override;
     std::optional<QByteArray> fetch(const QString& format, qsizetype cap,
                                     Clock::time_point deadline) override;
 

@@ -37,15 +37,18 @@ X11SelectionTransfer::~X11SelectionTransfer() {
         xcb_disconnect(m_xcb);
 }
 
-QStringList X11SelectionTransfer::formats(Clock::time_point deadline) {
+std::optional<QStringList> X11SelectionTransfer::formats(Clock::time_point deadline) {
     m_xcb = xcb_connect(nullptr, &m_screen);
     if (xcb_connection_has_error(m_xcb) || !createWindow())
-        return {};
+        return std::nullopt;
     m_clipboard = atom("CLIPBOARD");
     m_incr = atom("INCR");
+    if (!hasOwner())
+        return QStringList();
+    // An owner that cannot say what it holds may hold anything.
     const auto targets = fetchTarget(atom("TARGETS"), qsizetype{64} * 1024, deadline);
-    if (!targets)
-        return {};
+    if (!targets || targets->isEmpty())
+        return std::nullopt;
     QList<xcb_atom_t> offered(targets->size() / qsizetype(sizeof(xcb_atom_t)));
     memcpy(offered.data(), targets->constData(), offered.size() * sizeof(xcb_atom_t));
 
@@ -81,6 +84,12 @@ std::optional<QByteArray> X11SelectionTransfer::fetch(const QString& format, qsi
     if (bytes && source.latin1)
         return QString::fromLatin1(*bytes).toUtf8();
     return bytes;
+}
+
+bool X11SelectionTransfer::hasOwner() {
+    Reply<xcb_get_selection_owner_reply_t> reply(
+        xcb_get_selection_owner_reply(m_xcb, xcb_get_selection_owner(m_xcb, m_clipboard), nullptr));
+    return !reply || reply->owner != XCB_NONE;
 }
 
 bool X11SelectionTransfer::createWindow() {
@@ -131,8 +140,8 @@ xcb_generic_event_t* X11SelectionTransfer::waitFor(Clock::time_point deadline, A
 }
 
 // Asks the owner for `target` into a property of its own (a transfer given up on cannot then be
-// mistaken for a later one) and reads it; none when it does not come in time or is larger than
-// `cap`.
+// mistaken for a later one) and reads it; empty when the owner refuses, none when it does not
+// come in time or is larger than `cap`.
 std::optional<QByteArray> X11SelectionTransfer::fetchTarget(xcb_atom_t target, qsizetype cap,
                                                             Clock::time_point deadline) {
     const xcb_atom_t property = atom("_QUILLPOINT_SAVE_" + QByteArray::number(m_nextProperty++));
@@ -155,7 +164,7 @@ std::optional<QByteArray> X11SelectionTransfer::fetchTarget(xcb_atom_t target, q
     const xcb_atom_t answered = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
     free(event);
     if (answered == XCB_NONE)
-        return std::nullopt;
+        return QByteArray();
 
     Reply<xcb_get_property_reply_t> head(xcb_get_property_reply(
         m_xcb, xcb_get_property(m_xcb, 0, m_window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
@@ -181,14 +190,16 @@ std::optional<QByteArray> X11SelectionTransfer::takeProperty(xcb_atom_t property
                       xcb_get_property_value_length(reply.value));
 }
 
-// The owner sends large data in pieces, each once the last was taken (ICCCM 2.7.2).
+// The owner sends large data in pieces, each once the last was taken (ICCCM 2.7.2). The size it
+// announces is only a lower bound, and some owners (xclip) announce none.
 std::optional<QByteArray> X11SelectionTransfer::fetchIncrementally(xcb_atom_t property, qsizetype cap,
                                                                    Clock::time_point deadline) {
     const auto announced = takeProperty(property, 4);
-    if (!announced || announced->size() < 4)
+    if (!announced)
         return std::nullopt;
     uint32_t lowerBound = 0;
-    memcpy(&lowerBound, announced->constData(), 4);
+    if (announced->size() >= 4)
+        memcpy(&lowerBound, announced->constData(), 4);
     // Taking the announcement asks for the first piece; a size over the cap is never asked for.
     if (lowerBound > static_cast<uint32_t>(cap))
         return std::nullopt;

@@ -19,7 +19,7 @@ public:
 
     // Qt names the text forms "text/plain" and reads them as UTF-8; so does this, from the best
     // form offered. Every other target keeps its own name.
-    QStringList formats(Clock::time_point deadline) override;
+    std::optional<QStringList> formats(Clock::time_point deadline) override;
     std::optional<QByteArray> fetch(const QString& format, qsizetype cap,
                                     Clock::time_point deadline) override;
 
@@ -32,6 +32,7 @@ private:
     std::optional<QByteArray> takeProperty(xcb_atom_t property, uint32_t size);
     std::optional<QByteArray> fetchIncrementally(xcb_atom_t property, qsizetype cap,
                                                  Clock::time_point deadline);
+    bool hasOwner();
 
     const std::chrono::milliseconds m_timeBudget;
     int m_screen = 0;

@@ -53,7 +53,7 @@ void TestDataControlClipboard::readsWhatAnotherClientCopied() {
     QVERIFY(wlCopy("Grüße aus Wayland", {"--type", "text/plain;charset=utf-8"}));
     QTRY_VERIFY(changed.count() >= 1);
     QCOMPARE(clipboard->text(), QStringLiteral("Grüße aus Wayland"));
-    const QList<ClipboardFormat> formats = clipboard->readAll(ClipboardReadLimits{});
+    const QList<ClipboardFormat> formats = clipboard->readAll(ClipboardReadLimits{}).formats;
     QVERIFY(formats.contains(ClipboardFormat("text/plain;charset=utf-8", "Grüße aus Wayland")));
     // Our own contents never count as read by another program.
     QSignalSpy read(clipboard.get(), &Clipboard::contentsRead);
@@ -92,20 +92,24 @@ void TestDataControlClipboard::keepsEveryFormatItRestores() {
     // Read back through a second connection, as another instance would see it.
     auto other = DataControlClipboard::create();
     QVERIFY(other);
-    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}), formats);
+    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}).formats, formats);
 }
 
 void TestDataControlClipboard::boundsReadsOfLargeContents() {
     const QByteArray big(qsizetype{200} * 1024, 'x');
     QVERIFY(wlCopy(big, {"--type", "application/x-big"}));
-    QTRY_VERIFY(!clipboard->readAll(ClipboardReadLimits{}).isEmpty());
+    QTRY_VERIFY(!clipboard->readAll(ClipboardReadLimits{}).formats.isEmpty());
 
     ClipboardReadLimits small;
     small.maxFormatBytes = qsizetype{64} * 1024;
-    QCOMPARE(clipboard->readAll(small), QList<ClipboardFormat>());
+    const ClipboardContents cut = clipboard->readAll(small);
+    QCOMPARE(cut.formats, QList<ClipboardFormat>());
+    QVERIFY(!cut.complete);
     ClipboardReadLimits enough;
     enough.maxFormatBytes = big.size();
-    QCOMPARE(clipboard->readAll(enough), QList<ClipboardFormat>({{"application/x-big", big}}));
+    const ClipboardContents whole = clipboard->readAll(enough);
+    QCOMPARE(whole.formats, QList<ClipboardFormat>({{"application/x-big", big}}));
+    QVERIFY(whole.complete);
 }
 
 void TestDataControlClipboard::clearEmptiesTheClipboard() {
@@ -114,7 +118,7 @@ void TestDataControlClipboard::clearEmptiesTheClipboard() {
     QCOMPARE(clipboard->text(), std::nullopt);
     auto other = DataControlClipboard::create();
     QVERIFY(other);
-    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}), QList<ClipboardFormat>());
+    QTRY_COMPARE(other->readAll(ClipboardReadLimits{}).formats, QList<ClipboardFormat>());
     QCOMPARE(other->text(), std::nullopt);
 }
 
