@@ -52,13 +52,11 @@ public:
     std::vector<qint16> takeUnsavedSamples();
 
 signals:
-    // The file could not be written (disk full, no encoder): the recording has stopped and
-    // outcome() is `failed`.
-    void failed();
     // The chosen input is missing or went away; the recording goes on from the default one.
     void inputLost(const QString& description);
-    // The source ended before any sound arrived (no sound server, no input): the recording
-    // holds nothing and its file is gone.
+    // The recording has stopped by itself: the file could not be written (disk full, no
+    // encoder) and outcome() is `failed`, or the source ended before any sound arrived (no sound
+    // server, no input) and the recording holds nothing, its file gone.
     void failed();
 
 private:
