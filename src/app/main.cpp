@@ -28,12 +28,12 @@ int main(int argc, char** argv) {
     if (const auto problem = quill::platform::prepareDisplay()) {
         // A copy running elsewhere in this session can still take the action.
         QCoreApplication app(argc, argv);
-        if (const auto status = quill::QuillpointApp::forwardOnly(commandLine.action))
+        if (const auto status = quill::QuillpointApp::forwardOnly(commandLine.action, commandLine.actionId))
             return *status;
         std::fprintf(stderr, "Quillpoint cannot start: %s\nRun `quillpoint --diagnose` for details.\n",
                      qPrintable(*problem));
         return 1;
     }
     quill::QuillpointApp app(argc, argv);
-    return app.run(commandLine.action);
+    return app.run(commandLine.action, commandLine.actionId);
 }

@@ -7,6 +7,7 @@
 #include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
@@ -46,11 +47,11 @@ Finished runQuillpoint(const QStringList& arguments, const QStringList& environm
 }
 
 // Calls the running instance's ActivateAction over the session bus, as a desktop launcher does.
-Finished activateAction(const QString& action, int timeoutMs = 5000) {
+Finished activateAction(const QString& action, int timeoutMs = 5000, const QString& parameter = "[]") {
     QProcess gdbus;
     gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
                           "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", action, "[]", "{}"});
+                          "org.freedesktop.Application.ActivateAction", action, parameter, "{}"});
     Finished result;
     result.exited = gdbus.waitForFinished(timeoutMs);
     result.code = gdbus.exitCode();
@@ -78,6 +79,7 @@ private slots:
     void anActionArrivingDuringACopyWaitsForIt();
     void anotherOwnerOfTheBusNameIsNotTakenForQuillpoint();
     void aFloodOfCallsIsOneActionAndAnsweredAtOnce();
+    void theUsersActionsRunByTheirIds();
 
 private:
     QList<QJsonObject> explainRequests() const;
