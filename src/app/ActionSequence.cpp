@@ -128,9 +128,13 @@ void ActionSequence::finish(const UserAction& action, const Selection& selection
         break;
     case ActionResult::replace:
         overlay.finishStreaming();
-        m_deps.captureGate.run(this, [this, selection, answer, run = m_run] {
-            if (run == m_run)
-                replace(selection, answer);
+        // On a later turn: this runs inside the network reply's own signal, and checking the
+        // selection may spin an event loop that must not delete the reply under it.
+        QTimer::singleShot(0, this, [this, selection, answer, run = m_run] {
+            m_deps.captureGate.run(this, [this, selection, answer, run] {
+                if (run == m_run)
+                    replace(selection, answer);
+            });
         });
         break;
     }

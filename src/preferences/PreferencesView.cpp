@@ -1,6 +1,7 @@
 #include "PreferencesView.h"
 
 #include "AccountPreferencesView.h"
+#include "ActionStore.h"
 #include "ActionsPreferencesView.h"
 #include "GeneralPreferencesView.h"
 #include "HistoryPreferencesView.h"
@@ -32,6 +33,13 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const Sh
     m_tabs->addTab(new HistoryPreferencesView(history),
                    QIcon(QStringLiteral(":/preferences/icons/clock.svg")), tr("History"));
     if (actions) {
+        general->setOtherShortcutUser([actions](const Shortcut& shortcut) -> std::optional<QString> {
+            for (const UserAction& action : actions->actions()) {
+                if (action.enabled && action.shortcut == shortcut)
+                    return action.name;
+            }
+            return std::nullopt;
+        });
         auto* view = new ActionsPreferencesView(*actions, shortcutConfig, shortcutNames);
         connect(view, &ActionsPreferencesView::shortcutRecordingChanged, this,
                 &PreferencesView::shortcutRecordingChanged);

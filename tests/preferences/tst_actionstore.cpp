@@ -54,7 +54,8 @@ private:
 
 void TestActionStore::readsTheFileAsWritten() {
     const auto parsed = ActionList::parse(validFile, names);
-    QVERIFY2(std::holds_alternative<UserActionList>(parsed), qPrintable(std::get<QString>(parsed)));
+    const QString* why = std::get_if<QString>(&parsed);
+    QVERIFY2(!why, qPrintable(why ? *why : QString()));
     const UserActionList actions = std::get<UserActionList>(parsed);
     QCOMPARE(actions.size(), 3);
     QCOMPARE(actions[0].instruction, QStringLiteral("Fix it.\nKeep the tone."));
@@ -120,8 +121,9 @@ void TestActionStore::refusesWhatCannotWork() {
     QFETCH(QByteArray, json);
     QFETCH(QString, message);
     const auto parsed = ActionList::parse(json, names);
-    QVERIFY(std::holds_alternative<QString>(parsed));
-    QVERIFY2(std::get<QString>(parsed).contains(message), qPrintable(std::get<QString>(parsed)));
+    const QString* why = std::get_if<QString>(&parsed);
+    QVERIFY(why);
+    QVERIFY2(why->contains(message), qPrintable(*why));
 }
 
 // On a German layout the key kept as Y types Z: the file says what the menu shows.
