@@ -206,6 +206,7 @@ private Q_SLOTS:
     void explainReadsTheSelectionAndShowsThePanelWithoutFocus();
     void transcriptIsPastedIntoTheNativeEditor();
     void cancelDiscardsARecording();
+    void aReplaceActionChangesTheNativeEditorsText();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
@@ -225,6 +226,13 @@ void TestWaylandDesktop::initTestCase() {
     QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     QVERIFY(backend.start());
     QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
+    const QString actions =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint/actions.json";
+    QFile actionsFile(actions);
+    QVERIFY(actionsFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    actionsFile.write(R"({"actions": [{"id": "fix", "name": "Fix", "instruction": "Fix the spelling.",
+                                        "result": "replace"}]})");
+    actionsFile.close();
 
     documentPath = documents.path() + "/notes.txt";
     QFile document(documentPath);
@@ -325,6 +333,22 @@ void TestWaylandDesktop::cancelDiscardsARecording() {
     QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
     QTest::qWait(1000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
+}
+
+void TestWaylandDesktop::aReplaceActionChangesTheNativeEditorsText() {
+    const qsizetype length = editor->text().size();
+    QVERIFY(editor->selectAll());
+    QProcess forward;
+    forward.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--action", "fix"});
+    QVERIFY(forward.waitForFinished(10000));
+    QCOMPARE(forward.exitCode(), 0);
+    const QString expected =
+        QStringLiteral("Demo result (instruction of 17 characters, model gpt-5.2) of %1 characters.")
+            .arg(length);
+    QTRY_COMPARE_WITH_TIMEOUT(editor->text(), expected, 15000);
+    QCOMPARE(requestsTo("/api/explain").constLast()["json"].toObject()["instruction"].toString(),
+             QStringLiteral("Fix the spelling."));
+    QVERIFY(editor->isActive());
 }
 
 QTEST_MAIN(TestWaylandDesktop)
