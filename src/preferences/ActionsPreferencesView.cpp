@@ -15,7 +15,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace quill {
 namespace {
@@ -141,8 +143,7 @@ ActionsPreferencesView::ActionsPreferencesView(ActionStore& store, ShortcutConfi
 
     m_actions = m_store.actions();
     showList();
-    m_problem->setText(m_store.problem().value_or(QString()));
-    m_problem->setVisible(m_store.problem().has_value());
+    showProblem(m_store.problem());
 }
 
 int ActionsPreferencesView::selectedRow() const {
@@ -150,9 +151,13 @@ int ActionsPreferencesView::selectedRow() const {
     return row >= 0 && row < m_actions.size() ? row : -1;
 }
 
+void ActionsPreferencesView::showProblem(const std::optional<QString>& problem) {
+    m_problem->setText(problem.value_or(QString()));
+    m_problem->setVisible(problem.has_value());
+}
+
 void ActionsPreferencesView::storeChanged() {
-    m_problem->setText(m_store.problem().value_or(QString()));
-    m_problem->setVisible(m_store.problem().has_value());
+    showProblem(m_store.problem());
     // What was just saved from here comes back unchanged; the editor keeps its cursor.
     if (m_store.actions() == m_actions)
         return;
@@ -162,17 +167,19 @@ void ActionsPreferencesView::storeChanged() {
 
 void ActionsPreferencesView::showList() {
     const int row = m_list->currentRow();
-    m_showing = true;
-    m_list->clear();
-    for (const UserAction& action : std::as_const(m_actions)) {
-        auto* item = new QListWidgetItem(
-            action.shortcut ? QStringLiteral("%1\t%2").arg(action.name, m_names.text(*action.shortcut))
-                            : action.name,
-            m_list);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(action.enabled ? Qt::Checked : Qt::Unchecked);
+    {
+        // Rebuilding is not an edit: no check box or row change may reach the handlers.
+        const QSignalBlocker blocker(m_list);
+        m_list->clear();
+        for (const UserAction& action : std::as_const(m_actions)) {
+            auto* item = new QListWidgetItem(
+                action.shortcut ? QStringLiteral("%1\t%2").arg(action.name, m_names.text(*action.shortcut))
+                                : action.name,
+                m_list);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(action.enabled ? Qt::Checked : Qt::Unchecked);
+        }
     }
-    m_showing = false;
     m_list->setCurrentRow(std::min(std::max(row, 0), int(m_actions.size()) - 1));
     showSelected();
 }
@@ -183,7 +190,7 @@ void ActionsPreferencesView::showSelected() {
     m_remove->setEnabled(row >= 0);
     m_up->setEnabled(row > 0);
     m_down->setEnabled(row >= 0 && row + 1 < m_actions.size());
-    m_showing = true;
+    const bool wasShowing = std::exchange(m_showing, true);
     const UserAction shown = row >= 0 ? m_actions.at(row) : UserAction{};
     if (m_name->text() != shown.name)
         m_name->setText(shown.name);
@@ -191,7 +198,7 @@ void ActionsPreferencesView::showSelected() {
         m_instruction->setPlainText(shown.instruction);
     m_result->setCurrentIndex(m_result->findData(int(shown.result)));
     m_recorder->refresh();
-    m_showing = false;
+    m_showing = wasShowing;
 }
 
 void ActionsPreferencesView::edit(const std::function<void(UserAction&)>& change) {
@@ -203,19 +210,16 @@ void ActionsPreferencesView::edit(const std::function<void(UserAction&)>& change
 }
 
 void ActionsPreferencesView::save() {
-    if (const auto error = m_store.save(m_actions)) {
-        m_problem->setText(*error);
-        m_problem->setVisible(true);
-    }
+    const std::optional<QString> error = m_store.save(m_actions);
+    showProblem(error ? error : m_store.problem());
     // The list shows names and shortcuts as edited, saved or not.
     const int row = selectedRow();
     if (row >= 0 && m_list->item(row)) {
         const UserAction& action = m_actions.at(row);
-        m_showing = true;
+        const QSignalBlocker blocker(m_list);
         m_list->item(row)->setText(
             action.shortcut ? QStringLiteral("%1\t%2").arg(action.name, m_names.text(*action.shortcut))
                             : action.name);
-        m_showing = false;
     }
     m_recorder->refresh();
 }

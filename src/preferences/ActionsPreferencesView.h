@@ -37,6 +37,7 @@ signals:
 
 private:
     void storeChanged();
+    void showProblem(const std::optional<QString>& problem);
     void showList();
     void showSelected();
     void save();
