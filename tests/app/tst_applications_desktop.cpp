@@ -93,8 +93,7 @@ void TestApplicationsDesktop::initTestCase() {
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
     app.start();
     QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
-    // The shortcuts are grabbed during launch, once the event loop runs.
-    QTest::qWait(1500);
+    QVERIFY2(app.waitForLine("AppDelegate: Shortcuts registered"), qPrintable(app.lines().join(u'\n')));
 }
 
 void TestApplicationsDesktop::cleanup() {

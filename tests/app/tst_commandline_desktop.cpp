@@ -282,8 +282,7 @@ void TestCommandLineDesktop::anActionArrivingDuringACopyWaitsForIt() {
     AppProcess app;
     app.start();
     QVERIFY2(app.waitForLine("AuthService: "), qPrintable(app.lines().join('\n')));
-    // The shortcuts are grabbed during launch, once the event loop runs.
-    QTest::qWait(1500);
+    QVERIFY2(app.waitForLine("AppDelegate: Shortcuts registered"), qPrintable(app.lines().join(u'\n')));
     const qsizetype before = explainRequests().size();
 
     QVERIFY(xdotool({"key", "ctrl+1"}));

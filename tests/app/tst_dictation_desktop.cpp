@@ -66,8 +66,7 @@ void TestDictationDesktop::initTestCase() {
 
     app.start();
     QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
-    // The shortcuts are grabbed during launch, once the event loop runs.
-    QTest::qWait(1500);
+    QVERIFY2(app.waitForLine("AppDelegate: Shortcuts registered"), qPrintable(app.lines().join(u'\n')));
 }
 
 void TestDictationDesktop::cleanupTestCase() {

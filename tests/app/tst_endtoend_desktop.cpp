@@ -47,8 +47,7 @@ void TestEndToEndDesktop::initTestCase() {
     QVERIFY2(app.waitForLine("AuthService: Auto-authenticated as "), qPrintable(app.lines().join('\n')));
     const QString line = app.lines().filter("Auto-authenticated as ").constFirst();
     token = line.mid(line.indexOf(" as ") + 4);
-    // The shortcuts are grabbed during launch, once the event loop runs.
-    QTest::qWait(1500);
+    QVERIFY2(app.waitForLine("AppDelegate: Shortcuts registered"), qPrintable(app.lines().join(u'\n')));
     QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
 }
 

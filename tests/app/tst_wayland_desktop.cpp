@@ -313,7 +313,7 @@ void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() 
 void TestWaylandDesktop::transcriptIsPastedIntoTheNativeEditor() {
     QVERIFY(editor->placeCaretAtEnd());
     QVERIFY(runAction("transcribe"));
-    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(recordings().size() == 1, qPrintable(app.lines().join(u'\n')), 15000);
     QTest::qWait(1500);
     QVERIFY(runAction("transcribe"));
     QTRY_COMPARE_WITH_TIMEOUT(requestsTo("/api/transcribe").size(), 1, 15000);
@@ -327,7 +327,7 @@ void TestWaylandDesktop::transcriptIsPastedIntoTheNativeEditor() {
 void TestWaylandDesktop::cancelDiscardsARecording() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     QVERIFY(runAction("transcribe"));
-    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(recordings().size() == 1, qPrintable(app.lines().join(u'\n')), 15000);
     QTest::qWait(800);
     QVERIFY(runAction("cancel"));
     QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);

@@ -163,9 +163,9 @@ void TestInstallDesktop::installedProgramRegistersInTheTrayAndSignsIn() {
              qPrintable(app.lines().join(u'\n')));
 
     // The encoder is not loaded until the first recording, and then from the package.
-    // The shortcuts are grabbed during launch, once the event loop runs; on a busy machine that
-    // can take longer than the wait, and a press before it goes to no one, so it is repeated.
-    QTest::qWait(1500);
+    // A press on a busy machine can still go to no one before the X server has the grab in
+    // effect for the focused client, so it is repeated.
+    QVERIFY2(app.waitForLine("AppDelegate: Shortcuts registered"), qPrintable(app.lines().join(u'\n')));
     QVERIFY(!app.lines().join(u'\n').contains(QStringLiteral("AudioEncoderModule")));
     const QString loaded =
         QStringLiteral("AudioEncoderModule: loaded ") + path("/usr/lib/quillpoint/quillpoint-aac.so");
