@@ -14,7 +14,7 @@ namespace quill {
 namespace {
 
 // A file this large is not a list of prompts.
-constexpr qint64 maxFileBytes = 1024 * 1024;
+constexpr qint64 maxFileBytes = qint64{1024} * 1024;
 
 } // namespace
 

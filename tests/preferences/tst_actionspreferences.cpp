@@ -40,7 +40,7 @@ struct Tab {
         if (!file.open(QIODevice::ReadOnly))
             return {};
         QStringList rows;
-        for (const QJsonValue& value : QJsonDocument::fromJson(file.readAll())["actions"].toArray()) {
+        for (const auto& value : QJsonDocument::fromJson(file.readAll())["actions"].toArray()) {
             const QJsonObject action = value.toObject();
             rows << QStringList{action["id"].toString(), action["name"].toString(),
                                 action["result"].toString(), action["shortcut"].toString(),
