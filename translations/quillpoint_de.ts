@@ -79,6 +79,201 @@
     </message>
 </context>
 <context>
+    <name>quill::ActionList</name>
+    <message>
+        <source>line %1, column %2</source>
+        <translation>Zeile %1, Spalte %2</translation>
+    </message>
+    <message>
+        <source>the id must be 1 to 64 letters, digits, &apos;-&apos; or &apos;_&apos;</source>
+        <translation>die Kennung muss aus 1 bis 64 Buchstaben, Ziffern, „-“ oder „_“ bestehen</translation>
+    </message>
+    <message>
+        <source>the name must be 1 to 100 characters on one line</source>
+        <translation>der Name muss 1 bis 100 Zeichen auf einer Zeile lang sein</translation>
+    </message>
+    <message>
+        <source>the instruction is empty</source>
+        <translation>die Anweisung ist leer</translation>
+    </message>
+    <message>
+        <source>the instruction is longer than 2,000 characters</source>
+        <translation>die Anweisung ist länger als 2.000 Zeichen</translation>
+    </message>
+    <message>
+        <source>the instruction holds control characters</source>
+        <translation>die Anweisung enthält Steuerzeichen</translation>
+    </message>
+    <message>
+        <source>the id &quot;%1&quot; is used twice</source>
+        <translation>die Kennung „%1“ kommt zweimal vor</translation>
+    </message>
+    <message>
+        <source>the shortcut is already used by &quot;%1&quot;</source>
+        <translation>das Tastenkürzel wird bereits von „%1“ verwendet</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>expected an object with an array &quot;actions&quot;</source>
+        <translation>erwartet wird ein Objekt mit einer Liste „actions“</translation>
+    </message>
+    <message>
+        <source>expected an object</source>
+        <translation>erwartet wird ein Objekt</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; must be a string</source>
+        <translation>„%1“ muss eine Zeichenkette sein</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a shortcut with Ctrl, Alt, Shift or Super</source>
+        <translation>„%1“ ist kein Tastenkürzel mit Ctrl, Alt, Shift oder Super</translation>
+    </message>
+    <message>
+        <source>&quot;shortcut&quot; must be a string</source>
+        <translation>„shortcut“ muss eine Zeichenkette sein</translation>
+    </message>
+    <message>
+        <source>&quot;result&quot; must be &quot;panel&quot;, &quot;replace&quot; or &quot;copy&quot;</source>
+        <translation>„result“ muss „panel“, „replace“ oder „copy“ sein</translation>
+    </message>
+    <message>
+        <source>&quot;enabled&quot; must be true or false</source>
+        <translation>„enabled“ muss true oder false sein</translation>
+    </message>
+    <message>
+        <source>Fix spelling and grammar</source>
+        <translation>Rechtschreibung und Grammatik korrigieren</translation>
+    </message>
+    <message>
+        <source>Make it shorter</source>
+        <translation>Kürzer fassen</translation>
+    </message>
+    <message>
+        <source>Translate into English</source>
+        <translation>Ins Englische übersetzen</translation>
+    </message>
+    <message>
+        <source>Summarize</source>
+        <translation>Zusammenfassen</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ActionSequence</name>
+    <message>
+        <source>Copied to the clipboard.</source>
+        <translation>In die Zwischenablage kopiert.</translation>
+    </message>
+    <message>
+        <source>The selection changed, so it was not replaced.</source>
+        <translation>Die Auswahl hat sich geändert, daher wurde sie nicht ersetzt.</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ActionShortcuts</name>
+    <message>
+        <source>This shortcut is already used by Explain or Transcribe.</source>
+        <translation>Dieses Tastenkürzel wird bereits von Erklären oder Diktieren verwendet.</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ActionStore</name>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 is larger than 1 MiB</source>
+        <translation>%1 ist größer als 1 MiB</translation>
+    </message>
+    <message>
+        <source>%1 is not valid, so the built-in actions are used: %2</source>
+        <translation>%1 ist ungültig, daher werden die eingebauten Aktionen verwendet: %2</translation>
+    </message>
+    <message>
+        <source>The actions are not saved, so as not to overwrite the file. %1</source>
+        <translation>Die Aktionen werden nicht gespeichert, damit die Datei nicht überschrieben wird. %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>quill::ActionsPreferencesView</name>
+    <message>
+        <source>Actions</source>
+        <translation>Aktionen</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Nach oben</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Nach unten</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Instruction</source>
+        <translation>Anweisung</translation>
+    </message>
+    <message>
+        <source>Show in the panel</source>
+        <translation>Im Fenster anzeigen</translation>
+    </message>
+    <message>
+        <source>Replace the selection</source>
+        <translation>Auswahl ersetzen</translation>
+    </message>
+    <message>
+        <source>Copy to the clipboard</source>
+        <translation>In die Zwischenablage kopieren</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Keines</translation>
+    </message>
+    <message>
+        <source>Shortcut</source>
+        <translation>Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>New action</source>
+        <translation>Neue Aktion</translation>
+    </message>
+    <message>
+        <source>Explainer Mode</source>
+        <translation>Erklärmodus</translation>
+    </message>
+    <message>
+        <source>Transcribe Mode</source>
+        <translation>Diktiermodus</translation>
+    </message>
+    <message>
+        <source>Cancel Recording</source>
+        <translation>Aufnahme abbrechen</translation>
+    </message>
+</context>
+<context>
     <name>quill::CodeBlockView</name>
     <message>
         <source>Copy</source>
@@ -415,6 +610,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>History</source>
         <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Actions</source>
+        <translation>Aktionen</translation>
     </message>
 </context>
 <context>

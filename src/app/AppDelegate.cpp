@@ -1,5 +1,7 @@
 #include "AppDelegate.h"
 
+#include "ActionSequence.h"
+#include "ActionShortcuts.h"
 #include "CaptureGate.h"
 #include "ExplainSequence.h"
 #include "FrontApplicationTracker.h"
@@ -15,6 +17,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryWindow.h"
 #include "platform/Log.h"
+#include "preferences/ActionStore.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/PreferencesWindowController.h"
 #include "preferences/UpdateService.h"
@@ -75,6 +78,7 @@ void AppDelegate::applicationWillTerminate() {
     m_services.clipboard().keepAfterExit();
     m_explainShortcutService->unregister();
     m_transcribeShortcutService->unregister();
+    m_actionShortcuts->unregister();
 }
 
 void AppDelegate::setupApplication() {
@@ -118,6 +122,7 @@ void AppDelegate::setupApplication() {
     // The update service is made at the first check, not at launch.
     connect(statusBar, &StatusBarController::updateCheckRequested, this,
             [&services = m_services] { services.updateService().checkForUpdates(); });
+    setupActions();
     m_statusBarController->setupStatusItem();
 
     connect(&permissions, &PermissionManager::accessibilityUpdated, m_statusBarController.get(),
@@ -255,7 +260,58 @@ void AppDelegate::applyShortcuts(const ShortcutMap& shortcuts) {
     }
     if (const auto it = shortcuts.find(ShortcutAction::cancelTranscription); it != shortcuts.end())
         m_transcribeSequence->cancelShortcutService().updateShortcut(it->second);
+    applyActions();
     reportShortcutProblems();
+}
+
+void AppDelegate::setupActions() {
+    m_actionSequence = std::make_unique<ActionSequence>(
+        ActionSequence::Dependencies{*m_apiClient, *m_textCaptureService, *m_overlayPanelController,
+                                     m_services.permissionManager(), m_services.authService(),
+                                     *m_frontApplication, *m_captureGate, m_services.clipboard()},
+        m_services.options().executablePath, m_timing.overlayPasteDelay);
+    // The panel shows one answer at a time: whichever starts last takes it.
+    connect(m_actionSequence.get(), &ActionSequence::started, m_explainSequence.get(),
+            &ExplainSequence::cancel);
+    connect(m_explainSequence.get(), &ExplainSequence::started, m_actionSequence.get(),
+            &ActionSequence::cancel);
+    // Direct: the result is on disk before it is shown, copied or pasted.
+    connect(m_actionSequence.get(), &ActionSequence::resultFinished, m_historyRecorder.get(),
+            &HistoryRecorder::recordActionResult);
+
+    m_actionShortcuts = std::make_unique<ActionShortcuts>(m_services.shortcutRegistry());
+    connect(m_actionShortcuts.get(), &ActionShortcuts::triggered, this, &AppDelegate::performUserAction);
+    connect(m_statusBarController.get(), &StatusBarController::userActionRequested, this,
+            &AppDelegate::performUserAction);
+    connect(&m_services.actionStore(), &ActionStore::changed, this, &AppDelegate::applyActions);
+    applyActions();
+}
+
+void AppDelegate::applyActions() {
+    ShortcutConfiguration& shortcuts = m_services.shortcutConfiguration();
+    const UserActionList& actions = m_services.actionStore().actions();
+    m_actionShortcuts->apply(actions, {shortcuts.shortcut(ShortcutAction::explainSelection),
+                                       shortcuts.shortcut(ShortcutAction::transcribeOnly),
+                                       shortcuts.shortcut(ShortcutAction::cancelTranscription)});
+    QList<StatusBarController::MenuAction> menu;
+    for (const UserAction& action : actions) {
+        if (action.enabled)
+            menu.append({action.id, action.name, action.shortcut});
+    }
+    m_statusBarController->setUserActions(menu);
+    m_statusBarController->buildMenu();
+}
+
+void AppDelegate::performUserAction(const QString& id) {
+    if (!m_actionSequence)
+        return;
+    const ActionStore& store = m_services.actionStore();
+    if (const auto problem = store.runProblem(id)) {
+        logLine(lcApp(), QStringLiteral("AppDelegate"), *problem);
+        m_overlayPanelController->showError(*problem, true);
+        return;
+    }
+    m_actionSequence->run(*store.find(id));
 }
 
 void AppDelegate::reportShortcutProblems() {
@@ -300,6 +356,9 @@ void AppDelegate::perform(RemoteAction action) {
         // After the reply to the caller has gone out.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         break;
+    case RemoteAction::action:
+        // Names no action without its id; see performUserAction.
+        break;
     }
 }
 
@@ -308,7 +367,7 @@ void AppDelegate::showPreferences() {
         m_preferencesWindow = std::make_unique<PreferencesWindowController>(
             m_services.shortcutConfiguration(), m_services.shortcutNames(), m_services.preferencesManager(),
             m_services.authService(), m_services.audioInputList(), *m_modelCatalog,
-            m_services.historySettings());
+            m_services.historySettings(), nullptr, &m_services.actionStore());
         // Recording a shortcut must see the very keys the global shortcuts would take.
         connect(m_preferencesWindow.get(), &PreferencesWindowController::shortcutRecordingChanged, this,
                 [&registry = m_services.shortcutRegistry()](bool recording) {

@@ -11,6 +11,8 @@
 
 namespace quill {
 
+class ActionSequence;
+class ActionShortcuts;
 class AudioCaptureService;
 class CaptureGate;
 class ExplainSequence;
@@ -65,6 +67,9 @@ public:
     // An action asked for from outside (command line, D-Bus, a desktop key binding), done as its
     // shortcut or menu item would do it. Nothing happens before the launch has run.
     void perform(RemoteAction action);
+    // The user's action `id`, as its shortcut or menu item would run it; one that cannot run
+    // (unknown, turned off) is reported in the panel.
+    void performUserAction(const QString& id);
 
     // The components; none exists before launch.
     ExplainSequence* explainSequence() const { return m_explainSequence.get(); }
@@ -80,6 +85,8 @@ public:
     // None before the first showHistory.
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
     ModelCatalog* modelCatalog() const { return m_modelCatalog.get(); }
+    ActionSequence* actionSequence() const { return m_actionSequence.get(); }
+    ActionShortcuts* actionShortcuts() const { return m_actionShortcuts.get(); }
 
 private:
     void setupApplication();
@@ -87,6 +94,10 @@ private:
     void checkPermissions();
     // A window of ours is opening: the panel, which stays above every window, makes way for it.
     void hidePanelForWindow();
+    void setupActions();
+    // Brings the action shortcuts and the tray menu in step with the action file and with the
+    // program's own shortcuts.
+    void applyActions();
 
     Services& m_services;
     const Timing m_timing;
@@ -102,9 +113,11 @@ private:
     std::unique_ptr<ExplainSequence> m_explainSequence;
     std::unique_ptr<TranscribeSequence> m_transcribeSequence;
     std::unique_ptr<PanelDismissKey> m_panelDismissKey;
+    std::unique_ptr<ActionSequence> m_actionSequence;
     std::unique_ptr<HistoryRecorder> m_historyRecorder;
     std::unique_ptr<GlobalShortcutService> m_explainShortcutService;
     std::unique_ptr<GlobalShortcutService> m_transcribeShortcutService;
+    std::unique_ptr<ActionShortcuts> m_actionShortcuts;
     std::unique_ptr<StatusBarController> m_statusBarController;
     std::unique_ptr<ShortcutSubscription> m_shortcutObserver;
     std::unique_ptr<PreferencesWindowController> m_preferencesWindow;

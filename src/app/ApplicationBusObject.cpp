@@ -5,8 +5,18 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusVariant>
 
 namespace quill {
+namespace {
+
+// The caller's text is echoed only as far as a real name could go.
+QString echoed(const QString& text) {
+    constexpr qsizetype limit = 40;
+    return text.size() > limit ? text.left(limit) + u'…' : text;
+}
+
+} // namespace
 
 ApplicationBusObject::ApplicationBusObject(QObject* parent) : QObject(parent) {
     m_clock.start();
@@ -53,7 +63,7 @@ std::optional<qint64> ApplicationBusObject::ownerProcessId(const QString& busNam
 }
 
 QString ApplicationBusObject::forward(const QString& busName, std::optional<RemoteAction> action,
-                                      int timeoutMs) {
+                                      int timeoutMs, const QString& actionId, bool* refused) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return QStringLiteral("no session bus");
@@ -61,11 +71,16 @@ QString ApplicationBusObject::forward(const QString& busName, std::optional<Remo
                                                        action ? QStringLiteral("ActivateAction")
                                                               : QStringLiteral("Activate"));
     if (action)
-        call << remoteActionName(*action) << QVariant::fromValue(QVariantList{});
+        call << remoteActionName(*action)
+             << QVariant::fromValue(action == RemoteAction::action
+                                        ? QVariantList{QVariant::fromValue(QDBusVariant(QVariant(actionId)))}
+                                        : QVariantList{});
     call << QVariant::fromValue(QVariantMap{});
     const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return {};
+    if (refused)
+        *refused = reply.errorName() == QDBusError::errorString(QDBusError::InvalidArgs);
     return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }
 
@@ -75,17 +90,27 @@ void ApplicationBusObject::Open(const QStringList&, const QVariantMap&) {
     sendErrorReply(QDBusError::NotSupported, QStringLiteral("Quillpoint opens no files"));
 }
 
-void ApplicationBusObject::ActivateAction(const QString& actionName, const QVariantList&,
+void ApplicationBusObject::ActivateAction(const QString& actionName, const QVariantList& parameter,
                                           const QVariantMap&) {
     const std::optional<RemoteAction> action = remoteActionNamed(actionName);
     if (!action) {
-        // The caller's text is echoed only as far as a real action name could go.
-        constexpr qsizetype echoed = 40;
-        const QString shown = actionName.size() > echoed ? actionName.left(echoed) + u'…' : actionName;
         sendErrorReply(QDBusError::InvalidArgs,
                        QStringLiteral("Unknown action \"%1\"; the actions are explain, transcribe, cancel, "
-                                      "preferences, history and quit")
-                           .arg(shown));
+                                      "preferences, history, quit and action")
+                           .arg(echoed(actionName)));
+        return;
+    }
+    if (action == RemoteAction::action) {
+        const std::optional<QString> id = userActionId(parameter);
+        if (!id || !m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, id = *id] {
+                emit userActionRequested(id);
+                m_throttle.performed(RemoteAction::action, std::chrono::milliseconds(m_clock.elapsed()));
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (!m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
@@ -99,6 +124,26 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
             m_throttle.performed(requested, std::chrono::milliseconds(m_clock.elapsed()));
         },
         Qt::QueuedConnection);
+}
+
+std::optional<QString> ApplicationBusObject::userActionId(const QVariantList& parameter) {
+    QVariant value = parameter.value(0);
+    if (value.canConvert<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    if (parameter.size() != 1 || value.typeId() != QMetaType::QString) {
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("The action \"action\" takes the id of one of "
+                                                               "your actions as its one parameter"));
+        return std::nullopt;
+    }
+    const QString id = value.toString();
+    const std::optional<QString> problem =
+        m_userActionCheck ? m_userActionCheck(id) : std::optional<QString>(QStringLiteral("not ready"));
+    if (problem) {
+        sendErrorReply(QDBusError::InvalidArgs,
+                       QStringLiteral("Action \"%1\": %2").arg(echoed(id), *problem));
+        return std::nullopt;
+    }
+    return id;
 }
 
 } // namespace quill

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 namespace quill {
@@ -29,9 +30,17 @@ public:
     // owns the name (or there is no session bus).
     bool claim(const QString& busName);
 
-    // Asks the instance that owns `busName` to perform `action` (or only to activate); waits at
-    // most `timeoutMs`. Returns the error text, empty on success.
-    static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs);
+    // Asks the instance that owns `busName` to perform `action` (or only to activate), the user's
+    // action `actionId` for RemoteAction::action; waits at most `timeoutMs`. Returns the error
+    // text, empty on success.
+    // `refused` tells an action the instance refused (an unknown id) from one that did not arrive.
+    static QString forward(const QString& busName, std::optional<RemoteAction> action, int timeoutMs,
+                           const QString& actionId = {}, bool* refused = nullptr);
+
+    // Why the user's action `id` cannot run (unknown, turned off), none when it can. Without a
+    // check every id is refused.
+    using UserActionCheck = std::function<std::optional<QString>(const QString& id)>;
+    void setUserActionCheck(UserActionCheck check) { m_userActionCheck = std::move(check); }
     static bool isRunning(const QString& busName, int timeoutMs);
     // The process that owns `busName`; none when nobody owns it or the bus does not say.
     static std::optional<qint64> ownerProcessId(const QString& busName, int timeoutMs);
@@ -48,8 +57,15 @@ public slots:
 signals:
     // A caller asked for a known action; emitted on a later turn, once the reply has gone out.
     void actionRequested(quill::RemoteAction action);
+    // A caller asked for the user's action `id`, on the same terms.
+    void userActionRequested(const QString& id);
 
 private:
+    // Whether the call for the user's action `parameter` names one that can run; answers the
+    // caller with the error otherwise.
+    std::optional<QString> userActionId(const QVariantList& parameter);
+
+    UserActionCheck m_userActionCheck;
     ActionThrottle m_throttle;
     QElapsedTimer m_clock;
 };

@@ -7,13 +7,14 @@
 namespace quill {
 namespace {
 
-constexpr std::array<std::pair<RemoteAction, const char*>, 6> actionNames{{
+constexpr std::array<std::pair<RemoteAction, const char*>, 7> actionNames{{
     {RemoteAction::explain, "explain"},
     {RemoteAction::transcribe, "transcribe"},
     {RemoteAction::cancel, "cancel"},
     {RemoteAction::preferences, "preferences"},
     {RemoteAction::history, "history"},
     {RemoteAction::quit, "quit"},
+    {RemoteAction::action, "action"},
 }};
 
 } // namespace
@@ -57,11 +58,16 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         QStringLiteral("history"),
         QStringLiteral("Open the History window: the kept explanations and transcripts."));
     const QCommandLineOption quit(QStringLiteral("quit"), QStringLiteral("Quit the running Quillpoint."));
+    const QCommandLineOption userAction(
+        QStringLiteral("action"),
+        QStringLiteral("Run your action <id> (see ~/.config/Quillpoint/actions.json) on the selected text."),
+        QStringLiteral("id"));
     const QCommandLineOption diagnose(
         QStringLiteral("diagnose"),
         QStringLiteral("Check what this session offers Quillpoint, print one line per item and exit "
                        "(status 0 when Explain and Transcribe can both work)."));
-    parser.addOptions({help, version, explain, transcribe, cancel, preferences, history, quit, diagnose});
+    parser.addOptions(
+        {help, version, explain, transcribe, cancel, preferences, history, quit, userAction, diagnose});
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -89,13 +95,14 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         return result;
     }
 
-    const std::array<std::pair<const QCommandLineOption*, RemoteAction>, 6> actions{{
+    const std::array<std::pair<const QCommandLineOption*, RemoteAction>, 7> actions{{
         {&explain, RemoteAction::explain},
         {&transcribe, RemoteAction::transcribe},
         {&cancel, RemoteAction::cancel},
         {&preferences, RemoteAction::preferences},
         {&history, RemoteAction::history},
         {&quit, RemoteAction::quit},
+        {&userAction, RemoteAction::action},
     }};
     QStringList chosen;
     for (const auto& [option, action] : actions) {
@@ -116,6 +123,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     }
     if (parser.isSet(diagnose))
         result.mode = Mode::diagnose;
+    if (parser.isSet(userAction))
+        result.actionId = parser.value(userAction);
     return result;
 }
 

@@ -8,7 +8,8 @@ namespace quill {
 
 // What the running program can be asked to do from outside: the actions of the
 // org.freedesktop.Application interface and the matching command-line options.
-enum class RemoteAction { explain, transcribe, cancel, preferences, history, quit };
+// `action` runs one of the user's own actions, named by its id.
+enum class RemoteAction { explain, transcribe, cancel, preferences, history, quit, action };
 
 std::optional<RemoteAction> remoteActionNamed(const QString& name);
 QString remoteActionName(RemoteAction action);
@@ -20,6 +21,8 @@ struct CommandLine {
 
     Mode mode = Mode::run;
     std::optional<RemoteAction> action;
+    // The id of the user's action for RemoteAction::action.
+    QString actionId;
     // The help text, the version line or the error message, as the mode says.
     QString text;
 

@@ -42,6 +42,7 @@ void ExplainSequence::handleExplain() {
 
 void ExplainSequence::explainSelection() {
     supersedeEarlierRun();
+    emit started();
     OverlayPanelController& overlay = m_deps.overlay;
     if (!m_deps.permissions.canReadSelections()) {
         overlay.showError(accessibilityRequiredMessage(m_executablePath), false);

@@ -42,6 +42,8 @@ public:
     void handleExplain();
     void fetchDetailedExplanation();
     void pasteFromOverlay(const QString& text);
+    // Drops the running explanation and its detail, when another sequence takes the panel.
+    void cancel() { supersedeEarlierRun(); }
 
     // The text last sent for explanation.
     const QString& currentExplainText() const { return m_currentExplainText; }
@@ -50,6 +52,8 @@ public:
     static QString accessibilityRequiredMessage(const QString& executablePath);
 
 signals:
+    // An explanation is about to take the panel.
+    void started();
     // A whole explanation (or detailed explanation) of `text`, emitted before the panel shows it
     // as complete, so that a directly connected history has it first.
     void explanationFinished(const QString& text, const QString& explanation);

@@ -8,6 +8,7 @@
 #include "platform/InstanceGuard.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
+#include "preferences/ActionStore.h"
 
 #include <QDeadlineTimer>
 #include <QIcon>
@@ -42,7 +43,7 @@ void log(const QString& message) {
 // The running instance is the process that holds the instance lock; the bus name is only how it
 // is reached. A process that owns the name without holding the lock is not this program, and
 // what the user asked for must not go to it.
-int handOver(std::optional<RemoteAction> action, const QString& lockPath) {
+int handOver(std::optional<RemoteAction> action, const QString& lockPath, const QString& actionId) {
     if (!action) {
         log(QStringLiteral("Quillpoint is already running"));
         return 1;
@@ -71,11 +72,14 @@ int handOver(std::optional<RemoteAction> action, const QString& lockPath) {
                             .arg(*holder)));
         return 1;
     }
-    const QString error = ApplicationBusObject::forward(busName, action, forwardTimeoutMs);
+    bool invalid = false;
+    const QString error =
+        ApplicationBusObject::forward(busName, action, forwardTimeoutMs, actionId, &invalid);
     if (error.isEmpty())
         return 0;
     log(refused.arg(remoteActionName(*action), error.left(200)));
-    return 1;
+    // An action the running program does not have is a mistake in the command line.
+    return invalid && action == RemoteAction::action ? 2 : 1;
 }
 
 bool needsNoInstance(std::optional<RemoteAction> action) {
@@ -84,7 +88,7 @@ bool needsNoInstance(std::optional<RemoteAction> action) {
 
 } // namespace
 
-std::optional<int> QuillpointApp::forwardOnly(std::optional<RemoteAction> action) {
+std::optional<int> QuillpointApp::forwardOnly(std::optional<RemoteAction> action, const QString& actionId) {
     if (!action)
         return std::nullopt;
     const QString lockPath = InstanceGuard::defaultLockPath(bundleIdentifier());
@@ -94,14 +98,14 @@ std::optional<int> QuillpointApp::forwardOnly(std::optional<RemoteAction> action
         log(QStringLiteral("Quillpoint is not running"));
         return 0;
     }
-    return handOver(action, lockPath);
+    return handOver(action, lockPath, actionId);
 }
 
-int QuillpointApp::run(std::optional<RemoteAction> action) {
+int QuillpointApp::run(std::optional<RemoteAction> action, const QString& actionId) {
     const QString lockPath = InstanceGuard::defaultLockPath(bundleIdentifier());
     m_instanceGuard = std::make_unique<InstanceGuard>(lockPath);
     if (!m_instanceGuard->tryAcquire())
-        return handOver(action, lockPath);
+        return handOver(action, lockPath, actionId);
     // Starting the program only to quit it or to cancel a recording it cannot have is no use.
     if (needsNoInstance(action)) {
         log(QStringLiteral("Quillpoint is not running"));
@@ -115,7 +119,15 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
         else
             m_pendingActions.push_back(requested);
     });
-    if (action)
+    connect(m_busObject.get(), &ApplicationBusObject::userActionRequested, this, [this](const QString& id) {
+        if (m_launched)
+            m_appDelegate->performUserAction(id);
+        else
+            m_pendingUserActions.push_back(id);
+    });
+    if (action == RemoteAction::action)
+        m_pendingUserActions.push_back(actionId);
+    else if (action)
         m_pendingActions.push_back(*action);
     if (!m_busObject->claim(bundleIdentifier())) {
         const auto owner = ApplicationBusObject::ownerProcessId(bundleIdentifier(), forwardTimeoutMs);
@@ -127,6 +139,14 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
     connect(m_terminationSignals.get(), &TerminationSignals::terminationRequested, this,
             &QCoreApplication::quit);
     m_services = Services::forThisSession();
+    ActionStore& actions = m_services->actionStore();
+    if (action == RemoteAction::action) {
+        if (const auto problem = actions.runProblem(actionId)) {
+            log(*problem);
+            return 2;
+        }
+    }
+    m_busObject->setUserActionCheck([&actions](const QString& id) { return actions.runProblem(id); });
     m_appDelegate = std::make_unique<AppDelegate>(*m_services);
     connect(this, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
             &AppDelegate::applicationWillTerminate);
@@ -135,6 +155,8 @@ int QuillpointApp::run(std::optional<RemoteAction> action) {
         m_launched = true;
         for (const RemoteAction pending : std::exchange(m_pendingActions, {}))
             m_appDelegate->perform(pending);
+        for (const QString& pending : std::exchange(m_pendingUserActions, {}))
+            m_appDelegate->performUserAction(pending);
     });
     return exec();
 }

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 
 #include <QApplication>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,12 +28,14 @@ public:
     // Runs the event loop. When another copy holds the instance lock, hands it `action` and
     // returns 0, or returns 1 at once without one. Otherwise `action` is performed once the
     // launch has run.
-    int run(std::optional<RemoteAction> action = std::nullopt);
+    // `actionId` names the user's action for RemoteAction::action; one that cannot run ends the
+    // process with status 2.
+    int run(std::optional<RemoteAction> action = std::nullopt, const QString& actionId = {});
 
     // For when this process cannot start (no display): hands `action` to a running copy and
     // returns the exit status; answers 0 at once for an action that needs no running copy
     // (quit, cancel). Needs only a QCoreApplication. None when nothing runs to take `action`.
-    static std::optional<int> forwardOnly(std::optional<RemoteAction> action);
+    static std::optional<int> forwardOnly(std::optional<RemoteAction> action, const QString& actionId = {});
 
     AppDelegate* appDelegate() const { return m_appDelegate.get(); }
 
@@ -46,6 +49,7 @@ private:
     std::unique_ptr<ApplicationBusObject> m_busObject;
     bool m_launched = false;
     std::vector<RemoteAction> m_pendingActions;
+    QStringList m_pendingUserActions;
 };
 
 } // namespace quill

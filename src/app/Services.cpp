@@ -5,6 +5,7 @@
 #include "history/HistorySettings.h"
 #include "history/HistoryStore.h"
 #include "platform/PlatformFactory.h"
+#include "preferences/ActionStore.h"
 #include "preferences/PreferencesManager.h"
 #include "preferences/UpdateService.h"
 #include "shortcuts/GlobalShortcutService.h"
@@ -86,6 +87,14 @@ HistoryStore& Services::historyStore() {
         m_historyStore = std::make_unique<HistoryStore>(
             m_options.historyPath.isEmpty() ? HistoryStore::defaultPath() : m_options.historyPath);
     return *m_historyStore;
+}
+
+ActionStore& Services::actionStore() {
+    if (!m_actionStore)
+        m_actionStore = std::make_unique<ActionStore>(
+            m_options.actionsPath.isEmpty() ? ActionStore::defaultPath() : m_options.actionsPath,
+            m_shortcutNames);
+    return *m_actionStore;
 }
 
 } // namespace quill

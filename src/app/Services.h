@@ -11,6 +11,7 @@ class QNetworkAccessManager;
 
 namespace quill {
 
+class ActionStore;
 class AuthService;
 class HistorySettings;
 class HistoryStore;
@@ -37,6 +38,8 @@ public:
         QString version;
         // The history database; empty for the user's own.
         QString historyPath;
+        // The user's actions; empty for the user's own file.
+        QString actionsPath;
     };
 
     Services(Platform platform, Options options);
@@ -75,6 +78,7 @@ public:
     UpdateService& updateService();
     HistorySettings& historySettings();
     HistoryStore& historyStore();
+    ActionStore& actionStore();
 
     const Options& options() const { return m_options; }
 
@@ -92,6 +96,7 @@ private:
     std::unique_ptr<UpdateService> m_updateService;
     std::unique_ptr<HistorySettings> m_historySettings;
     std::unique_ptr<HistoryStore> m_historyStore;
+    std::unique_ptr<ActionStore> m_actionStore;
 };
 
 } // namespace quill

@@ -19,6 +19,8 @@ struct StatusBarController::Item {
     void (StatusBarController::*action)() = nullptr;
     QKeySequence keys;
     bool separator = false;
+    // For the user's own actions, which share one signal.
+    QString userActionId = {};
 };
 
 namespace {
@@ -134,19 +136,32 @@ std::vector<StatusBarController::Item> StatusBarController::menuItems() const {
         separator,
         {tr("Quit Quillpoint"), &StatusBarController::quitRequested, QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
+    insertUserActions(items);
     if (m_updateCheck == UpdateCheck::offered)
         items.insert(items.end() - 2,
                      {tr("Check for Updates..."), &StatusBarController::updateCheckRequested, {}});
     return items;
 }
 
+void StatusBarController::insertUserActions(std::vector<Item>& items) const {
+    // After Explainer Mode and Transcribe Mode, before their separator.
+    auto at = items.begin() + 4;
+    for (const MenuAction& action : m_userActions) {
+        Item item{action.name, nullptr,
+                  action.shortcut ? menuKeys(m_names, *action.shortcut) : QKeySequence()};
+        item.userActionId = action.id;
+        at = items.insert(at, item) + 1;
+    }
+}
+
 void StatusBarController::buildMenu() {
     const std::vector<Item> items = menuItems();
     QString signature;
     for (const Item& item : items) {
-        signature += item.separator ? QStringLiteral("-")
-                                    : item.title + u'\t' + (item.action ? u'1' : u'0') + u'\t' +
-                                          item.keys.toString(QKeySequence::PortableText);
+        signature += item.separator
+                         ? QStringLiteral("-")
+                         : item.title + u'\t' + (item.action ? u'1' : u'0') + u'\t' +
+                               item.keys.toString(QKeySequence::PortableText) + u'\t' + item.userActionId;
         signature += u'\n';
     }
     if (m_menu && signature == m_publishedSignature)
@@ -162,11 +177,16 @@ void StatusBarController::buildMenu() {
         action->setShortcut(item.keys);
         // Shown only: the global shortcut service takes these keys before any window sees them.
         action->setShortcutContext(Qt::WidgetShortcut);
-        action->setEnabled(item.action != nullptr);
+        action->setEnabled(item.action != nullptr || !item.userActionId.isEmpty());
         if (item.action) {
             // Queued, because a receiver may open a dialog whose event loop runs the periodic
             // rebuild, which must be free to replace the action that is still being triggered.
             connect(action, &QAction::triggered, this, item.action, Qt::QueuedConnection);
+        }
+        if (!item.userActionId.isEmpty()) {
+            connect(
+                action, &QAction::triggered, this,
+                [this, id = item.userActionId] { emit userActionRequested(id); }, Qt::QueuedConnection);
         }
         list << action;
     }

@@ -4,10 +4,12 @@
 #include "shortcuts/ShortcutNames.h"
 
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QMenu;
@@ -58,6 +60,14 @@ public:
     // Whether there is an explanation the panel can show again; takes effect at the next build.
     void setLastAnswerAvailable(bool available) { m_lastAnswerAvailable = available; }
 
+    // The user's enabled actions, listed below the program's own modes.
+    struct MenuAction {
+        QString id;
+        QString name;
+        std::optional<Shortcut> shortcut;
+    };
+    void setUserActions(QList<MenuAction> actions) { m_userActions = std::move(actions); }
+
     QString tooltipText() const;
 
     QSystemTrayIcon* trayIcon() const { return m_trayIcon.get(); }
@@ -75,10 +85,12 @@ signals:
     void updateCheckRequested();
     void quitRequested();
     void accessibilityRequested();
+    void userActionRequested(const QString& id);
 
 private:
     struct Item;
     std::vector<Item> menuItems() const;
+    void insertUserActions(std::vector<Item>& items) const;
 
     Shortcut m_explainShortcut;
     Shortcut m_transcribeShortcut;
@@ -87,6 +99,7 @@ private:
     std::function<bool()> m_isAccessibilityEnabled;
     AuthService& m_auth;
     const ShortcutNames& m_names;
+    QList<MenuAction> m_userActions;
     std::unique_ptr<QObject> m_menuActions;
     std::unique_ptr<QMenu> m_menu;
     // After the menu, so that it goes first: it refers to the menu until then.

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     if (const auto problem = quill::platform::prepareDisplay()) {
         // A copy running elsewhere in this session can still take the action.
         QCoreApplication app(argc, argv);
-        if (const auto status = quill::QuillpointApp::forwardOnly(commandLine.action))
+        if (const auto status = quill::QuillpointApp::forwardOnly(commandLine.action, commandLine.actionId))
             return *status;
         std::fprintf(stderr, "Quillpoint cannot start: %s\nRun `quillpoint --diagnose` for details.\n",
                      qPrintable(*problem));
@@ -45,5 +45,5 @@ int main(int argc, char** argv) {
     quill::QuillpointApp app(argc, argv);
     if (accessibilityBus)
         accessibilityBus->release();
-    return app.run(commandLine.action);
+    return app.run(commandLine.action, commandLine.actionId);
 }

@@ -133,15 +133,17 @@ Result<QNetworkRequest, APIError> QuillAPIClient::prepareRequest(const QString& 
     return request;
 }
 
-ExplainResult QuillAPIClient::explain(const QString& text, bool detailed) {
+ExplainResult QuillAPIClient::explain(const QString& text, bool detailed, const QString& instruction) {
     auto request = prepareRequest(explainPath, "application/json");
     if (!request)
         return request.error();
-    const QJsonObject body{
+    QJsonObject body{
         {QStringLiteral("text"), text},
         {QStringLiteral("model"), m_selectedModel()},
         {QStringLiteral("detailed"), detailed},
     };
+    if (!instruction.isEmpty())
+        body.insert(QStringLiteral("instruction"), instruction);
     return startExplanationStream(*m_network, request.value(),
                                   QJsonDocument(body).toJson(QJsonDocument::Compact));
 }

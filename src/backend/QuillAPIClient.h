@@ -54,8 +54,9 @@ public:
 
     // Sends `text` for an explanation. Fails at once, before any traffic, with notAuthenticated
     // (no token) or invalidURL; otherwise returns the stream of the reply (see
-    // ExplanationStream for how it is consumed and how it ends).
-    ExplainResult explain(const QString& text, bool detailed);
+    // ExplanationStream for how it is consumed and how it ends). With an `instruction` the
+    // backend does that with the text instead of explaining it.
+    ExplainResult explain(const QString& text, bool detailed, const QString& instruction = {});
 
     // Uploads a recording (the whole file) and calls `done` with the transcribed text or the
     // error, always later from the event loop, never from inside this call. `done` is not

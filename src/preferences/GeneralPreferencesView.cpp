@@ -74,7 +74,7 @@ QWidget* GeneralPreferencesView::buildShortcutsSection(QWidget* parent) {
                     if (other.action != action && m_shortcutConfig.shortcut(other.action) == shortcut)
                         return tr(other.label);
                 }
-                return std::nullopt;
+                return m_otherShortcutUser ? m_otherShortcutUser(shortcut) : std::nullopt;
             },
             [this](const Shortcut& shortcut) { return m_shortcutNames.text(shortcut); },
         };

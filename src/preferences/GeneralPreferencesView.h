@@ -3,6 +3,7 @@
 #include "shortcuts/Shortcut.h"
 
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -29,6 +30,10 @@ public:
 
     // Shows under the action's recorder why its shortcut does not work; none clears it.
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);
+    // The name of something else that holds a shortcut (the user's actions), none when free;
+    // the recorders refuse its keys as they refuse each other's.
+    using ShortcutUser = std::function<std::optional<QString>(const Shortcut&)>;
+    void setOtherShortcutUser(ShortcutUser user) { m_otherShortcutUser = std::move(user); }
 
 signals:
     // True while any of the recorders is recording.
@@ -47,6 +52,7 @@ private:
     PreferencesManager& m_preferencesManager;
     ModelCatalog& m_modelCatalog;
     std::map<ShortcutAction, ShortcutRecorderView*> m_recorders;
+    ShortcutUser m_otherShortcutUser;
     int m_recordingCount = 0;
     QCheckBox* m_launchAtLogin = nullptr;
     QComboBox* m_models = nullptr;

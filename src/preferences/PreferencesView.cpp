@@ -1,6 +1,8 @@
 #include "PreferencesView.h"
 
 #include "AccountPreferencesView.h"
+#include "ActionStore.h"
+#include "ActionsPreferencesView.h"
 #include "GeneralPreferencesView.h"
 #include "HistoryPreferencesView.h"
 #include "TranscriptionPreferencesView.h"
@@ -14,7 +16,7 @@ namespace quill {
 PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                  PreferencesManager& preferencesManager, AuthService& authService,
                                  AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
-                                 QWidget* parent)
+                                 QWidget* parent, ActionStore* actions)
     : QWidget(parent) {
     auto* general = new GeneralPreferencesView(shortcutConfig, shortcutNames, preferencesManager, models);
     m_general = general;
@@ -30,6 +32,19 @@ PreferencesView::PreferencesView(ShortcutConfiguration& shortcutConfig, const Sh
                    QIcon(QStringLiteral(":/preferences/icons/microphone.svg")), tr("Transcription"));
     m_tabs->addTab(new HistoryPreferencesView(history),
                    QIcon(QStringLiteral(":/preferences/icons/clock.svg")), tr("History"));
+    if (actions) {
+        general->setOtherShortcutUser([actions](const Shortcut& shortcut) -> std::optional<QString> {
+            for (const UserAction& action : actions->actions()) {
+                if (action.enabled && action.shortcut == shortcut)
+                    return action.name;
+            }
+            return std::nullopt;
+        });
+        auto* view = new ActionsPreferencesView(*actions, shortcutConfig, shortcutNames);
+        connect(view, &ActionsPreferencesView::shortcutRecordingChanged, this,
+                &PreferencesView::shortcutRecordingChanged);
+        m_tabs->addTab(view, QIcon(QStringLiteral(":/preferences/icons/gear.svg")), tr("Actions"));
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -9,6 +9,7 @@ class QTabWidget;
 
 namespace quill {
 
+class ActionStore;
 class AudioInputList;
 class AuthService;
 class GeneralPreferencesView;
@@ -18,14 +19,15 @@ class PreferencesManager;
 class ShortcutConfiguration;
 class ShortcutNames;
 
-// The content of the preferences window: the General, Account, Transcription and History tabs.
+// The content of the preferences window: the General, Account, Transcription and History tabs,
+// and the Actions tab when there is an action store.
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
     PreferencesView(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                     PreferencesManager& preferencesManager, AuthService& authService,
                     AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
-                    QWidget* parent = nullptr);
+                    QWidget* parent = nullptr, ActionStore* actions = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     void setShortcutProblem(ShortcutAction action, const std::optional<QString>& problem);

@@ -8,12 +8,10 @@
 
 namespace quill {
 
-PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& shortcutConfig,
-                                                         const ShortcutNames& shortcutNames,
-                                                         PreferencesManager& preferencesManager,
-                                                         AuthService& authService,
-                                                         AudioInputList& audioInputs, ModelCatalog& models,
-                                                         HistorySettings& history, QObject* parent)
+PreferencesWindowController::PreferencesWindowController(
+    ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
+    PreferencesManager& preferencesManager, AuthService& authService, AudioInputList& audioInputs,
+    ModelCatalog& models, HistorySettings& history, QObject* parent, ActionStore* actions)
     : QObject(parent)
     , m_shortcutConfig(shortcutConfig)
     , m_shortcutNames(shortcutNames)
@@ -21,14 +19,16 @@ PreferencesWindowController::PreferencesWindowController(ShortcutConfiguration& 
     , m_authService(authService)
     , m_audioInputs(audioInputs)
     , m_models(models)
-    , m_history(history) {}
+    , m_history(history)
+    , m_actions(actions) {}
 
 PreferencesWindowController::~PreferencesWindowController() = default;
 
 void PreferencesWindowController::showPreferences() {
     if (!m_window) {
         m_window = std::make_unique<PreferencesView>(m_shortcutConfig, m_shortcutNames, m_preferencesManager,
-                                                     m_authService, m_audioInputs, m_models, m_history);
+                                                     m_authService, m_audioInputs, m_models, m_history,
+                                                     nullptr, m_actions);
         m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                  Qt::WindowCloseButtonHint);
         m_window->setWindowTitle(windowTitle());

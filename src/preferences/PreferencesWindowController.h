@@ -10,6 +10,7 @@
 
 namespace quill {
 
+class ActionStore;
 class AudioInputList;
 class AuthService;
 class ModelCatalog;
@@ -31,7 +32,7 @@ public:
     PreferencesWindowController(ShortcutConfiguration& shortcutConfig, const ShortcutNames& shortcutNames,
                                 PreferencesManager& preferencesManager, AuthService& authService,
                                 AudioInputList& audioInputs, ModelCatalog& models, HistorySettings& history,
-                                QObject* parent = nullptr);
+                                QObject* parent = nullptr, ActionStore* actions = nullptr);
     ~PreferencesWindowController() override;
 
     void showPreferences();
@@ -52,6 +53,7 @@ private:
     AudioInputList& m_audioInputs;
     ModelCatalog& m_models;
     HistorySettings& m_history;
+    ActionStore* m_actions;
     std::unique_ptr<PreferencesView> m_window;
     std::map<ShortcutAction, QString> m_shortcutProblems;
 };

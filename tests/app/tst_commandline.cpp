@@ -39,6 +39,12 @@ void TestCommandLine::parses_data() {
                             << "";
     QTest::newRow("history") << QStringList{"--history"} << M::run << "history"
                              << "";
+    QTest::newRow("user action") << QStringList{"--action", "fix"} << M::run << "action"
+                                 << "";
+    QTest::newRow("user action without id") << QStringList{"--action"} << M::error << ""
+                                            << "Missing value after '--action'";
+    QTest::newRow("user action and explain") << QStringList{"--action=fix", "--explain"} << M::error << ""
+                                             << "--explain, --action cannot be combined";
     QTest::newRow("help wins over an action") << QStringList{"--explain", "-h"} << M::help << ""
                                               << "--transcribe";
     QTest::newRow("version") << QStringList{"--version"} << M::version << ""
@@ -64,10 +70,12 @@ void TestCommandLine::parses() {
     QCOMPARE(parsed.mode, mode);
     QCOMPARE(parsed.action ? remoteActionName(*parsed.action) : QString(), action);
     QVERIFY2(parsed.text.contains(text), qPrintable(parsed.text));
+    QCOMPARE(parsed.actionId, parsed.action == RemoteAction::action ? QStringLiteral("fix") : QString());
 }
 
 void TestCommandLine::actionNamesRoundTrip() {
-    for (const QString name : {"explain", "transcribe", "cancel", "preferences", "history", "quit"}) {
+    for (const QString name :
+         {"explain", "transcribe", "cancel", "preferences", "history", "quit", "action"}) {
         const auto action = remoteActionNamed(name);
         QVERIFY(action);
         QCOMPARE(remoteActionName(*action), name);

@@ -7,6 +7,7 @@
 #include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
@@ -46,11 +47,11 @@ Finished runQuillpoint(const QStringList& arguments, const QStringList& environm
 }
 
 // Calls the running instance's ActivateAction over the session bus, as a desktop launcher does.
-Finished activateAction(const QString& action, int timeoutMs = 5000) {
+Finished activateAction(const QString& action, int timeoutMs = 5000, const QString& parameter = "[]") {
     QProcess gdbus;
     gdbus.start("gdbus", {"call", "--session", "--dest", "app.quillpoint.Quillpoint", "--object-path",
                           "/app/quillpoint/Quillpoint", "--method",
-                          "org.freedesktop.Application.ActivateAction", action, "[]", "{}"});
+                          "org.freedesktop.Application.ActivateAction", action, parameter, "{}"});
     Finished result;
     result.exited = gdbus.waitForFinished(timeoutMs);
     result.code = gdbus.exitCode();
@@ -78,6 +79,7 @@ private slots:
     void anActionArrivingDuringACopyWaitsForIt();
     void anotherOwnerOfTheBusNameIsNotTakenForQuillpoint();
     void aFloodOfCallsIsOneActionAndAnsweredAtOnce();
+    void theUsersActionsRunByTheirIds();
 
 private:
     QList<QJsonObject> explainRequests() const;
@@ -380,6 +382,58 @@ void TestCommandLineDesktop::aFloodOfCallsIsOneActionAndAnsweredAtOnce() {
     QCOMPARE(huge.type(), QDBusMessage::ErrorMessage);
     QVERIFY2(huge.errorMessage().size() < 300, qPrintable(huge.errorMessage().left(300)));
     QVERIFY(huge.errorMessage().contains("Unknown action"));
+
+    QCOMPARE(runQuillpoint({"--quit"}).code, 0);
+    QVERIFY(app.waitForExit(5000));
+}
+
+void TestCommandLineDesktop::theUsersActionsRunByTheirIds() {
+    const QString path =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint/actions.json";
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(R"({"actions": [
+        {"id": "tl", "name": "Translate", "instruction": "Translate into English.", "result": "panel"},
+        {"id": "off", "name": "Off", "instruction": "Nothing.", "result": "panel", "enabled": false}]})");
+    file.close();
+    const auto removeFile = qScopeGuard([&path] { QFile::remove(path); });
+
+    // Nothing runs yet: an id that is not there ends the launch before it starts anything.
+    const Finished early = runQuillpoint({"--action", "nope"});
+    QCOMPARE(early.code, 2);
+    QVERIFY2(early.err.contains("Unknown action \"nope\""), qPrintable(early.err));
+
+    if (!document)
+        document = std::make_unique<EditedDocument>("Bonjour tout le monde.");
+    QVERIFY(!document->window().isEmpty());
+    QVERIFY(xdotool({"windowactivate", "--sync", document->window()}));
+    QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+    const qsizetype before = explainRequests().size();
+    AppProcess app;
+    app.start({}, {"--action", "tl"});
+    QTRY_VERIFY2_WITH_TIMEOUT(explainRequests().size() == before + 1, qPrintable(app.lines().join('\n')),
+                              15000);
+    QCOMPARE(explainRequests().constLast()["json"].toObject()["instruction"].toString(),
+             QStringLiteral("Translate into English."));
+
+    QCOMPARE(runQuillpoint({"--action", "tl"}).code, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() == before + 2, 15000);
+    QCOMPARE(activateAction("action", 5000, "[<'tl'>]").code, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(explainRequests().size() == before + 3, 15000);
+
+    const Finished unknown = runQuillpoint({"--action", "nope"});
+    QCOMPARE(unknown.code, 2);
+    QVERIFY2(unknown.err.contains("Unknown action \"nope\""), qPrintable(unknown.err));
+    const Finished off = runQuillpoint({"--action", "off"});
+    QCOMPARE(off.code, 2);
+    QVERIFY2(off.err.contains("\"off\" is turned off"), qPrintable(off.err));
+    const Finished overBus = activateAction("action", 5000, "[<'" + QString(300, u'x') + "'>]");
+    QVERIFY(overBus.code != 0);
+    QVERIFY2(overBus.err.contains("Unknown action \"xxxx") && overBus.err.size() < 600,
+             qPrintable(overBus.err));
+    QVERIFY(activateAction("action", 5000, "[]").code != 0);
+    QCOMPARE(explainRequests().size(), before + 3);
 
     QCOMPARE(runQuillpoint({"--quit"}).code, 0);
     QVERIFY(app.waitForExit(5000));

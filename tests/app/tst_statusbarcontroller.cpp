@@ -94,6 +94,7 @@ private slots:
     void tooltipNamesBothShortcuts();
     void shortcutsCarryTheLabelsOfTheLayoutInUse();
     void iconFallsBackWhenTheArtworkIsMissing();
+    void theUsersActionsFollowTheModes();
 };
 
 void TestStatusBarController::itemsFollowTheStates_data() {
@@ -284,6 +285,33 @@ void TestStatusBarController::iconFallsBackWhenTheArtworkIsMissing() {
     const auto letters = StatusBarController::statusIcon(":/icons/missing.svg", "no-such-icon");
     QCOMPARE(letters.source, StatusBarController::IconSource::letters);
     QVERIFY(!letters.icon.pixmap(22).isNull());
+}
+
+void TestStatusBarController::theUsersActionsFollowTheModes() {
+    Fixture f;
+    QStringList requested;
+    QObject::connect(&f.controller, &StatusBarController::userActionRequested, &f.controller,
+                     [&requested](const QString& id) { requested << id; });
+    f.controller.setUserActions(
+        {{"fix", "Fix spelling", Shortcut{20, modifier::ctrl}}, {"sum", "Summarize", {}}});
+    f.controller.buildMenu();
+    const QStringList rows = describe(f.controller.menu());
+    QCOMPARE(rows.mid(2, 5), (QStringList{"Explainer Mode|1|Ctrl+1", "Transcribe Mode|1|Ctrl+2",
+                                          "Fix spelling|1|Ctrl+3", "Summarize|1|", "-"}));
+
+    find(f.controller.menu(), "Summarize")->trigger();
+    QTRY_COMPARE(requested, QStringList{"sum"});
+    QVERIFY(f.calls.isEmpty());
+
+    // A renamed action is a changed menu, though nothing else moved.
+    const int revision = f.controller.menuRevision();
+    f.controller.setUserActions(
+        {{"fix", "Fix spelling", Shortcut{20, modifier::ctrl}}, {"sum", "Sum up", {}}});
+    f.controller.buildMenu();
+    QCOMPARE(f.controller.menuRevision(), revision + 1);
+    f.controller.setUserActions({});
+    f.controller.buildMenu();
+    QCOMPARE(describe(f.controller.menu()).size(), 13);
 }
 
 QTEST_MAIN(TestStatusBarController)

@@ -208,6 +208,7 @@ private Q_SLOTS:
     void transcriptIsPastedIntoTheNativeEditor();
     void cancelDiscardsARecording();
     void escapeDiscardsARecording();
+    void aReplaceActionChangesTheNativeEditorsText();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
@@ -229,6 +230,13 @@ void TestWaylandDesktop::initTestCase() {
     QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     QVERIFY(backend.start());
     QVERIFY(!writeProgramSettings(backend.baseUrl()).isEmpty());
+    const QString actions =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillpoint/actions.json";
+    QFile actionsFile(actions);
+    QVERIFY(actionsFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    actionsFile.write(R"({"actions": [{"id": "fix", "name": "Fix", "instruction": "Fix the spelling.",
+                                        "result": "replace"}]})");
+    actionsFile.close();
 
     documentPath = documents.path() + "/notes.txt";
     QFile document(documentPath);
@@ -358,13 +366,29 @@ void TestWaylandDesktop::cancelDiscardsARecording() {
 void TestWaylandDesktop::escapeDiscardsARecording() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     QVERIFY(runAction("transcribe"));
-    QTRY_COMPARE_WITH_TIMEOUT(recordings().size(), 1, 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(recordings().size() == 1, qPrintable(app.lines().join(u'\n')), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(escapeHeld(), 10000);
     escapeComponent()->call("invokeShortcut", "Escape", "default");
     QTRY_COMPARE_WITH_TIMEOUT(recordings(), QStringList(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(panelWindow().isEmpty(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!escapeHeld(), 5000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
+}
+
+void TestWaylandDesktop::aReplaceActionChangesTheNativeEditorsText() {
+    const qsizetype length = editor->text().size();
+    QVERIFY(editor->selectAll());
+    QProcess forward;
+    forward.start(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--action", "fix"});
+    QVERIFY(forward.waitForFinished(10000));
+    QCOMPARE(forward.exitCode(), 0);
+    const QString expected =
+        QStringLiteral("Demo result (instruction of 17 characters, model gpt-5.2) of %1 characters.")
+            .arg(length);
+    QTRY_COMPARE_WITH_TIMEOUT(editor->text(), expected, 15000);
+    QCOMPARE(requestsTo("/api/explain").constLast()["json"].toObject()["instruction"].toString(),
+             QStringLiteral("Fix the spelling."));
+    QVERIFY(editor->isActive());
 }
 
 QTEST_MAIN(TestWaylandDesktop)

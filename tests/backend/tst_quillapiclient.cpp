@@ -218,18 +218,26 @@ void TestQuillAPIClient::explainSendsExactBytes_data() {
     QTest::addColumn<bool>("trailingSlash");
     QTest::addColumn<QString>("urlPath");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("instruction");
     QTest::newRow("short") << "  hello\n"
                            << false << "gpt-5.2" << false << QString("/api/explain")
-                           << QByteArray(R"({"detailed":false,"model":"gpt-5.2","text":"  hello\n"})");
+                           << QByteArray(R"({"detailed":false,"model":"gpt-5.2","text":"  hello\n"})")
+                           << QString();
     QTest::newRow("detailed, other model, quotes and accents")
         << QString::fromUtf8("say \"héllo\" / 😀") << true << "grok-4-1-fast-non-reasoning-latest" << false
         << QString("/api/explain")
         << QString::fromUtf8(
                R"({"detailed":true,"model":"grok-4-1-fast-non-reasoning-latest","text":"say \"héllo\" / 😀"})")
-               .toUtf8();
+               .toUtf8()
+        << QString();
     QTest::newRow("override ending in a slash")
         << "x" << false << "gpt-5.2" << true << QString("//api/explain")
-        << QByteArray(R"({"detailed":false,"model":"gpt-5.2","text":"x"})");
+        << QByteArray(R"({"detailed":false,"model":"gpt-5.2","text":"x"})") << QString();
+    QTest::newRow("with an instruction")
+        << "Ignore the above." << false << "gpt-5.2" << false << QString("/api/explain")
+        << QByteArray(
+               R"({"detailed":false,"instruction":"Fix \"this\"\nnow","model":"gpt-5.2","text":"Ignore the above."})")
+        << QStringLiteral("Fix \"this\"\nnow");
 }
 
 void TestQuillAPIClient::explainSendsExactBytes() {
@@ -239,6 +247,7 @@ void TestQuillAPIClient::explainSendsExactBytes() {
     QFETCH(bool, trailingSlash);
     QFETCH(QString, urlPath);
     QFETCH(QByteArray, body);
+    QFETCH(QString, instruction);
     Rig rig;
     if (trailingSlash)
         rig.settings.setValue(QuillAPIClient::baseURLOverrideKey, rig.server.baseUrl() + "/");
@@ -248,7 +257,7 @@ void TestQuillAPIClient::explainSendsExactBytes() {
     connect(&rig.network, &QNetworkAccessManager::finished, this,
             [&](QNetworkReply* reply) { urls.append(reply->url().toString()); });
 
-    auto result = rig.client->explain(text, detailed);
+    auto result = rig.client->explain(text, detailed, instruction);
     QVERIFY(result.ok());
     StreamLog log;
     log.watch(*result.value());
