@@ -23,11 +23,11 @@ const ScreenArea right{QRect(1280, 0, 1920, 1080), QRect(1280, 0, 1920, 1040)};
 
 DisplayLayout at(QPoint pointer, QList<ScreenArea> screens = {left, right},
                  std::optional<ScreenArea> main = left) {
-    return {pointer, std::move(screens), std::move(main)};
+    return {pointer, std::move(screens), main};
 }
 
 DisplayLayout pointerUnknown(std::optional<ScreenArea> main = left) {
-    return {std::nullopt, {left, right}, std::move(main)};
+    return {std::nullopt, {left, right}, main};
 }
 
 } // namespace

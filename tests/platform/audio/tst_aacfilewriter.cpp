@@ -133,12 +133,12 @@ void TestAacFileWriter::fullDiskFailsAndRemovesFile() {
     rlimit original{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
     rlimit limited = original;
-    limited.rlim_cur = 16 * 1024;
+    limited.rlim_cur = rlim_t(16) * 1024;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
 
     std::mt19937 random(7);
     std::uniform_real_distribution<float> noise(-0.9f, 0.9f);
-    std::vector<float> samples(16000 * 20);
+    std::vector<float> samples(size_t(16000) * 20);
     for (float& sample : samples) {
         sample = noise(random);
     }
