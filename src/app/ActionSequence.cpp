@@ -173,7 +173,9 @@ bool ActionSequence::selectionUnchanged(const Selection& selection) {
 void ActionSequence::keepInPanel(const QString& answer, const QString& notice) {
     OverlayPanelController& overlay = m_deps.overlay;
     overlay.viewModel().setMode(ViewMode::transcribe);
-    overlay.viewModel().setState(ExplanationState::content(QStringLiteral("*%1*\n\n%2").arg(notice, answer)));
+    // Apart from the answer, so that Copy and Paste take the answer alone.
+    overlay.viewModel().setNotice(notice);
+    overlay.viewModel().setState(ExplanationState::content(answer));
     overlay.finishStreaming();
 }
 

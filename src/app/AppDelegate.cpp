@@ -123,6 +123,9 @@ void AppDelegate::setupApplication() {
     connect(statusBar, &StatusBarController::updateCheckRequested, this,
             [&services = m_services] { services.updateService().checkForUpdates(); });
     setupActions();
+    // Scripts and tests that press the keys right after a start wait for this line.
+    if (m_explainShortcutService->isRegistered() && m_transcribeShortcutService->isRegistered())
+        logLine(lcApp(), QStringLiteral("AppDelegate"), QStringLiteral("Shortcuts registered"));
     m_statusBarController->setupStatusItem();
 
     connect(&permissions, &PermissionManager::accessibilityUpdated, m_statusBarController.get(),
@@ -232,10 +235,7 @@ void AppDelegate::setupServices() {
         logLine(lcApp(), QStringLiteral("AppDelegate"), *error);
         QTimer::singleShot(m_timing.registrationErrorDelay, this,
                            [this, message = *error] { m_overlayPanelController->showError(message, true); });
-        return;
     }
-    // Scripts and tests that press the keys right after a start wait for this line.
-    logLine(lcApp(), QStringLiteral("AppDelegate"), QStringLiteral("Shortcuts registered"));
 }
 
 void AppDelegate::checkPermissions() {
