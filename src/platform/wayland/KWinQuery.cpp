@@ -174,7 +174,7 @@ void KWinQuery::loadScript(const QByteArray& source, const QString& plugin,
         }
         m_receiver->setKWinOwner(reply.arguments().constFirst().toString());
         callAsync(kwinCall(QStringLiteral("loadScript"), {path, plugin}), m_timeoutMs, this,
-                  [this, loaded](const QDBusMessage& reply) {
+                  [loaded](const QDBusMessage& reply) {
                       if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
                           reply.arguments().constFirst().toInt() < 0) {
                           loaded(false);
