@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>GnomeKeybindingGrabber</name>
+    <message>
+        <source>Set in GNOME&apos;s keyboard settings</source>
+        <translation>In den Tastatureinstellungen von GNOME festgelegt</translation>
+    </message>
+</context>
+<context>
     <name>quill::APIError</name>
     <message>
         <source>Invalid API URL: %1</source>
@@ -311,6 +318,10 @@ If already turned on, log out and back in, then start Quillpoint again:
 
 Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starten Sie Quillpoint dann erneut:
 %1</translation>
+    </message>
+    <message>
+        <source>To copy the selected text, Quillpoint asks the desktop for permission to type. Allow it in the dialog that opens.</source>
+        <translation>Um den markierten Text zu kopieren, bittet Quillpoint die Arbeitsumgebung um die Erlaubnis zu tippen. Erlauben Sie es im Dialog, der sich öffnet.</translation>
     </message>
 </context>
 <context>
@@ -757,6 +768,14 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
         <source>Not pasted: the clipboard holds more than can be kept safely</source>
         <translation>Nicht eingefügt: Die Zwischenablage enthält mehr, als sicher bewahrt werden kann</translation>
     </message>
+    <message>
+        <source>To paste the transcript, Quillpoint asks the desktop for permission to type. Allow it in the dialog that opens.</source>
+        <translation>Um das Transkript einzufügen, bittet Quillpoint die Arbeitsumgebung um die Erlaubnis zu tippen. Erlauben Sie es im Dialog, der sich öffnet.</translation>
+    </message>
+    <message>
+        <source>The transcript is on the clipboard. Press Ctrl+V to paste</source>
+        <translation>Das Transkript liegt in der Zwischenablage. Drücken Sie Strg+V zum Einfügen</translation>
+    </message>
 </context>
 <context>
     <name>quill::TranscriptionPreferencesView</name>
@@ -819,6 +838,10 @@ Klicken Sie auf „Systemeinstellungen öffnen“, um den Zugriff zu erlauben.</
     <message>
         <source>Only the first %L1 characters are kept; shorten the list to keep what matters most.</source>
         <translation>Nur die ersten %L1 Zeichen werden behalten; kürzen Sie die Liste auf das Wichtigste.</translation>
+    </message>
+    <message>
+        <source>Not available on this desktop: its shortcuts report no key release. Press the Transcribe shortcut once to start and once to stop.</source>
+        <translation>Auf dieser Arbeitsumgebung nicht verfügbar: Ihre Tastenkürzel melden kein Loslassen der Taste. Drücken Sie das Kürzel zum Transkribieren einmal zum Starten und einmal zum Beenden.</translation>
     </message>
 </context>
 <context>

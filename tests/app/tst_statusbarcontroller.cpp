@@ -296,8 +296,9 @@ void TestStatusBarController::theUsersActionsFollowTheModes() {
         {{"fix", "Fix spelling", Shortcut{20, modifier::ctrl}}, {"sum", "Summarize", {}}});
     f.controller.buildMenu();
     const QStringList rows = describe(f.controller.menu());
-    QCOMPARE(rows.mid(2, 5), (QStringList{"Explainer Mode|1|Ctrl+1", "Transcribe Mode|1|Ctrl+2",
-                                          "Fix spelling|1|Ctrl+3", "Summarize|1|", "-"}));
+    QCOMPARE(rows.mid(2, 6),
+             (QStringList{"Explainer Mode|1|Ctrl+1", "Transcribe Mode|1|Ctrl+2", "Fix spelling|1|Ctrl+3",
+                          "Summarize|1|", "Show Last Answer|0|", "-"}));
 
     find(f.controller.menu(), "Summarize")->trigger();
     QTRY_COMPARE(requested, QStringList{"sum"});
@@ -311,7 +312,7 @@ void TestStatusBarController::theUsersActionsFollowTheModes() {
     QCOMPARE(f.controller.menuRevision(), revision + 1);
     f.controller.setUserActions({});
     f.controller.buildMenu();
-    QCOMPARE(describe(f.controller.menu()).size(), 13);
+    QCOMPARE(describe(f.controller.menu()).size(), 14);
 }
 
 QTEST_MAIN(TestStatusBarController)
