@@ -17,7 +17,7 @@ packages=(
     # running and the reference backend
     nodejs npm redis-server gnome-keyring dbus dbus-x11 pulseaudio pulseaudio-utils fonts-dejavu-core
     # the headless test desktop and the applications tests drive
-    xvfb xauth x11-utils x11-xserver-utils openbox mousepad xterm xdotool
+    xvfb xauth x11-utils x11-xserver-utils openbox mousepad xterm xdotool xclip
     # the applications people select text in, for tst_applications_desktop: about 300 MB to
     # download, 1 GB installed, 3 to 4 minutes on a fresh machine; konsole adds 2 MB to download
     # and 9 MB installed to what kwrite brings
