@@ -48,7 +48,7 @@ struct Application {
     QStringList arguments;
     QStringList environment;
     QString windowClass;
-    enum Kind { Page, Editor, Terminal } kind = Editor;
+    enum Kind { page, editor, terminal } kind = editor;
     QString readThrough; // how the program is expected to read the selection
     QString role = {};   // the accessible role it reads it from, when through accessibility
     // The application's name on the accessibility bus, by which a native Wayland window is
@@ -183,7 +183,7 @@ QString TestApplicationsDesktop::startApplication(const Application& application
 // A browser names its window after the page once the page has loaded.
 bool TestApplicationsDesktop::waitForWindow(const Application& application, QString* window) {
     const QString title =
-        application.kind == Application::Page ? QStringLiteral("Quill test page") : QString();
+        application.kind == Application::page ? QStringLiteral("Quill test page") : QString();
     QElapsedTimer waited;
     waited.start();
     if (onKWin()) {
@@ -248,13 +248,13 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
     if (onKWin()) {
         // Each as a native Wayland client.
         QTest::newRow("firefox") << Application{"firefox-esr",  firefox,           {"MOZ_ENABLE_WAYLAND=1"},
-                                                "firefox-esr",  Application::Page, "accessibility",
+                                                "firefox-esr",  Application::page, "accessibility",
                                                 "document web", "Firefox"};
         QTest::newRow("chromium") << Application{"chromium",
                                                  chromium + QStringList{"--ozone-platform=wayland", "%PAGE"},
                                                  {},
                                                  "chromium",
-                                                 Application::Page,
+                                                 Application::page,
                                                  "a copy",
                                                  {},
                                                  "Chromium"};
@@ -263,7 +263,7 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
             chromium + QStringList{"--ozone-platform=wayland", "--force-renderer-accessibility", "%PAGE"},
             {},
             "chromium",
-            Application::Page,
+            Application::page,
             "accessibility",
             "document web",
             "Chromium"};
@@ -271,38 +271,38 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
                                                           {"--standalone", "%FILE"},
                                                           {"GDK_BACKEND=wayland"},
                                                           "gnome-text-editor",
-                                                          Application::Editor,
+                                                          Application::editor,
                                                           "accessibility",
                                                           "text",
                                                           "gnome-text-editor"};
         QTest::newRow("kwrite") << Application{
-            "kwrite", {"%FILE"}, {"QT_QPA_PLATFORM=wayland"}, "kwrite", Application::Editor, "accessibility",
+            "kwrite", {"%FILE"}, {"QT_QPA_PLATFORM=wayland"}, "kwrite", Application::editor, "accessibility",
             "text",   "kwrite"};
         return;
     }
     QTest::newRow("firefox") << Application{
-        "firefox-esr", firefox, {}, "firefox-esr", Application::Page, "accessibility", "document web"};
+        "firefox-esr", firefox, {}, "firefox-esr", Application::page, "accessibility", "document web"};
     QTest::newRow("chromium") << Application{
-        "chromium", chromium + QStringList{"%PAGE"}, {}, "chromium", Application::Page, "a copy"};
+        "chromium", chromium + QStringList{"%PAGE"}, {}, "chromium", Application::page, "a copy"};
     QTest::newRow("chromium-accessibility")
         << Application{"chromium",
                        chromium + QStringList{"--force-renderer-accessibility", "%PAGE"},
                        {},
                        "chromium",
-                       Application::Page,
+                       Application::page,
                        "accessibility",
                        "document web"};
     QTest::newRow("gnome-text-editor")
         << Application{"gnome-text-editor", {"--standalone", "%FILE"}, {},    "gnome-text-editor",
-                       Application::Editor, "accessibility",           "text"};
-    QTest::newRow("kwrite") << Application{"kwrite",        {"%FILE"}, {}, "kwrite", Application::Editor,
+                       Application::editor, "accessibility",           "text"};
+    QTest::newRow("kwrite") << Application{"kwrite",        {"%FILE"}, {}, "kwrite", Application::editor,
                                            "accessibility", "text"};
     QTest::newRow("libreoffice-writer")
         << Application{"soffice",
                        {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
                        {"SAL_USE_VCLPLUGIN=gtk3"},
                        "libreoffice",
-                       Application::Editor,
+                       Application::editor,
                        "accessibility",
                        "paragraph"};
     QTest::newRow("xterm") << Application{
@@ -310,7 +310,7 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
         {"-fa", "DejaVu Sans Mono", "-fs", "14", "-e", "sh", "-c", terminalCommand},
         {},
         "xterm",
-        Application::Terminal,
+        Application::terminal,
         "the primary selection"};
     // Its tool bar stays above the terminal; the copy key is Ctrl+Shift+C.
     QTest::newRow("konsole") << Application{
@@ -318,7 +318,7 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
         {"--separate", "--hide-menubar", "--hide-tabbar", "-e", "sh", "-c", terminalCommand},
         {},
         "konsole",
-        Application::Terminal,
+        Application::terminal,
         "accessibility",
         "terminal",
         {},
@@ -338,20 +338,20 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     // of an editor's text with Ctrl+A. In KWin no client learns where a Wayland window is on
     // the screen, so keys select everything there: a page's two paragraphs and its empty text
     // area read the same as the drag over the paragraphs.
-    const QString expected = application.kind == Application::Page ? kPageSelection : kDocument;
+    const QString expected = application.kind == Application::page ? kPageSelection : kDocument;
     if (onKWin()) {
         QVERIFY(pressKeys({"ctrl+a"}));
     } else {
         switch (application.kind) {
-        case Application::Page:
+        case Application::page:
             QVERIFY(xdotool({"mousemove", "--window", window, "60", "290", "mousedown", "1"}));
             QVERIFY(xdotool({"mousemove", "--window", window, "400", "380"}));
             QVERIFY(xdotool({"mousemove", "--window", window, "600", "480", "mouseup", "1"}));
             break;
-        case Application::Editor:
+        case Application::editor:
             QVERIFY(pressKeys({"ctrl+a"}));
             break;
-        case Application::Terminal:
+        case Application::terminal:
             if (application.firstLineBelowTop >= 0) {
                 QVERIFY(dragAlongScreenRow(window, application.firstLineBelowTop));
             } else {
@@ -377,22 +377,22 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     // the link), the end of the document, the terminal's input. Reading it back proves it
     // landed in an editable place.
     switch (application.kind) {
-    case Application::Page:
+    case Application::page:
         if (onKWin())
             QVERIFY(pressKeys({"Tab", "Tab"}));
         else
             QVERIFY(xdotool({"mousemove", "--window", window, "300", "680", "click", "1"}));
         break;
-    case Application::Editor:
+    case Application::editor:
         QVERIFY(pressKeys({"ctrl+End"}));
         break;
-    case Application::Terminal:
+    case Application::terminal:
         break;
     }
     QVERIFY(transcribe());
     const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
     const QString transcript = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
-    if (application.kind == Application::Terminal) {
+    if (application.kind == Application::terminal) {
         QVERIFY(pressKeys({"Return"}));
         const auto typed = [this] {
             QFile file(files.filePath("typed.txt"));
@@ -406,7 +406,7 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     QVERIFY(pressKeys({"ctrl+1"}));
     const QString readBack = explainedText(explained + 1);
     QVERIFY2(readBack.endsWith(transcript), qPrintable(readBack));
-    if (application.kind == Application::Page)
+    if (application.kind == Application::page)
         QCOMPARE(readBack, transcript);
 }
 

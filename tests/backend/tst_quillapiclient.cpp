@@ -534,8 +534,9 @@ void TestQuillAPIClient::transcriptionReplies_data() {
     QTest::newRow("text not a string") << json(R"({"text":null})") << false << "Server error: 200";
     QTest::newRow("array") << json(R"(["text"])") << false << "Server error: 200";
     QTest::newRow("not JSON") << json("Hello there.") << false << "Server error: 200";
-    QTest::newRow("over 10 MiB") << json("{\"text\":\"" + QByteArray(10 * 1024 * 1024, 'a') + "\"}") << false
-                                 << "Server error: 200";
+    QTest::newRow("over 10 MiB") << json("{\"text\":\"" + QByteArray(qsizetype(10) * 1024 * 1024, 'a') +
+                                         "\"}")
+                                 << false << "Server error: 200";
     QTest::newRow("401") << ScriptedReply::status(401) << false << "Please sign in to continue";
     QTest::newRow("429") << ScriptedReply::status(429) << false << "Daily limit reached. Try again tomorrow.";
     QTest::newRow("500 with a text body")

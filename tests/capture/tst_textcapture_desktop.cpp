@@ -200,14 +200,14 @@ void TestTextCaptureDesktop::anOwnerThatNeverAnswersIsLeftAloneAfterABoundedWait
 }
 
 void TestTextCaptureDesktop::aClipboardOverTheSizeCapIsNeverTaken() {
-    QByteArray image(3 * 1024 * 1024, '\0');
+    QByteArray image(qsizetype(3) * 1024 * 1024, '\0');
     for (qsizetype i = 0; i < image.size(); i += 4096)
         image[i] = static_cast<char>(i / 4096);
     QProcess owner;
     QVERIFY(startOwner(owner, "own", {{"image/png", image}, {"text/plain", "small text ✓"}}));
     selectFirstLine();
     TextCaptureService::Timing timing;
-    timing.saveLimits.maxFormatBytes = 1024 * 1024;
+    timing.saveLimits.maxFormatBytes = qsizetype(1024) * 1024;
     TextCaptureService capture(*desktop.accessibilityReader, *desktop.keyEventPoster,
                                *desktop.activeWindowInfo, *desktop.clipboard, timing);
     QCOMPARE(capture.selectedTextViaCopy(), std::nullopt);
@@ -224,7 +224,7 @@ void TestTextCaptureDesktop::aLargeClipboardSentInPiecesIsSavedWhole() {
     if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
         QSKIP("xclip is not installed");
     QByteArray text;
-    for (int line = 0; text.size() < 3 * 1024 * 1024; ++line)
+    for (int line = 0; text.size() < qsizetype(3) * 1024 * 1024; ++line)
         text += "line " + QByteArray::number(line) + " of a long clipboard\n";
     QProcess xclip;
     xclip.setProcessChannelMode(QProcess::MergedChannels);

@@ -36,7 +36,8 @@ public:
         return true;
     }
     bool write(std::span<const float> samples) override {
-        if (m_calls.failAfter >= 0 && qsizetype(m_calls.written.size() + samples.size()) > m_calls.failAfter)
+        if (m_calls.failAfter >= 0 &&
+            qsizetype(m_calls.written.size()) + qsizetype(samples.size()) > m_calls.failAfter)
             return false;
         m_calls.written.insert(m_calls.written.end(), samples.begin(), samples.end());
         return true;
@@ -51,6 +52,7 @@ private:
 
 std::vector<float> ramp(int from, int count) {
     std::vector<float> samples;
+    samples.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
         samples.push_back(float(from + i) / 100000.0f);
     return samples;
