@@ -34,7 +34,6 @@ bool boundedRoundtrip(wl_display* display, std::chrono::steady_clock::time_point
         }
         if (wl_display_flush(display) < 0 && errno != EAGAIN) {
             wl_display_cancel_read(display);
-            failed = true;
             break;
         }
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
