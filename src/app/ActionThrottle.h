@@ -20,6 +20,9 @@ public:
 
     // Whether `action`, requested at `now` (a steady clock), is to be performed.
     bool admit(RemoteAction action, std::chrono::milliseconds now);
+    // The admitted `action` finished running at `now`. Requests that queued up while it ran
+    // (starting a recording can take a while) belong to the same burst.
+    void performed(RemoteAction action, std::chrono::milliseconds now) { m_lastRequest[action] = now; }
 
 private:
     std::map<RemoteAction, std::chrono::milliseconds> m_lastRequest;

@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <utility>
 
 namespace quill {
 namespace {
@@ -105,19 +106,32 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
         if (!id || !m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
             return;
         QMetaObject::invokeMethod(
-            this, [this, id = *id] { emit userActionRequested(id); }, Qt::QueuedConnection);
+            this,
+            [this, id = *id] {
+                emit userActionRequested(id);
+                m_throttle.performed(RemoteAction::action, std::chrono::milliseconds(m_clock.elapsed()));
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (!m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed()))) {
-        logLine(
-            lcApp(), QStringLiteral("ApplicationBusObject"),
-            QStringLiteral("%1 ignored: it repeats one made a moment ago").arg(remoteActionName(*action)));
+        // Once a burst: a flood of calls must not become a flood of lines.
+        if (!std::exchange(m_burstLogged, true))
+            logLine(lcApp(), QStringLiteral("ApplicationBusObject"),
+                    QStringLiteral("%1 ignored: it repeats one made a moment ago")
+                        .arg(remoteActionName(*action)));
         return;
     }
+    m_burstLogged = false;
     logLatencyMark("key event");
     // The caller has its answer before the action runs.
     QMetaObject::invokeMethod(
-        this, [this, requested = *action] { emit actionRequested(requested); }, Qt::QueuedConnection);
+        this,
+        [this, requested = *action] {
+            emit actionRequested(requested);
+            m_throttle.performed(requested, std::chrono::milliseconds(m_clock.elapsed()));
+        },
+        Qt::QueuedConnection);
 }
 
 std::optional<QString> ApplicationBusObject::userActionId(const QVariantList& parameter) {

@@ -68,6 +68,7 @@ private:
     UserActionCheck m_userActionCheck;
     ActionThrottle m_throttle;
     QElapsedTimer m_clock;
+    bool m_burstLogged = false;
 };
 
 } // namespace quill

@@ -100,8 +100,10 @@ void TestCommandLine::aBurstOfOneActionIsOneAction() {
     QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(3000)));
     QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(3200)));
     QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(4000)));
-    // However long the action ran, a request well after the one before it is a new press.
-    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(4350)));
+    // Requests that waited while the action ran are measured from its end.
+    throttle.performed(RemoteAction::transcribe, milliseconds(4600));
+    QVERIFY(!throttle.admit(RemoteAction::transcribe, milliseconds(4800)));
+    QVERIFY(throttle.admit(RemoteAction::transcribe, milliseconds(5200)));
 }
 
 namespace {
