@@ -98,8 +98,10 @@ bool DataControlConnection::connect() {
     if (!m_display)
         return false;
     // The program's start waits for this: a compositor that does not answer in time is treated
-    // as one without data-control.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    // as one without data-control for the whole run, so the bound is only for a compositor that
+    // hangs. A healthy one can be slow to answer a new client: KWin hashes the executable of
+    // every client that connects, which takes over a second for an unstripped build.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &kRegistryListener, this);
     if (!boundedRoundtrip(m_display, deadline) || !m_manager || !m_seat)
