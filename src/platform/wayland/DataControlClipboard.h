@@ -20,7 +20,7 @@ class DataControlConnection;
 class DataControlClipboard final : public Clipboard {
     Q_OBJECT
 public:
-    // None when no compositor answers at WAYLAND_DISPLAY or it offers no data-control.
+    // None when no compositor is at WAYLAND_DISPLAY or it answers that it offers no data-control.
     static std::unique_ptr<DataControlClipboard> create();
     ~DataControlClipboard() override;
 

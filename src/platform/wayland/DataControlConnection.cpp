@@ -1,6 +1,7 @@
 #include "DataControlConnection.h"
 
 #include "BoundedRoundtrip.h"
+#include "platform/Log.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,13 @@
 #include <unistd.h>
 
 namespace quill {
+namespace {
+
+void log(const QString& message) {
+    logLine(lcPlatform(), QStringLiteral("DataControlConnection"), message);
+}
+
+} // namespace
 
 std::shared_ptr<DataControlConnection> DataControlConnection::open() {
     auto connection = std::make_shared<DataControlConnection>();
@@ -97,22 +105,36 @@ bool DataControlConnection::connect() {
     m_display = wl_display_connect(nullptr);
     if (!m_display)
         return false;
-    // The program's start waits for this: a compositor that does not answer in time is treated
-    // as one without data-control for the whole run, so the bound is only for a compositor that
-    // hangs. A healthy one can be slow to answer a new client: KWin hashes the executable of
-    // every client that connects, which takes over a second for an unstripped build.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wake < 0)
+        return false;
+    // The program's start waits this long. A healthy compositor can take longer to answer a new
+    // client (KWin hashes the executable of every client that connects, over a second for an
+    // unstripped build), so one that has not answered by then but has not failed either is
+    // followed on the connection's thread: the device comes when the compositor answers.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &kRegistryListener, this);
-    if (!boundedRoundtrip(m_display, deadline) || !m_manager || !m_seat)
+    if (!boundedRoundtrip(m_display, deadline)) {
+        if (wl_display_get_error(m_display) != 0)
+            return false;
+        log(QStringLiteral("The compositor has not answered within a second; the clipboard follows "
+                           "it once it does"));
+        wl_callback_add_listener(wl_display_sync(m_display), &kLateAnswerListener, this);
+        return true;
+    }
+    if (!m_device)
         return false;
-    m_device = zwlr_data_control_manager_v1_get_data_device(m_manager, m_seat);
-    zwlr_data_control_device_v1_add_listener(m_device, &kDeviceListener, this);
-    // The first selection events arrive in answer to the device.
-    if (!boundedRoundtrip(m_display, deadline))
-        return false;
-    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    return m_wake >= 0;
+    // The first selection events arrive in answer to the device; later ones on the thread.
+    boundedRoundtrip(m_display, deadline);
+    return true;
+}
+
+void DataControlConnection::lateAnswer(void* data, wl_callback* callback, uint32_t) {
+    wl_callback_destroy(callback);
+    if (!static_cast<DataControlConnection*>(data)->m_device)
+        log(QStringLiteral("The compositor offers no data-control; the clipboard works only while a "
+                           "Quillpoint window has the focus"));
 }
 
 void DataControlConnection::wake() const {
@@ -186,6 +208,10 @@ void DataControlConnection::global(void* data, wl_registry* registry, uint32_t n
     } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->m_seat) {
         self->m_seat = static_cast<wl_seat*>(
             wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 2U)));
+    }
+    if (self->m_manager && self->m_seat && !self->m_device) {
+        self->m_device = zwlr_data_control_manager_v1_get_data_device(self->m_manager, self->m_seat);
+        zwlr_data_control_device_v1_add_listener(self->m_device, &kDeviceListener, self);
     }
 }
 

@@ -34,7 +34,9 @@ public:
         QStringList offered;
     };
 
-    // None when no compositor answers at WAYLAND_DISPLAY or it offers no data-control.
+    // None when no compositor is at WAYLAND_DISPLAY or it answers that it offers no
+    // data-control. A compositor still silent after a second is followed on the thread: until it
+    // answers, the selections read as empty and setting one fails.
     static std::shared_ptr<DataControlConnection> open();
 
     DataControlConnection() = default;
@@ -96,12 +98,14 @@ private:
     static void offered(void* data, zwlr_data_control_offer_v1* offer, const char* mimeType);
     static void send(void* data, zwlr_data_control_source_v1*, const char* mimeType, int32_t fd);
     static void cancelled(void* data, zwlr_data_control_source_v1* handle);
+    static void lateAnswer(void* data, wl_callback* callback, uint32_t);
 
     static constexpr wl_registry_listener kRegistryListener{&global, &globalRemove};
     static constexpr zwlr_data_control_device_v1_listener kDeviceListener{&dataOffer, &selection, &finished,
                                                                           &primarySelection};
     static constexpr zwlr_data_control_offer_v1_listener kOfferListener{&offered};
     static constexpr zwlr_data_control_source_v1_listener kSourceListener{&send, &cancelled};
+    static constexpr wl_callback_listener kLateAnswerListener{&lateAnswer};
 
     wl_display* m_display = nullptr;
     wl_registry* m_registry = nullptr;
