@@ -1,5 +1,6 @@
 #include "HistoryListModel.h"
 
+#include "HistorySearch.h"
 #include "HistoryStore.h"
 
 #include <QLocale>
@@ -50,13 +51,28 @@ QString HistoryListModel::heading(const HistoryEntry& entry) {
 
 HistoryListModel::HistoryListModel(const HistoryStore& store, QObject* parent)
     : QAbstractListModel(parent)
-    , m_store(store) {}
+    , m_store(store)
+    , m_search(new HistorySearch(store.path(), this)) {
+    connect(m_search, &HistorySearch::found, this, &HistoryListModel::show);
+}
 
 void HistoryListModel::search(const QString& text) {
+    // Listing every entry reads only ids and takes a few milliseconds, so the window opens with
+    // its list; looking through the texts may take many more.
+    if (text.isEmpty() || m_store.error()) {
+        m_search->cancel();
+        show(m_store.findIds(text));
+        return;
+    }
+    m_search->request(text);
+}
+
+void HistoryListModel::show(const QList<qint64>& ids) {
     beginResetModel();
-    m_ids = m_store.findIds(text);
+    m_ids = ids;
     m_rows.clear();
     endResetModel();
+    emit searched();
 }
 
 const HistoryEntry* HistoryListModel::entryAt(int row) const {

@@ -8,6 +8,7 @@
 
 namespace quill {
 
+class HistorySearch;
 class HistoryStore;
 
 // The history window's list: one row per entry, its kind, application and time over the first
@@ -21,6 +22,8 @@ public:
     explicit HistoryListModel(const HistoryStore& store, QObject* parent = nullptr);
 
     // Lists the entries whose input or output contains `text`; all of them for an empty text.
+    // All of them are listed at once; the others are looked for on another thread, and the
+    // list changes when they are found. searched() follows either way.
     void search(const QString& text);
     qint64 idAt(int row) const { return row >= 0 && row < m_ids.size() ? m_ids.at(row) : 0; }
     int rowOf(qint64 id) const { return int(m_ids.indexOf(id)); }
@@ -34,10 +37,17 @@ public:
     // its application, that it was not pasted.
     static QString heading(const HistoryEntry& entry);
 
+signals:
+    // The list shows the answer to the latest search.
+    void searched();
+
 private:
     static constexpr int pageSize = 100;
 
+    void show(const QList<qint64>& ids);
+
     const HistoryStore& m_store;
+    HistorySearch* m_search;
     QList<qint64> m_ids;
     mutable QHash<qint64, HistoryEntry> m_rows;
 };

@@ -1,5 +1,6 @@
 #include "HistoryStore.h"
 
+#include "HistorySearchText.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -47,14 +48,9 @@ QString notNull(const QString& text) {
     return text.isNull() ? QStringLiteral("") : text;
 }
 
-// Qt folds one character to one, so "ß" would never meet the "SS" of its capital form.
-QString folded(const QString& text) {
-    return text.toCaseFolded().replace(u'\u00df', QStringLiteral("ss"));
-}
-
 // What the search looks through: folded once when written, so a search folds only its text.
 QString searchText(const HistoryEntry& entry) {
-    return folded(entry.input + u'\n' + entry.output);
+    return HistorySearchText::folded(entry.input + u'\n' + entry.output);
 }
 
 HistoryEntry entryFrom(const QSqlQuery& query) {
@@ -148,17 +144,53 @@ bool HistoryStore::prepareFiles() {
 }
 
 bool HistoryStore::createSchema() {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
     // In WAL mode with synchronous=NORMAL a commit is a write into the log without waiting for
     // the disk: a killed process loses nothing committed, only a power cut may lose the last.
-    const QStringList statements = {
+    const QStringList pragmas = {
         QStringLiteral("PRAGMA journal_mode=WAL"),
         QStringLiteral("PRAGMA synchronous=NORMAL"),
         QStringLiteral("PRAGMA busy_timeout=2000"),
-        // A search reads every entry: mapped pages spare it a copy of each.
+        // A search without the index reads every entry: mapped pages spare it a copy of each.
         QStringLiteral("PRAGMA mmap_size=268435456"),
-        // The short columns come first: the list reads them without touching the pages that
-        // hold the long texts.
+    };
+    for (const QString& statement : pragmas) {
+        if (!query.exec(statement)) {
+            fail(tr("Cannot open the history %1").arg(m_path), query.lastError().text());
+            return false;
+        }
+        if (statement.startsWith(QLatin1String("PRAGMA journal_mode")) && query.next() &&
+            query.value(0).toString() != QLatin1String("wal"))
+            logLine(lcHistory(), QStringLiteral("HistoryStore"),
+                    QStringLiteral("%1 is not in write-ahead-log mode (%2)")
+                        .arg(m_path, query.value(0).toString()));
+    }
+    // One transaction: a file of an older version is upgraded whole or, killed on the way,
+    // left as it was to be upgraded on the next start.
+    if (!db.transaction()) {
+        fail(tr("Cannot open the history %1").arg(m_path), db.lastError().text());
+        return false;
+    }
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        fail(tr("Cannot open the history %1").arg(m_path), query.lastError().text());
+        db.rollback();
+        return false;
+    }
+    const int version = query.value(0).toInt();
+    const bool existed =
+        query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'entries'")) &&
+        query.next();
+    query.finish();
+    if (version > schemaVersion) {
+        db.rollback();
+        fail(tr("Cannot open the history %1").arg(m_path),
+             tr("it was written by a newer version of Quillpoint"));
+        return false;
+    }
+    // The short columns come first: the list reads them without touching the pages that hold
+    // the long texts.
+    QStringList statements = {
         QStringLiteral("CREATE TABLE IF NOT EXISTS entries ("
                        "id INTEGER PRIMARY KEY AUTOINCREMENT,"
                        "created_at INTEGER NOT NULL,"
@@ -174,18 +206,48 @@ bool HistoryStore::createSchema() {
                        "search_text TEXT NOT NULL)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS entries_created_at ON entries(created_at)"),
     };
-    for (const QString& statement : statements) {
+    if (version < schemaVersion) {
+        // A trigram index over the folded search text, its content read from the entries, kept
+        // in step with them by triggers; 'rebuild' indexes the entries already there.
+        statements += {
+            QStringLiteral("CREATE VIRTUAL TABLE entries_search USING fts5(search_text, content='entries', "
+                           "content_rowid='id', tokenize='trigram case_sensitive 1')"),
+            QStringLiteral("INSERT INTO entries_search(entries_search) VALUES ('rebuild')"),
+            QStringLiteral(
+                "CREATE TRIGGER entries_search_insert AFTER INSERT ON entries BEGIN "
+                "INSERT INTO entries_search(rowid, search_text) VALUES (new.id, new.search_text); END"),
+            deleteTrigger(),
+            QStringLiteral(
+                "CREATE TRIGGER entries_search_update AFTER UPDATE OF search_text ON entries BEGIN "
+                "INSERT INTO entries_search(entries_search, rowid, search_text) "
+                "VALUES ('delete', old.id, old.search_text); "
+                "INSERT INTO entries_search(rowid, search_text) VALUES (new.id, new.search_text); END"),
+            QStringLiteral("PRAGMA user_version=%1").arg(schemaVersion),
+        };
+    }
+    for (const QString& statement : std::as_const(statements)) {
         if (!query.exec(statement)) {
             fail(tr("Cannot open the history %1").arg(m_path), query.lastError().text());
+            db.rollback();
             return false;
         }
-        if (statement.startsWith(QLatin1String("PRAGMA journal_mode")) && query.next() &&
-            query.value(0).toString() != QLatin1String("wal"))
-            logLine(lcHistory(), QStringLiteral("HistoryStore"),
-                    QStringLiteral("%1 is not in write-ahead-log mode (%2)")
-                        .arg(m_path, query.value(0).toString()));
     }
+    if (!db.commit()) {
+        fail(tr("Cannot open the history %1").arg(m_path), db.lastError().text());
+        db.rollback();
+        return false;
+    }
+    if (existed && version < schemaVersion)
+        logLine(
+            lcHistory(), QStringLiteral("HistoryStore"),
+            QStringLiteral("%1 upgraded from version %2 to %3").arg(m_path).arg(version).arg(schemaVersion));
     return true;
+}
+
+QString HistoryStore::deleteTrigger() {
+    return QStringLiteral("CREATE TRIGGER entries_search_delete AFTER DELETE ON entries BEGIN "
+                          "INSERT INTO entries_search(entries_search, rowid, search_text) "
+                          "VALUES ('delete', old.id, old.search_text); END");
 }
 
 std::optional<qint64> HistoryStore::add(HistoryEntry entry, const HistoryRetention& retention) {
@@ -263,9 +325,27 @@ bool HistoryStore::remove(qint64 id) {
 }
 
 bool HistoryStore::clear() {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!query.exec(QStringLiteral("DELETE FROM entries"))) {
-        fail(tr("Cannot write to the history %1").arg(m_path), query.lastError().text());
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    // Deleting entry by entry would have the trigger take each text apart again for the index;
+    // emptying the index at once takes no time. One transaction: the two never disagree.
+    const QStringList statements = {
+        QStringLiteral("DROP TRIGGER entries_search_delete"),
+        QStringLiteral("DELETE FROM entries"),
+        QStringLiteral("INSERT INTO entries_search(entries_search) VALUES ('delete-all')"),
+        deleteTrigger(),
+    };
+    db.transaction();
+    for (const QString& statement : statements) {
+        if (!query.exec(statement)) {
+            fail(tr("Cannot write to the history %1").arg(m_path), query.lastError().text());
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        fail(tr("Cannot write to the history %1").arg(m_path), db.lastError().text());
+        db.rollback();
         return false;
     }
     // What was deleted should not linger in the log or in free pages of the file.
@@ -276,20 +356,7 @@ bool HistoryStore::clear() {
 }
 
 QList<qint64> HistoryStore::findIds(const QString& text) const {
-    QList<qint64> ids;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.setForwardOnly(true);
-    const QString needle = folded(text);
-    query.prepare(QStringLiteral("SELECT id FROM entries ") +
-                  (needle.isEmpty() ? QString() : QStringLiteral("WHERE instr(search_text, ?) > 0 ")) +
-                  QStringLiteral("ORDER BY id DESC"));
-    if (!needle.isEmpty())
-        query.addBindValue(needle);
-    if (!query.exec())
-        return ids;
-    while (query.next())
-        ids.append(query.value(0).toLongLong());
-    return ids;
+    return HistorySearchText::findIds(QSqlDatabase::database(m_connection, false), text);
 }
 
 QList<HistoryEntry> HistoryStore::summaries(const QList<qint64>& ids) const {

@@ -12,10 +12,14 @@ namespace quill {
 
 // The history database: one SQLite file in write-ahead-log mode, committed entry by entry, so
 // that a process killed at any moment leaves every entry it had written. Its directory is 0700
-// and the file and its log 0600. Main thread only; a write takes under a millisecond.
+// and the file and its log 0600. A trigram index answers searches without reading the texts.
+// Main thread only; a write takes about a millisecond.
 class HistoryStore : public QObject {
     Q_OBJECT
 public:
+    // The layout of the file, in its user_version: 0 before the search index, 1 with it.
+    static constexpr int schemaVersion = 1;
+
     // $XDG_DATA_HOME/Quillpoint/history.sqlite3
     static QString defaultPath();
 
@@ -55,6 +59,7 @@ private:
     bool open();
     bool prepareFiles();
     bool createSchema();
+    static QString deleteTrigger();
     bool applyRetention(const HistoryRetention& retention);
     void fail(const QString& what, const QString& reason);
 

@@ -68,6 +68,11 @@ HistoryWindow::HistoryWindow(HistoryStore& store, Clipboard& clipboard, QWidget*
     layout->addLayout(buttons);
 
     connect(m_search, &QLineEdit::textChanged, this, &HistoryWindow::refresh);
+    connect(m_model, &HistoryListModel::modelAboutToBeReset, this, [this] {
+        m_chosenId = selectedId();
+        m_chosenRow = m_list->currentIndex().row();
+    });
+    connect(m_model, &HistoryListModel::searched, this, &HistoryWindow::showResults);
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &HistoryWindow::showSelected);
     connect(m_copy, &QPushButton::clicked, this, &HistoryWindow::copySelected);
@@ -93,18 +98,24 @@ qint64 HistoryWindow::selectedId() const {
 }
 
 void HistoryWindow::refresh() {
-    const qint64 selected = selectedId();
     m_model->search(m_search->text());
-    const int row = std::max(m_model->rowOf(selected), 0);
-    if (m_model->rowCount() > 0)
-        m_list->setCurrentIndex(m_model->index(row));
+}
+
+void HistoryWindow::showResults() {
+    const int rows = m_model->rowCount();
+    int row = m_model->rowOf(m_chosenId);
+    // A deleted entry's place goes to the next older one; otherwise the newest is chosen.
+    if (row < 0)
+        row = m_chosenId && !m_store.entry(m_chosenId) ? std::min(m_chosenRow, rows - 1) : 0;
+    if (rows > 0)
+        m_list->setCurrentIndex(m_model->index(std::max(row, 0)));
     if (m_store.error())
         m_status->setText(*m_store.error());
-    else if (m_model->rowCount() == 0)
+    else if (rows == 0)
         m_status->setText(m_search->text().isEmpty() ? tr("No entries yet") : tr("Nothing found"));
     else
         m_status->clear();
-    m_clear->setEnabled(m_model->rowCount() > 0 || (!m_search->text().isEmpty() && m_store.count() > 0));
+    m_clear->setEnabled(rows > 0 || (!m_search->text().isEmpty() && m_store.count() > 0));
     showSelected();
 }
 
@@ -129,14 +140,9 @@ void HistoryWindow::copySelected() {
 }
 
 void HistoryWindow::deleteSelected() {
-    const int row = m_list->currentIndex().row();
     const qint64 id = selectedId();
-    if (!id || !m_store.remove(id))
-        return;
-    refresh();
-    // The next older entry takes the deleted one's place.
-    if (m_model->rowCount() > 0)
-        m_list->setCurrentIndex(m_model->index(std::min(row, m_model->rowCount() - 1)));
+    if (id && m_store.remove(id))
+        refresh();
 }
 
 void HistoryWindow::clearAll() {

@@ -39,6 +39,7 @@ public:
 
 private:
     void refresh();
+    void showResults();
     void showSelected();
     qint64 selectedId() const;
 
@@ -53,6 +54,9 @@ private:
     QPushButton* m_delete;
     QPushButton* m_clear;
     QPointer<QMessageBox> m_confirmation;
+    // The entry chosen, and its row, when the list last changed.
+    qint64 m_chosenId = 0;
+    int m_chosenRow = 0;
 };
 
 } // namespace quill
