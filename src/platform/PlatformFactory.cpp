@@ -164,7 +164,9 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
             std::move(windows), std::make_unique<SwayIpcConnection>(sway));
     else
         p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
-    if (auto clipboard = DataControlClipboard::create())
+    if (auto clipboard = DataControlClipboard::create(
+            QDir(QCoreApplication::applicationDirPath())
+                .filePath(QStringLiteral("quillpoint-wayland-clipboard-keeper"))))
         p.clipboard = std::move(clipboard);
     else if (xwayland && gnomeShell)
         // Measured on GNOME 43: mutter hands an XWayland clipboard owner's content to Wayland
