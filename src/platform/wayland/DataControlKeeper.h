@@ -44,7 +44,8 @@ private:
     static constexpr zwlr_data_control_source_v1_listener kSourceListener{&send, &cancelled};
 
     const QList<ClipboardFormat> m_formats;
-    // The formats' names as the protocol spells them, made once: a request must not allocate.
+    // The formats' names as the protocol spells them, made once, so that matching a reader's
+    // request allocates nothing: nothing may throw out of a Wayland callback.
     QList<QByteArray> m_types;
     wl_display* m_display = nullptr;
     wl_registry* m_registry = nullptr;

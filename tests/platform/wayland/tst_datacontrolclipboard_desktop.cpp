@@ -1,11 +1,13 @@
 #include "platform/wayland/DataControlClipboard.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 using namespace quill;
@@ -168,7 +170,10 @@ void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     const QList<ClipboardFormat> formats{{"text/plain;charset=utf-8", QString("kept ✓").toUtf8()},
                                          {"application/x-quill-test", binary}};
     holder->setFormats(formats);
+    QElapsedTimer elapsed;
+    elapsed.start();
     holder->keepAfterExit();
+    qInfo("the keeper took the clipboard over in %lld ms", qint64(elapsed.elapsed()));
     QCOMPARE(keepers().size(), 1);
     // The keeper took the contents and left no copy of them behind.
     QCOMPARE(QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
@@ -183,14 +188,18 @@ void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
         readers.push_back(std::make_unique<QProcess>());
         readers.back()->start("wl-paste", {"--type", "application/x-quill-test"});
     }
-    for (const auto& reader : readers) {
-        QVERIFY(reader->waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(readers.begin(), readers.end(),
+                    [](const auto& reader) { return reader->state() == QProcess::NotRunning; }),
+        10000);
+    for (const auto& reader : readers)
         QCOMPARE(reader->readAllStandardOutput(), binary);
-    }
 
     // Someone copying ends the keeper; with nothing of ours held there is nothing to keep.
     QVERIFY(wlCopy("newer", {"--type", "text/plain;charset=utf-8"}));
+    elapsed.start();
     QTRY_VERIFY_WITH_TIMEOUT(keepers().isEmpty(), 10000);
+    qInfo("the keeper ended %lld ms after another client copied", qint64(elapsed.elapsed()));
     QCOMPARE(clipboard->text(), QStringLiteral("newer"));
     auto idle = DataControlClipboard::create(QStringLiteral(QUILL_WAYLAND_CLIPBOARD_KEEPER));
     QVERIFY(idle);
