@@ -50,6 +50,11 @@ xcb_connection_t* x11Connection() {
     return x11 ? x11->connection() : nullptr;
 }
 
+// A helper program installed next to ours.
+QString besideTheProgram(const char* name) {
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromUtf8(name));
+}
+
 // What every session offers alike: settings, the keyring, the sound server, the desktop's
 // files and the accessibility bus.
 Platform commonPlatform() {
@@ -91,9 +96,7 @@ void addX11(Platform& p, xcb_connection_t* connection) {
     p.keyEventPoster = std::make_unique<XTestKeyEventPoster>();
     p.activeWindowInfo = std::make_unique<X11ActiveWindowInfo>();
     p.panelWindowHelper = std::make_unique<X11PanelWindowHelper>(connection);
-    p.clipboard = std::make_unique<X11Clipboard>(
-        connection,
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quillpoint-clipboard-keeper")));
+    p.clipboard = std::make_unique<X11Clipboard>(connection, besideTheProgram("quillpoint-clipboard-keeper"));
 }
 
 // sway's IPC socket, when sway answers there. Connecting to a local socket does not wait for sway.
@@ -164,17 +167,22 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
             std::move(windows), std::make_unique<SwayIpcConnection>(sway));
     else
         p.panelWindowHelper = std::make_unique<WaylandPanelWindowHelper>(std::move(windows), kwin);
-    if (auto clipboard = DataControlClipboard::create())
+    if (auto clipboard =
+            DataControlClipboard::create(besideTheProgram("quillpoint-wayland-clipboard-keeper"))) {
         p.clipboard = std::move(clipboard);
-    else if (xwayland && gnomeShell)
+    } else if (xwayland && gnomeShell) {
         // Measured on GNOME 43: mutter hands an XWayland clipboard owner's content to Wayland
-        // windows whichever window has the focus.
+        // windows whichever window has the focus. Of an owner that goes it keeps the text
+        // formats only, cut at 4 MiB, and no other: what we hold at the end goes to the keeper.
+        p.clipboard =
+            std::make_unique<X11Clipboard>(xwayland, besideTheProgram("quillpoint-clipboard-keeper"));
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("The clipboard goes through XWayland; GNOME passes it to Wayland windows"));
-    else
+    } else {
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("The compositor offers no data-control; the clipboard works only while a "
                                "Quillpoint window has the focus"));
+    }
 }
 
 void addNull(Platform& p) {

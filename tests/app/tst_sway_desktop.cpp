@@ -188,7 +188,7 @@ private Q_SLOTS:
     void ctrl1ExplainsTheSelectionAndThePanelTakesNoFocus();
     void ctrl2PastesTheTranscriptAndKeepsTheClipboard();
     void escapeCancelsARecordingAndIsFreeAgainAfterwards();
-    void quittingTakesTheBindingsOut();
+    void quittingTakesTheBindingsOutAndLeavesTheClipboard();
     void holdingCtrl2RecordsUntilItIsReleased();
     void aKeySwaysConfigurationBindsIsLeftToItAfterAReload();
 
@@ -362,11 +362,13 @@ void TestSwayDesktop::escapeCancelsARecordingAndIsFreeAgainAfterwards() {
     QVERIFY(editor->hasFocus());
 }
 
-void TestSwayDesktop::quittingTakesTheBindingsOut() {
+void TestSwayDesktop::quittingTakesTheBindingsOutAndLeavesTheClipboard() {
     app->process().terminate();
     QVERIFY(app->waitForExit());
     const QString ran = bindingsRunBy("ctrl+1");
     QVERIFY2(!ran.contains("quillpoint"), qPrintable(ran));
+    // The clipboard the program gave back after its paste outlives it.
+    QCOMPARE(commandOutput("wl-paste", {"--no-newline"}), QStringLiteral("the user's own words"));
 }
 
 // sway reports the release of a binding too, so hold to talk works: the recording runs while

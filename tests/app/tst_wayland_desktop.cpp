@@ -210,6 +210,7 @@ private Q_SLOTS:
     void cancelDiscardsARecording();
     void escapeDiscardsARecording();
     void aReplaceActionChangesTheNativeEditorsText();
+    void theClipboardGivenBackAtQuitOutlivesTheProgram();
 
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
@@ -404,6 +405,19 @@ void TestWaylandDesktop::aReplaceActionChangesTheNativeEditorsText() {
     QTest::qWait(1000);
     QVERIFY(pressKeys({"ctrl+z"}));
     QTRY_COMPARE_WITH_TIMEOUT(editor->text(), original, 5000);
+}
+
+// The transcript stayed on the clipboard; the action's paste since then gives it back, at the
+// latest when the program quits, and it outlives the program.
+void TestWaylandDesktop::theClipboardGivenBackAtQuitOutlivesTheProgram() {
+    const int bytes = requestsTo("/api/transcribe").constLast()["bodyLength"].toInt();
+    const QString transcript = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
+    QCOMPARE(QProcess::execute(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--quit"}), 0);
+    QVERIFY(app.waitForExit(15000));
+    QProcess paste;
+    paste.start("wl-paste", {"--no-newline"});
+    QVERIFY(paste.waitForFinished(10000));
+    QCOMPARE(QString::fromUtf8(paste.readAllStandardOutput()), transcript);
 }
 
 QTEST_MAIN(TestWaylandDesktop)

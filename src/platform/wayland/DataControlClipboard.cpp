@@ -2,10 +2,22 @@
 
 #include "DataControlConnection.h"
 #include "DataControlTransfer.h"
+#include "platform/ClipboardKeeperFile.h"
 #include "platform/ClipboardReader.h"
+#include "platform/Log.h"
+
+#include <QElapsedTimer>
+#include <QThread>
 
 namespace quill {
 namespace {
+
+// How long the program waits, as it ends, for the keeper to take the clipboard over.
+constexpr qint64 kHandOverMs = 3000;
+
+void log(const QString& message) {
+    logLine(lcCapture(), QStringLiteral("DataControlClipboard"), message);
+}
 
 ClipboardContents withinLimits(const QList<ClipboardFormat>& formats, const ClipboardReadLimits& limits) {
     ClipboardContents result;
@@ -41,16 +53,19 @@ const QStringList& DataControlClipboard::textMimeTypes() {
     return types;
 }
 
-std::unique_ptr<DataControlClipboard> DataControlClipboard::create() {
+std::unique_ptr<DataControlClipboard> DataControlClipboard::create(QString keeperProgram) {
     auto connection = DataControlConnection::open();
     if (!connection)
         return nullptr;
-    return std::unique_ptr<DataControlClipboard>(new DataControlClipboard(std::move(connection)));
+    return std::unique_ptr<DataControlClipboard>(
+        new DataControlClipboard(std::move(connection), std::move(keeperProgram)));
 }
 
-DataControlClipboard::DataControlClipboard(std::shared_ptr<DataControlConnection> connection)
+DataControlClipboard::DataControlClipboard(std::shared_ptr<DataControlConnection> connection,
+                                           QString keeperProgram)
     : m_connection(std::move(connection))
-    , m_notifier(std::make_shared<Notifier>(this)) {
+    , m_notifier(std::make_shared<Notifier>(this))
+    , m_keeperProgram(std::move(keeperProgram)) {
     // Posting to the object is safe while the notifier still names it; Qt drops what was
     // posted once it is gone. Runs inside Wayland callbacks, which nothing may throw out of.
     const auto notify = [notifier = m_notifier](void (Clipboard::*signal)()) noexcept {
@@ -143,6 +158,31 @@ void DataControlClipboard::setFormats(const QList<ClipboardFormat>& formats) {
 
 void DataControlClipboard::setSelectionText(const QString& text) {
     m_connection->call([c = m_connection.get(), formats = asText(text)] { return c->set(true, formats); });
+}
+
+void DataControlClipboard::keepAfterExit() {
+    const auto contents = m_connection->call([c = m_connection.get()] { return c->contents(false); });
+    if (!contents || !contents->own || m_keeperProgram.isEmpty())
+        return;
+    const QList<ClipboardFormat>& own = *contents->own;
+    const QString error = ClipboardKeeperFile::handOver(m_keeperProgram, own);
+    if (!error.isEmpty()) {
+        log(QStringLiteral("cannot keep the clipboard after quitting: ") + error);
+        return;
+    }
+    // Our contents go with our connection: wait until the keeper's have replaced them, which
+    // the compositor tells our connection's thread by cancelling our source.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const auto ours = [this] {
+        const auto now =
+            m_connection->call([c = m_connection.get()] { return c->contents(false).own.has_value(); });
+        return now.value_or(true);
+    };
+    while (ours() && !elapsed.hasExpired(kHandOverMs))
+        QThread::msleep(5);
+    if (ours())
+        log(QStringLiteral("the clipboard keeper did not take the clipboard over in time"));
 }
 
 } // namespace quill

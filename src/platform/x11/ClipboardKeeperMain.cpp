@@ -1,11 +1,10 @@
 // quillpoint-clipboard-keeper FILE: keeps the clipboard contents Quillpoint held when it quit,
 // where no clipboard manager takes them over, and serves them until another program copies,
-// as xclip does. FILE holds the formats (QDataStream of QList<QPair<QString, QByteArray>>);
-// it is read and removed at once.
+// as xclip does. FILE is a ClipboardKeeperFile.
+#include "platform/ClipboardKeeperFile.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QClipboard>
-#include <QDataStream>
-#include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTimer>
@@ -52,18 +51,12 @@ int main(int argc, char** argv) {
     const QGuiApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    QFile file(QString::fromLocal8Bit(argv[1]));
-    if (!file.open(QIODevice::ReadOnly))
-        return 1;
-    QList<QPair<QString, QByteArray>> formats;
-    QDataStream in(&file);
-    in >> formats;
-    file.remove();
-    if (in.status() != QDataStream::Ok || formats.isEmpty())
+    const auto formats = quill::ClipboardKeeperFile::take(QString::fromLocal8Bit(argv[1]));
+    if (!formats)
         return 1;
 
     auto data = std::make_unique<QMimeData>();
-    for (const auto& [format, bytes] : std::as_const(formats))
+    for (const auto& [format, bytes] : *formats)
         data->setData(format, bytes);
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setMimeData(data.release());

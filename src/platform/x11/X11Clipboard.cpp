@@ -1,17 +1,13 @@
 #include "X11Clipboard.h"
 
 #include "X11SelectionTransfer.h"
+#include "platform/ClipboardKeeperFile.h"
 #include "platform/ClipboardReader.h"
 #include "platform/Log.h"
 
 #include <QClipboard>
-#include <QDataStream>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QThread>
 #include <cstdlib>
 #include <limits>
@@ -73,23 +69,9 @@ void X11Clipboard::keepAfterExit() {
     if (own.formats.isEmpty())
         return;
 
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty())
-        directory = QDir::tempPath();
-    QTemporaryFile file(QDir(directory).filePath(QStringLiteral("quillpoint-clipboard-XXXXXX")));
-    file.setAutoRemove(false);
-    if (!file.open()) {
-        log(QStringLiteral("cannot keep the clipboard after quitting: ") + file.errorString());
-        return;
-    }
-    QDataStream out(&file);
-    out << own.formats;
-    file.close();
-    if (file.error() != QFileDevice::NoError ||
-        !QProcess::startDetached(m_keeperProgram, {file.fileName()})) {
-        log(QStringLiteral("cannot keep the clipboard after quitting: %1 did not start")
-                .arg(m_keeperProgram));
-        file.remove();
+    const QString error = ClipboardKeeperFile::handOver(m_keeperProgram, own.formats);
+    if (!error.isEmpty()) {
+        log(QStringLiteral("cannot keep the clipboard after quitting: ") + error);
         return;
     }
     // The event loop has ended: take the server's news of the new owner by hand.

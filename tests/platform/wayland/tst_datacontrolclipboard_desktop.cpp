@@ -1,11 +1,38 @@
 #include "platform/wayland/DataControlClipboard.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 using namespace quill;
+
+namespace {
+
+// Keeper processes on this test's compositor.
+QList<int> keepers() {
+    QList<int> pids;
+    const QByteArray display = "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY");
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        QFile command(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(entry));
+        if (!number || !command.open(QIODevice::ReadOnly) || !environment.open(QIODevice::ReadOnly))
+            continue;
+        if (command.readAll().split('\0').value(0) == QUILL_WAYLAND_CLIPBOARD_KEEPER &&
+            environment.readAll().split('\0').contains(display))
+            pids << pid;
+    }
+    return pids;
+}
+
+} // namespace
 
 // The data-control clipboard against real KWin, with wl-clipboard as the other client: neither
 // side ever has the keyboard focus.
@@ -19,6 +46,7 @@ private slots:
     void boundsReadsOfLargeContents();
     void clearEmptiesTheClipboard();
     void primarySelectionIsSharedAcrossClients();
+    void whatWeHoldOutlivesUsUntilSomeoneCopies();
 
 private:
     static bool wlCopy(const QByteArray& data, const QStringList& arguments = {});
@@ -130,6 +158,56 @@ void TestDataControlClipboard::primarySelectionIsSharedAcrossClients() {
     QTRY_COMPARE(other->selectionText(), QStringLiteral("selected elsewhere"));
     // The primary selection is not the clipboard.
     QVERIFY(other->text() != QStringLiteral("selected elsewhere"));
+}
+
+// KWin, like every compositor, forgets a client's clipboard when the client goes.
+void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
+    auto holder = DataControlClipboard::create(QStringLiteral(QUILL_WAYLAND_CLIPBOARD_KEEPER));
+    QVERIFY(holder);
+    QByteArray binary(300 * 1024, '\0');
+    for (qsizetype i = 0; i < binary.size(); ++i)
+        binary[i] = char(i * 13);
+    const QList<ClipboardFormat> formats{{"text/plain;charset=utf-8", QString("kept ✓").toUtf8()},
+                                         {"application/x-quill-test", binary}};
+    holder->setFormats(formats);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    holder->keepAfterExit();
+    qInfo("the keeper took the clipboard over in %lld ms", qint64(elapsed.elapsed()));
+    QCOMPARE(keepers().size(), 1);
+    // The keeper took the contents and left no copy of them behind.
+    QCOMPARE(QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+                 .entryList({"quillpoint-clipboard-*"}, QDir::Files),
+             QStringList());
+    holder.reset();
+
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard->readAll(ClipboardReadLimits{}).formats, formats, 10000);
+    // Several readers at once, none waiting for another.
+    std::vector<std::unique_ptr<QProcess>> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.push_back(std::make_unique<QProcess>());
+        readers.back()->start("wl-paste", {"--type", "application/x-quill-test"});
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(readers.begin(), readers.end(),
+                    [](const auto& reader) { return reader->state() == QProcess::NotRunning; }),
+        10000);
+    for (const auto& reader : readers)
+        QCOMPARE(reader->readAllStandardOutput(), binary);
+
+    // Someone copying ends the keeper; with nothing of ours held there is nothing to keep.
+    QVERIFY(wlCopy("newer", {"--type", "text/plain;charset=utf-8"}));
+    elapsed.start();
+    QTRY_VERIFY_WITH_TIMEOUT(keepers().isEmpty(), 10000);
+    qInfo("the keeper ended %lld ms after another client copied", qint64(elapsed.elapsed()));
+    QCOMPARE(clipboard->text(), QStringLiteral("newer"));
+    auto idle = DataControlClipboard::create(QStringLiteral(QUILL_WAYLAND_CLIPBOARD_KEEPER));
+    QVERIFY(idle);
+    idle->keepAfterExit();
+    idle->setText(QStringLiteral("dropped"));
+    idle->clear();
+    idle->keepAfterExit();
+    QCOMPARE(keepers().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDataControlClipboard)
