@@ -32,6 +32,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 using namespace quill;
@@ -608,6 +609,9 @@ void TestOverlayViews::tableCellsOfARowLineUp() {
     QCOMPARE(cells.keys(), (QStringList{"-l", "Counts", "Option", "lines"}));
     QCOMPARE(cells["Option"].top(), cells["Counts"].top());
     QCOMPARE(cells["-l"].top(), cells["lines"].top());
+    // The table keeps more than a paragraph's distance from the quote above it.
+    const QRectF quote = doc->documentLayout()->blockBoundingRect(doc->begin());
+    QVERIFY(cells["Option"].top() - quote.bottom() >= 12);
     QCOMPARE(formatOf(*view->textContent()->textView(), QStringLiteral("Option"))->fontWeight(),
              formatOf(*view->textContent()->textView(), QStringLiteral("Counts"))->fontWeight());
 }
