@@ -148,8 +148,8 @@ ProseWithCode extractEmbeddedCode(const QString& markdown) {
     enum class Block { none, marginFence, fence, indented };
     Block block = Block::none;
     std::optional<Fence> fence;
-    // The open block's quote depth, the column its list item's content starts at, and the
-    // columns of indentation on each line that are not the code's.
+    // The open block's quote depth, the column its list item's content starts at (fences), and
+    // the columns of indentation on each line that are not the code's.
     int blockDepth = 0;
     int container = 0;
     int strip = 0;
@@ -251,7 +251,6 @@ ProseWithCode extractEmbeddedCode(const QString& markdown) {
         if (previousBlank && indent.columns - itemContent >= codeIndent) {
             block = Block::indented;
             blockDepth = quoted.depth;
-            container = itemContent;
             strip = itemContent + codeIndent;
             lead = quotePrefix(quoted.depth) + QString(itemContent, u' ');
             code << dropIndent(quoted.rest, strip);

@@ -325,7 +325,6 @@ void MarkdownTextView::arrangeCodeBlocks() {
         CodeBlockView* view = m_codeBlocks[index];
         const int width = int(CodeBlockObject::availableWidth(document(), block));
         view->setGeometry(QRect(at.toPoint() - scrolled, QSize(width, view->heightForWidth(width))));
-        view->show();
         placed[index] = true;
     }
     for (qsizetype i = 0; i < m_codeBlocks.size(); ++i)
