@@ -12,55 +12,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atspi/atspi.h>
 #include <memory>
 #include <xcb/shape.h>
 
 using namespace quill::test;
 
 namespace {
-
-// The screen area of the first element under `node` whose text contains `wanted`.
-QRect extentsOf(AtspiAccessible* node, const QString& wanted, int depth = 0) {
-    if (depth > 30)
-        return {};
-    if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
-        gchar* value = atspi_text_get_text(text, 0, -1, nullptr);
-        const bool found = value && QString::fromUtf8(value).contains(wanted);
-        g_free(value);
-        g_object_unref(text);
-        if (found) {
-            if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
-                AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr);
-                g_object_unref(component);
-                if (rect) {
-                    const QRect area(rect->x, rect->y, rect->width, rect->height);
-                    g_free(rect);
-                    return area;
-                }
-            }
-        }
-    }
-    const int count = atspi_accessible_get_child_count(node, nullptr);
-    for (int i = 0; i < count; ++i) {
-        if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
-            const QRect area = extentsOf(child, wanted, depth + 1);
-            g_object_unref(child);
-            if (area.isValid())
-                return area;
-        }
-    }
-    return {};
-}
-
-QRect textExtents(qint64 pid, const QString& wanted) {
-    AtspiAccessible* app = accessibleApplication(pid);
-    if (!app)
-        return {};
-    const QRect area = extentsOf(app, wanted);
-    g_object_unref(app);
-    return area;
-}
 
 // The bounding box of the area where an X window takes pointer input, in root coordinates.
 QRect inputArea(uint32_t window) {
@@ -218,7 +175,8 @@ void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() 
     // which headless KWin keeps in the middle of the screen, at (639, 511).
     QCOMPARE(inputArea(panelWindow().toUInt()).topLeft(), QPoint(659, 531));
     QTRY_VERIFY_WITH_TIMEOUT(
-        textExtents(app.pid(), "explanation (short, model gpt-5.2) of 48 characters.").isValid(), 5000);
+        accessibleTextExtents(app.pid(), "explanation (short, model gpt-5.2) of 48 characters.").isValid(),
+        5000);
     QVERIFY(editor->isActive());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
 }

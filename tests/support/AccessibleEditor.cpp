@@ -37,6 +37,10 @@ AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
     return nullptr;
 }
 
+AtspiAccessible* accessible(void* view) {
+    return static_cast<AtspiAccessible*>(view);
+}
+
 // The text interface of `view`, given back when it goes out of scope.
 class TextOf {
 public:
@@ -53,7 +57,38 @@ private:
     AtspiText* m_text;
 };
 
-} // namespace
+// The screen area of the first element under `node` whose text contains `wanted`.
+QRect extentsOf(AtspiAccessible* node, const QString& wanted, int depth = 0) {
+    if (depth > 30)
+        return {};
+    if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
+        gchar* value = atspi_text_get_text(text, 0, -1, nullptr);
+        const bool found = value && QString::fromUtf8(value).contains(wanted);
+        g_free(value);
+        g_object_unref(text);
+        if (found) {
+            if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
+                AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr);
+                g_object_unref(component);
+                if (rect) {
+                    const QRect area(rect->x, rect->y, rect->width, rect->height);
+                    g_free(rect);
+                    return area;
+                }
+            }
+        }
+    }
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count; ++i) {
+        if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+            const QRect area = extentsOf(child, wanted, depth + 1);
+            g_object_unref(child);
+            if (area.isValid())
+                return area;
+        }
+    }
+    return {};
+}
 
 AtspiAccessible* accessibleApplication(qint64 pid) {
     AtspiAccessible* desktop = atspi_get_desktop(0);
@@ -68,6 +103,17 @@ AtspiAccessible* accessibleApplication(qint64 pid) {
     }
     g_object_unref(desktop);
     return found;
+}
+
+} // namespace
+
+QRect accessibleTextExtents(qint64 pid, const QString& wanted) {
+    AtspiAccessible* app = accessibleApplication(pid);
+    if (!app)
+        return {};
+    const QRect area = extentsOf(app, wanted);
+    g_object_unref(app);
+    return area;
 }
 
 AccessibleEditor::AccessibleEditor(qint64 pid) : m_pid(pid) {}
@@ -88,7 +134,7 @@ bool AccessibleEditor::find() {
 }
 
 QString AccessibleEditor::text() {
-    const TextOf text(m_view);
+    const TextOf text(accessible(m_view));
     gchar* value = atspi_text_get_text(text.get(), 0, -1, nullptr);
     QString result = QString::fromUtf8(value);
     g_free(value);
@@ -96,21 +142,21 @@ QString AccessibleEditor::text() {
 }
 
 bool AccessibleEditor::selectAll() {
-    const TextOf text(m_view);
+    const TextOf text(accessible(m_view));
     const int count = atspi_text_get_character_count(text.get(), nullptr);
     atspi_text_remove_selection(text.get(), 0, nullptr);
     return atspi_text_add_selection(text.get(), 0, count, nullptr);
 }
 
 bool AccessibleEditor::placeCaretAtEnd() {
-    const TextOf text(m_view);
+    const TextOf text(accessible(m_view));
     atspi_text_remove_selection(text.get(), 0, nullptr);
     return atspi_text_set_caret_offset(text.get(), atspi_text_get_character_count(text.get(), nullptr),
                                        nullptr);
 }
 
 bool AccessibleEditor::caretAtEnd() {
-    const TextOf text(m_view);
+    const TextOf text(accessible(m_view));
     return atspi_text_get_caret_offset(text.get(), nullptr) ==
            atspi_text_get_character_count(text.get(), nullptr);
 }
@@ -132,7 +178,7 @@ bool AccessibleEditor::isActive() {
 }
 
 bool AccessibleEditor::hasFocus() {
-    return isActive() && hasState(m_view, ATSPI_STATE_FOCUSED);
+    return isActive() && hasState(accessible(m_view), ATSPI_STATE_FOCUSED);
 }
 
 } // namespace quill::test

@@ -1,14 +1,13 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
-
-typedef struct _AtspiAccessible AtspiAccessible;
 
 namespace quill::test {
 
-// The application with process id `pid` on the accessibility bus, with a reference the caller
-// gives back (g_object_unref); null when it has not registered (yet).
-AtspiAccessible* accessibleApplication(qint64 pid);
+// The screen area of the first element of application `pid` whose text contains `wanted`, as
+// the accessibility bus tells it; empty when there is none (yet).
+QRect accessibleTextExtents(qint64 pid, const QString& wanted);
 
 // A text editor's buffer (its first showing, editable text) seen through AT-SPI: native Wayland
 // windows are invisible to X11 tools.
@@ -32,7 +31,9 @@ public:
 
 private:
     qint64 m_pid;
-    AtspiAccessible* m_view = nullptr;
+    // The buffer's accessible (an AtspiAccessible), kept out of this header so that users need
+    // no AT-SPI headers.
+    void* m_view = nullptr;
 };
 
 } // namespace quill::test
