@@ -73,6 +73,7 @@ private slots:
     void codeInListsQuotesAndIndentedIsTakenOut_data();
     void codeInListsQuotesAndIndentedIsTakenOut();
     void codeInListsAndQuotesIsSetApartAsAtTheMargin();
+    void streamedCodeInListsShowsWhatAWholeRenderShows();
     void linksOpenInTheBrowserOnlyForWebAndMail();
     void streamingNeverMovesWhatIsShown();
     void levelMeterRepaintsOnlyTheBarsThatChange();
@@ -764,6 +765,32 @@ void TestOverlayViews::codeInListsAndQuotesIsSetApartAsAtTheMargin() {
     prose->setTextCursor(all);
     prose->copy();
     QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("Then:\nonly child\n")));
+}
+
+void TestOverlayViews::streamedCodeInListsShowsWhatAWholeRenderShows() {
+    const QString markdown =
+        QStringLiteral("Intro\n\n1. Run:\n   ```sh\n   make\n\n   make install\n   ```\n2. Then:\n\n   - "
+                       "~~~\n     only\n     ~~~\n\n"
+                       "> Quoted:\n>\n> ```\n> a\n> ```\n\nAfter.\n\n    indented\n\n    more\n\nEnd `x`.");
+    MarkdownTextView streamed(QApplication::font(), 4);
+    streamed.resize(300, 400);
+    const auto codes = [](const MarkdownTextView& view) {
+        QStringList texts;
+        for (const CodeBlockView* block : view.codeBlocks())
+            texts << block->code();
+        return texts;
+    };
+    for (qsizetype end = 1; end <= markdown.size(); ++end) {
+        const QString text = markdown.left(end);
+        streamed.setMarkdown(text);
+        MarkdownTextView whole(QApplication::font(), 4);
+        whole.resize(300, 400);
+        whole.setMarkdown(text);
+        QCOMPARE(codes(streamed), codes(whole));
+        QCOMPARE(streamed.document()->toHtml(), whole.document()->toHtml());
+    }
+    QCOMPARE(codes(streamed), (QStringList{QStringLiteral("make\n\nmake install"), QStringLiteral("only"),
+                                           QStringLiteral("a"), QStringLiteral("indented\n\nmore")}));
 }
 
 void TestOverlayViews::linksOpenInTheBrowserOnlyForWebAndMail() {
