@@ -628,20 +628,24 @@ void TestOverlayViews::codeIsReadableInBothPalettesAndFollowsAChange() {
         QVERIFY(std::abs(tinted.lightnessF() - card.lightnessF()) >= 0.04);
     }
 
-    model->setState(ExplanationState::content(QStringLiteral("Call `run()`.\n\n```\nrun()\n```")));
+    model->setState(ExplanationState::content(
+        QStringLiteral("Call `run()`.\n\n```\nrun()\n```\n\n- In a list:\n\n  ```\n  stop()\n  ```")));
     MarkdownView* text = view->textContent()->textView();
     QCOMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
     QApplication::setPalette(darkPalette());
     QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(),
                  codeBackground(darkPalette()));
-    auto* block = qobject_cast<CodeBlockView*>(text->parts()[1]);
-    const QImage drawn = block->grab().toImage();
-    const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
-    QVERIFY2(middle.lightnessF() < 0.3, qPrintable(middle.name()));
-    // One tint behind the header and the code.
-    const QColor header = drawn.pixelColor(drawn.width() / 2, 4);
-    const QColor behindCode = drawn.pixelColor(4, block->scrollArea()->y() + 2);
-    QCOMPARE(behindCode.name(), header.name());
+    auto* inList = qobject_cast<MarkdownTextView*>(text->parts()[2]);
+    QVERIFY(inList && inList->codeBlocks().size() == 1);
+    for (CodeBlockView* block : {qobject_cast<CodeBlockView*>(text->parts()[1]), inList->codeBlocks()[0]}) {
+        const QImage drawn = block->grab().toImage();
+        const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
+        QVERIFY2(middle.lightnessF() < 0.3, qPrintable(middle.name()));
+        // One tint behind the header and the code.
+        const QColor header = drawn.pixelColor(drawn.width() / 2, 4);
+        const QColor behindCode = drawn.pixelColor(4, block->scrollArea()->y() + 2);
+        QCOMPARE(behindCode.name(), header.name());
+    }
     QApplication::setPalette(light);
     QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
 }
