@@ -74,8 +74,11 @@ const QString nestedCodeAnswer =
                    "   ```bash\n   git clone https://example.org/tool.git\n   ```\n\n"
                    "2. Build with `make`, then install:\n\n"
                    "   ```bash\n   sudo make install\n   ```\n\n"
+                   "3. Or take the package:\n\n"
+                   "   - ~~~\n     apt install tool\n     ~~~\n\n"
                    "> Behind a proxy, set `https_proxy` first:\n>\n"
-                   "> ```bash\n> export https_proxy=http://proxy:3128\n> ```");
+                   "> ```bash\n> export https_proxy=http://proxy:3128\n> ```\n\n"
+                   "Check it:\n\n    tool --version");
 
 struct Scene {
     QString name;

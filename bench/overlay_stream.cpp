@@ -24,7 +24,9 @@ QString answer() {
         "- `endpoint` names the server, for example `https://api.example.org`\n\n"
         "```python\nconfig = load(\"settings.toml\")\nfor key, value in os.environ.items():\n"
         "    config.override(key, value)\n```\n\n"
-        "1. Check the file exists.\n2. Parse it and report the line of any error.\n\n");
+        "1. Check the file exists.\n2. Parse it and report the line of any error:\n\n"
+        "   ```sh\n   check-config settings.toml\n   ```\n\n"
+        "> On a server:\n>\n> ~~~\n> export SETTINGS=/etc/tool.toml\n> ~~~\n\n");
     QString text;
     for (int i = 1; text.size() < 8192; ++i)
         text += section.arg(i);

@@ -18,6 +18,8 @@ constexpr qreal codeScale = 0.92;
 constexpr qreal quoteIndent = 14;
 constexpr qreal headingTopMargin = 8;
 constexpr qreal tableCellPadding = 4;
+// As much room above and below a table as a paragraph has: a table never touches the text above.
+constexpr qreal tableMargin = 6;
 
 bool isCodeBlock(const QTextBlockFormat& format) {
     return format.hasProperty(QTextFormat::BlockCodeFence) ||
@@ -77,6 +79,8 @@ void styleTables(QTextFrame* frame, const QPalette& palette) {
             format.setBorderCollapse(true);
             format.setCellPadding(tableCellPadding);
             format.setCellSpacing(0);
+            format.setTopMargin(tableMargin);
+            format.setBottomMargin(tableMargin);
             table->setFormat(format);
         }
         styleTables(child, palette);

@@ -1,8 +1,19 @@
 #include "MarkdownSegments.h"
 
+#include <limits>
+#include <optional>
+
 namespace quill {
 
 namespace {
+
+// Characters of Unicode's private use area: no answer holds them, and a text that does is left
+// as it is.
+constexpr QChar placeholderStart(0xE000);
+constexpr QChar placeholderEnd(0xE001);
+// How far indented code is indented beyond the content it belongs to.
+constexpr int codeIndent = 4;
+constexpr int tabStop = 4;
 
 struct Fence {
     QChar character;
@@ -39,7 +50,241 @@ bool closesFence(QStringView line, const Fence& fence) {
     return length >= fence.length && line.mid(indent + length).trimmed().isEmpty();
 }
 
+// A line without the quote markers in front of it, up to `maxDepth` of them.
+struct QuotedLine {
+    int depth = 0;
+    QStringView rest;
+};
+
+QuotedLine unquote(QStringView line, int maxDepth) {
+    QuotedLine quoted{0, line};
+    while (quoted.depth < maxDepth) {
+        qsizetype pos = 0;
+        while (pos < quoted.rest.size() && pos < 3 && quoted.rest[pos] == u' ')
+            ++pos;
+        if (pos >= quoted.rest.size() || quoted.rest[pos] != u'>')
+            break;
+        ++pos;
+        if (pos < quoted.rest.size() && quoted.rest[pos] == u' ')
+            ++pos;
+        quoted.rest = quoted.rest.mid(pos);
+        ++quoted.depth;
+    }
+    return quoted;
+}
+
+struct Indent {
+    int columns = 0;
+    qsizetype length = 0;
+};
+
+Indent indentOf(QStringView text) {
+    Indent indent;
+    for (; indent.length < text.size(); ++indent.length) {
+        if (text[indent.length] == u' ')
+            ++indent.columns;
+        else if (text[indent.length] == u'\t')
+            indent.columns += tabStop - indent.columns % tabStop;
+        else
+            break;
+    }
+    return indent;
+}
+
+// `text` without the first `columns` columns of its indentation.
+QString dropIndent(QStringView text, int columns) {
+    int column = 0;
+    qsizetype pos = 0;
+    for (; pos < text.size() && column < columns; ++pos) {
+        if (text[pos] == u' ')
+            ++column;
+        else if (text[pos] == u'\t')
+            column += tabStop - column % tabStop;
+        else
+            break;
+    }
+    // A tab that reaches past the cut keeps the columns beyond it.
+    return QString(std::max(0, column - columns), u' ').append(text.mid(pos));
+}
+
+// How far the content of a list item starts after the start of its marker at the start of
+// `text`; 0 when `text` does not start with a marker.
+qsizetype listContentOffset(QStringView text) {
+    qsizetype pos = 0;
+    if (!text.isEmpty() && (text[0] == u'-' || text[0] == u'*' || text[0] == u'+')) {
+        pos = 1;
+    } else {
+        while (pos < text.size() && pos < 9 && text[pos].isDigit())
+            ++pos;
+        if (pos == 0 || pos >= text.size() || (text[pos] != u'.' && text[pos] != u')'))
+            return 0;
+        ++pos;
+    }
+    if (pos == text.size())
+        return pos + 1;
+    const Indent spaces = indentOf(text.mid(pos));
+    if (spaces.length == 0)
+        return 0;
+    // Content indented further than that is indented code inside the item.
+    return spaces.columns > codeIndent ? pos + 1 : pos + spaces.columns;
+}
+
+QString quotePrefix(int depth) {
+    return QStringLiteral("> ").repeated(depth);
+}
+
 } // namespace
+
+QString embeddedCodePlaceholder(qsizetype index) {
+    return placeholderStart + QString::number(index) + placeholderEnd;
+}
+
+ProseWithCode extractEmbeddedCode(const QString& markdown) {
+    ProseWithCode result;
+    if (markdown.contains(placeholderStart)) {
+        result.markdown = markdown;
+        return result;
+    }
+    enum class Block { none, marginFence, fence, indented };
+    Block block = Block::none;
+    std::optional<Fence> fence;
+    // The open block's quote depth, the column its list item's content starts at (fences), and
+    // the columns of indentation on each line that are not the code's.
+    int blockDepth = 0;
+    int container = 0;
+    int strip = 0;
+    // What stands before the placeholder on its line: quote markers, list marker, indentation.
+    QString lead;
+    QStringList code;
+    // Blank lines after indented code belong to it only if more code follows.
+    QStringList blankCode;
+    QString blankLines;
+    // Where the content of each open list item starts, innermost last.
+    QList<int> lists;
+    int listsDepth = 0;
+    bool previousBlank = true;
+    QString& out = result.markdown;
+
+    const auto finish = [&] {
+        result.code.append({MarkdownSegment::Kind::code, code.join(u'\n'),
+                            fence ? fence->info.section(u' ', 0, 0) : QString()});
+        out += lead + embeddedCodePlaceholder(result.code.size() - 1) + u'\n' +
+               quotePrefix(blockDepth).trimmed() + u'\n' + blankLines;
+        code.clear();
+        blankCode.clear();
+        blankLines.clear();
+        fence.reset();
+        block = Block::none;
+        previousBlank = true;
+    };
+
+    qsizetype pos = 0;
+    while (pos < markdown.size()) {
+        const qsizetype newline = markdown.indexOf(u'\n', pos);
+        const qsizetype next = newline < 0 ? markdown.size() : newline + 1;
+        const QStringView line =
+            QStringView(markdown).mid(pos, (newline < 0 ? markdown.size() : newline) - pos);
+        const QStringView whole = QStringView(markdown).mid(pos, next - pos);
+        pos = next;
+
+        if (block == Block::marginFence) {
+            out += whole;
+            if (closesFence(line, *fence)) {
+                fence.reset();
+                block = Block::none;
+            }
+            continue;
+        }
+        if (block != Block::none) {
+            const QuotedLine quoted = unquote(line, blockDepth);
+            const Indent indent = indentOf(quoted.rest);
+            const bool blank = indent.length == quoted.rest.size();
+            if (block == Block::fence) {
+                // The end of the list item or quote ends its code too.
+                const bool inside = quoted.depth == blockDepth && (blank || indent.columns >= container);
+                if (inside && closesFence(dropIndent(quoted.rest, container), *fence)) {
+                    finish();
+                    continue;
+                }
+                if (inside) {
+                    code << dropIndent(quoted.rest, strip);
+                    continue;
+                }
+            } else if (quoted.depth == blockDepth) {
+                if (blank) {
+                    blankCode << dropIndent(quoted.rest, strip);
+                    blankLines += whole;
+                    continue;
+                }
+                if (indent.columns >= strip) {
+                    code << blankCode << dropIndent(quoted.rest, strip);
+                    blankCode.clear();
+                    blankLines.clear();
+                    continue;
+                }
+            }
+            finish();
+        }
+
+        const QuotedLine quoted = unquote(line, std::numeric_limits<int>::max());
+        const Indent indent = indentOf(quoted.rest);
+        if (indent.length == quoted.rest.size()) {
+            out += whole;
+            previousBlank = true;
+            continue;
+        }
+        if (quoted.depth != listsDepth) {
+            lists.clear();
+            listsDepth = quoted.depth;
+        }
+        const QStringView content = quoted.rest.mid(indent.length);
+        const qsizetype marker = listContentOffset(content);
+        const QStringView afterMarker = marker > 0 ? content.mid(std::min(marker, content.size())) : content;
+        const std::optional<Fence> opening = openingFence(afterMarker.trimmed());
+        // A paragraph's lazy continuation stays in its list item; anything else that is
+        // indented less than the item's content ends it.
+        if (previousBlank || marker > 0 || opening) {
+            while (!lists.isEmpty() && lists.last() > indent.columns)
+                lists.removeLast();
+        }
+        const int itemContent = lists.isEmpty() ? 0 : lists.last();
+        if (previousBlank && indent.columns - itemContent >= codeIndent) {
+            block = Block::indented;
+            blockDepth = quoted.depth;
+            strip = itemContent + codeIndent;
+            lead = quotePrefix(quoted.depth) + QString(itemContent, u' ');
+            code << dropIndent(quoted.rest, strip);
+            continue;
+        }
+        if (marker > 0)
+            lists << indent.columns + int(marker);
+        if (!opening || indent.columns - itemContent >= codeIndent) {
+            out += whole;
+            previousBlank = false;
+            continue;
+        }
+        fence = opening;
+        const qsizetype fenceAt = (afterMarker.data() - quoted.rest.data()) + indentOf(afterMarker).length;
+        const int column = indent.columns + int(fenceAt - indent.length);
+        if (quoted.depth == 0 && column == 0) {
+            block = Block::marginFence;
+            out += whole;
+            previousBlank = false;
+            continue;
+        }
+        block = Block::fence;
+        blockDepth = quoted.depth;
+        container = lists.isEmpty() ? 0 : lists.last();
+        strip = column;
+        lead = quotePrefix(quoted.depth) + quoted.rest.left(fenceAt).toString();
+        // Code right after a paragraph line becomes a paragraph of its own, not a continuation.
+        if (marker == 0 && !previousBlank)
+            out += quotePrefix(quoted.depth).trimmed() + u'\n';
+    }
+    if (block == Block::fence || block == Block::indented)
+        finish();
+    return result;
+}
 
 QList<MarkdownSegment> splitMarkdownSegments(const QString& markdown) {
     QList<MarkdownSegment> segments;

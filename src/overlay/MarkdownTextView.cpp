@@ -1,10 +1,15 @@
 #include "MarkdownTextView.h"
 
+#include "CodeBlockObject.h"
+#include "CodeBlockView.h"
 #include "MarkdownDocumentStyle.h"
+#include "MarkdownSegments.h"
 #include "OverlayStyle.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -90,8 +95,9 @@ void dropEmptyFirstLinesInCells(QTextFrame* frame) {
 
 // A copy to measure at another width. QTextDocument::clone() crashes on a text that starts
 // with a list item: it gives the copy's first block the original's list object.
-std::unique_ptr<QTextDocument> layoutCopy(const QTextDocument& doc) {
+std::unique_ptr<QTextDocument> layoutCopy(const QTextDocument& doc, CodeBlockObject& code) {
     auto copy = std::make_unique<QTextDocument>();
+    code.registerWith(copy.get());
     copy->setDefaultFont(doc.defaultFont());
     copy->setDocumentMargin(doc.documentMargin());
     copy->setIndentWidth(doc.indentWidth());
@@ -115,7 +121,8 @@ bool isOpenableLink(const QUrl& url) {
 MarkdownTextView::MarkdownTextView(const QFont& font, qreal lineSpacing, QWidget* parent)
     : QTextBrowser(parent)
     , m_font(font)
-    , m_lineSpacing(lineSpacing) {
+    , m_lineSpacing(lineSpacing)
+    , m_codeObject(new CodeBlockObject(m_codeBlocks, this)) {
     setReadOnly(true);
     setOpenLinks(false);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
@@ -133,6 +140,7 @@ MarkdownTextView::MarkdownTextView(const QFont& font, qreal lineSpacing, QWidget
     setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
     setDocument(new TextOnlyDocument(this));
+    m_codeObject->registerWith(document());
     m_styleKey = markdownStyleKey(palette());
     document()->setDocumentMargin(0);
     document()->setUndoRedoEnabled(false);
@@ -201,6 +209,7 @@ void MarkdownTextView::render() {
         doc->clear();
         m_stableLength = 0;
         m_stableEnd = 0;
+        m_stableCodeCount = 0;
         m_previousStable.clear();
     } else {
         QTextCursor tail(doc);
@@ -211,25 +220,32 @@ void MarkdownTextView::render() {
     const QStringList parts = hasLinkDefinitions(m_markdown)
                                   ? QStringList{m_markdown}
                                   : independentMarkdownParts(m_markdown.mid(m_stableLength));
+    m_codeCount = m_stableCodeCount;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         append(parts[i]);
         if (i + 1 < parts.size()) {
             m_stableLength += parts[i].size();
+            m_stableCodeCount = m_codeCount;
             QTextCursor end(doc);
             end.movePosition(QTextCursor::End);
             m_stableEnd = end.position();
         }
     }
     m_previousStable = m_markdown.left(m_stableLength);
+    while (m_codeBlocks.size() > m_codeCount)
+        delete m_codeBlocks.takeLast();
     updateGeometry();
+    arrangeCodeBlocks();
 }
 
 void MarkdownTextView::append(const QString& part) {
+    const ProseWithCode prose = extractEmbeddedCode(part);
     TextOnlyDocument parsed;
-    parsed.setMarkdown(part, markdownFeatures);
+    parsed.setMarkdown(prose.markdown, markdownFeatures);
     replaceImagesWithAltText(parsed);
     dropEmptyFirstLinesInCells(parsed.rootFrame());
     applyMarkdownStyle(parsed, palette(), m_font);
+    showCode(parsed, prose.code);
     // A code fence just opened, for one, shows nothing yet.
     if (parsed.isEmpty() && parsed.begin().blockFormat() == QTextBlockFormat())
         return;
@@ -264,8 +280,91 @@ void MarkdownTextView::append(const QString& part) {
     inserted.mergeBlockFormat(spacing);
 }
 
+// Each code block's view is ready before the text that makes room for it is laid out.
+void MarkdownTextView::showCode(QTextDocument& parsed, const QList<MarkdownSegment>& code) {
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const qsizetype index = m_codeCount + i;
+        if (index == m_codeBlocks.size()) {
+            auto* view = new CodeBlockView(m_font, viewport());
+            view->hide();
+            connect(view, &CodeBlockView::copyRequested, this, &MarkdownTextView::codeCopyRequested);
+            m_codeBlocks.append(view);
+        }
+        m_codeBlocks[index]->setCode(code[i].text, code[i].language);
+    }
+    for (QTextBlock block = parsed.begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        if (text.size() < 3 || text.front() != embeddedCodePlaceholder(0).front())
+            continue;
+        for (qsizetype i = 0; i < code.size(); ++i) {
+            if (text != embeddedCodePlaceholder(i))
+                continue;
+            QTextCursor cursor(block);
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText(QString(QChar::ObjectReplacementCharacter),
+                              CodeBlockObject::format(int(m_codeCount + i)));
+            break;
+        }
+    }
+    m_codeCount += int(code.size());
+}
+
+// The code blocks' views lie over the room the text makes for them.
+void MarkdownTextView::arrangeCodeBlocks() {
+    QList<bool> placed(m_codeBlocks.size(), false);
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const int index = CodeBlockObject::indexAt(block);
+        if (index < 0 || index >= m_codeBlocks.size())
+            continue;
+        document()->documentLayout()->blockBoundingRect(block);
+        const QTextLine line = block.layout()->lineAt(0);
+        if (!line.isValid())
+            continue;
+        const QPointF at = block.layout()->position() + QPointF(line.cursorToX(0), line.y());
+        CodeBlockView* view = m_codeBlocks[index];
+        const int width = int(CodeBlockObject::availableWidth(document(), block));
+        view->setGeometry(QRect(at.toPoint() - scrolled, QSize(width, view->heightForWidth(width))));
+        placed[index] = true;
+    }
+    for (qsizetype i = 0; i < m_codeBlocks.size(); ++i)
+        m_codeBlocks[i]->setVisible(placed[i]);
+}
+
+QString MarkdownTextView::withCode(const QString& text, int start) const {
+    QString shown = text;
+    for (qsizetype i = shown.size() - 1; i >= 0; --i) {
+        if (shown[i] != QChar::ObjectReplacementCharacter)
+            continue;
+        QTextCursor cursor(document());
+        cursor.setPosition(start + int(i) + 1);
+        const QTextCharFormat format = cursor.charFormat();
+        const int index = format.objectType() == CodeBlockObject::objectType
+                              ? format.intProperty(CodeBlockObject::indexProperty)
+                              : -1;
+        if (index >= 0 && index < m_codeBlocks.size())
+            shown.replace(i, 1, m_codeBlocks[index]->code());
+    }
+    return shown;
+}
+
+QString MarkdownTextView::shownText() const {
+    return withCode(toPlainText(), 0);
+}
+
+// A selection that holds a code block copies its code, as plain text.
+QMimeData* MarkdownTextView::createMimeDataFromSelection() const {
+    const QTextCursor cursor = textCursor();
+    const QString selected = cursor.selection().toPlainText();
+    if (!selected.contains(QChar::ObjectReplacementCharacter))
+        return QTextBrowser::createMimeDataFromSelection();
+    auto* data = new QMimeData;
+    data->setText(withCode(selected, cursor.selectionStart()));
+    return data;
+}
+
 int MarkdownTextView::idealWidth() const {
-    const std::unique_ptr<QTextDocument> copy = layoutCopy(*document());
+    const std::unique_ptr<QTextDocument> copy = layoutCopy(*document(), *m_codeObject);
     copy->setTextWidth(-1);
     return static_cast<int>(std::ceil(copy->idealWidth()));
 }
@@ -274,7 +373,7 @@ int MarkdownTextView::heightForWidth(int width) const {
     const QTextDocument* doc = document();
     if (std::abs(doc->textWidth() - width) < 0.5)
         return static_cast<int>(std::ceil(doc->size().height()));
-    const std::unique_ptr<QTextDocument> copy = layoutCopy(*doc);
+    const std::unique_ptr<QTextDocument> copy = layoutCopy(*doc, *m_codeObject);
     copy->setTextWidth(width);
     return static_cast<int>(std::ceil(copy->size().height()));
 }
@@ -294,6 +393,7 @@ void MarkdownTextView::resizeEvent(QResizeEvent* event) {
     if (std::abs(document()->textWidth() - before) >= 0.5)
         updateGeometry();
     verticalScrollBar()->setValue(0);
+    arrangeCodeBlocks();
 }
 
 void MarkdownTextView::changeEvent(QEvent* event) {

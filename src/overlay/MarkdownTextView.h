@@ -4,8 +4,13 @@
 
 namespace quill {
 
+class CodeBlockObject;
+class CodeBlockView;
+struct MarkdownSegment;
+
 // Selectable Markdown prose that takes exactly the height its content needs at a given width.
-// Links open in the browser; nothing the text names is ever loaded.
+// Links open in the browser; nothing the text names is ever loaded. Code blocks inside lists and
+// quotes, and indented code, are shown as code blocks in their place in the text.
 class MarkdownTextView : public QTextBrowser {
     Q_OBJECT
 public:
@@ -13,6 +18,11 @@ public:
 
     void setMarkdown(const QString& markdown);
     const QString& markdown() const { return m_markdown; }
+
+    // What is shown, as plain text, with the code of each code block in its place.
+    QString shownText() const;
+    // The code blocks shown in the text, top to bottom.
+    const QList<CodeBlockView*>& codeBlocks() const { return m_codeBlocks; }
 
     // The widest line when nothing wraps: how wide the text would like to be.
     int idealWidth() const;
@@ -22,7 +32,12 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // The user asked for a code block's code on the clipboard.
+    void codeCopyRequested(const QString& code);
+
 protected:
+    QMimeData* createMimeDataFromSelection() const override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -31,6 +46,9 @@ private:
     void renderAgain();
     void append(const QString& chunk);
     void applyStyle();
+    void showCode(QTextDocument& parsed, const QList<MarkdownSegment>& code);
+    void arrangeCodeBlocks();
+    QString withCode(const QString& text, int start) const;
 
     QFont m_font;
     qreal m_lineSpacing;
@@ -41,6 +59,11 @@ private:
     QString m_previousStable;
     int m_stableEnd = 0;
     QList<QRgb> m_styleKey;
+    QList<CodeBlockView*> m_codeBlocks;
+    CodeBlockObject* m_codeObject;
+    // Code blocks in the text so far, and in its part that is kept.
+    int m_codeCount = 0;
+    int m_stableCodeCount = 0;
 };
 
 // Splits Markdown at the starts of top-level paragraphs and headings that follow a blank line

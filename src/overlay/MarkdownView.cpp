@@ -60,7 +60,9 @@ void MarkdownView::setMarkdown(const QString& markdown) {
                 connect(block, &CodeBlockView::copyRequested, this, &MarkdownView::codeCopyRequested);
                 part = block;
             } else {
-                part = new MarkdownTextView(m_font, m_lineSpacing, this);
+                auto* prose = new MarkdownTextView(m_font, m_lineSpacing, this);
+                connect(prose, &MarkdownTextView::codeCopyRequested, this, &MarkdownView::codeCopyRequested);
+                part = prose;
             }
             part->setVisible(true);
             m_parts.append(part);
@@ -82,7 +84,7 @@ QString MarkdownView::toPlainText() const {
         if (const auto* code = qobject_cast<const CodeBlockView*>(part))
             texts << code->code();
         else
-            texts << static_cast<const MarkdownTextView*>(part)->toPlainText();
+            texts << static_cast<const MarkdownTextView*>(part)->shownText();
     }
     return texts.join(u'\n');
 }

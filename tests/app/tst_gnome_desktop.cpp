@@ -1,3 +1,4 @@
+#include "AccessibleEditor.h"
 #include "AppProcess.h"
 #include "DesktopTools.h"
 #include "TestBackend.h"
@@ -9,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atspi/atspi.h>
 #include <functional>
 #include <memory>
 
@@ -37,112 +37,6 @@ QString run(const QString& program, const QStringList& arguments) {
 QString customBindings() {
     return run("gsettings", {"get", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"});
 }
-
-AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
-    if (depth > 30)
-        return nullptr;
-    AtspiStateSet* states = atspi_accessible_get_state_set(node);
-    const bool editable = states && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
-                          atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
-    if (states)
-        g_object_unref(states);
-    if (editable) {
-        if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
-            g_object_unref(text);
-            return static_cast<AtspiAccessible*>(g_object_ref(node));
-        }
-    }
-    const int count = atspi_accessible_get_child_count(node, nullptr);
-    for (int i = 0; i < count; ++i) {
-        AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
-        if (!child)
-            continue;
-        AtspiAccessible* found = findEditable(child, depth + 1);
-        g_object_unref(child);
-        if (found)
-            return found;
-    }
-    return nullptr;
-}
-
-AtspiAccessible* application(qint64 pid) {
-    AtspiAccessible* desktop = atspi_get_desktop(0);
-    AtspiAccessible* found = nullptr;
-    const int count = atspi_accessible_get_child_count(desktop, nullptr);
-    for (int i = 0; i < count && !found; ++i) {
-        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
-        if (app && atspi_accessible_get_process_id(app, nullptr) == pid)
-            found = app;
-        else if (app)
-            g_object_unref(app);
-    }
-    g_object_unref(desktop);
-    return found;
-}
-
-// The native Wayland editor, seen through AT-SPI.
-class Editor {
-public:
-    explicit Editor(qint64 pid) : m_pid(pid) {}
-    ~Editor() {
-        if (m_text)
-            g_object_unref(m_text);
-    }
-    bool find() {
-        if (m_text)
-            return true;
-        if (AtspiAccessible* app = application(m_pid)) {
-            if (AtspiAccessible* editable = findEditable(app)) {
-                m_text = atspi_accessible_get_text_iface(editable);
-                g_object_unref(editable);
-            }
-            g_object_unref(app);
-        }
-        return m_text != nullptr;
-    }
-    QString text() {
-        gchar* value = atspi_text_get_text(m_text, 0, -1, nullptr);
-        QString result = QString::fromUtf8(value);
-        g_free(value);
-        return result;
-    }
-    bool selectAll() {
-        const int count = atspi_text_get_character_count(m_text, nullptr);
-        atspi_text_remove_selection(m_text, 0, nullptr);
-        return atspi_text_add_selection(m_text, 0, count, nullptr);
-    }
-    bool caretAtEnd() {
-        return atspi_text_get_caret_offset(m_text, nullptr) ==
-               atspi_text_get_character_count(m_text, nullptr);
-    }
-    bool placeCaretAtEnd() {
-        atspi_text_remove_selection(m_text, 0, nullptr);
-        return atspi_text_set_caret_offset(m_text, atspi_text_get_character_count(m_text, nullptr), nullptr);
-    }
-    bool isActive() {
-        AtspiAccessible* app = application(m_pid);
-        if (!app)
-            return false;
-        bool active = false;
-        const int count = atspi_accessible_get_child_count(app, nullptr);
-        for (int i = 0; i < count && !active; ++i) {
-            AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr);
-            if (!window)
-                continue;
-            AtspiStateSet* states = atspi_accessible_get_state_set(window);
-            active = states && atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
-            if (states)
-                g_object_unref(states);
-            g_object_unref(window);
-        }
-        g_object_unref(app);
-        return active;
-    }
-
-private:
-    qint64 m_pid;
-    AtspiText* m_text = nullptr;
-};
 
 } // namespace
 
@@ -175,7 +69,7 @@ private:
     TestBackend backend;
     QTemporaryDir documents;
     QProcess editorProcess;
-    std::unique_ptr<Editor> editor;
+    std::unique_ptr<AccessibleEditor> editor;
     std::unique_ptr<MicFeeder> microphone;
     AppProcess app;
 };
@@ -204,7 +98,7 @@ void TestGnomeDesktop::initTestCase() {
     editorProcess.setProcessEnvironment(env);
     editorProcess.start("mousepad", {documentPath});
     QVERIFY(editorProcess.waitForStarted());
-    editor = std::make_unique<Editor>(editorProcess.processId());
+    editor = std::make_unique<AccessibleEditor>(editorProcess.processId());
     QTRY_VERIFY_WITH_TIMEOUT(editor->find(), 15000);
     // mutter does not focus a window that no user action started: the user switches to it.
     for (int tries = 0; tries < 10; ++tries) {

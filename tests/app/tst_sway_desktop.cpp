@@ -1,3 +1,4 @@
+#include "AccessibleEditor.h"
 #include "AppProcess.h"
 #include "DesktopTools.h"
 #include "TestBackend.h"
@@ -11,7 +12,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atspi/atspi.h>
 #include <memory>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
@@ -34,97 +34,6 @@ QString commandOutput(const QString& program, const QStringList& arguments) {
     process.waitForFinished(10000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
-
-AtspiAccessible* application(qint64 pid) {
-    AtspiAccessible* desktop = atspi_get_desktop(0);
-    AtspiAccessible* found = nullptr;
-    const int count = atspi_accessible_get_child_count(desktop, nullptr);
-    for (int i = 0; i < count && !found; ++i) {
-        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
-        if (app && atspi_accessible_get_process_id(app, nullptr) == pid)
-            found = app;
-        else if (app)
-            g_object_unref(app);
-    }
-    g_object_unref(desktop);
-    return found;
-}
-
-bool hasState(AtspiAccessible* node, AtspiStateType state) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(node);
-    const bool has = states && atspi_state_set_contains(states, state);
-    if (states)
-        g_object_unref(states);
-    return has;
-}
-
-AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
-    if (depth > 30)
-        return nullptr;
-    if (hasState(node, ATSPI_STATE_EDITABLE) && hasState(node, ATSPI_STATE_SHOWING)) {
-        if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
-            g_object_unref(text);
-            return static_cast<AtspiAccessible*>(g_object_ref(node));
-        }
-    }
-    const int count = atspi_accessible_get_child_count(node, nullptr);
-    for (int i = 0; i < count; ++i) {
-        AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
-        if (!child)
-            continue;
-        AtspiAccessible* found = findEditable(child, depth + 1);
-        g_object_unref(child);
-        if (found)
-            return found;
-    }
-    return nullptr;
-}
-
-// mousepad as a native Wayland window, seen through AT-SPI.
-class Editor {
-public:
-    explicit Editor(qint64 pid) : m_pid(pid) {}
-    ~Editor() {
-        if (m_view)
-            g_object_unref(m_view);
-    }
-    bool find() {
-        if (!m_view) {
-            if (AtspiAccessible* app = application(m_pid)) {
-                m_view = findEditable(app);
-                g_object_unref(app);
-            }
-        }
-        return m_view != nullptr;
-    }
-    QString text() {
-        AtspiText* text = atspi_accessible_get_text_iface(m_view);
-        gchar* value = atspi_text_get_text(text, 0, -1, nullptr);
-        QString result = QString::fromUtf8(value);
-        g_free(value);
-        g_object_unref(text);
-        return result;
-    }
-    // The editor's window is the active one and its text has the keyboard focus.
-    bool hasFocus() {
-        AtspiAccessible* app = application(m_pid);
-        if (!app)
-            return false;
-        bool active = false;
-        for (int i = 0; i < atspi_accessible_get_child_count(app, nullptr) && !active; ++i) {
-            if (AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr)) {
-                active = hasState(window, ATSPI_STATE_ACTIVE);
-                g_object_unref(window);
-            }
-        }
-        g_object_unref(app);
-        return active && hasState(m_view, ATSPI_STATE_FOCUSED);
-    }
-
-private:
-    qint64 m_pid;
-    AtspiAccessible* m_view = nullptr;
-};
 
 // Whether X window `id` is one the window manager leaves alone (override-redirect).
 bool isUnmanaged(uint32_t id) {
@@ -203,7 +112,7 @@ private:
     TestBackend backend;
     QTemporaryDir documents;
     QProcess editorProcess;
-    std::unique_ptr<Editor> editor;
+    std::unique_ptr<AccessibleEditor> editor;
     std::unique_ptr<MicFeeder> microphone;
     std::unique_ptr<AppProcess> app;
 };
@@ -232,7 +141,7 @@ void TestSwayDesktop::initTestCase() {
     editorProcess.setProcessEnvironment(environmentWith({"GDK_BACKEND=wayland"}));
     editorProcess.start("mousepad", {"--disable-server", documentPath});
     QVERIFY(editorProcess.waitForStarted());
-    editor = std::make_unique<Editor>(editorProcess.processId());
+    editor = std::make_unique<AccessibleEditor>(editorProcess.processId());
     QTRY_VERIFY_WITH_TIMEOUT(editor->find() && editor->hasFocus(), 15000);
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));

@@ -1,3 +1,4 @@
+#include "AccessibleEditor.h"
 #include "AppProcess.h"
 #include "DesktopTools.h"
 #include "SessionInput.h"
@@ -12,159 +13,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atspi/atspi.h>
 #include <memory>
 #include <xcb/shape.h>
 
 using namespace quill::test;
 
 namespace {
-
-// Walks an application's accessible tree for its first editable text, the editor's buffer.
-AtspiAccessible* findEditable(AtspiAccessible* node, int depth = 0) {
-    if (depth > 30)
-        return nullptr;
-    AtspiStateSet* states = atspi_accessible_get_state_set(node);
-    const bool editable = states && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
-                          atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
-    if (states)
-        g_object_unref(states);
-    if (editable) {
-        if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
-            g_object_unref(text);
-            return static_cast<AtspiAccessible*>(g_object_ref(node));
-        }
-    }
-    const int count = atspi_accessible_get_child_count(node, nullptr);
-    for (int i = 0; i < count; ++i) {
-        AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
-        if (!child)
-            continue;
-        AtspiAccessible* found = findEditable(child, depth + 1);
-        g_object_unref(child);
-        if (found)
-            return found;
-    }
-    return nullptr;
-}
-
-// The screen area of the first element under `node` whose text contains `wanted`.
-QRect extentsOf(AtspiAccessible* node, const QString& wanted, int depth = 0) {
-    if (depth > 30)
-        return {};
-    if (AtspiText* text = atspi_accessible_get_text_iface(node)) {
-        gchar* value = atspi_text_get_text(text, 0, -1, nullptr);
-        const bool found = value && QString::fromUtf8(value).contains(wanted);
-        g_free(value);
-        g_object_unref(text);
-        if (found) {
-            if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
-                AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr);
-                g_object_unref(component);
-                if (rect) {
-                    const QRect area(rect->x, rect->y, rect->width, rect->height);
-                    g_free(rect);
-                    return area;
-                }
-            }
-        }
-    }
-    const int count = atspi_accessible_get_child_count(node, nullptr);
-    for (int i = 0; i < count; ++i) {
-        if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
-            const QRect area = extentsOf(child, wanted, depth + 1);
-            g_object_unref(child);
-            if (area.isValid())
-                return area;
-        }
-    }
-    return {};
-}
-
-AtspiAccessible* application(qint64 pid) {
-    AtspiAccessible* desktop = atspi_get_desktop(0);
-    AtspiAccessible* found = nullptr;
-    const int count = atspi_accessible_get_child_count(desktop, nullptr);
-    for (int i = 0; i < count && !found; ++i) {
-        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
-        if (app && atspi_accessible_get_process_id(app, nullptr) == pid)
-            found = app;
-        else if (app)
-            g_object_unref(app);
-    }
-    g_object_unref(desktop);
-    return found;
-}
-
-// The editor's text through AT-SPI, for the native Wayland editor that no X11 tool can see.
-class Editor {
-public:
-    explicit Editor(qint64 pid) : m_pid(pid) {}
-    ~Editor() {
-        if (m_text)
-            g_object_unref(m_text);
-    }
-    bool find() {
-        if (m_text)
-            return true;
-        if (AtspiAccessible* app = application(m_pid)) {
-            if (AtspiAccessible* editable = findEditable(app)) {
-                m_text = atspi_accessible_get_text_iface(editable);
-                g_object_unref(editable);
-            }
-            g_object_unref(app);
-        }
-        return m_text != nullptr;
-    }
-    QString text() {
-        gchar* value = atspi_text_get_text(m_text, 0, -1, nullptr);
-        QString result = QString::fromUtf8(value);
-        g_free(value);
-        return result;
-    }
-    bool selectAll() {
-        const int count = atspi_text_get_character_count(m_text, nullptr);
-        atspi_text_remove_selection(m_text, 0, nullptr);
-        return atspi_text_add_selection(m_text, 0, count, nullptr);
-    }
-    bool placeCaretAtEnd() {
-        atspi_text_remove_selection(m_text, 0, nullptr);
-        return atspi_text_set_caret_offset(m_text, atspi_text_get_character_count(m_text, nullptr), nullptr);
-    }
-    // Whether one of the application's windows is the active one.
-    bool isActive() {
-        AtspiAccessible* app = application(m_pid);
-        if (!app)
-            return false;
-        bool active = false;
-        const int count = atspi_accessible_get_child_count(app, nullptr);
-        for (int i = 0; i < count && !active; ++i) {
-            AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr);
-            if (!window)
-                continue;
-            AtspiStateSet* states = atspi_accessible_get_state_set(window);
-            active = states && atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
-            if (states)
-                g_object_unref(states);
-            g_object_unref(window);
-        }
-        g_object_unref(app);
-        return active;
-    }
-
-private:
-    qint64 m_pid;
-    AtspiText* m_text = nullptr;
-};
-
-QRect textExtents(qint64 pid, const QString& wanted) {
-    AtspiAccessible* app = application(pid);
-    if (!app)
-        return {};
-    const QRect area = extentsOf(app, wanted);
-    g_object_unref(app);
-    return area;
-}
 
 // The bounding box of the area where an X window takes pointer input, in root coordinates.
 QRect inputArea(uint32_t window) {
@@ -223,7 +77,7 @@ private:
     QTemporaryDir documents;
     QString documentPath;
     QProcess editorProcess;
-    std::unique_ptr<Editor> editor;
+    std::unique_ptr<AccessibleEditor> editor;
     std::unique_ptr<MicFeeder> microphone;
     AppProcess app;
 };
@@ -250,7 +104,7 @@ void TestWaylandDesktop::initTestCase() {
     editorProcess.setProcessEnvironment(env);
     editorProcess.start("mousepad", {documentPath});
     QVERIFY(editorProcess.waitForStarted());
-    editor = std::make_unique<Editor>(editorProcess.processId());
+    editor = std::make_unique<AccessibleEditor>(editorProcess.processId());
     QTRY_VERIFY_WITH_TIMEOUT(editor->find() && editor->isActive(), 15000);
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
@@ -323,7 +177,8 @@ void TestWaylandDesktop::explainReadsTheSelectionAndShowsThePanelWithoutFocus() 
     // which headless KWin keeps in the middle of the screen, at (639, 511).
     QCOMPARE(inputArea(panelWindow().toUInt()).topLeft(), QPoint(659, 531));
     QTRY_VERIFY_WITH_TIMEOUT(
-        textExtents(app.pid(), "explanation (short, model gpt-5.2) of 48 characters.").isValid(), 5000);
+        accessibleTextExtents(app.pid(), "explanation (short, model gpt-5.2) of 48 characters.").isValid(),
+        5000);
     QVERIFY(editor->isActive());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
 }

@@ -31,6 +31,8 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 using namespace quill;
@@ -68,7 +70,10 @@ private slots:
     void longCodeLinesScrollInsteadOfWrapping();
     void tableCellsOfARowLineUp();
     void codeIsReadableInBothPalettesAndFollowsAChange();
+    void codeInListsQuotesAndIndentedIsTakenOut_data();
+    void codeInListsQuotesAndIndentedIsTakenOut();
     void codeInListsAndQuotesIsSetApartAsAtTheMargin();
+    void streamedCodeInListsShowsWhatAWholeRenderShows();
     void linksOpenInTheBrowserOnlyForWebAndMail();
     void streamingNeverMovesWhatIsShown();
     void levelMeterRepaintsOnlyTheBarsThatChange();
@@ -605,6 +610,9 @@ void TestOverlayViews::tableCellsOfARowLineUp() {
     QCOMPARE(cells.keys(), (QStringList{"-l", "Counts", "Option", "lines"}));
     QCOMPARE(cells["Option"].top(), cells["Counts"].top());
     QCOMPARE(cells["-l"].top(), cells["lines"].top());
+    // The table keeps more than a paragraph's distance from the quote above it.
+    const QRectF quote = doc->documentLayout()->blockBoundingRect(doc->begin());
+    QVERIFY(cells["Option"].top() - quote.bottom() >= 12);
     QCOMPARE(formatOf(*view->textContent()->textView(), QStringLiteral("Option"))->fontWeight(),
              formatOf(*view->textContent()->textView(), QStringLiteral("Counts"))->fontWeight());
 }
@@ -620,52 +628,173 @@ void TestOverlayViews::codeIsReadableInBothPalettesAndFollowsAChange() {
         QVERIFY(std::abs(tinted.lightnessF() - card.lightnessF()) >= 0.04);
     }
 
-    model->setState(ExplanationState::content(QStringLiteral("Call `run()`.\n\n```\nrun()\n```")));
+    model->setState(ExplanationState::content(
+        QStringLiteral("Call `run()`.\n\n```\nrun()\n```\n\n- In a list:\n\n  ```\n  stop()\n  ```")));
     MarkdownView* text = view->textContent()->textView();
     QCOMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
     QApplication::setPalette(darkPalette());
     QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(),
                  codeBackground(darkPalette()));
-    auto* block = qobject_cast<CodeBlockView*>(text->parts()[1]);
-    const QImage drawn = block->grab().toImage();
-    const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
-    QVERIFY2(middle.lightnessF() < 0.3, qPrintable(middle.name()));
-    // One tint behind the header and the code.
-    const QColor header = drawn.pixelColor(drawn.width() / 2, 4);
-    const QColor behindCode = drawn.pixelColor(4, block->scrollArea()->y() + 2);
-    QCOMPARE(behindCode.name(), header.name());
+    auto* inList = qobject_cast<MarkdownTextView*>(text->parts()[2]);
+    QVERIFY(inList && inList->codeBlocks().size() == 1);
+    for (CodeBlockView* block : {qobject_cast<CodeBlockView*>(text->parts()[1]), inList->codeBlocks()[0]}) {
+        const QImage drawn = block->grab().toImage();
+        const QColor middle = drawn.pixelColor(drawn.width() - 4, drawn.height() - 3);
+        QVERIFY2(middle.lightnessF() < 0.3, qPrintable(middle.name()));
+        // One tint behind the header and the code.
+        const QColor header = drawn.pixelColor(drawn.width() / 2, 4);
+        const QColor behindCode = drawn.pixelColor(4, block->scrollArea()->y() + 2);
+        QCOMPARE(behindCode.name(), header.name());
+    }
     QApplication::setPalette(light);
     QTRY_COMPARE(formatOf(*text, QStringLiteral("run()"))->background().color(), codeBackground(light));
 }
 
+void TestOverlayViews::codeInListsQuotesAndIndentedIsTakenOut_data() {
+    using K = MarkdownSegment::Kind;
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<QList<MarkdownSegment>>("code");
+    QTest::newRow("fence in an ordered list, tab kept")
+        << QStringLiteral("1. Step one:\n\n   ```bash\n   make\n   \tinstall\n   ```\n2. Step two\n")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("make\n\tinstall"), QStringLiteral("bash")}};
+    QTest::newRow("fence right after the item's text")
+        << QStringLiteral("1. Run:\n   ```\n   make\n   ```\n2. Test")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("make"), {}}};
+    QTest::newRow("tildes as the item's only content, deeper lines keep their indentation")
+        << QStringLiteral("- ~~~\n  only\n    child\n  ~~~\n- next")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("only\n  child"), {}}};
+    QTest::newRow("nested list") << QStringLiteral("- a\n  - b\n\n    ```py\n    deep\n    ```\n")
+                                 << QList<MarkdownSegment>{
+                                        {K::code, QStringLiteral("deep"), QStringLiteral("py")}};
+    QTest::newRow("quote, with a quote marker inside the code")
+        << QStringLiteral("> quote\n>\n> ~~~c\n> int x;\n>\n> > kept\n> ~~~\n> after")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("int x;\n\n> kept"), QStringLiteral("c")}};
+    QTest::newRow("the quote's end ends its code")
+        << QStringLiteral("> ```\n> a\nb") << QList<MarkdownSegment>{{K::code, QStringLiteral("a"), {}}};
+    QTest::newRow("the item's end ends its code")
+        << QStringLiteral("- ```\n  a\nb") << QList<MarkdownSegment>{{K::code, QStringLiteral("a"), {}}};
+    QTest::newRow("indented at the margin, blank line inside, not after")
+        << QStringLiteral("para\n\n    top\n\n     two\n\nafter")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("top\n\n two"), {}}};
+    QTest::newRow("indented in a list item")
+        << QStringLiteral("- item\n\n      code\n      more\n- next")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("code\nmore"), {}}};
+    QTest::newRow("an item's paragraph is no code")
+        << QStringLiteral("1. Item\n\n    More text\n\n- a\nlazy") << QList<MarkdownSegment>{};
+    QTest::newRow("fence at the margin stays")
+        << QStringLiteral("```\n\n    x\n```\n") << QList<MarkdownSegment>{};
+    QTest::newRow("unclosed fence runs to the end")
+        << QStringLiteral("- ```sh\n  ls\n")
+        << QList<MarkdownSegment>{{K::code, QStringLiteral("ls"), QStringLiteral("sh")}};
+}
+
+void TestOverlayViews::codeInListsQuotesAndIndentedIsTakenOut() {
+    QFETCH(QString, markdown);
+    QFETCH(QList<MarkdownSegment>, code);
+    const ProseWithCode prose = extractEmbeddedCode(markdown);
+    QCOMPARE(prose.code.size(), code.size());
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        QCOMPARE(prose.code[i].text, code[i].text);
+        QCOMPARE(prose.code[i].language, code[i].language);
+        QVERIFY(prose.markdown.contains(embeddedCodePlaceholder(i)));
+    }
+    if (code.isEmpty())
+        QCOMPARE(prose.markdown, markdown);
+}
+
 void TestOverlayViews::codeInListsAndQuotesIsSetApartAsAtTheMargin() {
-    model->setState(ExplanationState::content(
-        QStringLiteral("- Run `make` first\n- Then:\n\n  ```sh\n  make install\n  ```\n\n"
-                       "> Quoted `grep -r`\n>\n> ```\n> quoted code\n> ```\n\nAt the margin `ls`.")));
+    model->setState(ExplanationState::content(QStringLiteral(
+        "1. Run `make` first:\n   ```sh\n   make install\n   ```\n2. Then:\n\n   - ~~~\n     only child\n    "
+        " ~~~\n\n"
+        "> Quoted `grep -r`\n>\n> ```\n> quoted code\n> ```\n\nIndented:\n\n    indented code\n\n"
+        "At the margin `ls`.")));
     MarkdownView* text = view->textContent()->textView();
     const auto margin = formatOf(*text, QStringLiteral("ls"));
     QVERIFY(margin);
-    for (const QString& code : {QStringLiteral("make"), QStringLiteral("grep -r"),
-                                QStringLiteral("make install"), QStringLiteral("quoted code")}) {
+    for (const QString& code : {QStringLiteral("make"), QStringLiteral("grep -r")}) {
         const auto format = formatOf(*text, code);
         QVERIFY2(format, qPrintable(code));
         QVERIFY2(QFontInfo(format->font()).fixedPitch(), qPrintable(code));
         QCOMPARE(format->font().pointSizeF(), margin->font().pointSizeF());
         // The colour that reads on the tint, also inside a quote.
         QCOMPARE(format->foreground().color(), margin->foreground().color());
+        QCOMPARE(format->background(), margin->background());
     }
-    QCOMPARE(formatOf(*text, QStringLiteral("grep -r"))->background(), margin->background());
     QVERIFY(formatOf(*text, QStringLiteral("Quoted "))->foreground().color() != margin->foreground().color());
-    // A block's tint lies behind the whole block, its text wraps with the list item or quote.
+
+    QCOMPARE(text->parts().size(), 1);
     auto* prose = qobject_cast<MarkdownTextView*>(text->parts().first());
     QVERIFY(prose);
-    for (QTextBlock block = prose->document()->begin(); block.isValid(); block = block.next()) {
-        if (block.text() != QStringLiteral("make install") && block.text() != QStringLiteral("quoted code"))
+    const QStringList codes{QStringLiteral("make install"), QStringLiteral("only child"),
+                            QStringLiteral("quoted code"), QStringLiteral("indented code")};
+    QCOMPARE(prose->codeBlocks().size(), codes.size());
+    QTextDocument* doc = prose->document();
+    // Each block lies in the room the text makes for it, inside its list item or quote, and the
+    // text after it keeps its list: "Then" is still the second item, with one item in its list.
+    QList<QRect> room;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (block.text() == QStringLiteral("Then:"))
+            QCOMPARE(block.textList()->itemNumber(block), 1);
+        if (block.text() != QString(QChar::ObjectReplacementCharacter))
             continue;
-        QCOMPARE(block.blockFormat().background().color(), codeBackground(QApplication::palette()));
-        QVERIFY(!block.blockFormat().nonBreakableLines());
-        QVERIFY(block.blockFormat().indent() > 0 || block.blockFormat().leftMargin() > 0);
+        room << doc->documentLayout()->blockBoundingRect(block).toRect();
+        if (block.textList())
+            QCOMPARE(block.textList()->count(), 1);
     }
+    QCOMPARE(room.size(), codes.size());
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QSignalSpy copied(text, &MarkdownView::codeCopyRequested);
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        CodeBlockView* block = prose->codeBlocks()[i];
+        QCOMPARE(block->code(), codes[i]);
+        QTRY_VERIFY(block->isVisible());
+        QVERIFY2(room[i].top() <= block->y() && block->geometry().bottom() <= room[i].bottom(),
+                 qPrintable(codes[i]));
+        QVERIFY(room[i].bottom() - block->geometry().bottom() < 12);
+        QCOMPARE(block->geometry().right(), prose->width() - 1);
+        QTest::mouseClick(block->copyButton(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), codes[i]);
+    }
+    QCOMPARE(copied.size(), codes.size());
+    // Only the list's and the quote's code is indented.
+    QVERIFY(prose->codeBlocks()[0]->x() > 0);
+    QVERIFY(prose->codeBlocks()[1]->x() > prose->codeBlocks()[0]->x());
+    QVERIFY(prose->codeBlocks()[2]->x() > 0);
+    QCOMPARE(prose->codeBlocks()[3]->x(), 0);
+    QVERIFY(text->toPlainText().contains(QStringLiteral("Quoted grep -r\nquoted code\nIndented:\n")));
+
+    // A selection across a code block copies its code.
+    QTextCursor all(doc);
+    all.select(QTextCursor::Document);
+    prose->setTextCursor(all);
+    prose->copy();
+    QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("Then:\nonly child\n")));
+}
+
+void TestOverlayViews::streamedCodeInListsShowsWhatAWholeRenderShows() {
+    const QString markdown =
+        QStringLiteral("Intro\n\n1. Run:\n   ```sh\n   make\n\n   make install\n   ```\n2. Then:\n\n   - "
+                       "~~~\n     only\n     ~~~\n\n"
+                       "> Quoted:\n>\n> ```\n> a\n> ```\n\nAfter.\n\n    indented\n\n    more\n\nEnd `x`.");
+    MarkdownTextView streamed(QApplication::font(), 4);
+    streamed.resize(300, 400);
+    const auto codes = [](const MarkdownTextView& view) {
+        QStringList texts;
+        for (const CodeBlockView* block : view.codeBlocks())
+            texts << block->code();
+        return texts;
+    };
+    for (qsizetype end = 1; end <= markdown.size(); ++end) {
+        const QString text = markdown.left(end);
+        streamed.setMarkdown(text);
+        MarkdownTextView whole(QApplication::font(), 4);
+        whole.resize(300, 400);
+        whole.setMarkdown(text);
+        QCOMPARE(codes(streamed), codes(whole));
+        QCOMPARE(streamed.document()->toHtml(), whole.document()->toHtml());
+    }
+    QCOMPARE(codes(streamed), (QStringList{QStringLiteral("make\n\nmake install"), QStringLiteral("only"),
+                                           QStringLiteral("a"), QStringLiteral("indented\n\nmore")}));
 }
 
 void TestOverlayViews::linksOpenInTheBrowserOnlyForWebAndMail() {
@@ -701,6 +830,7 @@ namespace {
 QString longAnswer() {
     const QString section = QStringLiteral(
         "## Step %1: reading the configuration\n\n"
+        "- Install it:\n  ```sh\n  make install\n  ```\n- Then see:\n\n  > ~~~\n  > quoted code\n  > ~~~\n\n"
         "The loader reads **settings.toml** first, then applies the *environment* on top. "
         "Values that are missing fall back to defaults, so a fresh install works without a file.\n\n"
         "- `timeout` limits each request, in seconds\n"
@@ -718,7 +848,9 @@ QString longAnswer() {
 }
 
 // Where each finished piece of the text is: every part but the last, and in the last part
-// every block but the one still growing.
+// every block but the one still growing. Code blocks shown in the prose come after its blocks.
+constexpr int codeKey = 100000;
+
 QMap<QPair<int, int>, QRect> settledLayout(const MarkdownView& view) {
     QMap<QPair<int, int>, QRect> layout;
     const QList<QWidget*>& parts = view.parts();
@@ -730,6 +862,12 @@ QMap<QPair<int, int>, QRect> settledLayout(const MarkdownView& view) {
             continue;
         }
         layout.insert({i, -1}, QRect(parts[i]->pos(), QSize()));
+        // Code blocks in the prose: the last one may still be growing.
+        const QList<CodeBlockView*>& code = prose->codeBlocks();
+        for (int j = 0; j < code.size(); ++j) {
+            const QRect at = code[j]->geometry().translated(parts[i]->pos());
+            layout.insert({i, codeKey + j}, last && j + 1 == code.size() ? QRect(at.topLeft(), QSize()) : at);
+        }
         QTextDocument* doc = prose->document();
         for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
             const QRectF rect = doc->documentLayout()->blockBoundingRect(block);
@@ -755,6 +893,7 @@ void TestOverlayViews::streamingNeverMovesWhatIsShown() {
         streamed.setMarkdown(answer.left(end));
         streamed.resize(348, streamed.heightForWidth(348));
         const QMap<QPair<int, int>, QRect> now = settledLayout(streamed);
+
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             const QRect moved = now.value(it.key());
             // A part or block still growing has only its top to keep, if it stays: the start of
