@@ -32,17 +32,18 @@ int main(int argc, char** argv) {
     const int largestKb = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 256;
 
     NullPanelWindowHelper helper;
-    const DisplayLayout layout{QPoint(40, 40), {{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}}, {}};
-    OverlayPanelController controller(helper, {}, [layout] { return layout; });
+    DisplayLayout layout{QPoint(40, 40), {{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}}, {}};
+    OverlayPanelController controller(helper, {}, [&layout] { return layout; });
     QTextStream out(stdout);
     out << "long_transcript: ms on the interface thread to show it\n";
     for (int kb = 4; kb <= largestKb; kb *= 2) {
-        const QString word(kb * 1024, QLatin1Char('a'));
+        const qsizetype length = qsizetype(kb) * 1024;
+        const QString word(length, QLatin1Char('a'));
         QString words;
-        while (words.size() < kb * 1024)
+        while (words.size() < length)
             words += QStringLiteral("word ");
         out << "  " << kb << " KB: one word " << showMs(controller, word) << " ms, words "
-            << showMs(controller, words.left(kb * 1024)) << " ms" << Qt::endl;
+            << showMs(controller, words.left(length)) << " ms" << Qt::endl;
     }
     controller.hide();
     return 0;

@@ -2,7 +2,7 @@
 # Runs every test: installs what is missing, checks the C++ formatting and the shell scripts,
 # lints and tests the reference backend, then builds the `dev` and `asan` presets and runs the
 # whole suite in each (unit tests offscreen, desktop tests each in their own headless desktop);
-# clang-tidy runs on the `dev` build's compile commands.
+# clang-tidy runs over src/, tests/ and bench/ with the `dev` build's compile commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +26,6 @@ for preset in "${presets[@]}"; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
     if [[ $preset == dev ]]; then
-        scripts/lint.sh tidy
+        scripts/lint.sh tidy-all
     fi
 done

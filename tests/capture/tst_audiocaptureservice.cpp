@@ -251,7 +251,9 @@ void TestAudioCaptureService::writeFailureRemovesFileAndKeepsTheSamples() {
     QCOMPARE(wave.left(4), QByteArray("RIFF"));
     QCOMPARE(qFromLittleEndian<quint32>(wave.constData() + 24), 16000u);
     QCOMPARE(qFromLittleEndian<quint32>(wave.constData() + 40), quint32(4 * 4 * 2));
-    const auto sample = [&](int i) { return qFromLittleEndian<qint16>(wave.constData() + 44 + 2 * i); };
+    const auto sample = [&](int i) {
+        return qFromLittleEndian<qint16>(wave.constData() + 44 + qsizetype(2) * i);
+    };
     QCOMPARE(sample(0), qint16(16384));
     QCOMPARE(sample(1), qint16(-32767));
     QCOMPARE(sample(2), qint16(32767)); // clipped

@@ -14,6 +14,8 @@ void setStrings(const char* schema, const char* key, const QStringList& values, 
     GSettings* settings = path ? g_settings_new_with_path(schema, path) : g_settings_new(schema);
     std::vector<QByteArray> bytes;
     std::vector<const gchar*> pointers;
+    bytes.reserve(values.size());
+    pointers.reserve(values.size() + 1);
     for (const QString& value : values)
         bytes.push_back(value.toUtf8());
     for (const QByteArray& value : bytes)
@@ -38,7 +40,7 @@ QString customValue(const QString& path, const char* key) {
     GSettings* settings = g_settings_new_with_path(GnomeKeybindings::customSchema.toUtf8().constData(),
                                                    path.toUtf8().constData());
     gchar* value = g_settings_get_string(settings, key);
-    const QString result = QString::fromUtf8(value);
+    QString result = QString::fromUtf8(value);
     g_free(value);
     g_object_unref(settings);
     return result;

@@ -164,7 +164,7 @@ void TestDataControlClipboard::primarySelectionIsSharedAcrossClients() {
 void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     auto holder = DataControlClipboard::create(QStringLiteral(QUILL_WAYLAND_CLIPBOARD_KEEPER));
     QVERIFY(holder);
-    QByteArray binary(300 * 1024, '\0');
+    QByteArray binary(qsizetype(300) * 1024, '\0');
     for (qsizetype i = 0; i < binary.size(); ++i)
         binary[i] = char(i * 13);
     const QList<ClipboardFormat> formats{{"text/plain;charset=utf-8", QString("kept ✓").toUtf8()},

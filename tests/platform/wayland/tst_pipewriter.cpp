@@ -58,7 +58,7 @@ private slots:
 
 void TestPipeWriter::servesEveryByteToAReader() {
     wayland::PipeWriter writer;
-    QByteArray bytes(3 * 1024 * 1024, '\0');
+    QByteArray bytes(qsizetype(3) * 1024 * 1024, '\0');
     for (qsizetype i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 31);
     const Pipe first = makePipe();
@@ -76,7 +76,7 @@ void TestPipeWriter::servesEveryByteToAReader() {
 void TestPipeWriter::manyUnreadRequestsCostBoundedThreadsAndDescriptors() {
     const int threadsBefore = threadCount();
     wayland::PipeWriter writer(8, 300ms);
-    const QByteArray big(1024 * 1024, 'x');
+    const QByteArray big(qsizetype(1024) * 1024, 'x');
     std::vector<Pipe> pipes;
     for (int i = 0; i < 200; ++i) {
         pipes.push_back(makePipe());

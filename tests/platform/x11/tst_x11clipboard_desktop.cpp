@@ -41,7 +41,7 @@ void TestX11ClipboardDesktop::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     QVERIFY(x11);
     X11Clipboard clipboard(x11->connection(), QStringLiteral(QUILL_CLIPBOARD_KEEPER));
-    QByteArray binary(300 * 1024, '\0');
+    QByteArray binary(qsizetype(300) * 1024, '\0');
     for (qsizetype i = 0; i < binary.size(); ++i)
         binary[i] = char(i * 13);
     const QList<ClipboardFormat> formats{{"text/plain", QString("kept ✓").toUtf8()},
