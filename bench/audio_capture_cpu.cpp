@@ -28,6 +28,12 @@ using namespace quill;
 
 namespace {
 
+long contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
 // RUSAGE_SELF: all of the process's threads; RUSAGE_THREAD: the calling one.
 double cpuSeconds(int who = RUSAGE_SELF) {
     rusage usage{};
@@ -102,8 +108,10 @@ int main(int argc, char** argv) {
     RepaintCounter counter;
     app.installEventFilter(&counter);
     const double mainBefore = cpuSeconds(RUSAGE_THREAD);
+    const long switchesBefore = contextSwitches();
     const double recording = measure(seconds);
     const double mainThread = 100.0 * (cpuSeconds(RUSAGE_THREAD) - mainBefore) / seconds;
+    const double switches = double(contextSwitches() - switchesBefore) / seconds;
     app.removeEventFilter(&counter);
     call.restart();
     const auto path = service.stopRecording();
@@ -128,6 +136,7 @@ int main(int argc, char** argv) {
     std::printf("stopRecording          %.1f ms on the main thread\n", stopMs);
     std::printf("file                   %lld bytes\n", static_cast<long long>(bytes));
     std::printf("level reports          %d, loudest %.2f\n", levelReports, double(loudest));
+    std::printf("context switches       %.0f per second of recording\n", switches);
     std::printf("panel repaints         %.1f per second of recording\n", counter.repaints / double(seconds));
     return path ? 0 : 1;
 }

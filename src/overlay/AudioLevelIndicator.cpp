@@ -2,6 +2,7 @@
 
 #include "OverlayStyle.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
@@ -108,14 +109,18 @@ void AudioLevelIndicator::present(const QVector<Bar>& bars) {
     update(dirty);
 }
 
-void AudioLevelIndicator::paintEvent(QPaintEvent*) {
+void AudioLevelIndicator::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor lit = OverlayStyle::accent(palette());
     const QColor unlit = OverlayStyle::withOpacity(OverlayStyle::secondary(palette()), 0.3);
     const int rowWidth = m_barCount * barWidth + (m_barCount - 1) * barSpacing;
     qreal x = (width() - rowWidth) / 2.0;
-    for (const Bar& bar : m_drawn) {
+    for (int i = 0; i < m_barCount; ++i, x += barWidth + barSpacing) {
+        // Mostly one or two bars changed; the others are clipped away anyway.
+        if (!event->region().intersects(barRect(i)))
+            continue;
+        const Bar& bar = m_drawn[i];
         QColor color;
         color.setRgbF(unlit.redF() + (lit.redF() - unlit.redF()) * bar.lit,
                       unlit.greenF() + (lit.greenF() - unlit.greenF()) * bar.lit,
@@ -124,7 +129,6 @@ void AudioLevelIndicator::paintEvent(QPaintEvent*) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         painter.drawRoundedRect(QRectF(x, (height() - bar.height) / 2.0, barWidth, bar.height), 1, 1);
-        x += barWidth + barSpacing;
     }
 }
 

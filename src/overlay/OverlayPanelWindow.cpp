@@ -64,7 +64,10 @@ void boxBlurAlpha(QImage& image, int radius) {
         const int lines = horizontal ? h : w;
         for (int l = 0; l < lines; ++l) {
             auto pixel = [&](int i) -> uchar& {
-                return horizontal ? bits[l * stride + i * 4 + 3] : bits[i * stride + l * 4 + 3];
+                const qsizetype along = i;
+                const qsizetype across = l;
+                return horizontal ? bits[across * stride + along * 4 + 3]
+                                  : bits[along * stride + across * 4 + 3];
             };
             for (int i = 0; i < count; ++i)
                 line[static_cast<size_t>(i)] = pixel(i);
