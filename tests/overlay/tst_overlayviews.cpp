@@ -820,10 +820,11 @@ namespace {
 std::pair<QImage, QImage> partAndWhole(QWidget& widget, const QRect& area) {
     QImage whole(widget.size(), QImage::Format_ARGB32_Premultiplied);
     whole.fill(Qt::transparent);
-    widget.render(&whole);
+    // Without the window's background, so that what lies outside the card stays transparent.
+    widget.render(&whole, QPoint(), QRegion(), QWidget::DrawChildren);
     QImage part(area.size(), QImage::Format_ARGB32_Premultiplied);
     part.fill(Qt::transparent);
-    widget.render(&part, QPoint(), QRegion(area));
+    widget.render(&part, QPoint(), QRegion(area), QWidget::DrawChildren);
     return {part, whole.copy(area)};
 }
 
