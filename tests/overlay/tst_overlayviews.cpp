@@ -73,6 +73,7 @@ private slots:
     void streamingNeverMovesWhatIsShown();
     void levelMeterRepaintsOnlyTheBarsThatChange();
     void partialRepaintsDrawWhatAWholePaintDraws();
+    void levelMeterEndsAtItsLevelInAFewFrames();
 
 public slots:
     void openUrl(const QUrl& url) { openedUrls << url; }
@@ -851,6 +852,28 @@ void TestOverlayViews::partialRepaintsDrawWhatAWholePaintDraws() {
     const auto [corner, wholeCorner] = partAndWhole(*view, QRect(0, 0, 20, 20));
     QVERIFY(corner == wholeCorner);
     QCOMPARE(corner.pixelColor(0, 0).alpha(), 0);
+}
+
+void TestOverlayViews::levelMeterEndsAtItsLevelInAFewFrames() {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    AudioLevelIndicator settled(5);
+    settled.setLevel(0.65f);
+    AudioLevelIndicator meter(5);
+    meter.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&meter));
+    meter.installEventFilter(&counter);
+    meter.setLevel(0.65f);
+    QTest::qWait(400);
+    // Its 100 ms rise takes a few frames, not one per 16 ms, and ends exactly at the level.
+    QVERIFY2(counter.paints >= 1 && counter.paints <= 4, qPrintable(QString::number(counter.paints)));
+    meter.removeEventFilter(&counter);
+    QTRY_COMPARE(meter.grab().toImage(), settled.grab().toImage());
 }
 
 QTEST_MAIN(TestOverlayViews)
