@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
@@ -27,9 +28,16 @@ using namespace quill;
 
 namespace {
 
-double cpuSeconds() {
+long contextSwitches() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+// RUSAGE_SELF: all of the process's threads; RUSAGE_THREAD: the calling one.
+double cpuSeconds(int who = RUSAGE_SELF) {
+    rusage usage{};
+    getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
@@ -39,6 +47,20 @@ void runEventLoop(int milliseconds) {
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+// Counts the repaints of the panel's window while it is installed, to tell drawing apart from
+// the rest of the main thread's work.
+class RepaintCounter : public QObject {
+public:
+    int repaints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::UpdateRequest && watched->isWidgetType())
+            ++repaints;
+        return false;
+    }
+};
 
 // Percent of one core used by the process while the event loop runs for `seconds`.
 double measure(int seconds) {
@@ -83,10 +105,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double startMs = double(call.nsecsElapsed()) / 1e6;
+    RepaintCounter counter;
+    app.installEventFilter(&counter);
+    const double mainBefore = cpuSeconds(RUSAGE_THREAD);
+    const long switchesBefore = contextSwitches();
     const double recording = measure(seconds);
+    const double mainThread = 100.0 * (cpuSeconds(RUSAGE_THREAD) - mainBefore) / seconds;
+    const double switches = double(contextSwitches() - switchesBefore) / seconds;
+    app.removeEventFilter(&counter);
     call.restart();
     const auto path = service.stopRecording();
     const double stopMs = double(call.nsecsElapsed()) / 1e6;
+    overlay.hide();
+    call.restart();
+    overlay.showRecording(QStringLiteral("Listening... (Esc to cancel)"));
+    const double showAgainMs = double(call.nsecsElapsed()) / 1e6;
     const qint64 bytes = path ? QFileInfo(*path).size() : 0;
     if (path) {
         AudioCaptureService::deleteRecording(*path);
@@ -96,10 +129,14 @@ int main(int argc, char** argv) {
     std::printf("idle                   %.2f %% of one core\n", idle);
     std::printf("recording              %.2f %% of one core\n", recording);
     std::printf("recording minus idle   %.2f %% of one core (target < 2 %%)\n", recording - idle);
+    std::printf("  on the main thread   %.2f %% of one core\n", mainThread);
     std::printf("showRecording          %.1f ms on the main thread\n", showMs);
+    std::printf("showRecording again    %.1f ms on the main thread\n", showAgainMs);
     std::printf("startRecording         %.1f ms on the main thread\n", startMs);
     std::printf("stopRecording          %.1f ms on the main thread\n", stopMs);
     std::printf("file                   %lld bytes\n", static_cast<long long>(bytes));
     std::printf("level reports          %d, loudest %.2f\n", levelReports, double(loudest));
+    std::printf("context switches       %.0f per second of recording\n", switches);
+    std::printf("panel repaints         %.1f per second of recording\n", counter.repaints / double(seconds));
     return path ? 0 : 1;
 }

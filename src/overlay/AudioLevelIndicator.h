@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QVariantAnimation>
+#include <QEasingCurve>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
 
@@ -20,7 +22,7 @@ public:
     bool isLit(int bar) const;
     int barHeight(int bar) const;
 
-    void setAnimationDuration(int milliseconds) { m_animation.setDuration(milliseconds); }
+    void setAnimationDuration(int milliseconds) { m_animationMs = milliseconds; }
     QSize sizeHint() const override;
 
 protected:
@@ -36,13 +38,17 @@ private:
     QRect barRect(int bar) const;
     // Takes `bars` as the shown state and repaints the bars whose drawing changes.
     void present(const QVector<Bar>& bars);
+    void nextFrame();
 
     int m_barCount;
     float m_level = 0.0f;
     QVector<Bar> m_from;
     QVector<Bar> m_shown;
     QVector<Bar> m_drawn;
-    QVariantAnimation m_animation;
+    int m_animationMs;
+    QEasingCurve m_easing;
+    QElapsedTimer m_animationClock;
+    QTimer m_frameTimer;
 };
 
 } // namespace quill

@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -177,8 +178,15 @@ void ExplanationView::setTranslucent(bool translucent) {
     update();
 }
 
-void ExplanationView::paintEvent(QPaintEvent*) {
+void ExplanationView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    // The level meter repaints a few pixels many times a second; away from the rounded corners
+    // and the border that is plain background, without rasterising the card's outline again.
+    const QRect inside = rect().adjusted(cornerRadius, cornerRadius, -cornerRadius, -cornerRadius);
+    if (inside.contains(event->rect())) {
+        painter.fillRect(event->rect(), OverlayStyle::cardBackground(palette(), m_translucent));
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath card;
     card.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);

@@ -56,12 +56,18 @@ void boxBlurAlpha(QImage& image, int radius) {
     const int w = image.width();
     const int h = image.height();
     std::vector<int> line(static_cast<size_t>(std::max(w, h)));
+    // Taken once: scanLine() checks whether to detach at every call, which cost most of the blur.
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     auto pass = [&](bool horizontal) {
         const int count = horizontal ? w : h;
         const int lines = horizontal ? h : w;
         for (int l = 0; l < lines; ++l) {
             auto pixel = [&](int i) -> uchar& {
-                return horizontal ? image.scanLine(l)[i * 4 + 3] : image.scanLine(i)[l * 4 + 3];
+                const qsizetype along = i;
+                const qsizetype across = l;
+                return horizontal ? bits[across * stride + along * 4 + 3]
+                                  : bits[along * stride + across * 4 + 3];
             };
             for (int i = 0; i < count; ++i)
                 line[static_cast<size_t>(i)] = pixel(i);
@@ -223,7 +229,9 @@ void OverlayPanelWindow::updateShape() {
     const QRect card = rect().marginsRemoved(shadowMargins());
     if (m_composited) {
         clearMask();
-        m_shadow = renderShadow(card.size());
+        // Showing and resizing both come here; the blur is the dearest part of showing the panel.
+        if (m_shadow.size() != rect().size() || card.isEmpty())
+            m_shadow = renderShadow(card.size());
         if (windowHandle())
             m_helper.setInputRegion(windowHandle(), QRegion(card));
         return;

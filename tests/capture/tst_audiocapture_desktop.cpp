@@ -122,11 +122,16 @@ void TestAudioCaptureDesktop::recordsTheDefaultSource() {
     QElapsedTimer recording;
     QVERIFY(service.startRecording());
     recording.start();
-    // The desktop's sound settings show who records, by name and icon.
-    QProcess pactl;
-    pactl.start("pactl", {"list", "source-outputs"});
-    QVERIFY(pactl.waitForFinished(5000));
-    const QString streams = QString::fromUtf8(pactl.readAllStandardOutput());
+    // The desktop's sound settings show who records, by name and icon, once the stream that
+    // startRecording() leaves to a thread of its own has reached the sound server.
+    const auto recordingStreams = [] {
+        QProcess pactl;
+        pactl.start("pactl", {"list", "source-outputs"});
+        pactl.waitForFinished(5000);
+        return QString::fromUtf8(pactl.readAllStandardOutput());
+    };
+    QString streams;
+    QTRY_VERIFY_WITH_TIMEOUT((streams = recordingStreams()).contains("Quillpoint"), 10000);
     QVERIFY2(streams.contains("application.name = \"Quillpoint\"") &&
                  streams.contains("application.icon_name = \"app.quillpoint.Quillpoint\""),
              qPrintable(streams));

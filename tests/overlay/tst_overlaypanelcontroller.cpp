@@ -72,6 +72,7 @@ private slots:
     void viewActionsReachTheApplication();
     void firstPlacementMeasuresTheHeightAtTheClampedWidth();
     void userResizesWithinTheSizeLimits();
+    void shadowFollowsTheCardsSize();
     void pointerAnsweredLaterPlacesThePanelWithinABound();
     void lastAnswerIsTheLastExplanationAsItEnded();
     void visibilityIsReportedOncePerChange();
@@ -331,6 +332,27 @@ void TestOverlayPanelController::userResizesWithinTheSizeLimits() {
     controller->updatePanelSize(false);
     QCOMPARE(card().width(), 500);
     QCOMPARE(card().height(), PanelPlacement::clampedHeight(controller->contentView()->fittingHeight(500)));
+}
+
+void TestOverlayPanelController::shadowFollowsTheCardsSize() {
+    showLoading();
+    OverlayPanelWindow* panel = controller->panel();
+    QVERIFY(panel->isComposited());
+    // Just below the card's bottom edge, in the middle, where the shadow is darkest.
+    auto shadowBelowCard = [panel] {
+        QImage image(panel->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        panel->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QRect card = panel->rect().marginsRemoved(panel->shadowMargins());
+        return image.pixelColor(card.center().x(), card.bottom() + 4).alpha();
+    };
+    QVERIFY(shadowBelowCard() > 0);
+    for (const QSize size : {QSize(520, 300), QSize(450, 200), PanelPlacement::minSize}) {
+        panel->setCardGeometry(QRect(card().topLeft(), size));
+        QCOMPARE(card().size(), size);
+        QVERIFY2(shadowBelowCard() > 0,
+                 qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+    }
 }
 
 void TestOverlayPanelController::pointerAnsweredLaterPlacesThePanelWithinABound() {

@@ -77,6 +77,8 @@ private slots:
     void linksOpenInTheBrowserOnlyForWebAndMail();
     void streamingNeverMovesWhatIsShown();
     void levelMeterRepaintsOnlyTheBarsThatChange();
+    void partialRepaintsDrawWhatAWholePaintDraws();
+    void levelMeterEndsAtItsLevelInAFewFrames();
 
 public slots:
     void openUrl(const QUrl& url) { openedUrls << url; }
@@ -950,6 +952,67 @@ void TestOverlayViews::levelMeterRepaintsOnlyTheBarsThatChange() {
         all += region;
     QVERIFY2(all.boundingRect().width() <= 6, qPrintable(QString::number(all.boundingRect().width())));
     QCOMPARE(meter.barHeight(3), 14);
+}
+
+namespace {
+
+// `area` of `widget` painted on its own, and as part of the whole widget.
+std::pair<QImage, QImage> partAndWhole(QWidget& widget, const QRect& area) {
+    QImage whole(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    whole.fill(Qt::transparent);
+    // Without the window's background, so that what lies outside the card stays transparent.
+    widget.render(&whole, QPoint(), QRegion(), QWidget::DrawChildren);
+    QImage part(area.size(), QImage::Format_ARGB32_Premultiplied);
+    part.fill(Qt::transparent);
+    widget.render(&part, QPoint(), QRegion(area), QWidget::DrawChildren);
+    return {part, whole.copy(area)};
+}
+
+} // namespace
+
+void TestOverlayViews::partialRepaintsDrawWhatAWholePaintDraws() {
+    // The level meter repaints single bars, and the card under it only that much.
+    AudioLevelIndicator meter(5);
+    meter.setLevel(0.65f);
+    for (int x = 0; x < meter.width(); x += 3) {
+        const auto [part, whole] = partAndWhole(meter, QRect(x, 0, 3, meter.height()));
+        QVERIFY2(part == whole, qPrintable(QStringLiteral("strip at x %1").arg(x)));
+    }
+
+    model->setMode(ViewMode::transcribe);
+    model->setState(ExplanationState::loading());
+    model->setAudioLevel(0.65f);
+    const auto* level = view->findChild<AudioLevelIndicator*>();
+    QVERIFY(level && level->isVisible());
+    const QRect underMeter(level->mapTo(view, QPoint(0, 0)), level->size());
+    const auto [part, whole] = partAndWhole(*view, underMeter);
+    QVERIFY(part == whole);
+    // A corner is drawn with the card's rounded outline.
+    const auto [corner, wholeCorner] = partAndWhole(*view, QRect(0, 0, 20, 20));
+    QVERIFY(corner == wholeCorner);
+    QCOMPARE(corner.pixelColor(0, 0).alpha(), 0);
+}
+
+void TestOverlayViews::levelMeterEndsAtItsLevelInAFewFrames() {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    AudioLevelIndicator settled(5);
+    settled.setLevel(0.65f);
+    AudioLevelIndicator meter(5);
+    meter.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&meter));
+    meter.installEventFilter(&counter);
+    meter.setLevel(0.65f);
+    QTest::qWait(400);
+    // Its 100 ms rise takes a few frames, not one per 16 ms, and ends exactly at the level.
+    QVERIFY2(counter.paints >= 1 && counter.paints <= 4, qPrintable(QString::number(counter.paints)));
+    meter.removeEventFilter(&counter);
+    QTRY_COMPARE(meter.grab().toImage(), settled.grab().toImage());
 }
 
 QTEST_MAIN(TestOverlayViews)

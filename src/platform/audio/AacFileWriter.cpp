@@ -87,7 +87,14 @@ bool AacFileWriter::create(const QString& path, int sampleRate) {
     if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
         m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    if ((ret = avcodec_open2(m_encoder, codec, nullptr)) < 0) {
+    AVDictionary* encoderOptions = nullptr;
+    // The default two-loop search costs four times the processor time of the fast one (1.3 %
+    // of a core instead of 0.3 % while recording) for speech a transcriber hears no better;
+    // the fast search's output is even closer to the input.
+    av_dict_set(&encoderOptions, "aac_coder", "fast", 0);
+    ret = avcodec_open2(m_encoder, codec, &encoderOptions);
+    av_dict_free(&encoderOptions);
+    if (ret < 0) {
         return fail(QStringLiteral("cannot open the AAC encoder"), ret);
     }
     if ((ret = avcodec_parameters_from_context(m_stream->codecpar, m_encoder)) < 0) {
