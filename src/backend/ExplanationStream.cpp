@@ -4,6 +4,7 @@
 #include "ReplyStatus.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -25,6 +26,11 @@ public:
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
+        // The reply hands its request to the network thread only on a later turn of the event
+        // loop, behind whatever the caller does next (showing the panel); hand it over now. What
+        // the reply reports comes back through the event loop, never from inside this call.
+        QCoreApplication::sendPostedEvents(m_reply, QEvent::MetaCall);
+        logLatencyMark("explain request handed to the network");
     }
 
     // The consumer gave up: the reply goes, and nothing more reaches the stream.

@@ -335,7 +335,7 @@ private:
     bool m_breakPending = false;
 };
 
-QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget);
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, int depth, Budget& budget);
 
 // The text an embedded object contributes to its parent's selection: its own selection, or the
 // whole object when it lies inside the parent's selection but reports none of its own.
@@ -364,13 +364,12 @@ std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool 
             return std::nullopt;
         selection = Range{0, characterCount(childText.get())};
     }
-    return readableText(child.get(), childText.get(), *selection, depth + 1, budget);
+    return readableText(child.get(), *selection, textBetween(childText.get(), *selection), depth + 1, budget);
 }
 
-// `range` of `text` with each U+FFFC, an embedded object's place, replaced by that object's
-// selected text, recursively. Placeholders that lead nowhere are dropped.
-QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget) {
-    QString raw = textBetween(text, range);
+// `raw`, the characters of `range` of `text`, with each U+FFFC, an embedded object's place,
+// replaced by that object's selected text, recursively. Placeholders that lead nowhere are dropped.
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, int depth, Budget& budget) {
     if (!raw.contains(kPlaceholder))
         return raw;
     Ref<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(node));
@@ -406,10 +405,13 @@ bool isPlaceholderOnly(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == kPlaceholder || c.isSpace(); });
 }
 
-// The selection found in one text object, with that object for the log.
+// The selection found in one text object, with that object for the log, its selected range and
+// whether the toolkit returned that range's characters as nothing.
 struct Selection {
     QString text;
     Ref<AtspiAccessible> holder;
+    Range range;
+    bool charactersMissing = false;
 };
 
 // The selected text at or below `node`: the node's own selection, else the selections of the
@@ -421,11 +423,14 @@ std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bo
     Ref<AtspiText> text(atspi_accessible_get_text_iface(node.get()));
     if (text) {
         const std::optional<Range> range = firstSelection(text.get());
-        if (range && !range->isEmpty())
-            return Selection{readableText(node.get(), text.get(), *range, 0, budget), std::move(node)};
+        if (range && !range->isEmpty()) {
+            const QString raw = textBetween(text.get(), *range);
+            return Selection{readableText(node.get(), *range, raw, 0, budget), std::move(node), *range,
+                             raw.isEmpty()};
+        }
         // A caret in the focused text, or an empty field: nothing is selected.
         if (depth == 0 && (characterCount(text.get()) > 0 || childCount(node.get()) == 0))
-            return Selection{QString(), std::move(node)};
+            return Selection{QString(), std::move(node), {}, false};
     }
     if (depth >= kMaxWalkDepth)
         return std::nullopt;
@@ -507,17 +512,22 @@ Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, std::optional<qi
 std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
                                        Budget& budget) {
     if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid)) {
+        logLatencyMark("accessibility: announced focus");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
             return selection;
     }
     auto application = findApplication(pid);
+    logLatencyMark("accessibility: application found");
     if (!application)
         return std::nullopt;
     const bool windowActive = static_cast<bool>(application->activeWindow);
     std::optional<Selection> selection;
-    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget))
+    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget)) {
+        logLatencyMark("accessibility: focus found in the tree");
         selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
+    }
     if (!selection && windowActive) {
+        logLatencyMark("accessibility: searching the active window");
         Ref<AtspiAccessible> window(
             static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
         selection = selectionBelow(std::move(window), 1, windowActive, budget);
@@ -530,8 +540,10 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
 }
 
 std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+    logLatencyMark("accessibility: read started");
     Budget budget;
     std::optional<Selection> selection = findSelection(pid, announced, budget);
+    logLatencyMark("accessibility: selection found");
     if (!selection)
         return std::nullopt;
     Error error;
@@ -540,10 +552,8 @@ std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAcces
     const QString appName = app ? applicationName(app.get()) : QString();
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
-    const std::optional<Range> range = text ? firstSelection(text.get()) : std::nullopt;
-    if (selection->text.isEmpty() && app && text && range && !range->isEmpty() &&
-        textBetween(text.get(), *range).isEmpty())
-        result = rangeInValue(app.get(), text.get(), *range).value_or(FocusedText{});
+    if (selection->text.isEmpty() && selection->charactersMissing && app && text)
+        result = rangeInValue(app.get(), text.get(), selection->range).value_or(FocusedText{});
     else if (isPlaceholderOnly(selection->text))
         result.selectedText = QString();
     else
