@@ -335,11 +335,18 @@ private:
     bool m_breakPending = false;
 };
 
-QString readableText(AtspiAccessible* node, Range range, const QString& raw, int depth, Budget& budget);
+// Where an embedded object's placeholder lies in the selected part of its parent's text.
+enum class Span {
+    end,    // at one end, among other characters: the object is touched, its selection says how far
+    only,   // all of it: the selection lies in the object, or covers it
+    inside, // between selected characters: all of the object is selected, whatever it reports
+};
 
-// The text an embedded object contributes to its parent's selection: its own selection, or the
-// whole object when it lies inside the parent's selection but reports none of its own.
-std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool atEdge, int depth,
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, bool whole, int depth,
+                     Budget& budget);
+
+// The text an embedded object contributes to its parent's selection.
+std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, Span span, int depth,
                                     Budget& budget, bool* block) {
     if (!budget.spend())
         return std::nullopt;
@@ -357,37 +364,43 @@ std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool 
     if (!childText)
         return std::nullopt;
     *block = isBlock(child.get());
-    std::optional<Range> selection = firstSelection(childText.get());
-    if (!selection || selection->isEmpty()) {
-        // At the edge of the parent's selection the object is touched, not selected.
-        if (atEdge)
+    // A whole object costs two calls, its own selection four: a selection over many paragraphs
+    // asks only the two at its ends.
+    std::optional<Range> selection = span == Span::inside ? std::nullopt : firstSelection(childText.get());
+    const bool whole = !selection || selection->isEmpty();
+    if (whole) {
+        if (span == Span::end)
             return std::nullopt;
         selection = Range{0, characterCount(childText.get())};
     }
-    return readableText(child.get(), *selection, textBetween(childText.get(), *selection), depth + 1, budget);
+    return readableText(child.get(), *selection, textBetween(childText.get(), *selection), whole, depth + 1,
+                        budget);
 }
 
-// `raw`, the characters of `range` of `text`, with each U+FFFC, an embedded object's place,
-// replaced by that object's selected text, recursively. Placeholders that lead nowhere are dropped.
-QString readableText(AtspiAccessible* node, Range range, const QString& raw, int depth, Budget& budget) {
+// `raw`, the characters of `range` of `node`'s text, with each U+FFFC, an embedded object's place,
+// replaced by that object's selected text, recursively; `whole` when all of the node is selected.
+// Placeholders that lead nowhere are dropped.
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, bool whole, int depth,
+                     Budget& budget) {
     if (!raw.contains(kPlaceholder))
         return raw;
     Ref<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(node));
     ReadingText reading;
     int offset = range.start;
-    const qsizetype last = raw.lastIndexOf(kPlaceholder);
-    const qsizetype first = raw.indexOf(kPlaceholder);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < raw.size(); ++offset) {
         const qsizetype width = (raw.at(i).isHighSurrogate() && i + 1 < raw.size()) ? 2 : 1;
         if (raw.at(i) == kPlaceholder) {
             reading.addCharacters(raw.mid(runStart, i - runStart));
             bool block = false;
-            const bool atEdge =
-                raw.size() > 1 && ((i == first && i == 0) || (i == last && i == raw.size() - 1));
+            Span span = Span::inside;
+            if (!whole && raw.size() == 1)
+                span = Span::only;
+            else if (!whole && (i == 0 || i == raw.size() - 1))
+                span = Span::end;
             const std::optional<QString> piece =
                 hypertext && depth < kMaxEmbedDepth
-                    ? embeddedText(hypertext.get(), offset, atEdge, depth, budget, &block)
+                    ? embeddedText(hypertext.get(), offset, span, depth, budget, &block)
                     : std::nullopt;
             if (piece && block)
                 reading.addBlock(*piece);
@@ -425,7 +438,7 @@ std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bo
         const std::optional<Range> range = firstSelection(text.get());
         if (range && !range->isEmpty()) {
             const QString raw = textBetween(text.get(), *range);
-            return Selection{readableText(node.get(), *range, raw, 0, budget), std::move(node), *range,
+            return Selection{readableText(node.get(), *range, raw, false, 0, budget), std::move(node), *range,
                              raw.isEmpty()};
         }
         // A caret in the focused text, or an empty field: nothing is selected.
@@ -498,21 +511,30 @@ Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
     return parentText ? std::move(focused) : std::move(parent);
 }
 
-// The object the application with `pid` last announced as focused, when it still is. Focus
-// implies the application's window is the active one.
-Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, std::optional<qint64> pid) {
-    if (!announced || !pid || *pid == getpid() || processId(announced) != pid ||
-        !hasState(announced, ATSPI_STATE_FOCUSED))
+// `candidate`, an object that had the focus in the application with `pid`, when it still has.
+// Focus implies the application's window is the active one.
+Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint64> pid) {
+    if (!candidate || !pid || *pid == getpid() || processId(candidate) != pid ||
+        !hasState(candidate, ATSPI_STATE_FOCUSED))
         return {};
-    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(announced)));
+    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(candidate)));
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
-// else where the tree says focus is, else wherever its active window shows a selection.
+// else where the last read found it when that still has the focus, else where the tree says
+// focus is, else wherever its active window shows a selection.
 std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
-                                       Budget& budget) {
-    if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid)) {
+                                       AtspiAccessible* lastHolder, Budget& budget) {
+    if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
         logLatencyMark("accessibility: announced focus");
+        if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+            return selection;
+    }
+    // Some toolkits (GTK 4) announce no focus and answer no Collection query: without this, each
+    // read would walk their tree again.
+    if (Ref<AtspiAccessible> focused =
+            lastHolder != announced ? stillFocused(lastHolder, pid) : Ref<AtspiAccessible>()) {
+        logLatencyMark("accessibility: focus where the last read found it");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
             return selection;
     }
@@ -539,17 +561,22 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     return selection;
 }
 
-std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+// What one read found, and the object that holds it, for the log.
+struct Read {
+    std::optional<FocusedText> text;
+    Ref<AtspiAccessible> holder;
+    bool found = false;
+};
+
+Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced, AtspiAccessible* lastHolder) {
     logLatencyMark("accessibility: read started");
     Budget budget;
-    std::optional<Selection> selection = findSelection(pid, announced, budget);
+    std::optional<Selection> selection = findSelection(pid, announced, lastHolder, budget);
     logLatencyMark("accessibility: selection found");
     if (!selection)
-        return std::nullopt;
+        return {};
     Error error;
     Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
-    const QString role = roleName(selection->holder.get());
-    const QString appName = app ? applicationName(app.get()) : QString();
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
     if (selection->text.isEmpty() && selection->charactersMissing && app && text)
@@ -559,10 +586,18 @@ std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAcces
     else
         result.selectedText = QString(selection->text).remove(kPlaceholder);
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
+    return {std::move(result), std::move(selection->holder), found};
+}
+
+// Names the object a read found its selection in, and its application.
+void logRead(const Read& read) {
+    Error error;
+    Ref<AtspiAccessible> app(atspi_accessible_get_application(read.holder.get(), error.out()));
+    const QString role = roleName(read.holder.get());
+    const QString appName = app ? applicationName(app.get()) : QString();
     logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
-            found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
-                  : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
-    return result;
+            read.found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
+                       : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
 }
 
 std::optional<AtspiAccessibilityReader::ActiveApplication> readActiveApplication() {
@@ -618,6 +653,7 @@ struct AtspiAccessibilityReader::Worker {
                     QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
         }
         worker->lastFocused.reset();
+        worker->lastHolder.reset();
         g_main_context_pop_thread_default(worker->context);
     }
 
@@ -651,7 +687,9 @@ struct AtspiAccessibilityReader::Worker {
 
     static void onFocusChanged(AtspiEvent* event, void* data) {
         auto* worker = static_cast<Worker*>(data);
-        if (event->detail1 == 1 && event->source)
+        // Our own panel announces focus too; taken for the last focus, it would send every read
+        // of the application in front on the long walk of its tree.
+        if (event->detail1 == 1 && event->source && processId(event->source) != getpid())
             worker->lastFocused =
                 Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
         g_boxed_free(atspi_event_get_type(), event);
@@ -665,6 +703,7 @@ struct AtspiAccessibilityReader::Worker {
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
     Ref<AtspiAccessible> lastFocused;
+    Ref<AtspiAccessible> lastHolder; // where the last read found a selection
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
@@ -691,7 +730,18 @@ std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<q
     if (!m_worker->available)
         return std::nullopt;
     Worker* worker = m_worker.get();
-    auto answer = m_worker->submit([pid, worker] { return readFocusedText(pid, worker->lastFocused.get()); });
+    auto answer = m_worker->submit([pid, worker] {
+        auto read =
+            std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get(), worker->lastHolder.get()));
+        if (read->holder)
+            worker->lastHolder =
+                Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(read->holder.get())));
+        // The names in the log line cost calls to an application that may be slow to answer:
+        // they are asked once the selection is on its way.
+        if (read->holder)
+            worker->submit([read] { logRead(*read); });
+        return read->text;
+    });
     if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready) {
         logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
                 QStringLiteral("no answer from the application within %1 ms").arg(m_waitMs));
