@@ -514,8 +514,12 @@ Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
 // `candidate`, an object that had the focus in the application with `pid`, when it still has.
 // Focus implies the application's window is the active one.
 Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint64> pid) {
-    if (!candidate || !pid || *pid == getpid() || processId(candidate) != pid ||
-        !hasState(candidate, ATSPI_STATE_FOCUSED))
+    if (!candidate || !pid || *pid == getpid() || processId(candidate) != pid)
+        return {};
+    // The cache can hold states the object no longer has, or an object the application has
+    // since replaced (Firefox's text area after a paste, which then has no text): ask anew.
+    atspi_accessible_clear_cache(candidate);
+    if (!hasState(candidate, ATSPI_STATE_FOCUSED))
         return {};
     return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(candidate)));
 }
