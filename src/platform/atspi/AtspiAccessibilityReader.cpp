@@ -525,20 +525,11 @@ Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
-// else where the last read found it when that still has the focus, else where the tree says
-// focus is, else wherever its active window shows a selection.
+// else where the tree says focus is, else wherever its active window shows a selection.
 std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
-                                       AtspiAccessible* lastHolder, Budget& budget) {
+                                       Budget& budget) {
     if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
         logLatencyMark("accessibility: announced focus");
-        if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
-            return selection;
-    }
-    // Some toolkits (GTK 4) announce no focus and answer no Collection query: without this, each
-    // read would walk their tree again.
-    if (Ref<AtspiAccessible> focused =
-            lastHolder != announced ? stillFocused(lastHolder, pid) : Ref<AtspiAccessible>()) {
-        logLatencyMark("accessibility: focus where the last read found it");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
             return selection;
     }
@@ -572,23 +563,27 @@ struct Read {
     bool found = false;
 };
 
-Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced, AtspiAccessible* lastHolder) {
+Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
     logLatencyMark("accessibility: read started");
     Budget budget;
-    std::optional<Selection> selection = findSelection(pid, announced, lastHolder, budget);
+    std::optional<Selection> selection = findSelection(pid, announced, budget);
     logLatencyMark("accessibility: selection found");
     if (!selection)
         return {};
-    Error error;
-    Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
-    if (selection->text.isEmpty() && selection->charactersMissing && app && text)
-        result = rangeInValue(app.get(), text.get(), selection->range).value_or(FocusedText{});
-    else if (isPlaceholderOnly(selection->text))
+    if (selection->text.isEmpty() && selection->charactersMissing && text) {
+        // Found by asking each parent in turn, a call each where the toolkit keeps no cache
+        // (GTK 4): only when needed.
+        Error error;
+        Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
+        if (app)
+            result = rangeInValue(app.get(), text.get(), selection->range).value_or(FocusedText{});
+    } else if (isPlaceholderOnly(selection->text)) {
         result.selectedText = QString();
-    else
+    } else {
         result.selectedText = QString(selection->text).remove(kPlaceholder);
+    }
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
     return {std::move(result), std::move(selection->holder), found};
 }
@@ -657,7 +652,6 @@ struct AtspiAccessibilityReader::Worker {
                     QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
         }
         worker->lastFocused.reset();
-        worker->lastHolder.reset();
         g_main_context_pop_thread_default(worker->context);
     }
 
@@ -707,7 +701,6 @@ struct AtspiAccessibilityReader::Worker {
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
     Ref<AtspiAccessible> lastFocused;
-    Ref<AtspiAccessible> lastHolder; // where the last read found a selection
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
@@ -735,11 +728,7 @@ std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<q
         return std::nullopt;
     Worker* worker = m_worker.get();
     auto answer = m_worker->submit([pid, worker] {
-        auto read =
-            std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get(), worker->lastHolder.get()));
-        if (read->holder)
-            worker->lastHolder =
-                Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(read->holder.get())));
+        auto read = std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get()));
         // The names in the log line cost calls to an application that may be slow to answer:
         // they are asked once the selection is on its way.
         if (read->holder)
