@@ -685,8 +685,8 @@ struct AtspiAccessibilityReader::Worker {
 
     static void onFocusChanged(AtspiEvent* event, void* data) {
         auto* worker = static_cast<Worker*>(data);
-        // Our own panel announces focus too; taken for the last focus, it would send every read
-        // of the application in front on the long walk of its tree.
+        // Focus in our own windows (the panel, Preferences) is never where the selection is: it
+        // must not replace the last focus the application in front announced.
         if (event->detail1 == 1 && event->source && processId(event->source) != getpid())
             worker->lastFocused =
                 Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
