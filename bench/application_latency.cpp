@@ -50,6 +50,10 @@ struct Application {
     QString windowClass;    // on X11
     QString accessibleName; // in KWin
     QString title = {};     // what the window's name holds once its content is there
+    // How the text is selected: keys, or (empty) a drag along the window's first line, in
+    // screen coordinates `dragBelowTop` pixels below the window's top when that is given.
+    QStringList selectKeys = {"ctrl+a"};
+    int dragBelowTop = -1;
 };
 
 QList<Application> applications() {
@@ -65,7 +69,7 @@ QList<Application> applications() {
                                   wayland ? "--ozone-platform=wayland" : "--ozone-platform=x11"};
     const QStringList qt = {wayland ? "QT_QPA_PLATFORM=wayland" : "QT_QPA_PLATFORM=xcb"};
     const QString gdk = wayland ? "GDK_BACKEND=wayland" : "GDK_BACKEND=x11";
-    return {
+    QList<Application> list = {
         {"firefox",
          "firefox-esr",
          {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"},
@@ -95,6 +99,24 @@ QList<Application> applications() {
          "gnome-text-editor"},
         {"kwrite", "kwrite", {"%FILE"}, qt, "kwrite", "kwrite"},
     };
+    if (wayland)
+        return list;
+    const QStringList terminal = {"-e", "sh", "-c",
+                                  "printf '%s\\n' 'Photosynthesis turns light into chemical energy.'; cat"};
+    list << Application{"libreoffice-writer",
+                        "soffice",
+                        {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
+                        {"SAL_USE_VCLPLUGIN=gtk3"},
+                        "libreoffice",
+                        {}}
+         << Application{"xterm", "xterm", QStringList{"-fa", "DejaVu Sans Mono", "-fs", "14"} + terminal,
+                        {},      "xterm", {},
+                        {},      {}}
+         << Application{
+                "konsole", "konsole", QStringList{"--separate", "--hide-menubar", "--hide-tabbar"} + terminal,
+                {},        "konsole", {},
+                {},        {},        20};
+    return list;
 }
 
 double median(QList<double> values) {
@@ -112,6 +134,40 @@ std::optional<double> mark(const QStringList& lines, const QString& event) {
             return match.captured(1).toDouble();
     }
     return std::nullopt;
+}
+
+// Drags the pointer along the row `y` below the top of the X11 window `window`, in screen
+// coordinates: xdotool's moves relative to Konsole's window miss its terminal.
+void dragAlongScreenRow(const QString& window, int y) {
+    QString geometry;
+    if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))
+        return;
+    int left = 0;
+    int top = 0;
+    for (const QString& line : geometry.split('\n')) {
+        if (line.startsWith("X="))
+            left = line.mid(2).toInt();
+        else if (line.startsWith("Y="))
+            top = line.mid(2).toInt();
+    }
+    const QString row = QString::number(top + y);
+    xdotool({"mousemove", QString::number(left + 2), row, "mousedown", "1"});
+    xdotool({"mousemove", QString::number(left + 400), row});
+    xdotool({"mousemove", QString::number(left + 1200), row, "mouseup", "1"});
+}
+
+// Each mark among `lines` with its time, the first of each kind only.
+QList<std::pair<QString, double>> allMarks(const QStringList& lines) {
+    static const QRegularExpression pattern("quillpoint\\.latency: (.+) at ([0-9.]+) ms");
+    QList<std::pair<QString, double>> found;
+    for (const QString& line : lines) {
+        const auto match = pattern.match(line);
+        if (match.hasMatch() && std::none_of(found.cbegin(), found.cend(), [&](const auto& mark) {
+                return mark.first == match.captured(1);
+            }))
+            found.append({match.captured(1), match.captured(2).toDouble()});
+    }
+    return found;
 }
 
 class Bench {
@@ -136,14 +192,25 @@ public:
             std::printf("%-24s not installed\n", qPrintable(application.name));
             return;
         }
-        if (!open(application)) {
+        QString window;
+        if (!open(application, &window)) {
             std::printf("%-24s showed no window\n", qPrintable(application.name));
             close();
             return;
         }
-        pressKeys({"ctrl+a"});
+        if (!application.selectKeys.isEmpty()) {
+            pressKeys(application.selectKeys);
+        } else if (application.dragBelowTop < 0) {
+            xdotool({"mousemove", "--window", window, "2", "10", "mousedown", "1"});
+            xdotool({"mousemove", "--window", window, "900", "10", "mouseup", "1"});
+        } else {
+            dragAlongScreenRow(window, application.dragBelowTop);
+        }
         QTest::qWait(1500);
         QList<double> toRead, toSent, toArrival;
+        // Every mark of the program after the key event, in the order of its first round.
+        QStringList marks;
+        std::map<QString, QList<double>> toMark;
         QString how;
         for (int round = 0; round < rounds; ++round) {
             const qsizetype first = program.lines().size();
@@ -162,6 +229,11 @@ public:
             toRead << *read - *key;
             toSent << *sent - *key;
             toArrival << lastExplainArrival() - *key;
+            for (const auto& [event, at] : allMarks(lines)) {
+                if (!toMark.contains(event))
+                    marks << event;
+                toMark[event] << at - *key;
+            }
             for (const QString& line : lines) {
                 const qsizetype through = line.indexOf(" through ");
                 if (line.startsWith("TextCaptureService: read") && through >= 0)
@@ -179,6 +251,12 @@ public:
                     median(toSent), median(toArrival), static_cast<long long>(toArrival.size()),
                     *std::min_element(toArrival.cbegin(), toArrival.cend()),
                     *std::max_element(toArrival.cbegin(), toArrival.cend()));
+        // What was read, to see that a faster read is still the right one.
+        std::printf(
+            "    text: \"%s\"\n",
+            qPrintable(lastExplainRequest()["json"].toObject()["text"].toString().replace('\n', "\\n")));
+        for (const QString& event : marks)
+            std::printf("    %-48s %6.1f ms\n", qPrintable(event), median(toMark[event]));
         std::fflush(stdout);
         byPath[how] << toArrival;
     }
@@ -196,19 +274,20 @@ private:
         return std::count_if(requests.cbegin(), requests.cend(),
                              [](const QJsonObject& request) { return request["path"] == "/api/explain"; });
     }
-    double lastExplainArrival() const {
+    QJsonObject lastExplainRequest() const {
         const QList<QJsonObject> requests = backend.requests();
         for (qsizetype i = requests.size() - 1; i >= 0; --i) {
             if (requests[i]["path"] == "/api/explain")
-                return requests[i]["arrivedMs"].toDouble();
+                return requests[i];
         }
-        return 0;
+        return {};
     }
+    double lastExplainArrival() const { return lastExplainRequest()["arrivedMs"].toDouble(); }
     bool sentMark(qsizetype first) const {
         return mark(program.lines().mid(first), "explain request sent").has_value();
     }
 
-    bool open(const Application& application) {
+    bool open(const Application& application, QString* window) {
         const QString dir = files.filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
         QDir().mkpath(dir + "/profile");
         QFile document(dir + "/notes.txt");
@@ -246,8 +325,9 @@ private:
             QTest::qWait(250);
         }
         QTest::qWait(2500);
+        *window = windows.split('\n').constFirst();
         if (!onKWin())
-            xdotool({"windowactivate", "--sync", windows.split('\n').constFirst()});
+            xdotool({"windowactivate", "--sync", *window});
         return true;
     }
 

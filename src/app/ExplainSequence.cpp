@@ -84,10 +84,7 @@ void ExplainSequence::explainSelection() {
 
     ExplanationViewModel& viewModel = overlay.viewModel();
     viewModel.reset();
-    viewModel.setState(ExplanationState::loading());
-    viewModel.setLoadingMessage(std::nullopt);
-    overlay.showPanel();
-
+    // The request goes out before the panel is shown, which takes longer than sending it.
     m_explainStream = requestExplanation(
         *text, false,
         [&overlay](const QString& accumulated) {
@@ -105,6 +102,12 @@ void ExplainSequence::explainSelection() {
             if (accumulated.isEmpty())
                 overlay.showError(tr("No response received"), true);
         });
+    // Without a stream the request failed at once, and the panel shows why.
+    if (!m_explainStream)
+        return;
+    viewModel.setState(ExplanationState::loading());
+    viewModel.setLoadingMessage(std::nullopt);
+    overlay.showPanel();
 }
 
 void ExplainSequence::fetchDetailedExplanation() {

@@ -4,6 +4,7 @@
 #include "ReplyStatus.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -25,6 +26,14 @@ public:
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
+        // The reply hands its request to the network thread only on a later turn of the event
+        // loop, behind whatever the caller does next (showing the panel): hand it over now. An
+        // HTTP reply reports back through the event loop only, never from inside this call;
+        // other schemes may fail at once, before the caller has connected to the stream.
+        const QString scheme = request.url().scheme();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            QCoreApplication::sendPostedEvents(m_reply, QEvent::MetaCall);
+        logLatencyMark("explain request handed to the network");
     }
 
     // The consumer gave up: the reply goes, and nothing more reaches the stream.

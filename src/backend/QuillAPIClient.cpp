@@ -134,7 +134,9 @@ Result<QNetworkRequest, APIError> QuillAPIClient::prepareRequest(const QString& 
 }
 
 ExplainResult QuillAPIClient::explain(const QString& text, bool detailed, const QString& instruction) {
+    logLatencyMark("explain: preparing the request");
     auto request = prepareRequest(explainPath, "application/json");
+    logLatencyMark("explain: token read");
     if (!request)
         return request.error();
     QJsonObject body{

@@ -121,6 +121,7 @@ std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::opt
     // While the shortcut's key is down the X server keeps the keyboard grabbed for us, and the
     // application in front counts as unfocused: it reports no active window and ignores a copy.
     waitUntil([this] { return !m_keys.isKeyHeld(); });
+    logLatencyMark("shortcut key up");
     const auto focused =
         m_accessibility.focusedText(processId ? std::optional<qint64>(*processId) : std::nullopt);
     if (!focused)
@@ -146,12 +147,17 @@ std::optional<QString> TextCaptureService::selectedTextViaCopy() {
     std::optional<QString> text;
     // Keys still held from the shortcut would turn the copy into another command.
     if (waitForModifierRelease()) {
+        logLatencyMark("copy: modifiers up");
         // Copying replaces the clipboard: only a clipboard saved whole can be put back.
         if (const std::optional<SavedClipboard> saved = saveClipboard()) {
+            logLatencyMark("copy: clipboard saved");
             m_clipboard.clear();
             postCommandKey(Qt::Key_C, terminal);
+            logLatencyMark("copy: key sent");
             text = awaitCopiedText();
+            logLatencyMark("copy: copied text read");
             restoreClipboard(*saved);
+            logLatencyMark("copy: clipboard restored");
         } else {
             logLine(lcCapture(), QStringLiteral("TextCaptureService"),
                     QStringLiteral("not copying the selection: the clipboard's contents could not all be "

@@ -33,7 +33,9 @@ class TextCaptureService {
 public:
     struct Timing {
         int modifierReleaseTimeoutMs = 1000; // for the user to let go of the shortcut's keys
-        int modifierPollMs = 10;
+        // The keys of a shortcut sent by a tool go up within a millisecond or two: a short
+        // period keeps the wait from costing more than that.
+        int modifierPollMs = 2;
         int copyTimeoutMs = 500; // for the application in front to answer a synthetic copy
         // For the application in front to read a pasted text before the clipboard is restored
         // anyway, and how long after its last read it may still ask for another format.

@@ -40,7 +40,9 @@ enum class Stop {
     emptyStream,
     rateLimited,
     droppedMidStream,
-    backendDown
+    backendDown,
+    addressInvalid, // the request fails before it is made
+    schemeUnknown,  // the network manager fails it without a connection
 };
 
 } // namespace
@@ -116,6 +118,10 @@ void TestExplainSequence::everyStopShowsItsMessage_data() {
         << Stop::droppedMidStream << APIError::connectionRefused().message() << true << 1;
     QTest::newRow("backend down") << Stop::backendDown << APIError::connectionRefused().message() << true
                                   << 0;
+    QTest::newRow("backend address invalid")
+        << Stop::addressInvalid << APIError::invalidURL("http://exa mple/api/explain").message() << true << 0;
+    QTest::newRow("backend scheme unknown")
+        << Stop::schemeUnknown << QStringLiteral("Network error: Protocol \"quill\" is unknown") << true << 0;
 }
 
 void TestExplainSequence::everyStopShowsItsMessage() {
@@ -150,6 +156,12 @@ void TestExplainSequence::everyStopShowsItsMessage() {
         break;
     case Stop::backendDown:
         h->settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://127.0.0.1:1"));
+        break;
+    case Stop::addressInvalid:
+        h->settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://exa mple"));
+        break;
+    case Stop::schemeUnknown:
+        h->settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("quill://127.0.0.1"));
         break;
     case Stop::signedOut:
         break;

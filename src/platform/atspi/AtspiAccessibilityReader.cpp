@@ -335,11 +335,18 @@ private:
     bool m_breakPending = false;
 };
 
-QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget);
+// Where an embedded object's placeholder lies in the selected part of its parent's text.
+enum class Span {
+    end,    // at one end, among other characters: the object is touched, its selection says how far
+    only,   // all of it: the selection lies in the object, or covers it
+    inside, // between selected characters: all of the object is selected, whatever it reports
+};
 
-// The text an embedded object contributes to its parent's selection: its own selection, or the
-// whole object when it lies inside the parent's selection but reports none of its own.
-std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool atEdge, int depth,
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, bool whole, int depth,
+                     Budget& budget);
+
+// The text an embedded object contributes to its parent's selection.
+std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, Span span, int depth,
                                     Budget& budget, bool* block) {
     if (!budget.spend())
         return std::nullopt;
@@ -357,38 +364,43 @@ std::optional<QString> embeddedText(AtspiHypertext* hypertext, int offset, bool 
     if (!childText)
         return std::nullopt;
     *block = isBlock(child.get());
-    std::optional<Range> selection = firstSelection(childText.get());
-    if (!selection || selection->isEmpty()) {
-        // At the edge of the parent's selection the object is touched, not selected.
-        if (atEdge)
+    // A whole object costs two calls, its own selection four: a selection over many paragraphs
+    // asks only the two at its ends.
+    std::optional<Range> selection = span == Span::inside ? std::nullopt : firstSelection(childText.get());
+    const bool whole = !selection || selection->isEmpty();
+    if (whole) {
+        if (span == Span::end)
             return std::nullopt;
         selection = Range{0, characterCount(childText.get())};
     }
-    return readableText(child.get(), childText.get(), *selection, depth + 1, budget);
+    return readableText(child.get(), *selection, textBetween(childText.get(), *selection), whole, depth + 1,
+                        budget);
 }
 
-// `range` of `text` with each U+FFFC, an embedded object's place, replaced by that object's
-// selected text, recursively. Placeholders that lead nowhere are dropped.
-QString readableText(AtspiAccessible* node, AtspiText* text, Range range, int depth, Budget& budget) {
-    QString raw = textBetween(text, range);
+// `raw`, the characters of `range` of `node`'s text, with each U+FFFC, an embedded object's place,
+// replaced by that object's selected text, recursively; `whole` when all of the node is selected.
+// Placeholders that lead nowhere are dropped.
+QString readableText(AtspiAccessible* node, Range range, const QString& raw, bool whole, int depth,
+                     Budget& budget) {
     if (!raw.contains(kPlaceholder))
         return raw;
     Ref<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(node));
     ReadingText reading;
     int offset = range.start;
-    const qsizetype last = raw.lastIndexOf(kPlaceholder);
-    const qsizetype first = raw.indexOf(kPlaceholder);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < raw.size(); ++offset) {
         const qsizetype width = (raw.at(i).isHighSurrogate() && i + 1 < raw.size()) ? 2 : 1;
         if (raw.at(i) == kPlaceholder) {
             reading.addCharacters(raw.mid(runStart, i - runStart));
             bool block = false;
-            const bool atEdge =
-                raw.size() > 1 && ((i == first && i == 0) || (i == last && i == raw.size() - 1));
+            Span span = Span::inside;
+            if (!whole && raw.size() == 1)
+                span = Span::only;
+            else if (!whole && (i == 0 || i == raw.size() - 1))
+                span = Span::end;
             const std::optional<QString> piece =
                 hypertext && depth < kMaxEmbedDepth
-                    ? embeddedText(hypertext.get(), offset, atEdge, depth, budget, &block)
+                    ? embeddedText(hypertext.get(), offset, span, depth, budget, &block)
                     : std::nullopt;
             if (piece && block)
                 reading.addBlock(*piece);
@@ -406,10 +418,13 @@ bool isPlaceholderOnly(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == kPlaceholder || c.isSpace(); });
 }
 
-// The selection found in one text object, with that object for the log.
+// The selection found in one text object, with that object for the log, its selected range and
+// whether the toolkit returned that range's characters as nothing.
 struct Selection {
     QString text;
     Ref<AtspiAccessible> holder;
+    Range range;
+    bool charactersMissing = false;
 };
 
 // The selected text at or below `node`: the node's own selection, else the selections of the
@@ -421,11 +436,14 @@ std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bo
     Ref<AtspiText> text(atspi_accessible_get_text_iface(node.get()));
     if (text) {
         const std::optional<Range> range = firstSelection(text.get());
-        if (range && !range->isEmpty())
-            return Selection{readableText(node.get(), text.get(), *range, 0, budget), std::move(node)};
+        if (range && !range->isEmpty()) {
+            const QString raw = textBetween(text.get(), *range);
+            return Selection{readableText(node.get(), *range, raw, false, 0, budget), std::move(node), *range,
+                             raw.isEmpty()};
+        }
         // A caret in the focused text, or an empty field: nothing is selected.
         if (depth == 0 && (characterCount(text.get()) > 0 || childCount(node.get()) == 0))
-            return Selection{QString(), std::move(node)};
+            return Selection{QString(), std::move(node), {}, false};
     }
     if (depth >= kMaxWalkDepth)
         return std::nullopt;
@@ -493,31 +511,40 @@ Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
     return parentText ? std::move(focused) : std::move(parent);
 }
 
-// The object the application with `pid` last announced as focused, when it still is. Focus
-// implies the application's window is the active one.
-Ref<AtspiAccessible> announcedFocus(AtspiAccessible* announced, std::optional<qint64> pid) {
-    if (!announced || !pid || *pid == getpid() || processId(announced) != pid ||
-        !hasState(announced, ATSPI_STATE_FOCUSED))
+// `candidate`, an object that had the focus in the application with `pid`, when it still has.
+// Focus implies the application's window is the active one.
+Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint64> pid) {
+    if (!candidate || !pid || *pid == getpid() || processId(candidate) != pid)
         return {};
-    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(announced)));
+    // The cache can hold states the object no longer has, or an object the application has
+    // since replaced (Firefox's text area after a paste, which then has no text): ask anew.
+    atspi_accessible_clear_cache(candidate);
+    if (!hasState(candidate, ATSPI_STATE_FOCUSED))
+        return {};
+    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(candidate)));
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
 // else where the tree says focus is, else wherever its active window shows a selection.
 std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
                                        Budget& budget) {
-    if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid)) {
+    if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
+        logLatencyMark("accessibility: announced focus");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
             return selection;
     }
     auto application = findApplication(pid);
+    logLatencyMark("accessibility: application found");
     if (!application)
         return std::nullopt;
     const bool windowActive = static_cast<bool>(application->activeWindow);
     std::optional<Selection> selection;
-    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget))
+    if (Ref<AtspiAccessible> focused = focusedElement(*application, budget)) {
+        logLatencyMark("accessibility: focus found in the tree");
         selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
+    }
     if (!selection && windowActive) {
+        logLatencyMark("accessibility: searching the active window");
         Ref<AtspiAccessible> window(
             static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
         selection = selectionBelow(std::move(window), 1, windowActive, budget);
@@ -529,30 +556,47 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     return selection;
 }
 
-std::optional<FocusedText> readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+// What one read found, and the object that holds it, for the log.
+struct Read {
+    std::optional<FocusedText> text;
+    Ref<AtspiAccessible> holder;
+    bool found = false;
+};
+
+Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+    logLatencyMark("accessibility: read started");
     Budget budget;
     std::optional<Selection> selection = findSelection(pid, announced, budget);
+    logLatencyMark("accessibility: selection found");
     if (!selection)
-        return std::nullopt;
-    Error error;
-    Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
-    const QString role = roleName(selection->holder.get());
-    const QString appName = app ? applicationName(app.get()) : QString();
+        return {};
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
-    const std::optional<Range> range = text ? firstSelection(text.get()) : std::nullopt;
-    if (selection->text.isEmpty() && app && text && range && !range->isEmpty() &&
-        textBetween(text.get(), *range).isEmpty())
-        result = rangeInValue(app.get(), text.get(), *range).value_or(FocusedText{});
-    else if (isPlaceholderOnly(selection->text))
+    if (selection->text.isEmpty() && selection->charactersMissing && text) {
+        // Found by asking each parent in turn, a call each where the toolkit keeps no cache
+        // (GTK 4): only when needed.
+        Error error;
+        Ref<AtspiAccessible> app(atspi_accessible_get_application(selection->holder.get(), error.out()));
+        if (app)
+            result = rangeInValue(app.get(), text.get(), selection->range).value_or(FocusedText{});
+    } else if (isPlaceholderOnly(selection->text)) {
         result.selectedText = QString();
-    else
+    } else {
         result.selectedText = QString(selection->text).remove(kPlaceholder);
+    }
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
+    return {std::move(result), std::move(selection->holder), found};
+}
+
+// Names the object a read found its selection in, and its application.
+void logRead(const Read& read) {
+    Error error;
+    Ref<AtspiAccessible> app(atspi_accessible_get_application(read.holder.get(), error.out()));
+    const QString role = roleName(read.holder.get());
+    const QString appName = app ? applicationName(app.get()) : QString();
     logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
-            found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
-                  : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
-    return result;
+            read.found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
+                       : QStringLiteral("no selection in the %1 in focus in %2").arg(role, appName));
 }
 
 std::optional<AtspiAccessibilityReader::ActiveApplication> readActiveApplication() {
@@ -641,7 +685,9 @@ struct AtspiAccessibilityReader::Worker {
 
     static void onFocusChanged(AtspiEvent* event, void* data) {
         auto* worker = static_cast<Worker*>(data);
-        if (event->detail1 == 1 && event->source)
+        // Focus in our own windows (the panel, Preferences) is never where the selection is: it
+        // must not replace the last focus the application in front announced.
+        if (event->detail1 == 1 && event->source && processId(event->source) != getpid())
             worker->lastFocused =
                 Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
         g_boxed_free(atspi_event_get_type(), event);
@@ -681,7 +727,14 @@ std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<q
     if (!m_worker->available)
         return std::nullopt;
     Worker* worker = m_worker.get();
-    auto answer = m_worker->submit([pid, worker] { return readFocusedText(pid, worker->lastFocused.get()); });
+    auto answer = m_worker->submit([pid, worker] {
+        auto read = std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get()));
+        // The names in the log line cost calls to an application that may be slow to answer:
+        // they are asked once the selection is on its way.
+        if (read->holder)
+            worker->submit([read] { logRead(*read); });
+        return read->text;
+    });
     if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready) {
         logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
                 QStringLiteral("no answer from the application within %1 ms").arg(m_waitMs));
