@@ -481,6 +481,10 @@ Falls sie bereits eingeschaltet ist, melden Sie sich ab und wieder an und starte
         <source>Cannot write to the history %1</source>
         <translation>In den Verlauf %1 lässt sich nicht schreiben</translation>
     </message>
+    <message>
+        <source>it was written by a newer version of Quillpoint</source>
+        <translation>die Datei stammt von einer neueren Version von Quillpoint</translation>
+    </message>
 </context>
 <context>
     <name>quill::HistoryWindow</name>
