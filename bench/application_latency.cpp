@@ -173,15 +173,15 @@ QList<std::pair<QString, double>> allMarks(const QStringList& lines) {
 class Bench {
 public:
     bool start() {
-        if (!backend.start() || writeProgramSettings(backend.baseUrl()).isEmpty())
+        if (!m_backend.start() || writeProgramSettings(m_backend.baseUrl()).isEmpty())
             return false;
-        QFile page(files.filePath("page.html"));
+        QFile page(m_files.filePath("page.html"));
         if (!page.open(QIODevice::WriteOnly))
             return false;
         page.write(kPage);
         page.close();
-        program.start({"QT_LOGGING_RULES=quillpoint.latency.debug=true"});
-        if (!program.waitForLine("AuthService: Auto-authenticated as "))
+        m_program.start({"QT_LOGGING_RULES=quillpoint.latency.debug=true"});
+        if (!m_program.waitForLine("AuthService: Auto-authenticated as "))
             return false;
         QTest::qWait(1500);
         return true;
@@ -213,14 +213,14 @@ public:
         std::map<QString, QList<double>> toMark;
         QString how;
         for (int round = 0; round < rounds; ++round) {
-            const qsizetype first = program.lines().size();
+            const qsizetype first = m_program.lines().size();
             const qsizetype requests = explainRequests();
             pressKeys({"ctrl+1"});
             if (!QTest::qWaitFor([&] { return explainRequests() > requests && sentMark(first); }, 10000)) {
                 std::printf("%-24s round %d: no request\n", qPrintable(application.name), round);
                 break;
             }
-            const QStringList lines = program.lines().mid(first);
+            const QStringList lines = m_program.lines().mid(first);
             const auto key = mark(lines, "key event");
             const auto read = mark(lines, "selection read");
             const auto sent = mark(lines, "explain request sent");
@@ -258,11 +258,11 @@ public:
         for (const QString& event : marks)
             std::printf("    %-48s %6.1f ms\n", qPrintable(event), median(toMark[event]));
         std::fflush(stdout);
-        byPath[how] << toArrival;
+        m_byPath[how] << toArrival;
     }
 
     void summary() const {
-        for (const auto& [how, times] : byPath)
+        for (const auto& [how, times] : m_byPath)
             std::printf("%s: through %s, key→backend median %.1f ms over %lld presses\n",
                         qPrintable(qEnvironmentVariable("QUILL_TEST_SESSION")), qPrintable(how),
                         median(times), static_cast<long long>(times.size()));
@@ -270,12 +270,12 @@ public:
 
 private:
     qsizetype explainRequests() const {
-        const QList<QJsonObject> requests = backend.requests();
+        const QList<QJsonObject> requests = m_backend.requests();
         return std::count_if(requests.cbegin(), requests.cend(),
                              [](const QJsonObject& request) { return request["path"] == "/api/explain"; });
     }
     QJsonObject lastExplainRequest() const {
-        const QList<QJsonObject> requests = backend.requests();
+        const QList<QJsonObject> requests = m_backend.requests();
         for (qsizetype i = requests.size() - 1; i >= 0; --i) {
             if (requests[i]["path"] == "/api/explain")
                 return requests[i];
@@ -284,11 +284,11 @@ private:
     }
     double lastExplainArrival() const { return lastExplainRequest()["arrivedMs"].toDouble(); }
     bool sentMark(qsizetype first) const {
-        return mark(program.lines().mid(first), "explain request sent").has_value();
+        return mark(m_program.lines().mid(first), "explain request sent").has_value();
     }
 
     bool open(const Application& application, QString* window) {
-        const QString dir = files.filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+        const QString dir = m_files.filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
         QDir().mkpath(dir + "/profile");
         QFile document(dir + "/notes.txt");
         if (!document.open(QIODevice::WriteOnly))
@@ -298,16 +298,16 @@ private:
         QStringList arguments;
         for (QString argument : application.arguments) {
             argument.replace("%DIR", dir + "/profile");
-            argument.replace("%PAGE", QUrl::fromLocalFile(files.filePath("page.html")).toString());
+            argument.replace("%PAGE", QUrl::fromLocalFile(m_files.filePath("page.html")).toString());
             argument.replace("%FILE", document.fileName());
             arguments << argument;
         }
-        target.setProcessEnvironment(environmentWith(application.environment));
-        target.setStandardOutputFile(QProcess::nullDevice());
-        target.setStandardErrorFile(QProcess::nullDevice());
-        target.setChildProcessModifier([] { ::setsid(); });
-        target.start(application.program, arguments);
-        if (!target.waitForStarted())
+        m_target.setProcessEnvironment(environmentWith(application.environment));
+        m_target.setStandardOutputFile(QProcess::nullDevice());
+        m_target.setStandardErrorFile(QProcess::nullDevice());
+        m_target.setChildProcessModifier([] { ::setsid(); });
+        m_target.start(application.program, arguments);
+        if (!m_target.waitForStarted())
             return false;
         QElapsedTimer waited;
         waited.start();
@@ -332,17 +332,17 @@ private:
     }
 
     void close() {
-        if (target.state() != QProcess::NotRunning) {
-            ::kill(-static_cast<pid_t>(target.processId()), SIGKILL);
-            target.waitForFinished(5000);
+        if (m_target.state() != QProcess::NotRunning) {
+            ::kill(-static_cast<pid_t>(m_target.processId()), SIGKILL);
+            m_target.waitForFinished(5000);
         }
     }
 
-    TestBackend backend;
-    AppProcess program;
-    QTemporaryDir files;
-    QProcess target;
-    std::map<QString, QList<double>> byPath;
+    TestBackend m_backend;
+    AppProcess m_program;
+    QTemporaryDir m_files;
+    QProcess m_target;
+    std::map<QString, QList<double>> m_byPath;
 };
 
 } // namespace
