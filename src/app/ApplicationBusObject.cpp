@@ -91,6 +91,18 @@ void ApplicationBusObject::Open(const QStringList&, const QVariantMap&) {
     sendErrorReply(QDBusError::NotSupported, QStringLiteral("Quillpoint opens no files"));
 }
 
+bool ApplicationBusObject::admit(RemoteAction action) {
+    if (m_throttle.admit(action, std::chrono::milliseconds(m_clock.elapsed()))) {
+        m_burstLogged = false;
+        return true;
+    }
+    // Once a burst: a flood of calls must not become a flood of lines.
+    if (!std::exchange(m_burstLogged, true))
+        logLine(lcApp(), QStringLiteral("ApplicationBusObject"),
+                QStringLiteral("%1 ignored: it repeats one made a moment ago").arg(remoteActionName(action)));
+    return false;
+}
+
 void ApplicationBusObject::ActivateAction(const QString& actionName, const QVariantList& parameter,
                                           const QVariantMap&) {
     const std::optional<RemoteAction> action = remoteActionNamed(actionName);
@@ -103,7 +115,7 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
     }
     if (action == RemoteAction::action) {
         const std::optional<QString> id = userActionId(parameter);
-        if (!id || !m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed())))
+        if (!id || !admit(*action))
             return;
         QMetaObject::invokeMethod(
             this,
@@ -114,15 +126,8 @@ void ApplicationBusObject::ActivateAction(const QString& actionName, const QVari
             Qt::QueuedConnection);
         return;
     }
-    if (!m_throttle.admit(*action, std::chrono::milliseconds(m_clock.elapsed()))) {
-        // Once a burst: a flood of calls must not become a flood of lines.
-        if (!std::exchange(m_burstLogged, true))
-            logLine(lcApp(), QStringLiteral("ApplicationBusObject"),
-                    QStringLiteral("%1 ignored: it repeats one made a moment ago")
-                        .arg(remoteActionName(*action)));
+    if (!admit(*action))
         return;
-    }
-    m_burstLogged = false;
     logLatencyMark("key event");
     // The caller has its answer before the action runs.
     QMetaObject::invokeMethod(

@@ -64,6 +64,9 @@ private:
     // Whether the call for the user's action `parameter` names one that can run; answers the
     // caller with the error otherwise.
     std::optional<QString> userActionId(const QVariantList& parameter);
+    // Whether `action` is to run now rather than be taken for a repeat of the last; a burst of
+    // repeats is logged once.
+    bool admit(RemoteAction action);
 
     UserActionCheck m_userActionCheck;
     ActionThrottle m_throttle;

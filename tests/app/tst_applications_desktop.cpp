@@ -100,6 +100,9 @@ private:
     // The `index`th explain request's text, once it arrives.
     QString explainedText(qsizetype index);
     QStringList linesSince(qsizetype first) const { return app.lines().mid(first); }
+    // What a failure shows of the program: its lines since `first`, or its last ones and
+    // whether it still runs when it said nothing since.
+    QString programLog(qsizetype first);
     QString startApplication(const Application& application);
     bool waitForWindow(const Application& application, QString* window);
     bool transcribe();
@@ -146,6 +149,18 @@ QString TestApplicationsDesktop::explainedText(qsizetype index) {
     if (!QTest::qWaitFor([&] { return requestsTo("/api/explain").size() > index; }, 10000))
         return QStringLiteral("(no request)");
     return requestsTo("/api/explain").at(index)["json"].toObject()["text"].toString();
+}
+
+QString TestApplicationsDesktop::programLog(qsizetype first) {
+    const QStringList all = app.lines();
+    QStringList shown = all.mid(first);
+    if (shown.isEmpty())
+        shown = all.mid(std::max<qsizetype>(0, all.size() - 40));
+    if (app.process().state() == QProcess::NotRunning)
+        shown << QStringLiteral("(the program has ended: status %1, code %2)")
+                     .arg(int(app.process().exitStatus()))
+                     .arg(app.process().exitCode());
+    return shown.join(u'\n');
 }
 
 QString TestApplicationsDesktop::startApplication(const Application& application) {
@@ -367,7 +382,7 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     QVERIFY(pressKeys({"ctrl+1"}));
     const QString sent = explainedText(explained).trimmed();
     const QStringList lines = linesSince(firstLine);
-    QVERIFY2(sent == expected, qPrintable(sent + "\n--- the program's log:\n" + lines.join('\n')));
+    QVERIFY2(sent == expected, qPrintable(sent + "\n--- the program's log:\n" + programLog(firstLine)));
     QVERIFY2(!lines.filter("through " + application.readThrough).isEmpty(), qPrintable(lines.join('\n')));
     // The object's role is logged once the selection is on its way.
     if (!application.role.isEmpty())
