@@ -136,26 +136,6 @@ std::optional<double> mark(const QStringList& lines, const QString& event) {
     return std::nullopt;
 }
 
-// Drags the pointer along the row `y` below the top of the X11 window `window`, in screen
-// coordinates: xdotool's moves relative to Konsole's window miss its terminal.
-void dragAlongScreenRow(const QString& window, int y) {
-    QString geometry;
-    if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))
-        return;
-    int left = 0;
-    int top = 0;
-    for (const QString& line : geometry.split('\n')) {
-        if (line.startsWith("X="))
-            left = line.mid(2).toInt();
-        else if (line.startsWith("Y="))
-            top = line.mid(2).toInt();
-    }
-    const QString row = QString::number(top + y);
-    xdotool({"mousemove", QString::number(left + 2), row, "mousedown", "1"});
-    xdotool({"mousemove", QString::number(left + 400), row});
-    xdotool({"mousemove", QString::number(left + 1200), row, "mouseup", "1"});
-}
-
 // Each mark among `lines` with its time, the first of each kind only.
 QList<std::pair<QString, double>> allMarks(const QStringList& lines) {
     static const QRegularExpression pattern("quillpoint\\.latency: (.+) at ([0-9.]+) ms");

@@ -60,26 +60,6 @@ struct Application {
     int firstLineBelowTop = -1;
 };
 
-// Drags the pointer along the row `y` below the top of the X11 window `window`, from its left
-// edge to beyond its right one, as a person selects a line in a terminal.
-bool dragAlongScreenRow(const QString& window, int y) {
-    QString geometry;
-    if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))
-        return false;
-    int left = 0;
-    int top = 0;
-    for (const QString& line : geometry.split('\n')) {
-        if (line.startsWith("X="))
-            left = line.mid(2).toInt();
-        else if (line.startsWith("Y="))
-            top = line.mid(2).toInt();
-    }
-    const QString row = QString::number(top + y);
-    return xdotool({"mousemove", QString::number(left + 2), row, "mousedown", "1"}) &&
-           xdotool({"mousemove", QString::number(left + 400), row}) &&
-           xdotool({"mousemove", QString::number(left + 1200), row, "mouseup", "1"});
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Application)

@@ -22,6 +22,41 @@ bool xdotool(const QStringList& arguments, QString* output) {
     return true;
 }
 
+bool dragAlongScreenRow(const QString& window, int y) {
+    QString geometry;
+    if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))
+        return false;
+    int left = 0;
+    int top = 0;
+    for (const QString& line : geometry.split('\n')) {
+        if (line.startsWith("X="))
+            left = line.mid(2).toInt();
+        else if (line.startsWith("Y="))
+            top = line.mid(2).toInt();
+    }
+    const QString row = QString::number(top + y);
+    return xdotool({"mousemove", QString::number(left + 2), row, "mousedown", "1"}) &&
+           xdotool({"mousemove", QString::number(left + 400), row}) &&
+           xdotool({"mousemove", QString::number(left + 1200), row, "mouseup", "1"});
+}
+
+QList<int> processesOf(const QByteArray& program, const char* variable) {
+    QList<int> pids;
+    const QByteArray entry = QByteArray(variable) + '=' + qgetenv(variable);
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const int pid = name.toInt(&number);
+        QFile command(QStringLiteral("/proc/%1/cmdline").arg(name));
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(name));
+        if (!number || !command.open(QIODevice::ReadOnly) || !environment.open(QIODevice::ReadOnly))
+            continue;
+        if (command.readAll().split('\0').value(0) == program &&
+            environment.readAll().split('\0').contains(entry))
+            pids << pid;
+    }
+    return pids;
+}
+
 QString activateWindow(const QString& windowClass) {
     QString windows;
     if (!xdotool({"search", "--sync", "--onlyvisible", "--class", windowClass}, &windows))

@@ -13,6 +13,13 @@ namespace quill::test {
 
 // Runs xdotool; false when it fails. `output` gets its trimmed standard output.
 bool xdotool(const QStringList& arguments, QString* output = nullptr);
+// Drags the pointer along the row `y` below the top of the X11 window `window`, from its left
+// edge to beyond its right one, as a person selects a line in a terminal. Moves in screen
+// coordinates: xdotool's moves relative to Konsole's window miss its terminal.
+bool dragAlongScreenRow(const QString& window, int y);
+// The processes running `program` whose environment has `variable` as this process has it (the
+// same display or compositor).
+QList<int> processesOf(const QByteArray& program, const char* variable);
 // The first mapped window of `windowClass`, brought to the front; empty when none appears.
 QString activateWindow(const QString& windowClass);
 // Writes the program's settings file below `configHome` (this desktop's config home when empty):

@@ -1,3 +1,4 @@
+#include "DesktopTools.h"
 #include "platform/wayland/DataControlClipboard.h"
 
 #include <QDir>
@@ -11,28 +12,7 @@
 #include <memory>
 
 using namespace quill;
-
-namespace {
-
-// Keeper processes on this test's compositor.
-QList<int> keepers() {
-    QList<int> pids;
-    const QByteArray display = "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY");
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        QFile command(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        QFile environment(QStringLiteral("/proc/%1/environ").arg(entry));
-        if (!number || !command.open(QIODevice::ReadOnly) || !environment.open(QIODevice::ReadOnly))
-            continue;
-        if (command.readAll().split('\0').value(0) == QUILL_WAYLAND_CLIPBOARD_KEEPER &&
-            environment.readAll().split('\0').contains(display))
-            pids << pid;
-    }
-    return pids;
-}
-
-} // namespace
+using namespace quill::test;
 
 // The data-control clipboard against real KWin, with wl-clipboard as the other client: neither
 // side ever has the keyboard focus.
@@ -174,7 +154,7 @@ void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     elapsed.start();
     holder->keepAfterExit();
     qInfo("the keeper took the clipboard over in %lld ms", qint64(elapsed.elapsed()));
-    QCOMPARE(keepers().size(), 1);
+    QCOMPARE(processesOf(QUILL_WAYLAND_CLIPBOARD_KEEPER, "WAYLAND_DISPLAY").size(), 1);
     // The keeper took the contents and left no copy of them behind.
     QCOMPARE(QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
                  .entryList({"quillpoint-clipboard-*"}, QDir::Files),
@@ -198,7 +178,7 @@ void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     // Someone copying ends the keeper; with nothing of ours held there is nothing to keep.
     QVERIFY(wlCopy("newer", {"--type", "text/plain;charset=utf-8"}));
     elapsed.start();
-    QTRY_VERIFY_WITH_TIMEOUT(keepers().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(processesOf(QUILL_WAYLAND_CLIPBOARD_KEEPER, "WAYLAND_DISPLAY").isEmpty(), 10000);
     qInfo("the keeper ended %lld ms after another client copied", qint64(elapsed.elapsed()));
     QCOMPARE(clipboard->text(), QStringLiteral("newer"));
     auto idle = DataControlClipboard::create(QStringLiteral(QUILL_WAYLAND_CLIPBOARD_KEEPER));
@@ -207,7 +187,7 @@ void TestDataControlClipboard::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     idle->setText(QStringLiteral("dropped"));
     idle->clear();
     idle->keepAfterExit();
-    QCOMPARE(keepers().size(), 0);
+    QCOMPARE(processesOf(QUILL_WAYLAND_CLIPBOARD_KEEPER, "WAYLAND_DISPLAY").size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDataControlClipboard)

@@ -1,34 +1,12 @@
+#include "DesktopTools.h"
 #include "platform/x11/X11Clipboard.h"
 
 #include <QClipboard>
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QTest>
 
 using namespace quill;
-
-namespace {
-
-// Keeper processes on this test's display.
-QList<int> keepers() {
-    QList<int> pids;
-    const QByteArray display = "DISPLAY=" + qgetenv("DISPLAY");
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        QFile command(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        QFile environment(QStringLiteral("/proc/%1/environ").arg(entry));
-        if (!number || !command.open(QIODevice::ReadOnly) || !environment.open(QIODevice::ReadOnly))
-            continue;
-        if (command.readAll().split('\0').value(0) == QUILL_CLIPBOARD_KEEPER &&
-            environment.readAll().split('\0').contains(display))
-            pids << pid;
-    }
-    return pids;
-}
-
-} // namespace
+using namespace quill::test;
 
 // The test desktop runs no clipboard manager, as GNOME by default.
 class TestX11ClipboardDesktop : public QObject {
@@ -51,7 +29,7 @@ void TestX11ClipboardDesktop::whatWeHoldOutlivesUsUntilSomeoneCopies() {
 
     clipboard.keepAfterExit();
     QVERIFY(!QGuiApplication::clipboard()->ownsClipboard());
-    QCOMPARE(keepers().size(), 1);
+    QCOMPARE(processesOf(QUILL_CLIPBOARD_KEEPER, "DISPLAY").size(), 1);
     const ClipboardContents kept = clipboard.readAll(ClipboardReadLimits{});
     QVERIFY(kept.complete);
     for (const ClipboardFormat& format : formats)
@@ -59,10 +37,10 @@ void TestX11ClipboardDesktop::whatWeHoldOutlivesUsUntilSomeoneCopies() {
 
     // Someone copying ends the keeper; with nothing of ours held there is nothing to keep.
     clipboard.setText(QStringLiteral("newer"));
-    QTRY_VERIFY_WITH_TIMEOUT(keepers().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(processesOf(QUILL_CLIPBOARD_KEEPER, "DISPLAY").isEmpty(), 10000);
     clipboard.clear();
     clipboard.keepAfterExit();
-    QCOMPARE(keepers().size(), 0);
+    QCOMPARE(processesOf(QUILL_CLIPBOARD_KEEPER, "DISPLAY").size(), 0);
 }
 
 QTEST_MAIN(TestX11ClipboardDesktop)
