@@ -9,6 +9,7 @@
 #include <atomic>
 #include <atspi/atspi.h>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -648,7 +649,12 @@ struct AtspiAccessibilityReader::Worker {
             g_object_unref(worker->focusListener);
             worker->focusListener = nullptr;
         } else if (!ok) {
-            logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
+            // A reader that is gone may mean a program that is ending, its logging torn down
+            // under this thread: nobody is left to tell.
+            const std::lock_guard lock(worker->stopMutex);
+            if (!worker->stopping)
+                logLine(
+                    lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
                     QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
         }
         worker->lastFocused.reset();
@@ -656,7 +662,10 @@ struct AtspiAccessibilityReader::Worker {
     }
 
     void stop() {
-        stopping = true;
+        {
+            const std::lock_guard lock(stopMutex);
+            stopping = true;
+        }
         g_main_context_invoke(
             context,
             [](gpointer data) {
@@ -698,6 +707,8 @@ struct AtspiAccessibilityReader::Worker {
     std::atomic_bool connected = false; // atspi_init has returned
     std::atomic_bool available = false;
     std::atomic_bool stopping = false;
+    // Held while the thread logs, so that nothing is logged once the reader has stopped it.
+    std::mutex stopMutex;
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
     Ref<AtspiAccessible> lastFocused;
