@@ -151,9 +151,10 @@ void AppDelegate::setupApplication() {
 
 void AppDelegate::setupServices() {
     PreferencesManager& preferences = m_services.preferencesManager();
-    m_apiClient = std::make_unique<QuillAPIClient>(
-        KeychainHelper(m_services.secretStore()), [this] { return m_modelCatalog->effectiveModel(); },
-        m_services.settingsStore(), nullptr, m_timing.apiIdleTimeoutMs);
+    m_apiClient =
+        std::make_unique<QuillAPIClient>([&auth = m_services.authService()] { return auth.bearerToken(); },
+                                         [this] { return m_modelCatalog->effectiveModel(); },
+                                         m_services.settingsStore(), nullptr, m_timing.apiIdleTimeoutMs);
     m_modelCatalog = std::make_unique<ModelCatalog>(
         *m_apiClient, m_services.authService(), builtInModels(),
         [&preferences] { return preferences.hasChosenModel() ? preferences.selectedModel() : QString(); });

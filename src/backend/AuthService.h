@@ -34,6 +34,9 @@ public:
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     std::optional<QString> userIdentifier() const { return m_userIdentifier; }
+    // The identity is the token sent to the backend. Kept here once the keyring has answered, so
+    // that no request waits for the keyring.
+    std::optional<QString> bearerToken() const { return m_userIdentifier; }
     // True while a check waits for the keyring.
     bool isChecking() const { return m_checking != 0; }
 

@@ -1,6 +1,5 @@
 #include "QuillAPIClient.h"
 
-#include "AuthService.h"
 #include "ReplyStatus.h"
 #include "platform/Log.h"
 #include "platform/SettingsStore.h"
@@ -88,10 +87,10 @@ template <typename Done, typename Error> void failLater(QObject* context, Done d
 
 } // namespace
 
-QuillAPIClient::QuillAPIClient(KeychainHelper keychain, ModelGetter selectedModel, SettingsStore& settings,
+QuillAPIClient::QuillAPIClient(TokenGetter bearerToken, ModelGetter selectedModel, SettingsStore& settings,
                                QNetworkAccessManager* network, int idleTimeoutMs, QObject* parent)
     : QObject(parent)
-    , m_keychain(std::move(keychain))
+    , m_bearerToken(std::move(bearerToken))
     , m_selectedModel(std::move(selectedModel))
     , m_settings(settings)
     , m_network(network ? network : new QNetworkAccessManager(this))
@@ -115,7 +114,7 @@ QString QuillAPIClient::apiBaseURL() const {
 
 Result<QNetworkRequest, APIError> QuillAPIClient::prepareRequest(const QString& path,
                                                                  const QByteArray& contentType) {
-    const auto token = m_keychain.load(AuthService::tokenKey);
+    const auto token = m_bearerToken();
     if (!token)
         return APIError::notAuthenticated();
     const QString urlText = apiBaseURL() + path;

@@ -2,7 +2,6 @@
 
 #include "APIError.h"
 #include "ExplanationStream.h"
-#include "KeychainHelper.h"
 #include "ModelList.h"
 
 #include <QByteArray>
@@ -10,6 +9,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 class QNetworkRequest;
@@ -23,8 +23,8 @@ using TranscriptionResult = Result<QString, RequestError>;
 using ModelListResult = Result<ModelList, RequestError>;
 
 // The one component that talks to the backend. It keeps no state between calls: the base URL,
-// the bearer token and the model are read afresh for every request, so a change of any of them
-// applies to the next request. All calls are made on the main thread; the network work itself
+// the bearer token and the model are asked for afresh for every request, so a change of any of
+// them applies to the next request. All calls are made on the main thread; the network work itself
 // runs inside Qt's network manager and reports back through the event loop.
 class QuillAPIClient : public QObject {
     Q_OBJECT
@@ -40,9 +40,11 @@ public:
 
     // The identifier of the model the user chose, read for every request.
     using ModelGetter = std::function<QString()>;
+    // The bearer token of the sign-in, none while signed out; asked for every request.
+    using TokenGetter = std::function<std::optional<QString>()>;
 
     // `network` may be null: the client then makes its own. `settings` must outlive the client.
-    QuillAPIClient(KeychainHelper keychain, ModelGetter selectedModel, SettingsStore& settings,
+    QuillAPIClient(TokenGetter bearerToken, ModelGetter selectedModel, SettingsStore& settings,
                    QNetworkAccessManager* network = nullptr, int idleTimeoutMs = defaultIdleTimeoutMs,
                    QObject* parent = nullptr);
     ~QuillAPIClient() override;
@@ -76,7 +78,7 @@ private:
     // Token first, then the URL: without a token nothing else is looked at.
     Result<QNetworkRequest, APIError> prepareRequest(const QString& path, const QByteArray& contentType);
 
-    KeychainHelper m_keychain;
+    TokenGetter m_bearerToken;
     ModelGetter m_selectedModel;
     SettingsStore& m_settings;
     QNetworkAccessManager* m_network;

@@ -178,10 +178,10 @@ void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
     QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
     QString panel;
-    QTRY_VERIFY_WITH_TIMEOUT(
+    QTRY_VERIFY2_WITH_TIMEOUT(
         xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", "^Quillpoint$"},
                 &panel),
-        5000);
+        qPrintable(app.lines().join(u'\n')), 15000);
     QTest::qWait(500);
     QVERIFY(editor->isActive());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
@@ -226,10 +226,12 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
 void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(customBindings().contains("quillpoint-escape"), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(customBindings().contains("quillpoint-escape"),
+                              qPrintable(app.lines().join(u'\n')), 15000);
     QTest::qWait(800);
     QVERIFY(pressUntil("Escape", [this] { return recordings().isEmpty(); }) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!customBindings().contains("quillpoint-escape"), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(!customBindings().contains("quillpoint-escape"),
+                              qPrintable(app.lines().join(u'\n')), 15000);
     QTest::qWait(1000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
     QVERIFY(editor->isActive());
@@ -259,7 +261,8 @@ void TestGnomeDesktop::refusedKeyboardLeavesTheTranscriptOnTheClipboard() {
     again.start();
     QVERIFY2(again.waitForLine("AuthService: Using existing device token"),
              qPrintable(again.lines().join(QChar(10))));
-    QTRY_VERIFY_WITH_TIMEOUT(customBindings().contains("quillpoint-control-2"), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(customBindings().contains("quillpoint-control-2"),
+                              qPrintable(again.lines().join(QChar(10))), 20000);
     QVERIFY(pressKeys("End"));
     const QString before = editor->text();
     QVERIFY(pressUntil("ctrl+2", [this] { return recordings().size() == 1; }) > 0);
@@ -276,10 +279,10 @@ void TestGnomeDesktop::refusedKeyboardLeavesTheTranscriptOnTheClipboard() {
     QTRY_COMPARE_WITH_TIMEOUT(clipboard(), expected, 10000);
     // The panel stays up with the message (its text is painted, out of AT-SPI's sight).
     QString panel;
-    QTRY_VERIFY_WITH_TIMEOUT(
+    QTRY_VERIFY2_WITH_TIMEOUT(
         xdotool({"search", "--onlyvisible", "--pid", QString::number(again.pid()), "--name", "^Quillpoint$"},
                 &panel),
-        5000);
+        qPrintable(again.lines().join(QChar(10))), 15000);
     QCOMPARE(editor->text(), before);
     QVERIFY(QProcess::execute(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--quit"}) == 0);
     QVERIFY(again.waitForExit(15000));

@@ -95,8 +95,7 @@ void TestTranslations::germanSessionGetsGermanMenuAndPreferences() {
     FakeAudioInputList audioInputs;
     // Nothing listens there: the built-in models are offered.
     settings.setValue(QuillAPIClient::baseURLOverrideKey, QStringLiteral("http://127.0.0.1:9"));
-    QuillAPIClient client(
-        KeychainHelper(secrets), [] { return QString(); }, settings);
+    QuillAPIClient client([&auth] { return auth.bearerToken(); }, [] { return QString(); }, settings);
     ModelCatalog models(client, auth, {{"gpt-5.2", "OpenAI GPT-5.2", false}}, [] { return QString(); });
     HistorySettings history{settings};
     PreferencesView view(shortcuts, names, preferences, auth, audioInputs, models, history);

@@ -48,8 +48,8 @@ struct Rig {
     TestHttpServer server;
     QNetworkAccessManager network;
     QString chosen;
-    QuillAPIClient client{KeychainHelper(secrets), [this] { return catalog->effectiveModel(); }, settings,
-                          &network};
+    QuillAPIClient client{[this] { return auth.bearerToken(); }, [this] { return catalog->effectiveModel(); },
+                          settings, &network};
     AuthService auth{KeychainHelper(secrets), host, 0};
     std::unique_ptr<ModelCatalog> catalog;
 };

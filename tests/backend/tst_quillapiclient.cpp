@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 #include "TestHttpServer.h"
+#include "backend/AuthService.h"
 #include "backend/QuillAPIClient.h"
 #include "platform/SettingsStore.h"
 
@@ -24,13 +25,12 @@ const QString tokenItem = QStringLiteral("app.quillpoint.Quillpoint/quillpoint_a
 // A client wired to a loopback server, a token in a fake keyring and settings in memory.
 struct Rig {
     explicit Rig(int idleTimeoutMs = QuillAPIClient::defaultIdleTimeoutMs) {
-        secrets.items.insert(tokenItem, "device-box-1234ABCD");
         settings.setValue(QuillAPIClient::baseURLOverrideKey, server.baseUrl());
-        client = std::make_unique<QuillAPIClient>(
-            KeychainHelper(secrets), [this] { return model; }, settings, &network, idleTimeoutMs);
+        client = std::make_unique<QuillAPIClient>([this] { return token; }, [this] { return model; },
+                                                  settings, &network, idleTimeoutMs);
     }
 
-    FakeSecretStore secrets;
+    std::optional<QString> token = QStringLiteral("device-box-1234ABCD");
     MemorySettingsStore settings;
     QString model = QStringLiteral("gpt-5.2");
     TestHttpServer server;
@@ -150,6 +150,7 @@ private slots:
     void transcribeSendsTheRawAudio();
     void transcribeSendsLanguageAndWordsEncoded();
     void noTokenMeansNoTraffic();
+    void tokenComesFromTheSignInNotFromTheKeyring();
     void unparsableOverrideIsInvalidURL();
     void streamOutcomes_data();
     void streamOutcomes();
@@ -312,9 +313,35 @@ void TestQuillAPIClient::transcribeSendsLanguageAndWordsEncoded() {
     QCOMPARE(rig.server.requests[2].path, QByteArray("/api/transcribe?language=fr"));
 }
 
+void TestQuillAPIClient::tokenComesFromTheSignInNotFromTheKeyring() {
+    // The keyring is read once, at sign-in: a request must never wait for it on the main thread
+    // (it may be locked, or slow to answer). Signing out takes the token from the next request.
+    FakeSecretStore secrets;
+    secrets.items.insert(tokenItem, "device-box-1234ABCD");
+    const FakeHostInfo host(QStringLiteral("box"));
+    AuthService auth(KeychainHelper(secrets), host, 60'000);
+    QVERIFY(auth.isAuthenticated());
+    Rig rig;
+    rig.client = std::make_unique<QuillAPIClient>([&auth] { return auth.bearerToken(); },
+                                                  [] { return QString(); }, rig.settings, &rig.network);
+    rig.server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"ok"})"));
+    secrets.failLookups = true;
+    const int lookups = secrets.lookupCalls;
+    QVERIFY(transcribe(rig, "audio")->ok());
+    QCOMPARE(secrets.lookupCalls, lookups);
+    QCOMPARE(rig.server.requests.constFirst().header("Authorization"),
+             QByteArray("Bearer device-box-1234ABCD"));
+
+    auth.signOut();
+    const auto explained = rig.client->explain("text", false);
+    QVERIFY(!explained.ok());
+    QCOMPARE(explained.error().message(), QStringLiteral("Please sign in to continue"));
+    QCOMPARE(rig.server.requests.size(), 1);
+}
+
 void TestQuillAPIClient::noTokenMeansNoTraffic() {
     Rig rig;
-    rig.secrets.items.clear();
+    rig.token.reset();
     auto explained = rig.client->explain("text", false);
     QVERIFY(!explained.ok());
     QCOMPARE(explained.error().message(), QStringLiteral("Please sign in to continue"));

@@ -83,7 +83,8 @@ struct Stores {
     HistorySettings history{settings};
     TestHttpServer server;
     QNetworkAccessManager network;
-    QuillAPIClient client{KeychainHelper(secrets), [] { return QString(); }, settings, &network};
+    QuillAPIClient client{[this] { return auth.bearerToken(); }, [] { return QString(); }, settings,
+                          &network};
 
 private:
     std::unique_ptr<ModelCatalog> m_catalog;
