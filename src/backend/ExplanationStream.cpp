@@ -5,12 +5,18 @@
 #include "platform/Log.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 namespace quill {
+
+// The longest the caller waits for the network thread to take the request's body.
+constexpr int kHandOverWaitMs = 3;
 
 // Reads one explain reply and feeds its stream. Owned by the network manager, not by the
 // stream, so that a consumer going away leaves the reply to run to its end.
@@ -22,17 +28,26 @@ public:
         , m_stream(stream) {
         stream->m_producer = this;
         m_reply = network.post(request, body);
-        connect(m_reply, &QNetworkReply::requestSent, this, [] { logLatencyMark("explain request sent"); });
-        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
-        connect(m_reply, &QNetworkReply::readyRead, this, [this] { readBody(); });
-        connect(m_reply, &QNetworkReply::finished, this, [this] { replyFinished(); });
-        // The reply hands its request to the network thread only on a later turn of the event
-        // loop, behind whatever the caller does next (showing the panel): hand it over now. An
-        // HTTP reply reports back through the event loop only, never from inside this call;
-        // other schemes may fail at once, before the caller has connected to the stream.
+        connect(m_reply, &QNetworkReply::requestSent, this, [this] {
+            m_sent = true;
+            logLatencyMark("explain request sent");
+        });
+        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+            if (!heldBack())
+                checkHead();
+        });
+        connect(m_reply, &QNetworkReply::readyRead, this, [this] {
+            if (!heldBack())
+                readBody();
+        });
+        connect(m_reply, &QNetworkReply::finished, this, [this] {
+            if (!heldBack())
+                replyFinished();
+        });
+        // Other schemes may fail at once, before the caller has connected to the stream.
         const QString scheme = request.url().scheme();
         if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            QCoreApplication::sendPostedEvents(m_reply, QEvent::MetaCall);
+            handOver();
         logLatencyMark("explain request handed to the network");
     }
 
@@ -45,6 +60,36 @@ public:
     }
 
 private:
+    // The reply hands its request to the network thread only on a later turn of the event loop,
+    // and the network thread asks for the body through this thread's event loop as well: both
+    // would wait behind whatever the caller does next (showing the panel takes several
+    // milliseconds). Over a kept-alive or local connection the body is asked for within a
+    // millisecond, so it is answered here, waiting a few milliseconds at most; a connection still
+    // being made to a distant server takes longer, and the caller's work overlaps it instead.
+    // Whatever the reply reports meanwhile is read on the next turn, once the caller has
+    // connected to the stream.
+    void handOver() {
+        m_handingOver = true;
+        const QDeadlineTimer deadline(kHandOverWaitMs);
+        QCoreApplication::sendPostedEvents(m_reply, QEvent::MetaCall);
+        while (!m_sent && !deadline.hasExpired()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            QCoreApplication::sendPostedEvents(m_reply, QEvent::MetaCall);
+        }
+        m_handingOver = false;
+        if (m_heldBack)
+            QTimer::singleShot(0, this, [this] {
+                readBody();
+                if (!m_ended && m_reply->isFinished())
+                    replyFinished();
+            });
+    }
+
+    bool heldBack() {
+        m_heldBack = m_heldBack || m_handingOver;
+        return m_handingOver;
+    }
+
     // True once the head has been accepted; ends the stream when the status rule says so. While
     // the reply runs, a redirect is not judged: the network manager is following it.
     bool checkHead(bool replyEnded = false) {
@@ -127,6 +172,9 @@ private:
     ExplanationDecoder m_decoder;
     bool m_headAccepted = false;
     bool m_ended = false;
+    bool m_sent = false;
+    bool m_handingOver = false;
+    bool m_heldBack = false;
 };
 
 ExplanationStream::ExplanationStream() = default;

@@ -14,6 +14,11 @@
 #include <QSslServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace quill;
 using namespace quill::test;
@@ -158,6 +163,7 @@ private slots:
     void endMarkerStopsReading();
     void consumerLeavingDoesNotCancelTheRequest();
     void refusedConnectionEndsTheStream();
+    void answerDuringTheHandOverReachesTheStream();
     void emptyStreamEndsOnTheNextTurn();
     void idleTimeoutIsAboutSilenceNotLength();
     void transcriptionReplies_data();
@@ -511,6 +517,49 @@ void TestQuillAPIClient::refusedConnectionEndsTheStream() {
     QTRY_COMPARE(log.ends.size(), 1);
     QCOMPARE(log.endMessage(),
              QStringLiteral("Connection refused. Start the backend: cd backend && npm run dev"));
+}
+
+void TestQuillAPIClient::answerDuringTheHandOverReachesTheStream() {
+    // A server on a thread of its own answers the moment the request arrives, often while
+    // explain() still waits for the body to be taken: what the reply reported by then must reach
+    // a caller that connects to the stream only after explain() returns.
+    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listening, reinterpret_cast<sockaddr*>(&address), length) == 0);
+    QVERIFY(::listen(listening, 16) == 0);
+    QVERIFY(::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    constexpr int exchanges = 20;
+    std::thread server([listening] {
+        const QByteArray body = sse("Hello") + "data: [DONE]\n\n";
+        const QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        for (int i = 0; i < exchanges; ++i) {
+            const int connection = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                return;
+            std::array<char, 4096> request{};
+            (void)::recv(connection, request.data(), request.size(), 0);
+            (void)::send(connection, answer.constData(), static_cast<size_t>(answer.size()), MSG_NOSIGNAL);
+            ::close(connection);
+        }
+    });
+    Rig rig;
+    rig.settings.setValue(QuillAPIClient::baseURLOverrideKey,
+                          QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port)));
+    for (int i = 0; i < exchanges; ++i) {
+        auto result = rig.client->explain("text", false);
+        QVERIFY(result.ok());
+        StreamLog log;
+        log.watch(*result.value());
+        QTRY_COMPARE(log.ends.size(), 1);
+        QCOMPARE(log.ends[0], std::nullopt);
+        QCOMPARE(log.pieces, QStringList{"Hello"});
+    }
+    server.join();
+    ::close(listening);
 }
 
 void TestQuillAPIClient::emptyStreamEndsOnTheNextTurn() {
