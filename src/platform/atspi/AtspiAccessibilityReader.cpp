@@ -526,9 +526,10 @@ Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
-// else where the tree says focus is, else wherever its active window shows a selection.
-std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
-                                       Budget& budget) {
+// else where the tree says focus is (put in `walkedTo`), else wherever its active window shows a
+// selection.
+std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced, Budget& budget,
+                                       Ref<AtspiAccessible>& walkedTo) {
     if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
         logLatencyMark("accessibility: announced focus");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
@@ -542,6 +543,7 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     std::optional<Selection> selection;
     if (Ref<AtspiAccessible> focused = focusedElement(*application, budget)) {
         logLatencyMark("accessibility: focus found in the tree");
+        walkedTo = Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(focused.get())));
         selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
     }
     if (!selection && windowActive) {
@@ -562,15 +564,18 @@ struct Read {
     std::optional<FocusedText> text;
     Ref<AtspiAccessible> holder;
     bool found = false;
+    // Where the walk of the tree found focus, if the read had to walk it.
+    Ref<AtspiAccessible> walkedTo;
 };
 
 Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
     logLatencyMark("accessibility: read started");
     Budget budget;
-    std::optional<Selection> selection = findSelection(pid, announced, budget);
+    Ref<AtspiAccessible> walkedTo;
+    std::optional<Selection> selection = findSelection(pid, announced, budget, walkedTo);
     logLatencyMark("accessibility: selection found");
     if (!selection)
-        return {};
+        return {{}, {}, false, std::move(walkedTo)};
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
     if (selection->text.isEmpty() && selection->charactersMissing && text) {
@@ -586,7 +591,7 @@ Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
         result.selectedText = QString(selection->text).remove(kPlaceholder);
     }
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
-    return {std::move(result), std::move(selection->holder), found};
+    return {std::move(result), std::move(selection->holder), found, std::move(walkedTo)};
 }
 
 // Names the object a read found its selection in, and its application.
@@ -740,6 +745,11 @@ std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<q
     Worker* worker = m_worker.get();
     auto answer = m_worker->submit([pid, worker] {
         auto read = std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get()));
+        // An application that announced no focus since we listen (GTK 4 under Wayland, where the
+        // shortcut takes no focus) would cost the same walk at every read: where the walk found
+        // focus stands for the announcement until focus moves.
+        if (read->walkedTo)
+            worker->lastFocused = std::move(read->walkedTo);
         // The names in the log line cost calls to an application that may be slow to answer:
         // they are asked once the selection is on its way.
         if (read->holder)
