@@ -540,6 +540,15 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     if (!application)
         return std::nullopt;
     const bool windowActive = static_cast<bool>(application->activeWindow);
+    // Where the desktop does not say which process is in front (Wayland), the application is
+    // known only now; what it announced may still hold.
+    if (!pid && windowActive) {
+        if (Ref<AtspiAccessible> focused = stillFocused(announced, processId(application->app.get()))) {
+            logLatencyMark("accessibility: announced focus");
+            if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+                return selection;
+        }
+    }
     std::optional<Selection> selection;
     if (Ref<AtspiAccessible> focused = focusedElement(*application, budget)) {
         logLatencyMark("accessibility: focus found in the tree");
