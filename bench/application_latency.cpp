@@ -198,6 +198,7 @@ public:
             pressKeys({"ctrl+1"});
             if (!QTest::qWaitFor([&] { return explainRequests() > requests && sentMark(first); }, 10000)) {
                 std::printf("%-24s round %d: no request\n", qPrintable(application.name), round);
+                std::printf("%s\n", qPrintable(m_program.lines().mid(first).join(u'\n')));
                 break;
             }
             const QStringList lines = m_program.lines().mid(first);
