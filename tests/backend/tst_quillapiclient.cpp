@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslServer>
@@ -546,6 +547,12 @@ void TestQuillAPIClient::answerDuringTheHandOverReachesTheStream() {
             ::close(connection);
         }
     });
+    // A failed check returns early: the server must not be left waiting for a connection.
+    const auto stopServer = qScopeGuard([&] {
+        ::shutdown(listening, SHUT_RDWR);
+        server.join();
+        ::close(listening);
+    });
     Rig rig;
     rig.settings.setValue(QuillAPIClient::baseURLOverrideKey,
                           QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port)));
@@ -558,8 +565,6 @@ void TestQuillAPIClient::answerDuringTheHandOverReachesTheStream() {
         QCOMPARE(log.ends[0], std::nullopt);
         QCOMPARE(log.pieces, QStringList{"Hello"});
     }
-    server.join();
-    ::close(listening);
 }
 
 void TestQuillAPIClient::emptyStreamEndsOnTheNextTurn() {
