@@ -7,6 +7,28 @@ namespace quill {
 
 namespace {
 
+// Walks a text a line at a time: `line` without its newline, `whole` with it.
+class Lines {
+public:
+    explicit Lines(QStringView text) : m_text(text) {}
+
+    bool next(QStringView& line, QStringView& whole) {
+        if (m_pos >= m_text.size())
+            return false;
+        const qsizetype newline = m_text.indexOf(u'\n', m_pos);
+        const qsizetype end = newline < 0 ? m_text.size() : newline;
+        const qsizetype next = newline < 0 ? m_text.size() : newline + 1;
+        line = m_text.mid(m_pos, end - m_pos);
+        whole = m_text.mid(m_pos, next - m_pos);
+        m_pos = next;
+        return true;
+    }
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
+
 // Characters of Unicode's private use area: no answer holds them, and a text that does is left
 // as it is.
 constexpr QChar placeholderStart(0xE000);
@@ -178,14 +200,10 @@ ProseWithCode extractEmbeddedCode(const QString& markdown) {
         previousBlank = true;
     };
 
-    qsizetype pos = 0;
-    while (pos < markdown.size()) {
-        const qsizetype newline = markdown.indexOf(u'\n', pos);
-        const qsizetype next = newline < 0 ? markdown.size() : newline + 1;
-        const QStringView line =
-            QStringView(markdown).mid(pos, (newline < 0 ? markdown.size() : newline) - pos);
-        const QStringView whole = QStringView(markdown).mid(pos, next - pos);
-        pos = next;
+    Lines lines(markdown);
+    QStringView line;
+    QStringView whole;
+    while (lines.next(line, whole)) {
 
         if (block == Block::marginFence) {
             out += whole;
@@ -302,25 +320,22 @@ QList<MarkdownSegment> splitMarkdownSegments(const QString& markdown) {
         segments.append({MarkdownSegment::Kind::code, code, fence->info.section(u' ', 0, 0)});
         code.clear();
     };
-    qsizetype pos = 0;
-    while (pos < markdown.size()) {
-        const qsizetype newline = markdown.indexOf(u'\n', pos);
-        const qsizetype next = newline < 0 ? markdown.size() : newline + 1;
-        const QStringView line =
-            QStringView(markdown).mid(pos, (newline < 0 ? markdown.size() : newline) - pos);
+    Lines lines(markdown);
+    QStringView line;
+    QStringView whole;
+    while (lines.next(line, whole)) {
         if (!fence) {
             fence = openingFence(line);
             if (fence)
                 addProse();
             else
-                prose += QStringView(markdown).mid(pos, next - pos);
+                prose += whole;
         } else if (closesFence(line, *fence)) {
             addCode();
             fence.reset();
         } else {
-            code += QStringView(markdown).mid(pos, next - pos);
+            code += whole;
         }
-        pos = next;
     }
     if (fence)
         addCode();
