@@ -2,6 +2,7 @@
 
 #include "ExplanationView.h"
 #include "OverlayPanelWindow.h"
+#include "platform/Log.h"
 #include "platform/PanelWindowHelper.h"
 
 #include <QGuiApplication>
@@ -165,6 +166,9 @@ void OverlayPanelController::showRecording(const QString& message) {
 }
 
 void OverlayPanelController::showError(const QString& message, bool autoDismiss) {
+    // What the person was told stays in the log after the panel is gone, for a report of the fault.
+    logLine(lcOverlay(), QStringLiteral("OverlayPanelController"),
+            QStringLiteral("showing: ") + QString(message).replace(u'\n', u' '));
     m_viewModel.setState(ExplanationState::error(message));
     showPanel();
     if (autoDismiss)
