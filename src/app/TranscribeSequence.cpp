@@ -211,34 +211,42 @@ void TranscribeSequence::showRecordingFailure(const QString& failure) {
 void TranscribeSequence::deliver(const QString& text, double seconds) {
     OverlayPanelController& overlay = m_deps.overlay;
     if (text.isEmpty()) {
-        overlay.hide();
+        stepAside();
         return;
     }
     const quint64 serial = ++m_transcriptSerial;
     emit transcriptReceived(serial, text, seconds);
     if (m_deps.textCapture.keyboardReady()) {
-        // The text goes into the front application, not the panel, which steps aside for it.
-        overlay.hide();
+        stepAside();
         paste(text, serial);
         return;
     }
-    // The desktop may now show a dialog of its own: the panel says what it is for.
-    ExplanationViewModel& viewModel = overlay.viewModel();
-    viewModel.setMode(ViewMode::transcribe);
-    viewModel.setState(ExplanationState::loading());
-    viewModel.setLoadingMessage(tr("To paste the transcript, Quillpoint asks the desktop for permission to "
-                                   "type. Allow it in the dialog that opens."));
-    overlay.showPanel();
+    // The desktop may now show a dialog of its own: the panel says what it is for, unless it
+    // already shows a recording started since.
+    if (!m_isTranscribing) {
+        ExplanationViewModel& viewModel = overlay.viewModel();
+        viewModel.setMode(ViewMode::transcribe);
+        viewModel.setState(ExplanationState::loading());
+        viewModel.setLoadingMessage(
+            tr("To paste the transcript, Quillpoint asks the desktop for permission to "
+               "type. Allow it in the dialog that opens."));
+        overlay.showPanel();
+    }
+    // Every transcript that waits for the answer is pasted, in the order it came: neither a newer
+    // one nor a recording started meanwhile may lose it.
     m_deps.textCapture.prepareKeyboard(this, [this, text, serial](bool ready) {
-        if (serial != m_transcriptSerial || m_isTranscribing)
-            return;
         if (!ready) {
             leaveOnClipboard(text, serial);
             return;
         }
-        m_deps.overlay.hide();
+        stepAside();
         paste(text, serial);
     });
+}
+
+void TranscribeSequence::stepAside() {
+    if (!m_isTranscribing)
+        m_deps.overlay.hide();
 }
 
 void TranscribeSequence::paste(const QString& text, quint64 serial) {
@@ -262,7 +270,8 @@ void TranscribeSequence::paste(const QString& text, quint64 serial) {
 
 void TranscribeSequence::leaveOnClipboard(const QString& text, quint64 serial) {
     m_deps.textCapture.pasteText(text);
-    m_deps.overlay.showError(tr("The transcript is on the clipboard. Press Ctrl+V to paste"), false);
+    if (!m_isTranscribing)
+        m_deps.overlay.showError(tr("The transcript is on the clipboard. Press Ctrl+V to paste"), false);
     emit transcriptPasted(serial, false);
 }
 

@@ -78,8 +78,11 @@ private:
     void toggleNow();
     void abortNow();
     void deliver(const QString& text, double seconds);
+    // The panel makes way for the paste, unless it shows a recording started since.
+    void stepAside();
     void paste(const QString& text, quint64 serial);
-    // The keyboard was refused: the transcript waits on the clipboard for the user's own paste.
+    // The keyboard was refused: the transcript waits on the clipboard for the user's own paste
+    // (said in the panel, unless that shows a recording started since).
     void leaveOnClipboard(const QString& text, quint64 serial);
     // Shows a transcript that could not be pasted without losing the clipboard, to copy by hand.
     void showUnpasted(const QString& text);

@@ -32,6 +32,8 @@ private slots:
     void escapeDiscardsTheRecording();
     void keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused_data();
     void keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheClipboardWhenRefused();
+    void transcriptsWaitingForTheKeyboardAreAllDeliveredDuringANewRecording_data();
+    void transcriptsWaitingForTheKeyboardAreAllDeliveredDuringANewRecording();
     void maximumDurationUploadsByItself();
     void failuresAreShownAndNothingIsPasted_data();
     void failuresAreShownAndNothingIsPasted();
@@ -162,6 +164,47 @@ void TestTranscribeSequence::keyboardAskedForAtTheFirstPasteLeavesTheTextOnTheCl
     QTest::qWait(50);
     QVERIFY(h->keys.posted.isEmpty());
     QCOMPARE(h->clipboard.text(), std::optional<QString>("Hello there"));
+}
+
+void TestTranscribeSequence::transcriptsWaitingForTheKeyboardAreAllDeliveredDuringANewRecording_data() {
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("allowed") << true;
+    QTest::newRow("refused") << false;
+}
+
+// The user dictates twice and starts a third recording before answering the desktop's dialog.
+void TestTranscribeSequence::transcriptsWaitingForTheKeyboardAreAllDeliveredDuringANewRecording() {
+    QFETCH(bool, allowed);
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"First"})"));
+    h->server.enqueue(ScriptedReply::status(200, "application/json").write(R"({"text":"Second"})"));
+    h->keys.asking = true;
+    h->preferences.setKeepClipboard(false);
+    const auto delegate = h->launch();
+    TranscribeSequence& sequence = *delegate->transcribeSequence();
+    OverlayPanelController& overlay = *delegate->overlayPanelController();
+    QSignalSpy pasted(&sequence, &TranscribeSequence::transcriptPasted);
+    for (int waiting = 1; waiting <= 2; ++waiting) {
+        sequence.toggleTranscription();
+        h->mic.push(speech);
+        sequence.toggleTranscription();
+        QTRY_COMPARE(h->keys.prepareCalls, waiting);
+    }
+    sequence.toggleTranscription();
+    QVERIFY(sequence.isTranscribing());
+
+    h->keys.answerConsent(allowed);
+    QTRY_COMPARE(pasted.size(), 2);
+    QCOMPARE(pasted[0], (QVariantList{quint64(1), allowed}));
+    QCOMPARE(pasted[1], (QVariantList{quint64(2), allowed}));
+    QCOMPARE(h->keys.posted.size(), allowed ? 2 : 0);
+    QCOMPARE(h->clipboard.text(), std::optional<QString>("Second"));
+    // The new recording goes on, in its panel.
+    QVERIFY(sequence.isTranscribing());
+    QVERIFY(overlay.panel()->isVisible());
+    QCOMPARE(overlay.viewModel().mode(), ViewMode::transcribe);
+    QCOMPARE(overlay.viewModel().state().kind(), ExplanationState::Kind::loading);
+    QCOMPARE(overlay.viewModel().loadingMessage(), std::optional<QString>("Listening... (Esc to cancel)"));
+    sequence.abortTranscription();
 }
 
 void TestTranscribeSequence::escapeDiscardsTheRecording() {
