@@ -98,8 +98,10 @@ QString GnomeKeybindingGrabber::idFor(const KeyCombination& combination) const {
 
 void GnomeKeybindingGrabber::Press(const QString& id) {
     const auto found = m_grabbed.find(id);
-    if (found != m_grabbed.end() && m_onPress)
-        m_onPress(found->second);
+    if (found == m_grabbed.end() || !m_onPress)
+        return;
+    logLatencyMark("key event");
+    m_onPress(found->second);
 }
 
 QString GnomeKeybindingGrabber::commandFor(const QString& id) const {
