@@ -101,6 +101,18 @@ std::optional<QString> readable(std::optional<QString> text, const QString& how)
     return text;
 }
 
+// The selected text of what the accessibility interface reported, when there is any to read.
+std::optional<QString> selectionOf(const std::optional<FocusedText>& focused) {
+    if (!focused)
+        return std::nullopt;
+    const QString how = QStringLiteral("accessibility");
+    if (focused->selectedText && !focused->selectedText->isEmpty())
+        return readable(focused->selectedText, how);
+    if (!focused->range || !focused->value || focused->range->length < 1)
+        return std::nullopt;
+    return readable(cut(*focused->value, *focused->range), how);
+}
+
 } // namespace
 
 TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEventPoster& keys,
@@ -118,20 +130,18 @@ TextCaptureService::TextCaptureService(AccessibilityReader& accessibility, KeyEv
 TextCaptureService::~TextCaptureService() = default;
 
 std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::optional<qint32> processId) {
+    const std::optional<qint64> pid = processId ? std::optional<qint64>(*processId) : std::nullopt;
     // While the shortcut's key is down the X server keeps the keyboard grabbed for us, and the
     // application in front counts as unfocused: it reports no active window and ignores a copy.
+    // The element it announced focus on still answers, and where that holds the selection, the
+    // text is read at the press rather than at the release, a person's whole key hold earlier.
+    if (m_keys.isKeyHeld()) {
+        if (std::optional<QString> text = selectionOf(m_accessibility.announcedFocusText(pid)))
+            return text;
+    }
     waitUntil([this] { return !m_keys.isKeyHeld(); });
     logLatencyMark("shortcut key up");
-    const auto focused =
-        m_accessibility.focusedText(processId ? std::optional<qint64>(*processId) : std::nullopt);
-    if (!focused)
-        return std::nullopt;
-    const QString how = QStringLiteral("accessibility");
-    if (focused->selectedText && !focused->selectedText->isEmpty())
-        return readable(focused->selectedText, how);
-    if (!focused->range || !focused->value || focused->range->length < 1)
-        return std::nullopt;
-    return readable(cut(*focused->value, *focused->range), how);
+    return selectionOf(m_accessibility.focusedText(pid));
 }
 
 std::optional<QString> TextCaptureService::selectedTextViaCopy() {

@@ -19,6 +19,7 @@ namespace quill {
 class NullAccessibilityReader final : public AccessibilityReader {
 public:
     std::optional<FocusedText> focusedText(std::optional<qint64>) override { return std::nullopt; }
+    std::optional<FocusedText> announcedFocusText(std::optional<qint64>) override { return std::nullopt; }
     std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
 };
 

@@ -23,6 +23,7 @@ private slots:
     void readsSelectionThroughAccessibility();
     void passesTheProcessIdOn();
     void readsOnlyOnceTheShortcutKeyIsReleased();
+    void announcedFocusIsReadWhileTheShortcutKeyIsHeld();
     void copyRestoresEveryRealFormatByteForByte();
     void copyWithoutAnAnswerRestoresAndReturnsNone();
     void copyWithAnEmptyClipboardLeavesItEmpty();
@@ -53,6 +54,8 @@ private:
 void TestTextCapture::init() {
     reader.answer.reset();
     reader.askedPids.clear();
+    reader.announcedAnswer.reset();
+    reader.askedAnnouncedPids.clear();
     keys.held = {};
     keys.releaseAfterPolls = -1;
     keys.polls = 0;
@@ -304,6 +307,32 @@ void TestTextCapture::readsOnlyOnceTheShortcutKeyIsReleased() {
     // A key held past the time-out still gets an answer rather than none.
     keys.keyHeldPolls = 1'000'000;
     QCOMPARE(capture.selectedTextViaAccessibility(), std::optional<QString>("word"));
+}
+
+void TestTextCapture::announcedFocusIsReadWhileTheShortcutKeyIsHeld() {
+    reader.announcedAnswer = FocusedText{QStringLiteral("word"), std::nullopt, std::nullopt};
+    reader.answer = FocusedText{QStringLiteral("found by a full read"), std::nullopt, std::nullopt};
+    keys.keyHeldPolls = 1'000'000;
+    auto capture = service();
+    QCOMPARE(capture.selectedTextViaAccessibility(42), std::optional<QString>("word"));
+    QCOMPARE(reader.askedAnnouncedPids, QList<qint64>{42});
+    QVERIFY(reader.askedPids.isEmpty());
+    QCOMPARE(keys.keyHeldPolls, 999'999); // no wait for the release
+
+    // Nothing readable where focus was announced: the full read follows the release.
+    reader.announcedAnswer = FocusedText{QString(QChar(0xFFFC)), std::nullopt, std::nullopt};
+    keys.keyHeldPolls = 3;
+    QCOMPARE(capture.selectedTextViaAccessibility(42), std::optional<QString>("found by a full read"));
+    QCOMPARE(keys.keyHeldPolls, -1);
+    QCOMPARE(reader.askedPids, QList<qint64>{42});
+
+    // No key held (an action over D-Bus, a desktop that sends the press alone): one full read.
+    reader.askedAnnouncedPids.clear();
+    reader.askedPids.clear();
+    keys.keyHeldPolls = 0;
+    QCOMPARE(capture.selectedTextViaAccessibility(42), std::optional<QString>("found by a full read"));
+    QVERIFY(reader.askedAnnouncedPids.isEmpty());
+    QCOMPARE(reader.askedPids, QList<qint64>{42});
 }
 
 void TestTextCapture::keptClipboardComesBackAfterTheReadOrTheTimeOut() {

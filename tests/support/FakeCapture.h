@@ -20,9 +20,15 @@ public:
         askedPids << pid.value_or(-1);
         return answer;
     }
+    std::optional<FocusedText> announcedFocusText(std::optional<qint64> pid) override {
+        askedAnnouncedPids << pid.value_or(-1);
+        return announcedAnswer;
+    }
     std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
     std::optional<FocusedText> answer;
+    std::optional<FocusedText> announcedAnswer;
     QList<qint64> askedPids;
+    QList<qint64> askedAnnouncedPids;
 };
 
 class FakeWindow final : public ActiveWindowInfo {

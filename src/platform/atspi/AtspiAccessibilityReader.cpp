@@ -526,15 +526,17 @@ Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
-// else where the tree says focus is (put in `walkedTo`), else wherever its active window shows a
-// selection.
-std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced, Budget& budget,
-                                       Ref<AtspiAccessible>& walkedTo) {
+// else, unless only that is asked, where the tree says focus is (put in `walkedTo`), else
+// wherever its active window shows a selection.
+std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
+                                       bool onlyAnnounced, Budget& budget, Ref<AtspiAccessible>& walkedTo) {
     if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
         logLatencyMark("accessibility: announced focus");
         if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
             return selection;
     }
+    if (onlyAnnounced)
+        return std::nullopt;
     auto application = findApplication(pid);
     logLatencyMark("accessibility: application found");
     if (!application)
@@ -577,11 +579,11 @@ struct Read {
     Ref<AtspiAccessible> walkedTo;
 };
 
-Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced) {
+Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced, bool onlyAnnounced) {
     logLatencyMark("accessibility: read started");
     Budget budget;
     Ref<AtspiAccessible> walkedTo;
-    std::optional<Selection> selection = findSelection(pid, announced, budget, walkedTo);
+    std::optional<Selection> selection = findSelection(pid, announced, onlyAnnounced, budget, walkedTo);
     logLatencyMark("accessibility: selection found");
     if (!selection)
         return {{}, {}, false, std::move(walkedTo)};
@@ -749,19 +751,31 @@ bool AtspiAccessibilityReader::isAvailable() const {
 }
 
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
+    return read(pid, Scope::everywhere);
+}
+
+std::optional<FocusedText> AtspiAccessibilityReader::announcedFocusText(std::optional<qint64> pid) {
+    if (!pid)
+        return std::nullopt;
+    return read(pid, Scope::announcedFocus);
+}
+
+std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> pid, Scope scope) {
     if (!m_worker->available)
         return std::nullopt;
     Worker* worker = m_worker.get();
-    auto answer = m_worker->submit([pid, worker] {
-        auto read = std::make_shared<Read>(readFocusedText(pid, worker->lastFocused.get()));
+    auto answer = m_worker->submit([pid, worker, scope] {
+        auto read = std::make_shared<Read>(
+            readFocusedText(pid, worker->lastFocused.get(), scope == Scope::announcedFocus));
         // An application that announced no focus since we listen (GTK 4 under Wayland, where the
         // shortcut takes no focus) would cost the same walk at every read: where the walk found
         // focus stands for the announcement until focus moves.
         if (read->walkedTo)
             worker->lastFocused = std::move(read->walkedTo);
         // The names in the log line cost calls to an application that may be slow to answer:
-        // they are asked once the selection is on its way.
-        if (read->holder)
+        // they are asked once the selection is on its way. Finding nothing where focus was
+        // announced is no news: a full read follows.
+        if (read->holder && (read->found || scope == Scope::everywhere))
             worker->submit([read] { logRead(*read); });
         return read->text;
     });

@@ -17,11 +17,15 @@ public:
     AtspiAccessibilityReader& operator=(const AtspiAccessibilityReader&) = delete;
 
     std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
+    std::optional<FocusedText> announcedFocusText(std::optional<qint64> pid) override;
     std::optional<ActiveApplication> activeApplication() override;
     // Connected to the accessibility bus; until then every read answers none at once.
     bool isAvailable() const;
 
 private:
+    enum class Scope { announcedFocus, everywhere };
+    std::optional<FocusedText> read(std::optional<qint64> pid, Scope scope);
+
     struct Worker;
     std::shared_ptr<Worker> m_worker;
     std::thread m_thread;
