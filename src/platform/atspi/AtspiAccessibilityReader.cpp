@@ -96,6 +96,11 @@ private:
     QElapsedTimer m_clock;
 };
 
+// A reference of its own to `object`, which the caller keeps.
+Ref<AtspiAccessible> referenceTo(AtspiAccessible* object) {
+    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(object)));
+}
+
 int childCount(AtspiAccessible* node) {
     Error error;
     const int count = atspi_accessible_get_child_count(node, error.out());
@@ -499,17 +504,65 @@ std::optional<FocusedText> rangeInValue(AtspiAccessible* app, AtspiText* text, R
     return result;
 }
 
-// LibreOffice makes each paragraph of a document an object of its own, in a container without
-// text: a selection across paragraphs is read from the container.
-Ref<AtspiAccessible> paragraphContainer(Ref<AtspiAccessible> focused) {
+// The selection at the element that has focus. LibreOffice makes each paragraph of a document
+// an object of its own, in a container without text, and a selection across paragraphs covers a
+// run of neighbours with the focused one (where the cursor is) at one end. The run is read
+// outward from there, one paragraph further while the last one read is selected to its edge, so
+// that a long document costs no more than the paragraphs selected; empty paragraphs hold no text
+// to select and are passed over. Anything else is read from the container, as a whole.
+std::optional<Selection> selectionAtFocus(Ref<AtspiAccessible> focused, bool windowActive, Budget& budget) {
     Error error;
     if (atspi_accessible_get_role(focused.get(), error.out()) != ATSPI_ROLE_PARAGRAPH)
-        return focused;
-    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(focused.get(), error.out()));
-    if (error.failed() || !parent)
-        return focused;
-    Ref<AtspiText> parentText(atspi_accessible_get_text_iface(parent.get()));
-    return parentText ? std::move(focused) : std::move(parent);
+        return selectionBelow(std::move(focused), 0, windowActive, budget);
+    Ref<AtspiAccessible> container(atspi_accessible_get_parent(focused.get(), error.out()));
+    if (error.failed() || !container || Ref<AtspiText>(atspi_accessible_get_text_iface(container.get())))
+        return selectionBelow(std::move(focused), 0, windowActive, budget);
+    const int index = atspi_accessible_get_index_in_parent(focused.get(), error.out());
+    std::optional<Selection> own = error.failed() || index < 0
+                                       ? std::nullopt
+                                       : selectionBelow(referenceTo(focused.get()), 1, windowActive, budget);
+    if (!own || own->text.isEmpty())
+        return selectionBelow(std::move(container), 0, windowActive, budget);
+
+    const auto length = [](AtspiAccessible* paragraph) {
+        Ref<AtspiText> text(atspi_accessible_get_text_iface(paragraph));
+        return text ? characterCount(text.get()) : 0;
+    };
+    QStringList pieces{own->text};
+    const bool reachesEnd = own->range.end >= length(focused.get());
+    Selection first = std::move(*own);
+    for (int i = index - 1; first.range.start == 0 && i >= 0 && budget.spend(); --i) {
+        Ref<AtspiAccessible> paragraph = childAt(container.get(), i);
+        if (!paragraph)
+            break;
+        std::optional<Selection> piece =
+            selectionBelow(referenceTo(paragraph.get()), 1, windowActive, budget);
+        if (!piece || piece->text.isEmpty()) {
+            if (length(paragraph.get()) == 0)
+                continue;
+            break;
+        }
+        pieces.prepend(piece->text);
+        first = std::move(*piece);
+    }
+    const int count = reachesEnd ? childCount(container.get()) : 0;
+    for (int i = index + 1; i < count && budget.spend(); ++i) {
+        Ref<AtspiAccessible> paragraph = childAt(container.get(), i);
+        if (!paragraph)
+            break;
+        std::optional<Selection> piece =
+            selectionBelow(referenceTo(paragraph.get()), 1, windowActive, budget);
+        if (!piece || piece->text.isEmpty()) {
+            if (length(paragraph.get()) == 0)
+                continue;
+            break;
+        }
+        pieces << piece->text;
+        if (piece->range.end < length(paragraph.get()))
+            break;
+    }
+    first.text = pieces.join(u'\n');
+    return first;
 }
 
 // `candidate`, an object that had the focus in the application with `pid`, when it still has.
@@ -522,7 +575,7 @@ Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint
     atspi_accessible_clear_cache(candidate);
     if (!hasState(candidate, ATSPI_STATE_FOCUSED))
         return {};
-    return Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(candidate)));
+    return referenceTo(candidate);
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
@@ -532,7 +585,7 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
                                        bool onlyAnnounced, Budget& budget, Ref<AtspiAccessible>& walkedTo) {
     if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
         logLatencyMark("accessibility: announced focus");
-        if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+        if (auto selection = selectionAtFocus(std::move(focused), true, budget))
             return selection;
     }
     if (onlyAnnounced)
@@ -547,21 +600,19 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     if (!pid && windowActive) {
         if (Ref<AtspiAccessible> focused = stillFocused(announced, processId(application->app.get()))) {
             logLatencyMark("accessibility: announced focus");
-            if (auto selection = selectionBelow(paragraphContainer(std::move(focused)), 0, true, budget))
+            if (auto selection = selectionAtFocus(std::move(focused), true, budget))
                 return selection;
         }
     }
     std::optional<Selection> selection;
     if (Ref<AtspiAccessible> focused = focusedElement(*application, budget)) {
         logLatencyMark("accessibility: focus found in the tree");
-        walkedTo = Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(focused.get())));
-        selection = selectionBelow(paragraphContainer(std::move(focused)), 0, windowActive, budget);
+        walkedTo = referenceTo(focused.get());
+        selection = selectionAtFocus(std::move(focused), windowActive, budget);
     }
     if (!selection && windowActive) {
         logLatencyMark("accessibility: searching the active window");
-        Ref<AtspiAccessible> window(
-            static_cast<AtspiAccessible*>(g_object_ref(application->activeWindow.get())));
-        selection = selectionBelow(std::move(window), 1, windowActive, budget);
+        selection = selectionBelow(referenceTo(application->activeWindow.get()), 1, windowActive, budget);
     }
     if (!selection)
         logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
@@ -713,8 +764,7 @@ struct AtspiAccessibilityReader::Worker {
         // Focus in our own windows (the panel, Preferences) is never where the selection is: it
         // must not replace the last focus the application in front announced.
         if (event->detail1 == 1 && event->source && processId(event->source) != getpid())
-            worker->lastFocused =
-                Ref<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+            worker->lastFocused = referenceTo(event->source);
         g_boxed_free(atspi_event_get_type(), event);
     }
 
