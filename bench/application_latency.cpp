@@ -3,7 +3,7 @@
 // sent (the program's own time marks, QT_LOGGING_RULES="quillpoint.latency.debug=true"), and to
 // the reference backend's arrival time of the request on the same monotonic clock.
 // scripts/bench.sh runs it on X11 and in KWin; the key presses come from the session's keyboard,
-// the text is selected with Ctrl+A.
+// the text is selected with Ctrl+A (in a long LibreOffice document, a word in the middle).
 //
 //   application_latency [ROUNDS] [APPLICATION...]
 
@@ -54,7 +54,24 @@ struct Application {
     // screen coordinates `dragBelowTop` pixels below the window's top when that is given.
     QStringList selectKeys = {"ctrl+a"};
     int dragBelowTop = -1;
+    QByteArray document = "Photosynthesis turns light into chemical energy.\n"; // %FILE
 };
+
+// Sixty paragraphs, more than a screen holds.
+QByteArray longDocument() {
+    QByteArray text;
+    for (int i = 0; i < 60; ++i)
+        text += "Paragraph " + QByteArray::number(i) + ": photosynthesis turns light into chemical energy.\n";
+    return text;
+}
+
+// The first word of a paragraph in the middle of a long document.
+QStringList wordInTheMiddle() {
+    QStringList keys{"ctrl+Home"};
+    for (int i = 0; i < 20; ++i)
+        keys << "Down";
+    return keys << "ctrl+shift+Right";
+}
 
 QList<Application> applications() {
     const bool wayland = onKWin();
@@ -103,12 +120,20 @@ QList<Application> applications() {
         return list;
     const QStringList terminal = {"-e", "sh", "-c",
                                   "printf '%s\\n' 'Photosynthesis turns light into chemical energy.'; cat"};
-    list << Application{"libreoffice-writer",
+    const QStringList writer = {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR",
+                                "%FILE"};
+    list << Application{"libreoffice-writer",       "soffice",     writer,
+                        {"SAL_USE_VCLPLUGIN=gtk3"}, "libreoffice", {}}
+         << Application{"libreoffice-long",
                         "soffice",
-                        {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
+                        writer,
                         {"SAL_USE_VCLPLUGIN=gtk3"},
                         "libreoffice",
-                        {}}
+                        {},
+                        {},
+                        wordInTheMiddle(),
+                        -1,
+                        longDocument()}
          << Application{"xterm", "xterm", QStringList{"-fa", "DejaVu Sans Mono", "-fs", "14"} + terminal,
                         {},      "xterm", {},
                         {},      {}}
@@ -274,7 +299,7 @@ private:
         QFile document(dir + "/notes.txt");
         if (!document.open(QIODevice::WriteOnly))
             return false;
-        document.write("Photosynthesis turns light into chemical energy.\n");
+        document.write(application.document);
         document.close();
         QStringList arguments;
         for (QString argument : application.arguments) {
