@@ -59,6 +59,7 @@ private slots:
     void moreFetchesDetailOnlyWhenNoneExists();
     void lessKeepsDetailForTheNextMore();
     void pastePassesOnlyTheMainText();
+    void aLongResultIsShownInPartAndCopiedWhole();
     void dismissButtonExplainsEsc();
     void streamedMarkdownShowsWhatAWholeParseShows_data();
     void streamedMarkdownShowsWhatAWholeParseShows();
@@ -343,6 +344,33 @@ void TestOverlayViews::lessKeepsDetailForTheNextMore() {
     QCOMPARE(view->actionBar()->moreButton()->text(), QStringLiteral("more"));
     QTest::mouseClick(view->actionBar()->moreButton(), Qt::LeftButton);
     QCOMPARE(fetches, 0);
+}
+
+void TestOverlayViews::aLongResultIsShownInPartAndCopiedWhole() {
+    // An unbroken run far longer than a line, then more than the panel lays out, with an emoji
+    // whose two halves straddle the bound.
+    QString text = QString(1000, u'x') + u' ';
+    while (text.size() < 19'999)
+        text += QStringLiteral("word ");
+    text.truncate(19'999);
+    text += QStringLiteral("\U0001F600") + QString(30'000, u'y');
+    model->setState(ExplanationState::content(text));
+
+    const QString shown = view->textContent()->textView()->toPlainText();
+    const QString tail = QStringLiteral("%1 more characters not shown").arg(text.size() - 19'999);
+    QVERIFY2(shown.endsWith(tail), qPrintable(shown.right(80)));
+    QVERIFY(shown.size() < 21'000);
+    QVERIFY(!shown.contains(QChar(0xD83D)));
+    qsizetype run = 0;
+    qsizetype longest = 0;
+    for (const QChar c : shown) {
+        run = c.isSpace() || c == QChar(0x200B) ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    QVERIFY2(longest <= 400, qPrintable(QString::number(longest)));
+
+    QTest::mouseClick(view->actionBar()->copyButton(), Qt::LeftButton);
+    QCOMPARE(QApplication::clipboard()->text(), text);
 }
 
 void TestOverlayViews::pastePassesOnlyTheMainText() {
