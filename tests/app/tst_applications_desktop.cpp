@@ -69,7 +69,8 @@ Q_DECLARE_METATYPE(Application)
 
 // The real program on the test desktop with real applications in front: browsers showing a
 // local page, editors, an office suite and a terminal. In each, text is selected as a person
-// does, Explain must send exactly that text, and Transcribe must type into the application.
+// does, Explain must send exactly that text and leave the user's clipboard as it was, and
+// Transcribe must type into the application.
 class TestApplicationsDesktop : public QObject {
     Q_OBJECT
 private slots:
@@ -92,12 +93,17 @@ private:
     // Presses a shortcut, and once more if the program never heard of it: the injected key is
     // now and then lost on a loaded test desktop. What reaches the program is never repeated.
     bool pressShortcut(const QStringList& keys, qsizetype firstLine);
+    // Puts `text` on the clipboard as a person's clipboard tool does, held until something else
+    // takes the clipboard or the row ends.
+    bool holdClipboard(const QString& text);
+    QString clipboardText() const;
 
     TestBackend backend;
     std::unique_ptr<MicFeeder> microphone;
     AppProcess app;
     QTemporaryDir files;
     QProcess target;
+    QProcess clipboardOwner;
 };
 
 void TestApplicationsDesktop::initTestCase() {
@@ -120,6 +126,10 @@ void TestApplicationsDesktop::cleanup() {
     if (target.state() != QProcess::NotRunning) {
         ::kill(-static_cast<pid_t>(target.processId()), SIGKILL);
         target.waitForFinished(5000);
+    }
+    if (clipboardOwner.state() != QProcess::NotRunning) {
+        clipboardOwner.kill();
+        clipboardOwner.waitForFinished(5000);
     }
 }
 
@@ -250,6 +260,27 @@ bool TestApplicationsDesktop::pressShortcut(const QStringList& keys, qsizetype f
     return pressKeys(keys);
 }
 
+bool TestApplicationsDesktop::holdClipboard(const QString& text) {
+    if (onKWin()) {
+        clipboardOwner.start("wl-copy", {"--foreground", "--type", "text/plain", text});
+    } else {
+        clipboardOwner.start("xclip", {"-selection", "clipboard", "-quiet", "-i"});
+        clipboardOwner.write(text.toUtf8());
+        clipboardOwner.closeWriteChannel();
+    }
+    return clipboardOwner.waitForStarted() && QTest::qWaitFor([&] { return clipboardText() == text; }, 10000);
+}
+
+QString TestApplicationsDesktop::clipboardText() const {
+    QProcess reader;
+    if (onKWin())
+        reader.start("wl-paste", {"--no-newline"});
+    else
+        reader.start("xclip", {"-o", "-selection", "clipboard"});
+    reader.waitForFinished(5000);
+    return QString::fromUtf8(reader.readAllStandardOutput());
+}
+
 bool TestApplicationsDesktop::transcribe() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     if (!pressKeys({"ctrl+2"}))
@@ -279,6 +310,19 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
                                   "--disable-gpu",
                                   "--password-store=basic"};
     const QStringList firefox = {"--no-remote", "--new-instance", "--profile", "%DIR", "%PAGE"};
+    // Paragraphs, one of them empty: each is an object of its own there.
+    const Application writer{
+        "soffice",
+        {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
+        {"SAL_USE_VCLPLUGIN=gtk3"},
+        "libreoffice",
+        Application::editor,
+        "accessibility",
+        "paragraph",
+        {},
+        -1,
+        kDocument + "\n\nPlants store it as sugar.\nAnimals eat the plants.",
+        kDocument + "\nPlants store it as sugar.\nAnimals eat the plants."};
     // "--force-renderer-accessibility" is what a screen reader switches on.
     if (onKWin()) {
         // Each as a native Wayland client.
@@ -313,6 +357,10 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
         QTest::newRow("kwrite") << Application{
             "kwrite", {"%FILE"}, {"QT_QPA_PLATFORM=wayland"}, "kwrite", Application::editor, "accessibility",
             "text",   "kwrite"};
+        Application wayland = writer;
+        wayland.environment << "GDK_BACKEND=wayland";
+        wayland.accessibleName = "soffice";
+        QTest::newRow("libreoffice-writer") << wayland;
         return;
     }
     QTest::newRow("firefox") << Application{"firefox-esr",  firefox,           {},
@@ -334,19 +382,7 @@ void TestApplicationsDesktop::explainAndTranscribe_data() {
                        Application::editor, "accessibility",           "text"};
     QTest::newRow("kwrite") << Application{"kwrite",        {"%FILE"}, {}, "kwrite", Application::editor,
                                            "accessibility", "text"};
-    // Paragraphs, one of them empty: each is an object of its own there.
-    QTest::newRow("libreoffice-writer")
-        << Application{"soffice",
-                       {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR", "%FILE"},
-                       {"SAL_USE_VCLPLUGIN=gtk3"},
-                       "libreoffice",
-                       Application::editor,
-                       "accessibility",
-                       "paragraph",
-                       {},
-                       -1,
-                       kDocument + "\n\nPlants store it as sugar.\nAnimals eat the plants.",
-                       kDocument + "\nPlants store it as sugar.\nAnimals eat the plants."};
+    QTest::newRow("libreoffice-writer") << writer;
     QTest::newRow("xterm") << Application{
         "xterm",
         {"-fa", "DejaVu Sans Mono", "-fs", "14", "-e", "sh", "-c", terminalCommand},
@@ -383,6 +419,8 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     const QString expected = application.kind == Application::page ? kPageSelection
                              : application.selected.isEmpty()      ? kDocument
                                                                    : application.selected;
+    const QString userClipboard = QStringLiteral("The user's own clipboard in ") + QTest::currentDataTag();
+    QVERIFY(holdClipboard(userClipboard));
     if (onKWin()) {
         QVERIFY(pressKeys({"ctrl+a"}));
     } else {
@@ -418,6 +456,9 @@ void TestApplicationsDesktop::explainAndTranscribe() {
         QTRY_VERIFY2_WITH_TIMEOUT(
             !linesSince(firstLine).filter("selection of a " + application.role + " in").isEmpty(),
             qPrintable(linesSince(firstLine).join('\n')), 5000);
+    // However the selection was read, a copy included, the user's clipboard is as it was.
+    QVERIFY2(QTest::qWaitFor([&] { return clipboardText() == userClipboard; }, 10000),
+             qPrintable(clipboardText()));
 
     // Transcribe types where the person's cursor is: the page's text area (two Tabs away, past
     // the link), the end of the document, the terminal's input. Reading it back proves it
