@@ -71,6 +71,11 @@ private:
     QList<QJsonObject> requestsTo(const QString& path) const;
     QStringList recordings() const;
     QString clipboard() const;
+    // The program's last lines: a failure's message is cut at a few kilobytes, which the whole log
+    // outgrows.
+    QString recentLog() const {
+        return app.lines().mid(std::max<qsizetype>(0, app.lines().size() - 40)).join('\n');
+    }
     // Presses a combination until `program` learns of it, at most a few times: the session's
     // keyboard may drop the first events after a focus change, and GNOME takes a moment to grab
     // a key newly bound. A press that arrived is never repeated, as that would undo it. The
@@ -201,7 +206,7 @@ void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
     QElapsedTimer pressed;
     const int presses = pressUntil(
         app, "ctrl+1", [this] { return !requestsTo("/api/explain").isEmpty(); }, &pressed);
-    QVERIFY2(presses > 0, qPrintable(app.lines().join(u'\n')));
+    QVERIFY2(presses > 0, qPrintable(recentLog()));
     qInfo("Ctrl+1 -> explain request: %lld ms (press %d)", qint64(pressed.elapsed()), presses);
     QCOMPARE(requestsTo("/api/explain").size(), 1);
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
@@ -214,7 +219,7 @@ void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
                                     &panel);
                  },
                  15000),
-             qPrintable(app.lines().join(u'\n')));
+             qPrintable(recentLog()));
     QTest::qWait(500);
     QVERIFY(editor->isActive());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
@@ -238,7 +243,7 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
     const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
     QVERIFY2(QTest::qWaitFor([&] { return editor->text().endsWith(expected); }, 15000),
-             qPrintable(editor->text() + '\n' + app.lines().join('\n')));
+             qPrintable(editor->text() + '\n' + recentLog()));
     qInfo("Ctrl+2 (stop) -> pasted, with the consent dialog: %lld ms", qint64(stopped.elapsed()));
     QVERIFY(editor->isActive());
     QVERIFY2(QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 10000),
@@ -257,7 +262,7 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
                      return text.size() > before.size() && text.endsWith("audio.");
                  },
                  15000),
-             qPrintable(editor->text() + '\n' + app.lines().join('\n')));
+             qPrintable(editor->text() + '\n' + recentLog()));
     qInfo("Ctrl+2 (stop) -> pasted: %lld ms", qint64(stopped.elapsed()));
     QVERIFY(editor->isActive());
     QVERIFY2(QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 10000),
@@ -268,11 +273,11 @@ void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     QVERIFY(pressUntil(app, "ctrl+2", [this] { return recordings().size() == 1; }) > 0);
     QVERIFY2(QTest::qWaitFor([] { return customBindings().contains("quillpoint-escape"); }, 15000),
-             qPrintable(app.lines().join(u'\n')));
+             qPrintable(recentLog()));
     QTest::qWait(800);
     QVERIFY(pressUntil(app, "Escape", [this] { return recordings().isEmpty(); }) > 0);
     QVERIFY2(QTest::qWaitFor([] { return !customBindings().contains("quillpoint-escape"); }, 15000),
-             qPrintable(app.lines().join(u'\n')));
+             qPrintable(recentLog()));
     QTest::qWait(1000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
     QVERIFY(editor->isActive());
