@@ -174,8 +174,10 @@ void addWayland(Platform& p, xcb_connection_t* xwayland) {
         // Measured on GNOME 43: mutter hands an XWayland clipboard owner's content to Wayland
         // windows whichever window has the focus. Of an owner that goes it keeps the text
         // formats only, cut at 4 MiB, and no other: what we hold at the end goes to the keeper.
+        // To keep it, mutter reads the text of every new content at once, before any paste: a
+        // kept clipboard given back after that read would be what the paste inserts.
         p.clipboard =
-            std::make_unique<X11Clipboard>(xwayland, besideTheProgram("quillpoint-clipboard-keeper"));
+            std::make_unique<X11Clipboard>(xwayland, besideTheProgram("quillpoint-clipboard-keeper"), 1);
         logLine(lcPlatform(), QStringLiteral("PlatformFactory"),
                 QStringLiteral("The clipboard goes through XWayland; GNOME passes it to Wayland windows"));
     } else {

@@ -38,13 +38,20 @@ private:
 } // namespace
 
 std::unique_ptr<QMimeData> QtClipboard::servedData() {
-    return std::make_unique<ServedMimeData>([self = QPointer(this)] {
-        if (self && !self->m_readingOwn)
-            emit self->contentsRead();
+    return std::make_unique<ServedMimeData>([self = QPointer(this), unannounced = m_desktopReads]() mutable {
+        if (!self || self->m_readingOwn)
+            return;
+        if (unannounced > 0) {
+            --unannounced;
+            return;
+        }
+        emit self->contentsRead();
     });
 }
 
-QtClipboard::QtClipboard(QObject* parent) : Clipboard(parent) {
+QtClipboard::QtClipboard(int desktopReads, QObject* parent)
+    : Clipboard(parent)
+    , m_desktopReads(desktopReads) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Clipboard::changed);
 }
 

@@ -15,7 +15,9 @@ namespace quill {
 class QtClipboard : public Clipboard {
     Q_OBJECT
 public:
-    explicit QtClipboard(QObject* parent = nullptr);
+    // `desktopReads`: how many times the desktop itself reads each new content as it arrives,
+    // whoever pastes; those reads are not announced, as they tell nothing of a paste.
+    explicit QtClipboard(int desktopReads = 0, QObject* parent = nullptr);
     ClipboardContents readAll(const ClipboardReadLimits& limits) override;
     std::optional<QString> text() override;
     void clear() override;
@@ -27,6 +29,7 @@ public:
 private:
     std::unique_ptr<QMimeData> servedData();
 
+    const int m_desktopReads;
     // Our own reads of our own contents are no other program's.
     bool m_readingOwn = false;
 };

@@ -24,8 +24,9 @@ void log(const QString& message) {
 
 } // namespace
 
-X11Clipboard::X11Clipboard(xcb_connection_t* connection, QString keeperProgram, QObject* parent)
-    : QtClipboard(parent)
+X11Clipboard::X11Clipboard(xcb_connection_t* connection, QString keeperProgram, int desktopReads,
+                           QObject* parent)
+    : QtClipboard(desktopReads, parent)
     , m_connection(connection)
     , m_keeperProgram(std::move(keeperProgram)) {}
 

@@ -9,11 +9,13 @@ namespace quill {
 // Qt's clipboard, except that another owner's contents are read over an X connection of their
 // own, on a thread of their own, within the limits given: Qt would wait up to five seconds per
 // format on the GUI thread and copy any size whole. Contents we hold when the program ends
-// live on in `keeperProgram` where no clipboard manager takes them.
+// live on in `keeperProgram` where no clipboard manager takes them. `desktopReads` as for
+// QtClipboard.
 class X11Clipboard final : public QtClipboard {
     Q_OBJECT
 public:
-    X11Clipboard(xcb_connection_t* connection, QString keeperProgram, QObject* parent = nullptr);
+    X11Clipboard(xcb_connection_t* connection, QString keeperProgram, int desktopReads = 0,
+                 QObject* parent = nullptr);
     ClipboardContents readAll(const ClipboardReadLimits& limits) override;
     void keepAfterExit() override;
 

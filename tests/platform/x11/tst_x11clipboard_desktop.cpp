@@ -3,6 +3,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTest>
 
 using namespace quill;
@@ -13,6 +14,7 @@ class TestX11ClipboardDesktop : public QObject {
     Q_OBJECT
 private slots:
     void whatWeHoldOutlivesUsUntilSomeoneCopies();
+    void onlyAnotherProgramsReadIsAnnounced();
 };
 
 void TestX11ClipboardDesktop::whatWeHoldOutlivesUsUntilSomeoneCopies() {
@@ -41,6 +43,30 @@ void TestX11ClipboardDesktop::whatWeHoldOutlivesUsUntilSomeoneCopies() {
     clipboard.clear();
     clipboard.keepAfterExit();
     QCOMPARE(processesOf(QUILL_CLIPBOARD_KEEPER, "DISPLAY").size(), 0);
+}
+
+// GNOME's compositor reads the text of every new content at once, to keep it should its owner
+// go; a kept clipboard is given back after the paste's read, which that read must not stand for.
+void TestX11ClipboardDesktop::onlyAnotherProgramsReadIsAnnounced() {
+    const bool gnome = qgetenv("QUILL_TEST_SESSION") == "gnome";
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    QVERIFY(x11);
+    X11Clipboard clipboard(x11->connection(), QStringLiteral(QUILL_CLIPBOARD_KEEPER), gnome ? 1 : 0);
+    int reads = 0;
+    connect(&clipboard, &Clipboard::contentsRead, this, [&reads] { ++reads; });
+    for (const QString& text : {QStringLiteral("pasted ✓"), QStringLiteral("pasted again")}) {
+        clipboard.clear();
+        clipboard.setText(text);
+        QTest::qWait(1000);
+        QCOMPARE(reads, 0);
+        QProcess paste;
+        paste.start("xclip", {"-o", "-selection", "clipboard"});
+        QVERIFY(QTest::qWaitFor([&] { return paste.state() == QProcess::NotRunning; }, 10000));
+        QCOMPARE(QString::fromUtf8(paste.readAllStandardOutput()), text);
+        QVERIFY(reads > 0);
+        reads = 0;
+    }
+    clipboard.clear();
 }
 
 QTEST_MAIN(TestX11ClipboardDesktop)
