@@ -71,11 +71,9 @@ private:
     QList<QJsonObject> requestsTo(const QString& path) const;
     QStringList recordings() const;
     QString clipboard() const;
-    // The program's last lines: a failure's message is cut at a few kilobytes, which the whole log
-    // outgrows.
-    QString recentLog() const {
-        return app.lines().mid(std::max<qsizetype>(0, app.lines().size() - 40)).join('\n');
-    }
+    // `ok`, after printing the program's last lines when it is false: a failure's own message is
+    // cut at a kilobyte, which the program's log outgrows.
+    bool orShowLog(bool ok) const;
     // Presses a combination until `program` learns of it, at most a few times: the session's
     // keyboard may drop the first events after a focus change, and GNOME takes a moment to grab
     // a key newly bound. A press that arrived is never repeated, as that would undo it. The
@@ -170,6 +168,15 @@ QStringList TestGnomeDesktop::recordings() const {
     return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
 }
 
+bool TestGnomeDesktop::orShowLog(bool ok) const {
+    if (!ok) {
+        const QStringList lines = app.lines();
+        for (const QString& line : lines.mid(std::max<qsizetype>(0, lines.size() - 60)))
+            qWarning("program: %s", qPrintable(line));
+    }
+    return ok;
+}
+
 QString TestGnomeDesktop::clipboard() const {
     // wl-paste needs a moment of focus in GNOME, which a loaded session may not give it at once.
     QString text;
@@ -206,20 +213,19 @@ void TestGnomeDesktop::explainReadsTheSelectionWithoutTakingTheFocus() {
     QElapsedTimer pressed;
     const int presses = pressUntil(
         app, "ctrl+1", [this] { return !requestsTo("/api/explain").isEmpty(); }, &pressed);
-    QVERIFY2(presses > 0, qPrintable(recentLog()));
+    QVERIFY(orShowLog(presses > 0));
     qInfo("Ctrl+1 -> explain request: %lld ms (press %d)", qint64(pressed.elapsed()), presses);
     QCOMPARE(requestsTo("/api/explain").size(), 1);
     const QJsonObject body = requestsTo("/api/explain").constFirst()["json"].toObject();
     QCOMPARE(body["text"].toString(), QStringLiteral("Photosynthesis turns light into chemical energy."));
     QString panel;
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     return xdotool({"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name",
-                                     "^Quillpoint$"},
-                                    &panel);
-                 },
-                 15000),
-             qPrintable(recentLog()));
+    QVERIFY(orShowLog(QTest::qWaitFor(
+        [&] {
+            return xdotool(
+                {"search", "--onlyvisible", "--pid", QString::number(app.pid()), "--name", "^Quillpoint$"},
+                &panel);
+        },
+        15000)));
     QTest::qWait(500);
     QVERIFY(editor->isActive());
     QCOMPARE(editor->text(), QStringLiteral("Photosynthesis turns light into chemical energy."));
@@ -242,8 +248,8 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
              qPrintable(QString::fromUtf8(consent.readAllStandardError())));
     const int bytes = requestsTo("/api/transcribe").constFirst()["bodyLength"].toInt();
     const QString expected = QStringLiteral("Demo transcription of %1 bytes of audio.").arg(bytes);
-    QVERIFY2(QTest::qWaitFor([&] { return editor->text().endsWith(expected); }, 15000),
-             qPrintable(editor->text() + '\n' + recentLog()));
+    QVERIFY2(orShowLog(QTest::qWaitFor([&] { return editor->text().endsWith(expected); }, 15000)),
+             qPrintable(editor->text()));
     qInfo("Ctrl+2 (stop) -> pasted, with the consent dialog: %lld ms", qint64(stopped.elapsed()));
     QVERIFY(editor->isActive());
     QVERIFY2(QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 10000),
@@ -256,13 +262,13 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
     const QString before = editor->text();
     QVERIFY(pressUntil(
                 app, "ctrl+2", [this] { return requestsTo("/api/transcribe").size() == 2; }, &stopped) > 0);
-    QVERIFY2(QTest::qWaitFor(
+    QVERIFY2(orShowLog(QTest::qWaitFor(
                  [&] {
                      const QString text = editor->text();
                      return text.size() > before.size() && text.endsWith("audio.");
                  },
-                 15000),
-             qPrintable(editor->text() + '\n' + recentLog()));
+                 15000)),
+             qPrintable(editor->text()));
     qInfo("Ctrl+2 (stop) -> pasted: %lld ms", qint64(stopped.elapsed()));
     QVERIFY(editor->isActive());
     QVERIFY2(QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 10000),
@@ -272,12 +278,11 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
 void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
     const qsizetype before = requestsTo("/api/transcribe").size();
     QVERIFY(pressUntil(app, "ctrl+2", [this] { return recordings().size() == 1; }) > 0);
-    QVERIFY2(QTest::qWaitFor([] { return customBindings().contains("quillpoint-escape"); }, 15000),
-             qPrintable(recentLog()));
+    QVERIFY(orShowLog(QTest::qWaitFor([] { return customBindings().contains("quillpoint-escape"); }, 15000)));
     QTest::qWait(800);
     QVERIFY(pressUntil(app, "Escape", [this] { return recordings().isEmpty(); }) > 0);
-    QVERIFY2(QTest::qWaitFor([] { return !customBindings().contains("quillpoint-escape"); }, 15000),
-             qPrintable(recentLog()));
+    QVERIFY(
+        orShowLog(QTest::qWaitFor([] { return !customBindings().contains("quillpoint-escape"); }, 15000)));
     QTest::qWait(1000);
     QCOMPARE(requestsTo("/api/transcribe").size(), before);
     QVERIFY(editor->isActive());
