@@ -6,6 +6,7 @@
 #include "capture/AudioCaptureService.h"
 #include "capture/TextCaptureService.h"
 #include "overlay/OverlayPanelController.h"
+#include "platform/Log.h"
 #include "platform/MicrophoneAccess.h"
 #include "preferences/PreferencesManager.h"
 #include "shortcuts/GlobalShortcutService.h"
@@ -209,6 +210,7 @@ void TranscribeSequence::showRecordingFailure(const QString& failure) {
 }
 
 void TranscribeSequence::deliver(const QString& text, double seconds) {
+    logLatencyMark("transcribe: transcript received");
     OverlayPanelController& overlay = m_deps.overlay;
     if (text.isEmpty()) {
         stepAside();
@@ -252,6 +254,7 @@ void TranscribeSequence::stepAside() {
 void TranscribeSequence::paste(const QString& text, quint64 serial) {
     QTimer::singleShot(m_pasteDelay, this, [this, text, serial] {
         m_deps.captureGate.run(this, [this, text, serial] {
+            logLatencyMark("transcribe: pasting");
             if (!m_deps.textCapture.isKeyboardAvailable()) {
                 leaveOnClipboard(text, serial);
                 return;

@@ -216,8 +216,10 @@ void TextCaptureService::restoreAfterRead() {
     auto* settle = new QTimer(m_restoreContext.get());
     settle->setSingleShot(true);
     QObject::connect(settle, &QTimer::timeout, m_restoreContext.get(), [this] { finishPendingRestore(); });
-    QObject::connect(&m_clipboard, &Clipboard::contentsRead, m_restoreContext.get(),
-                     [this, settle] { settle->start(m_timing.pasteReadSettleMs); });
+    QObject::connect(&m_clipboard, &Clipboard::contentsRead, m_restoreContext.get(), [this, settle] {
+        logLatencyMark("paste: contents read");
+        settle->start(m_timing.pasteReadSettleMs);
+    });
 }
 
 void TextCaptureService::finishPendingRestore() {
@@ -230,6 +232,7 @@ void TextCaptureService::finishPendingRestore() {
     if (!saved || m_clipboard.text() != m_pastedText)
         return;
     restoreClipboard(*saved);
+    logLatencyMark("paste: clipboard given back");
 }
 
 bool TextCaptureService::paste(const QString& text) {
@@ -245,6 +248,7 @@ bool TextCaptureService::paste(const QString& text) {
     if (!owned || !m_keys.isAvailable() || !waitForModifierRelease())
         return false;
     postCommandKey(Qt::Key_V, terminal);
+    logLatencyMark("paste: key sent");
     return true;
 }
 

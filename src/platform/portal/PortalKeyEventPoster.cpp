@@ -215,6 +215,8 @@ void PortalKeyEventPoster::sendNextKeyEvent() {
             // still go, so that nothing stays held.
             std::erase_if(m_keyEvents, [](const KeyEvent& queued) { return queued.pressed; });
         }
+        if (m_keyEvents.empty())
+            logLatencyMark("portal: keys delivered");
         sendNextKeyEvent();
     });
 }
