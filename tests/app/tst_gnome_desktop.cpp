@@ -70,7 +70,11 @@ private Q_SLOTS:
 private:
     QList<QJsonObject> requestsTo(const QString& path) const;
     QStringList recordings() const;
+    // Reading the clipboard takes the focus for a moment (wl-paste without data-control).
     QString clipboard() const;
+    // Gives the editor the focus as a person does, with Alt+Tab: GNOME gives it no window of its
+    // own accord.
+    bool focusEditor();
     // `ok`, after printing the program's last lines when it is false: a failure's own message is
     // cut at a kilobyte, which the program's log outgrows.
     bool orShowLog(bool ok) const;
@@ -117,14 +121,7 @@ void TestGnomeDesktop::initTestCase() {
     editor = std::make_unique<AccessibleEditor>(editorProcess.processId());
     QVERIFY(QTest::qWaitFor([this] { return editor->find(); }, 15000));
     // mutter does not focus a window that no user action started: the user switches to it.
-    for (int tries = 0; tries < 10; ++tries) {
-        if (editor->isActive())
-            break;
-        pressKeys("alt+tab");
-        if (QTest::qWaitFor([this] { return editor->isActive(); }, 1000))
-            break;
-    }
-    QVERIFY(editor->isActive());
+    QVERIFY(focusEditor());
 
     microphone = std::make_unique<MicFeeder>(speechPcm("Please write this down, one two three."));
     // The user's clipboard, set by a native Wayland client. Without data-control in GNOME,
@@ -166,6 +163,17 @@ QList<QJsonObject> TestGnomeDesktop::requestsTo(const QString& path) const {
 
 QStringList TestGnomeDesktop::recordings() const {
     return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({"quill_recording_*"}, QDir::Files);
+}
+
+bool TestGnomeDesktop::focusEditor() {
+    for (int tries = 0; tries < 10; ++tries) {
+        if (editor->isActive())
+            return true;
+        pressKeys("alt+tab");
+        if (QTest::qWaitFor([this] { return editor->isActive(); }, 1000))
+            return true;
+    }
+    return editor->isActive();
 }
 
 bool TestGnomeDesktop::orShowLog(bool ok) const {
@@ -256,6 +264,7 @@ void TestGnomeDesktop::firstTranscriptIsPastedOnceTheUserAllowsTheKeyboard() {
              qPrintable(clipboard()));
 
     // Later pastes need no dialog.
+    QVERIFY(focusEditor());
     QVERIFY(editor->placeCaretAtEnd());
     QVERIFY(pressUntil(app, "ctrl+2", [this] { return recordings().size() == 1; }) > 0);
     QTest::qWait(1200);
