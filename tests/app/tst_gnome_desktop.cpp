@@ -131,6 +131,8 @@ void TestGnomeDesktop::initTestCase() {
         (void)QTest::qWaitFor([this] { return clipboard() == QStringLiteral("user's own clipboard"); }, 5000);
     }
     QCOMPARE(clipboard(), QStringLiteral("user's own clipboard"));
+    // They may have left it elsewhere; the program's start must not take it.
+    QVERIFY(focusEditor());
 
     // The program marks each key press that reaches it.
     app.start({"QT_LOGGING_RULES=quillpoint.latency.debug=true"});
