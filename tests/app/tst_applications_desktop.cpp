@@ -272,13 +272,8 @@ bool TestApplicationsDesktop::holdClipboard(const QString& text) {
 }
 
 QString TestApplicationsDesktop::clipboardText() const {
-    QProcess reader;
-    if (onKWin())
-        reader.start("wl-paste", {"--no-newline"});
-    else
-        reader.start("xclip", {"-o", "-selection", "clipboard"});
-    reader.waitForFinished(5000);
-    return QString::fromUtf8(reader.readAllStandardOutput());
+    return onKWin() ? commandOutput("wl-paste", {"--no-newline"})
+                    : commandOutput("xclip", {"-o", "-selection", "clipboard"});
 }
 
 bool TestApplicationsDesktop::transcribe() {

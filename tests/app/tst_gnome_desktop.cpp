@@ -27,23 +27,14 @@ bool pressKeys(const QString& combination) {
     return keys.waitForFinished(30000) && keys.exitCode() == 0;
 }
 
-QString run(const QString& program, const QStringList& arguments, bool* ok = nullptr) {
-    QProcess process;
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(10000);
-    if (ok)
-        *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 // The list of custom key bindings. A read that fails (a loaded session sometimes gives an empty
 // answer) is made again, so that a failed read never counts as a binding gone.
 QString customBindings() {
     QString bindings;
     for (int tries = 0; tries < 5; ++tries) {
         bool ok = false;
-        bindings = run("gsettings",
-                       {"get", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"}, &ok);
+        bindings = commandOutput(
+            "gsettings", {"get", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"}, &ok);
         if (ok && (bindings.startsWith(u'[') || bindings.startsWith(QStringLiteral("@as"))))
             break;
     }
@@ -100,9 +91,11 @@ void TestGnomeDesktop::initTestCase() {
     QVERIFY(backend.start());
     QVERIFY(!writeProgramSettings(backend.baseUrl(), "transcriptionKeepClipboard=true\n").isEmpty());
     // A binding of the user's own, which must survive everything below.
-    run("gsettings", {"set", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings",
-                      "['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/']"});
-    run("gsettings",
+    commandOutput("gsettings",
+                  {"set", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings",
+                   "['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/']"});
+    commandOutput(
+        "gsettings",
         {"set",
          "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/"
          "plugins/media-keys/custom-keybindings/custom0/",
@@ -192,7 +185,7 @@ QString TestGnomeDesktop::clipboard() const {
     QString text;
     for (int tries = 0; tries < 3; ++tries) {
         bool ok = false;
-        text = run("wl-paste", {"--no-newline"}, &ok);
+        text = commandOutput("wl-paste", {"--no-newline"}, &ok);
         if (ok)
             break;
     }
@@ -300,7 +293,7 @@ void TestGnomeDesktop::escapeCancelsARecordingAndIsGivenBackAfterwards() {
 }
 
 void TestGnomeDesktop::diagnoseNamesTheMechanisms() {
-    const QString report = run(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--diagnose"});
+    const QString report = commandOutput(qEnvironmentVariable("QUILLPOINT_BINARY"), {"--diagnose"});
     QVERIFY2(report.contains(
                  QRegularExpression("Global shortcuts.*GNOME custom key bindings.*Explain Ctrl\\+1 free")),
              qPrintable(report));

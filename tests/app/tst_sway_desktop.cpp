@@ -28,13 +28,6 @@ bool keys(const QStringList& words) {
            keyboard.exitCode() == 0;
 }
 
-QString commandOutput(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
 // Whether X window `id` is one the window manager leaves alone (override-redirect).
 bool isUnmanaged(uint32_t id) {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);

@@ -22,6 +22,15 @@ bool xdotool(const QStringList& arguments, QString* output) {
     return true;
 }
 
+QString commandOutput(const QString& program, const QStringList& arguments, bool* ok) {
+    QProcess process;
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(10000);
+    if (ok)
+        *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
 bool dragAlongScreenRow(const QString& window, int y) {
     QString geometry;
     if (!xdotool({"getwindowgeometry", "--shell", window}, &geometry))

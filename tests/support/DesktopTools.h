@@ -13,6 +13,9 @@ namespace quill::test {
 
 // Runs xdotool; false when it fails. `output` gets its trimmed standard output.
 bool xdotool(const QStringList& arguments, QString* output = nullptr);
+// Runs `program` for at most 10 s; its trimmed standard output. `ok` tells whether it ended
+// within that time with exit status 0.
+QString commandOutput(const QString& program, const QStringList& arguments, bool* ok = nullptr);
 // Drags the pointer along the row `y` below the top of the X11 window `window`, from its left
 // edge to beyond its right one, as a person selects a line in a terminal. Moves in screen
 // coordinates: xdotool's moves relative to Konsole's window miss its terminal.

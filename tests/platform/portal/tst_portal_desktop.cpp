@@ -1,3 +1,4 @@
+#include "DesktopTools.h"
 #include "platform/SettingsStore.h"
 #include "platform/portal/PortalGlobalShortcuts.h"
 #include "platform/portal/PortalKeyEventPoster.h"
@@ -11,18 +12,12 @@
 #include <QTest>
 
 using namespace quill;
+using namespace quill::test;
 
 namespace {
 
 constexpr KeyCombination ctrl1{Qt::Key_1, Qt::ControlModifier};
 constexpr KeyCombination escape{Qt::Key_Escape, {}};
-
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
 
 } // namespace
 
@@ -117,13 +112,13 @@ void TestPortalDesktop::pasteReachesANativeWaylandApplication() {
     // The type is named: wl-copy guesses an untyped copy's type through xdg-mime, which some
     // desktops' helpers answer with garbage.
     const QStringList text{QStringLiteral("--type"), QStringLiteral("text/plain;charset=utf-8")};
-    run(QStringLiteral("wl-copy"), text + QStringList{QStringLiteral("portal paste 42")});
+    commandOutput(QStringLiteral("wl-copy"), text + QStringList{QStringLiteral("portal paste 42")});
     m_poster->postKey(Qt::Key_V, Qt::ControlModifier);
     QTest::qWait(500);
-    run(QStringLiteral("wl-copy"), text + QStringList{QStringLiteral("something else")});
+    commandOutput(QStringLiteral("wl-copy"), text + QStringList{QStringLiteral("something else")});
     m_poster->postKey(Qt::Key_A, Qt::ControlModifier);
     m_poster->postKey(Qt::Key_C, Qt::ControlModifier);
-    QTRY_COMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
+    QTRY_COMPARE(commandOutput(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
                  QStringLiteral("portal paste 42"));
 }
 
