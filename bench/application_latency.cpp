@@ -6,6 +6,8 @@
 // the text is selected with Ctrl+A (in a long LibreOffice document, a word in the middle).
 //
 //   application_latency [ROUNDS] [APPLICATION...]
+//
+// With QUILL_BENCH_EVERY_ROUND set, each round's marks are printed too, not only their medians.
 
 #include "AppProcess.h"
 #include "DesktopTools.h"
@@ -86,6 +88,8 @@ QList<Application> applications() {
                                   wayland ? "--ozone-platform=wayland" : "--ozone-platform=x11"};
     const QStringList qt = {wayland ? "QT_QPA_PLATFORM=wayland" : "QT_QPA_PLATFORM=xcb"};
     const QString gdk = wayland ? "GDK_BACKEND=wayland" : "GDK_BACKEND=x11";
+    const QStringList writer = {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR",
+                                "%FILE"};
     QList<Application> list = {
         {"firefox",
          "firefox-esr",
@@ -115,16 +119,13 @@ QList<Application> applications() {
          "gnome-text-editor",
          "gnome-text-editor"},
         {"kwrite", "kwrite", {"%FILE"}, qt, "kwrite", "kwrite"},
+        {"libreoffice-writer", "soffice", writer, {"SAL_USE_VCLPLUGIN=gtk3", gdk}, "libreoffice", "soffice"},
     };
     if (wayland)
         return list;
     const QStringList terminal = {"-e", "sh", "-c",
                                   "printf '%s\\n' 'Photosynthesis turns light into chemical energy.'; cat"};
-    const QStringList writer = {"--writer", "--norestore", "--nologo", "-env:UserInstallation=file://%DIR",
-                                "%FILE"};
-    list << Application{"libreoffice-writer",       "soffice",     writer,
-                        {"SAL_USE_VCLPLUGIN=gtk3"}, "libreoffice", {}}
-         << Application{"libreoffice-long",
+    list << Application{"libreoffice-long",
                         "soffice",
                         writer,
                         {"SAL_USE_VCLPLUGIN=gtk3"},
@@ -232,6 +233,9 @@ public:
             const auto sent = mark(lines, "explain request sent");
             if (!key || !read || !sent)
                 break;
+            if (qEnvironmentVariableIsSet("QUILL_BENCH_EVERY_ROUND"))
+                for (const auto& [event, at] : allMarks(lines))
+                    std::printf("  r%d %-48s %6.1f\n", round, qPrintable(event), at - *key);
             toRead << *read - *key;
             toSent << *sent - *key;
             toArrival << lastExplainArrival() - *key;

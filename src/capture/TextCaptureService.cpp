@@ -8,6 +8,7 @@
 #include <QTextBoundaryFinder>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace quill {
@@ -135,11 +136,20 @@ std::optional<QString> TextCaptureService::selectedTextViaAccessibility(std::opt
     // application in front counts as unfocused: it reports no active window and ignores a copy.
     // The element it announced focus on still answers, and where that holds the selection, the
     // text is read at the press rather than at the release, a person's whole key hold earlier.
-    if (m_keys.isKeyHeld()) {
-        if (std::optional<QString> text = selectionOf(m_accessibility.announcedFocusText(pid)))
+    // What the application announces in the hold's first moments (GTK 4: the focus it loses to
+    // the grab) is read as it comes.
+    if (pid && m_keys.isKeyHeld()) {
+        const auto heldSince = std::chrono::steady_clock::now();
+        std::optional<QString> text;
+        waitUntil([&] {
+            text = selectionOf(m_accessibility.announcedFocusText(*pid, heldSince));
+            return text || !m_keys.isKeyHeld();
+        });
+        if (text)
             return text;
+    } else {
+        waitUntil([this] { return !m_keys.isKeyHeld(); });
     }
-    waitUntil([this] { return !m_keys.isKeyHeld(); });
     logLatencyMark("shortcut key up");
     return selectionOf(m_accessibility.focusedText(pid));
 }

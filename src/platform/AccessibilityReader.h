@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -33,11 +34,14 @@ public:
     // The focused element of the front application, or of the application with process id `pid`.
     // None when that application or its focused element cannot be found. Never asks this process.
     virtual std::optional<FocusedText> focusedText(std::optional<qint64> pid) = 0;
-    // The element where the application with process id `pid` last announced focus, if it still
-    // has focus; none without looking further when it has not, or without `pid`. One element is
-    // asked, so this is quick even where the application's tree is large or its windows report
-    // no activity.
-    virtual std::optional<FocusedText> announcedFocusText(std::optional<qint64> pid) = 0;
+    // While the shortcut's key is held since `heldSince`: the element where the application with
+    // process id `pid` last announced focus, if it still has focus or lost it only to the
+    // keyboard grab that holding the key means on X11; none without looking further when it has
+    // not. Few elements are asked, so this is quick even where the application's tree is large
+    // or its windows report no activity. Asked again in the same hold, it answers none at once
+    // unless the application announced something new since.
+    virtual std::optional<FocusedText>
+    announcedFocusText(qint64 pid, std::chrono::steady_clock::time_point heldSince) = 0;
     // None when no application's window is marked active; this process never counts.
     virtual std::optional<ActiveApplication> activeApplication() = 0;
 };

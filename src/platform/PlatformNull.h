@@ -19,7 +19,9 @@ namespace quill {
 class NullAccessibilityReader final : public AccessibilityReader {
 public:
     std::optional<FocusedText> focusedText(std::optional<qint64>) override { return std::nullopt; }
-    std::optional<FocusedText> announcedFocusText(std::optional<qint64>) override { return std::nullopt; }
+    std::optional<FocusedText> announcedFocusText(qint64, std::chrono::steady_clock::time_point) override {
+        return std::nullopt;
+    }
     std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
 };
 

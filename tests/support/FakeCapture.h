@@ -20,13 +20,18 @@ public:
         askedPids << pid.value_or(-1);
         return answer;
     }
-    std::optional<FocusedText> announcedFocusText(std::optional<qint64> pid) override {
-        askedAnnouncedPids << pid.value_or(-1);
+    std::optional<FocusedText> announcedFocusText(qint64 pid,
+                                                  std::chrono::steady_clock::time_point) override {
+        askedAnnouncedPids << pid;
+        // An application that announces where focus is only some time into the hold.
+        if (askedAnnouncedPids.size() <= silentAnnouncedReads)
+            return std::nullopt;
         return announcedAnswer;
     }
     std::optional<ActiveApplication> activeApplication() override { return std::nullopt; }
     std::optional<FocusedText> answer;
     std::optional<FocusedText> announcedAnswer;
+    qsizetype silentAnnouncedReads = 0;
     QList<qint64> askedPids;
     QList<qint64> askedAnnouncedPids;
 };

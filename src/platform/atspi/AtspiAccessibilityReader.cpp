@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <atspi/atspi.h>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace quill {
 namespace {
@@ -24,6 +26,13 @@ constexpr qint64 kWalkTimeMs = 600;
 constexpr int kMaxEmbedDepth = 16;
 // Where an embedded object (a paragraph, a link, an image) sits in its parent's text.
 constexpr QChar kPlaceholder(0xFFFC);
+// How many of the objects that last announced focus are remembered (see announcedFocus).
+constexpr std::size_t kRememberedAnnouncements = 4;
+// An application can tell it lost focus to the shortcut's keyboard grab before this program has
+// heard of the key: a loss announced this long before the key was seen held counts as the grab's.
+constexpr std::chrono::milliseconds kGrabLossSlack{100};
+
+using Clock = std::chrono::steady_clock;
 
 // Owns one reference to a GObject-derived libatspi object.
 template <typename T> class Ref {
@@ -130,6 +139,14 @@ std::optional<qint64> processId(AtspiAccessible* app) {
         return std::nullopt;
     return static_cast<qint64>(pid);
 }
+
+// An object that announced it took focus, and its application's process.
+struct Announcement {
+    Ref<AtspiAccessible> object;
+    qint64 processId = 0;
+    std::optional<Clock::time_point> lostAt; // when it then announced losing focus
+};
+using Announcements = std::vector<Announcement>;
 
 struct Application {
     Ref<AtspiAccessible> app;
@@ -433,8 +450,14 @@ struct Selection {
     bool charactersMissing = false;
 };
 
-// The selected text at or below `node`: the node's own selection, else the selections of the
-// text objects inside it in reading order (a document whose paragraphs are objects of their own).
+bool hasCharacters(AtspiAccessible* node) {
+    Ref<AtspiText> text(atspi_accessible_get_text_iface(node));
+    return text && characterCount(text.get()) > 0;
+}
+
+// The selected text at or below `node`: the node's own selection, else the first run of
+// neighbouring text objects inside it with selections, in reading order (a document whose
+// paragraphs are objects of their own).
 // None when no text object there has a selection; an empty text when the focused text object
 // has a caret and nothing selected.
 std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bool windowActive,
@@ -463,12 +486,21 @@ std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bo
         Ref<AtspiStateSet> states(atspi_accessible_get_state_set(child.get()));
         if (!states || !isOnScreen(states.get(), windowActive))
             continue;
-        auto below = selectionBelow(std::move(child), depth + 1, windowActive, budget);
-        if (!below || below->text.isEmpty())
+        auto below = selectionBelow(referenceTo(child.get()), depth + 1, windowActive, budget);
+        if (!below || below->text.isEmpty()) {
+            // A selection is one run: it ends at the first text with characters outside it.
+            if (found && hasCharacters(child.get()))
+                break;
             continue;
+        }
         pieces << below->text;
+        const bool deeper = below->holder.get() != child.get();
         if (!found)
             found = std::move(below);
+        // Found further down, the run was read there with its neighbours. The rest of the window
+        // is none of it: tool bars cost a walk, and a search field's selection is another one.
+        if (deeper)
+            break;
     }
     if (found)
         found->text = pieces.join(u'\n');
@@ -565,30 +597,71 @@ std::optional<Selection> selectionAtFocus(Ref<AtspiAccessible> focused, bool win
     return first;
 }
 
-// `candidate`, an object that had the focus in the application with `pid`, when it still has.
-// Focus implies the application's window is the active one.
-Ref<AtspiAccessible> stillFocused(AtspiAccessible* candidate, std::optional<qint64> pid) {
-    if (!candidate || !pid || *pid == getpid() || processId(candidate) != pid)
+// Whether one of the windows of the application `object` belongs to reports itself active. Also
+// when that cannot be told: the caller then takes nothing for granted.
+bool applicationHasActiveWindow(AtspiAccessible* object) {
+    // The application's root as the bus listing made it, rather than walking up to it: a toolkit
+    // without a cache (GTK 4) answers one call per level of a tree some thirty levels deep.
+    AtspiApplication* application = object->parent.app;
+    if (!application || !application->root)
+        return true;
+    for (auto& window : children(application->root)) {
+        if (hasState(window.get(), ATSPI_STATE_ACTIVE))
+            return true;
+    }
+    return false;
+}
+
+// Of the objects that last announced focus, newest first, the one in the application with `pid`
+// that still has it. The newest is not always that one: LibreOffice announces its root pane after
+// the paragraph where the cursor is, and the root pane never reports focus. Focus implies the
+// application's window is the active one.
+//
+// While the shortcut's key is held (since `heldSince`) the X server keeps the keyboard grabbed
+// for us, and GTK 4 takes that for a lost focus: no window of its stays active and no object
+// focused, though the desktop still has its window in front. Then the newest announced object
+// that can take focus, and lost it to the grab if at all, is still where the user's selection is.
+Ref<AtspiAccessible> announcedFocus(const Announcements& announced, std::optional<qint64> pid,
+                                    std::optional<Clock::time_point> heldSince) {
+    if (!pid || *pid == getpid())
         return {};
-    // The cache can hold states the object no longer has, or an object the application has
-    // since replaced (Firefox's text area after a paste, which then has no text): ask anew.
-    atspi_accessible_clear_cache(candidate);
-    if (!hasState(candidate, ATSPI_STATE_FOCUSED))
-        return {};
-    return referenceTo(candidate);
+    Ref<AtspiAccessible> beforeGrab;
+    for (const Announcement& announcement : announced) {
+        AtspiAccessible* candidate = announcement.object.get();
+        if (announcement.processId != *pid)
+            continue;
+        // The cache can hold states the object no longer has, or an object the application has
+        // since replaced (Firefox's text area after a paste, which then has no text): ask anew.
+        atspi_accessible_clear_cache(candidate);
+        Ref<AtspiStateSet> states(atspi_accessible_get_state_set(candidate));
+        if (!states || atspi_state_set_contains(states.get(), ATSPI_STATE_DEFUNCT))
+            continue;
+        if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
+            return referenceTo(candidate);
+        const bool lostToGrab =
+            heldSince && (!announcement.lostAt || *announcement.lostAt >= *heldSince - kGrabLossSlack);
+        if (lostToGrab && !beforeGrab && atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSABLE))
+            beforeGrab = referenceTo(candidate);
+    }
+    if (beforeGrab && !applicationHasActiveWindow(beforeGrab.get())) {
+        logLatencyMark("accessibility: focus taken by the grab");
+        return beforeGrab;
+    }
+    return {};
 }
 
 // The selection in the application with `pid` (or the one in front): where it announced focus,
-// else, unless only that is asked, where the tree says focus is (put in `walkedTo`), else
-// wherever its active window shows a selection.
-std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessible* announced,
-                                       bool onlyAnnounced, Budget& budget, Ref<AtspiAccessible>& walkedTo) {
-    if (Ref<AtspiAccessible> focused = stillFocused(announced, pid)) {
+// else, unless only that is asked (while the shortcut's key is held, since `heldSince`), where the
+// tree says focus is (put in `walkedTo`), else wherever its active window shows a selection.
+std::optional<Selection> findSelection(std::optional<qint64> pid, const Announcements& announced,
+                                       std::optional<Clock::time_point> heldSince, Budget& budget,
+                                       Ref<AtspiAccessible>& walkedTo) {
+    if (Ref<AtspiAccessible> focused = announcedFocus(announced, pid, heldSince)) {
         logLatencyMark("accessibility: announced focus");
         if (auto selection = selectionAtFocus(std::move(focused), true, budget))
             return selection;
     }
-    if (onlyAnnounced)
+    if (heldSince)
         return std::nullopt;
     auto application = findApplication(pid);
     logLatencyMark("accessibility: application found");
@@ -598,7 +671,8 @@ std::optional<Selection> findSelection(std::optional<qint64> pid, AtspiAccessibl
     // Where the desktop does not say which process is in front (Wayland), the application is
     // known only now; what it announced may still hold.
     if (!pid && windowActive) {
-        if (Ref<AtspiAccessible> focused = stillFocused(announced, processId(application->app.get()))) {
+        if (Ref<AtspiAccessible> focused =
+                announcedFocus(announced, processId(application->app.get()), std::nullopt)) {
             logLatencyMark("accessibility: announced focus");
             if (auto selection = selectionAtFocus(std::move(focused), true, budget))
                 return selection;
@@ -630,11 +704,12 @@ struct Read {
     Ref<AtspiAccessible> walkedTo;
 };
 
-Read readFocusedText(std::optional<qint64> pid, AtspiAccessible* announced, bool onlyAnnounced) {
+Read readFocusedText(std::optional<qint64> pid, const Announcements& announced,
+                     std::optional<Clock::time_point> heldSince) {
     logLatencyMark("accessibility: read started");
     Budget budget;
     Ref<AtspiAccessible> walkedTo;
-    std::optional<Selection> selection = findSelection(pid, announced, onlyAnnounced, budget, walkedTo);
+    std::optional<Selection> selection = findSelection(pid, announced, heldSince, budget, walkedTo);
     logLatencyMark("accessibility: selection found");
     if (!selection)
         return {{}, {}, false, std::move(walkedTo)};
@@ -724,7 +799,7 @@ struct AtspiAccessibilityReader::Worker {
                     lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
                     QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
         }
-        worker->lastFocused.reset();
+        worker->announced.clear();
         g_main_context_pop_thread_default(worker->context);
     }
 
@@ -763,9 +838,49 @@ struct AtspiAccessibilityReader::Worker {
         auto* worker = static_cast<Worker*>(data);
         // Focus in our own windows (the panel, Preferences) is never where the selection is: it
         // must not replace the last focus the application in front announced.
-        if (event->detail1 == 1 && event->source && processId(event->source) != getpid())
-            worker->lastFocused = referenceTo(event->source);
+        if (event->source) {
+            const std::optional<qint64> pid = processId(event->source);
+            if (pid && *pid != getpid()) {
+                if (event->detail1 == 1)
+                    worker->remember(referenceTo(event->source), *pid);
+                else
+                    worker->rememberLoss(referenceTo(event->source), *pid);
+            }
+        }
         g_boxed_free(atspi_event_get_type(), event);
+    }
+
+    // Puts `object`, of the process `pid`, first among the announcements.
+    void remember(Ref<AtspiAccessible> object, qint64 pid) {
+        std::erase_if(announced, [&](const Announcement& a) { return a.object.get() == object.get(); });
+        announced.insert(announced.begin(), Announcement{std::move(object), pid, std::nullopt});
+        if (announced.size() > kRememberedAnnouncements)
+            announced.pop_back();
+        ++announcements;
+    }
+
+    // Notes that `object` lost focus. One not announced before (GTK 4 does not tell the focus a
+    // window has when it opens, only its losses and gains after) had focus until now, but is
+    // taken for older than all the others: when focus moves, the gain may be told first.
+    void rememberLoss(Ref<AtspiAccessible> object, qint64 pid) {
+        const auto known = std::find_if(announced.begin(), announced.end(), [&](const Announcement& a) {
+            return a.object.get() == object.get();
+        });
+        if (known != announced.end()) {
+            known->lostAt = Clock::now();
+        } else {
+            if (announced.size() >= kRememberedAnnouncements)
+                announced.pop_back();
+            announced.push_back(Announcement{std::move(object), pid, Clock::now()});
+        }
+        ++announcements;
+    }
+
+    // Whether a read while the shortcut's key is held since `heldSince` would ask the same
+    // objects the same as the last such read for `pid`, which found nothing.
+    bool askedInVain(qint64 pid, Clock::time_point heldSince) const {
+        return lastVainRead && lastVainRead->pid == pid && lastVainRead->heldSince == heldSince &&
+               lastVainRead->announcements == announcements;
     }
 
     GMainContext* context;
@@ -777,7 +892,14 @@ struct AtspiAccessibilityReader::Worker {
     std::mutex stopMutex;
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
-    Ref<AtspiAccessible> lastFocused;
+    Announcements announced;         // newest first
+    std::uint64_t announcements = 0; // how many came
+    struct VainRead {
+        qint64 pid;
+        Clock::time_point heldSince;
+        std::uint64_t announcements;
+    };
+    std::optional<VainRead> lastVainRead;
 };
 
 AtspiAccessibilityReader::AtspiAccessibilityReader(int callTimeoutMs, int waitMs)
@@ -801,31 +923,40 @@ bool AtspiAccessibilityReader::isAvailable() const {
 }
 
 std::optional<FocusedText> AtspiAccessibilityReader::focusedText(std::optional<qint64> pid) {
-    return read(pid, Scope::everywhere);
+    return read(pid, std::nullopt);
 }
 
-std::optional<FocusedText> AtspiAccessibilityReader::announcedFocusText(std::optional<qint64> pid) {
-    if (!pid)
-        return std::nullopt;
-    return read(pid, Scope::announcedFocus);
+std::optional<FocusedText> AtspiAccessibilityReader::announcedFocusText(qint64 pid,
+                                                                        Clock::time_point heldSince) {
+    return read(pid, heldSince);
 }
 
-std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> pid, Scope scope) {
+std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> pid,
+                                                          std::optional<Clock::time_point> heldSince) {
     if (!m_worker->available)
         return std::nullopt;
     Worker* worker = m_worker.get();
-    auto answer = m_worker->submit([pid, worker, scope] {
-        auto read = std::make_shared<Read>(
-            readFocusedText(pid, worker->lastFocused.get(), scope == Scope::announcedFocus));
+    auto answer = m_worker->submit([pid, worker, heldSince]() -> std::optional<FocusedText> {
+        if (heldSince && worker->askedInVain(*pid, *heldSince))
+            return std::nullopt;
+        auto read = std::make_shared<Read>(readFocusedText(pid, worker->announced, heldSince));
+        if (heldSince && !read->found)
+            worker->lastVainRead = Worker::VainRead{*pid, *heldSince, worker->announcements};
         // An application that announced no focus since we listen (GTK 4 under Wayland, where the
         // shortcut takes no focus) would cost the same walk at every read: where the walk found
-        // focus stands for the announcement until focus moves.
-        if (read->walkedTo)
-            worker->lastFocused = std::move(read->walkedTo);
+        // focus stands for an announcement until focus moves. Its process is asked for once the
+        // selection is on its way.
+        if (read->walkedTo) {
+            worker->submit(
+                [worker, walked = std::make_shared<Ref<AtspiAccessible>>(std::move(read->walkedTo))] {
+                    if (const std::optional<qint64> walkedPid = processId(walked->get()))
+                        worker->remember(std::move(*walked), *walkedPid);
+                });
+        }
         // The names in the log line cost calls to an application that may be slow to answer:
         // they are asked once the selection is on its way. Finding nothing where focus was
         // announced is no news: a full read follows.
-        if (read->holder && (read->found || scope == Scope::everywhere))
+        if (read->holder && (read->found || !heldSince))
             worker->submit([read] { logRead(*read); });
         return read->text;
     });

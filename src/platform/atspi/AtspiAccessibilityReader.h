@@ -2,6 +2,7 @@
 
 #include "platform/AccessibilityReader.h"
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -17,14 +18,16 @@ public:
     AtspiAccessibilityReader& operator=(const AtspiAccessibilityReader&) = delete;
 
     std::optional<FocusedText> focusedText(std::optional<qint64> pid) override;
-    std::optional<FocusedText> announcedFocusText(std::optional<qint64> pid) override;
+    std::optional<FocusedText> announcedFocusText(qint64 pid,
+                                                  std::chrono::steady_clock::time_point heldSince) override;
     std::optional<ActiveApplication> activeApplication() override;
     // Connected to the accessibility bus; until then every read answers none at once.
     bool isAvailable() const;
 
 private:
-    enum class Scope { announcedFocus, everywhere };
-    std::optional<FocusedText> read(std::optional<qint64> pid, Scope scope);
+    // Only where focus was announced while the shortcut's key is held since `heldSince`.
+    std::optional<FocusedText> read(std::optional<qint64> pid,
+                                    std::optional<std::chrono::steady_clock::time_point> heldSince);
 
     struct Worker;
     std::shared_ptr<Worker> m_worker;
