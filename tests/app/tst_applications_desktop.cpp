@@ -94,6 +94,8 @@ private:
     // Presses a shortcut, and once more if the program never heard of it: the injected key is
     // now and then lost on a loaded test desktop. What reaches the program is never repeated.
     bool pressShortcut(const QStringList& keys, qsizetype firstLine);
+    bool keyEventSince(qsizetype firstLine) const;
+    void warnKeyLost(qsizetype firstLine);
     // X11: holds Ctrl+1 down until `done`, or 10 s, and tells whether `done` came first. Pressed
     // again, as above, if the program never heard of it.
     bool holdExplainShortcutUntil(const std::function<bool()>& done, qsizetype firstLine);
@@ -251,24 +253,28 @@ bool TestApplicationsDesktop::waitForWindow(const Application& application, QStr
     return true;
 }
 
+bool TestApplicationsDesktop::keyEventSince(qsizetype firstLine) const {
+    return !linesSince(firstLine).filter("quillpoint.latency: key event").isEmpty();
+}
+
+void TestApplicationsDesktop::warnKeyLost(qsizetype firstLine) {
+    qWarning("The shortcut did not reach the program; pressing it again. Its log:\n%s",
+             qPrintable(programLog(firstLine)));
+}
+
 bool TestApplicationsDesktop::pressShortcut(const QStringList& keys, qsizetype firstLine) {
-    const auto arrived = [&] {
-        return !linesSince(firstLine).filter("quillpoint.latency: key event").isEmpty();
-    };
+    const auto arrived = [&] { return keyEventSince(firstLine); };
     if (!pressKeys(keys))
         return false;
     if (QTest::qWaitFor(arrived, 10000))
         return true;
-    qWarning("The shortcut did not reach the program; pressing it again. Its log:\n%s",
-             qPrintable(programLog(firstLine)));
+    warnKeyLost(firstLine);
     return pressKeys(keys);
 }
 
 bool TestApplicationsDesktop::holdExplainShortcutUntil(const std::function<bool()>& done,
                                                        qsizetype firstLine) {
-    const auto arrived = [&] {
-        return !linesSince(firstLine).filter("quillpoint.latency: key event").isEmpty();
-    };
+    const auto arrived = [&] { return keyEventSince(firstLine); };
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!xdotool({"keydown", "ctrl+1"}))
             return false;
@@ -278,8 +284,7 @@ bool TestApplicationsDesktop::holdExplainShortcutUntil(const std::function<bool(
             return false;
         if (heard)
             return doneWhileHeld;
-        qWarning("The shortcut did not reach the program; pressing it again. Its log:\n%s",
-                 qPrintable(programLog(firstLine)));
+        warnKeyLost(firstLine);
     }
     return false;
 }

@@ -450,9 +450,10 @@ struct Selection {
     bool charactersMissing = false;
 };
 
-bool hasCharacters(AtspiAccessible* node) {
+// How many characters `node` holds; none without text.
+int textLength(AtspiAccessible* node) {
     Ref<AtspiText> text(atspi_accessible_get_text_iface(node));
-    return text && characterCount(text.get()) > 0;
+    return text ? characterCount(text.get()) : 0;
 }
 
 // The selected text at or below `node`: the node's own selection, else the first run of
@@ -489,7 +490,7 @@ std::optional<Selection> selectionBelow(Ref<AtspiAccessible> node, int depth, bo
         auto below = selectionBelow(referenceTo(child.get()), depth + 1, windowActive, budget);
         if (!below || below->text.isEmpty()) {
             // A selection is one run: it ends at the first text with characters outside it.
-            if (found && hasCharacters(child.get()))
+            if (found && textLength(child.get()) > 0)
                 break;
             continue;
         }
@@ -556,12 +557,8 @@ std::optional<Selection> selectionAtFocus(Ref<AtspiAccessible> focused, bool win
     if (!own || own->text.isEmpty())
         return selectionBelow(std::move(container), 0, windowActive, budget);
 
-    const auto length = [](AtspiAccessible* paragraph) {
-        Ref<AtspiText> text(atspi_accessible_get_text_iface(paragraph));
-        return text ? characterCount(text.get()) : 0;
-    };
     QStringList pieces{own->text};
-    const bool reachesEnd = own->range.end >= length(focused.get());
+    const bool reachesEnd = own->range.end >= textLength(focused.get());
     Selection first = std::move(*own);
     for (int i = index - 1; first.range.start == 0 && i >= 0 && budget.spend(); --i) {
         Ref<AtspiAccessible> paragraph = childAt(container.get(), i);
@@ -570,7 +567,7 @@ std::optional<Selection> selectionAtFocus(Ref<AtspiAccessible> focused, bool win
         std::optional<Selection> piece =
             selectionBelow(referenceTo(paragraph.get()), 1, windowActive, budget);
         if (!piece || piece->text.isEmpty()) {
-            if (length(paragraph.get()) == 0)
+            if (textLength(paragraph.get()) == 0)
                 continue;
             break;
         }
@@ -585,12 +582,12 @@ std::optional<Selection> selectionAtFocus(Ref<AtspiAccessible> focused, bool win
         std::optional<Selection> piece =
             selectionBelow(referenceTo(paragraph.get()), 1, windowActive, budget);
         if (!piece || piece->text.isEmpty()) {
-            if (length(paragraph.get()) == 0)
+            if (textLength(paragraph.get()) == 0)
                 continue;
             break;
         }
         pieces << piece->text;
-        if (piece->range.end < length(paragraph.get()))
+        if (piece->range.end < textLength(paragraph.get()))
             break;
     }
     first.text = pieces.join(u'\n');
@@ -947,11 +944,10 @@ std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> 
         // focus stands for an announcement until focus moves. Its process is asked for once the
         // selection is on its way.
         if (read->walkedTo) {
-            worker->submit(
-                [worker, walked = std::make_shared<Ref<AtspiAccessible>>(std::move(read->walkedTo))] {
-                    if (const std::optional<qint64> walkedPid = processId(walked->get()))
-                        worker->remember(std::move(*walked), *walkedPid);
-                });
+            worker->submit([worker, walked = std::move(read->walkedTo)]() mutable {
+                if (const std::optional<qint64> walkedPid = processId(walked.get()))
+                    worker->remember(std::move(walked), *walkedPid);
+            });
         }
         // The names in the log line cost calls to an application that may be slow to answer:
         // they are asked once the selection is on its way. Finding nothing where focus was
