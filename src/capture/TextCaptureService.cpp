@@ -257,6 +257,11 @@ bool TextCaptureService::paste(const QString& text) {
     // Without a keyboard the text stays on the clipboard for the user to paste.
     if (!owned || !m_keys.isAvailable() || !waitForModifierRelease())
         return false;
+    // A desktop slow to take the text up still gets the key: the text may have reached the
+    // application by the time it reads.
+    if (!waitUntil([this] { return !m_clipboard.desktopTakingUp(); }))
+        logLine(lcCapture(), QStringLiteral("TextCaptureService"),
+                QStringLiteral("pasting although the desktop has not yet taken up the text"));
     postCommandKey(Qt::Key_V, terminal);
     logLatencyMark("paste: key sent");
     return true;

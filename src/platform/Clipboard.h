@@ -51,6 +51,10 @@ public:
     // As the program ends: contents it holds that would go with it are handed to whoever keeps
     // them afterwards (a clipboard manager, a keeper process). Returns once they have been.
     virtual void keepAfterExit() {}
+    // Whether the desktop has yet to take up the contents this program last set. A desktop that
+    // relays them to other windows (GNOME, from XWayland to its Wayland windows) offers them there
+    // a moment later: a paste sent sooner finds the previous contents, or none.
+    virtual bool desktopTakingUp() const { return false; }
 
 signals:
     // The clipboard's contents changed, whoever changed them.

@@ -38,11 +38,12 @@ private:
 } // namespace
 
 std::unique_ptr<QMimeData> QtClipboard::servedData() {
-    return std::make_unique<ServedMimeData>([self = QPointer(this), unannounced = m_desktopReads]() mutable {
+    m_desktopReadsDue = m_desktopReads;
+    return std::make_unique<ServedMimeData>([self = QPointer(this)] {
         if (!self || self->m_readingOwn)
             return;
-        if (unannounced > 0) {
-            --unannounced;
+        if (self->m_desktopReadsDue > 0) {
+            --self->m_desktopReadsDue;
             return;
         }
         emit self->contentsRead();
@@ -93,6 +94,7 @@ std::optional<QString> QtClipboard::text() {
 void QtClipboard::clear() {
     catchUpWithTheServer();
     QGuiApplication::clipboard()->clear();
+    m_desktopReadsDue = 0;
 }
 
 void QtClipboard::setText(const QString& text) {
@@ -115,6 +117,11 @@ std::optional<QString> QtClipboard::selectionText() {
     if (!data || !data->hasText())
         return std::nullopt;
     return data->text();
+}
+
+bool QtClipboard::desktopTakingUp() const {
+    // The first read tells that the desktop took them up; any further ones are its own affair.
+    return m_desktopReadsDue == m_desktopReads && m_desktopReads > 0;
 }
 
 void QtClipboard::setSelectionText(const QString& text) {

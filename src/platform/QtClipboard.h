@@ -25,11 +25,16 @@ public:
     void setFormats(const QList<ClipboardFormat>& formats) override;
     std::optional<QString> selectionText() override;
     void setSelectionText(const QString& text) override;
+    // Until the desktop's first read of the contents last set: it reads them once it offers them.
+    bool desktopTakingUp() const override;
 
 private:
     std::unique_ptr<QMimeData> servedData();
 
     const int m_desktopReads;
+    // The desktop's reads of the current contents still to come. Qt drops earlier contents when
+    // new ones are set, so every read served is of the current ones.
+    int m_desktopReadsDue = 0;
     // Our own reads of our own contents are no other program's.
     bool m_readingOwn = false;
 };

@@ -37,6 +37,7 @@ private slots:
     void givesUpWhenAModifierStaysDown();
     void pasteLeavesExactlyTheTextAndPostsCtrlV();
     void pasteInTerminals();
+    void pasteWaitsForTheDesktopToTakeUpTheText();
     void noPasteWithoutTheSelection();
     void keptClipboardComesBackAfterTheReadOrTheTimeOut();
     void aClipboardNotSavedWholeIsNeverTaken();
@@ -69,6 +70,8 @@ void TestTextCapture::init() {
     clipboard.writes = 0;
     clipboard.refuseWrites = false;
     clipboard.ownerTimesOut = false;
+    clipboard.takeUpPolls = 0;
+    clipboard.takeUpPollsLeft = 0;
 }
 
 TextCaptureService TestTextCapture::service() {
@@ -284,6 +287,21 @@ void TestTextCapture::pasteInTerminals() {
     QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_Insert, Qt::ShiftModifier}}));
     QCOMPARE(clipboard.selection, std::optional<QString>("echo hi"));
     QCOMPARE(clipboard.text(), std::optional<QString>("echo hi"));
+}
+
+void TestTextCapture::pasteWaitsForTheDesktopToTakeUpTheText() {
+    clipboard.takeUpPolls = 5;
+    keys.onPost = [this] { QCOMPARE(clipboard.takeUpPollsLeft, -1); };
+    service().pasteText(QStringLiteral("taken up"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_V, Qt::ControlModifier}}));
+
+    // A desktop that never does still gets the key, once the wait is over.
+    keys.posted.clear();
+    clipboard.takeUpPolls = 1000000;
+    keys.onPost = {};
+    service().pasteText(QStringLiteral("not taken up"));
+    QCOMPARE(keys.posted, (QList<PostedKey>{{Qt::Key_V, Qt::ControlModifier}}));
+    QCOMPARE(clipboard.text(), std::optional<QString>("not taken up"));
 }
 
 void TestTextCapture::noPasteWithoutTheSelection() {

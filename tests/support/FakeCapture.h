@@ -79,8 +79,10 @@ public:
             return;
         contents = formats;
         ++writes;
+        takeUpPollsLeft = takeUpPolls;
         emit changed();
     }
+    bool desktopTakingUp() const override { return takeUpPollsLeft-- > 0; }
     std::optional<QString> selectionText() override { return selection; }
     void setSelectionText(const QString& text) override {
         if (!refuseWrites)
@@ -102,6 +104,8 @@ public:
     int writes = 0;
     bool refuseWrites = false;  // another program took the selection with a newer timestamp
     bool ownerTimesOut = false; // the owner does not hand out its contents within the time budget
+    int takeUpPolls = 0;        // how often the desktop is seen still taking up new contents
+    mutable int takeUpPollsLeft = 0;
 };
 
 struct PostedKey {
