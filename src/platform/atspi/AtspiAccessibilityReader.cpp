@@ -29,8 +29,9 @@ constexpr QChar kPlaceholder(0xFFFC);
 // How many of the objects that last announced focus are remembered (see announcedFocus).
 constexpr std::size_t kRememberedAnnouncements = 4;
 // An application can tell it lost focus to the shortcut's keyboard grab before this program has
-// heard of the key: a loss announced this long before the key was seen held counts as the grab's.
-constexpr std::chrono::milliseconds kGrabLossSlack{100};
+// seen the key held, the more so on a loaded machine, where seeing it can take a few hundred
+// milliseconds: a loss announced this long before counts as the grab's.
+constexpr std::chrono::milliseconds kGrabLossSlack{500};
 
 using Clock = std::chrono::steady_clock;
 
