@@ -486,10 +486,6 @@ void TestApplicationsDesktop::explainAndTranscribe() {
     const QStringList lines = linesSince(firstLine);
     QVERIFY2(sent == expected, qPrintable(sent + "\n--- the program's log:\n" + programLog(firstLine)));
     QVERIFY2(!lines.filter("through " + application.readThrough).isEmpty(), qPrintable(lines.join('\n')));
-    // An editor tells where the selection it just made is: no walk of its tree, which in GTK 4
-    // under Wayland took from 60 ms to past the walk's limit for a window that had just opened.
-    if (application.kind == Application::editor && application.readThrough == "accessibility")
-        QVERIFY2(lines.filter("focus found in the tree").isEmpty(), qPrintable(lines.join('\n')));
     // The object's role is logged once the selection is on its way.
     if (!application.role.isEmpty())
         QTRY_VERIFY2_WITH_TIMEOUT(

@@ -782,20 +782,12 @@ struct AtspiAccessibilityReader::Worker {
             // Applications announce where focus goes: knowing it spares walking their trees.
             worker->focusListener = atspi_event_listener_new(&Worker::onFocusChanged, worker.get(), nullptr);
             atspi_event_listener_register(worker->focusListener, "object:state-changed:focused", nullptr);
-            worker->selectionListener =
-                atspi_event_listener_new(&Worker::onSelectionChanged, worker.get(), nullptr);
-            atspi_event_listener_register(worker->selectionListener, "object:text-selection-changed",
-                                          nullptr);
             worker->available = true;
             g_main_loop_run(worker->loop);
             worker->available = false;
             atspi_event_listener_deregister(worker->focusListener, "object:state-changed:focused", nullptr);
             g_object_unref(worker->focusListener);
             worker->focusListener = nullptr;
-            atspi_event_listener_deregister(worker->selectionListener, "object:text-selection-changed",
-                                            nullptr);
-            g_object_unref(worker->selectionListener);
-            worker->selectionListener = nullptr;
         } else if (!ok) {
             // A reader that is gone may mean a program that is ending, its logging torn down
             // under this thread: nobody is left to tell.
@@ -806,7 +798,6 @@ struct AtspiAccessibilityReader::Worker {
                     QStringLiteral("no accessibility bus: selected text is read from the clipboard only"));
         }
         worker->announced.clear();
-        worker->selectionChanged.reset();
         g_main_context_pop_thread_default(worker->context);
     }
 
@@ -857,37 +848,6 @@ struct AtspiAccessibilityReader::Worker {
         g_boxed_free(atspi_event_get_type(), event);
     }
 
-    // GTK 4 under Wayland announces no focus for the window it opens with, but does announce
-    // the selection the user then makes there (Ctrl+A in an editor): where it changed is the
-    // candidate for focus when no announced one has it.
-    static void onSelectionChanged(AtspiEvent* event, void* data) {
-        auto* worker = static_cast<Worker*>(data);
-        // A drag announces every step from the same object: the first of them says it all.
-        if (event->source &&
-            (!worker->selectionChanged || worker->selectionChanged->object.get() != event->source)) {
-            const std::optional<qint64> pid = processId(event->source);
-            if (pid && *pid != getpid()) {
-                worker->selectionChanged = Announcement{referenceTo(event->source), *pid, std::nullopt};
-                ++worker->announcements;
-            }
-        }
-        g_boxed_free(atspi_event_get_type(), event);
-    }
-
-    // The objects that announced focus, newest first, then the one where a selection last
-    // changed, as the oldest.
-    Announcements candidates() const {
-        Announcements all;
-        for (const Announcement& a : announced)
-            all.push_back(Announcement{referenceTo(a.object.get()), a.processId, a.lostAt});
-        if (selectionChanged && std::none_of(all.begin(), all.end(), [this](const Announcement& a) {
-                return a.object.get() == selectionChanged->object.get();
-            }))
-            all.push_back(Announcement{referenceTo(selectionChanged->object.get()),
-                                       selectionChanged->processId, std::nullopt});
-        return all;
-    }
-
     // Puts `object`, of the process `pid`, first among the announcements.
     void remember(Ref<AtspiAccessible> object, qint64 pid) {
         std::erase_if(announced, [&](const Announcement& a) { return a.object.get() == object.get(); });
@@ -914,6 +874,17 @@ struct AtspiAccessibilityReader::Worker {
         ++announcements;
     }
 
+    // The announcements as they stand. libatspi handles incoming events while it waits for an
+    // answer, so an announcement can arrive in the middle of a read: the read goes through a
+    // copy of its own.
+    Announcements snapshot() const {
+        Announcements copy;
+        copy.reserve(announced.size());
+        for (const Announcement& a : announced)
+            copy.push_back(Announcement{referenceTo(a.object.get()), a.processId, a.lostAt});
+        return copy;
+    }
+
     // Whether a read while the shortcut's key is held since `heldSince` would ask the same
     // objects the same as the last such read for `pid`, which found nothing.
     bool askedInVain(qint64 pid, Clock::time_point heldSince) const {
@@ -930,9 +901,7 @@ struct AtspiAccessibilityReader::Worker {
     std::mutex stopMutex;
     // Used on the worker thread only.
     AtspiEventListener* focusListener = nullptr;
-    AtspiEventListener* selectionListener = nullptr;
-    Announcements announced; // newest first
-    std::optional<Announcement> selectionChanged;
+    Announcements announced;         // newest first
     std::uint64_t announcements = 0; // how many came
     struct VainRead {
         qint64 pid;
@@ -979,7 +948,7 @@ std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> 
     auto answer = m_worker->submit([pid, worker, heldSince]() -> std::optional<FocusedText> {
         if (heldSince && worker->askedInVain(*pid, *heldSince))
             return std::nullopt;
-        auto read = std::make_shared<Read>(readFocusedText(pid, worker->candidates(), heldSince));
+        auto read = std::make_shared<Read>(readFocusedText(pid, worker->snapshot(), heldSince));
         if (heldSince && !read->found)
             worker->lastVainRead = Worker::VainRead{*pid, *heldSince, worker->announcements};
         // An application that announced no focus since we listen (GTK 4 under Wayland, where the
