@@ -703,7 +703,6 @@ struct Read {
     bool found = false;
     // Where the walk of the tree found focus, if the read had to walk it.
     Ref<AtspiAccessible> walkedTo;
-    QString holderRole;
 };
 
 Read readFocusedText(std::optional<qint64> pid, const Announcements& announced,
@@ -714,7 +713,7 @@ Read readFocusedText(std::optional<qint64> pid, const Announcements& announced,
     std::optional<Selection> selection = findSelection(pid, announced, heldSince, budget, walkedTo);
     logLatencyMark("accessibility: selection found");
     if (!selection)
-        return {{}, {}, false, std::move(walkedTo), {}};
+        return {{}, {}, false, std::move(walkedTo)};
     FocusedText result;
     Ref<AtspiText> text(atspi_accessible_get_text_iface(selection->holder.get()));
     if (selection->text.isEmpty() && selection->charactersMissing && text) {
@@ -730,17 +729,13 @@ Read readFocusedText(std::optional<qint64> pid, const Announcements& announced,
         result.selectedText = QString(selection->text).remove(kPlaceholder);
     }
     const bool found = (result.selectedText && !result.selectedText->isEmpty()) || result.range;
-    // Asked now, while the element surely exists: a moment later it can be gone (LibreOffice in
-    // KWin, now and then) and the log would not say how the text was read.
-    QString role = roleName(selection->holder.get());
-    return {std::move(result), std::move(selection->holder), found, std::move(walkedTo), std::move(role)};
+    return {std::move(result), std::move(selection->holder), found, std::move(walkedTo)};
 }
 
-// Names the object a read found its selection in, and its application.
-void logRead(const Read& read) {
+// Names the object a read found its selection in (its `role`), and its application.
+void logRead(const Read& read, const QString& role) {
     Error error;
     Ref<AtspiAccessible> app(atspi_accessible_get_application(read.holder.get(), error.out()));
-    const QString role = read.holderRole;
     const QString appName = app ? applicationName(app.get()) : QString();
     logLine(lcPlatform(), QStringLiteral("AtspiAccessibilityReader"),
             read.found ? QStringLiteral("selection of a %1 in %2").arg(role, appName)
@@ -971,8 +966,12 @@ std::optional<FocusedText> AtspiAccessibilityReader::read(std::optional<qint64> 
         // The application's name costs calls to an application that may be slow to answer: it
         // is asked once the selection is on its way. Finding nothing where focus was
         // announced is no news: a full read follows.
-        if (read->holder && (read->found || !heldSince))
-            worker->submit([read] { logRead(*read); });
+        if (read->holder && (read->found || !heldSince)) {
+            // The role is asked at once, while the element surely exists: a moment later it can
+            // be gone (LibreOffice in KWin, now and then) and the log would not say how the text
+            // was read.
+            worker->submit([read, role = roleName(read->holder.get())] { logRead(*read, role); });
+        }
         return read->text;
     });
     if (answer.wait_for(std::chrono::milliseconds(m_waitMs)) != std::future_status::ready) {
